@@ -1,0 +1,23 @@
+# The product: GlintUtil.dll, the reference host, helper programs and the
+# tests that run them under Wine.
+enable_language(RC)
+
+set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+set(CMAKE_LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+
+# Everything we ship links the C++ runtime, winpthread and zlib statically,
+# so that only system DLLs are imported.
+add_library(glint_static_runtime INTERFACE)
+target_link_options(glint_static_runtime INTERFACE -static -static-libgcc -static-libstdc++)
+
+add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0A00)
+
+# Tests run through Wine in this build tree's own prefix.
+set(GLINT_WINEPREFIX ${CMAKE_BINARY_DIR}/wine CACHE PATH "Wine prefix of this build tree")
+set(CMAKE_CROSSCOMPILING_EMULATOR ${PROJECT_SOURCE_DIR}/scripts/wine-run.sh)
+
+add_subdirectory(src)
+add_subdirectory(host)
+add_subdirectory(tools)
+add_subdirectory(tests/windows)
+add_subdirectory(bench/windows)

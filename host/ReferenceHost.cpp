@@ -1,0 +1,192 @@
+#include "ReferenceHost.h"
+
+#include <windows.h>
+
+#include <cwchar>
+#include <string>
+
+#include "foundation/WideText.h"
+
+void ReferenceHost::AddConfiguration(const MString& text) { AppendParsedConfigText(config_, text); }
+
+bool ReferenceHost::AddConfigurationFile(const MString& path) {
+  HANDLE file = CreateFileW(W(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  std::string bytes;
+  char chunk[4096];
+  DWORD got = 0;
+  while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got != 0) bytes.append(chunk, got);
+  CloseHandle(file);
+  size_t skip = bytes.rfind("\xEF\xBB\xBF", 0) == 0 ? 3 : 0;  // UTF-8 byte order mark
+  AddConfiguration(FromUtf8(reinterpret_cast<const uint8_t*>(bytes.data()) + skip,
+                            bytes.size() - skip));
+  return true;
+}
+
+MString ReferenceHost::Text(const char16_t* path, uint32_t index) const {
+  return ConfigValue(FindConfigNodeInTexts(config_.get(), MString(path)), index);
+}
+
+uint32_t ReferenceHost::Number(const char16_t* path, uint32_t fallback) const {
+  MString value = Text(path);
+  if (value.IsEmpty()) return fallback;
+  if (value.Length() > 2 && value[0] == u'0' && (value[1] == u'x' || value[1] == u'X')) {
+    return static_cast<uint32_t>(wcstoul(W(value) + 2, nullptr, 16));
+  }
+  if (value[0] == u'-') {
+    MString magnitude = value;
+    magnitude.Consume(1);
+    return 0u - ParseUnsigned(magnitude);
+  }
+  return ParseUnsigned(value);
+}
+
+bool ReferenceHost::Flag(const char16_t* path, bool fallback) const {
+  MString value = Text(path);
+  if (value.IsEmpty()) return fallback;
+  return EqualsIgnoreAsciiCase(value, MString(u"true")) || ParseUnsigned(value) != 0;
+}
+
+void ReferenceHost::ReportStatus(int32_t, int32_t level, uint32_t code, MStringArg detail) {
+  MString text = MString::Adopt(detail);
+  if (statusStream_ != nullptr) {
+    std::fprintf(statusStream_, "status level=%d code=%u detail=%s\n", level, code,
+                 ToUtf8(text).c_str());
+    std::fflush(statusStream_);
+  }
+  // Keep a copy in a buffer of our own: the report may outlive the library.
+  reports_.push_back(StatusReport{level, code, MString(text.CStr(), static_cast<int32_t>(text.Length()))});
+}
+
+bool ReferenceHost::LoadHostString(MString* text, uint32_t id, int32_t) {
+  MString path = MString(u"HostStrings.") + FormatNumber(id, 10);
+  const MConfigNode* node = FindConfigNodeInTexts(config_.get(), path);
+  if (node == nullptr || node->values == nullptr) return false;
+  *text = node->values->name;
+  return true;
+}
+
+uint32_t ReferenceHost::GetHostFlags() { return Number(u"HostFlags", 0); }
+bool ReferenceHost::IsRunFinished() { return Flag(u"RunFinished", false); }
+bool ReferenceHost::IsRemovalRun() { return Flag(u"RemovalRun", false); }
+
+void ReferenceHost::GetOwnPath(MString* path) {
+  MString configured = Text(u"OwnPath");
+  if (!configured.IsNull()) {
+    *path = configured;
+    return;
+  }
+  wchar_t buffer[MAX_PATH + 1];
+  DWORD length = GetModuleFileNameW(nullptr, buffer, MAX_PATH);
+  *path = FromWide(buffer, static_cast<int32_t>(length));
+}
+
+bool ReferenceHost::IsInteractive() { return Flag(u"Interactive", true); }
+bool ReferenceHost::ForceConflictListing() { return Flag(u"ForceConflictListing", false); }
+void ReferenceHost::ConflictsCleared(int32_t) {}
+bool ReferenceHost::NeedsBrowserRestart() { return Flag(u"BrowserRestart", false); }
+bool ReferenceHost::IsFullRemoval() { return Flag(u"FullRemoval", false); }
+
+void ReferenceHost::NewPlayerFileName(const char16_t* type, MString* name, MString* text) const {
+  MString path = MString(u"NewPlayerFileName.") + MString(type);
+  const MConfigNode* node = FindConfigNodeInTexts(config_.get(), path);
+  if (name != nullptr) *name = ConfigValue(node, 0);
+  if (text != nullptr) *text = ConfigValue(node, 1);
+}
+
+void ReferenceHost::GetNewActiveXFileName(MString* name, MString* text) {
+  NewPlayerFileName(u"ActiveX", name, text);
+}
+void ReferenceHost::GetNewPluginFileName(MString* name, MString* text) {
+  NewPlayerFileName(u"Plugin", name, text);
+}
+void ReferenceHost::GetNewPepperFileName(MString* name, MString* text) {
+  NewPlayerFileName(u"Pepper", name, text);
+}
+void ReferenceHost::GetUtilityFileName(MString* name) { *name = Text(u"UtilityFileNames", 0); }
+void ReferenceHost::GetSecondUtilityFileName(MString* name) {
+  *name = Text(u"UtilityFileNames", 1);
+}
+void ReferenceHost::GetElevationPolicyText(MString* text) { *text = Text(u"ElevationPolicyText"); }
+void ReferenceHost::GetUpdateServiceFileName(MString* name) {
+  *name = Text(u"UpdateServiceFileName");
+}
+void ReferenceHost::GetFeedbackServiceFileName(MString* name) {
+  *name = Text(u"FeedbackServiceFileName");
+}
+void ReferenceHost::GetHelperServiceFileName(MString* name) {
+  *name = Text(u"HelperServiceFileName");
+}
+const MConfigNode* ReferenceHost::GetConfiguration() { return config_.get(); }
+uint32_t ReferenceHost::GetInstallVector() { return Number(u"InstallVector", 0); }
+void ReferenceHost::GetPreviousVersion(MString* version) { *version = Text(u"PreviousVersion"); }
+int32_t ReferenceHost::GetWindowsGeneration() {
+  return static_cast<int32_t>(Number(u"WindowsGeneration", 3));
+}
+bool ReferenceHost::HideInstallStatus() { return Flag(u"HideInstallStatus", false); }
+bool ReferenceHost::WantsAnalytics() { return Flag(u"Analytics", false); }
+int32_t ReferenceHost::GetRightButtonMode() {
+  return static_cast<int32_t>(Number(u"RightButtonMode", 0));
+}
+void ReferenceHost::StoreAutoUpdateChoice(int32_t) {}
+void ReferenceHost::UninstallCompleted() {}
+void ReferenceHost::RemovalFinished(int32_t) {}
+
+void ReferenceHost::GetServiceCheckPath(MString* path, uint32_t type) {
+  *path = Text((MString(u"ServiceCheckPath.") + FormatNumber(type, 10)).CStr());
+}
+
+void ReferenceHost::GetProcessName(MString* name) {
+  MString configured = Text(u"ProcessName");
+  if (!configured.IsNull()) {
+    *name = configured;
+    return;
+  }
+  MString path;
+  GetOwnPath(&path);
+  MString file = FromLastOf(path, "\\");
+  if (!file.IsEmpty()) file.Consume(1);
+  *name = file.IsNull() ? path : file;
+}
+
+void ReferenceHost::GetHelperServiceFolder(MString* path) { *path = Text(u"HelperServiceFolder"); }
+
+bool ReferenceHost::RunProgram(int32_t, MStringArg programArg, MStringArg argumentsArg,
+                               uint32_t* exitCode, uint32_t* error) {
+  MString program = MString::Adopt(programArg);
+  MString arguments = MString::Adopt(argumentsArg);
+  MString commandLine = MString(u"\"") + program + MString(u"\"");
+  if (!arguments.IsEmpty()) commandLine += MString(u" ") + arguments;
+  std::wstring mutableLine = W(commandLine);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(W(program), mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                      nullptr, &startup, &process)) {
+    if (error != nullptr) *error = GetLastError();
+    return false;
+  }
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD code = 0;
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  if (exitCode != nullptr) *exitCode = code;
+  if (error != nullptr) *error = 0;
+  return true;
+}
+
+std::string DescribeConfiguration(const MConfigNode* list, int depth) {
+  std::string out;
+  for (const MConfigNode* node = list; node != nullptr; node = node->next) {
+    out.append(static_cast<size_t>(depth) * 2, ' ');
+    out += ToUtf8(node->name);
+    for (const MConfigNode* v = node->values; v != nullptr; v = v->next) {
+      out += " \"" + ToUtf8(v->name) + "\"";
+    }
+    out += "\n";
+    out += DescribeConfiguration(node->children, depth + 1);
+  }
+  return out;
+}
