@@ -14,7 +14,7 @@ add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WIN
 
 # Tests run through Wine in this build tree's own prefix.
 set(GLINT_WINEPREFIX ${CMAKE_BINARY_DIR}/wine CACHE PATH "Wine prefix of this build tree")
-set(CMAKE_CROSSCOMPILING_EMULATOR ${PROJECT_SOURCE_DIR}/scripts/wine-run.sh)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${PROJECT_SOURCE_DIR}/scripts/wine-run.sh ${GLINT_WINEPREFIX})
 
 add_subdirectory(src)
 add_subdirectory(host)

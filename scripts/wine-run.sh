@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Runs a Windows program in the build tree's Wine prefix. Used as CMake's
-# cross-compiling emulator and by the other scripts.
+# Runs a Windows program under Wine in the given prefix:
+#   wine-run.sh PREFIX PROGRAM [ARGS...]
+# CMake uses it as the cross-compiling emulator with the build tree's prefix.
 set -e
-: "${WINEPREFIX:?WINEPREFIX must name the build tree's prefix}"
+export WINEPREFIX="$1"
+shift
 export WINEDEBUG="${WINEDEBUG:--all}"
 exec wine "$@"

@@ -16,7 +16,10 @@ GlintBrokerShim::GlintBrokerShim(HostCallbacks* host)
 
 GlintBrokerShim::~GlintBrokerShim() { delete engine_; }
 
-void GlintBrokerShim::Destroy() { delete this; }
+void GlintBrokerShim::Destroy() {
+  this->GlintBrokerShim::~GlintBrokerShim();
+  ::operator delete(this);
+}
 
 void GlintBrokerShim::LoadLocalizedString(MString*, uint32_t, bool) {}
 ZavuzER* GlintBrokerShim::CreateSetupWindow() { return nullptr; }

@@ -15,7 +15,7 @@ class SetupEngine;
 class ZavuzER;
 class MWindow;
 
-class GlintBrokerShim final {
+class GlintBrokerShim {
  public:
   explicit GlintBrokerShim(HostCallbacks* host);
   GlintBrokerShim(const GlintBrokerShim&) = delete;

@@ -1,0 +1,74 @@
+# Wine test platform: sourced by the other scripts.
+#
+# Each build tree owns its prefix. A prefix is created once and reused; the
+# wine server, Wine's own services and Xvfb are started detached from the
+# terminal (a daemon that inherits CI's stdout makes CI hang) and stopped by
+# PID when the script ends.
+
+glint_wine_prepare() {
+  local prefix=$1
+  export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  if [ ! -f "$prefix/.glint-ready" ]; then
+    echo "wine: creating prefix $prefix"
+    mkdir -p "$prefix"
+    wineboot --init >/dev/null 2>&1 </dev/null
+    wineserver -w
+    # Version checks see Windows 10 (for programs that declare support).
+    wine winecfg -v win10 >/dev/null 2>&1 </dev/null
+    wineserver -w
+    touch "$prefix/.glint-ready"
+  fi
+}
+
+GLINT_WINESERVER_PID=""
+GLINT_XVFB_PID=""
+
+glint_wine_start() {
+  local prefix=$1
+  glint_wine_prepare "$prefix"
+  setsid wineserver -f -p >/dev/null 2>&1 </dev/null &
+  GLINT_WINESERVER_PID=$!
+  # Wine's own services (services.exe, rpcss, winedevice) start here, not
+  # inside a test whose output they would hold open.
+  setsid wine cmd /c exit >/dev/null 2>&1 </dev/null || true
+}
+
+glint_wine_stop() {
+  if [ -n "${WINEPREFIX:-}" ]; then
+    wineserver -k >/dev/null 2>&1 </dev/null || true
+  fi
+  if [ -n "$GLINT_WINESERVER_PID" ]; then
+    kill "$GLINT_WINESERVER_PID" >/dev/null 2>&1 || true
+    wait "$GLINT_WINESERVER_PID" 2>/dev/null || true
+    GLINT_WINESERVER_PID=""
+  fi
+}
+
+glint_xvfb_start() {
+  local display
+  for display in $(seq 91 120); do
+    [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ] || break
+  done
+  setsid Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 </dev/null &
+  GLINT_XVFB_PID=$!
+  export DISPLAY=":$display"
+  for _ in $(seq 50); do
+    [ -e "/tmp/.X11-unix/X$display" ] && return 0
+    sleep 0.1
+  done
+  echo "xvfb: display $DISPLAY did not come up" >&2
+  return 1
+}
+
+glint_xvfb_stop() {
+  if [ -n "$GLINT_XVFB_PID" ]; then
+    kill "$GLINT_XVFB_PID" >/dev/null 2>&1 || true
+    wait "$GLINT_XVFB_PID" 2>/dev/null || true
+    GLINT_XVFB_PID=""
+  fi
+}
+
+glint_platform_stop() {
+  glint_wine_stop
+  glint_xvfb_stop
+}
