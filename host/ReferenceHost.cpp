@@ -7,6 +7,20 @@
 
 #include "foundation/WideText.h"
 
+std::string StripCommentLines(const std::string& text) {
+  std::string out;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    size_t first = text.find_first_not_of(" \t", start);
+    if (first >= end || text[first] != '#') out.append(text, start, end - start);
+    out += '\n';
+    start = end + 1;
+  }
+  return out;
+}
+
 void ReferenceHost::AddConfiguration(const MString& text) { AppendParsedConfigText(config_, text); }
 
 bool ReferenceHost::AddConfigurationFile(const MString& path) {
@@ -18,9 +32,8 @@ bool ReferenceHost::AddConfigurationFile(const MString& path) {
   DWORD got = 0;
   while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got != 0) bytes.append(chunk, got);
   CloseHandle(file);
-  size_t skip = bytes.rfind("\xEF\xBB\xBF", 0) == 0 ? 3 : 0;  // UTF-8 byte order mark
-  AddConfiguration(FromUtf8(reinterpret_cast<const uint8_t*>(bytes.data()) + skip,
-                            bytes.size() - skip));
+  if (bytes.rfind("\xEF\xBB\xBF", 0) == 0) bytes.erase(0, 3);  // UTF-8 byte order mark
+  AddConfiguration(FromUtf8(StripCommentLines(bytes).c_str()));
   return true;
 }
 

@@ -5,7 +5,7 @@
 //   HostFlags 1040;            // player types and build bits
 //   InstallVector 2;
 //   WindowsGeneration 3;
-//   NewPlayerFileName { ActiveX "GlintAX.ocx" "glintax.exe"; Plugin "NPGlint.dll"; }
+//   NewPlayerFileName { ActiveX "GlintAX.ocx" "glintax.exe"; Plugin "NPGlint.dll"; };
 //   HostStrings { 7 "Installed ^"; }
 #pragma once
 
@@ -86,6 +86,10 @@ class ReferenceHost final : public HostCallbacks {
   FILE* statusStream_ = stderr;
   std::vector<StatusReport> reports_;
 };
+
+// The text without lines whose first non-blank character is '#': comments
+// are the host's own addition to the files it reads.
+std::string StripCommentLines(const std::string& text);
 
 // Text of a configuration tree, one node a line, for people to read.
 std::string DescribeConfiguration(const MConfigNode* list, int depth = 0);

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# The main job: builds the product and runs the reference host under Wine in
+# the demo prefix (build/windows/demo-wine). The host loads GlintUtil.dll,
+# calls Start and drives the library through the shim.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+bash scripts/install-deps.sh
+
+cmake -S . -B build/windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo --no-warn-unused-cli >/dev/null
+ninja -C build/windows -j "$(nproc)" GlintUtil glinthost
+
+source scripts/wine-env.sh
+trap glint_platform_stop EXIT
+glint_wine_start "$root/build/windows/demo-wine"
+
+host="$root/build/windows/bin/glinthost.exe"
+config="$root/host/demo.cfg"
+run() {
+  echo
+  echo "\$ glinthost $*"
+  wine "$host" --config "$config" "$@"
+}
+
+run info
