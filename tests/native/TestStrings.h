@@ -19,7 +19,7 @@ inline std::string Show(const MString& s) {
   if (s.IsNull()) return "<null>";
   std::string out;
   for (char16_t unit : s) {
-    if (unit >= 0x20 && unit < 0x7F && unit != u'\\') {
+    if (unit >= 0x20 && unit < 0x7F) {
       out += static_cast<char>(unit);
     } else {
       char escaped[8];
@@ -31,7 +31,9 @@ inline std::string Show(const MString& s) {
 }
 
 // Lets GoogleTest print MString values in failure messages.
-inline void PrintTo(const MString& s, std::ostream* os) { *os << '"' << Show(s) << '"'; }
+inline void PrintTo(const MString& s, std::ostream* os) {
+  *os << '"' << Show(s) << '"';
+}
 
 // Exactly these units, NULs included (the pointer constructors stop at a NUL).
 inline MString Raw(std::u16string_view units) {
