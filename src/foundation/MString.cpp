@@ -303,8 +303,9 @@ MString FromUtf8(const uint8_t* bytes, size_t max) {
     size_t size = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
     // A sequence cut short by the budget or by a NUL ends the text.
     if (size > max - i) break;
+    // Stop at the first NUL: the bytes after it may not belong to the text.
     bool complete = true;
-    for (size_t k = 1; k < size; ++k) {
+    for (size_t k = 1; k < size && complete; ++k) {
       if (bytes[i + k] == 0) complete = false;
     }
     if (!complete) break;
