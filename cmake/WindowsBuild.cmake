@@ -1,5 +1,5 @@
-# The product: GlintUtil.dll, the reference host, helper programs and the
-# tests that run them under Wine.
+# Settings of the product build: GlintUtil.dll, the reference host, helper
+# programs and the tests that run them under Wine.
 enable_language(RC)
 
 set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
@@ -15,9 +15,3 @@ add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WIN
 # Tests run through Wine in this build tree's own prefix.
 set(GLINT_WINEPREFIX ${CMAKE_BINARY_DIR}/wine CACHE PATH "Wine prefix of this build tree")
 set(CMAKE_CROSSCOMPILING_EMULATOR ${PROJECT_SOURCE_DIR}/scripts/wine-run.sh ${GLINT_WINEPREFIX})
-
-add_subdirectory(src)
-add_subdirectory(host)
-add_subdirectory(tools)
-add_subdirectory(tests/windows)
-add_subdirectory(bench/windows)

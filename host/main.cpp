@@ -22,8 +22,23 @@ void Usage() {
   Print(
       "usage: glinthost [--config FILE]... [COMMAND]\n"
       "commands:\n"
-      "  info      show the engine's version, product codes and the host configuration\n"
-      "  help      this text\n");
+      "  info                       engine version, product codes, host configuration\n"
+      "  string ID [fallback]       localised string ID (asking the host when missing)\n"
+      "  release-type MASK TYPE     whether MASK's release-type key allows TYPE\n"
+      "  installable MASK TYPE      whether the types in MASK may be installed\n"
+      "  compare-version TYPE       installed version of TYPE against this build\n"
+      "  uac                        whether UAC is enabled\n"
+      "  profiles-root              the folder that holds the user profiles\n"
+      "  reparse PATH               whether PATH or an ancestor is a reparse point\n"
+      "  file-lists                 load and show the engine's file lists\n"
+      "  find-browser               path of a running browser\n"
+      "  launch-browser URL         open URL in a browser\n"
+      "  express-install            open the configured express install page\n"
+      "  control-panel              open the control-panel applet when installed\n"
+      "  real-player6               whether RealPlayer 6 is installed\n"
+      "  refresh-ie-policy          refresh the browser's elevation policy\n"
+      "  help                       this text\n"
+      "MASK and TYPE: activex, plugin, pepper, a '+' joined mask of them, or a number\n");
 }
 
 std::string WindowsVersion() {
@@ -53,6 +68,147 @@ int Info(GlintBrokerShim* shim, const ReferenceHost& host) {
   return 0;
 }
 
+uint32_t ParseTypes(const MString& text) {
+  MString rest = ToLowerAscii(text);
+  uint32_t mask = 0;
+  while (!rest.IsEmpty()) {
+    MString part = TakeSpan(rest, "+", SpanMode::Excluding);
+    if (!rest.IsEmpty()) rest.Consume(1);
+    if (Equals(part, MString(u"activex"))) {
+      mask |= kPlayerActiveX;
+    } else if (Equals(part, MString(u"plugin"))) {
+      mask |= kPlayerPlugin;
+    } else if (Equals(part, MString(u"pepper"))) {
+      mask |= kPlayerPepper;
+    } else {
+      mask |= ParseUnsigned(part);
+    }
+  }
+  return mask;
+}
+
+const char* YesNo(bool value) { return value ? "yes" : "no"; }
+
+void PrintList(const char* title, const MStringList* list) {
+  Print(std::string(title) + " (" + std::to_string(list->Count()) + "):");
+  for (const auto& node : *list) Print(" " + ToUtf8(node.key));
+  Print("\n");
+}
+
+int FileLists(GlintBrokerShim* shim) {
+  bool complete = shim->LoadFileLists();
+  Print(std::string("every key and folder present: ") + YesNo(complete) + "\n");
+  SetupEngine* e = shim->GetEngine();
+  PrintList("ARP GUIDs, ActiveX", &e->arpGuidsActiveX);
+  PrintList("ARP GUIDs, plugin", &e->arpGuidsPlugin);
+  PrintList("ARP GUIDs, Pepper", &e->arpGuidsPepper);
+  PrintList("file names, ActiveX", shim->GetActiveXFileNames());
+  PrintList("file names, plugin", shim->GetPluginFileNames());
+  PrintList("file patterns, ActiveX", shim->GetActiveXFilePatterns());
+  PrintList("file patterns, plugin", shim->GetPluginFilePatterns());
+  PrintList("file patterns, Pepper", shim->GetPepperFilePatterns());
+  PrintList("system folder listing", &e->systemFolderListing);
+  PrintList("product folder patterns", shim->GetProductFolderPatterns());
+  PrintList("per-user bin listing", shim->GetUserBinListing());
+  PrintList("other file patterns", shim->GetOtherFilePatterns());
+  return complete ? 0 : 1;
+}
+
+const char* VersionOrderName(uint32_t order) {
+  switch (order) {
+    case 0:
+      return "not installed";
+    case 1:
+      return "older than this build";
+    case 2:
+      return "this build";
+    default:
+      return "newer than this build";
+  }
+}
+
+// Runs one command; 2 for bad usage.
+int RunCommand(GlintBrokerShim* shim, const ReferenceHost& host, const std::vector<MString>& args) {
+  const MString& command = args[0];
+  auto is = [&](const char16_t* name, size_t arity) {
+    return Equals(command, MString(name)) && args.size() >= arity + 1;
+  };
+  auto arg = [&](size_t i) { return i < args.size() ? args[i] : MString(u""); };
+  if (is(u"info", 0)) return Info(shim, host);
+  if (is(u"string", 1)) {
+    MString text;
+    shim->LoadLocalizedString(&text, ParseUnsigned(arg(1)), args.size() > 2);
+    Print(ToUtf8(text) + "\n");
+    return 0;
+  }
+  if (is(u"release-type", 2)) {
+    bool allowed = shim->IsReleaseType(ParseTypes(arg(1)), ParseUnsigned(arg(2)));
+    Print(std::string("release type matches: ") + YesNo(allowed) + "\n");
+    return allowed ? 0 : 1;
+  }
+  if (is(u"installable", 2)) {
+    uint32_t error = 0;
+    bool installable = shim->CheckInstallable(ParseTypes(arg(1)), &error, ParseUnsigned(arg(2)));
+    Print(std::string("installable: ") + YesNo(installable));
+    if (!installable) Print(" (error " + std::to_string(error) + ")");
+    Print("\n");
+    return installable ? 0 : 1;
+  }
+  if (is(u"compare-version", 1)) {
+    uint32_t order = shim->CompareInstalledVersion(ParseTypes(arg(1)));
+    Print(ToUtf8(arg(1)) + ": " + std::to_string(order) + " (" + VersionOrderName(order) + ")\n");
+    return 0;
+  }
+  if (is(u"uac", 0)) {
+    Print(std::string("UAC enabled: ") + YesNo(shim->IsUacEnabled()) + "\n");
+    return 0;
+  }
+  if (is(u"profiles-root", 0)) {
+    char16_t buffer[MAX_PATH] = {};
+    shim->GetProfilesRoot(buffer);
+    Print("profiles root: " + ToUtf8(MString(buffer)) + "\n");
+    return 0;
+  }
+  if (is(u"reparse", 1)) {
+    bool reparse = shim->PathHasReparsePoint(arg(1).Give());
+    Print(std::string("reparse point on the path: ") + YesNo(reparse) + "\n");
+    return 0;
+  }
+  if (is(u"file-lists", 0)) return FileLists(shim);
+  if (is(u"find-browser", 0)) {
+    bool found = shim->FindBrowser();
+    Print(std::string("browser found: ") + YesNo(found) + "\n");
+    return found ? 0 : 1;
+  }
+  if (is(u"launch-browser", 1)) {
+    bool opened = shim->LaunchBrowser(nullptr, arg(1).Give());
+    Print(std::string("opened: ") + YesNo(opened) + "\n");
+    return opened ? 0 : 1;
+  }
+  if (is(u"express-install", 0)) {
+    bool opened = shim->OpenExpressInstallPage(nullptr);
+    Print(std::string("opened: ") + YesNo(opened) + "\n");
+    return opened ? 0 : 1;
+  }
+  if (is(u"control-panel", 0)) {
+    shim->OpenControlPanelApplet();
+    return 0;
+  }
+  if (is(u"real-player6", 0)) {
+    Print(std::string("RealPlayer 6 installed: ") + YesNo(shim->IsRealPlayer6()) + "\n");
+    return 0;
+  }
+  if (is(u"refresh-ie-policy", 0)) {
+    Print(std::string("policy refresh called: ") + YesNo(shim->RefreshIEElevationPolicy()) +
+          "\n");
+    return 0;
+  }
+  std::fprintf(stderr, "glinthost: unknown command or missing arguments: %s\n",
+               ToUtf8(command).c_str());
+  Usage();
+  return 2;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -77,8 +233,8 @@ int wmain(int argc, wchar_t** argv) {
     defaultConfig.JoinPath(u'\\', MString(u"glinthost.cfg"));
     host.AddConfigurationFile(defaultConfig);
   }
-  MString command = args.empty() ? MString(u"info") : args[0];
-  if (Equals(command, MString(u"help"))) {
+  if (args.empty()) args.push_back(MString(u"info"));
+  if (Equals(args[0], MString(u"help"))) {
     Usage();
     return 0;
   }
@@ -96,8 +252,5 @@ int wmain(int argc, wchar_t** argv) {
     return 4;
   }
 
-  if (Equals(command, MString(u"info"))) return Info(shim.Get(), host);
-  std::fprintf(stderr, "glinthost: unknown command %s\n", ToUtf8(command).c_str());
-  Usage();
-  return 2;
+  return RunCommand(shim.Get(), host, args);
 }

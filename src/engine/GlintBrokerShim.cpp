@@ -1,9 +1,19 @@
 #include "engine/GlintBrokerShim.h"
 
+#include <windows.h>
+#include <shlobj.h>
+
 #include <new>
+#include <string>
 
 #include "engine/HostCallbacks.h"
+#include "engine/ProductNames.h"
 #include "engine/SetupEngine.h"
+#include "engine/VersionCompare.h"
+#include "foundation/Registry.h"
+#include "foundation/SystemModule.h"
+#include "foundation/WideText.h"
+#include "foundation/Win32Handles.h"
 
 namespace {
 // Operations whose work has not been built yet still take over their string
@@ -21,13 +31,70 @@ void GlintBrokerShim::Destroy() {
   ::operator delete(this);
 }
 
-void GlintBrokerShim::LoadLocalizedString(MString*, uint32_t, bool) {}
+void GlintBrokerShim::LoadLocalizedString(MString* text, uint32_t id, bool hostFallback) {
+  if (text == nullptr) return;
+  HMODULE module = host_ != nullptr ? static_cast<HMODULE>(host_->ResourceModule()) : nullptr;
+  const wchar_t* resource = nullptr;
+  int length = LoadStringW(module, id, reinterpret_cast<LPWSTR>(&resource), 0);
+  if (length > 0 && resource != nullptr) {
+    *text = FromWide(resource, length);
+    return;
+  }
+  if (hostFallback && host_ != nullptr && host_->LoadHostString(text, id, 0)) return;
+  *text = MString(u"MISSING LOCALIZATION");
+}
 ZavuzER* GlintBrokerShim::CreateSetupWindow() { return nullptr; }
 void GlintBrokerShim::DestroySetupWindow(ZavuzER*) {}
 bool GlintBrokerShim::CheckForUpdate(uint32_t, uint32_t, uint32_t, uint32_t) { return false; }
-bool GlintBrokerShim::IsReleaseType(uint32_t, uint32_t) { return false; }
-bool GlintBrokerShim::CheckInstallable(uint32_t, uint32_t*, uint32_t) { return false; }
-bool GlintBrokerShim::IsUacEnabled() { return false; }
+bool GlintBrokerShim::IsReleaseType(uint32_t mask, uint32_t releaseType) {
+  if (releaseType == 1) return true;
+  MString keyPath = ReleaseTypeKey(mask);
+  RegKey key;
+  if (keyPath.IsNull() || key.Open(HKEY_LOCAL_MACHINE, keyPath) != ERROR_SUCCESS) return true;
+  DWORD release = 0;
+  return key.ReadDword(MString(u"Release"), &release) == ERROR_SUCCESS && release == releaseType;
+}
+
+namespace {
+// The installed ActiveX control counts as newer than this build when its
+// safe-version marker for 34.0 reaches the next revision.
+bool ActiveXInstalledIsNewer() {
+  DWORD safe = 0;
+  return ReadRegistryDword(HKEY_LOCAL_MACHINE, MString(kSafeVersionsKey), MString(u"34.0"),
+                           &safe) == ERROR_SUCCESS &&
+         safe >= 385;
+}
+}  // namespace
+
+bool GlintBrokerShim::CheckInstallable(uint32_t mask, uint32_t* error, uint32_t releaseType) {
+  for (uint32_t type : {kPlayerActiveX, kPlayerPlugin, kPlayerPepper}) {
+    if ((mask & type) == 0) continue;
+    uint32_t failure = 0;
+    if (!IsReleaseType(type, releaseType)) {
+      failure = 1161;
+    } else if (type == kPlayerActiveX ? ActiveXInstalledIsNewer()
+                                      : CompareInstalledVersion(type) == kVersionNewer) {
+      failure = releaseType == 1 ? 1013 : 1162;
+    }
+    if (failure != 0) {
+      if (error != nullptr) *error = failure;
+      return false;
+    }
+  }
+  return true;
+}
+
+bool GlintBrokerShim::IsUacEnabled() {
+  OSVERSIONINFOEXW version{};
+  version.dwOSVersionInfoSize = sizeof version;
+  version.dwMajorVersion = 6;
+  DWORDLONG condition = VerSetConditionMask(0, VER_MAJORVERSION, VER_GREATER_EQUAL);
+  if (!VerifyVersionInfoW(&version, VER_MAJORVERSION, condition)) return false;
+  DWORD enabled = 0;
+  return ReadRegistryDword(HKEY_LOCAL_MACHINE, MString(kUacPolicyKey), MString(u"EnableLUA"),
+                           &enabled) == ERROR_SUCCESS &&
+         enabled > 0;
+}
 
 bool GlintBrokerShim::PrepareUninstall(uint32_t, MStringArg dir, bool) {
   Drop(dir);
@@ -74,7 +141,15 @@ bool GlintBrokerShim::RemoveFilesByPattern(uint32_t, MStringArg dir) {
   return false;
 }
 
-bool GlintBrokerShim::RefreshIEElevationPolicy() { return false; }
+bool GlintBrokerShim::RefreshIEElevationPolicy() {
+  using RefreshFn = HRESULT(WINAPI*)();
+  SystemModule ieframe;
+  if (!ieframe.Load(MString(u"ieframe.dll"))) return false;
+  auto refresh = ieframe.ResolveAs<RefreshFn>("IERefreshElevationPolicy");
+  if (refresh == nullptr) return false;
+  refresh();
+  return true;
+}
 
 bool GlintBrokerShim::RemoveHelperService(MStringArg path, bool) {
   Drop(path);
@@ -90,10 +165,41 @@ bool GlintBrokerShim::RemoveFeedbackService(MStringArg feedbackPath, MStringArg 
 }
 
 bool GlintBrokerShim::RemovePerUserData() { return false; }
-bool GlintBrokerShim::GetProfilesRoot(char16_t*) { return false; }
+namespace {
+// The path less its last `count` components; null when it has too few.
+MString WithoutLastComponents(MString path, int count) {
+  for (int i = 0; i < count; ++i) {
+    if (FromLastOf(path, "\\").IsNull()) return MString();
+    SplitAtLast(path, "\\");
+  }
+  return path;
+}
+}  // namespace
 
-bool GlintBrokerShim::PathHasReparsePoint(MStringArg path) {
-  Drop(path);
+bool GlintBrokerShim::GetProfilesRoot(char16_t* buffer) {
+  if (buffer == nullptr) return false;
+  int32_t generation = host_ != nullptr ? host_->GetWindowsGeneration() : 2;
+  MString root = generation < 2 ? WithoutLastComponents(ShellFolder(CSIDL_PERSONAL), 2)
+                                : WithoutLastComponents(ShellFolder(CSIDL_PROFILE), 1);
+  uint32_t length = root.Length() < MAX_PATH ? root.Length() : MAX_PATH - 1;
+  for (uint32_t i = 0; i < length; ++i) buffer[i] = root[i];
+  buffer[length] = 0;
+  // Callers take the folder from the buffer; the operation answers false.
+  return false;
+}
+
+bool GlintBrokerShim::PathHasReparsePoint(MStringArg pathArg) {
+  MString path = MString::Adopt(pathArg);
+  while (!path.IsEmpty()) {
+    DWORD attributes = GetFileAttributesW(W(path));
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      return true;
+    }
+    if (FromLastOf(path, "\\").IsNull()) break;
+    SplitAtLast(path, "\\");
+    // A bare drive ("C:") names the drive's current folder, not an ancestor.
+    if (FromLastOf(path, "\\").IsNull()) break;
+  }
   return false;
 }
 
@@ -150,7 +256,69 @@ bool GlintBrokerShim::AddPepperKeep(MStringArg name) {
   return true;
 }
 
-bool GlintBrokerShim::LoadFileLists() { return false; }
+namespace {
+// Copies every value of a configuration key into the list as a name; false
+// when the key is missing.
+bool CopyConfigValues(HostCallbacks* host, const char16_t* key, MStringList& list) {
+  const MConfigNode* texts = host != nullptr ? host->GetConfiguration() : nullptr;
+  const MConfigNode* node = FindConfigNodeInTexts(texts, MString(key));
+  if (node == nullptr) return false;
+  for (const MConfigNode* value = node->values; value != nullptr; value = value->next) {
+    list.AddName(value->name);
+  }
+  return true;
+}
+
+// Adds the entry names of a folder (not "." and ".."); false when the folder
+// cannot be listed.
+bool ListFolder(const MString& folder, MStringList& list) {
+  if (folder.IsNull()) return false;
+  MString pattern = folder;
+  pattern.JoinPath(u'\\', MString(u"*"));
+  WIN32_FIND_DATAW entry;
+  UniqueFind find(FindFirstFileW(W(pattern), &entry));
+  if (!find) return false;
+  do {
+    MString name = FromWide(entry.cFileName);
+    if (Equals(name, MString(u".")) || Equals(name, MString(u".."))) continue;
+    list.AddName(name);
+  } while (FindNextFileW(find.Get(), &entry));
+  return true;
+}
+}  // namespace
+
+MString UserBinFolder() {
+  MString folder = ShellFolder(CSIDL_APPDATA);
+  if (folder.IsNull()) return folder;
+  folder.JoinPath(u'\\', MString(u"Kestrelink\\Glint Player\\"));
+  folder.JoinPath(u'\\', MString(kMakerSiteFolderName));
+  folder.JoinPath(u'\\', MString(u"bin"));
+  return folder;
+}
+
+bool GlintBrokerShim::LoadFileLists() {
+  SetupEngine& e = *engine_;
+  bool all = true;
+  all &= CopyConfigValues(host_, u"AddRemoveProgramsGUIDsAX", e.arpGuidsActiveX);
+  all &= CopyConfigValues(host_, u"AddRemoveProgramsGUIDsPlugin", e.arpGuidsPlugin);
+  all &= CopyConfigValues(host_, u"AddRemoveProgramsGUIDsPepper", e.arpGuidsPepper);
+  all &= CopyConfigValues(host_, u"FilenamesAX", e.fileNamesActiveX);
+  all &= CopyConfigValues(host_, u"FilenamesPlugin", e.fileNamesPlugin);
+  // The Self keys are optional.
+  CopyConfigValues(host_, u"AddRemoveProgramsGUIDsAXSelf", e.arpGuidsActiveX);
+  CopyConfigValues(host_, u"AddRemoveProgramsGUIDsPluginSelf", e.arpGuidsPlugin);
+  CopyConfigValues(host_, u"AddRemoveProgramsGUIDsPepperSelf", e.arpGuidsPepper);
+  all &= CopyConfigValues(host_, u"AXFilenamePatterns", e.filePatternsActiveX);
+  all &= CopyConfigValues(host_, u"PluginFilenamePatterns", e.filePatternsPlugin);
+  all &= CopyConfigValues(host_, u"PepperFilenamePatterns", e.filePatternsPepper);
+  MString systemFolder = PlayerSystemFolder();
+  if (!systemFolder.IsNull()) systemFolder.JoinPath(u'\\', MString(u"Kestreli\\Glint\\"));
+  all &= ListFolder(systemFolder, e.systemFolderListing);
+  all &= CopyConfigValues(host_, u"ProductManagerDirectoryPatterns", e.productFolderPatterns);
+  all &= ListFolder(UserBinFolder(), e.userBinListing);
+  all &= CopyConfigValues(host_, u"OtherFilePatterns", e.otherFilePatterns);
+  return all;
+}
 bool GlintBrokerShim::RejectOfferedUpdate() { return false; }
 bool GlintBrokerShim::GetNoticeContent(MConfigNode**) { return false; }
 bool GlintBrokerShim::GetOfferedVersion(MString*) { return false; }
@@ -175,15 +343,49 @@ bool GlintBrokerShim::NoOperation(MStringArg ignored) {
   return false;
 }
 
-bool GlintBrokerShim::FindBrowser() { return false; }
-bool GlintBrokerShim::OpenExpressInstallPage(MWindow*) { return false; }
+bool GlintBrokerShim::OpenExpressInstallPage(MWindow* window) {
+  const MConfigNode* texts = host_ != nullptr ? host_->GetConfiguration() : nullptr;
+  MString url = ConfigValue(FindConfigNodeInTexts(texts, MString(u"ExpressInstallURL")), 0);
+  if (url.IsEmpty()) return false;
+  return LaunchBrowser(window, url.Give());
+}
 
-bool GlintBrokerShim::LaunchBrowser(MWindow*, MStringArg url) {
-  Drop(url);
+bool GlintBrokerShim::OpenControlPanelApplet() {
+  wchar_t windows[MAX_PATH + 1];
+  UINT length = GetWindowsDirectoryW(windows, MAX_PATH);
+  if (length == 0 || length > MAX_PATH) return false;
+  MString applet = FromWide(windows, static_cast<int32_t>(length));
+  applet.JoinPath(u'\\', MString(u"SysWOW64\\GlintPlayerCPLApp.cpl"));
+  if (GetFileAttributesW(W(applet)) == INVALID_FILE_ATTRIBUTES) return false;
+  MString commandLine = MString(u"control.exe ") + applet;
+  std::wstring mutableLine = W(commandLine);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (CreateProcessW(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                     &startup, &process)) {
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  }
   return false;
 }
 
-bool GlintBrokerShim::OpenControlPanelApplet() { return false; }
-bool GlintBrokerShim::IsRealPlayer6() { return false; }
-uint32_t GlintBrokerShim::CompareInstalledVersion(uint32_t) { return 0; }
+bool GlintBrokerShim::IsRealPlayer6() {
+  MString version;
+  if (ReadRegistryString(HKEY_LOCAL_MACHINE, MString(u"SOFTWARE\\RealNetworks\\RealPlayer"),
+                         MString(u"version"), &version) != ERROR_SUCCESS) {
+    return false;
+  }
+  MString major = SpanExcluding(version, ".");
+  return StartsWith(major, MString(u"6"));
+}
+
+uint32_t GlintBrokerShim::CompareInstalledVersion(uint32_t type) {
+  MString installed;
+  if (ReadRegistryString(HKEY_LOCAL_MACHINE, PlayerTypeKey(type), MString(u"Version"),
+                         &installed) != ERROR_SUCCESS) {
+    return kVersionAbsent;
+  }
+  return CompareWithOwnVersion(installed);
+}
 bool GlintBrokerShim::WasRegistered() { return registered_; }

@@ -10,6 +10,10 @@ class GlintBrokerShim;
 // This build's player version.
 inline constexpr char16_t kOwnVersion[] = u"34.0.0.384";
 
+// The current user's per-user bin folder: roaming application data, then
+// "Kestrelink\Glint Player\", the maker-site folder and "bin".
+MString UserBinFolder();
+
 class SetupEngine {
  public:
   explicit SetupEngine(GlintBrokerShim* shim);
