@@ -24,8 +24,8 @@ bool GlintLibrary::LoadFrom(const MString& path) {
     error_ = GetLastError();
     return false;
   }
-  start_ = reinterpret_cast<StartFunction>(
-      reinterpret_cast<void*>(GetProcAddress(module_, "Start")));
+  start_ =
+      reinterpret_cast<StartFunction>(reinterpret_cast<void*>(GetProcAddress(module_, "Start")));
   if (start_ == nullptr) {
     error_ = GetLastError();
     Unload();

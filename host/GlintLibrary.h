@@ -45,9 +45,9 @@ class ShimHandle {
   ShimHandle(const ShimHandle&) = delete;
   ShimHandle& operator=(const ShimHandle&) = delete;
   ~ShimHandle() { Reset(); }
-  void Reset() {
+  void Reset(GlintBrokerShim* shim = nullptr) {
     if (shim_ != nullptr) shim_->Destroy();
-    shim_ = nullptr;
+    shim_ = shim;
   }
   GlintBrokerShim* operator->() const { return shim_; }
   GlintBrokerShim* Get() const { return shim_; }

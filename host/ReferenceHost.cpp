@@ -21,7 +21,9 @@ std::string StripCommentLines(const std::string& text) {
   return out;
 }
 
-void ReferenceHost::AddConfiguration(const MString& text) { AppendParsedConfigText(config_, text); }
+void ReferenceHost::AddConfiguration(const MString& text) {
+  AppendParsedConfigText(config_, text);
+}
 
 bool ReferenceHost::AddConfigurationFile(const MString& path) {
   HANDLE file = CreateFileW(W(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -69,7 +71,8 @@ void ReferenceHost::ReportStatus(int32_t, int32_t level, uint32_t code, MStringA
     std::fflush(statusStream_);
   }
   // Keep a copy in a buffer of our own: the report may outlive the library.
-  reports_.push_back(StatusReport{level, code, MString(text.CStr(), static_cast<int32_t>(text.Length()))});
+  reports_.push_back(
+      StatusReport{level, code, MString(text.CStr(), static_cast<int32_t>(text.Length()))});
 }
 
 bool ReferenceHost::LoadHostString(MString* text, uint32_t id, int32_t) {
@@ -80,9 +83,15 @@ bool ReferenceHost::LoadHostString(MString* text, uint32_t id, int32_t) {
   return true;
 }
 
-uint32_t ReferenceHost::GetHostFlags() { return Number(u"HostFlags", 0); }
-bool ReferenceHost::IsRunFinished() { return Flag(u"RunFinished", false); }
-bool ReferenceHost::IsRemovalRun() { return Flag(u"RemovalRun", false); }
+uint32_t ReferenceHost::GetHostFlags() {
+  return Number(u"HostFlags", 0);
+}
+bool ReferenceHost::IsRunFinished() {
+  return Flag(u"RunFinished", false);
+}
+bool ReferenceHost::IsRemovalRun() {
+  return Flag(u"RemovalRun", false);
+}
 
 void ReferenceHost::GetOwnPath(MString* path) {
   MString configured = Text(u"OwnPath");
@@ -95,11 +104,19 @@ void ReferenceHost::GetOwnPath(MString* path) {
   *path = FromWide(buffer, static_cast<int32_t>(length));
 }
 
-bool ReferenceHost::IsInteractive() { return Flag(u"Interactive", true); }
-bool ReferenceHost::ForceConflictListing() { return Flag(u"ForceConflictListing", false); }
+bool ReferenceHost::IsInteractive() {
+  return Flag(u"Interactive", true);
+}
+bool ReferenceHost::ForceConflictListing() {
+  return Flag(u"ForceConflictListing", false);
+}
 void ReferenceHost::ConflictsCleared(int32_t) {}
-bool ReferenceHost::NeedsBrowserRestart() { return Flag(u"BrowserRestart", false); }
-bool ReferenceHost::IsFullRemoval() { return Flag(u"FullRemoval", false); }
+bool ReferenceHost::NeedsBrowserRestart() {
+  return Flag(u"BrowserRestart", false);
+}
+bool ReferenceHost::IsFullRemoval() {
+  return Flag(u"FullRemoval", false);
+}
 
 void ReferenceHost::NewPlayerFileName(const char16_t* type, MString* name, MString* text) const {
   MString path = MString(u"NewPlayerFileName.") + MString(type);
@@ -117,11 +134,15 @@ void ReferenceHost::GetNewPluginFileName(MString* name, MString* text) {
 void ReferenceHost::GetNewPepperFileName(MString* name, MString* text) {
   NewPlayerFileName(u"Pepper", name, text);
 }
-void ReferenceHost::GetUtilityFileName(MString* name) { *name = Text(u"UtilityFileNames", 0); }
+void ReferenceHost::GetUtilityFileName(MString* name) {
+  *name = Text(u"UtilityFileNames", 0);
+}
 void ReferenceHost::GetSecondUtilityFileName(MString* name) {
   *name = Text(u"UtilityFileNames", 1);
 }
-void ReferenceHost::GetElevationPolicyText(MString* text) { *text = Text(u"ElevationPolicyText"); }
+void ReferenceHost::GetElevationPolicyText(MString* text) {
+  *text = Text(u"ElevationPolicyText");
+}
 void ReferenceHost::GetUpdateServiceFileName(MString* name) {
   *name = Text(u"UpdateServiceFileName");
 }
@@ -131,14 +152,24 @@ void ReferenceHost::GetFeedbackServiceFileName(MString* name) {
 void ReferenceHost::GetHelperServiceFileName(MString* name) {
   *name = Text(u"HelperServiceFileName");
 }
-const MConfigNode* ReferenceHost::GetConfiguration() { return config_.get(); }
-uint32_t ReferenceHost::GetInstallVector() { return Number(u"InstallVector", 0); }
-void ReferenceHost::GetPreviousVersion(MString* version) { *version = Text(u"PreviousVersion"); }
+const MConfigNode* ReferenceHost::GetConfiguration() {
+  return config_.get();
+}
+uint32_t ReferenceHost::GetInstallVector() {
+  return Number(u"InstallVector", 0);
+}
+void ReferenceHost::GetPreviousVersion(MString* version) {
+  *version = Text(u"PreviousVersion");
+}
 int32_t ReferenceHost::GetWindowsGeneration() {
   return static_cast<int32_t>(Number(u"WindowsGeneration", 3));
 }
-bool ReferenceHost::HideInstallStatus() { return Flag(u"HideInstallStatus", false); }
-bool ReferenceHost::WantsAnalytics() { return Flag(u"Analytics", false); }
+bool ReferenceHost::HideInstallStatus() {
+  return Flag(u"HideInstallStatus", false);
+}
+bool ReferenceHost::WantsAnalytics() {
+  return Flag(u"Analytics", false);
+}
 int32_t ReferenceHost::GetRightButtonMode() {
   return static_cast<int32_t>(Number(u"RightButtonMode", 0));
 }
@@ -163,7 +194,9 @@ void ReferenceHost::GetProcessName(MString* name) {
   *name = file.IsNull() ? path : file;
 }
 
-void ReferenceHost::GetHelperServiceFolder(MString* path) { *path = Text(u"HelperServiceFolder"); }
+void ReferenceHost::GetHelperServiceFolder(MString* path) {
+  *path = Text(u"HelperServiceFolder");
+}
 
 bool ReferenceHost::RunProgram(int32_t, MStringArg programArg, MStringArg argumentsArg,
                                uint32_t* exitCode, uint32_t* error) {
@@ -175,8 +208,8 @@ bool ReferenceHost::RunProgram(int32_t, MStringArg programArg, MStringArg argume
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
-  if (!CreateProcessW(W(program), mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                      nullptr, &startup, &process)) {
+  if (!CreateProcessW(W(program), mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &process)) {
     if (error != nullptr) *error = GetLastError();
     return false;
   }

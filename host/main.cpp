@@ -16,7 +16,9 @@
 
 namespace {
 
-void Print(const std::string& text) { std::fputs(text.c_str(), stdout); }
+void Print(const std::string& text) {
+  std::fputs(text.c_str(), stdout);
+}
 
 void Usage() {
   Print(
@@ -87,7 +89,9 @@ uint32_t ParseTypes(const MString& text) {
   return mask;
 }
 
-const char* YesNo(bool value) { return value ? "yes" : "no"; }
+const char* YesNo(bool value) {
+  return value ? "yes" : "no";
+}
 
 void PrintList(const char* title, const MStringList* list) {
   Print(std::string(title) + " (" + std::to_string(list->Count()) + "):");
@@ -199,8 +203,7 @@ int RunCommand(GlintBrokerShim* shim, const ReferenceHost& host, const std::vect
     return 0;
   }
   if (is(u"refresh-ie-policy", 0)) {
-    Print(std::string("policy refresh called: ") + YesNo(shim->RefreshIEElevationPolicy()) +
-          "\n");
+    Print(std::string("policy refresh called: ") + YesNo(shim->RefreshIEElevationPolicy()) + "\n");
     return 0;
   }
   std::fprintf(stderr, "glinthost: unknown command or missing arguments: %s\n",
@@ -241,8 +244,8 @@ int wmain(int argc, wchar_t** argv) {
 
   GlintLibrary library;
   if (!library.Load()) {
-    std::fprintf(stderr, "glinthost: cannot load %s (error %lu)\n",
-                 ToUtf8(library.Path()).c_str(), library.Error());
+    std::fprintf(stderr, "glinthost: cannot load %s (error %lu)\n", ToUtf8(library.Path()).c_str(),
+                 library.Error());
     return 3;
   }
   host.SetResourceModule(library.Module());

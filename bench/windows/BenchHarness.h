@@ -38,8 +38,8 @@ double MedianNs(Body&& body, int iterations, int repeats = 9) {
 }
 
 inline void Report(const char* name, double ns, const char* anchor, double anchorNs) {
-  std::printf("%-44s %12.1f ns   anchor %-34s %12.1f ns   ratio %.2f\n", name, ns, anchor,
-              anchorNs, anchorNs > 0 ? ns / anchorNs : 0.0);
+  std::printf("%-44s %12.1f ns   anchor %-34s %12.1f ns   ratio %.2f\n", name, ns, anchor, anchorNs,
+              anchorNs > 0 ? ns / anchorNs : 0.0);
   std::fflush(stdout);
 }
 

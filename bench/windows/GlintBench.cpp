@@ -38,15 +38,36 @@ int main() {
 
   MString shared(u"C:\\Users\\Player\\AppData\\Roaming\\Kestrelink\\Glint Player\\bin");
   std::u16string plain(shared.CStr(), shared.Length());
-  double copy = bench::MedianNs([&] { MString c = shared; bench::Keep(c); }, 1000000);
-  double copyAnchor = bench::MedianNs([&] { std::u16string c = plain; bench::Keep(c); }, 1000000);
+  double copy = bench::MedianNs(
+      [&] {
+        MString c = shared;
+        bench::Keep(c);
+      },
+      1000000);
+  double copyAnchor = bench::MedianNs(
+      [&] {
+        std::u16string c = plain;
+        bench::Keep(c);
+      },
+      1000000);
   bench::Report("MString copy (64 units, shared)", copy, "std::u16string copy", copyAnchor);
 
   MString tail(u"\\GlintAX.ocx");
   std::u16string plainTail(tail.CStr(), tail.Length());
-  double append = bench::MedianNs([&] { MString c = shared; c += tail; bench::Keep(c); }, 500000);
-  double appendAnchor =
-      bench::MedianNs([&] { std::u16string c = plain; c += plainTail; bench::Keep(c); }, 500000);
+  double append = bench::MedianNs(
+      [&] {
+        MString c = shared;
+        c += tail;
+        bench::Keep(c);
+      },
+      500000);
+  double appendAnchor = bench::MedianNs(
+      [&] {
+        std::u16string c = plain;
+        c += plainTail;
+        bench::Keep(c);
+      },
+      500000);
   bench::Report("MString append (64 + 12 units)", append, "std::u16string append", appendAnchor);
 
   std::u16string text = ConfigText(1 << 20);
@@ -68,8 +89,7 @@ int main() {
     return 1;
   }
   host.SetResourceModule(library.Module());
-  double start = bench::MedianNs(
-      [&] { library.Start()(&host)->Destroy(); }, 20000);
+  double start = bench::MedianNs([&] { library.Start()(&host)->Destroy(); }, 20000);
   double startAnchor = bench::MedianNs(
       [&] {
         auto* block = ::operator new(sizeof(MStringList) * 20);

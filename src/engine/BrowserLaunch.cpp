@@ -13,7 +13,7 @@
 namespace {
 
 constexpr const char16_t* kBrowserImages[] = {
-    u"firefox.exe", u"chrome.exe",   u"safari.exe",    u"opera.exe",
+    u"firefox.exe",  u"chrome.exe",  u"safari.exe",    u"opera.exe",
     u"netscape.exe", u"mozilla.exe", u"seamonkey.exe",
 };
 
@@ -46,8 +46,7 @@ MString RunningBrowserPath() {
   if (baseName == nullptr || fileName == nullptr) return found;
   DWORD count = bytes / sizeof(DWORD);
   for (DWORD i = 0; i < count && i < kMaxProcesses; ++i) {
-    UniqueHandle process(
-        OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, ids[i]));
+    UniqueHandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, ids[i]));
     if (!process) continue;
     wchar_t image[MAX_PATH + 1] = {};
     wchar_t path[MAX_PATH + 1] = {};
@@ -63,8 +62,8 @@ MString RunningBrowserPath() {
 
 // ShellExecuteW "open"; true when it answers more than 32.
 bool Open(HWND parent, const MString& file, const MString& parameters) {
-  HINSTANCE result = ShellExecuteW(parent, L"open", W(file), WOrNull(parameters), nullptr,
-                                   SW_SHOWNORMAL);
+  HINSTANCE result =
+      ShellExecuteW(parent, L"open", W(file), WOrNull(parameters), nullptr, SW_SHOWNORMAL);
   return reinterpret_cast<INT_PTR>(result) > 32;
 }
 
@@ -77,7 +76,9 @@ constexpr char16_t kInternetExplorer32[] =
 // The native window of the setup window that asks, as the parent of what
 // opens. The setup window is not part of this build yet, so pages open
 // without a parent.
-static HWND ParentWindow(MWindow*) { return nullptr; }
+static HWND ParentWindow(MWindow*) {
+  return nullptr;
+}
 
 bool GlintBrokerShim::FindBrowser() {
   browserPath_ = RunningBrowserPath();

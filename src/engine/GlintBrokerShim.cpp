@@ -18,13 +18,17 @@
 namespace {
 // Operations whose work has not been built yet still take over their string
 // arguments, so that nothing the host hands in is leaked.
-void Drop(MStringArg a) { MString::Adopt(a); }
+void Drop(MStringArg a) {
+  MString::Adopt(a);
+}
 }  // namespace
 
 GlintBrokerShim::GlintBrokerShim(HostCallbacks* host)
     : host_(host), engine_(new (std::nothrow) SetupEngine(this)) {}
 
-GlintBrokerShim::~GlintBrokerShim() { delete engine_; }
+GlintBrokerShim::~GlintBrokerShim() {
+  delete engine_;
+}
 
 void GlintBrokerShim::Destroy() {
   this->GlintBrokerShim::~GlintBrokerShim();
@@ -43,9 +47,13 @@ void GlintBrokerShim::LoadLocalizedString(MString* text, uint32_t id, bool hostF
   if (hostFallback && host_ != nullptr && host_->LoadHostString(text, id, 0)) return;
   *text = MString(u"MISSING LOCALIZATION");
 }
-ZavuzER* GlintBrokerShim::CreateSetupWindow() { return nullptr; }
+ZavuzER* GlintBrokerShim::CreateSetupWindow() {
+  return nullptr;
+}
 void GlintBrokerShim::DestroySetupWindow(ZavuzER*) {}
-bool GlintBrokerShim::CheckForUpdate(uint32_t, uint32_t, uint32_t, uint32_t) { return false; }
+bool GlintBrokerShim::CheckForUpdate(uint32_t, uint32_t, uint32_t, uint32_t) {
+  return false;
+}
 bool GlintBrokerShim::IsReleaseType(uint32_t mask, uint32_t releaseType) {
   if (releaseType == 1) return true;
   MString keyPath = ReleaseTypeKey(mask);
@@ -114,8 +122,7 @@ bool GlintBrokerShim::RemoveSystemUpdateService(uint32_t, MStringArg systemDir) 
   return false;
 }
 
-bool GlintBrokerShim::UninstallPlayer(uint32_t, MStringArg systemDir, bool, bool, bool,
-                                      uint32_t*) {
+bool GlintBrokerShim::UninstallPlayer(uint32_t, MStringArg systemDir, bool, bool, bool, uint32_t*) {
   Drop(systemDir);
   return false;
 }
@@ -156,7 +163,9 @@ bool GlintBrokerShim::RemoveHelperService(MStringArg path, bool) {
   return false;
 }
 
-bool GlintBrokerShim::UninstallAssistant() { return false; }
+bool GlintBrokerShim::UninstallAssistant() {
+  return false;
+}
 
 bool GlintBrokerShim::RemoveFeedbackService(MStringArg feedbackPath, MStringArg updatePath, bool) {
   Drop(feedbackPath);
@@ -164,7 +173,9 @@ bool GlintBrokerShim::RemoveFeedbackService(MStringArg feedbackPath, MStringArg 
   return false;
 }
 
-bool GlintBrokerShim::RemovePerUserData() { return false; }
+bool GlintBrokerShim::RemovePerUserData() {
+  return false;
+}
 namespace {
 // The path less its last `count` components; null when it has too few.
 MString WithoutLastComponents(MString path, int count) {
@@ -218,28 +229,66 @@ bool GlintBrokerShim::RegisterPluginEntry(MStringArg path) {
   return true;
 }
 
-bool GlintBrokerShim::UnregisterActiveXControl(bool, uint32_t) { return false; }
-bool GlintBrokerShim::RepairControlPermissions() { return true; }
-int32_t GlintBrokerShim::RunBrokerServer() { return 0; }
+bool GlintBrokerShim::UnregisterActiveXControl(bool, uint32_t) {
+  return false;
+}
+bool GlintBrokerShim::RepairControlPermissions() {
+  return true;
+}
+int32_t GlintBrokerShim::RunBrokerServer() {
+  return 0;
+}
 
-SetupEngine* GlintBrokerShim::GetEngine() { return engine_; }
-MStringList* GlintBrokerShim::GetActiveXFileNames() { return &engine_->fileNamesActiveX; }
-MStringList* GlintBrokerShim::GetPluginFileNames() { return &engine_->fileNamesPlugin; }
-MStringList* GlintBrokerShim::GetBrowserPluginFolders() { return &engine_->browserPluginFolders; }
-MStringList* GlintBrokerShim::GetActiveXFilePatterns() { return &engine_->filePatternsActiveX; }
-MStringList* GlintBrokerShim::GetPluginFilePatterns() { return &engine_->filePatternsPlugin; }
-MStringList* GlintBrokerShim::GetPepperFilePatterns() { return &engine_->filePatternsPepper; }
-MStringList* GlintBrokerShim::GetProductFolderPatterns() { return &engine_->productFolderPatterns; }
-MStringList* GlintBrokerShim::GetUserBinListing() { return &engine_->userBinListing; }
-MStringList* GlintBrokerShim::GetOtherFilePatterns() { return &engine_->otherFilePatterns; }
+SetupEngine* GlintBrokerShim::GetEngine() {
+  return engine_;
+}
+MStringList* GlintBrokerShim::GetActiveXFileNames() {
+  return &engine_->fileNamesActiveX;
+}
+MStringList* GlintBrokerShim::GetPluginFileNames() {
+  return &engine_->fileNamesPlugin;
+}
+MStringList* GlintBrokerShim::GetBrowserPluginFolders() {
+  return &engine_->browserPluginFolders;
+}
+MStringList* GlintBrokerShim::GetActiveXFilePatterns() {
+  return &engine_->filePatternsActiveX;
+}
+MStringList* GlintBrokerShim::GetPluginFilePatterns() {
+  return &engine_->filePatternsPlugin;
+}
+MStringList* GlintBrokerShim::GetPepperFilePatterns() {
+  return &engine_->filePatternsPepper;
+}
+MStringList* GlintBrokerShim::GetProductFolderPatterns() {
+  return &engine_->productFolderPatterns;
+}
+MStringList* GlintBrokerShim::GetUserBinListing() {
+  return &engine_->userBinListing;
+}
+MStringList* GlintBrokerShim::GetOtherFilePatterns() {
+  return &engine_->otherFilePatterns;
+}
 
-bool GlintBrokerShim::RecordConflictingProcesses(uint32_t) { return false; }
-bool GlintBrokerShim::ClearConflictingProcesses() { return false; }
-MStringList* GlintBrokerShim::FindConflictingProcesses(uint32_t) { return new MStringList; }
+bool GlintBrokerShim::RecordConflictingProcesses(uint32_t) {
+  return false;
+}
+bool GlintBrokerShim::ClearConflictingProcesses() {
+  return false;
+}
+MStringList* GlintBrokerShim::FindConflictingProcesses(uint32_t) {
+  return new MStringList;
+}
 
-MStringList* GlintBrokerShim::GetActiveXKeepList() { return &engine_->keepListActiveX; }
-MStringList* GlintBrokerShim::GetPluginKeepList() { return &engine_->keepListPlugin; }
-MStringList* GlintBrokerShim::GetPepperKeepList() { return &engine_->keepListPepper; }
+MStringList* GlintBrokerShim::GetActiveXKeepList() {
+  return &engine_->keepListActiveX;
+}
+MStringList* GlintBrokerShim::GetPluginKeepList() {
+  return &engine_->keepListPlugin;
+}
+MStringList* GlintBrokerShim::GetPepperKeepList() {
+  return &engine_->keepListPepper;
+}
 
 bool GlintBrokerShim::AddActiveXKeep(MStringArg name) {
   engine_->keepListActiveX.AddName(MString::Adopt(name));
@@ -319,9 +368,15 @@ bool GlintBrokerShim::LoadFileLists() {
   all &= CopyConfigValues(host_, u"OtherFilePatterns", e.otherFilePatterns);
   return all;
 }
-bool GlintBrokerShim::RejectOfferedUpdate() { return false; }
-bool GlintBrokerShim::GetNoticeContent(MConfigNode**) { return false; }
-bool GlintBrokerShim::GetOfferedVersion(MString*) { return false; }
+bool GlintBrokerShim::RejectOfferedUpdate() {
+  return false;
+}
+bool GlintBrokerShim::GetNoticeContent(MConfigNode**) {
+  return false;
+}
+bool GlintBrokerShim::GetOfferedVersion(MString*) {
+  return false;
+}
 
 bool GlintBrokerShim::ParseNoticeContent(MConfigNode**, MStringArg text) {
   Drop(text);
@@ -388,4 +443,6 @@ uint32_t GlintBrokerShim::CompareInstalledVersion(uint32_t type) {
   }
   return CompareWithOwnVersion(installed);
 }
-bool GlintBrokerShim::WasRegistered() { return registered_; }
+bool GlintBrokerShim::WasRegistered() {
+  return registered_;
+}

@@ -21,28 +21,28 @@ class GlintBrokerShim {
   GlintBrokerShim(const GlintBrokerShim&) = delete;
   GlintBrokerShim& operator=(const GlintBrokerShim&) = delete;
 
-  virtual void Destroy();                                                            // 0
-  virtual void LoadLocalizedString(MString* text, uint32_t id, bool hostFallback);   // 1
-  virtual ZavuzER* CreateSetupWindow();                                              // 2
-  virtual void DestroySetupWindow(ZavuzER* ui);                                      // 3
+  virtual void Destroy();                                                           // 0
+  virtual void LoadLocalizedString(MString* text, uint32_t id, bool hostFallback);  // 1
+  virtual ZavuzER* CreateSetupWindow();                                             // 2
+  virtual void DestroySetupWindow(ZavuzER* ui);                                     // 3
   virtual bool CheckForUpdate(uint32_t playerType, uint32_t installVector, uint32_t errorCode,
-                              uint32_t windowsError);                                // 4
-  virtual bool IsReleaseType(uint32_t mask, uint32_t releaseType);                   // 5
-  virtual bool CheckInstallable(uint32_t mask, uint32_t* error, uint32_t releaseType);  // 6
-  virtual bool IsUacEnabled();                                                       // 7
+                              uint32_t windowsError);                                     // 4
+  virtual bool IsReleaseType(uint32_t mask, uint32_t releaseType);                        // 5
+  virtual bool CheckInstallable(uint32_t mask, uint32_t* error, uint32_t releaseType);    // 6
+  virtual bool IsUacEnabled();                                                            // 7
   virtual bool PrepareUninstall(uint32_t type, MStringArg dir, bool removeSafeVersions);  // 8
   virtual bool RegisterPlayer(uint32_t type, MStringArg playerPath, MStringArg uninstallerPath,
-                              uint32_t ignored, bool writeArpEntry);                 // 9
-  virtual bool RemoveSystemUpdateService(uint32_t ignored, MStringArg systemDir);    // 10
+                              uint32_t ignored, bool writeArpEntry);               // 9
+  virtual bool RemoveSystemUpdateService(uint32_t ignored, MStringArg systemDir);  // 10
   virtual bool UninstallPlayer(uint32_t type, MStringArg systemDir, bool removeSafeVersions,
                                bool setNotify, bool skipPartnerCheck, uint32_t* code);  // 11
-  virtual bool RemoveListedFiles(uint32_t mask, MStringArg dir);                     // 12
-  virtual bool RemoveUpdateService(MStringArg path, bool setNotify);                 // 13
-  virtual bool RemoveNamedFile(MStringArg name, MStringArg path);                    // 14
-  virtual bool RemoveFilesByPattern(uint32_t mask, MStringArg dir);                  // 15
-  virtual bool RefreshIEElevationPolicy();                                           // 16
-  virtual bool RemoveHelperService(MStringArg path, bool skipPartnerCheck);          // 17
-  virtual bool UninstallAssistant();                                                 // 18
+  virtual bool RemoveListedFiles(uint32_t mask, MStringArg dir);                        // 12
+  virtual bool RemoveUpdateService(MStringArg path, bool setNotify);                    // 13
+  virtual bool RemoveNamedFile(MStringArg name, MStringArg path);                       // 14
+  virtual bool RemoveFilesByPattern(uint32_t mask, MStringArg dir);                     // 15
+  virtual bool RefreshIEElevationPolicy();                                              // 16
+  virtual bool RemoveHelperService(MStringArg path, bool skipPartnerCheck);             // 17
+  virtual bool UninstallAssistant();                                                    // 18
   virtual bool RemoveFeedbackService(MStringArg feedbackPath, MStringArg updatePath,
                                      bool forced);                                   // 19
   virtual bool RemovePerUserData();                                                  // 20
@@ -90,6 +90,7 @@ class GlintBrokerShim {
   virtual bool WasRegistered();                                                      // 62
 
   HostCallbacks* Host() const { return host_; }
+  const MString& BrowserPath() const { return browserPath_; }
   // False when the engine could not be allocated.
   bool IsComplete() const { return engine_ != nullptr; }
 

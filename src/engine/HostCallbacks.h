@@ -34,83 +34,83 @@ class HostCallbacks {
  public:
   explicit HostCallbacks(void* resourceModule = nullptr) : resourceModule_(resourceModule) {}
 
-  virtual void Dispose() {}                                                        // 0
+  virtual void Dispose() {}                                                              // 0
   virtual void ReportStatus(int32_t, int32_t level, uint32_t code, MStringArg detail) {  // 1
     MString::Adopt(detail);
     (void)level;
     (void)code;
   }
-  virtual void Reserved2() {}                                                      // 2
-  virtual bool LoadHostString(MString* text, uint32_t id, int32_t) {               // 3
+  virtual void Reserved2() {}                                         // 2
+  virtual bool LoadHostString(MString* text, uint32_t id, int32_t) {  // 3
     (void)text;
     (void)id;
     return false;
   }
-  virtual HostErrorLog* GetErrorLog() { return nullptr; }                          // 4
-  virtual uint32_t GetHostFlags() { return 0; }                                    // 5
-  virtual bool IsRunFinished() { return false; }                                   // 6
-  virtual bool IsRemovalRun() { return false; }                                    // 7
+  virtual HostErrorLog* GetErrorLog() { return nullptr; }  // 4
+  virtual uint32_t GetHostFlags() { return 0; }            // 5
+  virtual bool IsRunFinished() { return false; }           // 6
+  virtual bool IsRemovalRun() { return false; }            // 7
   virtual bool ExpandImage(uint8_t* out, uint32_t outSize, const uint8_t* in,
                            uint32_t inSize) {  // 8
     (void)out, (void)outSize, (void)in, (void)inSize;
     return false;
   }
-  virtual void GetOwnPath(MString* path) { (void)path; }                          // 9
-  virtual bool IsInteractive() { return true; }                                    // 10
-  virtual bool ForceConflictListing() { return false; }                            // 11
-  virtual void ConflictsCleared(int32_t) {}                                        // 12
-  virtual bool NeedsBrowserRestart() { return false; }                             // 13
-  virtual bool IsFullRemoval() { return false; }                                   // 14
-  virtual void GetNewActiveXFileName(MString* name, MString* text) {               // 15
+  virtual void GetOwnPath(MString* path) { (void)path; }              // 9
+  virtual bool IsInteractive() { return true; }                       // 10
+  virtual bool ForceConflictListing() { return false; }               // 11
+  virtual void ConflictsCleared(int32_t) {}                           // 12
+  virtual bool NeedsBrowserRestart() { return false; }                // 13
+  virtual bool IsFullRemoval() { return false; }                      // 14
+  virtual void GetNewActiveXFileName(MString* name, MString* text) {  // 15
     (void)name, (void)text;
   }
-  virtual void GetNewPluginFileName(MString* name, MString* text) {                // 16
+  virtual void GetNewPluginFileName(MString* name, MString* text) {  // 16
     (void)name, (void)text;
   }
-  virtual void GetNewPepperFileName(MString* name, MString* text) {                // 17
+  virtual void GetNewPepperFileName(MString* name, MString* text) {  // 17
     (void)name, (void)text;
   }
-  virtual void GetUtilityFileName(MString* name) { (void)name; }                   // 18
-  virtual void GetSecondUtilityFileName(MString* name) { (void)name; }             // 19
-  virtual void GetElevationPolicyText(MString* text) { (void)text; }               // 20
-  virtual void GetUpdateServiceFileName(MString* name) { (void)name; }             // 21
-  virtual void GetFeedbackServiceFileName(MString* name) { (void)name; }           // 22
-  virtual void GetHelperServiceFileName(MString* name) { (void)name; }             // 23
-  virtual const MConfigNode* GetConfiguration() { return nullptr; }                // 24
-  virtual uint32_t GetInstallVector() { return 0; }                                // 25
-  virtual void Reserved26() {}                                                     // 26
-  virtual void GetPreviousVersion(MString* version) { (void)version; }             // 27
-  virtual bool GetUpdateNotice(MConfigNode** texts) {                              // 28
+  virtual void GetUtilityFileName(MString* name) { (void)name; }          // 18
+  virtual void GetSecondUtilityFileName(MString* name) { (void)name; }    // 19
+  virtual void GetElevationPolicyText(MString* text) { (void)text; }      // 20
+  virtual void GetUpdateServiceFileName(MString* name) { (void)name; }    // 21
+  virtual void GetFeedbackServiceFileName(MString* name) { (void)name; }  // 22
+  virtual void GetHelperServiceFileName(MString* name) { (void)name; }    // 23
+  virtual const MConfigNode* GetConfiguration() { return nullptr; }       // 24
+  virtual uint32_t GetInstallVector() { return 0; }                       // 25
+  virtual void Reserved26() {}                                            // 26
+  virtual void GetPreviousVersion(MString* version) { (void)version; }    // 27
+  virtual bool GetUpdateNotice(MConfigNode** texts) {                     // 28
     (void)texts;
     return false;
   }
-  virtual void Reserved29() {}  // 29
-  virtual void Reserved30() {}  // 30
-  virtual void Reserved31() {}  // 31
-  virtual int32_t GetWindowsGeneration() { return 3; }                             // 32
-  virtual void Reserved33() {}                                                     // 33
-  virtual bool HideInstallStatus() { return false; }                               // 34
-  virtual void Reserved35() {}                                                     // 35
-  virtual void Reserved36() {}                                                     // 36
-  virtual void Reserved37() {}                                                     // 37
-  virtual bool WantsAnalytics() { return false; }                                  // 38
-  virtual int32_t GetRightButtonMode() { return 0; }                               // 39
-  virtual void StoreAutoUpdateChoice(int32_t mode) { (void)mode; }                 // 40
-  virtual void UninstallCompleted() {}                                             // 41
-  virtual void Reserved42() {}                                                     // 42
-  virtual void RemovalFinished(int32_t) {}                                         // 43
-  virtual void Reserved44() {}                                                     // 44
-  virtual void Reserved45() {}                                                     // 45
-  virtual void Reserved46() {}                                                     // 46
-  virtual void GetServiceCheckPath(MString* path, uint32_t type) {                 // 47
+  virtual void Reserved29() {}                                      // 29
+  virtual void Reserved30() {}                                      // 30
+  virtual void Reserved31() {}                                      // 31
+  virtual int32_t GetWindowsGeneration() { return 3; }              // 32
+  virtual void Reserved33() {}                                      // 33
+  virtual bool HideInstallStatus() { return false; }                // 34
+  virtual void Reserved35() {}                                      // 35
+  virtual void Reserved36() {}                                      // 36
+  virtual void Reserved37() {}                                      // 37
+  virtual bool WantsAnalytics() { return false; }                   // 38
+  virtual int32_t GetRightButtonMode() { return 0; }                // 39
+  virtual void StoreAutoUpdateChoice(int32_t mode) { (void)mode; }  // 40
+  virtual void UninstallCompleted() {}                              // 41
+  virtual void Reserved42() {}                                      // 42
+  virtual void RemovalFinished(int32_t) {}                          // 43
+  virtual void Reserved44() {}                                      // 44
+  virtual void Reserved45() {}                                      // 45
+  virtual void Reserved46() {}                                      // 46
+  virtual void GetServiceCheckPath(MString* path, uint32_t type) {  // 47
     (void)path, (void)type;
   }
-  virtual void GetProcessName(MString* name) { (void)name; }                       // 48
-  virtual void GetHelperServiceFolder(MString* path) { (void)path; }               // 49
-  virtual void Reserved50() {}                                                     // 50
-  virtual void Reserved51() {}                                                     // 51
-  virtual void Reserved52() {}                                                     // 52
-  virtual bool RunProgram(int32_t, MStringArg program, MStringArg arguments,       // 53
+  virtual void GetProcessName(MString* name) { (void)name; }                  // 48
+  virtual void GetHelperServiceFolder(MString* path) { (void)path; }          // 49
+  virtual void Reserved50() {}                                                // 50
+  virtual void Reserved51() {}                                                // 51
+  virtual void Reserved52() {}                                                // 52
+  virtual bool RunProgram(int32_t, MStringArg program, MStringArg arguments,  // 53
                           uint32_t* exitCode, uint32_t* error) {
     MString::Adopt(program);
     MString::Adopt(arguments);

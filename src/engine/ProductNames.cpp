@@ -15,7 +15,9 @@ const char16_t* PlayerTypeSuffix(uint32_t type) {
   }
 }
 
-MString PlayerTypeKey(uint32_t type) { return MString(kPlayerKey) + MString(PlayerTypeSuffix(type)); }
+MString PlayerTypeKey(uint32_t type) {
+  return MString(kPlayerKey) + MString(PlayerTypeSuffix(type));
+}
 
 MString ReleaseTypeKey(uint32_t mask) {
   MString key;

@@ -1,7 +1,11 @@
 #include "engine/StatusDetail.h"
 
-MString HexError(uint32_t error) { return FormatNumber(error, 16); }
-MString DecimalError(uint32_t error) { return FormatNumber(error, 10); }
+MString HexError(uint32_t error) {
+  return FormatNumber(error, 16);
+}
+MString DecimalError(uint32_t error) {
+  return FormatNumber(error, 10);
+}
 
 MString PathWithHexError(const MString& path, uint32_t error) {
   return path + MString(u" ") + HexError(error);
@@ -11,8 +15,7 @@ MString PathWithDecimalError(const MString& path, uint32_t error) {
   return path + MString(u" ") + DecimalError(error);
 }
 
-MString RegistryDetail(const MString& key, const MString& valueName, uint32_t error,
-                       bool spaced) {
+MString RegistryDetail(const MString& key, const MString& valueName, uint32_t error, bool spaced) {
   MString detail = key;
   if (!valueName.IsEmpty()) detail += MString(u"/") + valueName;
   if (spaced) detail += MString(u" ");

@@ -46,9 +46,10 @@ MString Wow64SystemFolder() {
 bool RunsUnderWow64() {
   using Fn = BOOL(WINAPI*)(HANDLE, PBOOL);
   HMODULE kernel = GetModuleHandleW(L"kernel32");
-  auto query = kernel == nullptr ? nullptr
-                                 : reinterpret_cast<Fn>(reinterpret_cast<void*>(
-                                       GetProcAddress(kernel, "IsWow64Process")));
+  auto query =
+      kernel == nullptr
+          ? nullptr
+          : reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(kernel, "IsWow64Process")));
   BOOL wow64 = FALSE;
   return query != nullptr && query(GetCurrentProcess(), &wow64) && wow64;
 }

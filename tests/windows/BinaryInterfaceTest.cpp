@@ -122,9 +122,9 @@ TEST_F(LibraryTest, StringsFromTheLibraryGoBackToTheLibrary) {
   ASSERT_NE(version.Buffer(), nullptr);
   // The buffer names a routine inside GlintUtil.dll, not one of ours.
   HMODULE owner = nullptr;
-  ASSERT_TRUE(GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                                     GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                                 reinterpret_cast<LPCWSTR>(version.Buffer()->release), &owner));
+  ASSERT_TRUE(GetModuleHandleExW(
+      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+      reinterpret_cast<LPCWSTR>(version.Buffer()->release), &owner));
   EXPECT_EQ(owner, library_.Module());
   EXPECT_EQ(version.Buffer()->count, 2);
 }
@@ -155,9 +155,9 @@ TEST_F(LibraryTest, StartThenDestroyLeavesNothingBehind) {
 TEST(HostCallbackTable, SlotsLandOnTheRightFunctions) {
   ReferenceHost host;
   host.SetStatusStream(nullptr);
-  host.AddConfiguration(MString(
-      u"HostFlags 1040; InstallVector 8; WindowsGeneration 1; IsFull 1; FullRemoval 1;"
-      u"UpdateServiceFileName \"GlintUpdate.exe\"; HostStrings { 7 \"Installed ^\"; }"));
+  host.AddConfiguration(
+      MString(u"HostFlags 1040; InstallVector 8; WindowsGeneration 1; IsFull 1; FullRemoval 1;"
+              u"UpdateServiceFileName \"GlintUpdate.exe\"; HostStrings { 7 \"Installed ^\"; }"));
   const void* object = &host;
 
   Slot<void (*)(HostCallbacks*, int32_t, int32_t, uint32_t, MStringArg)>(object, 1)(

@@ -1,0 +1,199 @@
+#include "WineTestSupport.h"
+
+#include <shlobj.h>
+
+#include "foundation/WideText.h"
+
+std::wstring Wide(const MString& s) {
+  return std::wstring(W(s), s.Length());
+}
+MString M(const std::wstring& s) {
+  return FromWide(s.c_str());
+}
+
+void ShimTest::SetUp() {
+  ASSERT_TRUE(library_.Load()) << "error " << library_.Error();
+  Restart(u"");
+}
+
+void ShimTest::TearDown() {
+  shim_.Reset();
+}
+
+void ShimTest::Restart(const char16_t* configuration) {
+  shim_.Reset();
+  host_ = std::make_unique<ReferenceHost>();
+  host_->SetStatusStream(nullptr);
+  host_->SetResourceModule(library_.Module());
+  host_->AddConfiguration(MString(configuration));
+  shim_.Reset(library_.Start()(host_.get()));
+  ASSERT_TRUE(shim_);
+}
+
+ScratchRegistry::~ScratchRegistry() {
+  for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(it->root, it->key.c_str(), 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) {
+      continue;
+    }
+    if (it->existed) {
+      RegSetValueExW(key, it->name.c_str(), 0, it->type, it->data.data(),
+                     static_cast<DWORD>(it->data.size()));
+    } else {
+      RegDeleteValueW(key, it->name.c_str());
+    }
+    RegCloseKey(key);
+  }
+  for (auto it = createdKeys_.rbegin(); it != createdKeys_.rend(); ++it) {
+    RegDeleteTreeW(it->first, it->second.c_str());
+    RegDeleteKeyW(it->first, it->second.c_str());
+  }
+}
+
+void ScratchRegistry::Save(HKEY root, const std::wstring& key, const std::wstring& name) {
+  Saved saved{root, key, name, false, 0, {}};
+  HKEY handle = nullptr;
+  if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, &handle) == ERROR_SUCCESS) {
+    DWORD size = 0;
+    if (RegQueryValueExW(handle, name.c_str(), nullptr, &saved.type, nullptr, &size) ==
+        ERROR_SUCCESS) {
+      saved.data.resize(size);
+      RegQueryValueExW(handle, name.c_str(), nullptr, &saved.type, saved.data.data(), &size);
+      saved.existed = true;
+    }
+    RegCloseKey(handle);
+  } else {
+    createdKeys_.emplace_back(root, key);
+  }
+  saved_.push_back(std::move(saved));
+}
+
+void ScratchRegistry::SetDword(HKEY root, const std::wstring& key, const std::wstring& name,
+                               DWORD value) {
+  Save(root, key, name);
+  ASSERT_EQ(RegSetKeyValueW(root, key.c_str(), name.c_str(), REG_DWORD, &value, sizeof value),
+            ERROR_SUCCESS);
+}
+
+void ScratchRegistry::SetString(HKEY root, const std::wstring& key, const std::wstring& name,
+                                const std::wstring& value) {
+  Save(root, key, name);
+  ASSERT_EQ(RegSetKeyValueW(root, key.c_str(), name.c_str(), REG_SZ, value.c_str(),
+                            static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))),
+            ERROR_SUCCESS);
+}
+
+void ScratchRegistry::Remove(HKEY root, const std::wstring& key, const std::wstring& name) {
+  Save(root, key, name);
+  RegDeleteKeyValueW(root, key.c_str(), name.c_str());
+}
+
+namespace {
+void RemovePath(const std::wstring& path) {
+  DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return;
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+    RemoveDirectoryW(path.c_str());
+  } else {
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(path.c_str());
+  }
+}
+}  // namespace
+
+ScratchFiles::~ScratchFiles() {
+  for (auto it = steps_.rbegin(); it != steps_.rend(); ++it) {
+    if (it->hidden) {
+      RemovePath(it->path);
+      MoveFileW((it->path + L".glint-aside").c_str(), it->path.c_str());
+    } else {
+      RemovePath(it->path);
+    }
+  }
+}
+
+void ScratchFiles::Folder(const std::wstring& path) {
+  if (CreateDirectoryW(path.c_str(), nullptr)) steps_.push_back({false, path});
+}
+
+void ScratchFiles::File(const std::wstring& path, const std::string& content) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE) << "cannot create file, error " << GetLastError();
+  DWORD written = 0;
+  WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+  CloseHandle(file);
+  steps_.push_back({false, path});
+}
+
+void ScratchFiles::Copy(const std::wstring& from, const std::wstring& to) {
+  ASSERT_TRUE(CopyFileW(from.c_str(), to.c_str(), FALSE)) << "copy failed " << GetLastError();
+  steps_.push_back({false, to});
+  steps_.push_back({false, to + L".log"});
+}
+
+void ScratchFiles::Hide(const std::wstring& path) {
+  std::wstring aside = path + L".glint-aside";
+  if (MoveFileW(path.c_str(), aside.c_str())) steps_.push_back({true, path});
+}
+
+std::wstring NewTempFolder(const wchar_t* name) {
+  wchar_t temp[MAX_PATH + 1];
+  GetTempPathW(MAX_PATH, temp);
+  std::wstring folder = std::wstring(temp) + name + L"-" + std::to_wstring(GetCurrentProcessId());
+  RemoveTree(folder);
+  CreateDirectoryW(folder.c_str(), nullptr);
+  return folder;
+}
+
+void RemoveTree(const std::wstring& path) {
+  WIN32_FIND_DATAW entry;
+  HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &entry);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      std::wstring name = entry.cFileName;
+      if (name == L"." || name == L"..") continue;
+      std::wstring child = path + L"\\" + name;
+      if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        RemoveTree(child);
+      } else {
+        SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(child.c_str());
+      }
+    } while (FindNextFileW(find, &entry));
+    FindClose(find);
+  }
+  RemoveDirectoryW(path.c_str());
+}
+
+bool Exists(const std::wstring& path) {
+  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string ReadAll(const std::wstring& path) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return std::string();
+  std::string content;
+  char chunk[4096];
+  DWORD got = 0;
+  while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got != 0) content.append(chunk, got);
+  CloseHandle(file);
+  return content;
+}
+
+std::string WaitForContent(const std::wstring& path, DWORD ms) {
+  for (DWORD waited = 0; waited < ms; waited += 50) {
+    std::string content = ReadAll(path);
+    if (!content.empty()) return content;
+    Sleep(50);
+  }
+  return std::string();
+}
+
+std::wstring ProgramFolder() {
+  return Wide(ExecutableFolder());
+}
+std::wstring RecorderPath() {
+  return ProgramFolder() + L"\\cmdline_recorder.exe";
+}

@@ -1,0 +1,96 @@
+// Pieces shared by the tests that run under Wine: a started library with a
+// reference host, registry and file scratch state that is put back, and the
+// command-line recorder stand-in.
+#pragma once
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "GlintLibrary.h"
+#include "ReferenceHost.h"
+#include "foundation/MString.h"
+
+// Wide text of an MString, for assertions and Win32 calls.
+std::wstring Wide(const MString& s);
+MString M(const std::wstring& s);
+
+// The library loaded from the tests' folder, started with a ReferenceHost
+// whose configuration the test chooses.
+class ShimTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  // Restarts the shim with the given host configuration text.
+  void Restart(const char16_t* configuration);
+  GlintBrokerShim* shim() const { return shim_.Get(); }
+
+  std::unique_ptr<ReferenceHost> host_;
+  GlintLibrary library_;
+  ShimHandle shim_;
+};
+
+// Sets a registry value for the length of a test and puts back what was
+// there (or removes what was not) afterwards. Keys it had to create are
+// removed again too.
+class ScratchRegistry {
+ public:
+  ScratchRegistry() = default;
+  ScratchRegistry(const ScratchRegistry&) = delete;
+  ScratchRegistry& operator=(const ScratchRegistry&) = delete;
+  ~ScratchRegistry();
+  void SetDword(HKEY root, const std::wstring& key, const std::wstring& name, DWORD value);
+  void SetString(HKEY root, const std::wstring& key, const std::wstring& name,
+                 const std::wstring& value);
+  // Removes the value (restored afterwards when it existed).
+  void Remove(HKEY root, const std::wstring& key, const std::wstring& name);
+
+ private:
+  struct Saved {
+    HKEY root;
+    std::wstring key;
+    std::wstring name;
+    bool existed;
+    DWORD type;
+    std::vector<BYTE> data;
+  };
+  void Save(HKEY root, const std::wstring& key, const std::wstring& name);
+  std::vector<Saved> saved_;
+  std::vector<std::pair<HKEY, std::wstring>> createdKeys_;
+};
+
+// Files and folders that a test creates, and files it moves out of the way;
+// everything is undone in reverse order at the end.
+class ScratchFiles {
+ public:
+  ScratchFiles() = default;
+  ScratchFiles(const ScratchFiles&) = delete;
+  ScratchFiles& operator=(const ScratchFiles&) = delete;
+  ~ScratchFiles();
+  void Folder(const std::wstring& path);
+  void File(const std::wstring& path, const std::string& content = "");
+  void Copy(const std::wstring& from, const std::wstring& to);
+  // Moves an existing file out of the way for the test.
+  void Hide(const std::wstring& path);
+
+ private:
+  struct Step {
+    bool hidden;  // moved aside (else created)
+    std::wstring path;
+  };
+  std::vector<Step> steps_;
+};
+
+// A fresh folder under the temporary folder, removed with its contents.
+std::wstring NewTempFolder(const wchar_t* name);
+void RemoveTree(const std::wstring& path);
+bool Exists(const std::wstring& path);
+std::string ReadAll(const std::wstring& path);
+// Waits up to `ms` for a file to exist with content; returns the content.
+std::string WaitForContent(const std::wstring& path, DWORD ms = 8000);
+std::wstring ProgramFolder();  // folder of the running test program
+std::wstring RecorderPath();   // cmdline_recorder.exe beside the tests
