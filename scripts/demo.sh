@@ -25,3 +25,10 @@ run() {
 }
 
 run info
+run string 3
+run compare-version plugin
+run installable activex+plugin+pepper 0
+run uac
+run profiles-root
+run file-lists || true
+run find-browser || true
