@@ -4,8 +4,7 @@
 set -euo pipefail
 passed=0 failed=0 skipped=0
 for dir in "$@"; do
-  for file in "$dir"/*.xml; do
-    [ -f "$file" ] || continue
+  while IFS= read -r -d '' file; do
     # The <testsuites ...> element carries the totals of one program run.
     line=$(grep -m1 '<testsuites ' "$file" || true)
     [ -n "$line" ] || continue
@@ -17,7 +16,7 @@ for dir in "$@"; do
     failed=$((failed + ${f:-0} + ${e:-0}))
     skipped=$((skipped + ${s:-0}))
     passed=$((passed + ${t:-0} - ${f:-0} - ${e:-0} - ${d:-0} - ${s:-0}))
-  done
+  done < <(find "$dir" -name '*.xml' -print0 2>/dev/null)
 done
 echo "tests: $passed passed, $failed failed, $skipped skipped"
 [ "$failed" -eq 0 ]

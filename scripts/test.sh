@@ -23,7 +23,7 @@ cmake -S . -B build/windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_
 ninja -C build/windows -j "$jobs"
 bash scripts/check-binaries.sh build/windows/bin
 
-rm -f build/native/test-results/*.xml build/windows/test-results/*.xml
+rm -rf build/native/test-results/* build/windows/test-results/*
 
 echo "== native tests"
 ctest --test-dir build/native -j "$jobs" --output-on-failure --timeout 300 || status=1
