@@ -15,3 +15,8 @@ add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WIN
 # Tests run through Wine in this build tree's own prefix.
 set(GLINT_WINEPREFIX ${CMAKE_BINARY_DIR}/wine CACHE PATH "Wine prefix of this build tree")
 set(CMAKE_CROSSCOMPILING_EMULATOR ${PROJECT_SOURCE_DIR}/scripts/wine-run.sh ${GLINT_WINEPREFIX})
+
+# Files generated from the broker's interface definition (see src/).
+set(GLINT_GENERATED ${CMAKE_BINARY_DIR}/generated)
+set(GLINT_BROKER_GENERATED ${GLINT_GENERATED}/broker)
+file(MAKE_DIRECTORY ${GLINT_BROKER_GENERATED})

@@ -39,6 +39,9 @@ void Usage() {
       "  control-panel              open the control-panel applet when installed\n"
       "  real-player6               whether RealPlayer 6 is installed\n"
       "  refresh-ie-policy          refresh the browser's elevation policy\n"
+      "  register-broker            register this program as the broker's server\n"
+      "  unregister-broker          remove the broker's registration\n"
+      "  -Embedding                 run the broker server (COM starts the host so)\n"
       "  help                       this text\n"
       "MASK and TYPE: activex, plugin, pepper, a '+' joined mask of them, or a number\n");
 }
@@ -200,6 +203,25 @@ int RunCommand(GlintBrokerShim* shim, const ReferenceHost& host, const std::vect
   }
   if (is(u"real-player6", 0)) {
     Print(std::string("RealPlayer 6 installed: ") + YesNo(shim->IsRealPlayer6()) + "\n");
+    return 0;
+  }
+  if (is(u"register-broker", 0)) {
+    MString self;
+    const_cast<ReferenceHost&>(host).GetOwnPath(&self);
+    shim->PrepareRegistration(self.Give(), kPlayerActiveX);
+    Print("broker registered: " + ToUtf8(self) + "\n");
+    return 0;
+  }
+  if (is(u"unregister-broker", 0)) {
+    bool found = shim->UnregisterActiveXControl(false, 0);
+    Print(std::string("broker registration removed: ") + YesNo(found) + "\n");
+    return found ? 0 : 1;
+  }
+  if (is(u"-Embedding", 0) || is(u"/Embedding", 0)) {
+    return static_cast<int>(shim->RunBrokerServer());
+  }
+  if (is(u"-refreshIEElevationPolicies", 0)) {
+    shim->RefreshIEElevationPolicy();
     return 0;
   }
   if (is(u"refresh-ie-policy", 0)) {

@@ -6,6 +6,7 @@
 #include <new>
 #include <string>
 
+#include "broker/BrokerServer.h"
 #include "engine/HostCallbacks.h"
 #include "engine/ProductNames.h"
 #include "engine/SetupEngine.h"
@@ -149,13 +150,7 @@ bool GlintBrokerShim::RemoveFilesByPattern(uint32_t, MStringArg dir) {
 }
 
 bool GlintBrokerShim::RefreshIEElevationPolicy() {
-  using RefreshFn = HRESULT(WINAPI*)();
-  SystemModule ieframe;
-  if (!ieframe.Load(MString(u"ieframe.dll"))) return false;
-  auto refresh = ieframe.ResolveAs<RefreshFn>("IERefreshElevationPolicy");
-  if (refresh == nullptr) return false;
-  refresh();
-  return true;
+  return RefreshElevationPoliciesInProcess();
 }
 
 bool GlintBrokerShim::RemoveHelperService(MStringArg path, bool) {
@@ -214,8 +209,11 @@ bool GlintBrokerShim::PathHasReparsePoint(MStringArg pathArg) {
   return false;
 }
 
-bool GlintBrokerShim::PrepareRegistration(MStringArg brokerPath, uint32_t) {
-  Drop(brokerPath);
+bool GlintBrokerShim::PrepareRegistration(MStringArg brokerPathArg, uint32_t type) {
+  MString brokerPath = MString::Adopt(brokerPathArg);
+  if (type != kPlayerActiveX) return true;
+  WriteBrokerRegistration(brokerPath, true);
+  RefreshElevationPoliciesPerUser(host_);
   return true;
 }
 
@@ -229,14 +227,21 @@ bool GlintBrokerShim::RegisterPluginEntry(MStringArg path) {
   return true;
 }
 
-bool GlintBrokerShim::UnregisterActiveXControl(bool, uint32_t) {
-  return false;
+bool GlintBrokerShim::UnregisterActiveXControl(bool removeSafeVersions, uint32_t) {
+  if (removeSafeVersions) {
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, W(MString(kSafeVersionsKey)));
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, W(MString(kSafeVersionsKey)));
+  }
+  MString broker = RegisteredBrokerExecutable();
+  if (broker.IsEmpty()) return false;
+  WriteBrokerRegistration(broker, false);
+  return true;
 }
 bool GlintBrokerShim::RepairControlPermissions() {
   return true;
 }
 int32_t GlintBrokerShim::RunBrokerServer() {
-  return 0;
+  return ::RunBrokerServer(host_);
 }
 
 SetupEngine* GlintBrokerShim::GetEngine() {
