@@ -10,6 +10,9 @@ std::wstring Wide(const MString& s) {
 MString M(const std::wstring& s) {
   return FromWide(s.c_str());
 }
+std::string Utf8Of(const wchar_t* text) {
+  return ToUtf8(FromWide(text));
+}
 
 void ShimTest::SetUp() {
   ASSERT_TRUE(library_.Load()) << "error " << library_.Error();

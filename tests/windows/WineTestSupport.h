@@ -18,6 +18,7 @@
 // Wide text of an MString, for assertions and Win32 calls.
 std::wstring Wide(const MString& s);
 MString M(const std::wstring& s);
+std::string Utf8Of(const wchar_t* text);
 
 // The library loaded from the tests' folder, started with a ReferenceHost
 // whose configuration the test chooses.
