@@ -10,7 +10,7 @@ bash scripts/install-deps.sh
 
 cmake -S . -B build/windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo --no-warn-unused-cli >/dev/null
-ninja -C build/windows -j "$(nproc)" GlintUtil glinthost
+ninja -C build/windows -j "$(nproc)" GlintUtil glinthost glintplayer
 
 source scripts/wine-env.sh
 trap glint_platform_stop EXIT
@@ -32,3 +32,11 @@ run uac
 run profiles-root
 run file-lists || true
 run find-browser || true
+
+# The broker: registered for this host, started by COM when the player
+# stand-in asks for it, ended when the stand-in lets go.
+run register-broker
+echo
+echo "\$ glintplayer --script tools/demo-session.txt"
+wine "$root/build/windows/bin/glintplayer.exe" --script "$root/tools/demo-session.txt"
+run unregister-broker

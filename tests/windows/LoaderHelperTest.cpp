@@ -1,0 +1,101 @@
+// System functions bound at run time: libraries come from the system folder
+// only, and `complete` tells whether everything required was found.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "WineTestSupport.h"
+#include "foundation/DynamicLoadLibraryHelper.h"
+
+namespace {
+
+// A helper over the stand-in library with a chosen set of functions.
+class StubHelper : public DynamicLoadLibraryHelper {
+ public:
+  StubHelper(const char* library, bool required, bool needMissing)
+      : DynamicLoadLibraryHelper(library, required) {
+    Bind(first, "GlintStubFirst", true);
+    Bind(optional, "GlintStubAbsent", false);
+    if (needMissing) Bind(missing, "GlintStubAlsoAbsent", true);
+  }
+  int(WINAPI* first)() = nullptr;
+  int(WINAPI* optional)() = nullptr;
+  int(WINAPI* missing)() = nullptr;
+};
+
+std::wstring SystemPath(const wchar_t* name) {
+  wchar_t system[MAX_PATH];
+  GetSystemDirectoryW(system, MAX_PATH);
+  return std::wstring(system) + L"\\" + name;
+}
+
+TEST(LoaderHelpers, RequiredAndOptionalFunctions) {
+  ScratchFiles files;
+  files.Copy(ProgramFolder() + L"\\glintstub.dll", SystemPath(L"glintstub-system.dll"));
+
+  StubHelper complete("glintstub-system.dll", true, false);
+  ASSERT_NE(complete.Module(), nullptr);
+  ASSERT_NE(complete.first, nullptr);
+  EXPECT_EQ(complete.first(), 1);
+  EXPECT_EQ(complete.optional, nullptr);  // optional and absent: still complete
+  EXPECT_TRUE(complete.Complete());
+
+  StubHelper incomplete("glintstub-system.dll", true, true);
+  EXPECT_NE(incomplete.Module(), nullptr);
+  EXPECT_EQ(incomplete.missing, nullptr);
+  EXPECT_FALSE(incomplete.Complete());
+}
+
+TEST(LoaderHelpers, LibrariesComeOnlyFromTheSystemFolder) {
+  // A copy beside the program and in the current folder is never used.
+  ScratchFiles files;
+  files.Copy(ProgramFolder() + L"\\glintstub.dll", ProgramFolder() + L"\\glintstub-local.dll");
+  wchar_t previous[MAX_PATH];
+  GetCurrentDirectoryW(MAX_PATH, previous);
+  SetCurrentDirectoryW(ProgramFolder().c_str());
+
+  StubHelper required("glintstub-local.dll", true, false);
+  EXPECT_EQ(required.Module(), nullptr);
+  EXPECT_EQ(required.first, nullptr);
+  EXPECT_FALSE(required.Complete());
+  StubHelper optional("glintstub-local.dll", false, false);
+  EXPECT_EQ(optional.Module(), nullptr);
+  EXPECT_FALSE(optional.Complete());  // its required function is missing
+
+  SetCurrentDirectoryW(previous);
+}
+
+TEST(LoaderHelpers, SystemHelpersOfThisPlatform) {
+  Kernel32DllHelper kernel32;
+  EXPECT_TRUE(kernel32.Complete());
+  EXPECT_NE(kernel32.CreateFileW, nullptr);
+  EXPECT_NE(kernel32.GetVolumeInformationW, nullptr);
+  EXPECT_TRUE(ProcessKernel32().Complete());
+
+  Advapi32DllHelper advapi32;
+  EXPECT_TRUE(advapi32.Complete());
+  EXPECT_NE(advapi32.RegOpenKeyExW, nullptr);
+  Shell32DllHelper shell32;
+  EXPECT_TRUE(shell32.Complete());
+  User32DllHelper user32;
+  EXPECT_TRUE(user32.Complete());
+  VersionDllHelper version;
+  EXPECT_TRUE(version.Complete());
+  Dinput8DllHelper dinput8;
+  EXPECT_TRUE(dinput8.Complete());
+
+  // Enterprise protection is optional: where its libraries are missing the
+  // helpers stay complete with nothing bound.
+  Edpwin32DllHelper edp;
+  EXPECT_TRUE(edp.Complete());
+  if (edp.Module() == nullptr) {
+    EXPECT_EQ(edp.ProtectFileToEnterpriseIdentity, nullptr);
+  }
+  SrpapiDllHelper srp;
+  EXPECT_TRUE(srp.Complete());
+  if (srp.Module() == nullptr) {
+    EXPECT_EQ(srp.SrpGetEnterpriseIds, nullptr);
+  }
+}
+
+}  // namespace
