@@ -37,6 +37,21 @@ run find-browser || true
 # stand-in asks for it, ended when the stand-in lets go.
 run register-broker
 echo
-echo "\$ glintplayer --script tools/demo-session.txt"
-wine "$root/build/windows/bin/glintplayer.exe" --script "$root/tools/demo-session.txt"
+echo "\$ glintplayer --script tools/demo-session.txt (and shared-object file calls)"
+# The player's shared-object store in the demo prefix's roaming folder.
+store='C:\users\root\AppData\Roaming\Kestrelink\Glint Player'
+wine "$root/build/windows/bin/glintplayer.exe" --script "$root/tools/demo-session.txt" \
+  "BrokerCreateDirectory(\"C:\users\root\AppData\Roaming\Kestrelink\")" \
+  "BrokerCreateDirectory(\"$store\")" \
+  "BrokerCreateDirectory(\"$store\#SharedObjects\")" \
+  "BrokerCreateFile(\"$store\#SharedObjects\settings.sol\", 0, 1)" \
+  "BrokerWriteFile(1, text:volume=80)" \
+  "BrokerCloseHandle(1)" \
+  "BrokerCreateFile(\"$store\#SharedObjects\settings.sol\", 1, 0)" \
+  "BrokerReadFile(2, 9)" \
+  "BrokerCloseHandle(2)" \
+  "BrokerFindFirstFile(\"$store\#SharedObjects\*.sol\")" \
+  "BrokerFindClose(3)" \
+  "BrokerDeleteFile(\"$store\#SharedObjects\settings.sol\")" \
+  "BrokerCreateFile(\"$store\#SharedObjects\settings.sol\", 1, 0)"
 run unregister-broker

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "broker/services/EnterpriseData.h"
 #include "engine/HostCallbacks.h"
 #include "foundation/Registry.h"
 #include "foundation/SystemModule.h"
@@ -111,6 +112,8 @@ HRESULT RunBrokerServer(HostCallbacks* host) {
     result = got == 0 ? static_cast<HRESULT>(message.wParam) : E_FAIL;
     RevokeBrokerClassObject();
   }
+  // The worker thread of the protection queries ends before COM does.
+  TaskWorker::StopShared();
   CoUninitialize();
   return result;
 }

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "broker/BrokerServer.h"
+#include "broker/services/EnterpriseData.h"
 
 namespace {
 // The multi-language object's GUIDs are not in mingw's uuid library.
@@ -16,7 +17,9 @@ const IID kIidFontLink = {
     0x359F3441, 0xBD4A, 0x11D0, {0xB1, 0x88, 0x00, 0xAA, 0x00, 0x38, 0xC9, 0x69}};
 }  // namespace
 
-CoGlintBrokerServer::CoGlintBrokerServer(HostCallbacks* host) : host_(host) {
+CoGlintBrokerServer::CoGlintBrokerServer(HostCallbacks* host)
+    : host_(host), processIds_(std::make_unique<EnterpriseIds>(false)) {
+  paths_.SetUseLocalAppData(ReadAdminBool("EnableLocalAppData"));
   if (Factory* factory = BrokerFactory()) ++factory->BrokerObjectCount;
 
   ITypeLib* library = nullptr;

@@ -9,9 +9,15 @@
 
 #include <atomic>
 
+#include <memory>
+
+#include "broker/FileCookie.h"
 #include "broker/GlintBroker.h"
+#include "broker/LcdAccessor.h"
+#include "broker/PlayerPaths.h"
 #include "foundation/DynamicLoadLibraryHelper.h"
 
+class EnterpriseIds;
 class HostCallbacks;
 struct IMultiLanguage;
 struct IMLangFontLink;
@@ -235,15 +241,28 @@ class CoGlintBrokerServer final : public IGlintBroker6 {
   BrokerMMNotificationClientDestroy(LONG_PTR clientCookie) override;  // 108
 
   HostCallbacks* Host() const { return host_; }
+  PlayerPaths& Paths() { return paths_; }
+  CookieTable& Cookies() { return cookies_; }
 
  private:
   ~CoGlintBrokerServer();
 
+  // A file cookie, after carrying out its pending open if it has one.
+  FileCookie* OpenedCookie(ULONG cookie);
+  // The player's path argument, expanded; nothing for a malformed one.
+  std::optional<std::wstring> PlayerPath(BSTR path);
+
   std::atomic<LONG> references_{1};
   ITypeInfo* typeInfo_ = nullptr;
   Advapi32DllHelper advapi32_;
+  PlayerPaths paths_{true};
+  CookieTable cookies_;
   HostCallbacks* host_;
+  std::unique_ptr<EnterpriseIds> processIds_;
   IMultiLanguage* multiLanguage_ = nullptr;
   IMLangFontLink* fontLink_ = nullptr;
   Edpwin32DllHelper edpwin32_;
+  // Local connections: made by the first call that needs it.
+  ILcdAccessor* Lcd();
+  std::unique_ptr<ILcdAccessor> lcdAccessor_;
 };

@@ -1,0 +1,96 @@
+// The storage path policy: which paths the sandboxed player may read, write
+// and create folders in. Decisions are made on the canonical, upper-cased,
+// link-resolved form of a path, so relative components, alternative
+// spellings, device prefixes and links cannot lead out of the player's
+// folders. The string rules live in PathRules; this class supplies the
+// system's answers (folders, full paths, upper-casing, links).
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "broker/PathRules.h"
+#include "foundation/DynamicLoadLibraryHelper.h"
+
+class PlayerPaths {
+ public:
+  using Text = PathRules::Text;
+
+  explicit PlayerPaths(bool brokerMode);
+  PlayerPaths(const PlayerPaths&) = delete;
+  PlayerPaths& operator=(const PlayerPaths&) = delete;
+
+  void SetUseLocalAppData(bool use) { useLocalAppData_ = use; }
+  bool UseLocalAppData() const { return useLocalAppData_; }
+
+  // Canonical form, or nothing when the path is refused outright.
+  std::optional<Text> Canonicalize(const Text& path, bool upper);
+  // One link resolution on canonical text: failure, or success with or
+  // without a target.
+  PathRules::LinkStep ResolveLinks(const Text& canonical);
+
+  bool MayRead(const Text& path);
+  // `temporary` tells a permitted path in the low temporary folder.
+  bool MayWrite(const Text& path, bool checkExtension, bool* settingsArea = nullptr,
+                bool* temporary = nullptr);
+  bool MayCreateDirectory(const Text& path);
+  bool IsSettingsArea(const Text& canonical);
+
+  // "<LOCAL_APPDATA>" at the start becomes the local application data folder.
+  Text ExpandPlayerPath(const Text& path);
+
+  // The folders, computed on first use and kept (nothing when unavailable).
+  const std::optional<Text>& LocalAppData();
+  const std::optional<Text>& AppData();
+  const std::optional<Text>& LowTemporaryFolder();
+  const std::optional<Text>& SharedObjectsRoot();
+  const std::optional<Text>& PlayerDataRoot();
+  const std::optional<Text>& MakerSiteFolder();
+
+ private:
+  enum Cached {
+    kLocalAppData,
+    kAppData,
+    kLowTemp,
+    kSharedRoot,
+    kPlayerDataRoot,
+    kMakerSite,
+    kCanonicalAppData,
+    kCanonicalLocalAppData,
+    kCanonicalLowTemp,
+    kCanonicalSharedRoot,
+    kCanonicalPlayerDataRoot,
+    kCanonicalMakerSite,
+    kCanonicalSystemFolder,
+    kCanonicalSystemFolderX86,
+    kSettingsSharedPrefix,
+    kSettingsFolderPrefix,
+    kAddInRoot,
+    kCachedCount
+  };
+
+  const std::optional<Text>& Get(Cached which);
+  std::optional<Text> Compute(Cached which);
+  std::optional<Text> ShellFolderText(int csidl, const wchar_t* registryName);
+  std::optional<Text> CanonicalOf(Cached which);
+  // The canonical upper-case path after its link chain; nothing on refusal.
+  std::optional<Text> ResolvedCanonical(const Text& path);
+  std::optional<Text> LongForm(const Text& canonical);
+  bool ReadRule(const Text& canonical);
+  bool CreateDirectoryRule(const Text& canonical);
+  Text Upper(const Text& text);
+
+  bool brokerMode_;
+  Kernel32DllHelper kernel32_;
+  User32DllHelper user32_;
+  Shell32DllHelper shell32_;
+  VersionDllHelper version_;
+  bool useLocalAppData_ = false;
+  std::optional<Text> cache_[kCachedCount];
+};
+
+// The administrator configuration file: the system folder of 32-bit
+// programs (or the system folder) + "\Kestreli\Glint\gcs.cfg", as UTF-8.
+const std::string& AdminConfigPath();
+// "EnableLocalAppData" (or any key) of the administrator file, read afresh.
+bool ReadAdminBool(const std::string& key);

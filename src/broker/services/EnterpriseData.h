@@ -1,0 +1,120 @@
+// Enterprise data protection and zone marking of files the player writes.
+//
+// EnterpriseIds reads the enterprise identities of the broker's process or of
+// the calling client; BrokerFileProtectionInfo asks, on the shared worker
+// thread, whether a file is protected and to which identity; the zone
+// markers record that a file came from the Internet. Every system facility
+// here is optional: where it is missing, nothing is protected, nobody has
+// identities and marking reports success without writing anything.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "foundation/DynamicLoadLibraryHelper.h"
+
+class EnterpriseIds {
+ public:
+  explicit EnterpriseIds(bool fromClient);
+  EnterpriseIds(const EnterpriseIds&) = delete;
+  EnterpriseIds& operator=(const EnterpriseIds&) = delete;
+
+  bool HasIdentity() const;
+  ULONG Count() const { return count_; }
+  // The identity at `index`, or null.
+  const wchar_t* Identity(ULONG index) const;
+  // One of the identities equals `identity` (same length, same units).
+  bool Holds(const std::wstring& identity) const;
+
+ private:
+  bool fromClient_;
+  ULONG count_ = 0;
+  std::vector<BYTE> buffer_;
+};
+
+// A unit of work for the shared worker thread.
+class Task {
+ public:
+  virtual void Run() = 0;
+
+ protected:
+  ~Task() = default;
+};
+
+// The one background thread of the broker process, started on first use.
+class TaskWorker {
+ public:
+  static TaskWorker* Shared(bool create);
+  // False when the worker has no thread or is stopping.
+  bool Post(Task* task);
+  // Ends the thread of the shared worker, if there is one; run after the
+  // server's message loop and before COM is uninitialised.
+  static void StopShared();
+
+ private:
+  TaskWorker();
+  ~TaskWorker();
+  static DWORD WINAPI Loop(void* self);
+
+  bool stop_ = false;
+  HANDLE thread_ = nullptr;
+  Task* pending_ = nullptr;
+  CRITICAL_SECTION section_;
+  CONDITION_VARIABLE wake_;
+};
+
+// Whether a file is protected, and to which identity. The constructor runs
+// the whole query and returns when it has finished.
+class BrokerFileProtectionInfo final : public Task {
+ public:
+  explicit BrokerFileProtectionInfo(const std::wstring& path);
+  ~BrokerFileProtectionInfo();
+  BrokerFileProtectionInfo(const BrokerFileProtectionInfo&) = delete;
+  BrokerFileProtectionInfo& operator=(const BrokerFileProtectionInfo&) = delete;
+
+  bool IsProtected() const { return isProtected_ != 0; }
+  const std::wstring& Identity() const { return identity_; }
+
+  void Run() override;
+
+  enum State : LONG { kNew = 0, kFileLookup = 1, kProtectionQuery = 2, kDone = 3, kFailed = 4 };
+  LONG CurrentState() const { return state_; }
+
+ private:
+  void Finish(State state);
+
+  Kernel32DllHelper kernel32_;
+  std::wstring path_;
+  LONG isProtected_ = 0;
+  std::wstring identity_;
+  volatile LONG state_ = kNew;
+  HANDLE done_ = nullptr;
+};
+
+// Writes the Internet zone into a file's zone identifier.
+class GlintBrokerZoneIdentifier {
+ public:
+  GlintBrokerZoneIdentifier();
+  virtual ~GlintBrokerZoneIdentifier();
+  GlintBrokerZoneIdentifier(const GlintBrokerZoneIdentifier&) = delete;
+  GlintBrokerZoneIdentifier& operator=(const GlintBrokerZoneIdentifier&) = delete;
+  virtual bool Mark(const wchar_t* path);
+
+ protected:
+  // The file already carries a zone other than the local machine's.
+  bool HasInternetZone(const wchar_t* path);
+  bool comReady_;
+};
+
+// Lets the system's attachment services record the file's origin.
+class GlintBrokerAttachmentExecute final : public GlintBrokerZoneIdentifier {
+ public:
+  bool Mark(const wchar_t* path) override;
+};
+
+// The system's protection function, bound at run time; E_NOTIMPL where absent.
+HRESULT ProtectFileToEnterpriseIdentity(const Edpwin32DllHelper& helper, const wchar_t* path,
+                                        const wchar_t* identity);
