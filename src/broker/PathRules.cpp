@@ -118,10 +118,16 @@ LinkStep ResolveThroughPrefixes(const Text& path, const PrefixQuery& query) {
     if (info.substitute) step.target = *info.substitute + path.substr(restFrom);
     return step;
   };
+  // A reparse point that is not a link (a cloud placeholder, say) redirects
+  // nothing and must not hide a link above it: the walk goes on past it.
+  // Data that cannot be read might be a link's, and fails the step.
+  auto endsWalk = [](const PrefixInfo& info) {
+    return info.exists && info.reparsePoint && (!info.readable || info.substitute);
+  };
   // The path itself may be a link; a missing final name is the normal case
   // of a file about to be created.
   PrefixInfo self = query(path);
-  if (self.exists && self.reparsePoint) return linkStep(self, path.size());
+  if (endsWalk(self)) return linkStep(self, path.size());
   // Then each folder above it, deepest first. A drive is asked for as "X:".
   for (size_t end = path.rfind(u'\\'); end != Text::npos && end > 1;
        end = path.rfind(u'\\', end - 1)) {
@@ -133,7 +139,7 @@ LinkStep ResolveThroughPrefixes(const Text& path, const PrefixQuery& query) {
       step.ok = IsUncServerRoot(prefix);
       return step;
     }
-    if (info.reparsePoint) return linkStep(info, end);
+    if (endsWalk(info)) return linkStep(info, end);
   }
   LinkStep none;
   none.ok = true;

@@ -66,9 +66,9 @@ using PrefixQuery = std::function<PrefixInfo(const Text& prefix)>;
 // Looks for a link on the path: the path itself when it exists, then its
 // folder prefixes from the deepest to the shortest. A missing folder ends the
 // walk: true without a target for a UNC server root, else false. The first
-// link gives its substitute followed by the rest of the path (no target for
-// other reparse points; false when its data cannot be read); no link at all
-// gives true without a target.
+// link gives its substitute followed by the rest of the path; a reparse point
+// whose data cannot be read gives false; other reparse points are walked
+// past. No link at all gives true without a target.
 LinkStep ResolveThroughPrefixes(const Text& path, const PrefixQuery& query);
 
 // "<LOCAL_APPDATA>" at the very start is replaced by the local application
