@@ -18,6 +18,8 @@ class BrowserTest : public ShimTest {
   void SetUp() override {
     ShimTest::SetUp();
     folder_ = NewTempFolder(L"glint-browser");
+    RemoveDirectoryW(folder_.c_str());
+    files_.Folder(folder_);  // removed last, once the files in it are gone
     handler_ = folder_ + L"\\urlhandler.exe";
     files_.Copy(RecorderPath(), handler_);
     std::wstring key = L"glinttest";

@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Links made from the Linux side for the broker's hostile-path tests, in a
+# Wine prefix: inside the player's shared-object store, a folder link and a
+# file link that lead to C:\glint-outside (a disposable folder: Wine deletes
+# a link's target when the link is deleted from inside).
+#   redteam-fixture.sh setup|cleanup PREFIX
+set -euo pipefail
+action=$1
+prefix=$2
+user=$(id -un)
+store="$prefix/drive_c/users/$user/AppData/Roaming/Kestrelink/Glint Player"
+outside="$prefix/drive_c/glint-outside"
+case "$action" in
+  setup)
+    rm -rf "$outside"
+    mkdir -p "$store/#SharedObjects" "$outside/inner"
+    printf 'outside file\n' >"$outside/keep.txt"
+    printf 'secret\n' >"$outside/secret.sol"
+    ln -sfn "$outside" "$store/dirlink"
+    ln -sfn "$outside/secret.sol" "$store/filelink.sol"
+    ;;
+  cleanup)
+    rm -f "$store/dirlink" "$store/filelink.sol"
+    rm -rf "$outside"
+    ;;
+esac

@@ -1,0 +1,454 @@
+// Hostile paths and requests against a live broker, through COM as the
+// sandboxed player would send them. Every case has the answer it must get,
+// and after the suite nothing outside the player's folders has been created,
+// written, moved, deleted or read.
+#include <windows.h>
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "BrokerTestSupport.h"
+#include "WineTestSupport.h"
+
+namespace {
+
+constexpr wchar_t kServer[] = L"glinthost.exe";
+constexpr HRESULT kAnyFailure = static_cast<HRESULT>(0xFFFFFFFF);
+
+std::wstring Folder(int csidl) {
+  wchar_t path[MAX_PATH] = {};
+  SHGetFolderPathW(nullptr, csidl, nullptr, 0, path);
+  return path;
+}
+
+const std::wstring kOutside = L"C:\\glint-outside";
+
+struct Paths {
+  std::wstring appData = Folder(CSIDL_APPDATA);
+  std::wstring localAppData = Folder(CSIDL_LOCAL_APPDATA);
+  std::wstring store = appData + L"\\Kestrelink\\Glint Player";
+  std::wstring shared = store + L"\\#SharedObjects";
+  std::wstring temp;
+  Paths() {
+    wchar_t buffer[MAX_PATH];
+    GetTempPathW(MAX_PATH, buffer);
+    temp = std::wstring(buffer) + L"Low";
+    CreateDirectoryW(temp.c_str(), nullptr);
+  }
+};
+
+std::wstring ShortName(const std::wstring& path) {
+  wchar_t buffer[1024];
+  DWORD length = GetShortPathNameW(path.c_str(), buffer, 1024);
+  return length == 0 || length >= 1024 ? path : std::wstring(buffer, length);
+}
+
+// Everything under a folder, with contents, to compare before and after.
+void Snapshot(const std::wstring& folder, std::map<std::wstring, std::string>& out) {
+  WIN32_FIND_DATAW entry;
+  HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+  if (find == INVALID_HANDLE_VALUE) return;
+  do {
+    std::wstring name = entry.cFileName;
+    if (name == L"." || name == L"..") continue;
+    std::wstring child = folder + L"\\" + name;
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      out[child] = "<dir>";
+      Snapshot(child, out);
+    } else {
+      out[child] = ReadAll(child);
+    }
+  } while (FindNextFileW(find, &entry));
+  FindClose(find);
+}
+
+class Bstr {
+ public:
+  explicit Bstr(const std::wstring& text)
+      : value_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
+  ~Bstr() { SysFreeString(value_); }
+  operator BSTR() const { return value_; }
+
+ private:
+  BSTR value_;
+};
+
+SAFEARRAY* Bytes(const std::string& data) {
+  SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(data.size()));
+  void* raw = nullptr;
+  SafeArrayAccessData(array, &raw);
+  if (!data.empty()) memcpy(raw, data.data(), data.size());
+  SafeArrayUnaccessData(array);
+  return array;
+}
+
+// One broker object for the whole suite, and the calls the cases make.
+class RedTeam : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    RegisterTestBroker();
+    ASSERT_HRESULT_SUCCEEDED(CoInitialize(nullptr));
+    ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(CLSID_GlintBrokerImp6, nullptr, CLSCTX_LOCAL_SERVER,
+                                              IID_IGlintBroker6,
+                                              reinterpret_cast<void**>(&broker_)));
+  }
+  static void TearDownTestSuite() {
+    if (broker_ != nullptr) broker_->Release();
+    broker_ = nullptr;
+    CoUninitialize();
+    WaitUntilGone(kServer, 5000);
+    UnregisterTestBroker();
+  }
+
+  static HRESULT Open(const std::wstring& path, bool readOnly, ULONG* cookie,
+                      bool truncate = true) {
+    *cookie = 0;
+    return broker_->BrokerCreateFile(Bstr(path), readOnly ? 1 : 0, truncate ? 1 : 0, cookie);
+  }
+  static HRESULT Write(ULONG cookie, const std::string& data) {
+    SAFEARRAY* array = Bytes(data);
+    ULONG written = 0;
+    HRESULT hr = broker_->BrokerWriteFile(cookie, array, &written);
+    SafeArrayDestroy(array);
+    return hr;
+  }
+  static HRESULT Seek(ULONG cookie, LONG to) {
+    ULONG position = 0;
+    return broker_->BrokerSetFilePointer(cookie, to, FILE_BEGIN, &position);
+  }
+  static void Close(ULONG cookie) {
+    if (cookie != 0) broker_->BrokerCloseHandle(cookie);
+  }
+  // Creates (truncating) and writes; answers the first failure.
+  static HRESULT WriteFileAt(const std::wstring& path, const std::string& data) {
+    ULONG cookie = 0;
+    HRESULT hr = Open(path, false, &cookie);
+    if (SUCCEEDED(hr)) hr = Write(cookie, data);
+    Close(cookie);
+    return hr;
+  }
+  static HRESULT ReadFileAt(const std::wstring& path) {
+    ULONG cookie = 0;
+    HRESULT hr = Open(path, true, &cookie);
+    if (SUCCEEDED(hr)) {
+      ULONG read = 0;
+      SAFEARRAY* data = nullptr;
+      hr = broker_->BrokerReadFile(cookie, 64, &read, &data);
+      if (data != nullptr) SafeArrayDestroy(data);
+    }
+    Close(cookie);
+    return hr;
+  }
+  static HRESULT Find(const std::wstring& pattern) {
+    BSTR name = nullptr;
+    ULONG attributes = 0, cookie = 0;
+    HRESULT hr = broker_->BrokerFindFirstFile(Bstr(pattern), &name, &attributes, &cookie);
+    SysFreeString(name);
+    if (cookie != 0) broker_->BrokerFindClose(cookie);
+    return hr;
+  }
+  static HRESULT Delete(const std::wstring& path) { return broker_->BrokerDeleteFile(Bstr(path)); }
+  static HRESULT Writable(const std::wstring& path, LONG extension = 1) {
+    return broker_->BrokerIsWritablePath(Bstr(path), extension);
+  }
+  static HRESULT Move(const std::wstring& from, const std::wstring& to, LONG flags = 0) {
+    return broker_->BrokerMoveFileEx(Bstr(from), Bstr(to), flags);
+  }
+  static HRESULT MakeFolder(const std::wstring& path) {
+    return broker_->BrokerCreateDirectory(Bstr(path));
+  }
+
+  static IGlintBroker6* broker_;
+};
+IGlintBroker6* RedTeam::broker_ = nullptr;
+
+struct Case {
+  std::string name;
+  std::function<HRESULT()> run;
+  HRESULT expected;  // kAnyFailure: any failing result
+};
+
+std::string Hex(HRESULT hr) {
+  char text[16];
+  snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(hr));
+  return text;
+}
+
+// The MZ/PE header of a minimal image: "MZ", filler, offset 64, "PE\0\0".
+std::string ImageHeader() {
+  std::string image = "MZ" + std::string(58, 'x');
+  image += std::string("\x40\x00\x00\x00", 4);
+  image += std::string("PE\0\0", 4);
+  return image;
+}
+
+TEST_F(RedTeam, HostilePathsGetTheirAnswersAndNothingEscapes) {
+  Paths p;
+  ASSERT_TRUE(Exists(kOutside + L"\\keep.txt")) << "link fixture missing";
+  std::map<std::wstring, std::string> before;
+  Snapshot(kOutside, before);
+  const std::wstring s = p.shared;  // the player's own folder
+  const std::wstring rel = L"..\\..\\..\\..\\..\\..\\glint-outside";
+  const std::wstring relative = s + L"\\" + rel;
+
+  // Ways of writing the outside folder; every one must be refused.
+  std::vector<std::pair<std::string, std::wstring>> outsideForms = {
+      {"plain", kOutside},
+      {"\\\\?\\ prefix", L"\\\\?\\" + kOutside},
+      {"\\\\?\\UNC\\ prefix", L"\\\\?\\UNC\\localhost\\C$\\glint-outside"},
+      {"\\??\\ prefix", L"\\??\\" + kOutside},
+      {"\\\\.\\ prefix", L"\\\\.\\" + kOutside},
+      {"GLOBALROOT", L"\\\\?\\GLOBALROOT\\??\\" + kOutside},
+      {"administrative share", L"\\\\localhost\\C$\\glint-outside"},
+      {"UNC by address", L"\\\\127.0.0.1\\C$\\glint-outside"},
+      {"dot-dot after the root", relative},
+      {"forward slashes", L"C:/glint-outside"},
+      {"dot-dot with forward slashes", s + L"/../../../../../../glint-outside"},
+      {"upper case", L"C:\\GLINT-OUTSIDE"},
+      {"short name", ShortName(kOutside)},
+      {"folder link inside the store", p.store + L"\\dirlink"},
+  };
+  std::vector<Case> cases;
+  for (const auto& [form, folder] : outsideForms) {
+    cases.push_back({"write new file, " + form,
+                     [=] { return WriteFileAt(folder + L"\\new.sol", "x"); }, kAnyFailure});
+    cases.push_back({"overwrite file, " + form,
+                     [=] { return WriteFileAt(folder + L"\\keep.txt", "gone"); }, kAnyFailure});
+    cases.push_back(
+        {"writable, " + form, [=] { return Writable(folder + L"\\new.sol"); }, kAnyFailure});
+    cases.push_back(
+        {"delete, " + form, [=] { return Delete(folder + L"\\keep.txt"); }, kAnyFailure});
+    cases.push_back(
+        {"read, " + form, [=] { return ReadFileAt(folder + L"\\keep.txt"); }, kAnyFailure});
+    cases.push_back({"list, " + form, [=] { return Find(folder + L"\\*"); }, kAnyFailure});
+  }
+
+  const std::string image = ImageHeader();
+  std::vector<Case> specific = {
+      // The player's own folders work, in every spelling of them.
+      {"write in the store", [=] { return WriteFileAt(s + L"\\ok.sol", "ok"); }, S_OK},
+      {"write with \\\\?\\ prefix",
+       [=] { return WriteFileAt(L"\\\\?\\" + s + L"\\ok2.sol", "ok"); }, S_OK},
+      {"write in another case", [=] { return Writable(s + L"\\OK3.SOL"); }, S_OK},
+      {"write through the store's short name",
+       [=] { return Writable(ShortName(p.store) + L"\\#SharedObjects\\ok4.sol"); }, S_OK},
+      {"read back", [=] { return ReadFileAt(s + L"\\ok.sol"); }, S_OK},
+      {"list the store", [=] { return Find(s + L"\\*"); }, S_OK},
+      {"temporary folder takes any extension", [=] { return Writable(p.temp + L"\\t.exe"); }, S_OK},
+      // The store's boundaries.
+      {"the root itself", [=] { return Writable(p.store, 0); }, S_OK},
+      {"sibling named like the root", [=] { return Writable(p.store + L"2\\x.sol"); }, E_FAIL},
+      {"sibling with a suffix", [=] { return Writable(p.store + L"Evil\\x.sol"); }, E_FAIL},
+      {"maker-site folder",
+       [=] { return WriteFileAt(p.store + L"\\glintmedia.example\\x.sol", "x"); }, E_ACCESSDENIED},
+      {"maker-site folder in upper case",
+       [=] { return Writable(p.store + L"\\GLINTMEDIA.EXAMPLE\\x.sol"); }, E_FAIL},
+      {"executable extension", [=] { return WriteFileAt(s + L"\\run.exe", "x"); }, E_ACCESSDENIED},
+      {"executable extension, upper case", [=] { return Writable(s + L"\\RUN.EXE"); }, E_FAIL},
+      {"script extension", [=] { return Writable(s + L"\\run.bat"); }, E_FAIL},
+      // Spellings the policy refuses outright.
+      {"encoded dots", [=] { return Writable(s + L"\\%2E%2E\\%2E%2E\\x.sol"); }, E_FAIL},
+      {"encoded dot before a separator", [=] { return Writable(s + L"\\a%2e\\x.sol"); }, E_FAIL},
+      {"name starting with a dot", [=] { return Writable(s + L"\\.hidden\\x.sol"); }, E_FAIL},
+      {"alternate stream", [=] { return WriteFileAt(s + L"\\ok.sol:evil", "x"); }, E_ACCESSDENIED},
+      {"alternate stream by type", [=] { return Writable(s + L"\\ok.sol::$DATA"); }, E_FAIL},
+      {"second colon", [=] { return Writable(L"C:" + s.substr(2) + L"\\a:b.sol"); }, E_FAIL},
+      {"wildcard in a write", [=] { return Writable(s + L"\\*.sol"); }, E_FAIL},
+      {"quote in a path", [=] { return Writable(s + L"\\a\".sol"); }, E_FAIL},
+      {"pipe in a path", [=] { return Writable(s + L"\\a|b.sol"); }, E_FAIL},
+      {"device CON", [=] { return WriteFileAt(s + L"\\CON", "x"); }, kAnyFailure},
+      {"device NUL", [=] { return WriteFileAt(s + L"\\NUL", "x"); }, kAnyFailure},
+      {"device COM1", [=] { return WriteFileAt(s + L"\\COM1", "x"); }, kAnyFailure},
+      {"device with an extension", [=] { return WriteFileAt(s + L"\\nul.sol", "x"); }, kAnyFailure},
+      {"embedded NUL",
+       [=] {
+         return WriteFileAt(s + L"\\x.sol" + std::wstring(1, L'\0') + L"\\..\\..\\evil.sol", "x");
+       },
+       E_INVALIDARG},
+      // Long names inside the store are judged like short ones; a path the
+      // policy cannot expand in full is refused.
+      {"260 characters", [=] { return Writable(s + L"\\" + std::wstring(260, L'a') + L".sol"); },
+       S_OK},
+      {"1040 characters", [=] { return Writable(s + L"\\" + std::wstring(1040, L'a') + L".sol"); },
+       kAnyFailure},
+      {"32767 characters", [=] { return Writable(s + L"\\" + std::wstring(32767, L'a')); },
+       kAnyFailure},
+      {"local application data without the switch",
+       [=] {
+         return Writable(L"<LOCAL_APPDATA>\\Kestrelink\\Glint Player\\#SharedObjects\\x.sol");
+       },
+       E_FAIL},
+      {"marker not at the start", [=] { return Writable(s + L"\\<LOCAL_APPDATA>\\x.sol"); },
+       E_FAIL},
+      {"relative path", [] { return Writable(L"x.sol"); }, E_FAIL},
+      {"empty path", [] { return Writable(L""); }, kAnyFailure},
+      {"null path", [] { return broker_->BrokerIsWritablePath(nullptr, 1); }, kAnyFailure},
+      // Links made outside the broker.
+      {"file link: write", [=] { return WriteFileAt(p.store + L"\\filelink.sol", "gone"); },
+       E_ACCESSDENIED},
+      {"file link: read", [=] { return ReadFileAt(p.store + L"\\filelink.sol"); }, E_ACCESSDENIED},
+      {"file link: delete", [=] { return Delete(p.store + L"\\filelink.sol"); }, E_FAIL},
+      {"folder link: make a folder", [=] { return MakeFolder(p.store + L"\\dirlink\\made"); },
+       E_FAIL},
+      {"folder link: remove it",
+       [=] { return broker_->BrokerRemoveDirectory(Bstr(p.store + L"\\dirlink")); }, E_FAIL},
+      // Moves with either side outside, and flags outside 0x2F.
+      {"move out", [=] { return Move(s + L"\\ok.sol", kOutside + L"\\moved.sol"); }, E_FAIL},
+      {"move in", [=] { return Move(kOutside + L"\\keep.txt", s + L"\\stolen.sol"); }, E_FAIL},
+      {"move through the folder link",
+       [=] { return Move(s + L"\\ok.sol", p.store + L"\\dirlink\\moved.sol"); }, E_FAIL},
+      {"move with the hard-link flag", [=] { return Move(s + L"\\ok.sol", s + L"\\h.sol", 0x10); },
+       E_FAIL},
+      {"move with an unknown flag", [=] { return Move(s + L"\\ok.sol", s + L"\\h.sol", 0x40); },
+       E_FAIL},
+      {"move with the top flag", [=] { return Move(s + L"\\ok.sol", s + L"\\h.sol", 0x80000000); },
+       E_FAIL},
+      {"move a folder", [=] { return Move(s, p.store + L"\\elsewhere"); }, E_FAIL},
+      {"move within the store", [=] { return Move(s + L"\\ok2.sol", s + L"\\renamed.sol", 1); },
+       S_OK},
+      // Folders outside.
+      {"make a folder outside", [] { return MakeFolder(kOutside + L"\\made"); }, E_FAIL},
+      {"make a folder in the temporary folder", [=] { return MakeFolder(p.temp + L"\\made"); },
+       E_FAIL},
+      {"remove a folder outside",
+       [] { return broker_->BrokerRemoveDirectory(Bstr(kOutside + L"\\inner")); }, E_FAIL},
+      {"delete history outside",
+       [] { return broker_->BrokerDeleteBrowsingHistory(Bstr(kOutside)); }, E_FAIL},
+      // Executable images, however they are written.
+      {"image in one write", [=] { return WriteFileAt(s + L"\\one.dll", image); }, E_FAIL},
+      {"image in several writes",
+       [=] {
+         ULONG c = 0;
+         HRESULT hr = Open(s + L"\\several.dll", false, &c);
+         for (size_t at = 0; SUCCEEDED(hr) && at < image.size(); at += 7)
+           hr = Write(c, image.substr(at, 7));
+         Close(c);
+         return hr;
+       },
+       E_FAIL},
+      {"image header last",
+       [=] {
+         ULONG c = 0;
+         HRESULT hr = Open(s + L"\\last.dll", false, &c);
+         if (SUCCEEDED(hr)) hr = Seek(c, 2);
+         if (SUCCEEDED(hr)) hr = Write(c, image.substr(2));
+         if (SUCCEEDED(hr)) hr = Seek(c, 0);
+         if (SUCCEEDED(hr)) hr = Write(c, "MZ");
+         Close(c);
+         return hr;
+       },
+       E_FAIL},
+      {"image after a seek past the end",
+       [=] {
+         ULONG c = 0;
+         HRESULT hr = Open(s + L"\\gap.dll", false, &c);
+         if (SUCCEEDED(hr)) hr = Write(c, image.substr(0, 66));  // up to "PE"
+         if (SUCCEEDED(hr)) hr = Seek(c, 100);                   // zeros fill 66..99
+         if (SUCCEEDED(hr)) hr = Write(c, "tail");
+         Close(c);
+         return hr;
+       },
+       E_FAIL},
+      {"not an image", [=] { return WriteFileAt(s + L"\\fine.dll", "MZ" + std::string(100, 'y')); },
+       S_OK},
+  };
+  cases.insert(cases.end(), specific.begin(), specific.end());
+
+  // A hard link inside the store to a file outside.
+  std::wstring hardLink = s + L"\\hard.sol";
+  DeleteFileW(hardLink.c_str());
+  if (CreateHardLinkW(hardLink.c_str(), (kOutside + L"\\keep.txt").c_str(), nullptr)) {
+    cases.push_back(
+        {"hard link: write", [=] { return WriteFileAt(hardLink, "gone"); }, E_ACCESSDENIED});
+    cases.push_back(
+        {"hard link: move", [=] { return Move(hardLink, s + L"\\moved.sol"); }, E_FAIL});
+  }
+  // Refreshed so that snapshots compare what the suite did, not the link.
+  before.clear();
+  Snapshot(kOutside, before);
+
+  EXPECT_GE(cases.size(), 80u);
+  for (const Case& c : cases) {
+    HRESULT hr = c.run();
+    if (c.expected == kAnyFailure) {
+      EXPECT_TRUE(FAILED(hr)) << c.name << ": " << Hex(hr);
+    } else {
+      EXPECT_EQ(Hex(hr), Hex(c.expected)) << c.name;
+    }
+  }
+
+  // Zero escapes: the outside folder is exactly as it was, and nothing was
+  // made next to it.
+  std::map<std::wstring, std::string> after;
+  Snapshot(kOutside, after);
+  EXPECT_EQ(after, before);
+  EXPECT_FALSE(Exists(L"C:\\evil.sol"));
+  EXPECT_FALSE(Exists(p.appData + L"\\evil.sol"));
+  EXPECT_FALSE(Exists(s + L"\\one.dll"));
+  EXPECT_FALSE(Exists(s + L"\\several.dll"));
+  EXPECT_FALSE(Exists(s + L"\\last.dll"));
+  EXPECT_FALSE(Exists(s + L"\\gap.dll"));
+  EXPECT_TRUE(Exists(s + L"\\fine.dll"));
+  std::cout << cases.size() << " hostile paths and requests\n";
+  DeleteFileW(hardLink.c_str());
+}
+
+// Ordinary file work, with the cookie rules.
+TEST_F(RedTeam, CookiesAndFileOperations) {
+  Paths p;
+  const std::wstring s = p.shared;
+  // Closing an unknown cookie changes nothing.
+  EXPECT_EQ(broker_->BrokerCloseHandle(999999), E_INVALIDARG);
+  ULONG a = 0, b = 0;
+  ASSERT_EQ(Open(s + L"\\ten.sol", false, &a), S_OK);
+  ASSERT_EQ(Write(a, "0123456789"), S_OK);
+  // Files and searches share one sequence.
+  BSTR name = nullptr;
+  ULONG attributes = 0, search = 0;
+  ASSERT_EQ(broker_->BrokerFindFirstFile(Bstr(s + L"\\*.sol"), &name, &attributes, &search), S_OK);
+  SysFreeString(name);
+  ASSERT_EQ(Open(s + L"\\ten.sol", true, &b), S_OK);
+  EXPECT_EQ(search, a + 1);
+  EXPECT_EQ(b, a + 2);
+  // Reading 100 bytes from a 10-byte file: 10 read, 100 in the array.
+  ULONG read = 0;
+  SAFEARRAY* data = nullptr;
+  ASSERT_EQ(broker_->BrokerReadFile(b, 100, &read, &data), S_OK);
+  EXPECT_EQ(read, 10u);
+  LONG upper = 0;
+  SafeArrayGetUBound(data, 1, &upper);
+  EXPECT_EQ(upper, 99);
+  SafeArrayDestroy(data);
+  data = nullptr;
+  // A search cookie is not a file, and a file cookie is not a search.
+  EXPECT_EQ(broker_->BrokerReadFile(search, 1, &read, &data), E_INVALIDARG);
+  EXPECT_EQ(broker_->BrokerFindClose(b), E_INVALIDARG);
+  EXPECT_EQ(broker_->BrokerFindClose(search), S_OK);
+  EXPECT_EQ(broker_->BrokerFindClose(search), E_INVALIDARG);
+  // A malformed array: two dimensions, or a lower bound of 1.
+  SAFEARRAYBOUND bounds[2] = {{2, 0}, {2, 0}};
+  SAFEARRAY* square = SafeArrayCreate(VT_UI1, 2, bounds);
+  ULONG written = 0;
+  EXPECT_EQ(broker_->BrokerWriteFile(a, square, &written), E_FAIL);
+  SafeArrayDestroy(square);
+  SAFEARRAY* shifted = SafeArrayCreateVectorEx(VT_UI1, 1, 4, nullptr);
+  EXPECT_EQ(broker_->BrokerWriteFile(a, shifted, &written), E_FAIL);
+  SafeArrayDestroy(shifted);
+  EXPECT_EQ(broker_->BrokerReadFile(b, 0x7FFFFFFF, &read, &data), E_INVALIDARG);
+  Close(a);
+  Close(b);
+  EXPECT_EQ(broker_->BrokerCloseHandle(a), E_INVALIDARG);
+  EXPECT_EQ(Delete(s + L"\\ten.sol"), S_OK);
+  EXPECT_EQ(Delete(s + L"\\ten.sol"), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
+  // Drives: a letter without a colon is malformed; a drive without a volume answers no.
+  EXPECT_EQ(broker_->BrokerIsDriveAvailable(Bstr(L"C")), E_INVALIDARG);
+  EXPECT_EQ(broker_->BrokerIsDriveAvailable(Bstr(L"C:")), S_OK);
+  EXPECT_EQ(broker_->BrokerIsDriveAvailable(Bstr(L"Q:")), S_FALSE);
+}
+
+}  // namespace
