@@ -17,7 +17,7 @@ fi
 build=$(cd "$1" && pwd) || exit 2
 seconds=${2:-30}
 root=$(cd "$(dirname "$0")/.." && pwd)
-targets=(fuzz_config_text fuzz_from_utf8 fuzz_manifest)
+targets=(fuzz_config_text fuzz_from_utf8 fuzz_manifest fuzz_admin_config fuzz_executable_watch)
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/glint-fuzz.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
