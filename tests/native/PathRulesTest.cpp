@@ -8,6 +8,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "broker/PathRules.h"
@@ -33,6 +34,23 @@ std::string Upper(std::string s) {
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
   }
   return s;
+}
+
+// Built member by member, so that later members keep their defaults.
+LinkStep Step(bool ok, std::optional<Text> target) {
+  LinkStep step;
+  step.ok = ok;
+  step.target = std::move(target);
+  return step;
+}
+
+PrefixInfo Info(bool reparsePoint, bool readable, std::optional<Text> substitute) {
+  PrefixInfo info;
+  info.exists = true;
+  info.reparsePoint = reparsePoint;
+  info.readable = readable;
+  info.substitute = std::move(substitute);
+  return info;
 }
 
 std::optional<std::string> Canon(const std::string& full, bool upper) {
@@ -361,15 +379,15 @@ struct LinkGraph {
   std::map<std::string, LinkStep> steps;
   int resolutions = 0;
 
-  void Link(const std::string& from, const std::string& to) { steps[from] = LinkStep{true, W(to)}; }
-  void Fail(const std::string& at) { steps[at] = LinkStep{false, std::nullopt}; }
+  void Link(const std::string& from, const std::string& to) { steps[from] = Step(true, W(to)); }
+  void Fail(const std::string& at) { steps[at] = Step(false, std::nullopt); }
 
   std::optional<std::string> Follow(const std::string& path) {
     resolutions = 0;
     std::optional<Text> result = PathRules::FollowLinkChain(W(path), [this](const Text& t) {
       ++resolutions;
       auto found = steps.find(N(t));
-      return found == steps.end() ? LinkStep{true, std::nullopt} : found->second;
+      return found == steps.end() ? Step(true, std::nullopt) : found->second;
     });
     if (!result) return std::nullopt;
     return N(*result);
@@ -462,7 +480,7 @@ TEST(FollowLinkChain, EndlessFreshTargetsStopAfterSeventeenResolutions) {
   int resolutions = 0;
   std::optional<Text> result = PathRules::FollowLinkChain(u"P", [&](const Text&) {
     ++resolutions;
-    return LinkStep{true, W("N" + std::to_string(resolutions))};
+    return Step(true, W("N" + std::to_string(resolutions)));
   });
   EXPECT_EQ(result, Text(u"P"));
   EXPECT_EQ(resolutions, 17);
@@ -525,16 +543,14 @@ struct PrefixFs {
   std::map<std::string, PrefixInfo> entries;
   std::vector<std::string> asked;
 
-  void Folder(const std::string& name) { entries[name] = PrefixInfo{true, false, true, {}}; }
+  void Folder(const std::string& name) { entries[name] = Info(false, true, std::nullopt); }
   void Link(const std::string& name, const std::string& substitute) {
-    entries[name] = PrefixInfo{true, true, true, W(substitute)};
+    entries[name] = Info(true, true, W(substitute));
   }
   void OtherReparsePoint(const std::string& name) {
-    entries[name] = PrefixInfo{true, true, true, std::nullopt};
+    entries[name] = Info(true, true, std::nullopt);
   }
-  void Unreadable(const std::string& name) {
-    entries[name] = PrefixInfo{true, true, false, std::nullopt};
-  }
+  void Unreadable(const std::string& name) { entries[name] = Info(true, false, std::nullopt); }
 
   LinkStep Resolve(const std::string& path) {
     asked.clear();
