@@ -5,6 +5,7 @@
 #include <new>
 
 #include "broker/BrokerServer.h"
+#include "broker/SasmFileManager.h"
 #include "broker/services/EnterpriseData.h"
 
 namespace {
@@ -19,7 +20,8 @@ const IID kIidFontLink = {
 
 CoGlintBrokerServer::CoGlintBrokerServer(HostCallbacks* host)
     : host_(host), processIds_(std::make_unique<EnterpriseIds>(false)) {
-  paths_.SetUseLocalAppData(ReadAdminBool("EnableLocalAppData"));
+  // Only the flag is kept of a file manager made for the purpose.
+  paths_.SetUseLocalAppData(SASM::WindowsFileManager().EnableLocalAppData());
   if (Factory* factory = BrokerFactory()) ++factory->BrokerObjectCount;
 
   ITypeLib* library = nullptr;

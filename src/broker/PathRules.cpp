@@ -137,6 +137,7 @@ LinkStep ResolveThroughPrefixes(const Text& path, const PrefixQuery& query) {
     if (!info.exists) {
       LinkStep step;
       step.ok = IsUncServerRoot(prefix);
+      step.missing = !step.ok;
       return step;
     }
     if (endsWalk(info)) return linkStep(info, end);

@@ -39,6 +39,7 @@ bool HasWritableExtension(const Text& upperPath);
 struct LinkStep {
   bool ok = false;
   std::optional<Text> target;
+  bool missing = false;  // failed because a folder on the path does not exist
 };
 using LinkResolver = std::function<LinkStep(const Text&)>;
 

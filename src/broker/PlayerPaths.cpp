@@ -165,7 +165,8 @@ PathRules::LinkStep PlayerPaths::ResolveLinks(const Text& canonical) {
   return step;
 }
 
-std::optional<Text> PlayerPaths::ResolvedCanonical(const Text& path) {
+std::optional<Text> PlayerPaths::ResolvedCanonical(const Text& path, bool* missing) {
+  if (missing != nullptr) *missing = false;
   std::optional<Text> canonical = Canonicalize(path, true);
   if (!canonical) return std::nullopt;
   // Each target is judged in canonical form too: a target that cannot be
@@ -173,6 +174,7 @@ std::optional<Text> PlayerPaths::ResolvedCanonical(const Text& path) {
   bool refused = false;
   std::optional<Text> resolved = PathRules::FollowLinkChain(*canonical, [&](const Text& text) {
     PathRules::LinkStep step = ResolveLinks(text);
+    if (!step.ok && step.missing && missing != nullptr) *missing = true;
     if (step.ok && step.target) {
       std::optional<Text> target = Canonicalize(*step.target, true);
       if (!target) {
@@ -277,10 +279,15 @@ bool PlayerPaths::MayRead(const Text& path) {
   }
   std::optional<Text> canonical = Canonicalize(judged, true);
   if (!canonical || !ReadRule(*canonical)) return false;
-  // Beyond the folder test: a folder reached through a link must also be
-  // readable where the link leads.
-  std::optional<Text> resolved = ResolvedCanonical(judged);
-  return resolved && (*resolved == *canonical || ReadRule(*resolved));
+  return LinksStayWithin(judged, *canonical, &PlayerPaths::ReadRule);
+}
+
+bool PlayerPaths::LinksStayWithin(const Text& path, const Text& canonical,
+                                  bool (PlayerPaths::*rule)(const Text&)) {
+  bool missing = false;
+  std::optional<Text> resolved = ResolvedCanonical(path, &missing);
+  if (!resolved) return missing;
+  return *resolved == canonical || (this->*rule)(*resolved);
 }
 
 bool PlayerPaths::CreateDirectoryRule(const Text& canonical) {
@@ -303,8 +310,7 @@ bool PlayerPaths::MayCreateDirectory(const Text& path) {
   std::optional<Text> canonical = Canonicalize(path, true);
   if (!canonical || !CreateDirectoryRule(*canonical)) return false;
   // A folder created through a link lands where the link leads.
-  std::optional<Text> resolved = ResolvedCanonical(path);
-  return resolved && (*resolved == *canonical || CreateDirectoryRule(*resolved));
+  return LinksStayWithin(path, *canonical, &PlayerPaths::CreateDirectoryRule);
 }
 
 Text PlayerPaths::ExpandPlayerPath(const Text& path) {

@@ -74,7 +74,12 @@ class PlayerPaths {
   std::optional<Text> ShellFolderText(int csidl, const wchar_t* registryName);
   std::optional<Text> CanonicalOf(Cached which);
   // The canonical upper-case path after its link chain; nothing on refusal.
-  std::optional<Text> ResolvedCanonical(const Text& path);
+  // `missing` tells a refusal that came from a folder that does not exist.
+  std::optional<Text> ResolvedCanonical(const Text& path, bool* missing = nullptr);
+  // For reads and new folders: the link chain must not lead outside the
+  // rule; a path whose folders do not exist yet has no links to follow.
+  bool LinksStayWithin(const Text& path, const Text& canonical,
+                       bool (PlayerPaths::*rule)(const Text&));
   std::optional<Text> LongForm(const Text& canonical);
   bool ReadRule(const Text& canonical);
   bool CreateDirectoryRule(const Text& canonical);
