@@ -206,6 +206,43 @@ TEST_F(BrokerInProcess, EveryMethodChecksItsOutPointers) {
   broker->Release();
 }
 
+// A file a save dialog named is opened on first use; its writes are watched
+// like any other.
+TEST_F(BrokerInProcess, PendingOpensAreWatchedForImages) {
+  ASSERT_HRESULT_SUCCEEDED(RegisterBrokerClassObject(true, nullptr));
+  CoGlintBrokerServer* broker = static_cast<CoGlintBrokerServer*>(NewBroker());
+  ASSERT_NE(broker, nullptr);
+  std::wstring folder = NewTempFolder(L"glint-pending");
+  std::wstring path = folder + L"\\saved.dll";
+  auto pending = std::make_unique<PendingOpen>();
+  pending->access = GENERIC_WRITE;
+  pending->share = FILE_SHARE_READ;
+  pending->disposition = CREATE_ALWAYS;
+  pending->flags = FILE_ATTRIBUTE_NORMAL;
+  FileCookie* node = broker->Cookies().Add(INVALID_HANDLE_VALUE, std::move(pending), path);
+  ASSERT_NE(node, nullptr);
+  EXPECT_EQ(node->cookie, 1u);  // the first cookie of a broker object
+  ULONG cookie = node->cookie;
+  std::string image = "MZ" + std::string(58, 'x') + std::string("\x40\0\0\0PE\0\0", 8);
+  SAFEARRAY* data = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(image.size()));
+  void* raw = nullptr;
+  SafeArrayAccessData(data, &raw);
+  memcpy(raw, image.data(), image.size());
+  SafeArrayUnaccessData(data);
+  ULONG written = 0;
+  EXPECT_EQ(broker->BrokerWriteFile(cookie, data, &written), E_FAIL);
+  EXPECT_FALSE(Exists(path));                                          // the image is gone
+  EXPECT_EQ(broker->BrokerWriteFile(cookie, data, &written), E_FAIL);  // and stays blocked
+  // A cookie without a handle cannot be read.
+  SAFEARRAY* read = nullptr;
+  ULONG count = 0;
+  EXPECT_EQ(broker->BrokerReadFile(cookie, 4, &count, &read), E_INVALIDARG);
+  EXPECT_EQ(broker->BrokerCloseHandle(cookie), S_OK);
+  SafeArrayDestroy(data);
+  broker->Release();
+  RemoveTree(folder);
+}
+
 // --- registration --------------------------------------------------------------
 
 std::wstring ReadText(const std::wstring& key, const wchar_t* name) {

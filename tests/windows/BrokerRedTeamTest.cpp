@@ -398,6 +398,39 @@ TEST_F(RedTeam, HostilePathsGetTheirAnswersAndNothingEscapes) {
   DeleteFileW(hardLink.c_str());
 }
 
+// With the administrator's switch on, the local application data folder is
+// the store; the marker reaches it, and the roaming store is no longer it.
+TEST_F(RedTeam, LocalApplicationDataSwitch) {
+  Paths p;
+  wchar_t folder[MAX_PATH];
+  UINT length = GetSystemWow64DirectoryW(folder, MAX_PATH);
+  if (length == 0) length = GetSystemDirectoryW(folder, MAX_PATH);
+  std::wstring kestreli = std::wstring(folder, length) + L"\\Kestreli";
+  ScratchFiles files;
+  files.Folder(kestreli);
+  files.Folder(kestreli + L"\\Glint");
+  files.File(kestreli + L"\\Glint\\gcs.cfg", "EnableLocalAppData=1\r\n");
+  const std::wstring local = p.localAppData + L"\\Kestrelink";
+  files.Folder(local);
+  files.Folder(local + L"\\Glint Player");
+  files.Folder(local + L"\\Glint Player\\#SharedObjects");
+  const std::wstring marked = L"<LOCAL_APPDATA>\\Kestrelink\\Glint Player\\#SharedObjects\\x.sol";
+  // The switch is read when a broker object is made.
+  EXPECT_EQ(Writable(marked), E_FAIL);
+  IGlintBroker6* switched = nullptr;
+  ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(CLSID_GlintBrokerImp6, nullptr, CLSCTX_LOCAL_SERVER,
+                                            IID_IGlintBroker6,
+                                            reinterpret_cast<void**>(&switched)));
+  EXPECT_EQ(switched->BrokerIsWritablePath(Bstr(marked), 1), S_OK);
+  EXPECT_EQ(switched->BrokerIsWritablePath(Bstr(p.shared + L"\\x.sol"), 1), E_FAIL);
+  ULONG cookie = 0;
+  EXPECT_EQ(switched->BrokerCreateFile(Bstr(marked), 0, 1, &cookie), S_OK);
+  switched->BrokerCloseHandle(cookie);
+  EXPECT_TRUE(Exists(local + L"\\Glint Player\\#SharedObjects\\x.sol"));
+  DeleteFileW((local + L"\\Glint Player\\#SharedObjects\\x.sol").c_str());
+  switched->Release();
+}
+
 // Ordinary file work, with the cookie rules.
 TEST_F(RedTeam, CookiesAndFileOperations) {
   Paths p;
