@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Benchmarks: native micro-benchmarks from an optimised, unsanitised build
-# (build/bench-native), then the Wine-side program. Every figure is printed
-# beside its anchor from the same run.
+# (build/bench-native), then the Wine-side programs (build/bench-windows): the
+# library as a host uses it, and the broker through COM beside a minimal local
+# server. Every figure is printed beside its anchor from the same run.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -10,15 +11,32 @@ bash scripts/install-deps.sh
 echo "== native micro-benchmarks"
 CC=clang CXX=clang++ cmake -S . -B build/bench-native -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DGLINT_SANITIZE=OFF -DGLINT_FUZZ=OFF >/dev/null
-ninja -C build/bench-native foundation_bench >/dev/null
+ninja -C build/bench-native -j "$(nproc)" foundation_bench >/dev/null
 build/bench-native/bench/native/foundation_bench --benchmark_repetitions=5 \
   --benchmark_report_aggregates_only=true
 
 echo "== under Wine"
-cmake -S . -B build/windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+# Its own optimised tree and prefix, like the native part: the COM servers the
+# broker benchmark registers stay out of the test prefix.
+cmake -S . -B build/bench-windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo --no-warn-unused-cli >/dev/null
-ninja -C build/windows glint_bench >/dev/null
+ninja -C build/bench-windows -j "$(nproc)" glint_bench broker_bench >/dev/null
+# The Wine part runs on one CPU: a cross-process COM call wakes three
+# processes (client, server, wine server), and on a small VM whether they meet
+# on one CPU or two changes a call by half, at random for each server process.
+# Pinned, broker and anchor see the same conditions from run to run. Every
+# process started from here on, COM's servers included, inherits the mask.
+first_cpu=$(taskset -cp $$ | sed 's/.*: *//; s/[,-].*//')
+taskset -cp "$first_cpu" $$ >/dev/null
 source scripts/wine-env.sh
 trap glint_platform_stop EXIT
-glint_wine_start "$root/build/windows/wine"
-wine build/windows/bin/glint_bench.exe
+glint_wine_start "$root/build/bench-windows/wine"
+bin=build/bench-windows/bin
+wine "$bin/glint_bench.exe"
+
+echo "== broker under Wine"
+# COM starts both servers from the prefix's registration: the broker
+# (glinthost.exe) and its anchor, a minimal local server.
+wine "$bin/glinthost.exe" register-broker >/dev/null
+wine "$bin/bench_anchor.exe" register >/dev/null
+wine "$bin/broker_bench.exe"

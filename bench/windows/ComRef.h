@@ -1,0 +1,42 @@
+// Owner of one COM interface pointer: released exactly once, on every path.
+#pragma once
+
+#include <unknwn.h>
+
+#include <utility>
+
+template <typename T>
+class ComRef {
+ public:
+  ComRef() = default;
+  ComRef(const ComRef&) = delete;
+  ComRef& operator=(const ComRef&) = delete;
+  ComRef(ComRef&& other) noexcept : pointer_(std::exchange(other.pointer_, nullptr)) {}
+  ComRef& operator=(ComRef&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      pointer_ = std::exchange(other.pointer_, nullptr);
+    }
+    return *this;
+  }
+  ~ComRef() { Reset(); }
+
+  T* Get() const { return pointer_; }
+  T* operator->() const { return pointer_; }
+  explicit operator bool() const { return pointer_ != nullptr; }
+  void Reset() {
+    if (T* old = std::exchange(pointer_, nullptr)) old->Release();
+  }
+  // For functions that return an interface through a void**.
+  void** Receive() {
+    Reset();
+    return reinterpret_cast<void**>(&pointer_);
+  }
+  T** ReceiveTyped() {
+    Reset();
+    return &pointer_;
+  }
+
+ private:
+  T* pointer_ = nullptr;
+};
