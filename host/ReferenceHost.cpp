@@ -161,6 +161,10 @@ uint32_t ReferenceHost::GetInstallVector() {
 void ReferenceHost::GetPreviousVersion(MString* version) {
   *version = Text(u"PreviousVersion");
 }
+void ReferenceHost::GetRootCertificateOverride(MString* path, int32_t* flag) {
+  if (path != nullptr) *path = Text(u"RootCertificateOverride");
+  if (flag != nullptr) *flag = 0;
+}
 int32_t ReferenceHost::GetWindowsGeneration() {
   return static_cast<int32_t>(Number(u"WindowsGeneration", 3));
 }

@@ -65,6 +65,7 @@ class ReferenceHost final : public HostCallbacks {
   void GetHelperServiceFileName(MString* name) override;
   const MConfigNode* GetConfiguration() override;
   uint32_t GetInstallVector() override;
+  void GetRootCertificateOverride(MString* path, int32_t* flag) override;
   void GetPreviousVersion(MString* version) override;
   int32_t GetWindowsGeneration() override;
   bool HideInstallStatus() override;

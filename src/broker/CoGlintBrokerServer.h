@@ -247,6 +247,10 @@ class CoGlintBrokerServer final : public IGlintBroker6 {
  private:
   ~CoGlintBrokerServer();
 
+  // Installs a downloaded package (or manifest) under an add-in's name;
+  // answers the installation's result code.
+  ULONG Install(DownloadState& download, const std::u16string& name);
+
   // A file cookie, after carrying out its pending open if it has one.
   FileCookie* OpenedCookie(ULONG cookie);
   // The player's path argument, expanded; nothing for a malformed one.

@@ -2,7 +2,18 @@
 
 #include <set>
 
-void DestroyDownloadState(DownloadState*) {}
+#include "broker/AddInDownload.h"
+
+void DownloadState::Close() {
+  if (request != nullptr) InternetCloseHandle(request);
+  if (connection != nullptr) InternetCloseHandle(connection);
+  if (session != nullptr) InternetCloseHandle(session);
+  request = connection = session = nullptr;
+}
+
+void DestroyDownloadState(DownloadState* state) {
+  delete state;
+}
 
 CookieTable::~CookieTable() {
   while (head_ != nullptr) {
@@ -31,6 +42,18 @@ FileCookie* CookieTable::Add(HANDLE handle, std::unique_ptr<PendingOpen> pending
   node->handle = realHandle ? handle : INVALID_HANDLE_VALUE;
   node->pending = std::move(pending);
   node->path = std::move(path);
+  node->next = head_;
+  head_ = node;
+  return node;
+}
+
+FileCookie* CookieTable::AddDownload(DownloadState* download) {
+  if (download == nullptr) return nullptr;
+  auto* node = new (std::nothrow) FileCookie;
+  if (node == nullptr) return nullptr;
+  if (next_ == 0) next_ = 1;
+  node->cookie = next_++;
+  node->download = download;
   node->next = head_;
   head_ = node;
   return node;

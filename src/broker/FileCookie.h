@@ -52,6 +52,8 @@ class CookieTable {
   // Adds a node with a real handle or a pending open; null otherwise.
   FileCookie* Add(HANDLE handle, std::unique_ptr<PendingOpen> pending,
                   std::optional<std::wstring> path);
+  // Adds a node that owns a download.
+  FileCookie* AddDownload(DownloadState* download);
   FileCookie* Find(uint32_t cookie) const;
   // Removes and frees the node (its path, pending open, download and watch
   // reader); the file or search handle is the caller's to close.

@@ -78,9 +78,13 @@ class HostCallbacks {
   virtual void GetHelperServiceFileName(MString* name) { (void)name; }    // 23
   virtual const MConfigNode* GetConfiguration() { return nullptr; }       // 24
   virtual uint32_t GetInstallVector() { return 0; }                       // 25
-  virtual void Reserved26() {}                                            // 26
-  virtual void GetPreviousVersion(MString* version) { (void)version; }    // 27
-  virtual bool GetUpdateNotice(MConfigNode** texts) {                     // 28
+  // The root certificate the broker verifies add-ins against: a file whose
+  // whole content replaces the built-in root when the path is not empty.
+  virtual void GetRootCertificateOverride(MString* path, int32_t* flag) {  // 26
+    (void)path, (void)flag;
+  }
+  virtual void GetPreviousVersion(MString* version) { (void)version; }  // 27
+  virtual bool GetUpdateNotice(MConfigNode** texts) {                   // 28
     (void)texts;
     return false;
   }
