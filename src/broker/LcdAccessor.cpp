@@ -25,6 +25,19 @@ uint8_t ByteAt(const uint8_t* block, size_t offset) {
   return offset < kBlockSize ? block[offset] : 0;
 }
 
+// The NUL that ends the string at `at`, or kNowhere when it runs to the end
+// of the block. Two of every three strings in a list the broker wrote are
+// suffixes ("::" and one byte), whose end needs no search.
+uint32_t StringEnd(const uint8_t* block, uint32_t at) {
+  if (at + 3 < kBlockSize && block[at] == ':' && block[at + 1] == ':' && block[at + 2] != 0 &&
+      block[at + 3] == 0) {
+    return at + 3;
+  }
+  const void* found = std::memchr(block + at, 0, kBlockSize - at);
+  return found == nullptr ? kNowhere
+                          : static_cast<uint32_t>(static_cast<const uint8_t*>(found) - block);
+}
+
 // After a name's NUL: "::" format NUL "::" realm NUL. Without the colons the
 // entry predates realms and formats.
 bool HasSuffixes(const uint8_t* block, size_t nul) {
@@ -95,9 +108,8 @@ CoreLcdAccessor::Walk CoreLcdAccessor::Lookup(std::string_view name, uint32_t re
       walk.end = at;
       break;
     }
-    const void* found = std::memchr(block + at, 0, kBlockSize - at);
-    if (found == nullptr) break;
-    auto nul = static_cast<uint32_t>(static_cast<const uint8_t*>(found) - block);
+    uint32_t nul = StringEnd(block, at);
+    if (nul == kNowhere) break;
     if (walk.match == kNowhere && nul - at == name.size() && !name.empty() &&
         std::memcmp(block + at, name.data(), name.size()) == 0 && IsVisible(block, nul, realm)) {
       walk.match = at;
