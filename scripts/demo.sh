@@ -54,4 +54,29 @@ wine "$root/build/windows/bin/glintplayer.exe" --script "$root/tools/demo-sessio
   "BrokerFindClose(3)" \
   "BrokerDeleteFile(\"$store\#SharedObjects\settings.sol\")" \
   "BrokerCreateFile(\"$store\#SharedObjects\settings.sol\", 1, 0)"
+
+# Two player stand-ins exchange a local-connection message through the
+# broker. The receiver registers its name and stays a while (keeping the
+# server, and with it the shared block, alive); once its name is in, the
+# sender posts a message to it; the receiver then collects and clears it.
+echo
+echo "\$ glintplayer (receiver) & glintplayer (sender): a local-connection message"
+player="$root/build/windows/bin/glintplayer.exe"
+received=$(mktemp)
+wine "$player" 'BrokerLcdTryAddConnection("_demo.receiver", 0, 0, 50)' 'sleep 5000' \
+  BrokerLcdLock BrokerLcdGetMessageTarget BrokerLcdGetMessageData BrokerLcdClearMessage \
+  BrokerLcdUnlock 'BrokerLcdRemoveConnection("_demo.receiver", 0)' >"$received" &
+receiver=$!
+for _ in $(seq 300); do
+  grep -q BrokerLcdTryAddConnection "$received" && break
+  sleep 0.1
+done
+sed 's/^/receiver: /' "$received"
+# 0x02, the name's 16-bit length and the name, then the message's own bytes.
+wine "$player" 'BrokerLcdFindConnectionFormat("_demo.receiver", 0)' \
+  'BrokerLcdDispatchMessage(hex:02000E5F64656D6F2E726563656976657268656C6C6F, 11, 2, 0)' |
+  sed 's/^/sender:   /'
+wait "$receiver"
+sed -n '3,$s/^/receiver: /p' "$received"
+rm -f "$received"
 run unregister-broker
