@@ -112,6 +112,7 @@ HRESULT RunBrokerServer(HostCallbacks* host) {
     result = got == 0 ? static_cast<HRESULT>(message.wParam) : E_FAIL;
     RevokeBrokerClassObject();
   }
+  ReleaseSharedBrokerState();
   // The worker thread of the protection queries ends before COM does.
   TaskWorker::StopShared();
   CoUninitialize();

@@ -16,19 +16,50 @@ const IID kIidMultiLanguage = {
     0x275C23E1, 0x3747, 0x11D0, {0x9F, 0xEA, 0x00, 0xAA, 0x00, 0x3F, 0x86, 0x46}};
 const IID kIidFontLink = {
     0x359F3441, 0xBD4A, 0x11D0, {0xB1, 0x88, 0x00, 0xAA, 0x00, 0x38, 0xC9, 0x69}};
+// What every broker object of the process shares, made by the first one:
+// the dispatch type information, the process's enterprise identities and the
+// protection library's helper. None of them changes while the process runs.
+ITypeInfo* g_dispatchInfo = nullptr;
+bool g_dispatchInfoLoaded = false;
+
+ITypeInfo* SharedDispatchInfo() {
+  if (!g_dispatchInfoLoaded) {
+    g_dispatchInfoLoaded = true;
+    ITypeLib* library = nullptr;
+    if (SUCCEEDED(LoadRegTypeLib(LIBID_GlintBrokerLib, 1, 0, 0, &library))) {
+      library->GetTypeInfoOfGuid(IID_IGlintBroker2, &g_dispatchInfo);
+      library->Release();
+    }
+  }
+  if (g_dispatchInfo != nullptr) g_dispatchInfo->AddRef();
+  return g_dispatchInfo;
+}
+
+std::shared_ptr<EnterpriseIds> ProcessIdentities() {
+  static std::shared_ptr<EnterpriseIds> identities = std::make_shared<EnterpriseIds>(false);
+  return identities;
+}
+
 }  // namespace
 
+Edpwin32DllHelper& CoGlintBrokerServer::SharedEdpwin32() {
+  static Edpwin32DllHelper helper;
+  return helper;
+}
+
+void ReleaseSharedBrokerState() {
+  if (g_dispatchInfo != nullptr) g_dispatchInfo->Release();
+  g_dispatchInfo = nullptr;
+  g_dispatchInfoLoaded = false;
+}
+
 CoGlintBrokerServer::CoGlintBrokerServer(HostCallbacks* host)
-    : host_(host), processIds_(std::make_unique<EnterpriseIds>(false)) {
+    : host_(host), processIds_(ProcessIdentities()) {
   // Only the flag is kept of a file manager made for the purpose.
   paths_.SetUseLocalAppData(SASM::WindowsFileManager().EnableLocalAppData());
   if (Factory* factory = BrokerFactory()) ++factory->BrokerObjectCount;
 
-  ITypeLib* library = nullptr;
-  if (SUCCEEDED(LoadRegTypeLib(LIBID_GlintBrokerLib, 1, 0, 0, &library))) {
-    library->GetTypeInfoOfGuid(IID_IGlintBroker2, &typeInfo_);
-    library->Release();
-  }
+  typeInfo_ = SharedDispatchInfo();
 
   if (SUCCEEDED(CoCreateInstance(kClsidMultiLanguage, nullptr,
                                  CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER, kIidMultiLanguage,

@@ -22,6 +22,9 @@ class HostCallbacks;
 struct IMultiLanguage;
 struct IMLangFontLink;
 
+// Lets go of what broker objects share; run when the server ends.
+void ReleaseSharedBrokerState();
+
 class CoGlintBrokerServer final : public IGlintBroker6 {
  public:
   class Factory;
@@ -262,10 +265,11 @@ class CoGlintBrokerServer final : public IGlintBroker6 {
   PlayerPaths paths_{true};
   CookieTable cookies_;
   HostCallbacks* host_;
-  std::unique_ptr<EnterpriseIds> processIds_;
+  std::shared_ptr<EnterpriseIds> processIds_;
   IMultiLanguage* multiLanguage_ = nullptr;
   IMLangFontLink* fontLink_ = nullptr;
-  Edpwin32DllHelper edpwin32_;
+  static Edpwin32DllHelper& SharedEdpwin32();
+  Edpwin32DllHelper& edpwin32_ = SharedEdpwin32();
   // Local connections: made by the first call that needs it.
   ILcdAccessor* Lcd();
   std::unique_ptr<ILcdAccessor> lcdAccessor_;
