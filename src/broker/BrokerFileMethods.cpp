@@ -122,6 +122,7 @@ HRESULT CoGlintBrokerServer::BrokerCreateFile(BSTR pFileName, LONG p_readOnly,
 
   // Which rule admitted the path decides what is checked after opening.
   enum class Admitted { ByReadRule, ByChoice, ByIdentity, ByWriteRule } admitted;
+  bool createdBeforeProtecting = false;
   EnterpriseIds caller(true);
   if (!caller.HasIdentity()) {
     if (readOnly) {
@@ -153,6 +154,7 @@ HRESULT CoGlintBrokerServer::BrokerCreateFile(BSTR pFileName, LONG p_readOnly,
                                                   nullptr, truncate ? CREATE_ALWAYS : OPEN_ALWAYS,
                                                   flags, nullptr));
         if (!created) return LastErrorResult();
+        createdBeforeProtecting = true;
       }
       disposition = OPEN_EXISTING;
       HRESULT protectedResult =
@@ -168,7 +170,10 @@ HRESULT CoGlintBrokerServer::BrokerCreateFile(BSTR pFileName, LONG p_readOnly,
                                       nullptr, disposition, flags, nullptr));
   }
   if (!handle) return LastErrorResult();
-  const bool created = !readOnly && GetLastError() != ERROR_ALREADY_EXISTS;
+  // An open of an existing file creates nothing, whatever the last error says.
+  const bool created =
+      !readOnly && (createdBeforeProtecting ||
+                    (disposition != OPEN_EXISTING && GetLastError() != ERROR_ALREADY_EXISTS));
 
   // The same rule again, on the path that was really opened.
   const std::wstring final = FinalPath(handle.Get());
