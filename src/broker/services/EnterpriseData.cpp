@@ -303,6 +303,7 @@ bool GlintBrokerAttachmentExecute::Mark(const wchar_t* path) {
 
 HRESULT ProtectFileToEnterpriseIdentity(const Edpwin32DllHelper& helper, const wchar_t* path,
                                         const wchar_t* identity) {
-  if (helper.ProtectFileToEnterpriseIdentity == nullptr) return E_NOTIMPL;
+  // Without the system's function nothing is protected, and nothing fails.
+  if (helper.ProtectFileToEnterpriseIdentity == nullptr) return S_FALSE;
   return helper.ProtectFileToEnterpriseIdentity(path, identity);
 }

@@ -115,6 +115,7 @@ class GlintBrokerAttachmentExecute final : public GlintBrokerZoneIdentifier {
   bool Mark(const wchar_t* path) override;
 };
 
-// The system's protection function, bound at run time; E_NOTIMPL where absent.
+// The system's protection function, bound at run time; where it is absent the
+// file stays unprotected and the answer is S_FALSE.
 HRESULT ProtectFileToEnterpriseIdentity(const Edpwin32DllHelper& helper, const wchar_t* path,
                                         const wchar_t* identity);
