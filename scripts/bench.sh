@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Benchmarks: native micro-benchmarks from an optimised, unsanitised build
 # (build/bench-native), then the Wine-side programs (build/bench-windows): the
-# library as a host uses it, and the broker through COM beside a minimal local
-# server. Every figure is printed beside its anchor from the same run.
+# library as a host uses it, the storage path policy beside the system calls
+# it makes, and the broker through COM beside a minimal local server. Every
+# figure is printed beside its anchor from the same run.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -20,7 +21,7 @@ echo "== under Wine"
 # broker benchmark registers stay out of the test prefix.
 cmake -S . -B build/bench-windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo --no-warn-unused-cli >/dev/null
-ninja -C build/bench-windows -j "$(nproc)" glint_bench broker_bench >/dev/null
+ninja -C build/bench-windows -j "$(nproc)" glint_bench path_policy_bench broker_bench >/dev/null
 # The Wine part runs on one CPU: a cross-process COM call wakes three
 # processes (client, server, wine server), and on a small VM whether they meet
 # on one CPU or two changes a call by half, at random for each server process.
@@ -33,6 +34,9 @@ trap glint_platform_stop EXIT
 glint_wine_start "$root/build/bench-windows/wine"
 bin=build/bench-windows/bin
 wine "$bin/glint_bench.exe"
+
+echo "== storage path policy under Wine"
+wine "$bin/path_policy_bench.exe"
 
 echo "== broker under Wine"
 # COM starts both servers from the prefix's registration: the broker

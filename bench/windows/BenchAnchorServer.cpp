@@ -1,9 +1,9 @@
 // bench_anchor: the anchor server of the broker benchmark. A local server
-// whose one object has one empty method, served the way the broker is served:
-// single-threaded apartment, one multiple-use class object, a message loop,
-// and the server ends when its last object goes with no lock held. The object
-// does nothing else, so the benchmark sets each broker figure beside what COM
-// alone costs.
+// whose one object has an empty method and two that only move bytes, served
+// the way the broker is served: single-threaded apartment, one multiple-use
+// class object, a message loop, and the server ends when its last object goes
+// with no lock held. The object does nothing else, so the benchmark sets each
+// broker figure beside what COM alone costs.
 //
 //   bench_anchor register      write the class, interface and type-library keys
 //   bench_anchor unregister    remove them (both registry views)
@@ -22,6 +22,9 @@
 #include "foundation/Win32Handles.h"
 
 namespace {
+
+// The broker's cap on one read, so that the anchor refuses what it refuses.
+constexpr ULONG kMaxBytes = 16u << 20;
 
 std::atomic<LONG> g_objects{0};
 std::atomic<LONG> g_locks{0};
@@ -97,6 +100,28 @@ class AnchorObject final : public IBenchAnchor {
   }
 
   HRESULT STDMETHODCALLTYPE Empty() override { return S_OK; }
+
+  // The array is checked the way the broker checks a write's: one dimension
+  // of bytes from 0.
+  HRESULT STDMETHODCALLTYPE TakeBytes(SAFEARRAY* data, ULONG* size) override {
+    if (data == nullptr || size == nullptr) return E_INVALIDARG;
+    *size = 0;
+    LONG lower = 0, upper = -1;
+    if (SafeArrayGetDim(data) != 1 || SafeArrayGetElemsize(data) != 1 ||
+        FAILED(SafeArrayGetLBound(data, 1, &lower)) || lower != 0 ||
+        FAILED(SafeArrayGetUBound(data, 1, &upper))) {
+      return E_FAIL;
+    }
+    *size = static_cast<ULONG>(upper + 1);
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GiveBytes(ULONG size, SAFEARRAY** data) override {
+    if (data == nullptr) return E_INVALIDARG;
+    *data = nullptr;
+    if (size > kMaxBytes) return E_INVALIDARG;
+    *data = SafeArrayCreateVector(VT_UI1, 0, size);
+    return *data == nullptr ? E_OUTOFMEMORY : S_OK;
+  }
 
  private:
   ~AnchorObject() { --g_objects; }

@@ -5,16 +5,20 @@
 //   - object creation on a running server: CoCreateInstance + Release while a
 //     second object keeps the server alive;
 //   - activation of a server that is not running: CoCreateInstance with no
-//     server process, each time after the previous server has exited.
+//     server process, each time after the previous server has exited;
+//   - 64 KiB through a file cookie: BrokerReadFile beside GiveBytes and
+//     BrokerWriteFile beside TakeBytes, on a file in the player's store that
+//     BrokerCreateFile opened.
 // Both servers must be registered in the prefix first (glinthost.exe
 // register-broker, bench_anchor.exe register); scripts/bench.sh does that, and
 // runs the Wine session on one CPU so that the call figures are repeatable.
 #include <windows.h>
 #include <ole2.h>
+#include <shlobj.h>
 #include <tlhelp32.h>
 
-#include <algorithm>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "BenchHarness.h"
@@ -29,6 +33,25 @@ namespace {
 // object), so a few of them give the median; one more of each warms up first.
 constexpr int kActivations = 5;
 constexpr DWORD kExitTimeoutMs = 20000;
+
+// What one read or write moves: a typical stored object or a read buffer.
+constexpr ULONG kChunk = 64 * 1024;
+
+struct BstrTraits {
+  using Value = BSTR;
+  static Value Invalid() { return nullptr; }
+  static bool Valid(Value v) { return v != nullptr; }
+  static void Close(Value v) { SysFreeString(v); }
+};
+using UniqueBstr = UniqueResource<BstrTraits>;
+
+struct SafeArrayTraits {
+  using Value = SAFEARRAY*;
+  static Value Invalid() { return nullptr; }
+  static bool Valid(Value v) { return v != nullptr; }
+  static void Close(Value v) { SafeArrayDestroy(v); }
+};
+using UniqueSafeArray = UniqueResource<SafeArrayTraits>;
 
 struct Server {
   const char* name;
@@ -75,36 +98,6 @@ bool WaitUntilGone(const Server& server) {
   }
 }
 
-double Median(std::vector<double> samples) {
-  std::sort(samples.begin(), samples.end());
-  return samples[samples.size() / 2];
-}
-
-struct Pair {
-  double subject;
-  double anchor;
-};
-
-// Median time of one call of each body, in nanoseconds, over `repeats` runs of
-// `iterations` calls. The two bodies run in turn, in many short runs, so that a
-// busy machine slows both alike and the ratio holds.
-template <typename Subject, typename Anchor>
-Pair PairedMediansNs(Subject&& subject, Anchor&& anchor, int iterations, int repeats) {
-  std::vector<double> subjectSamples, anchorSamples;
-  subject();  // warm up
-  anchor();
-  auto run = [iterations](auto& body) {
-    double start = bench::NowNs();
-    for (int i = 0; i < iterations; ++i) body();
-    return (bench::NowNs() - start) / iterations;
-  };
-  for (int r = 0; r < repeats; ++r) {
-    subjectSamples.push_back(run(subject));
-    anchorSamples.push_back(run(anchor));
-  }
-  return {Median(subjectSamples), Median(anchorSamples)};
-}
-
 // One activation of a server that is not running, in nanoseconds; negative
 // when a previous server did not exit or the activation failed. Neither
 // server may run meanwhile, not even one still shutting down.
@@ -135,6 +128,161 @@ bool IsTransportFailure(HRESULT result) {
          HRESULT_CODE(result) >= RPC_S_INVALID_STRING_BINDING && HRESULT_CODE(result) < 2000;
 }
 
+ULONG ElementCount(SAFEARRAY* array) {
+  LONG lower = 0, upper = -1;
+  if (array == nullptr || SafeArrayGetDim(array) != 1 ||
+      FAILED(SafeArrayGetLBound(array, 1, &lower)) ||
+      FAILED(SafeArrayGetUBound(array, 1, &upper))) {
+    return 0;
+  }
+  return static_cast<ULONG>(upper - lower + 1);
+}
+
+// The shared-objects folder of the player's store, made if missing: the
+// broker opens files only in folders that exist.
+std::wstring SharedObjectsFolder() {
+  wchar_t appData[MAX_PATH] = {};
+  if (FAILED(SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, appData))) {
+    return std::wstring();
+  }
+  std::wstring folder = std::wstring(appData) + L"\\Kestrelink\\Glint Player\\#SharedObjects";
+  int made = SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
+  return made == ERROR_SUCCESS || made == ERROR_ALREADY_EXISTS ? folder : std::wstring();
+}
+
+// A file opened through the broker, closed through it on every path.
+class BrokerFile {
+ public:
+  explicit BrokerFile(IGlintBroker6* broker) : broker_(broker) {}
+  BrokerFile(const BrokerFile&) = delete;
+  BrokerFile& operator=(const BrokerFile&) = delete;
+  ~BrokerFile() { Close(); }
+
+  HRESULT Open(const std::wstring& path, bool readOnly, bool truncate) {
+    Close();
+    UniqueBstr name(SysAllocStringLen(path.data(), static_cast<UINT>(path.size())));
+    if (!name) return E_OUTOFMEMORY;
+    return broker_->BrokerCreateFile(name.Get(), readOnly ? 1 : 0, truncate ? 1 : 0, &cookie_);
+  }
+  HRESULT Seek(LONG offset) {
+    ULONG position = 0;
+    return broker_->BrokerSetFilePointer(cookie_, offset, FILE_BEGIN, &position);
+  }
+  void Close() {
+    if (cookie_ != 0) broker_->BrokerCloseHandle(cookie_);
+    cookie_ = 0;
+  }
+  ULONG Cookie() const { return cookie_; }
+
+ private:
+  IGlintBroker6* broker_;
+  ULONG cookie_ = 0;
+};
+
+struct FileFigures {
+  bench::Pair read;
+  bench::Pair write;
+  bench::Pair writeLater;
+};
+
+// 64 KiB each way through a cookie, beside the anchor moving the same array
+// the same way. Only the read and write calls are timed: each call starts at
+// the same offset, and the seek back to it stays outside. The payload does
+// not start with "MZ", so at offset 0 the broker's executable watch decides
+// on the write's own bytes, as it does for every stored object.
+bool MeasureFiles(IGlintBroker6* broker, IBenchAnchor* anchor, FileFigures& figures) {
+  const std::wstring folder = SharedObjectsFolder();
+  if (folder.empty()) {
+    std::printf("cannot make the player's shared-objects folder\n");
+    return false;
+  }
+  const std::wstring readPath = folder + L"\\bench-read.sol";
+  const std::wstring writePath = folder + L"\\bench-write.sol";
+
+  UniqueSafeArray payload(SafeArrayCreateVector(VT_UI1, 0, kChunk));
+  void* raw = nullptr;
+  if (!payload || FAILED(SafeArrayAccessData(payload.Get(), &raw))) return false;
+  for (ULONG i = 0; i < kChunk; ++i) static_cast<BYTE*>(raw)[i] = static_cast<BYTE>(i * 7);
+  SafeArrayUnaccessData(payload.Get());
+
+  int failures = 0;
+  {
+    // The file to read is written through the broker first, as the player would.
+    BrokerFile source(broker);
+    ULONG written = 0;
+    HRESULT opened = source.Open(readPath, false, true);
+    HRESULT wrote = SUCCEEDED(opened)
+                        ? broker->BrokerWriteFile(source.Cookie(), payload.Get(), &written)
+                        : opened;
+    if (FAILED(wrote) || written != kChunk) {
+      std::printf("cannot write %ls through the broker: 0x%08lX\n", readPath.c_str(),
+                  static_cast<unsigned long>(wrote));
+      return false;
+    }
+  }
+  BrokerFile reading(broker), writing(broker);
+  HRESULT readOpened = reading.Open(readPath, true, false);
+  HRESULT writeOpened = writing.Open(writePath, false, true);
+  if (FAILED(readOpened) || FAILED(writeOpened)) {
+    std::printf("BrokerCreateFile failed: read 0x%08lX, write 0x%08lX\n",
+                static_cast<unsigned long>(readOpened), static_cast<unsigned long>(writeOpened));
+    return false;
+  }
+
+  auto brokerRead = [&]() -> double {
+    if (FAILED(reading.Seek(0))) ++failures;
+    ULONG got = 0;
+    UniqueSafeArray data;
+    double start = bench::NowNs();
+    HRESULT result = broker->BrokerReadFile(reading.Cookie(), kChunk, &got, data.Receive());
+    double elapsed = bench::NowNs() - start;
+    if (FAILED(result) || got != kChunk || ElementCount(data.Get()) != kChunk) ++failures;
+    return elapsed;
+  };
+  auto anchorRead = [&]() -> double {
+    UniqueSafeArray data;
+    double start = bench::NowNs();
+    HRESULT result = anchor->GiveBytes(kChunk, data.Receive());
+    double elapsed = bench::NowNs() - start;
+    if (FAILED(result) || ElementCount(data.Get()) != kChunk) ++failures;
+    return elapsed;
+  };
+  LONG writeOffset = 0;
+  auto brokerWrite = [&]() -> double {
+    if (FAILED(writing.Seek(writeOffset))) ++failures;
+    ULONG written = 0;
+    double start = bench::NowNs();
+    HRESULT result = broker->BrokerWriteFile(writing.Cookie(), payload.Get(), &written);
+    double elapsed = bench::NowNs() - start;
+    if (FAILED(result) || written != kChunk) ++failures;
+    return elapsed;
+  };
+  auto anchorWrite = [&]() -> double {
+    ULONG size = 0;
+    double start = bench::NowNs();
+    HRESULT result = anchor->TakeBytes(payload.Get(), &size);
+    double elapsed = bench::NowNs() - start;
+    if (FAILED(result) || size != kChunk) ++failures;
+    return elapsed;
+  };
+  figures.read = bench::PairedTimedMediansNs(brokerRead, anchorRead, 10, 21);
+  figures.write = bench::PairedTimedMediansNs(brokerWrite, anchorWrite, 10, 21);
+  // Past the file's start the watch reads the first byte back from the file
+  // (through a second handle) to know whether the write could complete a header.
+  writeOffset = static_cast<LONG>(kChunk);
+  figures.writeLater = bench::PairedTimedMediansNs(brokerWrite, anchorWrite, 10, 21);
+
+  reading.Close();
+  writing.Close();
+  DeleteFileW(readPath.c_str());
+  DeleteFileW(writePath.c_str());
+  if (failures != 0) {
+    std::printf("%d file calls failed or moved short: the file figures are not valid\n", failures);
+    return false;
+  }
+  return true;
+}
+
 void PrintRatio(const char* figure, double ns, double anchorNs, const char* target) {
   std::printf("  %-36s %6.2f%s\n", figure, anchorNs > 0 ? ns / anchorNs : 0.0, target);
 }
@@ -162,8 +310,8 @@ int Run() {
     std::printf("a server did not exit after its last object was released\n");
     return 1;
   }
-  double brokerStart = Median(brokerStarts);
-  double anchorStart = Median(anchorStarts);
+  double brokerStart = bench::Median(brokerStarts);
+  double anchorStart = bench::Median(anchorStarts);
 
   // One object of each server stays for the rest of the run: the calls go to
   // it, and it keeps its server alive while other objects come and go.
@@ -192,25 +340,35 @@ int Run() {
     return 1;
   }
 
-  Pair call = PairedMediansNs([&] { broker->BrokerLcdMessageTimeout(&timeout); },
-                              [&] { anchor->Empty(); }, 20, 51);
+  bench::Pair call = bench::PairedMediansNs([&] { broker->BrokerLcdMessageTimeout(&timeout); },
+                                            [&] { anchor->Empty(); }, 20, 51);
   bench::Report("BrokerLcdMessageTimeout through the proxy", call.subject,
                 "IBenchAnchor::Empty through the proxy", call.anchor);
+
+  FileFigures files;
+  if (!MeasureFiles(broker.Get(), anchor.Get(), files)) return 1;
+  bench::Report("BrokerReadFile 64 KiB through the proxy", files.read.subject,
+                "IBenchAnchor::GiveBytes 64 KiB", files.read.anchor);
+  bench::Report("BrokerWriteFile 64 KiB through the proxy", files.write.subject,
+                "IBenchAnchor::TakeBytes 64 KiB", files.write.anchor);
+  bench::Report("  the same at offset 64 KiB", files.writeLater.subject,
+                "IBenchAnchor::TakeBytes 64 KiB", files.writeLater.anchor);
 
   int failures = 0;
   auto createAndRelease = [&failures](const Server& server, const IID* iid) {
     ComRef<IUnknown> object;
     if (FAILED(Create(server, object, iid))) ++failures;
   };
-  Pair create = PairedMediansNs([&] { createAndRelease(kBroker, nullptr); },
-                                [&] { createAndRelease(kAnchor, nullptr); }, 2, 31);
+  bench::Pair create = bench::PairedMediansNs([&] { createAndRelease(kBroker, nullptr); },
+                                              [&] { createAndRelease(kAnchor, nullptr); }, 2, 31);
   bench::Report("broker object, running server", create.subject,
                 "bench_anchor object, running server", create.anchor);
   // Asked for IUnknown, COM builds no Automation proxy and stub for the
   // interface, so the difference to the line above is what they cost for the
-  // broker's 102 methods against the anchor's one.
-  Pair bare = PairedMediansNs([&] { createAndRelease(kBroker, &IID_IUnknown); },
-                              [&] { createAndRelease(kAnchor, &IID_IUnknown); }, 2, 31);
+  // broker's 102 methods against the anchor's three.
+  bench::Pair bare =
+      bench::PairedMediansNs([&] { createAndRelease(kBroker, &IID_IUnknown); },
+                             [&] { createAndRelease(kAnchor, &IID_IUnknown); }, 2, 31);
   bench::Report("  the same, asking for IUnknown", bare.subject, "the same, asking for IUnknown",
                 bare.anchor);
   if (failures != 0) {
@@ -230,6 +388,11 @@ int Run() {
 
   std::printf("ratios to the anchor:\n");
   PrintRatio("call through the proxy", call.subject, call.anchor, "   (target <= 1.05)");
+  PrintRatio("BrokerReadFile 64 KiB", files.read.subject, files.read.anchor, "   (target <= 1.1)");
+  PrintRatio("BrokerWriteFile 64 KiB", files.write.subject, files.write.anchor,
+             "   (target <= 1.1)");
+  PrintRatio("BrokerWriteFile 64 KiB at 64 KiB", files.writeLater.subject, files.writeLater.anchor,
+             "");
   PrintRatio("object creation, running server", create.subject, create.anchor,
              "   (target <= 1.5)");
   PrintRatio("object creation, asking for IUnknown", bare.subject, bare.anchor, "");
