@@ -119,7 +119,7 @@ Text PlayerPaths::Upper(const Text& text) {
   return upper;
 }
 
-std::optional<Text> PlayerPaths::Canonicalize(const Text& path, bool upper) {
+std::optional<Text> PlayerPaths::FullPath(const Text& path) {
   if (user32_.CharUpperBuffW == nullptr || kernel32_.GetFullPathNameW == nullptr) {
     return std::nullopt;
   }
@@ -135,7 +135,23 @@ std::optional<Text> PlayerPaths::Canonicalize(const Text& path, bool upper) {
     if (next == current) break;
     current = next;
   }
-  return PathRules::CanonicalText(current, Upper(current), upper);
+  return current;
+}
+
+std::optional<Text> PlayerPaths::Canonicalize(const Text& path, bool upper) {
+  std::optional<Text> full = FullPath(path);
+  if (!full) return std::nullopt;
+  return PathRules::CanonicalText(*full, Upper(*full), upper);
+}
+
+std::optional<Text> PlayerPaths::CanonicalForQuery(const Text& path) {
+  std::optional<Text> full = FullPath(path);
+  if (!full) return std::nullopt;
+  Text upper = Upper(*full);
+  // Refused exactly when the upper-case form is; asked in the path's own
+  // case, which the file system answers without searching folders.
+  if (!PathRules::CanonicalText(*full, upper, true)) return std::nullopt;
+  return PathRules::CanonicalText(*full, upper, false);
 }
 
 PathRules::LinkStep PlayerPaths::ResolveLinks(const Text& canonical) {
@@ -167,7 +183,7 @@ PathRules::LinkStep PlayerPaths::ResolveLinks(const Text& canonical) {
 
 std::optional<Text> PlayerPaths::ResolvedCanonical(const Text& path, bool* missing) {
   if (missing != nullptr) *missing = false;
-  std::optional<Text> canonical = Canonicalize(path, true);
+  std::optional<Text> canonical = CanonicalForQuery(path);
   if (!canonical) return std::nullopt;
   // Each target is judged in canonical form too: a target that cannot be
   // canonicalised is a refusal.
@@ -176,7 +192,7 @@ std::optional<Text> PlayerPaths::ResolvedCanonical(const Text& path, bool* missi
     PathRules::LinkStep step = ResolveLinks(text);
     if (!step.ok && step.missing && missing != nullptr) *missing = true;
     if (step.ok && step.target) {
-      std::optional<Text> target = Canonicalize(*step.target, true);
+      std::optional<Text> target = CanonicalForQuery(*step.target);
       if (!target) {
         refused = true;
         step.ok = false;
@@ -192,14 +208,14 @@ std::optional<Text> PlayerPaths::ResolvedCanonical(const Text& path, bool* missi
 }
 
 std::optional<Text> PlayerPaths::LongForm(const Text& canonical) {
+  // The answer is in upper case, the form every decision is made in.
   size_t separator = canonical.rfind(u'\\');
-  if (separator == Text::npos) return canonical;
+  if (separator == Text::npos) return Upper(canonical);
   Text folder = canonical.substr(0, separator);
-  if (folder.size() == 2 && folder[1] == u':') return canonical;
+  if (folder.size() == 2 && folder[1] == u':') return Upper(canonical);
   std::vector<wchar_t> buffer(kFullPathBuffer);
   DWORD length = GetLongPathNameW(Wide(folder), buffer.data(), kFullPathBuffer);
-  if (length == 0 || length >= kFullPathBuffer || length == folder.size()) return canonical;
-  // The long spelling is judged in the same upper-case form as the rest.
+  if (length == 0 || length >= kFullPathBuffer || length == folder.size()) return Upper(canonical);
   return Upper(FromWide(buffer.data(), length) + canonical.substr(separator));
 }
 
@@ -287,7 +303,8 @@ bool PlayerPaths::LinksStayWithin(const Text& path, const Text& canonical,
   bool missing = false;
   std::optional<Text> resolved = ResolvedCanonical(path, &missing);
   if (!resolved) return missing;
-  return *resolved == canonical || (this->*rule)(*resolved);
+  Text upper = Upper(*resolved);
+  return upper == canonical || (this->*rule)(upper);
 }
 
 bool PlayerPaths::CreateDirectoryRule(const Text& canonical) {

@@ -73,7 +73,12 @@ class PlayerPaths {
   std::optional<Text> Compute(Cached which);
   std::optional<Text> ShellFolderText(int csidl, const wchar_t* registryName);
   std::optional<Text> CanonicalOf(Cached which);
-  // The canonical upper-case path after its link chain; nothing on refusal.
+  // The full path, expanded until it no longer changes (at most 100 times).
+  std::optional<Text> FullPath(const Text& path);
+  // The canonical path in its own case, refused where the upper-case form is.
+  std::optional<Text> CanonicalForQuery(const Text& path);
+  // The canonical path, in its own case, after its link chain; nothing on
+  // refusal.
   // `missing` tells a refusal that came from a folder that does not exist.
   std::optional<Text> ResolvedCanonical(const Text& path, bool* missing = nullptr);
   // For reads and new folders: the link chain must not lead outside the
