@@ -21,7 +21,7 @@ echo "== under Wine"
 # broker benchmark registers stay out of the test prefix.
 cmake -S . -B build/bench-windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo --no-warn-unused-cli >/dev/null
-ninja -C build/bench-windows -j "$(nproc)" glint_bench path_policy_bench broker_bench >/dev/null
+ninja -C build/bench-windows -j "$(nproc)" glint_bench path_policy_bench broker_bench lcd_bench >/dev/null
 # The Wine part runs on one CPU: a cross-process COM call wakes three
 # processes (client, server, wine server), and on a small VM whether they meet
 # on one CPU or two changes a call by half, at random for each server process.
@@ -44,3 +44,9 @@ echo "== broker under Wine"
 wine "$bin/glinthost.exe" register-broker >/dev/null
 wine "$bin/bench_anchor.exe" register >/dev/null
 wine "$bin/broker_bench.exe"
+
+echo "== local connections under Wine"
+wine "$bin/lcd_bench.exe"
+
+echo "== SHA-256 beside OpenSSL"
+bash "$root/scripts/bench-sha256.sh"
