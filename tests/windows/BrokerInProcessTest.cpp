@@ -11,6 +11,7 @@
 #include "WineTestSupport.h"
 #include "broker/BrokerServer.h"
 #include "broker/CoGlintBrokerServer.h"
+#include "broker/services/EnterpriseData.h"
 #include "foundation/WideText.h"
 
 namespace {
@@ -242,6 +243,25 @@ TEST_F(BrokerInProcess, PendingOpensAreWatchedForImages) {
   EXPECT_EQ(broker->BrokerCloseHandle(cookie), S_OK);
   SafeArrayDestroy(data);
   broker->Release();
+  RemoveTree(folder);
+}
+
+// Where the runtime's storage or enterprise-data classes are missing (as on
+// this test platform), an existing file is queried on the worker thread and
+// reported as not protected; the worker then stops cleanly.
+TEST(FileProtectionQuery, ExistingFileWithoutTheRuntimeClasses) {
+  std::wstring folder = NewTempFolder(L"glint-protection");
+  ScratchFiles files;
+  files.File(folder + L"\\plain.sol", "x");
+  {
+    BrokerFileProtectionInfo query(folder + L"\\plain.sol");
+    EXPECT_FALSE(query.IsProtected());
+    EXPECT_TRUE(query.Identity().empty());
+    EXPECT_EQ(query.CurrentState(), BrokerFileProtectionInfo::kFailed);
+  }
+  EXPECT_NE(TaskWorker::Shared(false), nullptr);  // started by the query
+  TaskWorker::StopShared();
+  EXPECT_EQ(TaskWorker::Shared(false), nullptr);
   RemoveTree(folder);
 }
 

@@ -196,58 +196,210 @@ void BrokerFileProtectionInfo::Finish(State state) {
   if (done_ != nullptr) SetEvent(done_);
 }
 
+namespace {
+
+// The few Windows Runtime interfaces the query needs, declared by their
+// table layout: IUnknown (3 slots), IInspectable (3), then their own methods.
+const IID kIidStorageFileStatics = {
+    0x5984C710, 0xDAF2, 0x43C8, {0x8B, 0xB4, 0xA4, 0xD3, 0xEA, 0xCF, 0xD0, 0x3F}};
+const IID kIidStorageItem = {
+    0x4207A996, 0xCA2F, 0x42F7, {0xBD, 0xE8, 0x8B, 0x10, 0x45, 0x7A, 0x7F, 0x30}};
+const IID kIidFileProtectionManagerStatics = {
+    0x5846FC9B, 0xE613, 0x426B, {0xBB, 0x38, 0x88, 0xCB, 0xA1, 0xDC, 0x9A, 0xDB}};
+const IID kIidAsyncInfo = {
+    0x00000036, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+
+using HString = void*;
+
+struct InspectableTable {
+  void* queryInterface;
+  void* addRef;
+  void* release;
+  void* getIids;
+  void* getRuntimeClassName;
+  void* getTrustLevel;
+};
+
+struct StorageFileStatics {  // GetFileFromPathAsync is its first method
+  struct Table {
+    InspectableTable base;
+    HRESULT(STDMETHODCALLTYPE* getFileFromPathAsync)
+    (void* self, HString path, IUnknown** operation);
+  } * table;
+};
+
+struct FileProtectionManagerStatics {  // ProtectAsync, CopyProtectionAsync, GetProtectionInfoAsync
+  struct Table {
+    InspectableTable base;
+    void* protectAsync;
+    void* copyProtectionAsync;
+    HRESULT(STDMETHODCALLTYPE* getProtectionInfoAsync)
+    (void* self, IUnknown* item, IUnknown** operation);
+  } * table;
+};
+
+struct AsyncOperation {  // put_Completed, get_Completed, GetResults
+  struct Table {
+    InspectableTable base;
+    void* putCompleted;
+    void* getCompleted;
+    HRESULT(STDMETHODCALLTYPE* getResults)(void* self, IUnknown** result);
+  } * table;
+};
+
+struct AsyncInfo {  // get_Id, get_Status, get_ErrorCode, Cancel, Close
+  struct Table {
+    InspectableTable base;
+    void* getId;
+    HRESULT(STDMETHODCALLTYPE* getStatus)(void* self, int* status);
+  } * table;
+};
+
+struct FileProtectionInfo {  // get_Status, get_IsRoamable, get_Identity
+  struct Table {
+    InspectableTable base;
+    HRESULT(STDMETHODCALLTYPE* getStatus)(void* self, int* status);
+    void* getIsRoamable;
+    HRESULT(STDMETHODCALLTYPE* getIdentity)(void* self, HString* identity);
+  } * table;
+};
+
+// The runtime's entry points, bound from combase.dll in the system folder.
+struct Runtime {
+  using InitializeFn = HRESULT(WINAPI*)(int);
+  using UninitializeFn = void(WINAPI*)();
+  using GetFactoryFn = HRESULT(WINAPI*)(HString, REFIID, void**);
+  using CreateStringFn = HRESULT(WINAPI*)(const wchar_t*, UINT32, HString*);
+  using DeleteStringFn = HRESULT(WINAPI*)(HString);
+  using RawBufferFn = const wchar_t*(WINAPI*)(HString, UINT32*);
+
+  UniqueModule module;
+  InitializeFn initialize = nullptr;
+  UninitializeFn uninitialize = nullptr;
+  GetFactoryFn getFactory = nullptr;
+  CreateStringFn createString = nullptr;
+  DeleteStringFn deleteString = nullptr;
+  RawBufferFn rawBuffer = nullptr;
+
+  Runtime() {
+    wchar_t system[MAX_PATH + 1];
+    UINT length = GetSystemDirectoryW(system, MAX_PATH);
+    if (length == 0 || length > MAX_PATH) return;
+    module.Reset(LoadLibraryW((std::wstring(system, length) + L"\\combase.dll").c_str()));
+    if (!module) return;
+    Bind(initialize, "RoInitialize");
+    Bind(uninitialize, "RoUninitialize");
+    Bind(getFactory, "RoGetActivationFactory");
+    Bind(createString, "WindowsCreateString");
+    Bind(deleteString, "WindowsDeleteString");
+    Bind(rawBuffer, "WindowsGetStringRawBuffer");
+  }
+  bool Complete() const {
+    return initialize && uninitialize && getFactory && createString && deleteString && rawBuffer;
+  }
+  template <typename Fn>
+  void Bind(Fn& slot, const char* name) {
+    slot = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module.Get(), name)));
+  }
+  // An activation factory by class name, as the interface asked for.
+  template <typename T>
+  T* Factory(const wchar_t* name, const IID& iid) {
+    HString className = nullptr;
+    void* factory = nullptr;
+    if (SUCCEEDED(createString(name, static_cast<UINT32>(wcslen(name)), &className))) {
+      if (FAILED(getFactory(className, iid, &factory))) factory = nullptr;
+      deleteString(className);
+    }
+    return static_cast<T*>(factory);
+  }
+};
+
+void Release(void* object) {
+  if (object != nullptr) static_cast<IUnknown*>(object)->Release();
+}
+
+// Waits for an asynchronous operation (at most a minute) and takes its result.
+IUnknown* Await(IUnknown* operation) {
+  constexpr int kCompleted = 1, kStarted = 0;
+  AsyncInfo* info = nullptr;
+  if (operation == nullptr ||
+      FAILED(operation->QueryInterface(kIidAsyncInfo, reinterpret_cast<void**>(&info)))) {
+    return nullptr;
+  }
+  int status = kStarted;
+  for (int waited = 0; waited < 60000; waited += 10) {
+    if (FAILED(info->table->getStatus(info, &status)) || status != kStarted) break;
+    Sleep(10);
+  }
+  Release(info);
+  IUnknown* result = nullptr;
+  if (status != kCompleted ||
+      FAILED(reinterpret_cast<AsyncOperation*>(operation)->table->getResults(operation, &result))) {
+    return nullptr;
+  }
+  return result;
+}
+
+}  // namespace
+
 void BrokerFileProtectionInfo::Run() {
   // The query goes through the Windows Runtime's storage and enterprise-data
-  // classes. Where the runtime or either class is missing (every system
-  // before Windows 10, and those without enterprise data protection) the
-  // file counts as not protected.
-  using RoInitializeFn = HRESULT(WINAPI*)(int);
-  using RoUninitializeFn = void(WINAPI*)();
-  using GetFactoryFn = HRESULT(WINAPI*)(void*, REFIID, void**);
-  using CreateStringFn = HRESULT(WINAPI*)(const wchar_t*, UINT32, void**);
-  using DeleteStringFn = HRESULT(WINAPI*)(void*);
-  wchar_t system[MAX_PATH + 1];
-  UINT length = GetSystemDirectoryW(system, MAX_PATH);
-  UniqueModule combase(length != 0 && length <= MAX_PATH
-                           ? LoadLibraryW((std::wstring(system, length) + L"\\combase.dll").c_str())
-                           : nullptr);
-  auto roInitialize = combase ? reinterpret_cast<RoInitializeFn>(reinterpret_cast<void*>(
-                                    GetProcAddress(combase.Get(), "RoInitialize")))
-                              : nullptr;
-  auto roUninitialize = combase ? reinterpret_cast<RoUninitializeFn>(reinterpret_cast<void*>(
-                                      GetProcAddress(combase.Get(), "RoUninitialize")))
-                                : nullptr;
-  auto getFactory = combase ? reinterpret_cast<GetFactoryFn>(reinterpret_cast<void*>(
-                                  GetProcAddress(combase.Get(), "RoGetActivationFactory")))
-                            : nullptr;
-  auto createString = combase ? reinterpret_cast<CreateStringFn>(reinterpret_cast<void*>(
-                                    GetProcAddress(combase.Get(), "WindowsCreateString")))
-                              : nullptr;
-  auto deleteString = combase ? reinterpret_cast<DeleteStringFn>(reinterpret_cast<void*>(
-                                    GetProcAddress(combase.Get(), "WindowsDeleteString")))
-                              : nullptr;
-  if (!roInitialize || !roUninitialize || !getFactory || !createString || !deleteString ||
-      FAILED(roInitialize(1 /* multithreaded */))) {
+  // classes; where the runtime or either class is missing the file counts as
+  // not protected.
+  Runtime runtime;
+  if (!runtime.Complete() || FAILED(runtime.initialize(1 /* multithreaded */))) {
     Finish(kFailed);
     return;
   }
-  bool available = true;
-  for (const wchar_t* name :
-       {L"Windows.Storage.StorageFile", L"Windows.Security.EnterpriseData.FileProtectionManager"}) {
-    void* className = nullptr;
-    IUnknown* factory = nullptr;
-    if (FAILED(createString(name, static_cast<UINT32>(wcslen(name)), &className)) ||
-        FAILED(getFactory(className, IID_IUnknown, reinterpret_cast<void**>(&factory)))) {
-      available = false;
+  State outcome = kFailed;
+  auto* files =
+      runtime.Factory<StorageFileStatics>(L"Windows.Storage.StorageFile", kIidStorageFileStatics);
+  HString path = nullptr;
+  IUnknown* lookup = nullptr;
+  if (files != nullptr &&
+      SUCCEEDED(runtime.createString(path_.c_str(), static_cast<UINT32>(path_.size()), &path)) &&
+      SUCCEEDED(files->table->getFileFromPathAsync(files, path, &lookup))) {
+    InterlockedExchange(&state_, kFileLookup);
+    IUnknown* file = Await(lookup);
+    IUnknown* item = nullptr;
+    auto* manager = runtime.Factory<FileProtectionManagerStatics>(
+        L"Windows.Security.EnterpriseData.FileProtectionManager", kIidFileProtectionManagerStatics);
+    IUnknown* query = nullptr;
+    if (file != nullptr && manager != nullptr &&
+        SUCCEEDED(file->QueryInterface(kIidStorageItem, reinterpret_cast<void**>(&item))) &&
+        SUCCEEDED(manager->table->getProtectionInfoAsync(manager, item, &query))) {
+      InterlockedExchange(&state_, kProtectionQuery);
+      auto* information = reinterpret_cast<FileProtectionInfo*>(Await(query));
+      int status = 0;
+      if (information != nullptr &&
+          SUCCEEDED(information->table->getStatus(information, &status))) {
+        // Protected, protected by another user, to another enterprise, or
+        // to another identity.
+        if (status == 3 || status == 4 || status == 5 || status == 7) {
+          HString identity = nullptr;
+          if (SUCCEEDED(information->table->getIdentity(information, &identity)) &&
+              identity != nullptr) {
+            UINT32 length = 0;
+            const wchar_t* text = runtime.rawBuffer(identity, &length);
+            if (text != nullptr) identity_.assign(text, length);
+            runtime.deleteString(identity);
+          }
+          isProtected_ = 1;
+          outcome = kDone;
+        }
+      }
+      Release(information);
     }
-    if (factory != nullptr) factory->Release();
-    if (className != nullptr) deleteString(className);
+    Release(query);
+    Release(item);
+    Release(manager);
+    Release(file);
   }
-  roUninitialize();
-  // The asynchronous storage and protection queries are not part of this
-  // build: with the classes present the answer is still "not protected".
-  (void)available;
-  Finish(kFailed);
+  Release(lookup);
+  if (path != nullptr) runtime.deleteString(path);
+  Release(files);
+  runtime.uninitialize();
+  Finish(outcome);
 }
 
 // --- zone marking --------------------------------------------------------------------
