@@ -15,17 +15,6 @@ namespace {
 
 constexpr wchar_t kServer[] = L"glinthost.exe";
 
-class Bstr {
- public:
-  explicit Bstr(const std::wstring& text)
-      : value_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
-  ~Bstr() { SysFreeString(value_); }
-  operator BSTR() const { return value_; }
-
- private:
-  BSTR value_;
-};
-
 std::wstring FixtureFolder() {
   return ProgramFolder() + L"\\..\\addin-fixture";
 }

@@ -67,17 +67,6 @@ void Snapshot(const std::wstring& folder, std::map<std::wstring, std::string>& o
   FindClose(find);
 }
 
-class Bstr {
- public:
-  explicit Bstr(const std::wstring& text)
-      : value_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
-  ~Bstr() { SysFreeString(value_); }
-  operator BSTR() const { return value_; }
-
- private:
-  BSTR value_;
-};
-
 SAFEARRAY* Bytes(const std::string& data) {
   SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(data.size()));
   void* raw = nullptr;

@@ -47,6 +47,20 @@ class BrokerTypes {
 // when `nullOuts` is set. Answers the method's HRESULT.
 HRESULT CallWithHarmlessArguments(IUnknown* broker, const BrokerMethodInfo& method, bool nullOuts);
 
+// A BSTR made from wide text (embedded NULs kept), freed with the object.
+class Bstr {
+ public:
+  explicit Bstr(const std::wstring& text)
+      : value_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
+  ~Bstr() { SysFreeString(value_); }
+  Bstr(const Bstr&) = delete;
+  Bstr& operator=(const Bstr&) = delete;
+  operator BSTR() const { return value_; }
+
+ private:
+  BSTR value_;
+};
+
 // Paths of the test build.
 std::wstring HostExecutable();  // glinthost.exe beside the tests
 std::wstring LibraryPath();     // GlintUtil.dll beside the tests

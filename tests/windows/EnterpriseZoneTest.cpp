@@ -173,19 +173,6 @@ class StandIns {
   bool classes_ = false;
 };
 
-class Bstr {
- public:
-  explicit Bstr(const std::wstring& text)
-      : value_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
-  ~Bstr() { SysFreeString(value_); }
-  Bstr(const Bstr&) = delete;
-  Bstr& operator=(const Bstr&) = delete;
-  operator BSTR() const { return value_; }
-
- private:
-  BSTR value_;
-};
-
 SAFEARRAY* Bytes(const std::string& data) {
   SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(data.size()));
   void* raw = nullptr;
