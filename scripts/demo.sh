@@ -39,9 +39,10 @@ run register-broker
 echo
 echo "\$ glintplayer --script tools/demo-session.txt (and shared-object file calls)"
 # The player's shared-object store in the demo prefix's roaming folder.
-store='C:\users\root\AppData\Roaming\Kestrelink\Glint Player'
+appdata=$(wine cmd /c echo %APPDATA% 2>/dev/null | tr -d '\r')
+store="$appdata\Kestrelink\Glint Player"
 wine "$root/build/windows/bin/glintplayer.exe" --script "$root/tools/demo-session.txt" \
-  "BrokerCreateDirectory(\"C:\users\root\AppData\Roaming\Kestrelink\")" \
+  "BrokerCreateDirectory(\"$appdata\Kestrelink\")" \
   "BrokerCreateDirectory(\"$store\")" \
   "BrokerCreateDirectory(\"$store\#SharedObjects\")" \
   "BrokerCreateFile(\"$store\#SharedObjects\settings.sol\", 0, 1)" \
