@@ -18,9 +18,13 @@ case "$action" in
     printf 'secret\n' >"$outside/secret.sol"
     ln -sfn "$outside" "$store/dirlink"
     ln -sfn "$outside/secret.sol" "$store/filelink.sol"
+    # A history folder with a file link inside, for the tree deletion.
+    mkdir -p "$store/../HistoryLink/#SharedObjects"
+    ln -sfn "$outside/keep.txt" "$store/../HistoryLink/#SharedObjects/linked.sol"
     ;;
   cleanup)
-    rm -f "$store/dirlink" "$store/filelink.sol"
+    rm -f "$store/dirlink" "$store/filelink.sol" "$store/../HistoryLink/#SharedObjects/linked.sol"
+    rm -rf "$store/../HistoryLink"
     rm -rf "$outside"
     ;;
 esac

@@ -473,4 +473,32 @@ TEST_F(RedTeam, CookiesAndFileOperations) {
   EXPECT_EQ(broker_->BrokerIsDriveAvailable(Bstr(L"Q:")), S_FALSE);
 }
 
+// Deleting the browsing history empties the history folder and makes it
+// again; a history tree with a link inside is left alone.
+TEST_F(RedTeam, BrowsingHistoryIsDeletedOnlyWhereItLies) {
+  Paths p;
+  const std::wstring kestrelink = p.appData + L"\\Kestrelink";
+  ScratchFiles files;
+  files.Folder(kestrelink + L"\\HistoryTest");
+  const std::wstring history = kestrelink + L"\\HistoryTest\\#SharedObjects";
+  CreateDirectoryW(history.c_str(), nullptr);
+  CreateDirectoryW((history + L"\\site").c_str(), nullptr);
+  HANDLE file = CreateFileW((history + L"\\site\\a.sol").c_str(), GENERIC_WRITE, 0, nullptr,
+                            CREATE_ALWAYS, 0, nullptr);
+  CloseHandle(file);
+  EXPECT_EQ(broker_->BrokerDeleteBrowsingHistory(Bstr(kestrelink + L"\\HistoryTest")), S_OK);
+  EXPECT_FALSE(Exists(history + L"\\site\\a.sol"));
+  EXPECT_TRUE(Exists(history));  // made again
+  RemoveDirectoryW(history.c_str());
+
+  ASSERT_TRUE(Exists(kestrelink + L"\\HistoryLink\\#SharedObjects\\linked.sol"))
+      << "link fixture missing";
+  std::string before = ReadAll(kOutside + L"\\keep.txt");
+  EXPECT_EQ(broker_->BrokerDeleteBrowsingHistory(Bstr(kestrelink + L"\\HistoryLink")), E_FAIL);
+  EXPECT_EQ(ReadAll(kOutside + L"\\keep.txt"), before);
+  EXPECT_TRUE(Exists(kOutside + L"\\keep.txt"));
+  // Outside the player's folders nothing is deleted at all.
+  EXPECT_EQ(broker_->BrokerDeleteBrowsingHistory(Bstr(p.temp)), E_FAIL);
+}
+
 }  // namespace
