@@ -38,9 +38,7 @@ class AddIns : public ::testing::Test {
     registry_->SetString(HKEY_CURRENT_USER, settings, L"ProxyServer",
                          L"127.0.0.1:" + std::wstring(port.begin(), port.end()));
     ASSERT_HRESULT_SUCCEEDED(CoInitialize(nullptr));
-    ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(CLSID_GlintBrokerImp6, nullptr, CLSCTX_LOCAL_SERVER,
-                                              IID_IGlintBroker6,
-                                              reinterpret_cast<void**>(&broker_)));
+    ASSERT_HRESULT_SUCCEEDED(CreateBroker(&broker_));
   }
   static void TearDownTestSuite() {
     if (broker_ != nullptr) broker_->Release();

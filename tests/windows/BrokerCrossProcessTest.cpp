@@ -40,8 +40,7 @@ class BrokerCrossProcess : public ::testing::Test {
 
   IGlintBroker6* Create() {
     IGlintBroker6* broker = nullptr;
-    HRESULT hr = CoCreateInstance(CLSID_GlintBrokerImp6, nullptr, CLSCTX_LOCAL_SERVER,
-                                  IID_IGlintBroker6, reinterpret_cast<void**>(&broker));
+    HRESULT hr = CreateBroker(&broker);
     EXPECT_EQ(hr, S_OK);
     return broker;
   }

@@ -82,9 +82,7 @@ class RedTeam : public ::testing::Test {
   static void SetUpTestSuite() {
     RegisterTestBroker();
     ASSERT_HRESULT_SUCCEEDED(CoInitialize(nullptr));
-    ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(CLSID_GlintBrokerImp6, nullptr, CLSCTX_LOCAL_SERVER,
-                                              IID_IGlintBroker6,
-                                              reinterpret_cast<void**>(&broker_)));
+    ASSERT_HRESULT_SUCCEEDED(CreateBroker(&broker_));
   }
   static void TearDownTestSuite() {
     if (broker_ != nullptr) broker_->Release();
@@ -407,9 +405,7 @@ TEST_F(RedTeam, LocalApplicationDataSwitch) {
   // The switch is read when a broker object is made.
   EXPECT_EQ(Writable(marked), E_FAIL);
   IGlintBroker6* switched = nullptr;
-  ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(CLSID_GlintBrokerImp6, nullptr, CLSCTX_LOCAL_SERVER,
-                                            IID_IGlintBroker6,
-                                            reinterpret_cast<void**>(&switched)));
+  ASSERT_HRESULT_SUCCEEDED(CreateBroker(&switched));
   EXPECT_EQ(switched->BrokerIsWritablePath(Bstr(marked), 1), S_OK);
   EXPECT_EQ(switched->BrokerIsWritablePath(Bstr(p.shared + L"\\x.sol"), 1), E_FAIL);
   ULONG cookie = 0;

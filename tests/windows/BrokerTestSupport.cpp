@@ -114,6 +114,12 @@ HRESULT CallWithHarmlessArguments(IUnknown* broker, const BrokerMethodInfo& meth
   return SUCCEEDED(call) ? V_ERROR(&result) : call;
 }
 
+HRESULT CreateBroker(IGlintBroker6** broker) {
+  *broker = nullptr;
+  return CoCreateInstance(CLSID_GlintBrokerImp6, nullptr, CLSCTX_LOCAL_SERVER, IID_IGlintBroker6,
+                          reinterpret_cast<void**>(broker));
+}
+
 std::wstring HostExecutable() {
   return ProgramFolder() + L"\\glinthost.exe";
 }

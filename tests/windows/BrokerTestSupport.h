@@ -65,6 +65,9 @@ class Bstr {
 std::wstring HostExecutable();  // glinthost.exe beside the tests
 std::wstring LibraryPath();     // GlintUtil.dll beside the tests
 
+// A broker object from a server COM starts, as the player asks for it.
+HRESULT CreateBroker(IGlintBroker6** broker);
+
 // Removes every broker key from both registry views, then registers the
 // test build's glinthost.exe as the broker's server.
 void RegisterTestBroker();

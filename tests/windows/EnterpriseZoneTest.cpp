@@ -235,10 +235,7 @@ class BrokerCalls {
 // ends when the object is released; the session waits for that.
 class Session : public BrokerCalls {
  public:
-  Session() {
-    created_ = CoCreateInstance(CLSID_GlintBrokerImp6, nullptr, CLSCTX_LOCAL_SERVER,
-                                IID_IGlintBroker6, reinterpret_cast<void**>(&broker_));
-  }
+  Session() { created_ = CreateBroker(&broker_); }
   ~Session() {
     if (broker_ != nullptr) broker_->Release();
     EXPECT_TRUE(WaitUntilGone(kServer, 10000)) << "the broker did not end";

@@ -199,9 +199,7 @@ class LcdCrossProcess : public ::testing::Test {
     ASSERT_HRESULT_SUCCEEDED(CoInitialize(nullptr));
     ASSERT_TRUE(block_.Valid());
     block_.Reset();
-    ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(CLSID_GlintBrokerImp6, nullptr, CLSCTX_LOCAL_SERVER,
-                                              IID_IGlintBroker6,
-                                              reinterpret_cast<void**>(&broker_)));
+    ASSERT_HRESULT_SUCCEEDED(CreateBroker(&broker_));
     servers_ = ProcessesNamed(kServer);
     ASSERT_EQ(servers_.size(), 1u);
   }
