@@ -156,6 +156,13 @@ HRESULT CoGlintBrokerServer::BrokerCreateFile(BSTR pFileName, LONG p_readOnly,
         if (!created) return LastErrorResult();
         createdBeforeProtecting = true;
       }
+      // Only a file that really lies in the player's folders is protected:
+      // a link must not lead the protection elsewhere.
+      const std::wstring target = FinalPathOf(path);
+      if (target.empty() || !paths_.MayWrite(ToText(target), true)) {
+        if (createdBeforeProtecting && !target.empty()) DeleteFileW(target.c_str());
+        return E_ACCESSDENIED;
+      }
       disposition = OPEN_EXISTING;
       HRESULT protectedResult =
           ProtectFileToEnterpriseIdentity(edpwin32_, path.c_str(), caller.Identity(0));

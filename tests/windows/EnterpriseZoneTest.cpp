@@ -867,10 +867,14 @@ TEST_F(EnterpriseZone, ALinkInTheSettingsAreaLeadsNowhereAndDeletesNothing) {
     standIns.Ids(standin::kClientEnterpriseIds, identities
                                                     ? std::vector<std::wstring>{L"corp.example"}
                                                     : std::vector<std::wstring>{});
+    standIns.Text(standin::kProtectLog, log_);
+    RemoveFile(log_);
     EXPECT_TRUE(RunInChild("link", 0));
     ASSERT_TRUE(Exists(places_.linkTarget)) << "the file behind the link was deleted";
     EXPECT_EQ(ReadAll(places_.linkTarget), before);
     EXPECT_EQ(ZoneOf(places_.linkTarget), kNone);
+    // Nor is the file behind the link protected to anyone.
+    EXPECT_EQ(ReadAll(log_), "");
   }
 }
 
