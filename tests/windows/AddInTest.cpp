@@ -114,9 +114,13 @@ TEST_F(AddIns, DownloadInstallVerifyLaunchAndAskTheVersion) {
 
   // One changed byte in the installed program: no launch, no version.
   std::wstring executable = AddInFolder() + L"\\glintaddin.exe";
-  HANDLE file =
-      CreateFileW(executable.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  // The program lets go of its mutex a moment before its image is released.
+  HANDLE file = INVALID_HANDLE_VALUE;
+  for (int i = 0; i < 200 && file == INVALID_HANDLE_VALUE; ++i) {
+    file = CreateFileW(executable.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) Sleep(25);
+  }
+  ASSERT_NE(file, INVALID_HANDLE_VALUE) << GetLastError();
   SetFilePointer(file, 100, nullptr, FILE_BEGIN);
   DWORD written = 0;
   WriteFile(file, "\x5A", 1, &written, nullptr);

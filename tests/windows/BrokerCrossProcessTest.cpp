@@ -24,18 +24,20 @@ bool IsTransportFailure(HRESULT hr) {
 class BrokerCrossProcess : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    KillAll(kServer);
+    // A server of an earlier test may still be on its way out. A killed
+    // server would leave a dead registration behind, so it is waited for.
+    if (!WaitUntilGone(kServer, 15000)) KillAll(kServer);
     RegisterTestBroker();
   }
   static void TearDownTestSuite() {
-    KillAll(kServer);
+    if (!WaitUntilGone(kServer, 15000)) KillAll(kServer);
     UnregisterTestBroker();
   }
   void SetUp() override { ASSERT_HRESULT_SUCCEEDED(CoInitialize(nullptr)); }
   void TearDown() override {
     CoUninitialize();
     // Each test leaves no server behind.
-    if (!WaitUntilGone(kServer, 5000)) KillAll(kServer);
+    if (!WaitUntilGone(kServer, 15000)) KillAll(kServer);
   }
 
   IGlintBroker6* Create() {
