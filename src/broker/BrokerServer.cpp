@@ -111,6 +111,19 @@ HRESULT RunBrokerServer(HostCallbacks* host) {
     }
     result = got == 0 ? static_cast<HRESULT>(message.wParam) : E_FAIL;
     RevokeBrokerClassObject();
+    // Calls already on their way (a client letting go of the class object,
+    // say) are answered before COM shuts down: shutting down waits for them,
+    // and nothing else would deliver them now.
+    for (int idle = 0; idle < 20;) {
+      DWORD woke = MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
+      if (woke == WAIT_TIMEOUT) break;
+      while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) continue;
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+      }
+      ++idle;
+    }
   }
   ReleaseSharedBrokerState();
   // The worker thread of the protection queries ends before COM does.
