@@ -116,8 +116,19 @@ HRESULT CallWithHarmlessArguments(IUnknown* broker, const BrokerMethodInfo& meth
 
 HRESULT CreateBroker(IGlintBroker6** broker) {
   *broker = nullptr;
-  return CoCreateInstance(CLSID_GlintBrokerImp6, nullptr, CLSCTX_LOCAL_SERVER, IID_IGlintBroker6,
+  HRESULT hr = E_FAIL;
+  // Activation right after a server of the same class ended can be refused
+  // for a moment on this test platform while the old registration goes;
+  // such refusals are tried again, everything else is the answer.
+  for (int attempt = 0; attempt < 6; ++attempt) {
+    hr = CoCreateInstance(CLSID_GlintBrokerImp6, nullptr, CLSCTX_LOCAL_SERVER, IID_IGlintBroker6,
                           reinterpret_cast<void**>(broker));
+    bool transient = hr == REGDB_E_CLASSNOTREG || hr == CO_E_SERVER_EXEC_FAILURE ||
+                     hr == HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE);
+    if (!transient) break;
+    Sleep(500);
+  }
+  return hr;
 }
 
 std::wstring HostExecutable() {
