@@ -371,8 +371,18 @@ int wmain(int argc, wchar_t** argv) {
   int status = 0;
   {
     IGlintBroker6* broker = nullptr;
-    HRESULT created = CoCreateInstance(CLSID_GlintBrokerImp6, nullptr, CLSCTX_LOCAL_SERVER,
-                                       IID_IGlintBroker6, reinterpret_cast<void**>(&broker));
+    HRESULT created = E_FAIL;
+    // A server of the class that is just ending can refuse activation for a
+    // moment; the player tries a few times before giving up.
+    for (int attempt = 0; attempt < 6; ++attempt) {
+      created = CoCreateInstance(CLSID_GlintBrokerImp6, nullptr, CLSCTX_LOCAL_SERVER,
+                                 IID_IGlintBroker6, reinterpret_cast<void**>(&broker));
+      if (created != REGDB_E_CLASSNOTREG && created != CO_E_SERVER_EXEC_FAILURE &&
+          created != HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE)) {
+        break;
+      }
+      Sleep(500);
+    }
     std::printf("create broker -> 0x%08lX\n", static_cast<unsigned long>(created));
     std::fflush(stdout);
     if (FAILED(created)) {
