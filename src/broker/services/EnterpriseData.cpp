@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "foundation/SystemModule.h"
 #include "foundation/Win32Handles.h"
 
 namespace {
@@ -273,7 +274,7 @@ struct Runtime {
   using DeleteStringFn = HRESULT(WINAPI*)(HString);
   using RawBufferFn = const wchar_t*(WINAPI*)(HString, UINT32*);
 
-  UniqueModule module;
+  SystemModule combase;
   InitializeFn initialize = nullptr;
   UninitializeFn uninitialize = nullptr;
   GetFactoryFn getFactory = nullptr;
@@ -282,24 +283,16 @@ struct Runtime {
   RawBufferFn rawBuffer = nullptr;
 
   Runtime() {
-    wchar_t system[MAX_PATH + 1];
-    UINT length = GetSystemDirectoryW(system, MAX_PATH);
-    if (length == 0 || length > MAX_PATH) return;
-    module.Reset(LoadLibraryW((std::wstring(system, length) + L"\\combase.dll").c_str()));
-    if (!module) return;
-    Bind(initialize, "RoInitialize");
-    Bind(uninitialize, "RoUninitialize");
-    Bind(getFactory, "RoGetActivationFactory");
-    Bind(createString, "WindowsCreateString");
-    Bind(deleteString, "WindowsDeleteString");
-    Bind(rawBuffer, "WindowsGetStringRawBuffer");
+    if (!combase.Load(MString(u"combase.dll"))) return;
+    initialize = combase.ResolveAs<InitializeFn>("RoInitialize");
+    uninitialize = combase.ResolveAs<UninitializeFn>("RoUninitialize");
+    getFactory = combase.ResolveAs<GetFactoryFn>("RoGetActivationFactory");
+    createString = combase.ResolveAs<CreateStringFn>("WindowsCreateString");
+    deleteString = combase.ResolveAs<DeleteStringFn>("WindowsDeleteString");
+    rawBuffer = combase.ResolveAs<RawBufferFn>("WindowsGetStringRawBuffer");
   }
   bool Complete() const {
     return initialize && uninitialize && getFactory && createString && deleteString && rawBuffer;
-  }
-  template <typename Fn>
-  void Bind(Fn& slot, const char* name) {
-    slot = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module.Get(), name)));
   }
   // An activation factory by class name, as the interface asked for.
   template <typename T>
