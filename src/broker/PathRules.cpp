@@ -147,6 +147,26 @@ LinkStep ResolveThroughPrefixes(const Text& path, const PrefixQuery& query) {
   return none;
 }
 
+std::optional<SearchPattern> SplitSearchPattern(const Text& raw, const Text& full) {
+  static const char16_t kWildcards[] = u"*?<>\"";
+  size_t wildcard = raw.find_first_of(kWildcards);
+  if (wildcard != Text::npos && raw.find_first_of(u"\\/", wildcard) != Text::npos) {
+    return std::nullopt;
+  }
+  size_t separator = full.find_last_of(u"\\/");
+  if (separator == Text::npos || separator + 1 >= full.size()) return std::nullopt;
+  SearchPattern pattern{full.substr(0, separator), full.substr(separator + 1)};
+  if (pattern.folder.find_first_of(kWildcards) != Text::npos) return std::nullopt;
+  if (pattern.mask == u"." || pattern.mask == u"..") return std::nullopt;
+  // A drive's root keeps its separator: "C:" alone names a current folder.
+  if (pattern.folder.size() == 2 && pattern.folder[1] == u':') pattern.folder += u'\\';
+  return pattern;
+}
+
+bool MayHoldShortNames(const Text& path) {
+  return path.find(u'~') != Text::npos;
+}
+
 Text ExpandPlayerPath(const Text& path, const Text& localAppData) {
   static const Text kMarker = u"<LOCAL_APPDATA>";
   if (!StartsWith(path, kMarker)) return path;

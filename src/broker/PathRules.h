@@ -72,6 +72,22 @@ using PrefixQuery = std::function<PrefixInfo(const Text& prefix)>;
 // past. No link at all gives true without a target.
 LinkStep ResolveThroughPrefixes(const Text& path, const PrefixQuery& query);
 
+// A directory search split into the folder it looks into and the name
+// pattern it matches there. `raw` is the pattern as given, `full` its full
+// path (with "." and ".." collapsed as the system does). Wildcards ('*', '?'
+// and the system's '<', '>' and '"') may stand in the last name only: a
+// wildcard before a separator, and so any "." or ".." after one, refuses the
+// search, as does an empty pattern.
+struct SearchPattern {
+  Text folder;
+  Text mask;
+};
+std::optional<SearchPattern> SplitSearchPattern(const Text& raw, const Text& full);
+
+// A name on the path may be a short (8.3) alias: the system makes those with
+// a '~'. Paths without one are their own long form.
+bool MayHoldShortNames(const Text& path);
+
 // "<LOCAL_APPDATA>" at the very start is replaced by the local application
 // data folder; the result must fit 260 units, else the path is unchanged.
 Text ExpandPlayerPath(const Text& path, const Text& localAppData);

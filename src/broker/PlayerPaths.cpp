@@ -223,20 +223,28 @@ bool PlayerPaths::MayWrite(const Text& path, bool checkExtension, bool* settings
                            bool* temporary) {
   if (settingsArea != nullptr) *settingsArea = false;
   if (temporary != nullptr) *temporary = false;
+  std::optional<Text> resolved = ResolvedCanonical(path);
+  if (!resolved) return false;
+  // Only a path that may name a short alias needs its long form; asking the
+  // system for it walks every folder again.
+  std::optional<Text> judged =
+      PathRules::MayHoldShortNames(*resolved) ? LongForm(*resolved) : Upper(*resolved);
+  if (!judged) return false;
+  // The long form must still be a canonical path.
+  std::optional<Text> recheck = PathRules::CanonicalText(*judged, *judged, true);
+  if (!recheck) return false;
+  bool permitted = WriteRule(*recheck, checkExtension, temporary);
+  if (settingsArea != nullptr) *settingsArea = IsSettingsArea(*recheck);
+  return permitted;
+}
+
+bool PlayerPaths::WriteRule(const Text& p, bool checkExtension, bool* temporary) {
+  if (temporary != nullptr) *temporary = false;
   const auto& shared = Get(kCanonicalSharedRoot);
   const auto& playerData = Get(kCanonicalPlayerDataRoot);
   const auto& makerSite = Get(kCanonicalMakerSite);
   const auto& lowTemp = Get(kCanonicalLowTemp);
   if (!shared || !playerData || !makerSite || !lowTemp) return false;
-  std::optional<Text> resolved = ResolvedCanonical(path);
-  if (!resolved) return false;
-  std::optional<Text> judged = LongForm(*resolved);
-  if (!judged) return false;
-  // The long form must still be a canonical path.
-  std::optional<Text> recheck = PathRules::CanonicalText(*judged, *judged, true);
-  if (!recheck) return false;
-  const Text& p = *recheck;
-
   bool permitted = false;
   bool inTemp = false;
   if (PathRules::LiesUnder(p, *shared) || PathRules::LiesUnder(p, *playerData)) {
@@ -249,9 +257,39 @@ bool PlayerPaths::MayWrite(const Text& path, bool checkExtension, bool* settings
   if (permitted && checkExtension && !inTemp && !PathRules::HasWritableExtension(p)) {
     permitted = false;
   }
-  if (settingsArea != nullptr) *settingsArea = IsSettingsArea(p);
   if (temporary != nullptr) *temporary = permitted && inTemp;
   return permitted;
+}
+
+std::optional<Text> PlayerPaths::OpenedCanonical(const Text& finalPath) {
+  if (finalPath.empty() || finalPath.find(u'\0') != Text::npos) return std::nullopt;
+  return PathRules::CanonicalText(finalPath, Upper(finalPath), true);
+}
+
+bool PlayerPaths::MayReadOpened(const Text& finalPath) {
+  std::optional<Text> canonical = OpenedCanonical(finalPath);
+  return canonical && ReadRule(*canonical);
+}
+
+bool PlayerPaths::MayWriteOpened(const Text& finalPath, bool checkExtension) {
+  std::optional<Text> canonical = OpenedCanonical(finalPath);
+  return canonical && WriteRule(*canonical, checkExtension, nullptr);
+}
+
+bool PlayerPaths::MayCreateDirectoryOpened(const Text& finalPath) {
+  std::optional<Text> canonical = OpenedCanonical(finalPath);
+  return canonical && CreateDirectoryRule(*canonical);
+}
+
+std::optional<PathRules::SearchPattern> PlayerPaths::MayList(const Text& pattern) {
+  std::optional<Text> full = FullPath(pattern);
+  if (!full) return std::nullopt;
+  std::optional<PathRules::SearchPattern> split = PathRules::SplitSearchPattern(pattern, *full);
+  if (!split) return std::nullopt;
+  std::optional<Text> canonical = Canonicalize(split->folder, true);
+  if (!canonical || !ReadRule(*canonical)) return std::nullopt;
+  if (!LinksStayWithin(split->folder, *canonical, &PlayerPaths::ReadRule)) return std::nullopt;
+  return split;
 }
 
 bool PlayerPaths::IsSettingsArea(const Text& canonical) {
@@ -277,6 +315,9 @@ bool PlayerPaths::ReadRule(const Text& canonical) {
 }
 
 bool PlayerPaths::MayRead(const Text& path) {
+  // A wildcard makes the path a search: the folder it looks into is judged,
+  // after "." and ".." are collapsed over the whole text.
+  if (path.find_first_of(u"*?<>\"") != Text::npos) return MayList(path).has_value();
   Text judged = path;
   WIN32_FILE_ATTRIBUTE_DATA data;
   bool isFile = kernel32_.GetFileAttributesExW != nullptr && path.find(u'\0') == Text::npos &&
@@ -285,13 +326,6 @@ bool PlayerPaths::MayRead(const Text& path) {
   if (isFile) {
     size_t separator = path.rfind(u'\\');
     judged = separator == Text::npos ? path : path.substr(0, separator);
-  } else {
-    size_t wildcard = path.find_first_of(u"*?");
-    if (wildcard != Text::npos) {
-      Text cut = path.substr(0, wildcard + 1);
-      size_t separator = cut.rfind(u'\\');
-      judged = separator == Text::npos ? cut : cut.substr(0, separator);
-    }
   }
   std::optional<Text> canonical = Canonicalize(judged, true);
   if (!canonical || !ReadRule(*canonical)) return false;

@@ -36,6 +36,16 @@ class PlayerPaths {
   bool MayCreateDirectory(const Text& path);
   bool IsSettingsArea(const Text& canonical);
 
+  // A directory search: the folder it looks into (a full path) and its name
+  // pattern, when the read rule admits that folder; nothing otherwise.
+  std::optional<PathRules::SearchPattern> MayList(const Text& pattern);
+
+  // The rules again on the path the system actually opened (a final path,
+  // with every link already resolved): no walk over links is needed.
+  bool MayReadOpened(const Text& finalPath);
+  bool MayWriteOpened(const Text& finalPath, bool checkExtension);
+  bool MayCreateDirectoryOpened(const Text& finalPath);
+
   // "<LOCAL_APPDATA>" at the start becomes the local application data folder.
   Text ExpandPlayerPath(const Text& path);
 
@@ -87,6 +97,8 @@ class PlayerPaths {
                        bool (PlayerPaths::*rule)(const Text&));
   std::optional<Text> LongForm(const Text& canonical);
   bool ReadRule(const Text& canonical);
+  bool WriteRule(const Text& canonical, bool checkExtension, bool* temporary);
+  std::optional<Text> OpenedCanonical(const Text& finalPath);
   bool CreateDirectoryRule(const Text& canonical);
   Text Upper(const Text& text);
 

@@ -747,3 +747,47 @@ TEST(ExpandPlayerPath, TheResultMustFitTwoHundredSixtyUnits) {
 }
 
 }  // namespace
+
+namespace {
+
+// Searches: `raw` as the player sends it, `full` as the system collapses it.
+TEST(SplitSearchPattern, WildcardsOnlyInTheLastName) {
+  struct Case {
+    const char* raw;
+    const char* full;
+    const char* folder;  // nullptr: refused
+    const char* mask;
+  } cases[] = {
+      {R"(C:\S\*)", R"(C:\S\*)", R"(C:\S)", "*"},
+      {R"(C:\S\*.sol)", R"(C:\S\*.sol)", R"(C:\S)", "*.sol"},
+      {R"(C:\S\a.sol)", R"(C:\S\a.sol)", R"(C:\S)", "a.sol"},
+      {R"(C:\*)", R"(C:\*)", R"(C:\)", "*"},
+      {R"(C:\S\sub\..\*)", R"(C:\S\*)", R"(C:\S)", "*"},
+      // Every wildcard the system knows, and '.'/'..' after any of them.
+      {R"(C:\S\*\..\..\W\*)", R"(C:\W\*)", nullptr, nullptr},
+      {R"(C:\S\?\..\..\W\*)", R"(C:\W\*)", nullptr, nullptr},
+      {R"(C:\S\<\..\W\*)", R"(C:\W\*)", nullptr, nullptr},
+      {R"(C:\S\>\..\W\*)", R"(C:\W\*)", nullptr, nullptr},
+      {R"(C:\S\"\..\W\*)", R"(C:\W\*)", nullptr, nullptr},
+      {R"(C:\S\*\.)", R"(C:\S)", nullptr, nullptr},
+      {R"(C:\S\a*b\c)", R"(C:\S\a*b\c)", nullptr, nullptr},
+      {R"(C:\S\*/..)", R"(C:\S)", nullptr, nullptr},
+      {R"(C:\S\x<)", R"(C:\S\x<)", R"(C:\S)", "x<"},
+      // Nothing to match, or a name that only moves up.
+      {R"(C:\S\)", R"(C:\S\)", nullptr, nullptr},
+      {"", "", nullptr, nullptr},
+      {"*", "*", nullptr, nullptr},
+      {R"(C:\S\..)", R"(C:\S\..)", nullptr, nullptr},
+      // A wildcard the collapse left in a folder name is refused too.
+      {R"(C:\S\x)", R"(C:\*\x)", nullptr, nullptr},
+  };
+  for (const auto& c : cases) {
+    auto split = PathRules::SplitSearchPattern(W(c.raw), W(c.full));
+    ASSERT_EQ(split.has_value(), c.folder != nullptr) << c.raw;
+    if (!split) continue;
+    EXPECT_EQ(N(split->folder), c.folder) << c.raw;
+    EXPECT_EQ(N(split->mask), c.mask) << c.raw;
+  }
+}
+
+}  // namespace

@@ -137,7 +137,14 @@ TEST_F(PlayerPathsTest, ReadAndCreateDirectoryRules) {
       {std::wstring(system) + L"\\Kestreli\\Glint\\x.dll", true, false},
       {lowTemp_ + L"\\x", true, false},
       {lowTemp_ + L"\\*.tmp", true, false},
-      {appData_ + L"\\Kestrelink\\*\\..\\..\\..\\x", true, false},  // read: judged at the wildcard
+      // Searches: "." and ".." collapse over the whole pattern, and a
+      // wildcard stands in the last name only.
+      {appData_ + L"\\Kestrelink\\*\\..\\..\\..\\x", false, false},
+      {appData_ + L"\\Kestrelink\\?\\..\\..\\..\\windows\\*", false, false},
+      {appData_ + L"\\Kestrelink\\a<b\\x", false, false},
+      {appData_ + L"\\Kestrelink\\sub\\..\\*", true, false},
+      {appData_ + L"\\Kestrelink\\..\\*", false, false},
+      {appData_ + L"\\Kestrelink\\x>", true, false},
       {L"C:\\windows\\win.ini", false, false},
       {localAppData_ + L"\\Kestrelink\\x", false, false},
   };
