@@ -1,19 +1,21 @@
 // File access for the player: files, folders and searches in its storage
 // folders, behind the storage path policy.
 //
-// Beyond the policy's decision on the path as given, every open is checked
-// again on the path the system actually opened (a link swapped in between,
-// or a link that does not look like one, cannot lead elsewhere), files with
-// more than one name are never written, and every write is watched so that
-// no executable image can be produced.
+// The broker decides on the path as given, opens the object, checks the
+// opened object again (the path the system really opened, and its number of
+// names), and then acts only through that handle: reads, writes, listings,
+// deletions and renames never go back to a path that could have changed
+// since the decision. Creation never follows a link in the last name, files
+// with more than one name are never opened for the player, and every write
+// is watched so that no executable image can be produced.
 #include <windows.h>
-#include <shellapi.h>
 
 #include <cstring>
 #include <vector>
 
 #include "broker/CoGlintBrokerServer.h"
 #include "broker/ExecutableWatch.h"
+#include "broker/FileObject.h"
 #include "broker/services/EnterpriseData.h"
 #include "foundation/Win32Error.h"
 #include "foundation/Win32Handles.h"
@@ -33,21 +35,28 @@ std::wstring FromText(const Text& text) {
 // The reads of one call are capped: the array is made before reading.
 constexpr ULONG kMaxReadLength = 16u << 20;
 
-// The path the system opened for a handle, in DOS form; empty when unknown.
-std::wstring FinalPath(HANDLE handle) {
-  std::vector<wchar_t> buffer(1040);
-  DWORD length = GetFinalPathNameByHandleW(handle, buffer.data(), static_cast<DWORD>(buffer.size()),
-                                           FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-  if (length == 0 || length >= buffer.size()) return std::wstring();
-  return std::wstring(buffer.data(), length);
+using FileObject::FinalPath;
+
+// One name only: another name of the same file may lie anywhere.
+bool HasOneName(HANDLE handle) {
+  return FileObject::LinkCount(handle) == 1;
 }
 
-// Opens what a path names, following links, only to ask where it lies.
-std::wstring FinalPathOf(const std::wstring& path) {
-  UniqueHandle handle(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  return handle ? FinalPath(handle.Get()) : std::wstring();
+// Undoes a refused open: what the open created goes, through its own handle.
+void DiscardRefused(FileObject::Opened& opened) {
+  if (opened.created && opened.handle) FileObject::DeleteByHandle(opened.handle.Get());
+  opened.handle.Reset();
+}
+
+// Two paths name the same place: their canonical upper-case texts match.
+bool SamePlace(PlayerPaths& paths, const std::wstring& a, const std::wstring& b) {
+  std::optional<Text> first = paths.Canonicalize(ToText(a), true);
+  std::optional<Text> second = paths.Canonicalize(ToText(b), true);
+  return first && second && *first == *second;
+}
+
+HRESULT Win32Result(DWORD error) {
+  return error == 0 ? S_OK : HResultFromWin32(static_cast<LONG>(error));
 }
 
 bool IsDeleteResultSuccess(int result) {
@@ -77,16 +86,23 @@ FileCookie* CoGlintBrokerServer::OpenedCookie(ULONG cookie) {
   Kernel32DllHelper& kernel32 = ProcessKernel32();
   if (kernel32.CreateFileW == nullptr || !node->path) return node;
   const std::wstring& path = *node->path;
+  const bool writes = (pending->access & GENERIC_WRITE) != 0;
   DWORD disposition = pending->disposition;
-  if (pending->identity && (pending->access & GENERIC_WRITE) && processIds_->HasIdentity()) {
+  if (pending->identity && writes && processIds_->HasIdentity()) {
     bool exists = GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
     bool creates = (exists && disposition == CREATE_ALWAYS) ||
                    (!exists && (disposition == CREATE_NEW || disposition == CREATE_ALWAYS ||
                                 disposition == OPEN_ALWAYS));
     if (creates) {
-      UniqueHandle created(kernel32.CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr,
-                                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-      if (!created) return node;
+      FileObject::Opened created = FileObject::OpenForPlayer(
+          path, GENERIC_WRITE | DELETE, 0, exists ? OPEN_EXISTING : CREATE_NEW, 0);
+      if (!created.handle) return node;
+      if (!SamePlace(paths_, FinalPath(created.handle.Get()), path) ||
+          !HasOneName(created.handle.Get())) {
+        DiscardRefused(created);
+        return node;
+      }
+      if (exists && !SetEndOfFile(created.handle.Get())) return node;
     }
     disposition = OPEN_EXISTING;
     if (FAILED(
@@ -94,10 +110,21 @@ FileCookie* CoGlintBrokerServer::OpenedCookie(ULONG cookie) {
       return node;
     }
   }
-  HANDLE handle = kernel32.CreateFileW(path.c_str(), pending->access, pending->share, nullptr,
-                                       disposition, pending->flags, nullptr);
-  node->handle = handle;
-  node->examining = node->HasHandle() && (pending->access & GENERIC_WRITE) != 0;
+  // The file the dialog named, and no other: an open that reached another
+  // place (a link) or a file with other names is undone.
+  FileObject::Opened opened =
+      FileObject::OpenForPlayer(path, pending->access | (writes ? GENERIC_READ | DELETE : 0),
+                                pending->share, disposition, pending->flags);
+  if (opened.handle && (!SamePlace(paths_, FinalPath(opened.handle.Get()), path) ||
+                        !HasOneName(opened.handle.Get()))) {
+    DiscardRefused(opened);
+  }
+  if (opened.handle && opened.truncate && !SetEndOfFile(opened.handle.Get())) {
+    opened.handle.Reset();
+  }
+  node->handle = opened.handle ? opened.handle.Release() : INVALID_HANDLE_VALUE;
+  node->examining = node->HasHandle() && writes;
+  node->readable = (pending->access & GENERIC_READ) != 0;
   GlintBrokerAttachmentExecute().Mark(path.c_str());
   return node;
 }
@@ -113,16 +140,17 @@ HRESULT CoGlintBrokerServer::BrokerCreateFile(BSTR pFileName, LONG p_readOnly,
   const std::wstring& path = *expanded;
   const Text text = ToText(path);
   const bool readOnly = p_readOnly != 0;
-  const DWORD access = readOnly ? GENERIC_READ : GENERIC_WRITE;
-  // Writes open without truncating: the file is emptied only once the
-  // checks after opening have passed.
-  DWORD disposition = readOnly ? OPEN_EXISTING : OPEN_ALWAYS;
-  const bool truncate = !readOnly && p_truncateOnOpen != 0;
+  // A write handle may also read and delete: the image watch reads the
+  // file's bytes through it, and a refused creation and an executable image
+  // are removed through it. The player still only writes through it.
+  const DWORD access = readOnly ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE | DELETE;
+  DWORD disposition = readOnly                ? OPEN_EXISTING
+                      : p_truncateOnOpen != 0 ? CREATE_ALWAYS
+                                              : OPEN_ALWAYS;
   const DWORD flags = readOnly ? FILE_FLAG_SEQUENTIAL_SCAN : FILE_FLAG_RANDOM_ACCESS;
 
   // Which rule admitted the path decides what is checked after opening.
   enum class Admitted { ByReadRule, ByChoice, ByIdentity, ByWriteRule } admitted;
-  bool createdBeforeProtecting = false;
   EnterpriseIds caller(true);
   if (!caller.HasIdentity()) {
     if (readOnly) {
@@ -149,67 +177,60 @@ HRESULT CoGlintBrokerServer::BrokerCreateFile(BSTR pFileName, LONG p_readOnly,
     if (!paths_.MayWrite(text, true, &settingsArea)) return E_ACCESSDENIED;
     admitted = Admitted::ByWriteRule;
     if (settingsArea && processIds_->HasIdentity()) {
-      if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        UniqueHandle created(kernel32.CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ,
-                                                  nullptr, truncate ? CREATE_ALWAYS : OPEN_ALWAYS,
-                                                  flags, nullptr));
-        if (!created) return LastErrorResult();
-        createdBeforeProtecting = true;
-      }
-      // Only a file that really lies in the player's folders is protected:
-      // a link must not lead the protection elsewhere.
-      const std::wstring target = FinalPathOf(path);
-      if (target.empty() || !paths_.MayWrite(ToText(target), true)) {
-        if (createdBeforeProtecting && !target.empty()) DeleteFileW(target.c_str());
+      // The file is made first, as itself, and only a file that really lies
+      // in the player's folders is protected.
+      FileObject::Opened made = FileObject::OpenForPlayer(path, GENERIC_WRITE | DELETE,
+                                                          FILE_SHARE_READ, disposition, flags);
+      if (!made.handle) return LastErrorResult();
+      if (!paths_.MayWriteOpened(ToText(FinalPath(made.handle.Get())), true) ||
+          !HasOneName(made.handle.Get())) {
+        DiscardRefused(made);
         return E_ACCESSDENIED;
       }
-      disposition = OPEN_EXISTING;
+      made.handle.Reset();
+      disposition = p_truncateOnOpen != 0 ? TRUNCATE_EXISTING : OPEN_EXISTING;
       HRESULT protectedResult =
           ProtectFileToEnterpriseIdentity(edpwin32_, path.c_str(), caller.Identity(0));
       if (FAILED(protectedResult)) return protectedResult;
     }
   }
 
-  UniqueHandle handle(kernel32.CreateFileW(path.c_str(), access, FILE_SHARE_READ, nullptr,
-                                           disposition, flags, nullptr));
-  if (!handle && readOnly) {
-    handle.Reset(kernel32.CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                      nullptr, disposition, flags, nullptr));
+  FileObject::Opened opened =
+      FileObject::OpenForPlayer(path, access, FILE_SHARE_READ, disposition, flags);
+  if (!opened.handle && readOnly) {
+    // Write handles of the broker may delete (see above), so a reader that
+    // shares writing shares deletion too.
+    opened = FileObject::OpenForPlayer(
+        path, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, disposition, flags);
   }
-  if (!handle) return LastErrorResult();
-  // An open of an existing file creates nothing, whatever the last error says.
-  const bool created =
-      !readOnly && (createdBeforeProtecting ||
-                    (disposition != OPEN_EXISTING && GetLastError() != ERROR_ALREADY_EXISTS));
-
-  // The same rule again, on the path that was really opened.
-  const std::wstring final = FinalPath(handle.Get());
-  bool stillAdmitted = true;
-  if (admitted == Admitted::ByReadRule) {
-    stillAdmitted = !final.empty() && paths_.MayRead(ToText(final));
-  } else if (admitted == Admitted::ByWriteRule) {
-    stillAdmitted = !final.empty() && paths_.MayWrite(ToText(final), true);
-    BY_HANDLE_FILE_INFORMATION information;
-    if (stillAdmitted && (!GetFileInformationByHandle(handle.Get(), &information) ||
-                          information.nNumberOfLinks > 1)) {
-      stillAdmitted = false;  // another name of this file may lie anywhere
-    }
-  }
-  if (!stillAdmitted) {
-    handle.Reset();
-    if (created && !final.empty()) DeleteFileW(final.c_str());
-    return E_ACCESSDENIED;
-  }
-  if (truncate && (!SetFilePointerEx(handle.Get(), LARGE_INTEGER{}, nullptr, FILE_BEGIN) ||
-                   !SetEndOfFile(handle.Get()))) {
+  if (!opened.handle) {
+    // A name that exists but cannot be opened is a link to nothing.
+    if (!readOnly && GetLastError() == ERROR_FILE_NOT_FOUND) return E_ACCESSDENIED;
     return LastErrorResult();
   }
+
+  // The same rule again, on the object that was really opened.
+  const std::wstring final = FinalPath(opened.handle.Get());
+  bool stillAdmitted = !final.empty() && HasOneName(opened.handle.Get());
+  if (stillAdmitted && admitted == Admitted::ByReadRule) {
+    stillAdmitted = paths_.MayReadOpened(ToText(final));
+  } else if (stillAdmitted && admitted == Admitted::ByChoice) {
+    stillAdmitted = SamePlace(paths_, final, path);
+  } else if (stillAdmitted && admitted == Admitted::ByWriteRule) {
+    stillAdmitted = paths_.MayWriteOpened(ToText(final), true);
+  }
+  if (!stillAdmitted) {
+    DiscardRefused(opened);
+    return E_ACCESSDENIED;
+  }
+  if (opened.truncate && !SetEndOfFile(opened.handle.Get())) return LastErrorResult();
   if (!readOnly) GlintBrokerZoneIdentifier().Mark(path.c_str());
 
-  FileCookie* node = cookies_.Add(handle.Get(), nullptr, path);
+  FileCookie* node = cookies_.Add(opened.handle.Get(), nullptr, path);
   if (node == nullptr) return E_FAIL;
-  handle.Release();
+  opened.handle.Release();
   node->examining = !readOnly;
+  node->readable = readOnly;
   *p_fileCookie = node->cookie;
   return S_OK;
 }
@@ -217,13 +238,7 @@ HRESULT CoGlintBrokerServer::BrokerCreateFile(BSTR pFileName, LONG p_readOnly,
 HRESULT CoGlintBrokerServer::BrokerCloseHandle(ULONG p_fileCookie) {
   FileCookie* node = cookies_.Find(p_fileCookie);
   if (node == nullptr) return E_INVALIDARG;
-  if (node->HasHandle()) {
-    if (node->search) {
-      FindClose(node->handle);
-    } else {
-      CloseHandle(node->handle);
-    }
-  }
+  if (node->HasHandle()) CloseHandle(node->handle);
   cookies_.Remove(p_fileCookie);
   return S_OK;
 }
@@ -253,6 +268,8 @@ HRESULT CoGlintBrokerServer::BrokerReadFile(ULONG p_fileCookie, ULONG p_numToRea
   FileCookie* node = cookies_.Find(p_fileCookie);
   if (node == nullptr || !node->HasHandle() || node->search) return E_INVALIDARG;
   if (p_numToRead > kMaxReadLength) return E_INVALIDARG;
+  // A file opened for writing is not read through its cookie.
+  if (!node->readable) return HResultFromWin32(ERROR_ACCESS_DENIED);
   SAFEARRAY* array = nullptr;
   if (FAILED(NewBytes(p_numToRead, &array))) return E_FAIL;
   void* data = nullptr;
@@ -299,18 +316,17 @@ HRESULT CoGlintBrokerServer::BrokerWriteFile(ULONG p_fileCookie, SAFEARRAY* p_da
         !GetFileSizeEx(node->handle, &size)) {
       readFailed = true;
     }
+    // The file's existing bytes are read through the cookie's own handle
+    // (never through a path that may name something else by now), which is
+    // then put back where the write must land.
+    bool moved = false;
     ExecutableWatch::Reader reader = [&](uint64_t offset, uint8_t* out, size_t count) -> size_t {
-      if (node->watchReader == INVALID_HANDLE_VALUE && node->path) {
-        node->watchReader =
-            CreateFileW(node->path->c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                        nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-      }
       OVERLAPPED at{};
       at.Offset = static_cast<DWORD>(offset);
       at.OffsetHigh = static_cast<DWORD>(offset >> 32);
       DWORD got = 0;
-      if (node->watchReader == INVALID_HANDLE_VALUE ||
-          !ReadFile(node->watchReader, out, static_cast<DWORD>(count), &got, &at)) {
+      moved = true;
+      if (!ReadFile(node->handle, out, static_cast<DWORD>(count), &got, &at)) {
         readFailed = true;
         return 0;
       }
@@ -319,6 +335,7 @@ HRESULT CoGlintBrokerServer::BrokerWriteFile(ULONG p_fileCookie, SAFEARRAY* p_da
     bool image = !readFailed && ExecutableWatch::WouldMakeImage(
                                     static_cast<uint64_t>(position.QuadPart), data, length,
                                     static_cast<uint64_t>(size.QuadPart), reader);
+    if (moved && !SetFilePointerEx(node->handle, position, nullptr, FILE_BEGIN)) readFailed = true;
     if (image) {
       node->blocked = true;
     } else if (readFailed) {
@@ -327,12 +344,14 @@ HRESULT CoGlintBrokerServer::BrokerWriteFile(ULONG p_fileCookie, SAFEARRAY* p_da
     }
   }
   if (node->blocked) {
-    if (node->HasHandle() && CloseHandle(node->handle)) {
-      if (node->watchReader != INVALID_HANDLE_VALUE) {
-        CloseHandle(node->watchReader);
-        node->watchReader = INVALID_HANDLE_VALUE;
-      }
-      if (node->path) DeleteFileW(node->path->c_str());
+    // The image goes through the cookie's own handle: emptied, so that
+    // nothing of it survives even where the deletion cannot complete, and
+    // deleted, whatever its folder or name has been changed into meanwhile.
+    if (node->HasHandle()) {
+      LARGE_INTEGER start{};
+      if (SetFilePointerEx(node->handle, start, nullptr, FILE_BEGIN)) SetEndOfFile(node->handle);
+      FileObject::DeleteByHandle(node->handle);
+      CloseHandle(node->handle);
       node->handle = INVALID_HANDLE_VALUE;
     }
     result = E_FAIL;
@@ -351,36 +370,40 @@ HRESULT CoGlintBrokerServer::BrokerWriteFile(ULONG p_fileCookie, SAFEARRAY* p_da
 }
 
 namespace {
-// The policy's write rule on the path as given and, when it exists, on the
-// object the system finds there.
-bool MayWriteHere(PlayerPaths& paths, const std::wstring& path, bool checkExtension) {
-  if (!paths.MayWrite(ToText(path), checkExtension)) return false;
-  std::wstring final = FinalPathOf(path);
-  return final.empty() || paths.MayWrite(ToText(final), checkExtension);
+
+// A removal after the write rule admitted the path: the object is opened as
+// itself, judged again where it really lies, and deleted through its handle.
+HRESULT RemoveAdmitted(PlayerPaths& paths, const std::wstring& path, bool directory) {
+  UniqueHandle object = FileObject::OpenToRemove(path, directory);
+  if (!object) return LastErrorResult();
+  DWORD attributes = FileObject::Attributes(object.Get());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return E_FAIL;
+  const bool isDirectory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  if (isDirectory != directory) {
+    return HResultFromWin32(directory ? ERROR_DIRECTORY : ERROR_ACCESS_DENIED);
+  }
+  // A link is never removed: on some systems that removes what it points to.
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return E_FAIL;
+  if (!paths.MayWriteOpened(ToText(FinalPath(object.Get())), false)) return E_FAIL;
+  return Win32Result(FileObject::DeleteByHandle(object.Get()));
 }
+
 }  // namespace
 
 HRESULT CoGlintBrokerServer::BrokerDeleteFile(BSTR p_fileName) {
   std::optional<std::wstring> path = PlayerPath(p_fileName);
   if (!path) return E_INVALIDARG;
   if (ProcessKernel32().DeleteFileW == nullptr) return E_FAIL;
-  if (!MayWriteHere(paths_, *path, false)) return E_FAIL;
-  if (!ProcessKernel32().DeleteFileW(path->c_str())) return LastErrorResult();
-  return S_OK;
+  if (!paths_.MayWrite(ToText(*path), false)) return E_FAIL;
+  return RemoveAdmitted(paths_, *path, false);
 }
 
 HRESULT CoGlintBrokerServer::BrokerRemoveDirectory(BSTR p_dirName) {
   std::optional<std::wstring> path = PlayerPath(p_dirName);
   if (!path) return E_INVALIDARG;
   if (ProcessKernel32().RemoveDirectoryW == nullptr) return E_FAIL;
-  if (!MayWriteHere(paths_, *path, false)) return E_FAIL;
-  // A link is never removed: on some systems that removes what it points to.
-  DWORD attributes = GetFileAttributesW(path->c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-    return E_FAIL;
-  }
-  if (!ProcessKernel32().RemoveDirectoryW(path->c_str())) return LastErrorResult();
-  return S_OK;
+  if (!paths_.MayWrite(ToText(*path), false)) return E_FAIL;
+  return RemoveAdmitted(paths_, *path, true);
 }
 
 HRESULT CoGlintBrokerServer::BrokerMoveFileEx(BSTR p_oldFileName, BSTR p_newFileName,
@@ -389,47 +412,47 @@ HRESULT CoGlintBrokerServer::BrokerMoveFileEx(BSTR p_oldFileName, BSTR p_newFile
   std::optional<std::wstring> destination = PlayerPath(p_newFileName);
   if (!source || !destination) return E_INVALIDARG;
   if (ProcessKernel32().MoveFileExW == nullptr) return E_FAIL;
-  if ((static_cast<ULONG>(dwFlags) & ~0x2Fu) != 0) return E_FAIL;
+  const ULONG flags = static_cast<ULONG>(dwFlags);
+  if ((flags & ~0x2Fu) != 0) return E_FAIL;
+  // A move deferred to the next start could not be checked again when it
+  // runs, and its folders may be links by then.
+  if (flags & MOVEFILE_DELAY_UNTIL_REBOOT) return E_ACCESSDENIED;
   DWORD attributes = GetFileAttributesW(source->c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
     return E_FAIL;
   }
-  if (!MayWriteHere(paths_, *source, true) || !paths_.MayWrite(ToText(*destination), true)) {
+  if (!paths_.MayWrite(ToText(*source), true) || !paths_.MayWrite(ToText(*destination), true)) {
     return E_FAIL;
   }
-  // A file with several names is not moved: its other names stay behind.
-  {
-    UniqueHandle file(CreateFileW(source->c_str(), FILE_READ_ATTRIBUTES,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, 0, nullptr));
-    BY_HANDLE_FILE_INFORMATION information;
-    if (!file || !GetFileInformationByHandle(file.Get(), &information) ||
-        information.nNumberOfLinks > 1) {
-      return E_FAIL;
-    }
+  // The file as itself, where it really lies, with one name only (its other
+  // names would stay behind).
+  UniqueHandle file = FileObject::OpenToRemove(*source, false);
+  if (!file) return LastErrorResult();
+  attributes = FileObject::Attributes(file.Get());
+  if (attributes == INVALID_FILE_ATTRIBUTES ||
+      (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ||
+      !HasOneName(file.Get()) || !paths_.MayWriteOpened(ToText(FinalPath(file.Get())), true)) {
+    return E_FAIL;
   }
-  DWORD destinationAttributes = GetFileAttributesW(destination->c_str());
-  std::wstring folder = *destination;
-  if (destinationAttributes == INVALID_FILE_ATTRIBUTES ||
-      !(destinationAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    size_t separator = folder.find_last_of(L"\\/");
-    if (separator == std::wstring::npos) return E_FAIL;
-    folder = folder.substr(0, separator);
-  }
-  UniqueHandle folderHandle(
-      CreateFileW(folder.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr));
+  // The destination's folder, held open during the move: the new name is
+  // made inside the folder the system opened, which must itself be one the
+  // player may write in.
+  size_t separator = destination->find_last_of(L"\\/");
+  if (separator == std::wstring::npos || separator + 1 >= destination->size()) return E_FAIL;
+  std::wstring name = destination->substr(separator + 1);
+  if (name == L"." || name == L"..") return E_FAIL;
+  std::wstring folder = destination->substr(0, separator);
+  if (folder.size() == 2 && folder[1] == L':') folder += L'\\';
+  UniqueHandle folderHandle(CreateFileW(folder.c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!folderHandle) return E_FAIL;
-  // The folder the system opened must itself be one the player may write in.
   std::wstring finalFolder = FinalPath(folderHandle.Get());
-  std::wstring name = destination->substr(folder.size());
-  if (finalFolder.empty() || !paths_.MayWrite(ToText(finalFolder + name), true)) return E_FAIL;
-  BOOL moved = ProcessKernel32().MoveFileExW(source->c_str(), destination->c_str(),
-                                             static_cast<DWORD>(dwFlags));
-  DWORD error = GetLastError();
-  folderHandle.Reset();
-  if (!moved) return error == 0 ? E_FAIL : HResultFromWin32(static_cast<LONG>(error));
-  return S_OK;
+  if (finalFolder.empty() || !paths_.MayWriteOpened(ToText(finalFolder + L"\\" + name), true)) {
+    return E_FAIL;
+  }
+  return Win32Result(FileObject::RenameByHandle(file.Get(), folderHandle.Get(), name,
+                                                (flags & MOVEFILE_REPLACE_EXISTING) != 0));
 }
 
 HRESULT CoGlintBrokerServer::BrokerCreateDirectory(BSTR p_dirName) {
@@ -438,10 +461,11 @@ HRESULT CoGlintBrokerServer::BrokerCreateDirectory(BSTR p_dirName) {
   if (ProcessKernel32().CreateDirectoryW == nullptr) return E_FAIL;
   if (!paths_.MayCreateDirectory(ToText(*path))) return E_FAIL;
   if (!ProcessKernel32().CreateDirectoryW(path->c_str(), nullptr)) return LastErrorResult();
-  // Where the folder really landed must be a place for the player's folders.
-  std::wstring final = FinalPathOf(*path);
-  if (final.empty() || !paths_.MayCreateDirectory(ToText(final))) {
-    RemoveDirectoryW(path->c_str());
+  // Where the folder really landed must be a place for the player's folders;
+  // a folder made elsewhere goes again, through its own handle.
+  UniqueHandle made = FileObject::OpenToRemove(*path, true);
+  if (!made || !paths_.MayCreateDirectoryOpened(ToText(FinalPath(made.Get())))) {
+    if (made) FileObject::DeleteByHandle(made.Get());
     return E_FAIL;
   }
   return S_OK;
@@ -462,19 +486,41 @@ HRESULT CoGlintBrokerServer::BrokerGetFileAttributesEx(
   std::optional<std::wstring> path = PlayerPath(p_fileName);
   if (!path) return E_INVALIDARG;
   if (ProcessKernel32().GetFileAttributesExW == nullptr) return E_FAIL;
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!ProcessKernel32().GetFileAttributesExW(path->c_str(), GetFileExInfoStandard, &data)) {
+  // Only what the player may read, or a file the user chose, is described:
+  // the question is answered by the object opened, judged where it lies.
+  const Text text = ToText(*path);
+  const bool chosen = IsChosenFile(*path);
+  if (text.find_first_of(u"*?<>\"") != Text::npos || (!chosen && !paths_.MayRead(text))) {
+    return E_ACCESSDENIED;
+  }
+  UniqueHandle object(CreateFileW(path->c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!object) return LastErrorResult();
+  const std::wstring final = FinalPath(object.Get());
+  FILE_BASIC_INFO basic{};
+  FILE_STANDARD_INFO standard{};
+  if (!GetFileInformationByHandleEx(object.Get(), FileBasicInfo, &basic, sizeof basic) ||
+      !GetFileInformationByHandleEx(object.Get(), FileStandardInfo, &standard, sizeof standard)) {
     return LastErrorResult();
   }
-  *p_dwFileAttributes = data.dwFileAttributes;
-  *p_ftCreationTimeLo = data.ftCreationTime.dwLowDateTime;
-  *p_ftCreationTimeHi = data.ftCreationTime.dwHighDateTime;
-  *p_ftLastAccessTimeLo = data.ftLastAccessTime.dwLowDateTime;
-  *p_ftLastAccessTimeHi = data.ftLastAccessTime.dwHighDateTime;
-  *p_ftLastWriteTimeLo = data.ftLastWriteTime.dwLowDateTime;
-  *p_ftLastWriteTimeHi = data.ftLastWriteTime.dwHighDateTime;
-  *p_nFileSizeLo = data.nFileSizeLow;
-  *p_nFileSizeHi = data.nFileSizeHigh;
+  bool admitted = !final.empty() && (standard.Directory || standard.NumberOfLinks == 1) &&
+                  (chosen ? SamePlace(paths_, final, *path) : paths_.MayReadOpened(ToText(final)));
+  if (!admitted) return E_ACCESSDENIED;
+  auto low = [](LARGE_INTEGER value) { return static_cast<ULONG>(value.QuadPart & 0xFFFFFFFF); };
+  auto high = [](LARGE_INTEGER value) { return static_cast<ULONG>(value.QuadPart >> 32); };
+  *p_dwFileAttributes = basic.FileAttributes;
+  *p_ftCreationTimeLo = low(basic.CreationTime);
+  *p_ftCreationTimeHi = high(basic.CreationTime);
+  *p_ftLastAccessTimeLo = low(basic.LastAccessTime);
+  *p_ftLastAccessTimeHi = high(basic.LastAccessTime);
+  *p_ftLastWriteTimeLo = low(basic.LastWriteTime);
+  *p_ftLastWriteTimeHi = high(basic.LastWriteTime);
+  // A folder has no size of its own.
+  if (!standard.Directory) {
+    *p_nFileSizeLo = low(standard.EndOfFile);
+    *p_nFileSizeHi = high(standard.EndOfFile);
+  }
   return S_OK;
 }
 
@@ -490,18 +536,22 @@ HRESULT CoGlintBrokerServer::BrokerFindFirstFile(BSTR p_searchPath, BSTR* p_file
   std::optional<std::wstring> path = PlayerPath(p_searchPath);
   if (!path) return E_INVALIDARG;
   if (ProcessKernel32().FindFirstFileW == nullptr) return E_FAIL;
-  if (!paths_.MayRead(ToText(*path))) return E_ACCESSDENIED;
-  WIN32_FIND_DATAW entry;
-  HANDLE find = ProcessKernel32().FindFirstFileW(path->c_str(), &entry);
-  if (find == INVALID_HANDLE_VALUE) return LastErrorResult();
-  FileCookie* node = cookies_.Add(find, nullptr, std::nullopt);
-  if (node == nullptr) {
-    FindClose(find);
-    return E_FAIL;
-  }
+  std::optional<PathRules::SearchPattern> search = paths_.MayList(ToText(*path));
+  if (!search) return E_ACCESSDENIED;
+  // The folder is opened, judged where it really lies, and listed through
+  // that handle.
+  UniqueHandle folder = FileObject::OpenToList(FromText(search->folder));
+  if (!folder) return LastErrorResult();
+  if (!paths_.MayReadOpened(ToText(FinalPath(folder.Get())))) return E_ACCESSDENIED;
+  FileObject::Entry entry;
+  DWORD error = FileObject::FirstEntry(folder.Get(), FromText(search->mask), &entry);
+  if (error != 0) return Win32Result(error);
+  FileCookie* node = cookies_.Add(folder.Get(), nullptr, std::nullopt);
+  if (node == nullptr) return E_FAIL;
+  folder.Release();
   node->search = true;
-  *p_fileLeafName = SysAllocString(entry.cFileName);
-  *p_fileAttrs = entry.dwFileAttributes;
+  *p_fileLeafName = SysAllocStringLen(entry.name.data(), static_cast<UINT>(entry.name.size()));
+  *p_fileAttrs = entry.attributes;
   *p_findCookie = node->cookie;
   return S_OK;
 }
@@ -514,10 +564,11 @@ HRESULT CoGlintBrokerServer::BrokerFindNextFile(ULONG p_findCookie, BSTR* p_file
   FileCookie* node = cookies_.Find(p_findCookie);
   if (node == nullptr || !node->HasHandle() || !node->search) return E_INVALIDARG;
   if (ProcessKernel32().FindNextFileW == nullptr) return E_FAIL;
-  WIN32_FIND_DATAW entry;
-  if (!ProcessKernel32().FindNextFileW(node->handle, &entry)) return LastErrorResult();
-  *p_fileLeafName = SysAllocString(entry.cFileName);
-  *p_fileAttrs = entry.dwFileAttributes;
+  FileObject::Entry entry;
+  DWORD error = FileObject::NextEntry(node->handle, &entry);
+  if (error != 0) return Win32Result(error);
+  *p_fileLeafName = SysAllocStringLen(entry.name.data(), static_cast<UINT>(entry.name.size()));
+  *p_fileAttrs = entry.attributes;
   return S_OK;
 }
 
@@ -526,7 +577,7 @@ HRESULT CoGlintBrokerServer::BrokerFindClose(ULONG p_findCookie) {
   if (node == nullptr || !node->HasHandle() || !node->search) return E_INVALIDARG;
   HANDLE handle = node->handle;
   cookies_.Remove(p_findCookie);
-  if (!FindClose(handle)) return LastErrorResult();
+  if (!CloseHandle(handle)) return LastErrorResult();
   return S_OK;
 }
 
@@ -549,52 +600,77 @@ HRESULT CoGlintBrokerServer::BrokerIsWritablePath(BSTR p_path, LONG p_alsoCheckE
 }
 
 namespace {
-// Every entry of a tree lies, as the system finds it, inside `root` (its
-// final path); a link inside would make a tree deletion reach elsewhere.
-bool TreeStaysInside(const std::wstring& folder, const std::wstring& finalRoot, int depth) {
+
+UniqueHandle OpenFolderToRemove(const std::wstring& path) {
+  return UniqueHandle(
+      CreateFileW(path.c_str(), DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+}
+
+// Walks a tree through handles: every entry is opened as itself and must lie
+// exactly where its folder's listing put it (a link, or anything swapped in,
+// fails the walk). With `remove` set, each entry is deleted through its
+// handle, children before their folder.
+bool WalkTree(HANDLE folder, const std::wstring& finalFolder, bool remove, int depth) {
   if (depth > 64) return false;
-  WIN32_FIND_DATAW entry;
-  UniqueFind find(FindFirstFileW((folder + L"\\*").c_str(), &entry));
-  if (!find) return true;
-  do {
-    std::wstring name = entry.cFileName;
-    if (name == L"." || name == L"..") continue;
-    std::wstring child = folder + L"\\" + name;
-    if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return false;
-    std::wstring final = FinalPathOf(child);
-    if (final.size() <= finalRoot.size() ||
-        _wcsnicmp(final.c_str(), finalRoot.c_str(), finalRoot.size()) != 0 ||
-        final[finalRoot.size()] != L'\\') {
+  std::vector<FileObject::Entry> entries;
+  FileObject::Entry entry;
+  DWORD error = FileObject::FirstEntry(folder, L"*", &entry);
+  while (error == 0) {
+    if (entry.name != L"." && entry.name != L"..") entries.push_back(entry);
+    error = FileObject::NextEntry(folder, &entry);
+  }
+  if (error != ERROR_NO_MORE_FILES && error != ERROR_FILE_NOT_FOUND) return false;
+  for (const FileObject::Entry& child : entries) {
+    if (child.attributes & FILE_ATTRIBUTE_REPARSE_POINT) return false;
+    const bool directory = (child.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    const std::wstring path = finalFolder + L"\\" + child.name;
+    UniqueHandle object =
+        directory ? OpenFolderToRemove(path) : FileObject::OpenToRemove(path, false);
+    if (!object) return false;
+    const std::wstring final = FinalPath(object.Get());
+    DWORD attributes = FileObject::Attributes(object.Get());
+    if (final.size() != path.size() || _wcsicmp(final.c_str(), path.c_str()) != 0 ||
+        attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+        ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) != directory) {
       return false;
     }
-    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-        !TreeStaysInside(child, finalRoot, depth + 1)) {
-      return false;
-    }
-  } while (FindNextFileW(find.Get(), &entry));
+    if (directory && !WalkTree(object.Get(), final, remove, depth + 1)) return false;
+    if (remove && FileObject::DeleteByHandle(object.Get()) != 0) return false;
+  }
   return true;
 }
+
 }  // namespace
 
 HRESULT CoGlintBrokerServer::BrokerDeleteBrowsingHistory(BSTR pRootPathName) {
   std::optional<std::wstring> path = PlayerPath(pRootPathName);
   if (!path) return E_INVALIDARG;
   if (!paths_.MayCreateDirectory(ToText(*path))) return E_FAIL;
-  std::wstring tree = *path + L"\\#SharedObjects";
-  std::wstring finalTree = FinalPathOf(tree);
-  if (!finalTree.empty() &&
-      (!paths_.MayCreateDirectory(ToText(finalTree)) || !TreeStaysInside(tree, finalTree, 0))) {
-    return E_FAIL;
+  const std::wstring tree = *path + L"\\#SharedObjects";
+  bool deleted = true;
+  {
+    UniqueHandle root = OpenFolderToRemove(tree);
+    if (!root) {
+      DWORD error = GetLastError();
+      deleted = IsDeleteResultSuccess(static_cast<int>(error)) || error == ERROR_PATH_NOT_FOUND;
+    } else {
+      const std::wstring final = FinalPath(root.Get());
+      DWORD attributes = FileObject::Attributes(root.Get());
+      // The whole tree is checked before anything goes: a tree with a link
+      // inside is left as it is.
+      if (final.empty() || attributes == INVALID_FILE_ATTRIBUTES ||
+          (attributes & FILE_ATTRIBUTE_REPARSE_POINT) || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+          !paths_.MayCreateDirectoryOpened(ToText(final)) ||
+          !WalkTree(root.Get(), final, false, 0)) {
+        return E_FAIL;
+      }
+      deleted = WalkTree(root.Get(), final, true, 0) && FileObject::DeleteByHandle(root.Get()) == 0;
+    }
   }
-  std::wstring from = tree;
-  from.push_back(L'\0');  // the list of paths ends with an empty one
-  SHFILEOPSTRUCTW operation{};
-  operation.wFunc = FO_DELETE;
-  operation.pFrom = from.c_str();
-  operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;
-  int deleted = SHFileOperationW(&operation);
   BSTR recreate = SysAllocStringLen(tree.data(), static_cast<UINT>(tree.size()));
   BrokerCreateDirectory(recreate);
   SysFreeString(recreate);
-  return IsDeleteResultSuccess(deleted) ? S_OK : E_FAIL;
+  return deleted ? S_OK : E_FAIL;
 }

@@ -20,13 +20,7 @@ CookieTable::~CookieTable() {
     FileCookie* node = head_;
     head_ = node->next;
     // A broker object that goes away leaves nothing open behind it.
-    if (node->HasHandle()) {
-      if (node->search) {
-        FindClose(node->handle);
-      } else {
-        CloseHandle(node->handle);
-      }
-    }
+    if (node->HasHandle()) CloseHandle(node->handle);
     Free(node);
   }
 }
@@ -80,7 +74,6 @@ bool CookieTable::Remove(uint32_t cookie) {
 
 void CookieTable::Free(FileCookie* node) {
   if (node->download != nullptr) DestroyDownloadState(node->download);
-  if (node->watchReader != INVALID_HANDLE_VALUE) CloseHandle(node->watchReader);
   delete node;
 }
 

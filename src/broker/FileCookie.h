@@ -28,14 +28,14 @@ struct FileCookie {
   HANDLE handle = INVALID_HANDLE_VALUE;
   bool blocked = false;              // judged an executable image: no further writes
   bool examining = false;            // writes are watched for executable images
-  bool search = false;               // a directory search (closed with FindClose)
+  bool readable = false;             // opened for reading by the player
+  bool search = false;               // a directory search: the handle is the listed folder
   std::optional<std::wstring> path;  // files only
   uint32_t seekBase = 0;
   uint32_t bytesWritten = 0;
   uint32_t lastWriteLength = 0;
   std::unique_ptr<PendingOpen> pending;
   DownloadState* download = nullptr;
-  HANDLE watchReader = INVALID_HANDLE_VALUE;  // reads the file for the watch
   FileCookie* next = nullptr;
 
   bool HasHandle() const { return handle != nullptr && handle != INVALID_HANDLE_VALUE; }
@@ -55,8 +55,8 @@ class CookieTable {
   // Adds a node that owns a download.
   FileCookie* AddDownload(DownloadState* download);
   FileCookie* Find(uint32_t cookie) const;
-  // Removes and frees the node (its path, pending open, download and watch
-  // reader); the file or search handle is the caller's to close.
+  // Removes and frees the node (its path, pending open and download); the
+  // file or search handle is the caller's to close.
   bool Remove(uint32_t cookie);
   uint32_t NextCookie() const { return next_; }
 

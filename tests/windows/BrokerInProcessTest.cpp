@@ -3,6 +3,7 @@
 // IUnknown and IDispatch rules, argument checks of every method, and the
 // registration keys.
 #include <windows.h>
+#include <shlobj.h>
 
 #include <gtest/gtest.h>
 
@@ -380,6 +381,61 @@ TEST(BrokerRegistration, ServerPathSplitsAtItsLastSeparator) {
   }
   EXPECT_EQ(WriteBrokerRegistration(MString(), true), E_FAIL);
   WriteBrokerRegistration(MString(), false);
+}
+
+// A file a save dialog named gets the checks of any other open once it is
+// opened: nothing is created through a name that exists (a link to nothing
+// included), a file with a second name is not opened, and a refused open
+// leaves no handle. The dangling link comes from the hostile-path fixture.
+TEST_F(BrokerInProcess, PendingOpensAreCheckedAfterOpening) {
+  ASSERT_HRESULT_SUCCEEDED(RegisterBrokerClassObject(true, nullptr));
+  CoGlintBrokerServer* broker = static_cast<CoGlintBrokerServer*>(NewBroker());
+  ASSERT_NE(broker, nullptr);
+  std::wstring folder = NewTempFolder(L"glint-pending-checks");
+  ScratchFiles files;
+  files.File(folder + L"\\kept.sol", "kept");
+  files.File(folder + L"\\first-name.sol", "first");
+  ASSERT_TRUE(CreateHardLinkW((folder + L"\\second-name.sol").c_str(),
+                              (folder + L"\\first-name.sol").c_str(), nullptr));
+  wchar_t roaming[MAX_PATH] = {};
+  SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, 0, roaming);
+  const std::wstring dangling =
+      std::wstring(roaming) + L"\\Kestrelink\\Glint Player\\#SharedObjects\\dangling.sol";
+  ASSERT_TRUE(GetFileAttributesW(dangling.c_str()) == INVALID_FILE_ATTRIBUTES)
+      << "the link must lead nowhere";
+  struct Case {
+    std::wstring name;
+    DWORD disposition;
+    bool opened;
+  } cases[] = {
+      {folder + L"\\new.sol", CREATE_ALWAYS, true},
+      {folder + L"\\kept.sol", OPEN_ALWAYS, true},
+      {folder + L"\\kept.sol", CREATE_NEW, false},
+      {folder + L"\\second-name.sol", OPEN_EXISTING, false},
+      {folder + L"\\second-name.sol", CREATE_ALWAYS, false},
+      {dangling, CREATE_ALWAYS, false},
+      {dangling, OPEN_ALWAYS, false},
+  };
+  for (const Case& c : cases) {
+    auto pending = std::make_unique<PendingOpen>();
+    pending->access = GENERIC_WRITE;
+    pending->share = FILE_SHARE_READ;
+    pending->disposition = c.disposition;
+    pending->flags = FILE_ATTRIBUTE_NORMAL;
+    FileCookie* node = broker->Cookies().Add(INVALID_HANDLE_VALUE, std::move(pending), c.name);
+    ASSERT_NE(node, nullptr);
+    ULONG position = 0;
+    HRESULT seek = broker->BrokerSetFilePointer(node->cookie, 0, FILE_END, &position);
+    EXPECT_EQ(node->HasHandle(), c.opened) << Utf8Of(c.name.c_str()) << " " << c.disposition;
+    EXPECT_EQ(SUCCEEDED(seek), c.opened) << Utf8Of(c.name.c_str());
+    broker->BrokerCloseHandle(node->cookie);
+  }
+  EXPECT_EQ(ReadAll(folder + L"\\kept.sol"), "kept");
+  EXPECT_EQ(ReadAll(folder + L"\\first-name.sol"), "first");
+  EXPECT_EQ(GetFileAttributesW(dangling.c_str()), INVALID_FILE_ATTRIBUTES);
+  broker->Release();
+  DeleteFileW((folder + L"\\second-name.sol").c_str());
+  RemoveTree(folder);
 }
 
 }  // namespace

@@ -146,6 +146,32 @@ class RedTeam : public ::testing::Test {
   static HRESULT Move(const std::wstring& from, const std::wstring& to, LONG flags = 0) {
     return broker_->BrokerMoveFileEx(Bstr(from), Bstr(to), flags);
   }
+  // Attribute query; on a refusal every out-value must stay zero.
+  static HRESULT Attributes(const std::wstring& path) {
+    ULONG values[9];
+    for (ULONG& value : values) value = 0xCCCCCCCC;
+    HRESULT hr = broker_->BrokerGetFileAttributesEx(Bstr(path), &values[0], &values[1], &values[2],
+                                                    &values[3], &values[4], &values[5], &values[6],
+                                                    &values[7], &values[8]);
+    if (FAILED(hr)) {
+      for (ULONG value : values) {
+        if (value != 0) return E_UNEXPECTED;
+      }
+    }
+    return hr;
+  }
+  // The system's list of moves deferred to the next start.
+  static std::vector<BYTE> PendingMoves() {
+    std::vector<BYTE> data(1 << 16);
+    DWORD size = static_cast<DWORD>(data.size());
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                     L"PendingFileRenameOperations", RRF_RT_ANY, nullptr, data.data(),
+                     &size) != ERROR_SUCCESS) {
+      size = 0;
+    }
+    data.resize(size);
+    return data;
+  }
   static HRESULT MakeFolder(const std::wstring& path) {
     return broker_->BrokerCreateDirectory(Bstr(path));
   }
@@ -383,6 +409,200 @@ TEST_F(RedTeam, HostilePathsGetTheirAnswersAndNothingEscapes) {
   EXPECT_TRUE(Exists(s + L"\\fine.dll"));
   std::cout << cases.size() << " hostile paths and requests\n";
   DeleteFileW(hardLink.c_str());
+}
+
+// A step made from the Linux side between two broker calls: links Wine
+// cannot make, swapped in for a folder or a file name. Paths are relative to
+// the prefix's drive C.
+void OnLinux(const std::string& script) {
+  const std::wstring marker = L"C:\\glint-linux-step.done";
+  DeleteFileW(marker.c_str());
+  std::string line = "cd $WINEPREFIX/drive_c && { " + script + "; } ; touch glint-linux-step.done";
+  std::wstring command = L"Z:\\bin\\sh -c \"" + std::wstring(line.begin(), line.end()) + L"\"";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  ASSERT_TRUE(CreateProcessW(L"Z:\\bin\\sh", command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                             nullptr, &startup, &process));
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  // A Linux process cannot be waited for from here: its last step is seen.
+  for (int i = 0; i < 200 && !Exists(marker); ++i) Sleep(25);
+  ASSERT_TRUE(Exists(marker)) << script;
+  DeleteFileW(marker.c_str());
+}
+
+// The prefix-relative Linux form of a path on drive C.
+std::string OnDriveC(const std::wstring& path) {
+  std::string out;
+  for (wchar_t c : path.substr(3)) out += c == L'\\' ? '/' : static_cast<char>(c);
+  return "'" + out + "'";
+}
+
+// The classes of escape that a boundary checked only on the path as given
+// lets through: wildcards followed by "..", second names of outside files,
+// links whose target does not exist yet, swaps between two calls, and moves
+// deferred to the next start. Each is refused, and nothing outside changes.
+TEST_F(RedTeam, WildcardsLinksSwapsAndDeferredMovesAreRefused) {
+  Paths p;
+  const std::wstring s = p.shared;
+  ASSERT_TRUE(Exists(s + L"\\second-name.sol")) << "link fixture missing";
+  std::map<std::wstring, std::string> before;
+  Snapshot(kOutside, before);
+  const std::wstring up = L"\\..\\..\\..\\..\\..\\..\\..\\..";
+  const std::wstring windows = L"\\windows\\*";
+  ScratchFiles files;
+  files.Folder(s + L"\\sub");
+
+  std::vector<Case> cases = {
+      // Listing: a wildcard before "..", in any form of the system's.
+      {"list: * then ..", [=] { return Find(p.store + L"\\*" + up + windows); }, E_ACCESSDENIED},
+      {"list: ? then ..", [=] { return Find(p.store + L"\\?" + up + windows); }, E_ACCESSDENIED},
+      {"list: < then ..", [=] { return Find(p.store + L"\\<" + up + windows); }, E_ACCESSDENIED},
+      {"list: > then ..", [=] { return Find(s + L"\\>" + up + windows); }, E_ACCESSDENIED},
+      {"list: quote then ..", [=] { return Find(s + L"\\\"" + up + windows); }, E_ACCESSDENIED},
+      {"list: wildcard in a folder name", [=] { return Find(s + L"\\s*b\\*"); }, E_ACCESSDENIED},
+      {"list: through the temporary folder", [=] { return Find(p.temp + L"\\*" + up + windows); },
+       E_ACCESSDENIED},
+      {"list: through the local marker",
+       [=] { return Find(L"<LOCAL_APPDATA>\\Kestrelink\\*" + up + windows); }, E_ACCESSDENIED},
+      {"list: the outside by plain ..", [=] { return Find(s + up + windows); }, E_ACCESSDENIED},
+      {"list: ending at a folder link", [=] { return Find(p.store + L"\\sub\\..\\dirlink\\*"); },
+       E_ACCESSDENIED},
+      {"list: the store after ..", [=] { return Find(s + L"\\sub\\..\\*"); }, S_OK},
+      {"list: nothing matches", [=] { return Find(s + L"\\no-such-*.sol"); },
+       HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)},
+      // Second names of outside files, in both folders the player may write.
+      {"hard link: read in the store", [=] { return ReadFileAt(s + L"\\second-name.sol"); },
+       E_ACCESSDENIED},
+      {"hard link: write in the store",
+       [=] { return WriteFileAt(s + L"\\second-name.sol", "gone"); }, E_ACCESSDENIED},
+      {"hard link: append in the store",
+       [=] {
+         ULONG c = 0;
+         HRESULT hr = Open(s + L"\\second-name.sol", false, &c, false);
+         Close(c);
+         return hr;
+       },
+       E_ACCESSDENIED},
+      {"hard link: read in the temporary folder",
+       [=] { return ReadFileAt(p.temp + L"\\second-name.tmp"); }, E_ACCESSDENIED},
+      {"hard link: write in the temporary folder",
+       [=] { return WriteFileAt(p.temp + L"\\second-name.tmp", "gone"); }, E_ACCESSDENIED},
+      {"hard link: attributes", [=] { return Attributes(s + L"\\second-name.sol"); },
+       E_ACCESSDENIED},
+      // Links whose target does not exist yet: nothing is created through them.
+      {"dangling link: write in the store", [=] { return WriteFileAt(s + L"\\dangling.sol", "x"); },
+       E_ACCESSDENIED},
+      {"dangling link: append in the store",
+       [=] {
+         ULONG c = 0;
+         HRESULT hr = Open(s + L"\\dangling.sol", false, &c, false);
+         Close(c);
+         return hr;
+       },
+       E_ACCESSDENIED},
+      {"dangling link: write in the temporary folder",
+       [=] { return WriteFileAt(p.temp + L"\\dangling.tmp", "x"); }, E_ACCESSDENIED},
+      // Attribute queries answer only inside the read rule.
+      {"attributes: store file", [=] { return Attributes(s + L"\\attr.sol"); }, S_OK},
+      {"attributes: temporary file", [=] { return Attributes(p.temp + L"\\attr.tmp"); }, S_OK},
+      {"attributes: outside file", [] { return Attributes(kOutside + L"\\keep.txt"); },
+       E_ACCESSDENIED},
+      {"attributes: outside folder", [] { return Attributes(kOutside); }, E_ACCESSDENIED},
+      {"attributes: outside name of a second name",
+       [] { return Attributes(kOutside + L"\\hard-secret.txt"); }, E_ACCESSDENIED},
+      {"attributes: system file", [] { return Attributes(L"C:\\windows\\win.ini"); },
+       E_ACCESSDENIED},
+      {"attributes: wildcard", [=] { return Attributes(s + L"\\*"); }, E_ACCESSDENIED},
+      {"attributes: through a folder link",
+       [=] { return Attributes(p.store + L"\\dirlink\\keep.txt"); }, E_ACCESSDENIED},
+      {"attributes: through a file link", [=] { return Attributes(p.store + L"\\filelink.sol"); },
+       E_ACCESSDENIED},
+      // Moves deferred to the next start, of either side, with or without
+      // replacing.
+      {"deferred move", [=] { return Move(s + L"\\attr.sol", s + L"\\later.sol", 4); },
+       E_ACCESSDENIED},
+      {"deferred move, replacing", [=] { return Move(s + L"\\attr.sol", s + L"\\later.sol", 5); },
+       E_ACCESSDENIED},
+      {"deferred move into a folder link",
+       [=] { return Move(s + L"\\attr.sol", p.store + L"\\dirlink\\later.sol", 4); },
+       E_ACCESSDENIED},
+      {"deferred move out of a folder link",
+       [=] { return Move(p.store + L"\\dirlink\\secret.sol", s + L"\\later.sol", 4); },
+       E_ACCESSDENIED},
+      {"deferred move with write-through",
+       [=] { return Move(p.temp + L"\\attr.tmp", p.temp + L"\\later.tmp", 0xC); }, E_ACCESSDENIED},
+      // Deletes and renames act on the object, judged where it lies.
+      {"delete through a file link", [=] { return Delete(p.store + L"\\filelink.sol"); }, E_FAIL},
+      {"delete through a folder link", [=] { return Delete(p.store + L"\\dirlink\\keep.txt"); },
+       E_FAIL},
+      {"remove a folder through a folder link",
+       [=] { return broker_->BrokerRemoveDirectory(Bstr(p.store + L"\\dirlink\\inner")); }, E_FAIL},
+      {"rename a second name", [=] { return Move(s + L"\\second-name.sol", s + L"\\m.sol"); },
+       E_FAIL},
+      {"rename onto a file link, replacing",
+       [=] { return Move(s + L"\\attr2.sol", p.store + L"\\filelink.sol", 1); }, S_OK},
+  };
+  ASSERT_EQ(WriteFileAt(s + L"\\attr.sol", "a"), S_OK);
+  ASSERT_EQ(WriteFileAt(s + L"\\attr2.sol", "b"), S_OK);
+  ASSERT_EQ(WriteFileAt(p.temp + L"\\attr.tmp", "t"), S_OK);
+  std::vector<BYTE> pendingBefore = PendingMoves();
+  for (const Case& c : cases) EXPECT_EQ(Hex(c.run()), Hex(c.expected)) << c.name;
+  EXPECT_EQ(PendingMoves(), pendingBefore) << "a move was deferred";
+  // The renamed file replaced the link itself, not the file it led to.
+  EXPECT_EQ(ReadAll(p.store + L"\\filelink.sol"), "b");
+  OnLinux("ln -sfn " + OnDriveC(kOutside + L"\\secret.sol") + " " +
+          OnDriveC(p.store + L"\\filelink.sol"));
+
+  // Swaps made from the Linux side between two writes of an image: the
+  // image goes, through the cookie's handle, and the file now at the old
+  // name (outside) stays as it was.
+  const std::string image = ImageHeader();
+  struct Swap {
+    std::string name;
+    std::wstring opened;  // the name the image is written through
+    std::wstring moved;   // where the image really is after the swap
+    std::string swap;
+  };
+  const std::wstring folder = s + L"\\swap";
+  std::vector<Swap> swaps = {
+      {"folder swapped for a link", folder + L"\\img.dll", folder + L"-moved\\img.dll",
+       "mv " + OnDriveC(folder) + " " + OnDriveC(folder + L"-moved") + " && ln -sfn " +
+           OnDriveC(kOutside + L"\\inner") + " " + OnDriveC(folder)},
+      {"file name swapped for a link", s + L"\\img.dll", s + L"\\img-moved.dll",
+       "mv " + OnDriveC(s + L"\\img.dll") + " " + OnDriveC(s + L"\\img-moved.dll") +
+           " && ln -sfn " + OnDriveC(kOutside + L"\\inner\\img.dll") + " " +
+           OnDriveC(s + L"\\img.dll")},
+  };
+  files.File(kOutside + L"\\inner\\img.dll", "victim");
+  before.clear();
+  Snapshot(kOutside, before);
+  for (const Swap& swap : swaps) {
+    CreateDirectoryW(folder.c_str(), nullptr);
+    ULONG cookie = 0;
+    ASSERT_EQ(Open(swap.opened, false, &cookie), S_OK) << swap.name;
+    EXPECT_EQ(Write(cookie, image.substr(0, 64)), S_OK) << swap.name;
+    OnLinux(swap.swap);
+    EXPECT_EQ(Write(cookie, image.substr(64)), E_FAIL) << swap.name;
+    Close(cookie);
+    std::string left = Exists(swap.moved) ? ReadAll(swap.moved) : "";
+    EXPECT_EQ(left, "") << swap.name << ": the image is still there";
+    OnLinux("rm -f " + OnDriveC(swap.opened) + " " + OnDriveC(swap.moved) + "; rm -rf " +
+            OnDriveC(folder) + " " + OnDriveC(folder + L"-moved"));
+  }
+
+  std::map<std::wstring, std::string> after;
+  Snapshot(kOutside, after);
+  EXPECT_EQ(after, before);
+  EXPECT_FALSE(Exists(kOutside + L"\\made-through-link.sol"));
+  EXPECT_FALSE(Exists(kOutside + L"\\made-through-link.tmp"));
+  EXPECT_EQ(ReadAll(kOutside + L"\\hard-secret.txt"), "hard secret\n");
+  for (const wchar_t* name : {L"\\attr.sol", L"\\later.sol", L"\\m.sol"}) {
+    DeleteFileW((s + name).c_str());
+  }
+  DeleteFileW((p.temp + L"\\attr.tmp").c_str());
+  std::cout << cases.size() + swaps.size() << " wildcard, link, swap and deferred-move cases\n";
 }
 
 // With the administrator's switch on, the local application data folder is
