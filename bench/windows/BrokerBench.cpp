@@ -8,7 +8,10 @@
 //     server process, each time after the previous server has exited;
 //   - 64 KiB through a file cookie: BrokerReadFile beside GiveBytes and
 //     BrokerWriteFile beside TakeBytes, on a file in the player's store that
-//     BrokerCreateFile opened.
+//     BrokerCreateFile opened;
+//   - the player's commonest write: BrokerCreateFile (write, shared-objects
+//     folder) + BrokerWriteFile 4 KiB + BrokerCloseHandle beside three Empty
+//     calls, so that the figure shows what the open's checks add.
 // Both servers must be registered in the prefix first (glinthost.exe
 // register-broker, bench_anchor.exe register); scripts/bench.sh does that, and
 // runs the Wine session on one CPU so that the call figures are repeatable.
@@ -18,6 +21,7 @@
 #include <tlhelp32.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -283,6 +287,57 @@ bool MeasureFiles(IGlintBroker6* broker, IBenchAnchor* anchor, FileFigures& figu
   return true;
 }
 
+struct CycleFigures {
+  bench::Pair fresh;    // a new file each time
+  bench::Pair rewrite;  // the same file emptied each time
+};
+
+// Open for writing (emptying the file), 4 KiB, close, beside three empty
+// anchor calls: once on a name that does not exist yet (removed by this
+// program between the timed cycles), once on the same file again and again.
+bool MeasureWriteCycle(IGlintBroker6* broker, IBenchAnchor* anchor, CycleFigures& figures) {
+  const std::wstring folder = SharedObjectsFolder();
+  if (folder.empty()) return false;
+  const std::wstring path = folder + L"\\bench-cycle.sol";
+  UniqueSafeArray payload(SafeArrayCreateVector(VT_UI1, 0, 4096));
+  void* raw = nullptr;
+  if (!payload || FAILED(SafeArrayAccessData(payload.Get(), &raw))) return false;
+  memset(raw, 'g', 4096);
+  SafeArrayUnaccessData(payload.Get());
+  int failures = 0;
+  bool fresh = true;
+  auto cycle = [&]() -> double {
+    if (fresh) DeleteFileW(path.c_str());
+    double start = bench::NowNs();
+    {
+      BrokerFile file(broker);
+      ULONG written = 0;
+      if (FAILED(file.Open(path, false, true)) ||
+          FAILED(broker->BrokerWriteFile(file.Cookie(), payload.Get(), &written)) ||
+          written != 4096) {
+        ++failures;
+      }
+    }
+    return bench::NowNs() - start;
+  };
+  auto threeCalls = [&]() -> double {
+    double start = bench::NowNs();
+    for (int i = 0; i < 3; ++i) {
+      if (FAILED(anchor->Empty())) ++failures;
+    }
+    return bench::NowNs() - start;
+  };
+  figures.fresh = bench::PairedTimedMediansNs(cycle, threeCalls, 5, 21);
+  fresh = false;
+  figures.rewrite = bench::PairedTimedMediansNs(cycle, threeCalls, 5, 21);
+  DeleteFileW(path.c_str());
+  if (failures != 0) {
+    std::printf("%d write cycles failed: the figures are not valid\n", failures);
+    return false;
+  }
+  return true;
+}
+
 void PrintRatio(const char* figure, double ns, double anchorNs, const char* target) {
   std::printf("  %-36s %6.2f%s\n", figure, anchorNs > 0 ? ns / anchorNs : 0.0, target);
 }
@@ -354,6 +409,13 @@ int Run() {
   bench::Report("  the same at offset 64 KiB", files.writeLater.subject,
                 "IBenchAnchor::TakeBytes 64 KiB", files.writeLater.anchor);
 
+  CycleFigures cycle;
+  if (!MeasureWriteCycle(broker.Get(), anchor.Get(), cycle)) return 1;
+  bench::Report("create + write 4 KiB + close, new file", cycle.fresh.subject,
+                "three IBenchAnchor::Empty calls", cycle.fresh.anchor);
+  bench::Report("  the same, emptying the file again", cycle.rewrite.subject,
+                "three IBenchAnchor::Empty calls", cycle.rewrite.anchor);
+
   int failures = 0;
   auto createAndRelease = [&failures](const Server& server, const IID* iid) {
     ComRef<IUnknown> object;
@@ -392,6 +454,10 @@ int Run() {
   PrintRatio("BrokerWriteFile 64 KiB", files.write.subject, files.write.anchor,
              "   (target <= 1.1)");
   PrintRatio("BrokerWriteFile 64 KiB at 64 KiB", files.writeLater.subject, files.writeLater.anchor,
+             "");
+  PrintRatio("create + write 4 KiB + close, new file", cycle.fresh.subject, cycle.fresh.anchor,
+             "   (target <= 1.3)");
+  PrintRatio("  the same, emptying the file again", cycle.rewrite.subject, cycle.rewrite.anchor,
              "");
   PrintRatio("object creation, running server", create.subject, create.anchor,
              "   (target <= 1.5)");

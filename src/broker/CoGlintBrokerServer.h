@@ -269,6 +269,7 @@ class CoGlintBrokerServer final : public IGlintBroker6 {
   IMultiLanguage* multiLanguage_ = nullptr;
   IMLangFontLink* fontLink_ = nullptr;
   static Edpwin32DllHelper& SharedEdpwin32();
+  static const SrpapiDllHelper& SharedSrpapi();
   Edpwin32DllHelper& edpwin32_ = SharedEdpwin32();
   // Local connections: made by the first call that needs it.
   ILcdAccessor* Lcd();

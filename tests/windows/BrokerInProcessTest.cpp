@@ -438,4 +438,36 @@ TEST_F(BrokerInProcess, PendingOpensAreCheckedAfterOpening) {
   RemoveTree(folder);
 }
 
+// Attribute queries outside the player's folders answer only for a file the
+// user chose in a dialog, and only while that name still leads to it.
+TEST_F(BrokerInProcess, AttributesOfChosenFilesOnly) {
+  ASSERT_HRESULT_SUCCEEDED(RegisterBrokerClassObject(true, nullptr));
+  IGlintBroker6* broker = NewBroker();
+  ASSERT_NE(broker, nullptr);
+  std::wstring folder = NewTempFolder(L"glint-chosen");
+  ScratchFiles files;
+  files.File(folder + L"\\chosen.txt", "12345");
+  files.File(folder + L"\\other.txt", "1");
+  AddChosenFile(folder + L"\\chosen.txt");
+  struct Case {
+    std::wstring path;
+    HRESULT expected;
+    ULONG size;
+  } cases[] = {
+      {folder + L"\\chosen.txt", S_OK, 5},
+      {folder + L"\\other.txt", E_ACCESSDENIED, 0},
+      {folder, E_ACCESSDENIED, 0},
+  };
+  for (const Case& c : cases) {
+    ULONG v[9] = {};
+    HRESULT hr = broker->BrokerGetFileAttributesEx(Bstr(c.path), &v[0], &v[1], &v[2], &v[3], &v[4],
+                                                   &v[5], &v[6], &v[7], &v[8]);
+    EXPECT_EQ(hr, c.expected) << Utf8Of(c.path.c_str());
+    EXPECT_EQ(v[7], c.size) << Utf8Of(c.path.c_str());
+    EXPECT_EQ(v[5] != 0 || v[6] != 0, SUCCEEDED(hr)) << "write time";
+  }
+  broker->Release();
+  RemoveTree(folder);
+}
+
 }  // namespace

@@ -39,8 +39,10 @@ using SrpGetEnterpriseIdsFn = HRESULT(WINAPI*)(HANDLE, PULONG, PCWSTR*, PULONG);
 
 // --- identities ---------------------------------------------------------------
 
-EnterpriseIds::EnterpriseIds(bool fromClient) : fromClient_(fromClient) {
-  SrpapiDllHelper srpapi;
+EnterpriseIds::EnterpriseIds(bool fromClient) : EnterpriseIds(fromClient, SrpapiDllHelper()) {}
+
+EnterpriseIds::EnterpriseIds(bool fromClient, const SrpapiDllHelper& srpapi)
+    : fromClient_(fromClient) {
   if (srpapi.SrpGetEnterpriseIds == nullptr) return;
   UniqueHandle token;
   bool impersonating = false;

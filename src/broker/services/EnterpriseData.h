@@ -19,6 +19,9 @@
 class EnterpriseIds {
  public:
   explicit EnterpriseIds(bool fromClient);
+  // The same through a library helper that the caller keeps: loading a
+  // library that is absent costs a search of the system folders each time.
+  EnterpriseIds(bool fromClient, const SrpapiDllHelper& srpapi);
   EnterpriseIds(const EnterpriseIds&) = delete;
   EnterpriseIds& operator=(const EnterpriseIds&) = delete;
 
