@@ -16,11 +16,14 @@ constexpr int kAbandonedRetries = 4;
 constexpr DWORD kSliceMs = 100;
 
 // Which accessor of this process holds the lock, and an event (manual reset)
-// that is set whenever none does. Broker calls all run on the apartment
-// thread, so the record needs no lock of its own.
+// that the holder's last Unlock sets for those waiting. Each waiter resets
+// it before it waits, so that an uncontended lock costs no event calls.
+// Broker calls all run on the apartment thread, so the record needs no lock
+// of its own.
 struct HolderRecord {
   const Win32LcdAccessor* holder = nullptr;
-  UniqueHandle free{CreateEventW(nullptr, TRUE, TRUE, nullptr)};
+  int waiters = 0;
+  UniqueHandle free{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
 };
 
 HolderRecord& Holder() {
@@ -131,9 +134,11 @@ bool Win32LcdAccessor::TakeMutex() {
     DWORD left = Left(deadline);
     if (!first && left == 0) return false;
     if (record.holder != nullptr) {
-      if (WaitServing(record.free.Get(), std::min(left, kSliceMs)) == Waited::Failed) {
-        return false;
-      }
+      ResetEvent(record.free.Get());
+      ++record.waiters;
+      Waited waited = WaitServing(record.free.Get(), std::min(left, kSliceMs));
+      --record.waiters;
+      if (waited == Waited::Failed) return false;
       continue;
     }
     // Uncontended, the mutex is had without serving anything.
@@ -142,7 +147,6 @@ bool Win32LcdAccessor::TakeMutex() {
     if (waited == Waited::Signalled) {
       if (record.holder == nullptr) {
         record.holder = this;
-        ResetEvent(record.free.Get());
         return true;
       }
       ReleaseMutex(mutex_.Get());  // the holder's ownership, counted twice
@@ -158,7 +162,7 @@ void Win32LcdAccessor::GiveBack() {
   HolderRecord& record = Holder();
   if (record.holder == this) {
     record.holder = nullptr;
-    SetEvent(record.free.Get());
+    if (record.waiters > 0) SetEvent(record.free.Get());
   }
 }
 
