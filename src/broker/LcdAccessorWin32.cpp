@@ -44,10 +44,11 @@ Waited WaitServing(HANDLE handle, DWORD ms) {
     HRESULT waited = CoWaitForMultipleHandles(0, ms, 1, &handle, &index);
     if (waited == RPC_S_CALLPENDING) return Waited::TimedOut;
     // A thread without COM has no apartment to serve.
-    if (waited == CO_E_NOTINITIALIZED)
+    if (waited == CO_E_NOTINITIALIZED) {
       index = WaitForSingleObject(handle, ms);
-    else if (FAILED(waited))
+    } else if (FAILED(waited)) {
       return Waited::Failed;
+    }
   }
   if (index == WAIT_OBJECT_0) return Waited::Signalled;
   if (index == WAIT_ABANDONED_0) return Waited::Abandoned;
