@@ -85,10 +85,12 @@ std::wstring TempFile(const wchar_t* prefix) {
   return path;
 }
 
-// A program running with its standard output in a file.
+// A program running with its standard output in a file, and the script
+// file it reads, if any; both go with it.
 class Started {
  public:
-  explicit Started(const std::wstring& commandLine) : outPath_(TempFile(L"lcd")) {
+  explicit Started(const std::wstring& commandLine, std::wstring script = {})
+      : outPath_(TempFile(L"lcd")), script_(std::move(script)) {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE out = CreateFileW(outPath_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
                              CREATE_ALWAYS, 0, nullptr);
@@ -112,10 +114,11 @@ class Started {
   Started& operator=(const Started&) = delete;
   ~Started() {
     if (process_ != nullptr) {
-      if (WaitForSingleObject(process_, 60000) != WAIT_OBJECT_0) TerminateProcess(process_, 1);
+      if (Finish() == ~0u) TerminateProcess(process_, 1);
       CloseHandle(process_);
     }
     DeleteFileW(outPath_.c_str());
+    if (!script_.empty()) DeleteFileW(script_.c_str());
   }
 
   bool Running() const {
@@ -123,15 +126,12 @@ class Started {
   }
   std::string Output() const { return ReadAll(outPath_); }
   // Waits until the output holds `text`; false when it never did.
-  bool WaitForOutput(const std::string& text, DWORD ms = 20000) const {
-    for (DWORD waited = 0; waited <= ms; waited += 20) {
-      if (Output().find(text) != std::string::npos) return true;
-      Sleep(20);
-    }
-    return false;
+  bool WaitForOutput(const std::string& text) const {
+    for (int i = 0; i < 1000 && Output().find(text) == std::string::npos; ++i) Sleep(20);
+    return Output().find(text) != std::string::npos;
   }
   // The exit code, or ~0 when it could not run or did not end.
-  DWORD Finish() {
+  DWORD Finish() const {
     DWORD code = ~0u;
     if (process_ != nullptr && WaitForSingleObject(process_, 60000) == WAIT_OBJECT_0) {
       GetExitCodeProcess(process_, &code);
@@ -141,94 +141,65 @@ class Started {
 
  private:
   std::wstring outPath_;
+  std::wstring script_;
   HANDLE process_ = nullptr;
 };
 
-// Runs a program to its end; answers the exit code (or ~0 when it could not
-// run or did not end) and the output.
-DWORD Run(const std::wstring& commandLine, std::string* output = nullptr) {
-  Started program(commandLine);
-  DWORD code = program.Finish();
-  if (output != nullptr) *output = program.Output();
-  return code;
-}
-
 DWORD Peer(const std::wstring& arguments) {
-  return Run(L"\"" + ProgramFolder() + L"\\lcd_peer.exe\" " + arguments);
+  return Started(L"\"" + ProgramFolder() + L"\\lcd_peer.exe\" " + arguments).Finish();
 }
 
-// One player stand-in running a script of broker calls; it prints one line
-// per call ("Name -> 0xHRESULT out=value ...").
-class PlayerRun {
- public:
-  explicit PlayerRun(const std::vector<std::string>& calls) : script_(TempFile(L"lcs")) {
-    std::string text;
-    for (const std::string& call : calls) text += call + "\n";
-    HANDLE file =
-        CreateFileW(script_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD written = 0;
-    WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    CloseHandle(file);
-    Start();
-  }
-  PlayerRun(const PlayerRun&) = delete;
-  PlayerRun& operator=(const PlayerRun&) = delete;
-  ~PlayerRun() { DeleteFileW(script_.c_str()); }
+// A player stand-in running a script of broker calls; it prints one line per
+// call ("Name -> 0xHRESULT out=value ...").
+std::unique_ptr<Started> StartPlayer(const std::vector<std::string>& calls) {
+  std::wstring script = TempFile(L"lcs");
+  std::string text;
+  for (const std::string& call : calls) text += call + "\n";
+  HANDLE file = CreateFileW(script.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  DWORD written = 0;
+  WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  CloseHandle(file);
+  return std::make_unique<Started>(
+      L"\"" + ProgramFolder() + L"\\glintplayer.exe\" --script \"" + script + L"\"", script);
+}
 
-  const Started& Program() const { return *program_; }
-
-  // Its lines once it has ended, the creation of its broker object aside.
-  std::vector<std::string> Lines() {
-    DWORD code = program_->Finish();
-    std::string output = program_->Output();
-    // A stand-in that could not be started at all (no exit code, no output)
-    // is started again; any answer it gives is the test's.
-    for (int attempt = 1; attempt < 3 && code == ~0u && output.empty(); ++attempt) {
-      Start();
-      code = program_->Finish();
-      output = program_->Output();
+// A player's lines once it has ended, the creation of its broker object aside.
+std::vector<std::string> Lines(const Started& player) {
+  DWORD code = player.Finish();
+  std::string output = player.Output();
+  EXPECT_EQ(code, 0u) << output;
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < output.size()) {
+    size_t end = output.find('\n', start);
+    if (end == std::string::npos) end = output.size();
+    std::string one = output.substr(start, end - start);
+    if (!one.empty() && one.back() == '\r') one.pop_back();
+    if (one.rfind("create broker", 0) == 0) {
+      EXPECT_EQ(one, "create broker -> 0x00000000");
+    } else if (!one.empty()) {
+      lines.push_back(one);
     }
-    EXPECT_EQ(code, 0u) << output;
-    std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < output.size()) {
-      size_t end = output.find('\n', start);
-      if (end == std::string::npos) end = output.size();
-      std::string one = output.substr(start, end - start);
-      if (!one.empty() && one.back() == '\r') one.pop_back();
-      if (one.rfind("create broker", 0) == 0) {
-        EXPECT_EQ(one, "create broker -> 0x00000000");
-      } else if (!one.empty()) {
-        lines.push_back(one);
-      }
-      start = end + 1;
-    }
-    return lines;
+    start = end + 1;
   }
-
- private:
-  void Start() {
-    program_.reset();
-    program_ = std::make_unique<Started>(L"\"" + ProgramFolder() +
-                                         L"\\glintplayer.exe\" --script \"" + script_ + L"\"");
-  }
-
-  std::wstring script_;
-  std::unique_ptr<Started> program_;
-};
+  return lines;
+}
 
 std::vector<std::string> Player(const std::vector<std::string>& calls) {
-  return PlayerRun(calls).Lines();
+  // A stand-in that could not be started at all (no exit code, no output)
+  // is started again; any answer it gives is the test's.
+  for (int attempt = 1;; ++attempt) {
+    std::unique_ptr<Started> player = StartPlayer(calls);
+    if (attempt == 3 || player->Finish() != ~0u || !player->Output().empty()) {
+      return Lines(*player);
+    }
+  }
 }
 
-// The number printed after `key=` in a player's line.
-long long ValueAfter(const std::string& line, const std::string& key) {
-  size_t at = line.find(key + "=");
-  if (at == std::string::npos) {
-    ADD_FAILURE() << key << " not in " << line;
-    return 0;
-  }
-  return std::stoll(line.substr(at + key.size() + 1));
+// The tick count a player printed as its lock time.
+DWORD LockTimeIn(const std::string& line) {
+  size_t at = line.find("p_lockTime=");
+  return at == std::string::npos ? 0 : static_cast<DWORD>(std::stoll(line.substr(at + 11)));
 }
 
 std::string Hex(const std::string& bytes) {
@@ -556,31 +527,30 @@ TEST_F(LcdCrossProcess, AnotherPlayersLockWaitsWhileTheHolderNests) {
   LONG count = 0;
   ASSERT_EQ(broker_->BrokerLcdLock(&count), S_OK);
   ASSERT_EQ(count, 1);
-  PlayerRun other({"BrokerLcdLock", "BrokerLcdLockTime", "BrokerLcdUnlock"});
-  ASSERT_TRUE(other.Program().WaitForOutput("create broker"));
+  auto other = StartPlayer({"BrokerLcdLock", "BrokerLcdLockTime", "BrokerLcdUnlock"});
+  ASSERT_TRUE(other->WaitForOutput("create broker"));
   Sleep(1500);  // its Lock has reached the broker and waits there
-  EXPECT_TRUE(other.Program().Running());
-  EXPECT_EQ(other.Program().Output().find("BrokerLcdLock"), std::string::npos);
+  EXPECT_TRUE(other->Running());
+  EXPECT_EQ(other->Output().find("BrokerLcdLock"), std::string::npos);
 
   // The holder is served while the other waits; its levels stay its own.
   for (LONG expected : {2, 3}) {
     EXPECT_EQ(broker_->BrokerLcdLock(&count), S_OK);
     EXPECT_EQ(count, expected);
   }
-  EXPECT_EQ(broker_->BrokerLcdTryAddConnection(SysAllocString(L"_lcdtest.held"), 0, 0, 50), S_OK);
   for (LONG expected : {2, 1}) {
     EXPECT_EQ(broker_->BrokerLcdUnlock(&count), S_OK);
     EXPECT_EQ(count, expected);
   }
-  EXPECT_TRUE(other.Program().Running());
+  EXPECT_TRUE(other->Running());
   const DWORD released = GetTickCount();
   EXPECT_EQ(broker_->BrokerLcdUnlock(&count), S_OK);
   EXPECT_EQ(count, 0);
 
-  std::vector<std::string> lines = other.Lines();
+  std::vector<std::string> lines = Lines(*other);
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0], "BrokerLcdLock -> 0x00000000 p_refCount=1");
-  auto taken = static_cast<DWORD>(ValueAfter(lines[1], "p_lockTime"));
+  DWORD taken = LockTimeIn(lines[1]);
   EXPECT_GE(static_cast<int32_t>(taken - released), 0)
       << "the other player took the lock before the holder's last Unlock";
   EXPECT_EQ(lines[2], "BrokerLcdUnlock -> 0x00000000 p_refCount=0");
@@ -601,24 +571,24 @@ TEST_F(LcdCrossProcess, AHolderThatGoesAwayGivesTheLockToTheWaitingPlayer) {
     SCOPED_TRACE(c.name);
     std::vector<std::string> script = {"BrokerLcdLock", "BrokerLcdLockTime", "sleep 2000"};
     script.insert(script.end(), c.afterHold.begin(), c.afterHold.end());
-    PlayerRun holder(script);
-    ASSERT_TRUE(holder.Program().WaitForOutput("p_lockTime="));
+    auto holder = StartPlayer(script);
+    ASSERT_TRUE(holder->WaitForOutput("p_lockTime="));
 
     LONG count = 0;
     ASSERT_EQ(broker_->BrokerLcdLock(&count), S_OK);  // waits for the hand-over
     EXPECT_EQ(count, 1);
     if (c.holderRunsOn) {
-      EXPECT_TRUE(holder.Program().Running());
+      EXPECT_TRUE(holder->Running());
     }
     LONG taken = 0;
     EXPECT_EQ(broker_->BrokerLcdLockTime(&taken), S_OK);
     EXPECT_EQ(broker_->BrokerLcdUnlock(&count), S_OK);
     EXPECT_EQ(count, 0);
 
-    std::vector<std::string> lines = holder.Lines();
+    std::vector<std::string> lines = Lines(*holder);
     ASSERT_GE(lines.size(), 2u);
     EXPECT_EQ(lines[0], "BrokerLcdLock -> 0x00000000 p_refCount=1");
-    auto held = static_cast<DWORD>(ValueAfter(lines[1], "p_lockTime"));
+    DWORD held = LockTimeIn(lines[1]);
     EXPECT_GE(static_cast<int32_t>(static_cast<DWORD>(taken) - held), 2000)
         << "taken while the holder still held it";
   }
@@ -631,38 +601,32 @@ TEST_F(LcdCrossProcess, AHostileHolderOfTheMutexStallsNoPlayer) {
   LONG value = 0;
   ASSERT_EQ(broker_->BrokerLcdMessageTimeout(&value), S_OK);  // opened before the hold
   // Players whose objects opened the block before the holder came.
-  PlayerRun waiter({"BrokerLcdMessageTimeout", "sleep 3000", "BrokerLcdLock", "BrokerLcdUnlock"});
-  PlayerRun bystander({"BrokerLcdMessageTimeout", "sleep 5000", "BrokerLcdMessageTimeout",
-                       "BrokerLcdLockTime", "BrokerLcdUnlock", "BrokerCloseHandle(7)"});
-  ASSERT_TRUE(waiter.Program().WaitForOutput("BrokerLcdMessageTimeout"));
-  ASSERT_TRUE(bystander.Program().WaitForOutput("BrokerLcdMessageTimeout"));
+  auto waiter =
+      StartPlayer({"BrokerLcdMessageTimeout", "sleep 3000", "BrokerLcdLock", "BrokerLcdUnlock"});
+  auto bystander = StartPlayer({"BrokerLcdMessageTimeout", "sleep 5000", "BrokerLcdMessageTimeout",
+                                "BrokerLcdLockTime", "BrokerLcdUnlock", "BrokerCloseHandle(7)"});
+  ASSERT_TRUE(waiter->WaitForOutput("BrokerLcdMessageTimeout"));
+  ASSERT_TRUE(bystander->WaitForOutput("BrokerLcdMessageTimeout"));
 
   Started holder(L"\"" + ProgramFolder() + L"\\lcd_peer.exe\" hold 20000");
-  bool taken = false;
-  for (int i = 0; i < 250 && !taken; ++i) {
-    DWORD waited = WaitForSingleObject(block_.Mutex(), 0);
-    if (waited == WAIT_OBJECT_0) ReleaseMutex(block_.Mutex());
-    taken = waited == WAIT_TIMEOUT;
-    if (!taken) Sleep(20);
-  }
-  ASSERT_TRUE(taken) << "the holder did not take the mutex";
+  ASSERT_TRUE(holder.WaitForOutput("held"));
   // A player whose object first opens the block now.
-  PlayerRun latecomer({"BrokerLcdLock"});
+  auto latecomer = StartPlayer({"BrokerLcdLock"});
 
-  EXPECT_EQ(bystander.Lines(), (std::vector<std::string>{
+  EXPECT_EQ(Lines(*bystander), (std::vector<std::string>{
                                    "BrokerLcdMessageTimeout -> 0x00000000 p_timeout=5000",
                                    "BrokerLcdMessageTimeout -> 0x00000000 p_timeout=5000",
                                    "BrokerLcdLockTime -> 0x00000000 p_lockTime=0",
                                    "BrokerLcdUnlock -> 0x00000000 p_refCount=0",
                                    "BrokerCloseHandle -> 0x80070057",
                                }));
-  EXPECT_TRUE(waiter.Program().Running()) << "the bystander was answered only after the wait";
-  EXPECT_EQ(waiter.Lines(), (std::vector<std::string>{
+  EXPECT_TRUE(waiter->Running()) << "the bystander was answered only after the wait";
+  EXPECT_EQ(Lines(*waiter), (std::vector<std::string>{
                                 "BrokerLcdMessageTimeout -> 0x00000000 p_timeout=5000",
                                 "BrokerLcdLock -> 0x00000000 p_refCount=0",
                                 "BrokerLcdUnlock -> 0x00000000 p_refCount=0",
                             }));
-  EXPECT_EQ(latecomer.Lines(),
+  EXPECT_EQ(Lines(*latecomer),
             std::vector<std::string>{"BrokerLcdLock -> 0x00000000 p_refCount=0"});
   EXPECT_TRUE(holder.Running()) << "the failed locks came only after the holder ended";
 
