@@ -246,21 +246,46 @@ bool CountsAsProtected(int status) {
   return status == 3 || status == 4 || status == 5 || status == 7;
 }
 
-void Release(void* object) {
-  if (object != nullptr) static_cast<IUnknown*>(object)->Release();
-}
+// Owns one reference of a runtime object, whatever its interface.
+class RuntimeRef {
+ public:
+  RuntimeRef() = default;
+  explicit RuntimeRef(void* object) : object_(static_cast<IUnknown*>(object)) {}
+  ~RuntimeRef() { Reset(); }
+  RuntimeRef(const RuntimeRef&) = delete;
+  RuntimeRef& operator=(const RuntimeRef&) = delete;
+
+  explicit operator bool() const { return object_ != nullptr; }
+  IUnknown* Get() const { return object_; }
+  template <typename T>
+  T* As() const {
+    return reinterpret_cast<T*>(object_);
+  }
+  // For an out-parameter: the reference it receives.
+  IUnknown** Receive() {
+    Reset();
+    return &object_;
+  }
+  void Reset() {
+    if (object_ != nullptr) object_->Release();
+    object_ = nullptr;
+  }
+
+ private:
+  IUnknown* object_ = nullptr;
+};
 
 HRESULT Attach(IUnknown* operation, IUnknown* handler) {
   return reinterpret_cast<AsyncOperation*>(operation)->table->putCompleted(operation, handler);
 }
 
-IUnknown* ResultOf(IUnknown* operation, int status) {
-  IUnknown* result = nullptr;
+// The result of a completed operation; empty when it did not complete.
+void TakeResult(IUnknown* operation, int status, RuntimeRef& result) {
+  auto* completed = reinterpret_cast<AsyncOperation*>(operation);
   if (status != kAsyncCompleted || operation == nullptr ||
-      FAILED(reinterpret_cast<AsyncOperation*>(operation)->table->getResults(operation, &result))) {
-    return nullptr;
+      FAILED(completed->table->getResults(operation, result.Receive()))) {
+    result.Reset();
   }
-  return result;
 }
 
 // The runtime's completion handler interface: IUnknown, then Invoke.
@@ -394,38 +419,34 @@ void BrokerFileProtectionInfo::Run() {
     return;
   }
   const ProtectionRuntime::UninitializeFn uninitialize = runtime.uninitialize;
-  auto* files =
-      runtime.Factory<StorageFileStatics>(L"Windows.Storage.StorageFile", kIidStorageFileStatics);
-  manager_ = runtime.Factory<IUnknown>(L"Windows.Security.EnterpriseData.FileProtectionManager",
-                                       kIidFileProtectionManagerStatics);
-  HString path = nullptr;
-  IUnknown* lookup = nullptr;
-  if (files != nullptr && manager_ != nullptr &&
-      SUCCEEDED(runtime.createString(path_.c_str(), static_cast<UINT32>(path_.size()), &path))) {
-    if (FAILED(files->table->getFileFromPathAsync(files, path, &lookup))) lookup = nullptr;
+  HRESULT attached = E_FAIL;
+  {
+    RuntimeRef files(
+        runtime.Factory<IUnknown>(L"Windows.Storage.StorageFile", kIidStorageFileStatics));
+    manager_ = runtime.Factory<IUnknown>(L"Windows.Security.EnterpriseData.FileProtectionManager",
+                                         kIidFileProtectionManagerStatics);
+    HString path = nullptr;
+    RuntimeRef lookup;
+    if (files && manager_ != nullptr &&
+        SUCCEEDED(runtime.createString(path_.c_str(), static_cast<UINT32>(path_.size()), &path))) {
+      auto* statics = files.As<StorageFileStatics>();
+      if (FAILED(statics->table->getFileFromPathAsync(statics, path, lookup.Receive()))) {
+        lookup.Reset();
+      }
+    }
+    if (path != nullptr) runtime.deleteString(path);
+    RuntimeRef handler(lookup ? new (std::nothrow) QueryStep(this, kIidFileCompletedHandler,
+                                                             &BrokerFileProtectionInfo::FileFound)
+                              : nullptr);
+    if (handler) {
+      InterlockedExchange(&state_, kFileLookup);
+      attached = Attach(lookup.Get(), handler.Get());
+    }
+    // Once attached, the handler may already have finished the query: only
+    // locals from here on.
   }
-  if (path != nullptr) runtime.deleteString(path);
-  Release(files);
-  QueryStep* handler = lookup != nullptr ? new (std::nothrow)
-                                               QueryStep(this, kIidFileCompletedHandler,
-                                                         &BrokerFileProtectionInfo::FileFound)
-                                         : nullptr;
-  if (handler == nullptr) {
-    Release(lookup);
-    Release(manager_);
-    manager_ = nullptr;
-    uninitialize();
-    Finish(kFailed);
-    return;
-  }
-  InterlockedExchange(&state_, kFileLookup);
-  HRESULT attached = Attach(lookup, handler);
-  handler->Release();
-  Release(lookup);
-  // Once attached, the handler may already have finished the query: only
-  // locals from here on.
   if (FAILED(attached)) {
-    Release(manager_);
+    RuntimeRef unused(manager_);
     manager_ = nullptr;
     Finish(kFailed);
   }
@@ -433,53 +454,54 @@ void BrokerFileProtectionInfo::Run() {
 }
 
 void BrokerFileProtectionInfo::FileFound(IUnknown* operation, int status) {
-  IUnknown* file = ResultOf(operation, status);
-  IUnknown* item = nullptr;
-  IUnknown* query = nullptr;
-  auto* manager = reinterpret_cast<FileProtectionManagerStatics*>(manager_);
-  if (file != nullptr && manager != nullptr &&
-      SUCCEEDED(file->QueryInterface(kIidStorageItem, reinterpret_cast<void**>(&item))) &&
-      FAILED(manager->table->getProtectionInfoAsync(manager, item, &query))) {
-    query = nullptr;
+  HRESULT attached = E_FAIL;
+  {
+    RuntimeRef manager(manager_);
+    manager_ = nullptr;
+    RuntimeRef file, item, query;
+    TakeResult(operation, status, file);
+    if (file && manager &&
+        SUCCEEDED(file.Get()->QueryInterface(kIidStorageItem,
+                                             reinterpret_cast<void**>(item.Receive())))) {
+      auto* statics = manager.As<FileProtectionManagerStatics>();
+      if (FAILED(statics->table->getProtectionInfoAsync(statics, item.Get(), query.Receive()))) {
+        query.Reset();
+      }
+    }
+    RuntimeRef handler(query ? new (std::nothrow)
+                                   QueryStep(this, kIidInformationCompletedHandler,
+                                             &BrokerFileProtectionInfo::InformationArrived)
+                             : nullptr);
+    if (handler) {
+      InterlockedExchange(&state_, kProtectionQuery);
+      attached = Attach(query.Get(), handler.Get());
+    }
   }
-  Release(item);
-  Release(file);
-  Release(manager_);
-  manager_ = nullptr;
-  QueryStep* handler =
-      query != nullptr ? new (std::nothrow) QueryStep(this, kIidInformationCompletedHandler,
-                                                      &BrokerFileProtectionInfo::InformationArrived)
-                       : nullptr;
-  if (handler == nullptr) {
-    Release(query);
-    Finish(kFailed);
-    return;
-  }
-  InterlockedExchange(&state_, kProtectionQuery);
-  HRESULT attached = Attach(query, handler);
-  handler->Release();
-  Release(query);
   if (FAILED(attached)) Finish(kFailed);
 }
 
 void BrokerFileProtectionInfo::InformationArrived(IUnknown* operation, int status) {
-  auto* information = reinterpret_cast<FileProtectionInfo*>(ResultOf(operation, status));
-  int protection = 0;
   State outcome = kFailed;
-  if (information != nullptr &&
-      SUCCEEDED(information->table->getStatus(information, &protection)) &&
-      CountsAsProtected(protection)) {
-    HString identity = nullptr;
-    if (SUCCEEDED(information->table->getIdentity(information, &identity)) && identity != nullptr) {
-      UINT32 length = 0;
-      const wchar_t* text = runtime_->rawBuffer(identity, &length);
-      if (text != nullptr) identity_.assign(text, length);
-      runtime_->deleteString(identity);
+  {
+    RuntimeRef result;
+    TakeResult(operation, status, result);
+    auto* information = result.As<FileProtectionInfo>();
+    int protection = 0;
+    if (information != nullptr &&
+        SUCCEEDED(information->table->getStatus(information, &protection)) &&
+        CountsAsProtected(protection)) {
+      HString identity = nullptr;
+      if (SUCCEEDED(information->table->getIdentity(information, &identity)) &&
+          identity != nullptr) {
+        UINT32 length = 0;
+        const wchar_t* text = runtime_->rawBuffer(identity, &length);
+        if (text != nullptr) identity_.assign(text, length);
+        runtime_->deleteString(identity);
+      }
+      isProtected_ = 1;
+      outcome = kDone;
     }
-    isProtected_ = 1;
-    outcome = kDone;
   }
-  Release(information);
   Finish(outcome);
 }
 
