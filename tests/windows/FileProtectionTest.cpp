@@ -57,9 +57,11 @@ class ProtectionStandIns {
       }
     }
     srpapi_ = Folder(CSIDL_SYSTEM) + L"\\srpapi.dll";
+    const std::wstring built = ProgramFolder() + L"\\srpapi-standin.dll";
+    // A copy an interrupted run left is recognised by its content.
+    if (Exists(srpapi_) && ReadAll(srpapi_) == ReadAll(built)) DeleteFileW(srpapi_.c_str());
     EXPECT_FALSE(Exists(srpapi_)) << "srpapi.dll already in the system folder";
-    EXPECT_TRUE(
-        CopyFileW((ProgramFolder() + L"\\srpapi-standin.dll").c_str(), srpapi_.c_str(), TRUE));
+    EXPECT_TRUE(CopyFileW(built.c_str(), srpapi_.c_str(), TRUE));
     const std::wstring ids = std::wstring(L"corp.example") + L'\0';
     EXPECT_EQ(SetText(standin::kKey, standin::kEnterpriseIds, ids, REG_MULTI_SZ), 0);
     EXPECT_EQ(SetText(standin::kKey, standin::kClientEnterpriseIds, ids, REG_MULTI_SZ), 0);
@@ -161,6 +163,11 @@ TEST_F(FileProtection, AnAnswerThatDoesNotComeGrantsNothing) {
   ProtectionStandIns standIns;
   UniqueHandle release(CreateEventW(nullptr, TRUE, FALSE, standin::kReleaseEvent));
   ASSERT_TRUE(release);
+  // However the test ends, the held answer comes, so the broker can end.
+  struct Releaser {
+    HANDLE event;
+    ~Releaser() { SetEvent(event); }
+  } releaser{release.Get()};
   struct Read {
     std::wstring path;
     HRESULT result = E_PENDING;
