@@ -75,12 +75,10 @@ void ReferenceHost::ReportStatus(int32_t, int32_t level, uint32_t code, MStringA
       StatusReport{level, code, MString(text.CStr(), static_cast<int32_t>(text.Length()))});
 }
 
-bool ReferenceHost::LoadHostString(MString* text, uint32_t id, int32_t) {
+void ReferenceHost::LoadHostString(MString* text, uint32_t id, int32_t) {
   MString path = MString(u"HostStrings.") + FormatNumber(id, 10);
   const MConfigNode* node = FindConfigNodeInTexts(config_.get(), path);
-  if (node == nullptr || node->values == nullptr) return false;
-  *text = node->values->name;
-  return true;
+  if (node != nullptr && node->values != nullptr) *text = node->values->name;
 }
 
 uint32_t ReferenceHost::GetHostFlags() {

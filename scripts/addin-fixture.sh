@@ -46,6 +46,10 @@ open("package.bin", "wb").write(package(zlib.compress(exe), len(exe)))
 # Ten bytes of content announcing 100: refused before any memory is taken.
 open("oversize.bin", "wb").write(b"Troy" + struct.pack("<I", 100) + b"zz")
 open("broken.bin", "wb").write(package(b"not zlib at all" * 4, 60))
+# 32 MiB announcing just under ten times that: allowed by the size rule, more
+# than a broker whose memory the test has limited can take.
+content = 32 << 20
+open("huge.bin", "wb").write(b"Troy" + struct.pack("<I", 10 * content - 1) + bytes(content - 8))
 digest = base64.b64encode(hashlib.sha256(exe).digest()).decode()
 lines = '<Reference URI="glintaddin.exe" />\r\n<DigestValue>%s</DigestValue>\r\n' % digest
 open("manifest.txt", "w", newline="").write(lines)
@@ -53,6 +57,8 @@ PY
 sign package.bin "$out/serve/glintaddin.pkg"
 sign oversize.bin "$out/serve/oversize.pkg"
 sign broken.bin "$out/serve/broken.pkg"
+sign huge.bin "$out/serve/huge.pkg"
+rm -f huge.bin
 sign manifest.txt "$out/serve/glintaddin.digest"
 sign package.bin "$out/serve/stranger.pkg" stranger
 head -c 200 "$out/serve/glintaddin.pkg" >"$out/serve/truncated.pkg"

@@ -6,7 +6,7 @@
 #include <wininet.h>
 
 #include <cstdint>
-#include <vector>
+#include <memory>
 
 struct DownloadState {
   HINTERNET session = nullptr;
@@ -14,7 +14,9 @@ struct DownloadState {
   HINTERNET request = nullptr;
   uint32_t received = 0;
   uint32_t contentLength = 0;
-  std::vector<uint8_t> buffer;
+  // contentLength bytes, taken without throwing: a size the process cannot
+  // hold refuses the download instead of ending the broker.
+  std::unique_ptr<uint8_t[]> buffer;
 
   DownloadState() = default;
   DownloadState(const DownloadState&) = delete;

@@ -7,6 +7,8 @@
 #include <wininet.h>
 #include <zlib.h>
 
+#include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -77,6 +79,26 @@ void CreateFolderChain(const std::wstring& folder) {
   CreateDirectoryW(folder.c_str(), nullptr);
 }
 
+// Inflates a verified package's payload and appends it to the new program.
+// The unpacked size comes from the package: one the process cannot hold is
+// answered as out of memory, never by ending the broker.
+ULONG UnpackInto(HANDLE file, const AddInRules::PackageHeader& header,
+                 const std::vector<uint8_t>& content) {
+  std::unique_ptr<uint8_t[]> unpacked(new (std::nothrow)
+                                          uint8_t[static_cast<size_t>(header.unpackedSize) + 1]);
+  if (unpacked == nullptr) return kOutOfMemory;
+  uLongf unpackedSize = header.unpackedSize;
+  if (uncompress(unpacked.get(), &unpackedSize, content.data() + header.payloadOffset,
+                 static_cast<uLong>(content.size() - header.payloadOffset)) != Z_OK) {
+    return kNotWritten;
+  }
+  if (SetFilePointer(file, 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER ||
+      !WriteAll(file, unpacked.get(), unpackedSize)) {
+    return kNotWritten;
+  }
+  return kInstalled;
+}
+
 }  // namespace
 
 // The add-in's folder: the maker-site folder + "\bin\" + name.
@@ -100,7 +122,8 @@ HRESULT CoGlintBrokerServer::BrokerLMOpenDownload(BSTR p_url, ULONG* p_lmCookie)
   std::optional<AddInRules::DownloadAddress> address =
       AddInRules::ParseDownloadAddress(Ansi(p_url));
   if (!address) return E_FAIL;
-  auto state = std::make_unique<DownloadState>();
+  std::unique_ptr<DownloadState> state(new (std::nothrow) DownloadState);
+  if (state == nullptr) return E_FAIL;
   state->session =
       InternetOpenA("Stormwing Glint", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
   if (state->session == nullptr) return E_FAIL;
@@ -132,7 +155,8 @@ HRESULT CoGlintBrokerServer::BrokerLMOpenDownload(BSTR p_url, ULONG* p_lmCookie)
     return E_FAIL;
   }
   state->contentLength = length;
-  state->buffer.resize(length);
+  state->buffer.reset(new (std::nothrow) uint8_t[length > 0 ? length : 1]);
+  if (state->buffer == nullptr) return E_FAIL;
   FileCookie* node = Cookies().AddDownload(state.get());
   if (node == nullptr) return E_FAIL;
   state.release();
@@ -151,7 +175,7 @@ HRESULT CoGlintBrokerServer::BrokerLMUpdateDownload(ULONG p_lmCookie, ULONG* p_p
   DWORD want = remaining < 65536 ? remaining : 65536;
   DWORD got = 0;
   if (want > 0) {
-    if (!InternetReadFile(state.request, state.buffer.data() + state.received, want, &got)) {
+    if (!InternetReadFile(state.request, state.buffer.get() + state.received, want, &got)) {
       return E_FAIL;
     }
     // The server closed before sending all it announced.
@@ -179,8 +203,8 @@ HRESULT CoGlintBrokerServer::BrokerLMCloseDownload(ULONG p_lmCookie, BSTR p_appl
 }
 
 ULONG CoGlintBrokerServer::Install(DownloadState& download, const std::u16string& given) {
-  if (download.buffer.empty() || download.received == 0) return kNothingDownloaded;
-  const uint8_t* bytes = download.buffer.data();
+  if (download.buffer == nullptr || download.received == 0) return kNothingDownloaded;
+  const uint8_t* bytes = download.buffer.get();
   const size_t size = download.received;
   static const std::u16string kDigestPrefix = u"DIGEST#";
   if (given.compare(0, kDigestPrefix.size(), kDigestPrefix) == 0) {
@@ -204,21 +228,12 @@ ULONG CoGlintBrokerServer::Install(DownloadState& download, const std::u16string
   std::vector<uint8_t> root = ReadRootCertificate(RootOverride(host_));
   std::vector<uint8_t> content;
   std::optional<AddInRules::PackageHeader> header;
-  std::vector<uint8_t> unpacked;
   if (root.empty() || !VerifySignedBlob(bytes, size, content, root.data(), root.size())) {
     result = kNotAccepted;
   } else if (!(header = AddInRules::ReadPackageHeader(content.data(), content.size()))) {
     result = kNotWritten;
   } else {
-    unpacked.resize(header->unpackedSize);
-    uLongf unpackedSize = header->unpackedSize;
-    if (uncompress(unpacked.data(), &unpackedSize, content.data() + header->payloadOffset,
-                   static_cast<uLong>(content.size() - header->payloadOffset)) != Z_OK) {
-      result = kNotWritten;
-    } else if (SetFilePointer(file.Get(), 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER ||
-               !WriteAll(file.Get(), unpacked.data(), unpackedSize)) {
-      result = kNotWritten;
-    }
+    result = UnpackInto(file.Get(), *header, content);
   }
   file.Reset();
   // A package that is not installed leaves nothing behind.

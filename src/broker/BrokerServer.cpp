@@ -7,6 +7,7 @@
 
 #include "broker/services/EnterpriseData.h"
 #include "engine/HostCallbacks.h"
+#include "foundation/DynamicLoadLibraryHelper.h"
 #include "foundation/Registry.h"
 #include "foundation/SystemModule.h"
 #include "foundation/WideText.h"
@@ -176,6 +177,7 @@ void WriteValue(const MString& keyPath, const MString& name, const MString& data
 }
 
 void DeleteTreeBothViews(const MString& keyPath) {
+  Advapi32DllHelper advapi32;
   for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
     HKEY parent = nullptr;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, nullptr, 0, KEY_ALL_ACCESS | view, &parent) !=
@@ -184,7 +186,12 @@ void DeleteTreeBothViews(const MString& keyPath) {
     }
     UniqueRegKey owner(parent);
     RegDeleteTreeW(parent, W(keyPath));
-    RegDeleteKeyExW(parent, W(keyPath), view, 0);
+    // Without RegDeleteKeyExW the parent's view decides.
+    if (advapi32.RegDeleteKeyExW != nullptr) {
+      advapi32.RegDeleteKeyExW(parent, W(keyPath), view, 0);
+    } else {
+      RegDeleteKeyW(parent, W(keyPath));
+    }
   }
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "broker/PlayerPaths.h"
+#include "foundation/DynamicLoadLibraryHelper.h"
 #include "foundation/Win32Handles.h"
 
 namespace SMImplementation {
@@ -61,7 +62,9 @@ std::string Utf8(const std::wstring& wide) {
 
 std::string Folder(int csidl, const wchar_t* tail) {
   wchar_t buffer[MAX_PATH + 1] = {};
-  if (FAILED(SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, buffer))) {
+  Shell32DllHelper shell32;
+  if (shell32.SHGetFolderPathW == nullptr ||
+      FAILED(shell32.SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, buffer))) {
     return std::string();
   }
   return Utf8(std::wstring(buffer) + tail);

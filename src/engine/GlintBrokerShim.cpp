@@ -10,6 +10,7 @@
 #include "engine/HostCallbacks.h"
 #include "engine/ProductNames.h"
 #include "engine/SetupEngine.h"
+#include "engine/StatusDetail.h"
 #include "engine/VersionCompare.h"
 #include "foundation/Registry.h"
 #include "foundation/SystemModule.h"
@@ -17,6 +18,9 @@
 #include "foundation/Win32Handles.h"
 
 namespace {
+// Deleting a registry key or value failed, or there was none to delete.
+constexpr uint32_t kStatusDeleteFailed = 1037;
+
 // Operations whose work has not been built yet still take over their string
 // arguments, so that nothing the host hands in is leaked.
 void Drop(MStringArg a) {
@@ -45,8 +49,10 @@ void GlintBrokerShim::LoadLocalizedString(MString* text, uint32_t id, bool hostF
     *text = FromWide(resource, length);
     return;
   }
-  if (hostFallback && host_ != nullptr && host_->LoadHostString(text, id, 0)) return;
+  // The host's slot 3 answers through the out string alone; whatever it
+  // leaves there is the result.
   *text = MString(u"MISSING LOCALIZATION");
+  if (hostFallback && host_ != nullptr) host_->LoadHostString(text, id, 0);
 }
 ZavuzER* GlintBrokerShim::CreateSetupWindow() {
   return nullptr;
@@ -279,6 +285,14 @@ bool GlintBrokerShim::RecordConflictingProcesses(uint32_t) {
   return false;
 }
 bool GlintBrokerShim::ClearConflictingProcesses() {
+  const MString value(u"ConflictingProcs");
+  RegKey key;
+  LONG error = key.Open(HKEY_CURRENT_USER, MString(kPlayerKey), KEY_SET_VALUE);
+  if (error == ERROR_SUCCESS) error = key.DeleteValue(value);
+  if (error == ERROR_SUCCESS) return true;
+  // A value that was not there is a failed deletion too.
+  ReportStatus(host_, kStatusError, kStatusDeleteFailed,
+               RegistryDetail(MString(kPlayerKey), value, static_cast<uint32_t>(error)));
   return false;
 }
 MStringList* GlintBrokerShim::FindConflictingProcesses(uint32_t) {

@@ -40,11 +40,11 @@ class HostCallbacks {
     (void)level;
     (void)code;
   }
-  virtual void Reserved2() {}                                         // 2
-  virtual bool LoadHostString(MString* text, uint32_t id, int32_t) {  // 3
+  virtual void Reserved2() {}  // 2
+  // Answers through `text` only: the library relies on no result.
+  virtual void LoadHostString(MString* text, uint32_t id, int32_t) {  // 3
     (void)text;
     (void)id;
-    return false;
   }
   virtual HostErrorLog* GetErrorLog() { return nullptr; }  // 4
   virtual uint32_t GetHostFlags() { return 0; }            // 5

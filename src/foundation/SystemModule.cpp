@@ -2,6 +2,7 @@
 
 #include <shlobj.h>
 
+#include "foundation/DynamicLoadLibraryHelper.h"
 #include "foundation/WideText.h"
 
 bool SystemModule::Load(const MString& name) {
@@ -64,7 +65,10 @@ MString PlayerSystemFolder() {
 
 MString ShellFolder(int csidl) {
   wchar_t buffer[MAX_PATH + 1] = {};
-  if (FAILED(SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, buffer))) {
+  // Not on every system: bound at run time like the other optional functions.
+  Shell32DllHelper shell32;
+  if (shell32.SHGetFolderPathW == nullptr ||
+      FAILED(shell32.SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, buffer))) {
     return MString();
   }
   return FromWide(buffer);

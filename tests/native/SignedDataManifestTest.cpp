@@ -39,8 +39,8 @@ TEST(AddInManifestText, WhichLinesCount) {
   } cases[] = {
       {"a typical manifest",
        "<?xml version=\"1.0\"?>\r\n<Manifest>\r\n<Reference URI=\"Tool.exe\" />\r\n"
-       "<Reference URI=\"data\\a.bin\" />\r\n<DigestValue>abc=</DigestValue>\r\n</Manifest>\r\n",
-       {"Tool.exe", "data\\a.bin"},
+       "<Reference URI=\"data\\a.dat\" />\r\n<DigestValue>abc=</DigestValue>\r\n</Manifest>\r\n",
+       {"Tool.exe", "data\\a.dat"},
        "abc="},
       {"LF without CR", "<Reference URI=\"a\" />\n<DigestValue>abc=</DigestValue>\n", {}, ""},
       {"digest line without CR only",

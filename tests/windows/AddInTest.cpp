@@ -200,6 +200,46 @@ TEST_F(AddIns, HostileServersAndPackages) {
   EXPECT_EQ(broker_->BrokerLMLaunch(Bstr(L"missing"), Bstr(L"")), E_FAIL);
 }
 
+// Asks the fixture's server to limit the running broker's memory to what it
+// holds now plus `headroomMiB` (AddInServer.py); its answer.
+std::string LimitBrokerMemory(int headroomMiB) {
+  const std::wstring answer = FixtureFolder() + L"\\limited";
+  DeleteFileW(answer.c_str());
+  const std::wstring request = FixtureFolder() + L"\\limit-request";
+  HANDLE file = CreateFileW((request + L".new").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  std::string text = std::to_string(headroomMiB) + "\n";
+  DWORD written = 0;
+  WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  CloseHandle(file);
+  MoveFileExW((request + L".new").c_str(), request.c_str(), MOVEFILE_REPLACE_EXISTING);
+  return WaitForContent(answer, 10000);
+}
+
+// A fresh broker, whose memory the test then limits.
+class AddInsLowOnMemory : public AddIns {};
+
+// Sizes that a package or a server announces but the broker cannot hold are
+// refused with the documented answers, and the broker serves on.
+TEST_F(AddInsLowOnMemory, SizesThatCannotBeHeldAreRefusedAndTheBrokerLivesOn) {
+  RemoveTree(AddInFolder());
+  ASSERT_EQ(broker_->BrokerLMIsRunning(Bstr(L"glintaddin")), S_FALSE);  // the server runs
+  std::string limited = LimitBrokerMemory(288);
+  ASSERT_EQ(limited.rfind("limited", 0), 0u) << limited;
+  // 32 MiB of signed content that announces 320 MiB unpacked.
+  HRESULT failure = E_FAIL;
+  EXPECT_EQ(Fetch(kHost + L"huge.pkg", L"glintaddin", &failure), 4u);
+  EXPECT_EQ(failure, S_OK);
+  EXPECT_FALSE(Exists(AddInFolder() + L"\\glintaddin.exe"));
+
+  limited = LimitBrokerMemory(40);
+  ASSERT_EQ(limited.rfind("limited", 0), 0u) << limited;
+  ULONG cookie = 7;
+  EXPECT_EQ(broker_->BrokerLMOpenDownload(Bstr(kHost + L"announces60m"), &cookie), E_FAIL);
+  EXPECT_EQ(cookie, 0u);
+  EXPECT_EQ(broker_->BrokerLMIsRunning(Bstr(L"glintaddin")), S_FALSE);
+}
+
 TEST_F(AddIns, Preferences) {
   const std::wstring player = L"Software\\Kestrelink\\GlintPlayer";
   const std::wstring update = L"Software\\Kestrelink\\GlintPlayerUpdate";

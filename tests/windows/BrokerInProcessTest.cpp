@@ -333,7 +333,14 @@ TEST(BrokerRegistration, KeysAreExactAndUnregistrationLeavesNeighbours) {
   EXPECT_EQ(ReadNumber(policy, L"Policy"), 3u);
   EXPECT_EQ(ReadText(policy, L"AppPath"), L"C:\\Program Files\\Glint");
   EXPECT_EQ(ReadText(policy, L"AppName"), L"glinthost.exe");
-  EXPECT_TRUE(IsEqualGUID(kBrokerElevationPolicyGuid, kBrokerElevationPolicyGuid));
+  // The browser's policy entry is named by a fixed GUID of its own, none of
+  // the broker's class, library or interface identifiers.
+  EXPECT_EQ(G(kBrokerElevationPolicyGuid), L"{5D4F2C3A-8E61-4B7F-9A0D-2C6E1B38F7A4}");
+  for (const GUID* other : {&GUID_NULL, &CLSID_GlintBrokerImp6, &LIBID_GlintBrokerLib,
+                            &IID_IGlintBroker, &IID_IGlintBroker2, &IID_IGlintBroker3,
+                            &IID_IGlintBroker4, &IID_IGlintBroker5, &IID_IGlintBroker6}) {
+    EXPECT_FALSE(IsEqualGUID(kBrokerElevationPolicyGuid, *other)) << Utf8Of(G(*other).c_str());
+  }
   // GUIDs are written in upper case.
   for (wchar_t c : libid) EXPECT_FALSE(c >= L'a' && c <= L'f');
 

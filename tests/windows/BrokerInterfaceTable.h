@@ -9,22 +9,22 @@
 
 #include <vector>
 
-struct BrokerParameterSpec {
+struct BrokerParameterRow {
   const wchar_t* name;
   VARTYPE type;
   USHORT flags;
 };
 
-struct BrokerMethodSpec {
+struct BrokerMethodRow {
   int slot;
   int interfaceNumber;
   const wchar_t* name;
   DISPID dispid;
-  std::vector<BrokerParameterSpec> parameters;
+  std::vector<BrokerParameterRow> parameters;
 };
 
-inline const std::vector<BrokerMethodSpec>& BrokerMethodSpecs() {
-  static const std::vector<BrokerMethodSpec> specs = {
+inline const std::vector<BrokerMethodRow>& BrokerMethodRows() {
+  static const std::vector<BrokerMethodRow> rows = {
       {7,
        1,
        L"BrokerCreateFile",
@@ -624,5 +624,5 @@ inline const std::vector<BrokerMethodSpec>& BrokerMethodSpecs() {
        0x60070009,
        {{L"clientCookie", VT_I8, PARAMFLAG_FIN}}},
   };
-  return specs;
+  return rows;
 }

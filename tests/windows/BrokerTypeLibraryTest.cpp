@@ -110,24 +110,24 @@ TEST_P(BrokerTypeLibrary, InterfacesChainAndAreDual) {
 TEST_P(BrokerTypeLibrary, EveryMethodMatchesTheContract) {
   BrokerTypes types(Module());
   ASSERT_TRUE(types.Loaded());
-  const auto& specs = BrokerMethodSpecs();
-  ASSERT_EQ(types.Methods().size(), specs.size());
-  for (size_t i = 0; i < specs.size(); ++i) {
-    const BrokerMethodSpec& spec = specs[i];
+  const auto& rows = BrokerMethodRows();
+  ASSERT_EQ(types.Methods().size(), rows.size());
+  for (size_t i = 0; i < rows.size(); ++i) {
+    const BrokerMethodRow& row = rows[i];
     const BrokerMethodInfo& method = types.Methods()[i];
-    SCOPED_TRACE(Utf8Of(spec.name));
-    EXPECT_EQ(method.name, spec.name);
-    EXPECT_EQ(method.memid, spec.dispid);
+    SCOPED_TRACE(Utf8Of(row.name));
+    EXPECT_EQ(method.name, row.name);
+    EXPECT_EQ(method.memid, row.dispid);
     // Slot 7 onwards, 8 bytes a slot.
-    EXPECT_EQ(method.vtableOffset, spec.slot * 8);
-    ASSERT_EQ(method.parameters.size(), spec.parameters.size());
-    ITypeInfo* owner = types.Interface(spec.interfaceNumber);
+    EXPECT_EQ(method.vtableOffset, row.slot * 8);
+    ASSERT_EQ(method.parameters.size(), row.parameters.size());
+    ITypeInfo* owner = types.Interface(row.interfaceNumber);
     BSTR names[16] = {};
     UINT got = 0;
     ASSERT_HRESULT_SUCCEEDED(owner->GetNames(method.memid, names, 16, &got));
-    ASSERT_EQ(got, spec.parameters.size() + 1);
-    for (size_t p = 0; p < spec.parameters.size(); ++p) {
-      const BrokerParameterSpec& want = spec.parameters[p];
+    ASSERT_EQ(got, row.parameters.size() + 1);
+    for (size_t p = 0; p < row.parameters.size(); ++p) {
+      const BrokerParameterRow& want = row.parameters[p];
       EXPECT_STREQ(names[p + 1], want.name);
       USHORT flags = method.parameters[p].paramdesc.wParamFlags &
                      (PARAMFLAG_FIN | PARAMFLAG_FOUT | PARAMFLAG_FRETVAL | PARAMFLAG_FOPT);

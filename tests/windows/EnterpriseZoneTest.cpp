@@ -336,7 +336,7 @@ class EnterpriseZone : public ::testing::Test {
     CreateDirectoryW(places_.store.c_str(), nullptr);
     CreateDirectoryW(places_.settings.c_str(), nullptr);
     files_.Folder(places_.outside);
-    log_ = NewTempFolder(L"glint-edp") + L"\\protect.log";
+    log_ = NewTempFolder(L"glint-edp") + L"\\protect.txt";
   }
   void TearDown() override { RemoveTree(log_.substr(0, log_.rfind(L'\\'))); }
 

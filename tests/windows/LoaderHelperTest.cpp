@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+#include <string>
+
 #include "WineTestSupport.h"
 #include "foundation/DynamicLoadLibraryHelper.h"
 
@@ -95,6 +98,43 @@ TEST(LoaderHelpers, SystemHelpersOfThisPlatform) {
   EXPECT_TRUE(srp.Complete());
   if (srp.Module() == nullptr) {
     EXPECT_EQ(srp.SrpGetEnterpriseIds, nullptr);
+  }
+}
+
+// The names GlintUtil.dll imports, read from its import table.
+std::set<std::string> ImportedNames(const std::wstring& path) {
+  std::set<std::string> names;
+  HMODULE image = LoadLibraryExW(path.c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
+  if (image == nullptr) return names;
+  auto* base = reinterpret_cast<const BYTE*>(image);
+  auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
+      base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+  const IMAGE_DATA_DIRECTORY& directory =
+      nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+  auto* library = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + directory.VirtualAddress);
+  for (; directory.VirtualAddress != 0 && library->Name != 0; ++library) {
+    auto* entry = reinterpret_cast<const IMAGE_THUNK_DATA*>(base + library->OriginalFirstThunk);
+    for (; entry->u1.AddressOfData != 0; ++entry) {
+      if (IMAGE_SNAP_BY_ORDINAL(entry->u1.Ordinal)) continue;
+      names.insert(
+          reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + entry->u1.AddressOfData)->Name);
+    }
+  }
+  FreeLibrary(image);
+  return names;
+}
+
+// Functions that the loader tables list as possibly absent are never linked
+// directly: a system without one must still load the library.
+TEST(LoaderHelpers, OptionalFunctionsAreNotImported) {
+  const std::set<std::string> imported = ImportedNames(ProgramFolder() + L"\\GlintUtil.dll");
+  ASSERT_TRUE(imported.count("CreateFileW")) << "import table not read";
+  for (const char* optional :
+       {"RegDeleteKeyExW", "GetNamedSecurityInfoW", "SetEntriesInAclW", "SetNamedSecurityInfoW",
+        "CreateWellKnownSid", "GetUserDefaultUILanguage", "QueryFullProcessImageNameW",
+        "SHGetFolderPathW", "DirectInput8Create", "ProtectFileToEnterpriseIdentity",
+        "SrpGetEnterpriseIds"}) {
+    EXPECT_EQ(imported.count(optional), 0u) << optional;
   }
 }
 

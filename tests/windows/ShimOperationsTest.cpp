@@ -5,6 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
 #include "WineTestSupport.h"
 #include "engine/HostCallbacks.h"
 #include "engine/SetupEngine.h"
@@ -345,31 +350,172 @@ TEST_F(ShimTest, KeepListsCollectNamesPerType) {
 
 // --- operations of other subsystems: present, harmless -----------------------
 
-TEST_F(ShimTest, OperationsNotBuiltYetHaveNoSideEffects) {
+// Every key and value below a key, and every file below a folder (name, size,
+// last write), as one text for before-and-after comparisons.
+void Snapshot(HKEY root, const std::wstring& path, std::string& out) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    out += "absent " + Utf8Of(path.c_str()) + "\n";
+    return;
+  }
+  out += "[" + Utf8Of(path.c_str()) + "]\n";
+  std::vector<std::wstring> subkeys;
+  for (DWORD i = 0;; ++i) {
+    wchar_t name[512];
+    DWORD length = 512, type = 0, size = 0;
+    if (RegEnumValueW(key, i, name, &length, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
+      break;
+    std::string data(size, '\0');
+    length = 512;
+    RegEnumValueW(key, i, name, &length, nullptr, &type, reinterpret_cast<BYTE*>(data.data()),
+                  &size);
+    out += Utf8Of(name) + "=" + std::to_string(type) + ":" + data + "\n";
+  }
+  for (DWORD i = 0;; ++i) {
+    wchar_t name[512];
+    DWORD length = 512;
+    if (RegEnumKeyExW(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != 0) break;
+    subkeys.push_back(name);
+  }
+  RegCloseKey(key);
+  for (const std::wstring& subkey : subkeys) Snapshot(root, path + L"\\" + subkey, out);
+}
+void Snapshot(const std::wstring& folder, std::string& out) {
+  WIN32_FIND_DATAW entry;
+  HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+  if (find == INVALID_HANDLE_VALUE) {
+    out += "absent " + Utf8Of(folder.c_str()) + "\n";
+    return;
+  }
+  do {
+    std::wstring name = entry.cFileName;
+    if (name == L"." || name == L"..") continue;
+    out += Utf8Of((folder + L"\\" + name).c_str()) + " " + std::to_string(entry.nFileSizeLow) +
+           " " + std::to_string(entry.ftLastWriteTime.dwLowDateTime) + "\n";
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) Snapshot(folder + L"\\" + name, out);
+  } while (FindNextFileW(find, &entry));
+  FindClose(find);
+}
+
+// Each operation whose work belongs to a later step answers its fixed result
+// and leaves the registry and the player's files as they were, whatever the
+// host's configuration names.
+TEST_F(ShimTest, OperationsNotBuiltYetLeaveRegistryAndFilesUntouched) {
   std::wstring folder = NewTempFolder(L"glint-untouched");
   ScratchFiles files;
-  files.File(folder + L"\\a.ocx");
-  Restart(u"FilenamesAX a.ocx; AXFilenamePatterns \"a:.ocx\";");
+  for (const wchar_t* name : {L"\\a.ocx", L"\\GlintAX_34_0_0_384.ocx", L"\\gcs.cfg"}) {
+    files.File(folder + name, "player file");
+  }
+  Restart(
+      u"FilenamesAX a.ocx; AXFilenamePatterns \"GlintAX_:.ocx\"; OtherFilePatterns gcs.cfg;"
+      u"FilenamesPlugin a.ocx; AddRemoveProgramsGUIDsAX \"{A1}\";");
   shim()->LoadFileLists();
   ScratchRegistry registry;
-  registry.Remove(HKEY_CURRENT_USER, kPlayerKey, L"ConflictingProcs");
-
-  EXPECT_FALSE(shim()->RecordConflictingProcesses(AX | PL | PP));
-  EXPECT_FALSE(shim()->RemoveListedFiles(AX, M(folder).Give()));
-  EXPECT_FALSE(shim()->RemoveFilesByPattern(AX, M(folder).Give()));
-  EXPECT_FALSE(shim()->RemoveNamedFile(MString(u"a.ocx").Give(), M(folder + L"\\a.ocx").Give()));
-  EXPECT_FALSE(shim()->RemovePerUserData());
-  std::unique_ptr<MStringList> conflicts(shim()->FindConflictingProcesses(AX));
-  ASSERT_NE(conflicts, nullptr);
-  EXPECT_EQ(conflicts->Count(), 0u);
+  registry.SetString(HKEY_CURRENT_USER, kPlayerKey, L"ConflictingProcs", L"Browser");
+  registry.SetString(HKEY_LOCAL_MACHINE, kPlayerKey + L"ActiveX", L"Version", L"34.0.0.384");
+  auto state = [&] {
+    std::string text;
+    for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+      for (const wchar_t* key :
+           {L"Software\\Kestrelink", L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
+            L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce",
+            L"SYSTEM\\CurrentControlSet\\Services"}) {
+        Snapshot(root, key, text);
+      }
+    }
+    for (int csidl : {CSIDL_APPDATA, CSIDL_LOCAL_APPDATA, CSIDL_SYSTEM}) {
+      wchar_t path[MAX_PATH] = {};
+      SHGetFolderPathW(nullptr, csidl, nullptr, 0, path);
+      Snapshot(std::wstring(path) + (csidl == CSIDL_SYSTEM ? L"\\Kestreli" : L"\\Kestrelink"),
+               text);
+    }
+    Snapshot(folder, text);
+    return text;
+  };
+  const std::string before = state();
+  auto dir = [&] { return M(folder).Give(); };
+  MConfigNode* texts = nullptr;
+  MString out;
+  uint32_t code = 7;
+  struct Case {
+    const char* name;
+    std::function<bool()> run;
+    bool expected;
+  } cases[] = {
+      {"2 CreateSetupWindow", [&] { return shim()->CreateSetupWindow() != nullptr; }, false},
+      {"3 DestroySetupWindow", [&] { return shim()->DestroySetupWindow(nullptr), false; }, false},
+      {"4 CheckForUpdate", [&] { return shim()->CheckForUpdate(AX, 2, 0, 0); }, false},
+      {"8 PrepareUninstall", [&] { return shim()->PrepareUninstall(AX, dir(), true); }, false},
+      {"9 RegisterPlayer", [&] { return shim()->RegisterPlayer(AX, dir(), dir(), 0, true); },
+       false},
+      {"10 RemoveSystemUpdateService", [&] { return shim()->RemoveSystemUpdateService(0, dir()); },
+       false},
+      {"11 UninstallPlayer",
+       [&] { return shim()->UninstallPlayer(AX, dir(), true, true, true, &code); }, false},
+      {"12 RemoveListedFiles", [&] { return shim()->RemoveListedFiles(AX | PL, dir()); }, false},
+      {"13 RemoveUpdateService", [&] { return shim()->RemoveUpdateService(dir(), true); }, false},
+      {"14 RemoveNamedFile",
+       [&] {
+         return shim()->RemoveNamedFile(MString(u"a.ocx").Give(), M(folder + L"\\a.ocx").Give());
+       },
+       false},
+      {"15 RemoveFilesByPattern", [&] { return shim()->RemoveFilesByPattern(AX, dir()); }, false},
+      {"17 RemoveHelperService", [&] { return shim()->RemoveHelperService(dir(), true); }, false},
+      {"18 UninstallAssistant", [&] { return shim()->UninstallAssistant(); }, false},
+      {"19 RemoveFeedbackService",
+       [&] { return shim()->RemoveFeedbackService(dir(), dir(), true); }, false},
+      {"20 RemovePerUserData", [&] { return shim()->RemovePerUserData(); }, false},
+      {"24 RegisterActiveXControl",
+       [&] { return shim()->RegisterActiveXControl(M(folder + L"\\a.ocx").Give()); }, false},
+      {"25 RegisterPluginEntry", [&] { return shim()->RegisterPluginEntry(dir()); }, true},
+      {"27 RepairControlPermissions", [&] { return shim()->RepairControlPermissions(); }, true},
+      {"39 RecordConflictingProcesses",
+       [&] { return shim()->RecordConflictingProcesses(AX | PL | PP); }, false},
+      {"41 FindConflictingProcesses",
+       [&] {
+         std::unique_ptr<MStringList> found(shim()->FindConflictingProcesses(AX | PL | PP));
+         return found == nullptr || found->Count() != 0;
+       },
+       false},
+      {"49 RejectOfferedUpdate", [&] { return shim()->RejectOfferedUpdate(); }, false},
+      {"50 GetNoticeContent", [&] { return shim()->GetNoticeContent(&texts); }, false},
+      {"51 GetOfferedVersion", [&] { return shim()->GetOfferedVersion(&out); }, false},
+      {"52 ParseNoticeContent",
+       [&] { return shim()->ParseNoticeContent(&texts, MString(u"<meta/>").Give()); }, false},
+      {"53 ExtractMetaText",
+       [&] { return shim()->ExtractMetaText(MString(u"<meta/>").Give(), &out); }, false},
+      {"54 ExtractUpdateVersion",
+       [&] { return shim()->ExtractUpdateVersion(MString(u"35.0").Give(), &out); }, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(c.run(), c.expected);
+    EXPECT_EQ(state(), before);
+  }
+  EXPECT_EQ(texts, nullptr);
+  EXPECT_EQ(code, 7u);
   EXPECT_FALSE(shim()->WasRegistered());
+  RemoveTree(folder);
+}
 
-  EXPECT_TRUE(Exists(folder + L"\\a.ocx"));
+// Slot 40 deletes the conflict record; a record that is not there is a
+// failed deletion, reported with the key, the value and the error.
+TEST_F(ShimTest, ClearingConflictsDeletesTheRecordAndReportsAMissingOne) {
+  ScratchRegistry registry;
+  registry.SetString(HKEY_CURRENT_USER, kPlayerKey, L"ConflictingProcs", L"Browser,Player");
+  const size_t earlier = host_->Reports().size();
+  EXPECT_TRUE(shim()->ClearConflictingProcesses());
   DWORD size = 0;
   EXPECT_EQ(RegGetValueW(HKEY_CURRENT_USER, kPlayerKey.c_str(), L"ConflictingProcs", RRF_RT_ANY,
                          nullptr, nullptr, &size),
             ERROR_FILE_NOT_FOUND);
-  RemoveTree(folder);
+  EXPECT_EQ(host_->Reports().size(), earlier);
+  EXPECT_FALSE(shim()->ClearConflictingProcesses());
+  ASSERT_EQ(host_->Reports().size(), earlier + 1);
+  const StatusReport& report = host_->Reports().back();
+  EXPECT_EQ(report.level, 1);
+  EXPECT_EQ(report.code, 1037u);
+  EXPECT_EQ(ToUtf8(report.detail), "Software\\Kestrelink\\GlintPlayer/ConflictingProcs 2");
 }
 
 // A host that answers nothing useful, and no host at all.

@@ -123,23 +123,23 @@ sign() {
 {
   printf 'GLINT SIGNED CONTENT\r\n'
   head -c 300 /dev/zero | tr '\0' 'c'
-} >content.bin
-cp content.bin "$out/content.bin"
+} >content.dat
+cp content.dat "$out/content.dat"
 : >empty.bin
 
-sign message-root.p7 signer-0 "" content.bin -md sha256
-sign message-no-attributes.p7 signer-0 "" content.bin -md sha256 -noattr
-sign message-chain-2.p7 signer-2 chain-2.pem content.bin -md sha256
-sign message-chain-8.p7 signer-8 chain-8.pem content.bin -md sha256
-sign message-chain-9.p7 signer-9 chain-9.pem content.bin -md sha256
-sign message-chain-8-no-attributes.p7 signer-8 chain-8.pem content.bin -md sha256 -noattr
-sign message-expired-signer.p7 signer-expired "" content.bin -md sha256
-sign message-expired-issuer.p7 signer-under-expired issuer-expired.pem content.bin -md sha256
-sign message-self-signed.p7 self-signed "" content.bin -md sha256
-sign message-carries-root.p7 signer-0 root-A.pem content.bin -md sha256
-sign message-root-b.p7 signer-b "" content.bin -md sha256
-sign message-sha384.p7 signer-0 "" content.bin -md sha384
-sign message-sha384-no-attributes.p7 signer-0 "" content.bin -md sha384 -noattr
+sign message-root.p7 signer-0 "" content.dat -md sha256
+sign message-no-attributes.p7 signer-0 "" content.dat -md sha256 -noattr
+sign message-chain-2.p7 signer-2 chain-2.pem content.dat -md sha256
+sign message-chain-8.p7 signer-8 chain-8.pem content.dat -md sha256
+sign message-chain-9.p7 signer-9 chain-9.pem content.dat -md sha256
+sign message-chain-8-no-attributes.p7 signer-8 chain-8.pem content.dat -md sha256 -noattr
+sign message-expired-signer.p7 signer-expired "" content.dat -md sha256
+sign message-expired-issuer.p7 signer-under-expired issuer-expired.pem content.dat -md sha256
+sign message-self-signed.p7 self-signed "" content.dat -md sha256
+sign message-carries-root.p7 signer-0 root-A.pem content.dat -md sha256
+sign message-root-b.p7 signer-b "" content.dat -md sha256
+sign message-sha384.p7 signer-0 "" content.dat -md sha384
+sign message-sha384-no-attributes.p7 signer-0 "" content.dat -md sha384 -noattr
 sign message-empty.p7 signer-0 "" empty.bin -md sha256
 
 # An add-in folder, "DemoTool", and manifests over it.

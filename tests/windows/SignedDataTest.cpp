@@ -78,7 +78,7 @@ Verified Verify(const Bytes& message, const Bytes& root) {
 TEST(SignedBlob, ChainsRootsAndValidity) {
   const Bytes rootA = Of(BuiltInRootA());
   const Bytes rootB = Of(BuiltInRootB());
-  const Bytes content = FixtureBytes(L"content.bin");
+  const Bytes content = FixtureBytes(L"content.dat");
   const struct {
     const wchar_t* message;
     const Bytes* root;
@@ -252,7 +252,7 @@ TEST_F(AddInFolderTest, Manifests) {
       {L"manifest-good-root-b.s", rootB, true, "the override root anchors it"},
       {L"manifest-good.s", rootB, false, "the override replaces root A"},
       {L"manifest-good.s", Fixture(L"absent.der"), false, "an unreadable override"},
-      {L"content.bin", L"", false, "a manifest that is not a signed message"},
+      {L"content.dat", L"", false, "a manifest that is not a signed message"},
   };
   for (const auto& c : cases) {
     Prepare(c.manifest);
@@ -283,7 +283,7 @@ TEST_F(AddInFolderTest, OneChangedByteInAnyListedFileFails) {
 
 TEST_F(AddInFolderTest, UnlistedFilesDoNotMatter) {
   Prepare(L"manifest-good.s");
-  WriteBytes(folder_ + L"\\extra.bin", Bytes(1000, 0x5A));
+  WriteBytes(folder_ + L"\\extra.dat", Bytes(1000, 0x5A));
   CreateDirectoryW((folder_ + L"\\more").c_str(), nullptr);
   WriteBytes(folder_ + L"\\more\\DemoTool.exe", Bytes(10, 0x01));
   EXPECT_TRUE(Check());

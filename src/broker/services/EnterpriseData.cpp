@@ -5,6 +5,7 @@
 #include <urlmon.h>
 
 #include <cstring>
+#include <new>
 
 #include "foundation/SystemModule.h"
 #include "foundation/Win32Handles.h"
@@ -171,34 +172,6 @@ void TaskWorker::StopShared() {
 
 // --- protection query ----------------------------------------------------------------
 
-BrokerFileProtectionInfo::BrokerFileProtectionInfo(const std::wstring& path)
-    : path_(path.substr(0, MAX_PATH)) {
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (kernel32_.GetFileAttributesExW == nullptr ||
-      !kernel32_.GetFileAttributesExW(path_.c_str(), GetFileExInfoStandard, &data)) {
-    state_ = kFailed;
-    return;
-  }
-  done_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  TaskWorker* worker = TaskWorker::Shared(true);
-  if (done_ == nullptr || worker == nullptr || !worker->Post(this)) {
-    state_ = kFailed;
-    return;
-  }
-  while (WaitForSingleObject(done_, INFINITE) != WAIT_OBJECT_0) {
-    if (state_ == kDone || state_ == kFailed) break;
-  }
-}
-
-BrokerFileProtectionInfo::~BrokerFileProtectionInfo() {
-  if (done_ != nullptr) CloseHandle(done_);
-}
-
-void BrokerFileProtectionInfo::Finish(State state) {
-  InterlockedExchange(&state_, state);
-  if (done_ != nullptr) SetEvent(done_);
-}
-
 namespace {
 
 // The few Windows Runtime interfaces the query needs, declared by their
@@ -209,8 +182,15 @@ const IID kIidStorageItem = {
     0x4207A996, 0xCA2F, 0x42F7, {0xBD, 0xE8, 0x8B, 0x10, 0x45, 0x7A, 0x7F, 0x30}};
 const IID kIidFileProtectionManagerStatics = {
     0x5846FC9B, 0xE613, 0x426B, {0xBB, 0x38, 0x88, 0xCB, 0xA1, 0xDC, 0x9A, 0xDB}};
-const IID kIidAsyncInfo = {
-    0x00000036, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+// The completion handlers of the two operations: of a file lookup, and of a
+// protection-information query.
+const IID kIidFileCompletedHandler = {
+    0xE521C894, 0x2C26, 0x5946, {0x9E, 0x61, 0x2B, 0x5E, 0x18, 0x8D, 0x01, 0xED}};
+const IID kIidInformationCompletedHandler = {
+    0x2918FFEA, 0xE091, 0x53E2, {0xBD, 0xE5, 0x61, 0x7C, 0x9B, 0xB3, 0xD8, 0xFE}};
+// The handlers may be called on any thread.
+const IID kIidAgileObject = {
+    0x94EA2B94, 0xE9CC, 0x49E0, {0xC0, 0xFF, 0xEE, 0x64, 0xCA, 0x8F, 0x5B, 0x90}};
 
 using HString = void*;
 
@@ -244,17 +224,9 @@ struct FileProtectionManagerStatics {  // ProtectAsync, CopyProtectionAsync, Get
 struct AsyncOperation {  // put_Completed, get_Completed, GetResults
   struct Table {
     InspectableTable base;
-    void* putCompleted;
+    HRESULT(STDMETHODCALLTYPE* putCompleted)(void* self, IUnknown* handler);
     void* getCompleted;
     HRESULT(STDMETHODCALLTYPE* getResults)(void* self, IUnknown** result);
-  } * table;
-};
-
-struct AsyncInfo {  // get_Id, get_Status, get_ErrorCode, Cancel, Close
-  struct Table {
-    InspectableTable base;
-    void* getId;
-    HRESULT(STDMETHODCALLTYPE* getStatus)(void* self, int* status);
   } * table;
 };
 
@@ -267,8 +239,108 @@ struct FileProtectionInfo {  // get_Status, get_IsRoamable, get_Identity
   } * table;
 };
 
+constexpr int kAsyncCompleted = 1;
+
+// Protected, protected by another user, to another enterprise, or to another
+// identity. Every other status (undetermined, unprotected, revoked, not
+// protectable, and those added later) leaves the file unprotected.
+bool CountsAsProtected(int status) {
+  return status == 3 || status == 4 || status == 5 || status == 7;
+}
+
+// Owns one reference of a runtime object, whatever its interface.
+class RuntimeRef {
+ public:
+  RuntimeRef() = default;
+  explicit RuntimeRef(void* object) : object_(static_cast<IUnknown*>(object)) {}
+  ~RuntimeRef() { Reset(); }
+  RuntimeRef(const RuntimeRef&) = delete;
+  RuntimeRef& operator=(const RuntimeRef&) = delete;
+
+  explicit operator bool() const { return object_ != nullptr; }
+  IUnknown* Get() const { return object_; }
+  template <typename T>
+  T* As() const {
+    return reinterpret_cast<T*>(object_);
+  }
+  // For an out-parameter: the reference it receives.
+  IUnknown** Receive() {
+    Reset();
+    return &object_;
+  }
+  void Reset() {
+    if (object_ != nullptr) object_->Release();
+    object_ = nullptr;
+  }
+
+ private:
+  IUnknown* object_ = nullptr;
+};
+
+HRESULT Attach(IUnknown* operation, IUnknown* handler) {
+  return reinterpret_cast<AsyncOperation*>(operation)->table->putCompleted(operation, handler);
+}
+
+// The result of a completed operation; empty when it did not complete.
+void TakeResult(IUnknown* operation, int status, RuntimeRef& result) {
+  auto* completed = reinterpret_cast<AsyncOperation*>(operation);
+  if (status != kAsyncCompleted || operation == nullptr ||
+      FAILED(completed->table->getResults(operation, result.Receive()))) {
+    result.Reset();
+  }
+}
+
+// The runtime's completion handler interface: IUnknown, then Invoke.
+class CompletedHandler : public IUnknown {
+ public:
+  virtual HRESULT STDMETHODCALLTYPE Invoke(IUnknown* operation, int status) = 0;
+};
+
+// Hands a completed operation to one step of a query. Holds no reference
+// to the query: the query lives until its last step has finished it.
+class QueryStep final : public CompletedHandler {
+ public:
+  using Step = void (BrokerFileProtectionInfo::*)(IUnknown*, int);
+  QueryStep(BrokerFileProtectionInfo* query, const IID& iid, Step step)
+      : query_(query), iid_(iid), step_(step) {}
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+    if (object == nullptr) return E_POINTER;
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, iid_) ||
+        IsEqualIID(iid, kIidAgileObject)) {
+      AddRef();
+      *object = static_cast<CompletedHandler*>(this);
+      return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&references_); }
+  ULONG STDMETHODCALLTYPE Release() override {
+    LONG left = InterlockedDecrement(&references_);
+    if (left == 0) delete this;
+    return left;
+  }
+  HRESULT STDMETHODCALLTYPE Invoke(IUnknown* operation, int status) override {
+    // A handler runs once; a second call would reach a finished query.
+    BrokerFileProtectionInfo* query = static_cast<BrokerFileProtectionInfo*>(
+        InterlockedExchangePointer(reinterpret_cast<void* volatile*>(&query_), nullptr));
+    if (query != nullptr) (query->*step_)(operation, status);
+    return S_OK;
+  }
+
+ private:
+  ~QueryStep() = default;
+  BrokerFileProtectionInfo* volatile query_;
+  IID iid_;
+  Step step_;
+  volatile LONG references_ = 1;
+};
+
+}  // namespace
+
 // The runtime's entry points, bound from combase.dll in the system folder.
-struct Runtime {
+struct ProtectionRuntime {
   using InitializeFn = HRESULT(WINAPI*)(int);
   using UninitializeFn = void(WINAPI*)();
   using GetFactoryFn = HRESULT(WINAPI*)(HString, REFIID, void**);
@@ -284,7 +356,7 @@ struct Runtime {
   DeleteStringFn deleteString = nullptr;
   RawBufferFn rawBuffer = nullptr;
 
-  Runtime() {
+  ProtectionRuntime() {
     if (!combase.Load(MString(u"combase.dll"))) return;
     initialize = combase.ResolveAs<InitializeFn>("RoInitialize");
     uninitialize = combase.ResolveAs<UninitializeFn>("RoUninitialize");
@@ -309,91 +381,129 @@ struct Runtime {
   }
 };
 
-void Release(void* object) {
-  if (object != nullptr) static_cast<IUnknown*>(object)->Release();
+BrokerFileProtectionInfo::BrokerFileProtectionInfo(const std::wstring& path)
+    : path_(path.substr(0, MAX_PATH)) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (kernel32_.GetFileAttributesExW == nullptr ||
+      !kernel32_.GetFileAttributesExW(path_.c_str(), GetFileExInfoStandard, &data)) {
+    state_ = kFailed;
+    return;
+  }
+  runtime_.reset(new (std::nothrow) ProtectionRuntime);
+  done_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  TaskWorker* worker = TaskWorker::Shared(true);
+  if (runtime_ == nullptr || done_ == nullptr || worker == nullptr || !worker->Post(this)) {
+    state_ = kFailed;
+    return;
+  }
+  // No time limit: an answer that has not come is not "not protected".
+  while (WaitForSingleObject(done_, INFINITE) != WAIT_OBJECT_0) {
+    if (state_ == kDone || state_ == kFailed) break;
+  }
 }
 
-// Waits for an asynchronous operation (at most a minute) and takes its result.
-IUnknown* Await(IUnknown* operation) {
-  constexpr int kCompleted = 1, kStarted = 0;
-  AsyncInfo* info = nullptr;
-  if (operation == nullptr ||
-      FAILED(operation->QueryInterface(kIidAsyncInfo, reinterpret_cast<void**>(&info)))) {
-    return nullptr;
-  }
-  int status = kStarted;
-  for (int waited = 0; waited < 60000; waited += 10) {
-    if (FAILED(info->table->getStatus(info, &status)) || status != kStarted) break;
-    Sleep(10);
-  }
-  Release(info);
-  IUnknown* result = nullptr;
-  if (status != kCompleted ||
-      FAILED(reinterpret_cast<AsyncOperation*>(operation)->table->getResults(operation, &result))) {
-    return nullptr;
-  }
-  return result;
+BrokerFileProtectionInfo::~BrokerFileProtectionInfo() {
+  if (done_ != nullptr) CloseHandle(done_);
 }
 
-}  // namespace
+void BrokerFileProtectionInfo::Finish(State state) {
+  InterlockedExchange(&state_, state);
+  if (done_ != nullptr) SetEvent(done_);
+}
 
 void BrokerFileProtectionInfo::Run() {
   // The query goes through the Windows Runtime's storage and enterprise-data
   // classes; where the runtime or either class is missing the file counts as
   // not protected.
-  Runtime runtime;
+  ProtectionRuntime& runtime = *runtime_;
   if (!runtime.Complete() || FAILED(runtime.initialize(1 /* multithreaded */))) {
     Finish(kFailed);
     return;
   }
-  State outcome = kFailed;
-  auto* files =
-      runtime.Factory<StorageFileStatics>(L"Windows.Storage.StorageFile", kIidStorageFileStatics);
-  HString path = nullptr;
-  IUnknown* lookup = nullptr;
-  if (files != nullptr &&
-      SUCCEEDED(runtime.createString(path_.c_str(), static_cast<UINT32>(path_.size()), &path)) &&
-      SUCCEEDED(files->table->getFileFromPathAsync(files, path, &lookup))) {
-    InterlockedExchange(&state_, kFileLookup);
-    IUnknown* file = Await(lookup);
-    IUnknown* item = nullptr;
-    auto* manager = runtime.Factory<FileProtectionManagerStatics>(
-        L"Windows.Security.EnterpriseData.FileProtectionManager", kIidFileProtectionManagerStatics);
-    IUnknown* query = nullptr;
-    if (file != nullptr && manager != nullptr &&
-        SUCCEEDED(file->QueryInterface(kIidStorageItem, reinterpret_cast<void**>(&item))) &&
-        SUCCEEDED(manager->table->getProtectionInfoAsync(manager, item, &query))) {
-      InterlockedExchange(&state_, kProtectionQuery);
-      auto* information = reinterpret_cast<FileProtectionInfo*>(Await(query));
-      int status = 0;
-      if (information != nullptr &&
-          SUCCEEDED(information->table->getStatus(information, &status))) {
-        // Protected, protected by another user, to another enterprise, or
-        // to another identity.
-        if (status == 3 || status == 4 || status == 5 || status == 7) {
-          HString identity = nullptr;
-          if (SUCCEEDED(information->table->getIdentity(information, &identity)) &&
-              identity != nullptr) {
-            UINT32 length = 0;
-            const wchar_t* text = runtime.rawBuffer(identity, &length);
-            if (text != nullptr) identity_.assign(text, length);
-            runtime.deleteString(identity);
-          }
-          isProtected_ = 1;
-          outcome = kDone;
-        }
+  const ProtectionRuntime::UninitializeFn uninitialize = runtime.uninitialize;
+  HRESULT attached = E_FAIL;
+  {
+    RuntimeRef files(
+        runtime.Factory<IUnknown>(L"Windows.Storage.StorageFile", kIidStorageFileStatics));
+    manager_ = runtime.Factory<IUnknown>(L"Windows.Security.EnterpriseData.FileProtectionManager",
+                                         kIidFileProtectionManagerStatics);
+    HString path = nullptr;
+    RuntimeRef lookup;
+    if (files && manager_ != nullptr &&
+        SUCCEEDED(runtime.createString(path_.c_str(), static_cast<UINT32>(path_.size()), &path))) {
+      auto* statics = files.As<StorageFileStatics>();
+      if (FAILED(statics->table->getFileFromPathAsync(statics, path, lookup.Receive()))) {
+        lookup.Reset();
       }
-      Release(information);
     }
-    Release(query);
-    Release(item);
-    Release(manager);
-    Release(file);
+    if (path != nullptr) runtime.deleteString(path);
+    RuntimeRef handler(lookup ? new (std::nothrow) QueryStep(this, kIidFileCompletedHandler,
+                                                             &BrokerFileProtectionInfo::FileFound)
+                              : nullptr);
+    if (handler) {
+      InterlockedExchange(&state_, kFileLookup);
+      attached = Attach(lookup.Get(), handler.Get());
+    }
+    // Once attached, the handler may already have finished the query: only
+    // locals from here on.
   }
-  Release(lookup);
-  if (path != nullptr) runtime.deleteString(path);
-  Release(files);
-  runtime.uninitialize();
+  if (FAILED(attached)) {
+    RuntimeRef unused(manager_);
+    manager_ = nullptr;
+    Finish(kFailed);
+  }
+  uninitialize();
+}
+
+void BrokerFileProtectionInfo::FileFound(IUnknown* operation, int status) {
+  HRESULT attached = E_FAIL;
+  {
+    RuntimeRef manager(manager_);
+    manager_ = nullptr;
+    RuntimeRef file, item, query;
+    TakeResult(operation, status, file);
+    if (file && manager &&
+        SUCCEEDED(file.Get()->QueryInterface(kIidStorageItem,
+                                             reinterpret_cast<void**>(item.Receive())))) {
+      auto* statics = manager.As<FileProtectionManagerStatics>();
+      if (FAILED(statics->table->getProtectionInfoAsync(statics, item.Get(), query.Receive()))) {
+        query.Reset();
+      }
+    }
+    RuntimeRef handler(query ? new (std::nothrow)
+                                   QueryStep(this, kIidInformationCompletedHandler,
+                                             &BrokerFileProtectionInfo::InformationArrived)
+                             : nullptr);
+    if (handler) {
+      InterlockedExchange(&state_, kProtectionQuery);
+      attached = Attach(query.Get(), handler.Get());
+    }
+  }
+  if (FAILED(attached)) Finish(kFailed);
+}
+
+void BrokerFileProtectionInfo::InformationArrived(IUnknown* operation, int status) {
+  State outcome = kFailed;
+  {
+    RuntimeRef result;
+    TakeResult(operation, status, result);
+    auto* information = result.As<FileProtectionInfo>();
+    int protection = 0;
+    if (information != nullptr &&
+        SUCCEEDED(information->table->getStatus(information, &protection)) &&
+        CountsAsProtected(protection)) {
+      HString identity = nullptr;
+      if (SUCCEEDED(information->table->getIdentity(information, &identity)) &&
+          identity != nullptr) {
+        UINT32 length = 0;
+        const wchar_t* text = runtime_->rawBuffer(identity, &length);
+        if (text != nullptr) identity_.assign(text, length);
+        runtime_->deleteString(identity);
+      }
+      isProtected_ = 1;
+      outcome = kDone;
+    }
+  }
   Finish(outcome);
 }
 

@@ -69,8 +69,13 @@ class TaskWorker {
   CONDITION_VARIABLE wake_;
 };
 
+struct ProtectionRuntime;
+
 // Whether a file is protected, and to which identity. The constructor runs
-// the whole query and returns when it has finished.
+// the whole query and returns when it has finished: the worker starts it and
+// the runtime's completion handlers carry it on, on system threads, while the
+// caller waits without a time limit. A query that has not finished has not
+// answered "not protected".
 class BrokerFileProtectionInfo final : public Task {
  public:
   explicit BrokerFileProtectionInfo(const std::wstring& path);
@@ -86,6 +91,11 @@ class BrokerFileProtectionInfo final : public Task {
   enum State : LONG { kNew = 0, kFileLookup = 1, kProtectionQuery = 2, kDone = 3, kFailed = 4 };
   LONG CurrentState() const { return state_; }
 
+  // The completion handlers' steps; each ends by attaching the next handler
+  // or by finishing, and touches nothing of the query after that.
+  void FileFound(IUnknown* operation, int status);
+  void InformationArrived(IUnknown* operation, int status);
+
  private:
   void Finish(State state);
 
@@ -95,6 +105,8 @@ class BrokerFileProtectionInfo final : public Task {
   std::wstring identity_;
   volatile LONG state_ = kNew;
   HANDLE done_ = nullptr;
+  std::unique_ptr<ProtectionRuntime> runtime_;
+  IUnknown* manager_ = nullptr;  // the protection manager's factory, until asked
 };
 
 // Writes the Internet zone into a file's zone identifier.

@@ -1,0 +1,294 @@
+// Stand-in for the system's Windows Runtime storage and enterprise-data
+// classes (RuntimeStandInSettings.h): a file lookup by path and the
+// protection-information query of a file, each an asynchronous operation
+// that completes on a thread of its own and calls its completion handler
+// there, as the system's do.
+#include <windows.h>
+#include <activation.h>
+#include <inspectable.h>
+#include <winstring.h>
+
+#include <string>
+
+#include "RuntimeStandInSettings.h"
+
+// The caller's completion handler. Declared outside the anonymous namespace:
+// nothing here implements it, and a type the compiler can see all of would
+// let it drop calls to objects it cannot find.
+struct CompletedHandler : IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE Invoke(IUnknown* operation, int status) = 0;
+};
+
+namespace {
+
+const IID kIidStorageFileStatics = {
+    0x5984C710, 0xDAF2, 0x43C8, {0x8B, 0xB4, 0xA4, 0xD3, 0xEA, 0xCF, 0xD0, 0x3F}};
+const IID kIidStorageItem = {
+    0x4207A996, 0xCA2F, 0x42F7, {0xBD, 0xE8, 0x8B, 0x10, 0x45, 0x7A, 0x7F, 0x30}};
+const IID kIidFileProtectionManagerStatics = {
+    0x5846FC9B, 0xE613, 0x426B, {0xBB, 0x38, 0x88, 0xCB, 0xA1, 0xDC, 0x9A, 0xDB}};
+const IID kIidActivationFactory = {
+    0x00000035, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+const IID kIidInspectable = {
+    0xAF86E2E0, 0xB12D, 0x4C6A, {0x9C, 0x5A, 0xD7, 0xAA, 0x65, 0x10, 0x1E, 0x90}};
+// This stand-in's own file object, found again behind a storage item.
+const IID kIidStandInFile = {
+    0x6A0F3C11, 0x52B4, 0x4E0D, {0x9B, 0x61, 0x0C, 0x7E, 0x2A, 0x44, 0x13, 0x90}};
+
+enum AsyncStatus { kStarted = 0, kCompleted = 1, kError = 3 };
+constexpr HRESULT kIllegalMethodCall = static_cast<HRESULT>(0x8000000E);
+
+// Reference counting and IInspectable for every object here.
+template <typename Interface>
+class Object : public Interface {
+ public:
+  ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&references_); }
+  ULONG STDMETHODCALLTYPE Release() override {
+    LONG left = InterlockedDecrement(&references_);
+    if (left == 0) delete this;
+    return left;
+  }
+  HRESULT STDMETHODCALLTYPE GetIids(ULONG* count, IID** iids) override {
+    *count = 0;
+    *iids = nullptr;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetRuntimeClassName(HSTRING* name) override {
+    *name = nullptr;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetTrustLevel(TrustLevel* level) override {
+    *level = BaseTrust;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+    if (object == nullptr) return E_POINTER;
+    *object = nullptr;
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, kIidInspectable) || Answers(iid)) {
+      *object = static_cast<Interface*>(this);
+      AddRef();
+      return S_OK;
+    }
+    return E_NOINTERFACE;
+  }
+
+ protected:
+  virtual ~Object() = default;
+  virtual bool Answers(REFIID iid) const = 0;
+
+ private:
+  volatile LONG references_ = 1;
+};
+
+// The layouts of the interfaces served, after IInspectable.
+struct StorageFileStatics : IInspectable {
+  virtual HRESULT STDMETHODCALLTYPE GetFileFromPathAsync(HSTRING path, IUnknown** operation) = 0;
+};
+struct ProtectionManagerStatics : IInspectable {
+  virtual HRESULT STDMETHODCALLTYPE ProtectAsync(IUnknown*, HSTRING, IUnknown**) = 0;
+  virtual HRESULT STDMETHODCALLTYPE CopyProtectionAsync(IUnknown*, IUnknown*, IUnknown**) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetProtectionInfoAsync(IUnknown* item, IUnknown** op) = 0;
+};
+struct ProtectionInfo : IInspectable {
+  virtual HRESULT STDMETHODCALLTYPE get_Status(int* status) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_IsRoamable(boolean* roamable) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_Identity(HSTRING* identity) = 0;
+};
+struct AsyncOperation : IInspectable {
+  virtual HRESULT STDMETHODCALLTYPE put_Completed(IUnknown* handler) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_Completed(IUnknown** handler) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetResults(IUnknown** result) = 0;
+};
+
+class File final : public Object<IInspectable> {
+ public:
+  explicit File(std::wstring name) : name(std::move(name)) {}
+  const std::wstring name;
+
+ private:
+  bool Answers(REFIID iid) const override {
+    return IsEqualIID(iid, kIidStorageItem) || IsEqualIID(iid, kIidStandInFile);
+  }
+};
+
+class Information final : public Object<ProtectionInfo> {
+ public:
+  Information(int status, std::wstring identity) : status_(status), identity_(identity) {}
+  HRESULT STDMETHODCALLTYPE get_Status(int* status) override {
+    *status = status_;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE get_IsRoamable(boolean* roamable) override {
+    *roamable = 0;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE get_Identity(HSTRING* identity) override {
+    return WindowsCreateString(identity_.c_str(), static_cast<UINT32>(identity_.size()), identity);
+  }
+
+ private:
+  bool Answers(REFIID) const override { return false; }
+  int status_;
+  std::wstring identity_;
+};
+
+// Completes on its own thread, after `hold` (when set) has been signalled.
+class Operation final : public Object<AsyncOperation> {
+ public:
+  Operation(int status, IUnknown* result, HANDLE hold) : status_(status), result_(result) {
+    InitializeCriticalSection(&lock_);
+    AddRef();  // the completing thread's
+    hold_ = hold;
+    HANDLE thread = CreateThread(nullptr, 0, &Operation::Complete, this, 0, nullptr);
+    if (thread != nullptr) CloseHandle(thread);
+  }
+  HRESULT STDMETHODCALLTYPE put_Completed(IUnknown* handler) override {
+    if (handler == nullptr) return E_POINTER;
+    EnterCriticalSection(&lock_);
+    bool done = completed_;
+    if (!done) {
+      handler_ = handler;
+      handler->AddRef();
+    }
+    LeaveCriticalSection(&lock_);
+    // Attached after completion: called at once, on the caller's thread.
+    if (done) static_cast<CompletedHandler*>(handler)->Invoke(this, status_);
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE get_Completed(IUnknown**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetResults(IUnknown** result) override {
+    if (!completed_ || status_ != kCompleted || result_ == nullptr) return kIllegalMethodCall;
+    result_->AddRef();
+    *result = result_;
+    return S_OK;
+  }
+
+ private:
+  ~Operation() override {
+    if (result_ != nullptr) result_->Release();
+    if (hold_ != nullptr) CloseHandle(hold_);
+    DeleteCriticalSection(&lock_);
+  }
+  bool Answers(REFIID) const override { return false; }
+  static DWORD WINAPI Complete(void* context) {
+    auto* self = static_cast<Operation*>(context);
+    Sleep(20);
+    if (self->hold_ != nullptr) WaitForSingleObject(self->hold_, INFINITE);
+    EnterCriticalSection(&self->lock_);
+    self->completed_ = true;
+    IUnknown* handler = self->handler_;
+    self->handler_ = nullptr;
+    LeaveCriticalSection(&self->lock_);
+    if (handler != nullptr) {
+      static_cast<CompletedHandler*>(handler)->Invoke(self, self->status_);
+      handler->Release();
+    }
+    self->Release();
+    return 0;
+  }
+
+  CRITICAL_SECTION lock_;
+  volatile bool completed_ = false;
+  int status_;
+  IUnknown* result_;
+  IUnknown* handler_ = nullptr;
+  HANDLE hold_ = nullptr;
+};
+
+// The file's setting, or empty when it has none.
+std::wstring SettingOf(const std::wstring& name) {
+  wchar_t text[512] = {};
+  DWORD size = sizeof text - sizeof(wchar_t);
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, standin::kProtectionKey, name.c_str(), RRF_RT_REG_SZ,
+                   nullptr, text, &size) != ERROR_SUCCESS) {
+    return std::wstring();
+  }
+  return text;
+}
+
+bool EndsWith(const std::wstring& text, const wchar_t* tail) {
+  std::wstring end(tail);
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+class Files final : public Object<StorageFileStatics> {
+ public:
+  HRESULT STDMETHODCALLTYPE GetFileFromPathAsync(HSTRING path, IUnknown** operation) override {
+    UINT32 length = 0;
+    const wchar_t* text = WindowsGetStringRawBuffer(path, &length);
+    std::wstring full(text != nullptr ? text : L"", length);
+    std::wstring name = full.substr(full.find_last_of(L'\\') + 1);
+    const bool fails = SettingOf(name) == L"lookup";
+    *operation =
+        new Operation(fails ? kError : kCompleted, fails ? nullptr : new File(name), nullptr);
+    return S_OK;
+  }
+
+ private:
+  bool Answers(REFIID iid) const override {
+    return IsEqualIID(iid, kIidStorageFileStatics) || IsEqualIID(iid, kIidActivationFactory);
+  }
+};
+
+class Manager final : public Object<ProtectionManagerStatics> {
+ public:
+  HRESULT STDMETHODCALLTYPE ProtectAsync(IUnknown*, HSTRING, IUnknown**) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE CopyProtectionAsync(IUnknown*, IUnknown*, IUnknown**) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE GetProtectionInfoAsync(IUnknown* item, IUnknown** op) override {
+    File* file = nullptr;
+    if (item == nullptr ||
+        FAILED(item->QueryInterface(kIidStandInFile, reinterpret_cast<void**>(&file)))) {
+      return E_INVALIDARG;
+    }
+    std::wstring setting = SettingOf(file->name);
+    file->Release();
+    int status = 1;  // unprotected
+    std::wstring identity;
+    if (!setting.empty()) {
+      size_t bar = setting.find(L'|');
+      status = _wtoi(setting.substr(0, bar).c_str());
+      if (bar != std::wstring::npos) identity = setting.substr(bar + 1);
+      identity = identity.substr(0, identity.find(L'|'));
+    }
+    HANDLE hold = EndsWith(setting, L"|hold")
+                      ? CreateEventW(nullptr, TRUE, FALSE, standin::kReleaseEvent)
+                      : nullptr;
+    const bool error = EndsWith(setting, L"|error");
+    *op = new Operation(error ? kError : kCompleted,
+                        error ? nullptr : new Information(status, identity), hold);
+    return S_OK;
+  }
+
+ private:
+  bool Answers(REFIID iid) const override {
+    return IsEqualIID(iid, kIidFileProtectionManagerStatics) ||
+           IsEqualIID(iid, kIidActivationFactory);
+  }
+};
+
+}  // namespace
+
+extern "C" __declspec(dllexport) HRESULT WINAPI
+    DllGetActivationFactory(HSTRING classId, IUnknown** factory) {
+  if (factory == nullptr) return E_POINTER;
+  *factory = nullptr;
+  UINT32 length = 0;
+  const wchar_t* name = WindowsGetStringRawBuffer(classId, &length);
+  std::wstring requested(name != nullptr ? name : L"", length);
+  if (requested == standin::kStorageFileClass) {
+    *factory = static_cast<StorageFileStatics*>(new Files);
+  } else if (requested == standin::kProtectionManagerClass) {
+    *factory = static_cast<ProtectionManagerStatics*>(new Manager);
+  } else {
+    return CLASS_E_CLASSNOTAVAILABLE;
+  }
+  return S_OK;
+}
+
+extern "C" __declspec(dllexport) HRESULT WINAPI DllCanUnloadNow() {
+  return S_FALSE;
+}
