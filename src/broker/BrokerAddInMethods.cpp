@@ -14,6 +14,7 @@
 
 #include "broker/AddInDownload.h"
 #include "broker/AddInRules.h"
+#include "broker/FileObject.h"
 #include "broker/CoGlintBrokerServer.h"
 #include "broker/SignedData.h"
 #include "engine/HostCallbacks.h"
@@ -66,9 +67,25 @@ bool WriteAll(HANDLE file, const uint8_t* data, size_t size) {
   return true;
 }
 
-HANDLE CreateForWriting(const std::wstring& path) {
-  return CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                     FILE_FLAG_RANDOM_ACCESS, nullptr);
+// A file of an add-in's folder, opened for writing as itself: nothing is
+// created through a link, and a file that the open found elsewhere or with
+// another name is refused (what the open created goes again).
+UniqueHandle CreateForWriting(PlayerPaths& paths, const std::wstring& path) {
+  FileObject::Opened opened = FileObject::OpenForPlayer(
+      path, GENERIC_WRITE | DELETE, FILE_SHARE_READ, CREATE_ALWAYS, FILE_FLAG_RANDOM_ACCESS);
+  if (!opened.handle) return UniqueHandle();
+  const std::wstring final = FileObject::FinalPath(opened.handle.Get());
+  using Text = PathRules::Text;
+  auto text = [](const std::wstring& wide) {
+    return Text(reinterpret_cast<const char16_t*>(wide.data()), wide.size());
+  };
+  if (final.empty() || !paths.IsSamePlace(text(final), text(path)) ||
+      FileObject::LinkCount(opened.handle.Get()) != 1 ||
+      (opened.truncate && !SetEndOfFile(opened.handle.Get()))) {
+    if (opened.created) FileObject::DeleteByHandle(opened.handle.Get());
+    return UniqueHandle();
+  }
+  return std::move(opened.handle);
 }
 
 void CreateFolderChain(const std::wstring& folder) {
@@ -213,7 +230,7 @@ ULONG CoGlintBrokerServer::Install(DownloadState& download, const std::u16string
     std::wstring folder = AddInFolder(paths_, name);
     if (folder.empty()) return kNotWritten;
     CreateFolderChain(folder);
-    UniqueHandle manifest(CreateForWriting(folder + L"\\digest.s"));
+    UniqueHandle manifest = CreateForWriting(paths_, folder + L"\\digest.s");
     return manifest && WriteAll(manifest.Get(), bytes, size) ? kInstalled : kNotWritten;
   }
   if (!AddInRules::IsValidName(given)) return kNotWritten;
@@ -222,7 +239,7 @@ ULONG CoGlintBrokerServer::Install(DownloadState& download, const std::u16string
   std::wstring executable =
       folder + L"\\" + std::wstring(reinterpret_cast<const wchar_t*>(given.c_str())) + L".exe";
   CreateFolderChain(folder);
-  UniqueHandle file(CreateForWriting(executable));
+  UniqueHandle file = CreateForWriting(paths_, executable);
   if (!file) return kNotWritten;
   ULONG result = kInstalled;
   std::vector<uint8_t> root = ReadRootCertificate(RootOverride(host_));
@@ -235,9 +252,9 @@ ULONG CoGlintBrokerServer::Install(DownloadState& download, const std::u16string
   } else {
     result = UnpackInto(file.Get(), *header, content);
   }
-  file.Reset();
-  // A package that is not installed leaves nothing behind.
-  if (result != kInstalled) DeleteFileW(executable.c_str());
+  // A package that is not installed leaves nothing behind: the file goes
+  // through its own handle.
+  if (result != kInstalled) FileObject::DeleteByHandle(file.Get());
   return result;
 }
 

@@ -48,11 +48,8 @@ void DiscardRefused(FileObject::Opened& opened) {
   opened.handle.Reset();
 }
 
-// Two paths name the same place: their canonical upper-case texts match.
-bool SamePlace(PlayerPaths& paths, const std::wstring& a, const std::wstring& b) {
-  std::optional<Text> first = paths.Canonicalize(ToText(a), true);
-  std::optional<Text> second = paths.Canonicalize(ToText(b), true);
-  return first && second && *first == *second;
+bool SamePlace(PlayerPaths& paths, const std::wstring& final, const std::wstring& path) {
+  return paths.IsSamePlace(ToText(final), ToText(path));
 }
 
 HRESULT Win32Result(DWORD error) {

@@ -281,6 +281,12 @@ bool PlayerPaths::MayCreateDirectoryOpened(const Text& finalPath) {
   return canonical && CreateDirectoryRule(*canonical);
 }
 
+bool PlayerPaths::IsSamePlace(const Text& finalPath, const Text& path) {
+  std::optional<Text> opened = OpenedCanonical(finalPath);
+  std::optional<Text> decided = Canonicalize(path, true);
+  return opened && decided && *opened == *decided;
+}
+
 std::optional<PathRules::SearchPattern> PlayerPaths::MayList(const Text& pattern) {
   std::optional<Text> full = FullPath(pattern);
   if (!full) return std::nullopt;

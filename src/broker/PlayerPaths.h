@@ -45,6 +45,9 @@ class PlayerPaths {
   bool MayReadOpened(const Text& finalPath);
   bool MayWriteOpened(const Text& finalPath, bool checkExtension);
   bool MayCreateDirectoryOpened(const Text& finalPath);
+  // The path the system opened is the path that was decided on: their
+  // canonical forms match (no link led elsewhere).
+  bool IsSamePlace(const Text& finalPath, const Text& path);
 
   // "<LOCAL_APPDATA>" at the start becomes the local application data folder.
   Text ExpandPlayerPath(const Text& path);
