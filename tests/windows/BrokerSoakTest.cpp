@@ -303,7 +303,6 @@ class Player {
   const std::wstring& Folder() const { return folder_; }
   std::wstring Path(const wchar_t* leaf) const { return folder_ + L"\\" + leaf; }
   const std::string& Name() const { return name_; }
-  const std::string& Partner() const { return partner_; }
   int Calls() const { return calls_; }
   int FailureCount() const { return failureCount_; }
   const std::vector<std::string>& Failures() const { return failures_; }
