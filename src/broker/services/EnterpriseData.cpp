@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <new>
+#include <mutex>
 
 #include "foundation/SystemModule.h"
 #include "foundation/Win32Handles.h"
@@ -509,6 +510,99 @@ void BrokerFileProtectionInfo::InformationArrived(IUnknown* operation, int statu
 
 // --- zone marking --------------------------------------------------------------------
 
+namespace {
+
+// The class registrations of the machine and of the user. A change below
+// either starts a new generation; generation 0 is never current.
+class ClassRegistrations {
+ public:
+  ClassRegistrations() {
+    watches_[0].Open(HKEY_LOCAL_MACHINE, L"Software\\Classes\\CLSID");
+    watches_[1].Open(HKEY_CURRENT_USER, L"Software\\Classes");
+  }
+  unsigned Generation() {
+    for (Watch& watch : watches_) {
+      if (watch.Fired()) ++generation_;
+    }
+    return generation_;
+  }
+
+ private:
+  struct Watch {
+    void Open(HKEY root, const wchar_t* path) {
+      if (RegOpenKeyExW(root, path, 0, KEY_NOTIFY, key.Receive()) != ERROR_SUCCESS) return;
+      changed.Reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+      Arm();
+    }
+    void Arm() {
+      armed = changed && RegNotifyChangeKeyValue(
+                             key.Get(), TRUE, REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET,
+                             changed.Get(), TRUE) == ERROR_SUCCESS;
+    }
+    // A registration the key cannot tell about counts as a change.
+    bool Fired() {
+      if (!key) return false;
+      if (armed && WaitForSingleObject(changed.Get(), 0) != WAIT_OBJECT_0) return false;
+      Arm();
+      return true;
+    }
+    UniqueRegKey key;
+    UniqueHandle changed;
+    bool armed = false;
+  };
+  Watch watches_[2];
+  unsigned generation_ = 1;
+};
+
+// A system class that lives in an in-process server and that some systems
+// lack. It is created as an in-process server only: asking for any context
+// also makes COM look for a local server, a round trip that some platforms
+// pay with registry handles they never close. A class found missing is not
+// asked for again until class registrations change, so a system without it
+// pays for one failed activation, not one per file.
+class SystemClass {
+ public:
+  explicit SystemClass(const CLSID& clsid) : clsid_(clsid) {}
+  HRESULT Create(REFIID iid, void** object) {
+    *object = nullptr;
+    unsigned generation;
+    {
+      std::lock_guard<std::mutex> hold(Lock());
+      generation = Registrations().Generation();
+      if (missingIn_ == generation) return REGDB_E_CLASSNOTREG;
+    }
+    HRESULT result = CoCreateInstance(clsid_, nullptr, CLSCTX_INPROC_SERVER, iid, object);
+    if (result == REGDB_E_CLASSNOTREG) {
+      std::lock_guard<std::mutex> hold(Lock());
+      missingIn_ = generation;
+    }
+    return result;
+  }
+
+ private:
+  static std::mutex& Lock() {
+    static std::mutex lock;
+    return lock;
+  }
+  static ClassRegistrations& Registrations() {
+    static ClassRegistrations registrations;
+    return registrations;
+  }
+  const CLSID& clsid_;
+  unsigned missingIn_ = 0;
+};
+
+SystemClass& ZoneIdentifierClass() {
+  static SystemClass zoneIdentifier(kClsidPersistentZoneIdentifier);
+  return zoneIdentifier;
+}
+SystemClass& AttachmentServicesClass() {
+  static SystemClass attachmentServices(kClsidAttachmentServices);
+  return attachmentServices;
+}
+
+}  // namespace
+
 GlintBrokerZoneIdentifier::GlintBrokerZoneIdentifier()
     : comReady_(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {}
 
@@ -518,8 +612,7 @@ GlintBrokerZoneIdentifier::~GlintBrokerZoneIdentifier() {
 
 bool GlintBrokerZoneIdentifier::HasInternetZone(const wchar_t* path) {
   ComPtr<IPersistFile> file;
-  if (FAILED(CoCreateInstance(kClsidPersistentZoneIdentifier, nullptr, CLSCTX_ALL, IID_IPersistFile,
-                              file.Out())) ||
+  if (FAILED(ZoneIdentifierClass().Create(IID_IPersistFile, file.Out())) ||
       FAILED(file.p->Load(path, STGM_READ))) {
     return false;
   }
@@ -533,8 +626,7 @@ bool GlintBrokerZoneIdentifier::Mark(const wchar_t* path) {
   if (!comReady_ || path == nullptr) return false;
   if (HasInternetZone(path)) return true;
   ComPtr<IZoneIdentifier> zone;
-  if (FAILED(CoCreateInstance(kClsidPersistentZoneIdentifier, nullptr, CLSCTX_ALL,
-                              kIidZoneIdentifier, zone.Out()))) {
+  if (FAILED(ZoneIdentifierClass().Create(kIidZoneIdentifier, zone.Out()))) {
     return true;  // no zone identifiers on this system: nothing to write
   }
   ComPtr<IPersistFile> file;
@@ -550,8 +642,7 @@ bool GlintBrokerAttachmentExecute::Mark(const wchar_t* path) {
   if (length == 0 || length >= MAX_PATH) return false;
   if (HasInternetZone(full)) return true;
   ComPtr<IAttachmentExecute> attachment;
-  if (FAILED(CoCreateInstance(kClsidAttachmentServices, nullptr, CLSCTX_ALL, kIidAttachmentExecute,
-                              attachment.Out()))) {
+  if (FAILED(AttachmentServicesClass().Create(kIidAttachmentExecute, attachment.Out()))) {
     return true;
   }
   return SUCCEEDED(attachment.p->SetLocalPath(full)) &&
