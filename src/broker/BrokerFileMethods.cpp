@@ -148,7 +148,7 @@ HRESULT CoGlintBrokerServer::BrokerCreateFile(BSTR pFileName, LONG p_readOnly,
 
   // Which rule admitted the path decides what is checked after opening.
   enum class Admitted { ByReadRule, ByChoice, ByIdentity, ByWriteRule } admitted;
-  EnterpriseIds caller(true, SharedSrpapi());
+  EnterpriseIds caller(true, srpapi_);
   if (!caller.HasIdentity()) {
     if (readOnly) {
       if (paths_.MayRead(text)) {

@@ -47,13 +47,6 @@ Edpwin32DllHelper& CoGlintBrokerServer::SharedEdpwin32() {
   return helper;
 }
 
-// Like the process's own identities, whether the system has enterprise
-// identities at all does not change while the server runs.
-const SrpapiDllHelper& CoGlintBrokerServer::SharedSrpapi() {
-  static SrpapiDllHelper helper;
-  return helper;
-}
-
 void ReleaseSharedBrokerState() {
   if (g_dispatchInfo != nullptr) g_dispatchInfo->Release();
   g_dispatchInfo = nullptr;

@@ -269,8 +269,10 @@ class CoGlintBrokerServer final : public IGlintBroker6 {
   IMultiLanguage* multiLanguage_ = nullptr;
   IMLangFontLink* fontLink_ = nullptr;
   static Edpwin32DllHelper& SharedEdpwin32();
-  static const SrpapiDllHelper& SharedSrpapi();
   Edpwin32DllHelper& edpwin32_ = SharedEdpwin32();
+  // The identity library, loaded once for the object's calls: loading a
+  // library that is absent searches the system folders each time.
+  SrpapiDllHelper srpapi_;
   // Local connections: made by the first call that needs it.
   ILcdAccessor* Lcd();
   std::unique_ptr<ILcdAccessor> lcdAccessor_;
