@@ -10,6 +10,7 @@
 
 #include "broker/AdminConfig.h"
 #include "engine/ProductNames.h"
+#include "foundation/SystemModule.h"
 #include "foundation/Win32Handles.h"
 
 namespace {
@@ -508,16 +509,13 @@ std::optional<Text> PlayerPaths::Compute(Cached which) {
 }
 
 const std::string& AdminConfigPath() {
+  // The system folder of 32-bit programs, asked for through the loader (not
+  // every system has it), else the system folder.
   static const std::string path = [] {
-    wchar_t folder[MAX_PATH + 1] = {};
-    UINT length = GetSystemWow64DirectoryW(folder, MAX_PATH);
-    if (length == 0 || length > MAX_PATH) length = GetSystemDirectoryW(folder, MAX_PATH);
-    if (length == 0 || length > MAX_PATH) return std::string();
-    std::wstring wide = std::wstring(folder, length) + L"\\Kestreli\\Glint\\gcs.cfg";
-    int size = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string utf8(size > 0 ? size - 1 : 0, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, utf8.data(), size, nullptr, nullptr);
-    return utf8;
+    MString folder = Wow64SystemFolder();
+    if (folder.IsNull() || folder.IsEmpty()) folder = SystemFolder();
+    if (folder.IsNull() || folder.IsEmpty()) return std::string();
+    return ToUtf8(folder) + "\\Kestreli\\Glint\\gcs.cfg";
   }();
   return path;
 }

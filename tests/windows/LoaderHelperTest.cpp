@@ -133,7 +133,7 @@ TEST(LoaderHelpers, OptionalFunctionsAreNotImported) {
        {"RegDeleteKeyExW", "GetNamedSecurityInfoW", "SetEntriesInAclW", "SetNamedSecurityInfoW",
         "CreateWellKnownSid", "GetUserDefaultUILanguage", "QueryFullProcessImageNameW",
         "SHGetFolderPathW", "DirectInput8Create", "ProtectFileToEnterpriseIdentity",
-        "SrpGetEnterpriseIds"}) {
+        "SrpGetEnterpriseIds", "GetSystemWow64DirectoryW"}) {
     EXPECT_EQ(imported.count(optional), 0u) << optional;
   }
 }
