@@ -67,15 +67,6 @@ void Snapshot(const std::wstring& folder, std::map<std::wstring, std::string>& o
   FindClose(find);
 }
 
-SAFEARRAY* Bytes(const std::string& data) {
-  SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(data.size()));
-  void* raw = nullptr;
-  SafeArrayAccessData(array, &raw);
-  if (!data.empty()) memcpy(raw, data.data(), data.size());
-  SafeArrayUnaccessData(array);
-  return array;
-}
-
 // One broker object for the whole suite, and the calls the cases make.
 class RedTeam : public ::testing::Test {
  protected:
@@ -98,7 +89,7 @@ class RedTeam : public ::testing::Test {
     return broker_->BrokerCreateFile(Bstr(path), readOnly ? 1 : 0, truncate ? 1 : 0, cookie);
   }
   static HRESULT Write(ULONG cookie, const std::string& data) {
-    SAFEARRAY* array = Bytes(data);
+    SAFEARRAY* array = ByteArray(data);
     ULONG written = 0;
     HRESULT hr = broker_->BrokerWriteFile(cookie, array, &written);
     SafeArrayDestroy(array);

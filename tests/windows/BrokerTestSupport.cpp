@@ -2,6 +2,8 @@
 
 #include <tlhelp32.h>
 
+#include <cstring>
+
 #include "GlintLibrary.h"
 #include "broker/BrokerServer.h"
 #include "ReferenceHost.h"
@@ -182,4 +184,13 @@ void KillAll(const wchar_t* image) {
     WaitForSingleObject(process, 5000);
     CloseHandle(process);
   }
+}
+
+SAFEARRAY* ByteArray(const std::string& data) {
+  SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(data.size()));
+  void* raw = nullptr;
+  if (array == nullptr || FAILED(SafeArrayAccessData(array, &raw))) return array;
+  if (!data.empty()) memcpy(raw, data.data(), data.size());
+  SafeArrayUnaccessData(array);
+  return array;
 }

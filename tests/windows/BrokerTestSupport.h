@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "broker/GlintBroker.h"
+#include "foundation/Win32Handles.h"
 
 // Every method of IGlintBroker6's vtable side and its bases, in slot order.
 struct BrokerMethodInfo {
@@ -61,6 +62,10 @@ class Bstr {
   BSTR value_;
 };
 
+// A one-dimensional byte array (lower bound 0) holding `data`, as the
+// player sends it; the caller destroys it.
+SAFEARRAY* ByteArray(const std::string& data);
+
 // Paths of the test build.
 std::wstring HostExecutable();  // glinthost.exe beside the tests
 std::wstring LibraryPath();     // GlintUtil.dll beside the tests
@@ -78,3 +83,55 @@ std::vector<DWORD> ProcessesNamed(const wchar_t* image);
 // Waits until no such process is left; false on timeout.
 bool WaitUntilGone(const wchar_t* image, DWORD ms);
 void KillAll(const wchar_t* image);
+
+// What COM gives a server for an incoming call: a call context whose
+// ImpersonateClient puts the caller's token on the thread. Wine gives a
+// server none (CoImpersonateClient answers RPC_E_CALL_COMPLETE), so a live
+// broker never sees a caller's identities there. Cases that need a caller
+// with identities install this context, as a custom transport would, and
+// call a broker object in this process. The caller is this user,
+// impersonated: the token's type tells the srpapi stand-in it is a caller's.
+class CallerContext final : public IServerSecurity {
+ public:
+  CallerContext() { CoSwitchCallContext(this, &previous_); }
+  ~CallerContext() {
+    IUnknown* mine = nullptr;
+    CoSwitchCallContext(previous_, &mine);
+  }
+  CallerContext(const CallerContext&) = delete;
+  CallerContext& operator=(const CallerContext&) = delete;
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+    if (object == nullptr) return E_POINTER;
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IServerSecurity)) {
+      *object = static_cast<IServerSecurity*>(this);
+      return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  // Lives on the test's stack.
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  HRESULT STDMETHODCALLTYPE QueryBlanket(DWORD*, DWORD*, OLECHAR**, DWORD*, DWORD*, void**,
+                                         DWORD*) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE ImpersonateClient() override {
+    if (!ImpersonateSelf(SecurityImpersonation)) return HRESULT_FROM_WIN32(GetLastError());
+    impersonations_++;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE RevertToSelf() override {
+    return ::RevertToSelf() ? S_OK : HRESULT_FROM_WIN32(GetLastError());
+  }
+  BOOL STDMETHODCALLTYPE IsImpersonating() override {
+    UniqueHandle token;
+    return OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, token.Receive());
+  }
+  int Impersonations() const { return impersonations_; }
+
+ private:
+  IUnknown* previous_ = nullptr;
+  int impersonations_ = 0;
+};

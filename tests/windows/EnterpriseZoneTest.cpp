@@ -173,15 +173,6 @@ class StandIns {
   bool classes_ = false;
 };
 
-SAFEARRAY* Bytes(const std::string& data) {
-  SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(data.size()));
-  void* raw = nullptr;
-  SafeArrayAccessData(array, &raw);
-  memcpy(raw, data.data(), data.size());
-  SafeArrayUnaccessData(array);
-  return array;
-}
-
 // The player's calls on a broker object, in or out of this process.
 class BrokerCalls {
  public:
@@ -190,7 +181,7 @@ class BrokerCalls {
     return broker_->BrokerCreateFile(Bstr(path), readOnly ? 1 : 0, 1, cookie);
   }
   HRESULT WriteTo(ULONG cookie, const std::string& data) {
-    SAFEARRAY* array = Bytes(data);
+    SAFEARRAY* array = ByteArray(data);
     ULONG written = 0;
     HRESULT hr = broker_->BrokerWriteFile(cookie, array, &written);
     SafeArrayDestroy(array);
@@ -246,58 +237,6 @@ class Session : public BrokerCalls {
 
  private:
   HRESULT created_ = E_FAIL;
-};
-
-// What COM gives a server for an incoming call: a call context whose
-// ImpersonateClient puts the caller's token on the thread. Wine gives a
-// server none (CoImpersonateClient answers RPC_E_CALL_COMPLETE), so a live
-// broker never sees a caller's identities there. Cases that need a caller
-// with identities install this context, as a custom transport would, and
-// call a broker object in this process. The caller is this user,
-// impersonated: the token's type tells the srpapi stand-in it is a caller's.
-class CallerContext final : public IServerSecurity {
- public:
-  CallerContext() { CoSwitchCallContext(this, &previous_); }
-  ~CallerContext() {
-    IUnknown* mine = nullptr;
-    CoSwitchCallContext(previous_, &mine);
-  }
-  CallerContext(const CallerContext&) = delete;
-  CallerContext& operator=(const CallerContext&) = delete;
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IServerSecurity)) {
-      *object = static_cast<IServerSecurity*>(this);
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  // Lives on the test's stack.
-  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
-  HRESULT STDMETHODCALLTYPE QueryBlanket(DWORD*, DWORD*, OLECHAR**, DWORD*, DWORD*, void**,
-                                         DWORD*) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE ImpersonateClient() override {
-    if (!ImpersonateSelf(SecurityImpersonation)) return HRESULT_FROM_WIN32(GetLastError());
-    impersonations_++;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE RevertToSelf() override {
-    return ::RevertToSelf() ? S_OK : HRESULT_FROM_WIN32(GetLastError());
-  }
-  BOOL STDMETHODCALLTYPE IsImpersonating() override {
-    UniqueHandle token;
-    return OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, token.Receive());
-  }
-  int Impersonations() const { return impersonations_; }
-
- private:
-  IUnknown* previous_ = nullptr;
-  int impersonations_ = 0;
 };
 
 // A broker object in this process, called with a caller's context.

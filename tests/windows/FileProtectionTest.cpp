@@ -200,41 +200,6 @@ TEST_F(FileProtection, AnAnswerThatDoesNotComeGrantsNothing) {
   EXPECT_TRUE(WaitUntilGone(kServer, 10000));
 }
 
-// What COM gives a server for an incoming call, which Wine does not: a call
-// context whose ImpersonateClient puts the caller's token on the thread.
-class CallerContext final : public IServerSecurity {
- public:
-  CallerContext() { CoSwitchCallContext(this, &previous_); }
-  ~CallerContext() {
-    IUnknown* mine = nullptr;
-    CoSwitchCallContext(previous_, &mine);
-  }
-  CallerContext(const CallerContext&) = delete;
-  CallerContext& operator=(const CallerContext&) = delete;
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    *object = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IServerSecurity)
-                  ? static_cast<IServerSecurity*>(this)
-                  : nullptr;
-    return *object != nullptr ? S_OK : E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
-  HRESULT STDMETHODCALLTYPE QueryBlanket(DWORD*, DWORD*, OLECHAR**, DWORD*, DWORD*, void**,
-                                         DWORD*) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE ImpersonateClient() override {
-    return ImpersonateSelf(SecurityImpersonation) ? S_OK : HRESULT_FROM_WIN32(GetLastError());
-  }
-  HRESULT STDMETHODCALLTYPE RevertToSelf() override {
-    return ::RevertToSelf() ? S_OK : HRESULT_FROM_WIN32(GetLastError());
-  }
-  BOOL STDMETHODCALLTYPE IsImpersonating() override { return FALSE; }
-
- private:
-  IUnknown* previous_ = nullptr;
-};
-
 // A caller with an identity reads a protected file only when the file is
 // protected to that very identity (same units, case included).
 TEST_F(FileProtection, ACallerReadsWhatIsProtectedToItsOwnIdentity) {
