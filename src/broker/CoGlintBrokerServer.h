@@ -13,7 +13,7 @@
 
 #include "broker/FileCookie.h"
 #include "broker/GlintBroker.h"
-#include "broker/LcdAccessor.h"
+#include "broker/LcdAccessorWin32.h"
 #include "broker/PlayerPaths.h"
 #include "foundation/DynamicLoadLibraryHelper.h"
 
@@ -272,6 +272,6 @@ class CoGlintBrokerServer final : public IGlintBroker6 {
   static const SrpapiDllHelper& SharedSrpapi();
   Edpwin32DllHelper& edpwin32_ = SharedEdpwin32();
   // Local connections: made by the first call that needs it.
-  ILcdAccessor* Lcd();
-  std::unique_ptr<ILcdAccessor> lcdAccessor_;
+  Win32LcdAccessor* Lcd();
+  std::unique_ptr<Win32LcdAccessor> lcdAccessor_;
 };
