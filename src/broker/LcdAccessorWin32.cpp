@@ -15,14 +15,22 @@ constexpr int kAbandonedRetries = 4;
 // holder record, which calls served meanwhile may have changed.
 constexpr DWORD kSliceMs = 100;
 
-// Which accessor of this process holds the lock, and an event (manual reset)
-// that the holder's last Unlock sets for those waiting. Each waiter resets
-// it before it waits, so that an uncontended lock costs no event calls.
-// Broker calls all run on the apartment thread, so the record needs no lock
-// of its own.
+// Which accessor of this process holds the lock, which one waits for it, and
+// an event (manual reset) that the holder's last Unlock sets for the waiter.
+// The waiter resets it before each slice, so that an uncontended lock costs
+// no event calls. Broker calls all run on the apartment thread, so the
+// record needs no lock of its own.
+//
+// A wait that serves the apartment is a frame on the thread's stack, and a
+// call served inside it that waits too can only return once every wait
+// above it has: waits stacked that way are taken last in, first out, and
+// players that keep coming back keep the first waiter below them for good.
+// Hence one Lock waits at a time; another object's Lock meanwhile answers a
+// failed lock at once, and its player tries again.
 struct HolderRecord {
   const Win32LcdAccessor* holder = nullptr;
-  int waiters = 0;
+  const Win32LcdAccessor* waiter = nullptr;
+  bool opening = false;  // an accessor waits for the mutex to open the block
   UniqueHandle free{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
 };
 
@@ -30,6 +38,20 @@ HolderRecord& Holder() {
   static HolderRecord record;
   return record;
 }
+
+// Sets a field of the record for the length of a wait.
+template <typename T>
+class Marked {
+ public:
+  Marked(T& field, T value) : field_(field), before_(field) { field_ = value; }
+  Marked(const Marked&) = delete;
+  Marked& operator=(const Marked&) = delete;
+  ~Marked() { field_ = before_; }
+
+ private:
+  T& field_;
+  T before_;
+};
 
 enum class Waited { Signalled, Abandoned, TimedOut, Failed };
 
@@ -76,8 +98,26 @@ Win32LcdAccessor::Win32LcdAccessor() {
   // happens once per broker object, so an abandoned mutex is waited for
   // again rather than leaving the object without memory for its lifetime.
   bool held = GetLastError() != ERROR_ALREADY_EXISTS;
+  HolderRecord& record = Holder();
   const ULONGLONG deadline = GetTickCount64() + kLockBoundMs;
-  for (int abandoned = 0; !held && abandoned < kAbandonedRetries;) {
+  int abandoned = 0;
+  if (!held) {
+    // Free, or owned by this thread for a holder of this process: no wait.
+    Waited now = WaitServing(mutex_.Get(), 0);
+    held = now == Waited::Signalled;
+    if (now == Waited::Abandoned) {
+      ReleaseMutex(mutex_.Get());
+      ++abandoned;
+    }
+  }
+  if (!held && (record.waiter != nullptr || record.opening)) {
+    // Another process keeps the mutex and a wait for it is on the stack
+    // already: a second one on top would hold that one up. The next call
+    // opens the block again.
+    openingTimedOut_ = true;
+  }
+  Marked<bool> opening(record.opening, record.opening || !held);
+  while (!held && !openingTimedOut_ && abandoned < kAbandonedRetries) {
     DWORD left = Left(deadline);
     Waited waited = WaitServing(mutex_.Get(), std::min(left, kSliceMs));
     if (waited == Waited::Signalled) {
@@ -89,7 +129,6 @@ Win32LcdAccessor::Win32LcdAccessor() {
       break;
     } else if (left <= kSliceMs) {
       openingTimedOut_ = true;
-      break;
     }
   }
   if (held) {
@@ -124,27 +163,37 @@ Win32LcdAccessor::~Win32LcdAccessor() {
 
 // The outermost level: the process's holder record first, then the mutex.
 // While another accessor holds the lock this waits for the record's event;
-// while nobody in the process does, for the mutex. Both waits serve calls,
-// so another accessor may take the lock inside them: the thread then owns
-// the mutex already, and its wait here succeeds without meaning anything.
+// while nobody in the process does, for the mutex. Both waits serve calls;
+// other accessors' Locks answer failed meanwhile, so nothing takes the lock
+// on top of this wait.
 bool Win32LcdAccessor::TakeMutex() {
   if (!mutex_) return false;
   HolderRecord& record = Holder();
+  // This object's own calls served inside its wait fail here as well.
+  if (record.waiter != nullptr) return false;
+  // Uncontended, the mutex is had without serving anything.
+  if (record.holder == nullptr) {
+    Waited now = WaitServing(mutex_.Get(), 0);
+    if (now == Waited::Signalled) {
+      record.holder = this;
+      return true;
+    }
+    if (now != Waited::TimedOut) {
+      if (now == Waited::Abandoned) ReleaseMutex(mutex_.Get());
+      return false;
+    }
+  }
+  Marked<const Win32LcdAccessor*> waiting(record.waiter, this);
   const ULONGLONG deadline = GetTickCount64() + kLockBoundMs;
   for (bool first = true;; first = false) {
     DWORD left = Left(deadline);
     if (!first && left == 0) return false;
     if (record.holder != nullptr) {
       ResetEvent(record.free.Get());
-      ++record.waiters;
-      Waited waited = WaitServing(record.free.Get(), std::min(left, kSliceMs));
-      --record.waiters;
-      if (waited == Waited::Failed) return false;
+      if (WaitServing(record.free.Get(), std::min(left, kSliceMs)) == Waited::Failed) return false;
       continue;
     }
-    // Uncontended, the mutex is had without serving anything.
-    Waited waited = WaitServing(mutex_.Get(), 0);
-    if (waited == Waited::TimedOut) waited = WaitServing(mutex_.Get(), std::min(left, kSliceMs));
+    Waited waited = WaitServing(mutex_.Get(), std::min(left, kSliceMs));
     if (waited == Waited::Signalled) {
       if (record.holder == nullptr) {
         record.holder = this;
@@ -163,23 +212,14 @@ void Win32LcdAccessor::GiveBack() {
   HolderRecord& record = Holder();
   if (record.holder == this) {
     record.holder = nullptr;
-    if (record.waiters > 0) SetEvent(record.free.Get());
+    if (record.waiter != nullptr) SetEvent(record.free.Get());
   }
 }
 
 int32_t Win32LcdAccessor::Lock() {
   if (Block() == nullptr) return 0;
-  // A call for this same object served while its outermost Lock waits
-  // cannot wait as well: it would end the outer wait's meaning.
-  if (taking_) return 0;
-  return depth_.Lock(
-      [this] {
-        taking_ = true;
-        bool taken = TakeMutex();
-        taking_ = false;
-        return taken;
-      },
-      [] { return static_cast<uint32_t>(GetTickCount()); });
+  return depth_.Lock([this] { return TakeMutex(); },
+                     [] { return static_cast<uint32_t>(GetTickCount()); });
 }
 
 int32_t Win32LcdAccessor::Unlock() {

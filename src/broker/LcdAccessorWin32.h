@@ -5,11 +5,13 @@
 //
 // A mutex belongs to a thread, and every broker object of the process runs on
 // the same one, so the mutex alone cannot keep two players of one broker
-// apart. The process therefore records which accessor holds the lock; a Lock
-// by another accessor waits until the holder's last Unlock, or until the
-// holder goes away with its broker object. Every wait keeps the apartment
-// serving calls (the holder's own Unlock must be able to arrive) and ends
-// within kLockBoundMs: what cannot be had by then is a failed lock.
+// apart. The process therefore records which accessor holds the lock. The
+// first Lock by another accessor waits until the holder's last Unlock, or
+// until the holder goes away with its broker object; while it waits, Locks
+// of any other accessor answer a failed lock at once (count 0), and their
+// players try again. Every wait keeps the apartment serving calls (the
+// holder's own Unlock must be able to arrive) and ends within kLockBoundMs:
+// what cannot be had by then is a failed lock.
 #pragma once
 
 #include <windows.h>
@@ -41,8 +43,9 @@ class Win32LcdAccessor final : public CoreLcdAccessor {
   uint32_t LockTime() override { return depth_.Time(); }
   int32_t MessageTimeout() override { return lcd::kMessageTimeoutMs; }
 
-  // The mutex stayed taken for the whole bound while opening: this accessor
-  // has no memory, but one made later may.
+  // The mutex stayed taken for the whole bound while opening, or another
+  // process kept it while a wait for it was under way already: this
+  // accessor has no memory, but one made later may.
   bool OpeningTimedOut() const { return openingTimedOut_; }
 
  private:
@@ -54,5 +57,4 @@ class Win32LcdAccessor final : public CoreLcdAccessor {
   UniqueHandle mapping_;
   UniqueMappedView view_;
   bool openingTimedOut_ = false;
-  bool taking_ = false;  // inside the outermost Lock's wait
 };

@@ -522,7 +522,8 @@ TEST_F(LcdCrossProcess, GarbageFromAPeerNeitherCrashesNorStopsTheBroker) {
 }
 
 // Two players of one broker: the lock belongs to one broker object at a
-// time, although every object runs on the same thread.
+// time, although every object runs on the same thread. One player waits for
+// it; any other meanwhile gets a failed lock.
 TEST_F(LcdCrossProcess, AnotherPlayersLockWaitsWhileTheHolderNests) {
   LONG count = 0;
   ASSERT_EQ(broker_->BrokerLcdLock(&count), S_OK);
@@ -532,6 +533,13 @@ TEST_F(LcdCrossProcess, AnotherPlayersLockWaitsWhileTheHolderNests) {
   Sleep(1500);  // its Lock has reached the broker and waits there
   EXPECT_TRUE(other->Running());
   EXPECT_EQ(other->Output().find("BrokerLcdLock"), std::string::npos);
+  // A third player does not wait on top of that wait: its lock fails at once
+  // and leaves nothing to undo.
+  EXPECT_EQ(Player({"BrokerLcdLock", "BrokerLcdGetMessageTarget", "BrokerLcdUnlock"}),
+            (std::vector<std::string>{"BrokerLcdLock -> 0x00000000 p_refCount=0",
+                                      "BrokerLcdGetMessageTarget -> 0x00000001 p_string=null",
+                                      "BrokerLcdUnlock -> 0x00000000 p_refCount=0"}));
+  EXPECT_TRUE(other->Running());
 
   // The holder is served while the other waits; its levels stay its own.
   for (LONG expected : {2, 3}) {
