@@ -365,6 +365,19 @@ class Player {
     if (count != 0 && count != 1) Fail(std::string(what) + " counted " + std::to_string(count));
     return count == 1;
   }
+  // Runs `step` under the lock, which other players may have for a moment;
+  // false when it could not be had within 20 s.
+  template <typename Step>
+  bool WithLock(Step&& step) {
+    ULONGLONG deadline = GetTickCount64() + 20000;
+    while (!Lock("lock for a step that must happen")) {
+      if (GetTickCount64() > deadline) return false;
+      Sleep(5);
+    }
+    step();
+    Unlock("unlock after the step");
+    return true;
+  }
   void Unlock(const char* what) {
     LONG count = -1;
     Expect(what, broker_->BrokerLcdUnlock(&count), S_OK);
@@ -837,8 +850,10 @@ TEST(BrokerSoakPlayer, DISABLED_Run) {
     const std::wstring folder =
         SharedObjects() + L"\\soak-" + wideTag + L"-" + std::to_wstring(index);
     Player player(broker, folder, connection(index), connection(partner));
-    player.Expect("add the player's connection",
-                  broker->BrokerLcdTryAddConnection(Bstr(WideOf(player.Name())), 0, 0, 50), S_OK);
+    EXPECT_TRUE(player.WithLock([&] {
+      player.Expect("add the player's connection",
+                    broker->BrokerLcdTryAddConnection(Bstr(WideOf(player.Name())), 0, 0, 50), S_OK);
+    }));
     Prepare(player);
     UniqueHandle ready(
         OpenSemaphoreW(SEMAPHORE_MODIFY_STATE, FALSE, (L"GlintSoakReady-" + wideTag).c_str()));
@@ -857,8 +872,10 @@ TEST(BrokerSoakPlayer, DISABLED_Run) {
     while (!(exchanged = player.Exchange()) && GetTickCount64() < deadline) Sleep(5);
     EXPECT_TRUE(exchanged) << "the messages with the partner did not all arrive";
     Finish(player);
-    player.Expect("remove the player's connection",
-                  broker->BrokerLcdRemoveConnection(Bstr(WideOf(player.Name())), 0), S_OK);
+    EXPECT_TRUE(player.WithLock([&] {
+      player.Expect("remove the player's connection",
+                    broker->BrokerLcdRemoveConnection(Bstr(WideOf(player.Name())), 0), S_OK);
+    }));
     ReportFailures(player);
     std::printf("soak-player: %d calls in %.0f ms\n", mixCalls, ms);
     std::fflush(stdout);
