@@ -7,7 +7,8 @@
 // A call is Name(arg, ...): numbers (decimal, or 0x hexadecimal), "quoted
 // strings" ("" inside for a quote), hex:0A0B... or text:... byte arrays, and null.
 // Out-parameters are not written: they are filled in and printed. A script
-// has one call a line; '#' starts a comment line; "sleep MS" pauses.
+// has one call a line; '#' starts a comment line; "sleep MS" pauses;
+// "release" lets go of the broker object while the player goes on.
 #include <windows.h>
 #include <ole2.h>
 
@@ -415,11 +416,18 @@ int wmain(int argc, wchar_t** argv) {
         Sleep(static_cast<DWORD>(std::wcstoul(line.c_str() + 6, nullptr, 10)));
         continue;
       }
-      if (!RunCall(broker, methods, line)) status = 13;
+      if (line == L"release" && broker != nullptr) {
+        broker->Release();
+        broker = nullptr;
+        std::printf("release broker\n");
+        std::fflush(stdout);
+        continue;
+      }
+      if (broker == nullptr || !RunCall(broker, methods, line)) status = 13;
     }
     if (info != nullptr) info->Release();
     if (library != nullptr) library->Release();
-    broker->Release();
+    if (broker != nullptr) broker->Release();
   }
   CoUninitialize();
   return status;

@@ -84,8 +84,12 @@ bool IsMessageArray(SAFEARRAY* array) {
 
 }  // namespace
 
-ILcdAccessor* CoGlintBrokerServer::Lcd() {
-  if (!lcdAccessor_) lcdAccessor_.reset(new (std::nothrow) Win32LcdAccessor());
+Win32LcdAccessor* CoGlintBrokerServer::Lcd() {
+  // An accessor that found the block taken for the whole time it may wait
+  // has no memory; the next call opens it again rather than keeping that.
+  if (!lcdAccessor_ || lcdAccessor_->OpeningTimedOut()) {
+    lcdAccessor_.reset(new (std::nothrow) Win32LcdAccessor());
+  }
   return lcdAccessor_.get();
 }
 

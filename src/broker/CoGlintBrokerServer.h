@@ -13,7 +13,7 @@
 
 #include "broker/FileCookie.h"
 #include "broker/GlintBroker.h"
-#include "broker/LcdAccessor.h"
+#include "broker/LcdAccessorWin32.h"
 #include "broker/PlayerPaths.h"
 #include "foundation/DynamicLoadLibraryHelper.h"
 
@@ -274,6 +274,6 @@ class CoGlintBrokerServer final : public IGlintBroker6 {
   // library that is absent searches the system folders each time.
   SrpapiDllHelper srpapi_;
   // Local connections: made by the first call that needs it.
-  ILcdAccessor* Lcd();
-  std::unique_ptr<ILcdAccessor> lcdAccessor_;
+  Win32LcdAccessor* Lcd();
+  std::unique_ptr<Win32LcdAccessor> lcdAccessor_;
 };

@@ -321,11 +321,11 @@ class Player {
   }
 
   // Local-connection traffic with the partner: one message out while some are
-  // left to send, one in when one is waiting. Answers whether both are done.
+  // left to send, one in when one is waiting. A failed lock (count 0: another
+  // player holds or awaits it) leaves the step to a later round. Answers
+  // whether both are done.
   bool Exchange() {
-    LONG count = 0;
-    if (sent_ < kMessagesPerPlayer) {
-      Expect("lock to send", broker_->BrokerLcdLock(&count), S_OK);
+    if (sent_ < kMessagesPerPlayer && Lock("lock to send")) {
       std::string message = MessageTo(partner_, name_ + " #" + std::to_string(sent_));
       SAFEARRAY* array = Bytes(message);
       HRESULT posted = broker_->BrokerLcdDispatchMessage(array, 11, 2, 0);
@@ -335,9 +335,9 @@ class Player {
           posted == S_OK) {
         ++sent_;
       }
-      Expect("unlock after sending", broker_->BrokerLcdUnlock(&count), S_OK);
+      Unlock("unlock after sending");
     }
-    Expect("lock to receive", broker_->BrokerLcdLock(&count), S_OK);
+    if (!Lock("lock to receive")) return false;
     BSTR target = nullptr;
     HRESULT waiting = broker_->BrokerLcdGetMessageTarget(&target);
     Expect("message target", waiting, waiting == S_FALSE ? S_FALSE : S_OK);
@@ -354,8 +354,34 @@ class Player {
       ++received_;
     }
     SysFreeString(target);
-    Expect("unlock after receiving", broker_->BrokerLcdUnlock(&count), S_OK);
+    Unlock("unlock after receiving");
     return sent_ >= kMessagesPerPlayer && received_ >= kMessagesPerPlayer;
+  }
+
+  // Whether the lock was had; the count is 1, this player holding nothing else.
+  bool Lock(const char* what) {
+    LONG count = -1;
+    if (!Expect(what, broker_->BrokerLcdLock(&count), S_OK)) return false;
+    if (count != 0 && count != 1) Fail(std::string(what) + " counted " + std::to_string(count));
+    return count == 1;
+  }
+  // Runs `step` under the lock, which other players may have for a moment;
+  // false when it could not be had within 20 s.
+  template <typename Step>
+  bool WithLock(Step&& step) {
+    ULONGLONG deadline = GetTickCount64() + 20000;
+    while (!Lock("lock for a step that must happen")) {
+      if (GetTickCount64() > deadline) return false;
+      Sleep(5);
+    }
+    step();
+    Unlock("unlock after the step");
+    return true;
+  }
+  void Unlock(const char* what) {
+    LONG count = -1;
+    Expect(what, broker_->BrokerLcdUnlock(&count), S_OK);
+    if (count != 0) Fail(std::string(what) + " left " + std::to_string(count));
   }
 
  private:
@@ -824,8 +850,10 @@ TEST(BrokerSoakPlayer, DISABLED_Run) {
     const std::wstring folder =
         SharedObjects() + L"\\soak-" + wideTag + L"-" + std::to_wstring(index);
     Player player(broker, folder, connection(index), connection(partner));
-    player.Expect("add the player's connection",
-                  broker->BrokerLcdTryAddConnection(Bstr(WideOf(player.Name())), 0, 0, 50), S_OK);
+    EXPECT_TRUE(player.WithLock([&] {
+      player.Expect("add the player's connection",
+                    broker->BrokerLcdTryAddConnection(Bstr(WideOf(player.Name())), 0, 0, 50), S_OK);
+    }));
     Prepare(player);
     UniqueHandle ready(
         OpenSemaphoreW(SEMAPHORE_MODIFY_STATE, FALSE, (L"GlintSoakReady-" + wideTag).c_str()));
@@ -844,8 +872,10 @@ TEST(BrokerSoakPlayer, DISABLED_Run) {
     while (!(exchanged = player.Exchange()) && GetTickCount64() < deadline) Sleep(5);
     EXPECT_TRUE(exchanged) << "the messages with the partner did not all arrive";
     Finish(player);
-    player.Expect("remove the player's connection",
-                  broker->BrokerLcdRemoveConnection(Bstr(WideOf(player.Name())), 0), S_OK);
+    EXPECT_TRUE(player.WithLock([&] {
+      player.Expect("remove the player's connection",
+                    broker->BrokerLcdRemoveConnection(Bstr(WideOf(player.Name())), 0), S_OK);
+    }));
     ReportFailures(player);
     std::printf("soak-player: %d calls in %.0f ms\n", mixCalls, ms);
     std::fflush(stdout);

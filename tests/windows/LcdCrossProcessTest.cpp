@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -84,45 +85,73 @@ std::wstring TempFile(const wchar_t* prefix) {
   return path;
 }
 
-// Runs a program with its standard output in a file; answers the exit code
-// (or ~0 when it could not run or did not end) and the output.
-DWORD Run(const std::wstring& commandLine, std::string* output = nullptr) {
-  std::wstring outPath = TempFile(L"lcd");
-  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-  HANDLE out = CreateFileW(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
-                           0, nullptr);
-  if (out == INVALID_HANDLE_VALUE) return ~0u;
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdOutput = out;
-  startup.hStdError = out;
-  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  PROCESS_INFORMATION process{};
-  std::wstring line = commandLine;
-  BOOL started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                                &startup, &process);
-  CloseHandle(out);
-  DWORD code = ~0u;
-  if (started) {
-    if (WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0) {
-      GetExitCodeProcess(process.hProcess, &code);
+// A program running with its standard output in a file, and the script
+// file it reads, if any; both go with it.
+class Started {
+ public:
+  explicit Started(const std::wstring& commandLine, std::wstring script = {})
+      : outPath_(TempFile(L"lcd")), script_(std::move(script)) {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE out = CreateFileW(outPath_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                             CREATE_ALWAYS, 0, nullptr);
+    if (out == INVALID_HANDLE_VALUE) return;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = out;
+    startup.hStdError = out;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    PROCESS_INFORMATION process{};
+    std::wstring line = commandLine;
+    if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                       &process)) {
+      CloseHandle(process.hThread);
+      process_ = process.hProcess;
     }
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    CloseHandle(out);
   }
-  if (output != nullptr) *output = ReadAll(outPath);
-  DeleteFileW(outPath.c_str());
-  return code;
-}
+  Started(const Started&) = delete;
+  Started& operator=(const Started&) = delete;
+  ~Started() {
+    if (process_ != nullptr) {
+      if (Finish() == ~0u) TerminateProcess(process_, 1);
+      CloseHandle(process_);
+    }
+    DeleteFileW(outPath_.c_str());
+    if (!script_.empty()) DeleteFileW(script_.c_str());
+  }
+
+  bool Running() const {
+    return process_ != nullptr && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT;
+  }
+  std::string Output() const { return ReadAll(outPath_); }
+  // Waits until the output holds `text`; false when it never did.
+  bool WaitForOutput(const std::string& text) const {
+    for (int i = 0; i < 1000 && Output().find(text) == std::string::npos; ++i) Sleep(20);
+    return Output().find(text) != std::string::npos;
+  }
+  // The exit code, or ~0 when it could not run or did not end.
+  DWORD Finish() const {
+    DWORD code = ~0u;
+    if (process_ != nullptr && WaitForSingleObject(process_, 60000) == WAIT_OBJECT_0) {
+      GetExitCodeProcess(process_, &code);
+    }
+    return code;
+  }
+
+ private:
+  std::wstring outPath_;
+  std::wstring script_;
+  HANDLE process_ = nullptr;
+};
 
 DWORD Peer(const std::wstring& arguments) {
-  return Run(L"\"" + ProgramFolder() + L"\\lcd_peer.exe\" " + arguments);
+  return Started(L"\"" + ProgramFolder() + L"\\lcd_peer.exe\" " + arguments).Finish();
 }
 
-// Runs one player stand-in over a script of broker calls; answers one line
-// per call ("Name -> 0xHRESULT out=value ...").
-std::vector<std::string> Player(const std::vector<std::string>& calls) {
+// A player stand-in running a script of broker calls; it prints one line per
+// call ("Name -> 0xHRESULT out=value ...").
+std::unique_ptr<Started> StartPlayer(const std::vector<std::string>& calls) {
   std::wstring script = TempFile(L"lcs");
   std::string text;
   for (const std::string& call : calls) text += call + "\n";
@@ -130,15 +159,14 @@ std::vector<std::string> Player(const std::vector<std::string>& calls) {
   DWORD written = 0;
   WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
   CloseHandle(file);
-  std::string output;
-  DWORD code = ~0u;
-  // A stand-in that could not be started at all (no exit code, no output)
-  // is started again; any answer it gives is the test's.
-  for (int attempt = 0; attempt < 3 && code == ~0u && output.empty(); ++attempt) {
-    code =
-        Run(L"\"" + ProgramFolder() + L"\\glintplayer.exe\" --script \"" + script + L"\"", &output);
-  }
-  DeleteFileW(script.c_str());
+  return std::make_unique<Started>(
+      L"\"" + ProgramFolder() + L"\\glintplayer.exe\" --script \"" + script + L"\"", script);
+}
+
+// A player's lines once it has ended, the creation of its broker object aside.
+std::vector<std::string> Lines(const Started& player) {
+  DWORD code = player.Finish();
+  std::string output = player.Output();
   EXPECT_EQ(code, 0u) << output;
   std::vector<std::string> lines;
   size_t start = 0;
@@ -155,6 +183,23 @@ std::vector<std::string> Player(const std::vector<std::string>& calls) {
     start = end + 1;
   }
   return lines;
+}
+
+std::vector<std::string> Player(const std::vector<std::string>& calls) {
+  // A stand-in that could not be started at all (no exit code, no output)
+  // is started again; any answer it gives is the test's.
+  for (int attempt = 1;; ++attempt) {
+    std::unique_ptr<Started> player = StartPlayer(calls);
+    if (attempt == 3 || player->Finish() != ~0u || !player->Output().empty()) {
+      return Lines(*player);
+    }
+  }
+}
+
+// The tick count a player printed as its lock time.
+DWORD LockTimeIn(const std::string& line) {
+  size_t at = line.find("p_lockTime=");
+  return at == std::string::npos ? 0 : static_cast<DWORD>(std::stoll(line.substr(at + 11)));
 }
 
 std::string Hex(const std::string& bytes) {
@@ -473,6 +518,138 @@ TEST_F(LcdCrossProcess, GarbageFromAPeerNeitherCrashesNorStopsTheBroker) {
                     "BrokerLcdFindConnectionFormat(\"_lcdtest.any\", 0)"}),
             (std::vector<std::string>{"BrokerLcdTryAddConnection -> 0x00000000",
                                       "BrokerLcdFindConnectionFormat -> 0x00000000 p_format=2"}));
+  ExpectSameServer();
+}
+
+// Two players of one broker: the lock belongs to one broker object at a
+// time, although every object runs on the same thread. One player waits for
+// it; any other meanwhile gets a failed lock.
+TEST_F(LcdCrossProcess, AnotherPlayersLockWaitsWhileTheHolderNests) {
+  LONG count = 0;
+  ASSERT_EQ(broker_->BrokerLcdLock(&count), S_OK);
+  ASSERT_EQ(count, 1);
+  auto other = StartPlayer({"BrokerLcdLock", "BrokerLcdLockTime", "BrokerLcdUnlock"});
+  ASSERT_TRUE(other->WaitForOutput("create broker"));
+  Sleep(1500);  // its Lock has reached the broker and waits there
+  EXPECT_TRUE(other->Running());
+  EXPECT_EQ(other->Output().find("BrokerLcdLock"), std::string::npos);
+  // A third player does not wait on top of that wait: its lock fails at once
+  // and leaves nothing to undo.
+  EXPECT_EQ(Player({"BrokerLcdLock", "BrokerLcdGetMessageTarget", "BrokerLcdUnlock"}),
+            (std::vector<std::string>{"BrokerLcdLock -> 0x00000000 p_refCount=0",
+                                      "BrokerLcdGetMessageTarget -> 0x00000001 p_string=null",
+                                      "BrokerLcdUnlock -> 0x00000000 p_refCount=0"}));
+  EXPECT_TRUE(other->Running());
+
+  // The holder is served while the other waits; its levels stay its own.
+  for (LONG expected : {2, 3}) {
+    EXPECT_EQ(broker_->BrokerLcdLock(&count), S_OK);
+    EXPECT_EQ(count, expected);
+  }
+  for (LONG expected : {2, 1}) {
+    EXPECT_EQ(broker_->BrokerLcdUnlock(&count), S_OK);
+    EXPECT_EQ(count, expected);
+  }
+  EXPECT_TRUE(other->Running());
+  const DWORD released = GetTickCount();
+  EXPECT_EQ(broker_->BrokerLcdUnlock(&count), S_OK);
+  EXPECT_EQ(count, 0);
+
+  std::vector<std::string> lines = Lines(*other);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0], "BrokerLcdLock -> 0x00000000 p_refCount=1");
+  DWORD taken = LockTimeIn(lines[1]);
+  EXPECT_GE(static_cast<int32_t>(taken - released), 0)
+      << "the other player took the lock before the holder's last Unlock";
+  EXPECT_EQ(lines[2], "BrokerLcdUnlock -> 0x00000000 p_refCount=0");
+  ExpectSameServer();
+}
+
+TEST_F(LcdCrossProcess, AHolderThatGoesAwayGivesTheLockToTheWaitingPlayer) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> afterHold;  // what the holding player does after 2 s
+    bool holderRunsOn;                   // its process outlives the hand-over
+  } cases[] = {
+      {"the holder unlocks", {"BrokerLcdUnlock", "sleep 3000"}, true},
+      {"the holder's broker object is released", {"release", "sleep 3000"}, true},
+      {"the holder's client ends", {}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> script = {"BrokerLcdLock", "BrokerLcdLockTime", "sleep 2000"};
+    script.insert(script.end(), c.afterHold.begin(), c.afterHold.end());
+    auto holder = StartPlayer(script);
+    ASSERT_TRUE(holder->WaitForOutput("p_lockTime="));
+
+    LONG count = 0;
+    ASSERT_EQ(broker_->BrokerLcdLock(&count), S_OK);  // waits for the hand-over
+    EXPECT_EQ(count, 1);
+    if (c.holderRunsOn) {
+      EXPECT_TRUE(holder->Running());
+    }
+    LONG taken = 0;
+    EXPECT_EQ(broker_->BrokerLcdLockTime(&taken), S_OK);
+    EXPECT_EQ(broker_->BrokerLcdUnlock(&count), S_OK);
+    EXPECT_EQ(count, 0);
+
+    std::vector<std::string> lines = Lines(*holder);
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "BrokerLcdLock -> 0x00000000 p_refCount=1");
+    DWORD held = LockTimeIn(lines[1]);
+    EXPECT_GE(static_cast<int32_t>(static_cast<DWORD>(taken) - held), 2000)
+        << "taken while the holder still held it";
+  }
+  ExpectSameServer();
+}
+
+// A process that takes the named mutex and keeps it stalls nobody: waits
+// end within their bound, and calls that need no lock are answered.
+TEST_F(LcdCrossProcess, AHostileHolderOfTheMutexStallsNoPlayer) {
+  LONG value = 0;
+  ASSERT_EQ(broker_->BrokerLcdMessageTimeout(&value), S_OK);  // opened before the hold
+  // Players whose objects opened the block before the holder came.
+  auto waiter =
+      StartPlayer({"BrokerLcdMessageTimeout", "sleep 3000", "BrokerLcdLock", "BrokerLcdUnlock"});
+  auto bystander = StartPlayer({"BrokerLcdMessageTimeout", "sleep 5000", "BrokerLcdMessageTimeout",
+                                "BrokerLcdLockTime", "BrokerLcdUnlock", "BrokerCloseHandle(7)"});
+  ASSERT_TRUE(waiter->WaitForOutput("BrokerLcdMessageTimeout"));
+  ASSERT_TRUE(bystander->WaitForOutput("BrokerLcdMessageTimeout"));
+
+  Started holder(L"\"" + ProgramFolder() + L"\\lcd_peer.exe\" hold 20000");
+  ASSERT_TRUE(holder.WaitForOutput("held"));
+  // A player whose object first opens the block now.
+  auto latecomer = StartPlayer({"BrokerLcdLock"});
+
+  EXPECT_EQ(Lines(*bystander), (std::vector<std::string>{
+                                   "BrokerLcdMessageTimeout -> 0x00000000 p_timeout=5000",
+                                   "BrokerLcdMessageTimeout -> 0x00000000 p_timeout=5000",
+                                   "BrokerLcdLockTime -> 0x00000000 p_lockTime=0",
+                                   "BrokerLcdUnlock -> 0x00000000 p_refCount=0",
+                                   "BrokerCloseHandle -> 0x80070057",
+                               }));
+  EXPECT_TRUE(waiter->Running()) << "the bystander was answered only after the wait";
+  EXPECT_EQ(Lines(*waiter), (std::vector<std::string>{
+                                "BrokerLcdMessageTimeout -> 0x00000000 p_timeout=5000",
+                                "BrokerLcdLock -> 0x00000000 p_refCount=0",
+                                "BrokerLcdUnlock -> 0x00000000 p_refCount=0",
+                            }));
+  EXPECT_EQ(Lines(*latecomer),
+            std::vector<std::string>{"BrokerLcdLock -> 0x00000000 p_refCount=0"});
+  EXPECT_TRUE(holder.Running()) << "the failed locks came only after the holder ended";
+
+  // Once the holder has ended, the wait that meets the abandoned mutex fails
+  // as before and lets it go; locks work again.
+  EXPECT_EQ(holder.Finish(), 0u);
+  LONG count = -1;
+  EXPECT_EQ(broker_->BrokerLcdLock(&count), S_OK);
+  EXPECT_EQ(count, 0);
+  EXPECT_EQ(Player({"BrokerLcdLock", "BrokerLcdUnlock"}),
+            (std::vector<std::string>{"BrokerLcdLock -> 0x00000000 p_refCount=1",
+                                      "BrokerLcdUnlock -> 0x00000000 p_refCount=0"}));
+  EXPECT_EQ(broker_->BrokerLcdLock(&count), S_OK);
+  EXPECT_EQ(count, 1);
+  EXPECT_EQ(broker_->BrokerLcdUnlock(&count), S_OK);
   ExpectSameServer();
 }
 

@@ -8,6 +8,8 @@
 //   lcd_peer random SEED        fills the whole block with pseudo-random bytes
 //   lcd_peer write OFFSET HEX   writes bytes at an offset of the block
 //   lcd_peer die-holding        takes the mutex and ends without releasing it
+//   lcd_peer hold MS            takes the mutex, prints "held", keeps it MS, ends
+//                               without releasing it
 //   lcd_peer try-lock MS        takes and releases the mutex, waiting at most MS
 //
 // The other commands hold the mutex while they work, waiting up to 10 s for
@@ -16,6 +18,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <cwchar>
 #include <string>
@@ -70,6 +73,13 @@ int wmain(int argc, wchar_t** argv) {
 
   if (command == L"die-holding") {
     WaitForSingleObject(peer.mutex, 10000);
+    ExitProcess(0);
+  }
+  if (command == L"hold" && argc == 3) {
+    if (WaitForSingleObject(peer.mutex, 10000) == WAIT_TIMEOUT) return 3;
+    std::printf("held\n");
+    std::fflush(stdout);
+    Sleep(std::wcstoul(argv[2], nullptr, 10));
     ExitProcess(0);
   }
   if (command == L"try-lock" && argc == 3) {
