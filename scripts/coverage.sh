@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Line and branch coverage of both builds, per file and in total:
-#   coverage.sh [native|windows|all]      (default all)
+#   coverage.sh [native|windows|all|windows-report]      (default all)
 #
 #   native  - clang's source-based coverage over the native tests, built in
 #             build/coverage-native (GLINT_COVERAGE, no sanitizers);
@@ -13,18 +13,22 @@
 # (src/, host/, tools/), not the tests, GoogleTest or generated files.
 #
 # The .gcda files of the Windows build land beside the objects: the objects
-# carry their Linux paths, and GCOV_PREFIX=Z: makes the Wine programs write
-# them through the Z: drive whatever their current folder. A program only
-# writes its counts when it ends normally (gcov writes them from its exit
-# handlers); programs killed from outside (wineserver -k, TerminateProcess,
-# test time-outs) leave none.
+# carry their Linux paths, and Wine opens such a path on the Linux side even
+# when a program's current folder is on C: (GCOV_PREFIX=Z: makes that explicit
+# for every program, the COM server included). gcov writes the counts from
+# exit handlers: an EXE that ends through ExitProcess (lcd_peer's
+# "die-holding") or is killed (TerminateProcess by a test, wineserver -k, a
+# time-out) leaves no counts of that run; a DLL writes its counts when it is
+# detached, so GlintUtil.dll's counts survive ExitProcess but not a kill.
+# Objects that got no counts at all are listed after the tables.
+# "windows-report" only makes the tables again from the last run's counts.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
 what=${1:-all}
-case "$what" in native | windows | all) ;; *)
-  echo "usage: $0 [native|windows|all]" >&2
+case "$what" in native | windows | all | windows-report) ;; *)
+  echo "usage: $0 [native|windows|all|windows-report]" >&2
   exit 2
   ;;
 esac
@@ -108,6 +112,14 @@ windows_report() {
   rm -rf "$out/windows"
   mkdir -p "$out/windows"
   nice -n 10 gcovr "${gcovr_args[@]}" --html-details "$out/windows/index.html"
+  local gcno missing=0
+  while IFS= read -r gcno; do
+    if [ ! -f "${gcno%.gcno}.gcda" ]; then
+      echo "no counts: ${gcno#"$build"/}"
+      missing=1
+    fi
+  done < <(find "$build/src" "$build/host" "$build/tools" "$build/tests" -name '*.gcno' | sort)
+  [ "$missing" = 1 ] || echo "every object of src/, host/, tools/ and tests/ has counts"
   echo "windows: $out/windows.txt, $out/windows/index.html"
 }
 
@@ -116,4 +128,8 @@ if [ "$what" = native ] || [ "$what" = all ]; then
 fi
 if [ "$what" = windows ] || [ "$what" = all ]; then
   coverage_windows
+fi
+# Only the tables and HTML again, from the counts of the last Windows run.
+if [ "$what" = windows-report ]; then
+  windows_report "$root/build/coverage-windows"
 fi
