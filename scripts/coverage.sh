@@ -99,7 +99,10 @@ coverage_windows() {
 
 windows_report() {
   local build=$1
-  local gcovr_args=(--root "$root" --object-directory "$build"
+  # The counts are searched for in the build's own folders only: the Wine
+  # prefix inside the tree has a z: link to the whole file system.
+  local gcovr_args=("$build/src" "$build/host" "$build/tools" "$build/tests"
+    --root "$root" --object-directory "$build"
     --gcov-executable x86_64-w64-mingw32-gcov
     --filter "$root/src/" --filter "$root/host/" --filter "$root/tools/"
     --exclude "$build/" --exclude-unreachable-branches --exclude-throw-branches)
