@@ -57,7 +57,7 @@ CC=clang CXX=clang++ cmake -S "$tree" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=De
   -DGLINT_SANITIZE=OFF -DGLINT_FUZZ=OFF -DCMAKE_CXX_FLAGS=-w --no-warn-unused-cli >/dev/null
 
 targets=$(sed -n 's/^add_executable(\([A-Za-z0-9_]*\).*/\1/p' "$tree/tests/native/CMakeLists.txt")
-printf '%s\n' $targets >"$work/targets"
+printf '%s\n' "$targets" >"$work/targets"
 for t in $targets; do echo "$build/tests/native/$t"; done >"$work/programs"
 
 python3 scripts/mutants.py --tree "$tree" --build "$build" --seed "$seed" --count "$count" \
