@@ -9,6 +9,7 @@ packages=(
   libwine-dev libz-mingw-w64-dev wine wine64 xvfb xauth x11-utils
   googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev
   openssl imagemagick binutils-mingw-w64-x86-64 python3
+  gcovr
 )
 
 missing=()
