@@ -20,17 +20,11 @@ namespace {
 constexpr wchar_t kServer[] = L"glinthost.exe";
 constexpr HRESULT kAnyFailure = static_cast<HRESULT>(0xFFFFFFFF);
 
-std::wstring Folder(int csidl) {
-  wchar_t path[MAX_PATH] = {};
-  SHGetFolderPathW(nullptr, csidl, nullptr, 0, path);
-  return path;
-}
-
 const std::wstring kOutside = L"C:\\glint-outside";
 
 struct Paths {
-  std::wstring appData = Folder(CSIDL_APPDATA);
-  std::wstring localAppData = Folder(CSIDL_LOCAL_APPDATA);
+  std::wstring appData = KnownFolder(CSIDL_APPDATA);
+  std::wstring localAppData = KnownFolder(CSIDL_LOCAL_APPDATA);
   std::wstring store = appData + L"\\Kestrelink\\Glint Player";
   std::wstring shared = store + L"\\#SharedObjects";
   std::wstring temp;
@@ -101,6 +95,13 @@ class RedTeam : public ::testing::Test {
   }
   static void Close(ULONG cookie) {
     if (cookie != 0) broker_->BrokerCloseHandle(cookie);
+  }
+  // Opens for writing without emptying the file, and closes again.
+  static HRESULT Append(const std::wstring& path) {
+    ULONG cookie = 0;
+    HRESULT hr = Open(path, false, &cookie, false);
+    Close(cookie);
+    return hr;
   }
   // Creates (truncating) and writes; answers the first failure.
   static HRESULT WriteFileAt(const std::wstring& path, const std::string& data) {
@@ -176,12 +177,6 @@ struct Case {
   std::function<HRESULT()> run;
   HRESULT expected;  // kAnyFailure: any failing result
 };
-
-std::string Hex(HRESULT hr) {
-  char text[16];
-  snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(hr));
-  return text;
-}
 
 // The MZ/PE header of a minimal image: "MZ", filler, offset 64, "PE\0\0".
 std::string ImageHeader() {
@@ -468,13 +463,7 @@ TEST_F(RedTeam, WildcardsLinksSwapsAndDeferredMovesAreRefused) {
        E_ACCESSDENIED},
       {"hard link: write in the store",
        [=] { return WriteFileAt(s + L"\\second-name.sol", "gone"); }, E_ACCESSDENIED},
-      {"hard link: append in the store",
-       [=] {
-         ULONG c = 0;
-         HRESULT hr = Open(s + L"\\second-name.sol", false, &c, false);
-         Close(c);
-         return hr;
-       },
+      {"hard link: append in the store", [=] { return Append(s + L"\\second-name.sol"); },
        E_ACCESSDENIED},
       {"hard link: read in the temporary folder",
        [=] { return ReadFileAt(p.temp + L"\\second-name.tmp"); }, E_ACCESSDENIED},
@@ -485,13 +474,7 @@ TEST_F(RedTeam, WildcardsLinksSwapsAndDeferredMovesAreRefused) {
       // Links whose target does not exist yet: nothing is created through them.
       {"dangling link: write in the store", [=] { return WriteFileAt(s + L"\\dangling.sol", "x"); },
        E_ACCESSDENIED},
-      {"dangling link: append in the store",
-       [=] {
-         ULONG c = 0;
-         HRESULT hr = Open(s + L"\\dangling.sol", false, &c, false);
-         Close(c);
-         return hr;
-       },
+      {"dangling link: append in the store", [=] { return Append(s + L"\\dangling.sol"); },
        E_ACCESSDENIED},
       {"dangling link: write in the temporary folder",
        [=] { return WriteFileAt(p.temp + L"\\dangling.tmp", "x"); }, E_ACCESSDENIED},

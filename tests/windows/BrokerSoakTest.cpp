@@ -61,21 +61,11 @@ constexpr size_t kMiB = 1024 * 1024;
 constexpr ULONG kChunk = 4096;
 const HRESULT kNoMoreFiles = HRESULT_FROM_WIN32(ERROR_NO_MORE_FILES);
 
-std::wstring Folder(int csidl) {
-  wchar_t path[MAX_PATH] = {};
-  SHGetFolderPathW(nullptr, csidl, nullptr, 0, path);
-  return path;
-}
 std::wstring Store() {
-  return Folder(CSIDL_APPDATA) + L"\\Kestrelink\\Glint Player";
+  return KnownFolder(CSIDL_APPDATA) + L"\\Kestrelink\\Glint Player";
 }
 std::wstring SharedObjects() {
   return Store() + L"\\#SharedObjects";
-}
-std::string Hex(HRESULT hr) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(hr));
-  return text;
 }
 std::string Narrow(const std::wstring& text) {
   return Utf8Of(text.c_str());
@@ -255,14 +245,6 @@ void Print(const char* what, const Reading& reading) {
 
 // --- a player --------------------------------------------------------------------
 
-SAFEARRAY* Bytes(const std::string& data) {
-  SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(data.size()));
-  void* raw = nullptr;
-  SafeArrayAccessData(array, &raw);
-  if (!data.empty()) memcpy(raw, data.data(), data.size());
-  SafeArrayUnaccessData(array);
-  return array;
-}
 std::string BytesOf(SAFEARRAY* array, ULONG count) {
   void* raw = nullptr;
   if (array == nullptr || FAILED(SafeArrayAccessData(array, &raw))) return "<no array>";
@@ -327,7 +309,7 @@ class Player {
   bool Exchange() {
     if (sent_ < kMessagesPerPlayer && Lock("lock to send")) {
       std::string message = MessageTo(partner_, name_ + " #" + std::to_string(sent_));
-      SAFEARRAY* array = Bytes(message);
+      SAFEARRAY* array = ByteArray(message);
       HRESULT posted = broker_->BrokerLcdDispatchMessage(array, 11, 2, 0);
       SafeArrayDestroy(array);
       // S_FALSE: the one message slot is taken; sent again later.
@@ -406,7 +388,7 @@ HRESULT Create(Player& p, const std::wstring& path, bool readOnly, ULONG* cookie
 void WriteThrough(Player& p, const std::wstring& path, const std::string& data) {
   ULONG cookie = 0, written = 0;
   if (!p.Expect("create for writing", Create(p, path, false, &cookie), S_OK)) return;
-  SAFEARRAY* array = Bytes(data);
+  SAFEARRAY* array = ByteArray(data);
   p.Expect("write", p.Broker()->BrokerWriteFile(cookie, array, &written), S_OK);
   SafeArrayDestroy(array);
   if (written != data.size()) p.Fail("wrote " + std::to_string(written) + " bytes");
@@ -492,7 +474,7 @@ void MessageToSelf(Player& p) {
   p.Expect("find its format", b->BrokerLcdFindConnectionFormat(name, 0, &value), S_OK);
   p.Expect("lock", b->BrokerLcdLock(&value), S_OK);
   const std::string message = MessageTo(p.Name(), "to myself");
-  SAFEARRAY* array = Bytes(message);
+  SAFEARRAY* array = ByteArray(message);
   p.Expect("post to oneself", b->BrokerLcdDispatchMessage(array, 11, 2, 0), S_OK);
   SafeArrayDestroy(array);
   BSTR target = nullptr;
@@ -544,10 +526,10 @@ void Refusals(Player& p) {
   p.Expect("write a program", Create(p, p.Path(L"x.exe"), false, &cookie), E_ACCESSDENIED);
   BSTR name = nullptr;
   ULONG attributes = 0;
-  p.Expect(
-      "search the system",
-      b->BrokerFindFirstFile(Bstr(Folder(CSIDL_WINDOWS) + L"\\*"), &name, &attributes, &cookie),
-      E_ACCESSDENIED);
+  p.Expect("search the system",
+           b->BrokerFindFirstFile(Bstr(KnownFolder(CSIDL_WINDOWS) + L"\\*"), &name, &attributes,
+                                  &cookie),
+           E_ACCESSDENIED);
   SysFreeString(name);
   p.Expect("delete outside", b->BrokerDeleteFile(Bstr(outside)), E_FAIL);
   p.Expect("move as a hard link",
@@ -632,7 +614,7 @@ class BrokerSoak : public ::testing::Test {
     RegisterTestBroker();
     ASSERT_HRESULT_SUCCEEDED(CoInitialize(nullptr));
     files_ = std::make_unique<ScratchFiles>();
-    files_->Folder(Folder(CSIDL_APPDATA) + L"\\Kestrelink");
+    files_->Folder(KnownFolder(CSIDL_APPDATA) + L"\\Kestrelink");
     files_->Folder(Store());
     files_->Folder(SharedObjects());
     registry_ = std::make_unique<ScratchRegistry>();

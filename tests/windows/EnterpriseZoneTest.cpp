@@ -28,20 +28,8 @@ namespace {
 constexpr wchar_t kServer[] = L"glinthost.exe";
 constexpr wchar_t kNoFile[] = L"<none>";
 
-std::wstring Folder(int csidl) {
-  wchar_t path[MAX_PATH] = {};
-  SHGetFolderPathW(nullptr, csidl, nullptr, 0, path);
-  return path;
-}
-
 std::wstring SystemFile(const wchar_t* name) {
-  return Folder(CSIDL_SYSTEM) + L"\\" + name;
-}
-
-std::string Hex(HRESULT hr) {
-  char text[16];
-  snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(hr));
-  return text;
+  return KnownFolder(CSIDL_SYSTEM) + L"\\" + name;
 }
 
 // Content of a file, or kNoFile (as UTF-8) when there is none.
@@ -71,7 +59,7 @@ void RemoveFile(const std::wstring& path) {
 
 // The player's folders in this prefix, and a folder outside them.
 struct Places {
-  std::wstring store = Folder(CSIDL_APPDATA) + L"\\Kestrelink\\Glint Player";
+  std::wstring store = KnownFolder(CSIDL_APPDATA) + L"\\Kestrelink\\Glint Player";
   std::wstring settings = store + L"\\#SharedObjects";
   std::wstring outside = L"C:\\glint-edp-outside";
   // Left by the link fixture (scripts/edp-fixture.sh).
@@ -271,7 +259,7 @@ class EnterpriseZone : public ::testing::Test {
     UnregisterTestBroker();
   }
   void SetUp() override {
-    CreateDirectoryW((Folder(CSIDL_APPDATA) + L"\\Kestrelink").c_str(), nullptr);
+    CreateDirectoryW((KnownFolder(CSIDL_APPDATA) + L"\\Kestrelink").c_str(), nullptr);
     CreateDirectoryW(places_.store.c_str(), nullptr);
     CreateDirectoryW(places_.settings.c_str(), nullptr);
     files_.Folder(places_.outside);

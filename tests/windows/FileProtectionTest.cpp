@@ -23,18 +23,6 @@ namespace {
 
 constexpr wchar_t kServer[] = L"glinthost.exe";
 
-std::wstring Folder(int csidl) {
-  wchar_t path[MAX_PATH] = {};
-  SHGetFolderPathW(nullptr, csidl, nullptr, 0, path);
-  return path;
-}
-
-std::string Hex(HRESULT hr) {
-  char text[16];
-  snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(hr));
-  return text;
-}
-
 LSTATUS SetText(const std::wstring& key, const wchar_t* name, const std::wstring& value,
                 DWORD type = REG_SZ) {
   return RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), name, type, value.c_str(),
@@ -56,7 +44,7 @@ class ProtectionStandIns {
         EXPECT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), value, REG_DWORD, &zero, 4), 0);
       }
     }
-    srpapi_ = Folder(CSIDL_SYSTEM) + L"\\srpapi.dll";
+    srpapi_ = KnownFolder(CSIDL_SYSTEM) + L"\\srpapi.dll";
     const std::wstring built = ProgramFolder() + L"\\srpapi-standin.dll";
     // A copy an interrupted run left is recognised by its content.
     if (Exists(srpapi_) && ReadAll(srpapi_) == ReadAll(built)) DeleteFileW(srpapi_.c_str());
@@ -81,7 +69,7 @@ class ProtectionStandIns {
   // A file in the player's settings area with the protection `setting`
   // (RuntimeStandInSettings.h; empty: none).
   std::wstring File(const std::wstring& name, const std::wstring& setting) {
-    std::wstring path = Folder(CSIDL_APPDATA) + L"\\Kestrelink\\Glint Player\\#SharedObjects";
+    std::wstring path = KnownFolder(CSIDL_APPDATA) + L"\\Kestrelink\\Glint Player\\#SharedObjects";
     SHCreateDirectoryExW(nullptr, path.c_str(), nullptr);
     path += L"\\" + name;
     files_.File(path, "content");

@@ -20,12 +20,6 @@ std::wstring Wd(const Text& text) {
   return std::wstring(reinterpret_cast<const wchar_t*>(text.c_str()));
 }
 
-std::wstring Folder(int csidl) {
-  wchar_t path[MAX_PATH] = {};
-  SHGetFolderPathW(nullptr, csidl, nullptr, 0, path);
-  return path;
-}
-
 class PlayerPathsTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -34,8 +28,8 @@ class PlayerPathsTest : public ::testing::Test {
     lowTemp_ = std::wstring(temp) + L"Low";
     CreateDirectoryW(lowTemp_.c_str(), nullptr);
   }
-  std::wstring appData_ = Folder(CSIDL_APPDATA);
-  std::wstring localAppData_ = Folder(CSIDL_LOCAL_APPDATA);
+  std::wstring appData_ = KnownFolder(CSIDL_APPDATA);
+  std::wstring localAppData_ = KnownFolder(CSIDL_LOCAL_APPDATA);
   std::wstring store_ = appData_ + L"\\Kestrelink\\Glint Player";
   std::wstring lowTemp_;
 };

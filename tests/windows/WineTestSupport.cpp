@@ -200,3 +200,15 @@ std::wstring ProgramFolder() {
 std::wstring RecorderPath() {
   return ProgramFolder() + L"\\cmdline_recorder.exe";
 }
+
+std::wstring KnownFolder(int csidl) {
+  wchar_t path[MAX_PATH] = {};
+  SHGetFolderPathW(nullptr, csidl, nullptr, 0, path);
+  return path;
+}
+
+std::string Hex(HRESULT hr) {
+  char text[16];
+  snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(hr));
+  return text;
+}

@@ -93,5 +93,7 @@ bool Exists(const std::wstring& path);
 std::string ReadAll(const std::wstring& path);
 // Waits up to `ms` for a file to exist with content; returns the content.
 std::string WaitForContent(const std::wstring& path, DWORD ms = 8000);
-std::wstring ProgramFolder();  // folder of the running test program
-std::wstring RecorderPath();   // cmdline_recorder.exe beside the tests
+std::wstring ProgramFolder();         // folder of the running test program
+std::wstring KnownFolder(int csidl);  // SHGetFolderPathW's answer, empty on failure
+std::string Hex(HRESULT hr);          // "0x%08lX", for readable failures
+std::wstring RecorderPath();          // cmdline_recorder.exe beside the tests
