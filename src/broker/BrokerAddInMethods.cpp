@@ -73,15 +73,14 @@ bool WriteAll(HANDLE file, const uint8_t* data, size_t size) {
 UniqueHandle CreateForWriting(PlayerPaths& paths, const std::wstring& path) {
   FileObject::Opened opened = FileObject::OpenForPlayer(
       path, GENERIC_WRITE | DELETE, FILE_SHARE_READ, CREATE_ALWAYS, FILE_FLAG_RANDOM_ACCESS);
-  if (!opened.handle) return UniqueHandle();
-  const std::wstring final = FileObject::FinalPath(opened.handle.Get());
   using Text = PathRules::Text;
   auto text = [](const std::wstring& wide) {
     return Text(reinterpret_cast<const char16_t*>(wide.data()), wide.size());
   };
-  if (final.empty() || !paths.IsSamePlace(text(final), text(path)) ||
-      FileObject::LinkCount(opened.handle.Get()) != 1 ||
-      (opened.truncate && !SetEndOfFile(opened.handle.Get()))) {
+  bool kept = FileObject::KeepIfAdmitted(opened, [&](const std::wstring& final) {
+    return paths.IsSamePlace(text(final), text(path));
+  });
+  if (kept && opened.truncate && !SetEndOfFile(opened.handle.Get())) {
     if (opened.created) FileObject::DeleteByHandle(opened.handle.Get());
     return UniqueHandle();
   }

@@ -37,17 +37,6 @@ constexpr ULONG kMaxReadLength = 16u << 20;
 
 using FileObject::FinalPath;
 
-// One name only: another name of the same file may lie anywhere.
-bool HasOneName(HANDLE handle) {
-  return FileObject::LinkCount(handle) == 1;
-}
-
-// Undoes a refused open: what the open created goes, through its own handle.
-void DiscardRefused(FileObject::Opened& opened) {
-  if (opened.created && opened.handle) FileObject::DeleteByHandle(opened.handle.Get());
-  opened.handle.Reset();
-}
-
 bool SamePlace(PlayerPaths& paths, const std::wstring& final, const std::wstring& path) {
   return paths.IsSamePlace(ToText(final), ToText(path));
 }
@@ -85,6 +74,9 @@ FileCookie* CoGlintBrokerServer::OpenedCookie(ULONG cookie) {
   const std::wstring& path = *node->path;
   const bool writes = (pending->access & GENERIC_WRITE) != 0;
   DWORD disposition = pending->disposition;
+  // The file the dialog named, and no other: an open that reached another
+  // place (a link) or a file with other names is undone.
+  auto namedFile = [&](const std::wstring& final) { return SamePlace(paths_, final, path); };
   if (pending->identity && writes && processIds_->HasIdentity()) {
     bool exists = GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
     bool creates = (exists && disposition == CREATE_ALWAYS) ||
@@ -93,12 +85,7 @@ FileCookie* CoGlintBrokerServer::OpenedCookie(ULONG cookie) {
     if (creates) {
       FileObject::Opened created = FileObject::OpenForPlayer(
           path, GENERIC_WRITE | DELETE, 0, exists ? OPEN_EXISTING : CREATE_NEW, 0);
-      if (!created.handle) return node;
-      if (!SamePlace(paths_, FinalPath(created.handle.Get()), path) ||
-          !HasOneName(created.handle.Get())) {
-        DiscardRefused(created);
-        return node;
-      }
+      if (!FileObject::KeepIfAdmitted(created, namedFile)) return node;
       if (exists && !SetEndOfFile(created.handle.Get())) return node;
     }
     disposition = OPEN_EXISTING;
@@ -107,16 +94,11 @@ FileCookie* CoGlintBrokerServer::OpenedCookie(ULONG cookie) {
       return node;
     }
   }
-  // The file the dialog named, and no other: an open that reached another
-  // place (a link) or a file with other names is undone.
   FileObject::Opened opened =
       FileObject::OpenForPlayer(path, pending->access | (writes ? GENERIC_READ | DELETE : 0),
                                 pending->share, disposition, pending->flags);
-  if (opened.handle && (!SamePlace(paths_, FinalPath(opened.handle.Get()), path) ||
-                        !HasOneName(opened.handle.Get()))) {
-    DiscardRefused(opened);
-  }
-  if (opened.handle && opened.truncate && !SetEndOfFile(opened.handle.Get())) {
+  if (FileObject::KeepIfAdmitted(opened, namedFile) && opened.truncate &&
+      !SetEndOfFile(opened.handle.Get())) {
     opened.handle.Reset();
   }
   node->handle = opened.handle ? opened.handle.Release() : INVALID_HANDLE_VALUE;
@@ -179,9 +161,9 @@ HRESULT CoGlintBrokerServer::BrokerCreateFile(BSTR pFileName, LONG p_readOnly,
       FileObject::Opened made = FileObject::OpenForPlayer(path, GENERIC_WRITE | DELETE,
                                                           FILE_SHARE_READ, disposition, flags);
       if (!made.handle) return LastErrorResult();
-      if (!paths_.MayWriteOpened(ToText(FinalPath(made.handle.Get())), true) ||
-          !HasOneName(made.handle.Get())) {
-        DiscardRefused(made);
+      if (!FileObject::KeepIfAdmitted(made, [&](const std::wstring& final) {
+            return paths_.MayWriteOpened(ToText(final), true);
+          })) {
         return E_ACCESSDENIED;
       }
       made.handle.Reset();
@@ -207,19 +189,20 @@ HRESULT CoGlintBrokerServer::BrokerCreateFile(BSTR pFileName, LONG p_readOnly,
   }
 
   // The same rule again, on the object that was really opened.
-  const std::wstring final = FinalPath(opened.handle.Get());
-  bool stillAdmitted = !final.empty() && HasOneName(opened.handle.Get());
-  if (stillAdmitted && admitted == Admitted::ByReadRule) {
-    stillAdmitted = paths_.MayReadOpened(ToText(final));
-  } else if (stillAdmitted && admitted == Admitted::ByChoice) {
-    stillAdmitted = SamePlace(paths_, final, path);
-  } else if (stillAdmitted && admitted == Admitted::ByWriteRule) {
-    stillAdmitted = paths_.MayWriteOpened(ToText(final), true);
-  }
-  if (!stillAdmitted) {
-    DiscardRefused(opened);
-    return E_ACCESSDENIED;
-  }
+  auto stillAdmitted = [&](const std::wstring& final) {
+    switch (admitted) {
+      case Admitted::ByReadRule:
+        return paths_.MayReadOpened(ToText(final));
+      case Admitted::ByChoice:
+        return SamePlace(paths_, final, path);
+      case Admitted::ByWriteRule:
+        return paths_.MayWriteOpened(ToText(final), true);
+      case Admitted::ByIdentity:
+        break;
+    }
+    return true;
+  };
+  if (!FileObject::KeepIfAdmitted(opened, stillAdmitted)) return E_ACCESSDENIED;
   if (opened.truncate && !SetEndOfFile(opened.handle.Get())) return LastErrorResult();
   if (!readOnly) GlintBrokerZoneIdentifier().Mark(path.c_str());
 
@@ -428,7 +411,8 @@ HRESULT CoGlintBrokerServer::BrokerMoveFileEx(BSTR p_oldFileName, BSTR p_newFile
   attributes = FileObject::Attributes(file.Get());
   if (attributes == INVALID_FILE_ATTRIBUTES ||
       (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ||
-      !HasOneName(file.Get()) || !paths_.MayWriteOpened(ToText(FinalPath(file.Get())), true)) {
+      FileObject::LinkCount(file.Get()) != 1 ||
+      !paths_.MayWriteOpened(ToText(FinalPath(file.Get())), true)) {
     return E_FAIL;
   }
   // The destination's folder, held open during the move: the new name is

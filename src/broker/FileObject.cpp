@@ -132,6 +132,15 @@ Opened OpenForPlayer(const std::wstring& path, DWORD access, DWORD share, DWORD 
   return opened;
 }
 
+bool KeepIfAdmitted(Opened& opened, const std::function<bool(const std::wstring&)>& admitted) {
+  if (!opened.handle) return false;
+  const std::wstring final = FinalPath(opened.handle.Get());
+  if (!final.empty() && LinkCount(opened.handle.Get()) == 1 && admitted(final)) return true;
+  if (opened.created) DeleteByHandle(opened.handle.Get());
+  opened.handle.Reset();
+  return false;
+}
+
 UniqueHandle OpenToRemove(const std::wstring& path, bool directory) {
   DWORD flags = FILE_FLAG_OPEN_REPARSE_POINT | (directory ? FILE_FLAG_BACKUP_SEMANTICS : 0);
   return UniqueHandle(CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,

@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 
 #include "foundation/Win32Handles.h"
@@ -36,6 +37,11 @@ struct Opened {
 };
 Opened OpenForPlayer(const std::wstring& path, DWORD access, DWORD share, DWORD disposition,
                      DWORD flags);
+
+// The check after an open: the opened object must have one name and its
+// final path must pass `admitted`. Otherwise what the open created goes
+// again, through its handle, and the handle is closed; false tells that.
+bool KeepIfAdmitted(Opened& opened, const std::function<bool(const std::wstring&)>& admitted);
 
 // Opens an object to delete or rename it: DELETE access, every sharing mode,
 // a link in the last name opened as itself where the system can.
