@@ -229,6 +229,10 @@ HRESULT WriteBrokerRegistration(const MString& commandLine, bool registerServer)
   WriteValue(classKey, MString(u"LocalizedString"),
              MString(u"@") + commandLine + MString(u",-101"));
   WriteValue(classKey + MString(u"\\Elevation"), MString(u"Enabled"), MString(u"#1"));
+  {
+    RegKey programmable;
+    programmable.Create(HKEY_LOCAL_MACHINE, classKey + MString(u"\\Programmable"), KEY_WRITE);
+  }
 
   // IGlintBroker6 is what the player asks for; its bases are registered for
   // marshalling too, since a proxy may be built through them.

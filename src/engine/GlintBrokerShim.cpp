@@ -8,6 +8,7 @@
 
 #include "broker/BrokerServer.h"
 #include "engine/HostCallbacks.h"
+#include "engine/KeyTableActions.h"
 #include "engine/ProductNames.h"
 #include "engine/SetupEngine.h"
 #include "engine/StatusDetail.h"
@@ -20,6 +21,7 @@
 namespace {
 // Deleting a registry key or value failed, or there was none to delete.
 constexpr uint32_t kStatusDeleteFailed = 1037;
+constexpr uint32_t kStatusRepairingPermissions = 18;
 
 // Operations whose work has not been built yet still take over their string
 // arguments, so that nothing the host hands in is leaked.
@@ -244,6 +246,8 @@ bool GlintBrokerShim::UnregisterActiveXControl(bool removeSafeVersions, uint32_t
   return true;
 }
 bool GlintBrokerShim::RepairControlPermissions() {
+  ReportStatus(host_, kStatusProgress, kStatusRepairingPermissions);
+  ::RepairControlPermissions();
   return true;
 }
 int32_t GlintBrokerShim::RunBrokerServer() {

@@ -71,3 +71,13 @@ struct RegKeyTraits {
   static void Close(Value v) { RegCloseKey(v); }
 };
 using UniqueRegKey = UniqueResource<RegKeyTraits>;
+
+struct LocalTraits {
+  using Value = HLOCAL;
+  static Value Invalid() { return nullptr; }
+  static bool Valid(Value v) { return v != nullptr; }
+  static void Close(Value v) { LocalFree(v); }
+};
+// Memory the system allocated with LocalAlloc for the caller (security
+// descriptors, access lists).
+using UniqueLocal = UniqueResource<LocalTraits>;
