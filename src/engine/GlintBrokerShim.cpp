@@ -10,6 +10,7 @@
 #include "engine/HostCallbacks.h"
 #include "engine/KeyTableActions.h"
 #include "engine/ProductNames.h"
+#include "engine/Registration.h"
 #include "engine/SetupEngine.h"
 #include "engine/StatusDetail.h"
 #include "engine/VersionCompare.h"
@@ -118,12 +119,21 @@ bool GlintBrokerShim::PrepareUninstall(uint32_t, MStringArg dir, bool) {
   return false;
 }
 
-bool GlintBrokerShim::RegisterPlayer(uint32_t, MStringArg playerPath, MStringArg uninstallerPath,
-                                     uint32_t, bool) {
+bool GlintBrokerShim::RegisterPlayer(uint32_t type, MStringArg playerPathArg,
+                                     MStringArg uninstallerPathArg, uint32_t, bool writeArpEntry) {
+  const MString playerPath = MString::Adopt(playerPathArg);
+  const MString uninstallerPath = MString::Adopt(uninstallerPathArg);
   registered_ = false;
-  Drop(playerPath);
-  Drop(uninstallerPath);
-  return false;
+  if (!PrepareRegistration(MString(uninstallerPath).Give(), type)) return false;
+  if (type == kPlayerActiveX) {
+    if (!RegisterActiveXControl(MString(playerPath).Give())) return false;
+  } else if (type == kPlayerPlugin) {
+    RegisterPluginEntry(MString(playerPath).Give());
+  }
+  registered_ = true;
+  if (writeArpEntry) WriteArpEntry(host_, type, uninstallerPath);
+  if (engine_ != nullptr) WriteInstallRecord(host_, *engine_, playerPath, uninstallerPath, type);
+  return true;
 }
 
 bool GlintBrokerShim::RemoveSystemUpdateService(uint32_t, MStringArg systemDir) {
@@ -225,14 +235,18 @@ bool GlintBrokerShim::PrepareRegistration(MStringArg brokerPathArg, uint32_t typ
   return true;
 }
 
-bool GlintBrokerShim::RegisterActiveXControl(MStringArg path) {
-  Drop(path);
-  return false;
+bool GlintBrokerShim::RegisterActiveXControl(MStringArg pathArg) {
+  MString path = MString::Adopt(pathArg);
+  auto repair = [](void* shim) { static_cast<GlintBrokerShim*>(shim)->RepairControlPermissions(); };
+  if (!RegisterControlFile(host_, path, repair, this)) return false;
+  LockRegistration(KeyTable::kControlMachine, true);
+  LockFile(path, true);
+  GrantUsersRead();
+  return true;
 }
 
 bool GlintBrokerShim::RegisterPluginEntry(MStringArg path) {
-  Drop(path);
-  return true;
+  return ::RegisterPluginEntry(host_, MString::Adopt(path));
 }
 
 bool GlintBrokerShim::UnregisterActiveXControl(bool removeSafeVersions, uint32_t) {

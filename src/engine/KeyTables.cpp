@@ -179,6 +179,12 @@ constexpr const char* kControlMachineTable[] = {
 };
 static_assert(std::size(kControlMachineTable) == 44);
 
+}  // namespace
+
+const char kControlClassId[] = GLINT_PLAYER_CLSID;
+
+namespace {
+
 constexpr std::string_view kClassesRootPrefix = "CLASSES_ROOT\\";
 constexpr std::string_view kMachinePrefix = "MACHINE\\";
 

@@ -19,6 +19,9 @@ enum class KeyRoot { kClassesRoot, kMachine };
 
 inline constexpr std::size_t kMaxKeyEntryBytes = 1024;
 
+// The control's (player class's) class id in registry form.
+extern const char kControlClassId[];
+
 std::span<const char* const> KeyTableEntries(KeyTable table);
 
 // The program-id and MIME part of the control table: what the Users group

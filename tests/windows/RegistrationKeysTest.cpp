@@ -85,7 +85,7 @@ int Count(const std::wstring& name, BYTE aceType, WELL_KNOWN_SID_TYPE who, DWORD
   return n;
 }
 
-// Replaces a key's owner and list by those of a descriptor in text form.
+// Replaces a key's owner (when given), then its list, by those of a descriptor in text form.
 void SetSecurity(const std::wstring& name, const wchar_t* sddl) {
   PSECURITY_DESCRIPTOR sd = nullptr;
   ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, 1, &sd, nullptr));
@@ -94,8 +94,13 @@ void SetSecurity(const std::wstring& name, const wchar_t* sddl) {
   PSID owner = nullptr;
   GetSecurityDescriptorDacl(sd, &present, &acl, &defaulted);
   GetSecurityDescriptorOwner(sd, &owner, &defaulted);
-  SECURITY_INFORMATION what = DACL_SECURITY_INFORMATION | (owner ? OWNER_SECURITY_INFORMATION : 0);
-  EXPECT_EQ(SetNamedSecurityInfoW(const_cast<wchar_t*>(name.c_str()), SE_REGISTRY_KEY, what, owner,
+  auto* path = const_cast<wchar_t*>(name.c_str());
+  if (owner != nullptr) {
+    EXPECT_EQ(SetNamedSecurityInfoW(path, SE_REGISTRY_KEY, OWNER_SECURITY_INFORMATION, owner,
+                                    nullptr, nullptr, nullptr),
+              0u);
+  }
+  EXPECT_EQ(SetNamedSecurityInfoW(path, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr,
                                   nullptr, acl, nullptr),
             0u);
   LocalFree(sd);
@@ -217,6 +222,171 @@ TEST(RegistrationKeys, LockFileSetsAndClearsReadOnly) {
     EXPECT_FALSE(GetFileAttributesW((dir + name).c_str()) & FILE_ATTRIBUTE_READONLY);
   }
   RemoveTree(dir);
+}
+
+// Registration of each player type through the shim, read back value by value.
+class Registration : public ShimTest {
+ protected:
+  void SetUp() override {
+    ShimTest::SetUp();
+    ASSERT_TRUE(CopyFileW((ProgramFolder() + L"\\GlintAX_34_0_0_384.ocx").c_str(), control_.c_str(),
+                          FALSE));
+  }
+  void TearDown() override {
+    Clean();
+    RemoveTree(folder_);
+    ShimTest::TearDown();
+  }
+  void Clean() {
+    LockRegistration(KeyTable::kControlMachine, false);
+    DeleteRegistrationKeys(false, true);
+    LockFile(M(control_), false);
+    for (const wchar_t* type : {L"ActiveX", L"Plugin", L"Pepper"}) {
+      SHDeleteKeyW(HKEY_LOCAL_MACHINE,
+                   (L"Software\\Kestrelink\\GlintPlayer" + std::wstring(type)).c_str());
+      SHDeleteKeyW(
+          HKEY_LOCAL_MACHINE,
+          (L"Software\\Kestrelink\\GlintPlayer" + std::wstring(type) + L"ReleaseType").c_str());
+    }
+    for (std::wstring key :
+         {kPlugin, kCompatibility, kOptions, kArp + L"ActiveX", kArp + L"NPAPI", kArp + L"PPAPI"}) {
+      SHDeleteKeyW(HKEY_LOCAL_MACHINE, key.c_str());
+    }
+  }
+  // A value as text, a DWORD as "#n", a missing one as "-".
+  static std::wstring Value(const std::wstring& key, const wchar_t* name) {
+    BYTE data[1024] = {};
+    DWORD size = sizeof data - 2, type = 0;
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), name, RRF_RT_ANY, &type, data, &size))
+      return L"-";
+    if (type == REG_DWORD) return L"#" + std::to_wstring(*reinterpret_cast<DWORD*>(data));
+    return reinterpret_cast<wchar_t*>(data);
+  }
+  std::wstring Reports() {
+    std::wstring out;
+    for (const StatusReport& r : host_->Reports())
+      out += std::to_wstring(r.code) + L":" + std::to_wstring(r.level) + L" ";
+    return out;
+  }
+  const std::wstring kArp =
+      L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Arvex Glint Player ";
+  const std::wstring kPlugin = L"SOFTWARE\\MozillaPlugins\\@glint.example/GlintPlayer";
+  const std::wstring kClass = L"Software\\Classes\\CLSID\\{112EBC29-AF42-4D7B-8F4B-F59D45F130F6}";
+  const std::wstring kCompatibility =
+      L"SOFTWARE\\Microsoft\\Internet Explorer\\ActiveX "
+      L"Compatibility\\{112EBC29-AF42-4D7B-8F4B-F59D45F130F6}";
+  const std::wstring kOptions =
+      L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Image File Execution Options\\glintax.exe";
+  const std::wstring folder_ = NewTempFolder(L"glint-register");
+  const std::wstring control_ = folder_ + L"\\GlintAX_34_0_0_384.ocx";
+  const std::wstring hostExe_ = ProgramFolder() + L"\\glinthost.exe";
+};
+
+TEST_F(Registration, EveryValueOfEachTypeReadsBack) {
+  struct Case {
+    uint32_t type;
+    bool arp;
+    const char16_t* config;
+    const wchar_t *arpWord, *record, *maintain, *debuggerAndMsi;
+  } cases[] = {
+      {8, true, u"HostFlags 1032; InstallVector 2;", L"ActiveX", L"ActiveX", L"activex", L"#0#1"},
+      {8, false, u"HostFlags 8; InstallVector 1;", L"ActiveX", L"ActiveX", L"", L"#1#0"},
+      {16, true, u"HostFlags 16;", L"NPAPI", L"Plugin", L"plugin", L"#1#0"},
+      {32768, true, u"HostFlags 33792; InstallVector 2;", L"PPAPI", L"Pepper", L"pepperplugin",
+       L"#0#1"},
+  };
+  WIN32_FILE_ATTRIBUTE_DATA own;
+  wchar_t self[MAX_PATH];
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  ASSERT_TRUE(GetFileAttributesExW(self, GetFileExInfoStandard, &own));
+  for (const Case& c : cases) {
+    Restart(c.config);
+    for (const wchar_t* keep : {L"glintax.exe", L"notes.txt"})
+      shim()->AddActiveXKeep(M(keep).Give());
+    const bool activeX = c.type == 8;
+    const std::wstring player = activeX ? control_ : folder_ + L"\\player.dll";
+    ASSERT_TRUE(shim()->RegisterPlayer(c.type, M(player).Give(), M(hostExe_).Give(), 0, c.arp));
+    EXPECT_TRUE(shim()->WasRegistered());
+    EXPECT_EQ(Reports(), L"");
+    const std::wstring record = L"Software\\Kestrelink\\GlintPlayer" + std::wstring(c.record);
+    EXPECT_EQ(Value(record, L"Version") + L"|" + Value(record, L"PlayerPath") + L"|" +
+                  Value(record, L"UninstallerPath"),
+              L"34.0.0.384|" + player + L"|" + hostExe_);
+    EXPECT_EQ(Value(record, L"isScriptDebugger") + Value(record, L"isMSI") +
+                  Value(record, L"ArvexGlintPlayerInstalled") + Value(record, L"isESR") +
+                  Value(record, L"isPartner") + Value(record + L"ReleaseType", L"Release"),
+              c.debuggerAndMsi + std::wstring(L"#1#0#1#1"));
+    const std::wstring arp = kArp + c.arpWord;
+    const std::wstring arpValues[] = {
+        L"DisplayName",  L"Publisher",         L"DisplayVersion", L"HelpLink",      L"NoModify",
+        L"NoRepair",     L"RequiresIESysFile", L"URLInfoAbout",   L"URLUpdateInfo", L"VersionMajor",
+        L"VersionMinor", L"UninstallString",   L"DisplayIcon",    L"EstimatedSize"};
+    std::wstring got;
+    for (const std::wstring& name : arpValues) got += Value(arp, name.c_str()) + L"|";
+    EXPECT_EQ(got, !c.arp ? L"-|-|-|-|-|-|-|-|-|-|-|-|-|-|"
+                          : L"Arvex Glint Player 34 " + std::wstring(c.arpWord) +
+                                L" 64-bit|Arvex|34.0.0.384|https://www.glint.example/go/"
+                                L"glintplayer_support/|#1|#1|"
+                                L"4.70.0.1155|https://www.glint.example|https://www.glint.example/"
+                                L"go/getglintplayer/|"
+                                L"#34|#0|" +
+                                hostExe_ + L" -maintain " + c.maintain + L"|" + hostExe_ + L"|#" +
+                                std::to_wstring(own.nFileSizeLow / 1024) + L"|");
+    EXPECT_EQ(Value(kCompatibility, L"Compatibility Flags") +
+                  Value(kOptions, L"DisableExceptionChainValidation"),
+              activeX ? L"#0#0" : L"--");
+    EXPECT_EQ(Value(kPlugin, L"Path") + Value(kPlugin, L"Vendor"),
+              c.type == 16 ? player + L"Arvex" : L"--");
+    EXPECT_EQ(Value(kClass + L"\\InprocServer32", nullptr), activeX ? control_ : L"-");
+    EXPECT_EQ(Count(L"MACHINE\\" + kClass, ACCESS_DENIED_ACE_TYPE, WinWorldSid, 0x10002),
+              activeX ? 1 : 0);
+    Clean();
+  }
+}
+
+TEST_F(Registration, RefusalsAreReportedAndStopOnlyTheirGroup) {
+  struct Case {
+    const char* what;
+    uint32_t type;
+    std::wstring key, sddl, player;  // a key made with this descriptor first
+    bool result;
+    const wchar_t* reports;
+  } cases[] = {
+      {"refused DisplayName", 16, kArp + L"NPAPI", L"D:(D;OICI;0x2;;;WD)(A;OICI;0xF003F;;;WD)", L"",
+       true, L"1035:1 "},
+      {"control refused once", 8, kClass, L"D:(D;OICI;0x6;;;BA)(A;OICI;0xF003F;;;WD)", control_,
+       true, L"1032:1 18:0 "},
+      // Wine's merge puts the repair's grant before any denial: what outlasts
+      // the repair is an owner who keeps the list from Administrators.
+      {"control refused twice", 8, kClass, L"O:SYD:(A;OICI;0xA0019;;;BA)(A;OICI;KR;;;WD)", control_,
+       false, L"1032:1 18:0 1032:2 "},
+      {"no library", 8, L"", L"", folder_ + L"\\notes.txt", false, L"1033:2 "},
+      {"no registration entry", 8, L"", L"", ProgramFolder() + L"\\glintstub.dll", false,
+       L"1034:2 "},
+  };
+  ScratchFiles files;
+  files.File(folder_ + L"\\notes.txt", "not a library");
+  for (const Case& c : cases) {
+    Restart(u"");
+    if (!c.key.empty()) {
+      const char* entry[] = {""};
+      std::string name = Utf8Of((L"MACHINE\\" + c.key).c_str());
+      entry[0] = name.c_str();
+      Create(entry);
+      SetSecurity(L"MACHINE\\" + c.key, c.sddl.c_str());
+    }
+    EXPECT_EQ(shim()->RegisterPlayer(c.type, M(c.player).Give(), M(hostExe_).Give(), 0, true),
+              c.result)
+        << c.what;
+    EXPECT_EQ(shim()->WasRegistered(), c.result) << c.what;
+    EXPECT_EQ(Reports(), c.reports) << c.what;
+    EXPECT_EQ(Value(kArp + L"NPAPI", L"Publisher") +
+                  Value(L"Software\\Kestrelink\\GlintPlayerPlugin", L"Version"),
+              c.type == 16 ? L"-34.0.0.384" : L"--")
+        << c.what;
+    if (!c.key.empty()) SetSecurity(L"MACHINE\\" + c.key, L"O:BAD:(A;OICI;KA;;;WD)");
+    Clean();
+  }
 }
 
 }  // namespace
