@@ -112,8 +112,10 @@ TEST(ExecutableWatch, ImagesWrittenInPieces) {
   for (size_t i = 10; i-- > 0;) tenBack.push_back(i);
   // clang-format off
   const struct { std::vector<size_t> cuts, order; } cases[] = {
-    {{34}, {}}, {{67}, {}}, {{1}, {}}, {{2, 62}, {}}, {{60, 64}, {}}, {ten, {}}, {every, {}}, {ten, tenBack},
-    {{2}, {1, 0}}, {{60, 64}, {0, 2, 1}}, {{60, 64}, {2, 0, 1}}, {{60, 64}, {2, 1, 0}}, {{1, 2}, {2, 1, 0}},
+    {{34}, {}}, {{67}, {}}, {{1}, {}}, {{2, 62}, {}}, {{60, 64}, {}}, {ten, {}}, {every, {}},
+    {ten, tenBack},
+    {{2}, {1, 0}}, {{60, 64}, {0, 2, 1}}, {{60, 64}, {2, 0, 1}}, {{60, 64}, {2, 1, 0}}, {{1, 2},
+    {2, 1, 0}},
     {every, backwards},
   };
   // clang-format on
@@ -167,11 +169,15 @@ TEST(ExecutableWatch, WritesIntoExistingFiles) {
   };
   // clang-format off
   const struct { const char* label; Bytes file; std::vector<W> writes; } cases[] = {
-    {"signature at the offset", almost, {{64, kSig, true}}}, {"one byte late", almost, {{65, kSig, false}}},
-    {"half the signature", almost, {{64, B("PE"), false}}}, {"over the offset", almost, {{63, kSig, false}}},
+    {"signature at the offset", almost, {{64, kSig, true}}},
+    {"one byte late", almost, {{65, kSig, false}}},
+    {"half the signature", almost, {{64, B("PE"), false}}},
+    {"over the offset", almost, {{63, kSig, false}}},
     {"offset and signature", almost, {{60, {64, 0, 0, 0, 'P', 'E', 0, 0}, true}}},
-    {"MZ again", almost, {{0, B("MZ"), false}}}, {"signature at the end", almost, {{168, kSig, false}}},
-    {"to a new offset", at200, {{200, kSig, true}}}, {"short of it", at200, {{168, B("xx"), false}}},
+    {"MZ again", almost, {{0, B("MZ"), false}}},
+    {"signature at the end", almost, {{168, kSig, false}}},
+    {"to a new offset", at200, {{200, kSig, true}}},
+    {"short of it", at200, {{168, B("xx"), false}}},
     {"the M", allButM, {{0, B("M"), true}}}, {"another first byte", allButM, {{0, B("N"), false}}},
     {"MZ", allButM, {{0, B("MZ"), true}}}, {"elsewhere", allButM, {{10, B("M"), false}}},
     // An existing image: a write that leaves it one is refused, one that breaks it is not.
@@ -179,18 +185,23 @@ TEST(ExecutableWatch, WritesIntoExistingFiles) {
     {"image", Image(), {{62, B("\x01"), false}}}, {"image", Image(), {{66, B("\x01"), false}}},
     {"image", Image(), {{0, B("M"), true}}}, {"image", Image(), {{10, B("anything"), true}}},
     {"image", Image(), {{68, B("appended"), true}}}, {"image", Image(), {{5000, B("far"), true}}},
-    {"far past the end", upToPE, {{100, B("x"), true}}}, {"just past the gap", upToPE, {{68, B("x"), true}}},
+    {"far past the end", upToPE, {{100, B("x"), true}}},
+    {"just past the gap", upToPE, {{68, B("x"), true}}},
     {"ends before H + 3", upToPE, {{66, {0}, false}}}, {"gap, then 0", upToPE, {{67, {0}, true}}},
-    {"gap, then 1", upToPE, {{67, {1}, false}}}, {"rest of the signature", upToPE, {{66, {0, 0}, true}}},
+    {"gap, then 1", upToPE, {{67, {1}, false}}},
+    {"rest of the signature", upToPE, {{66, {0, 0}, true}}},
     {"gap where E belongs", Slice(Image(), 0, 65), {{66, {0, 0}, false}}},
     {"gap where the offset belongs", Slice(Image(), 0, 60), {{64, kSig, false}}},
     {"gap where M belongs", {}, {{1, Slice(Image(), 1, 68), false}}},
     {"zeros from a later gap", Slice(Image(), 0, 64),
      {{64, B("PE"), false}, {1 << 20, B("x"), true}, {66, {0}, false}, {67, {0}, true}}},
     {"offset past the end", header1000,
-     {{64, kSig, false}, {1000, B("PE"), false}, {1002, {0}, false}, {1003, {0}, true}, {1003, {7}, false}}},
-    {"at the offset", header1000, {{1000, kSig, true}}}, {"around it", header1000, {{999, kSig, false}, {1001, kSig, false}}},
-    {"empty writes", {}, {{0, {}, false}}}, {"", upToPE, {{1000, {}, false}}}, {"", Image(), {{0, {}, false}}},
+     {{64, kSig, false}, {1000, B("PE"), false}, {1002, {0}, false}, {1003, {0}, true},
+     {1003, {7}, false}}},
+    {"at the offset", header1000, {{1000, kSig, true}}},
+    {"around it", header1000, {{999, kSig, false}, {1001, kSig, false}}},
+    {"empty writes", {}, {{0, {}, false}}}, {"", upToPE, {{1000, {}, false}}},
+    {"", Image(), {{0, {}, false}}},
   };
   // clang-format on
   for (const auto& c : cases) {
