@@ -21,39 +21,33 @@ TEST(ParseAdminConfig, SignaturesLinesKeysAndValues) {
   // clang-format off
   const struct { std::string bytes; int encoding; Values values; } cases[] = {
     // Fewer than four bytes: unreadable. A UTF-16 file, either byte order, is left alone.
-    {"", AdminConfig::kUnreadable, {}}, {"a=b", AdminConfig::kUnreadable, {}},
-    {"\xEF\xBB\xBF", AdminConfig::kUnreadable, {}},
-    {"\xFF\xFE", AdminConfig::kUnreadable, {}}, {"a=bc", plain, {{"a", "bc"}}},
-    {"\xEF\xBB\xBF" "a=b", utf8, {{"a", "b"}}},
-    {"\xEF\xBB\xBFk", utf8, {}}, {"\xEF\xBBk=v", plain, {{"\xEF\xBBk", "v"}}},
-    {"\xEF\xBF\xBFk=v", plain, {{"\xEF\xBF\xBFk", "v"}}},
-    {"\xEF\xBB\xBF\xEF\xBB\xBFk=v", utf8, {{"\xEF\xBB\xBFk", "v"}}},
-    {"\xFF\xFE" "k\0=\0v\0"s, utf16, {}},
-    {"\xFE\xFF\0k\0=\0v"s, utf16, {}}, {"\xFF\xFE" "E=1\n", utf16, {}},
-    {"\xFE\xFF" "a=b", utf16, {}},
-    {"\xFFk=v", plain, {{"\xFFk", "v"}}}, {"\xFEk=v", plain, {{"\xFEk", "v"}}},
-    {"\xFF\xFF=v", plain, {{"\xFF\xFF", "v"}}},
-    {"\xFE\xFE=v", plain, {{"\xFE\xFE", "v"}}}, {"\xEE\xBB\xBF=v", plain, {{"\xEE\xBB\xBF", "v"}}},
+      {"", AdminConfig::kUnreadable, {}}, {"a=b", AdminConfig::kUnreadable, {}},
+      {"\xEF\xBB\xBF", AdminConfig::kUnreadable, {}}, {"\xFF\xFE", AdminConfig::kUnreadable, {}},
+      {"a=bc", plain, {{"a", "bc"}}}, {"\xEF\xBB\xBF" "a=b", utf8, {{"a", "b"}}},
+      {"\xEF\xBB\xBFk", utf8, {}}, {"\xEF\xBBk=v", plain, {{"\xEF\xBBk", "v"}}},
+      {"\xEF\xBF\xBFk=v", plain, {{"\xEF\xBF\xBFk", "v"}}},
+      {"\xEF\xBB\xBF\xEF\xBB\xBFk=v", utf8, {{"\xEF\xBB\xBFk", "v"}}},
+      {"\xFF\xFE" "k\0=\0v\0"s, utf16, {}}, {"\xFE\xFF\0k\0=\0v"s, utf16, {}},
+      {"\xFF\xFE" "E=1\n", utf16, {}}, {"\xFE\xFF" "a=b", utf16, {}},
+      {"\xFFk=v", plain, {{"\xFFk", "v"}}}, {"\xFEk=v", plain, {{"\xFEk", "v"}}},
+      {"\xFF\xFF=v", plain, {{"\xFF\xFF", "v"}}}, {"\xFE\xFE=v", plain, {{"\xFE\xFE", "v"}}},
+      {"\xEE\xBB\xBF=v", plain, {{"\xEE\xBB\xBF", "v"}}},
     // LF, CR LF and a lone CR end lines; the last line needs no end; a CR is no part of a value.
-    {"a=1\nb=2\r\nc=3\rd=4", plain, {{"a", "1"}, {"b", "2"}, {"c", "3"}, {"d", "4"}}},
-    {"a=1\n\rb=2\r\r\nc=3\n\n", plain, {{"a", "1"}, {"b", "2"}, {"c", "3"}}},
-    {"\r\n\r\n\n\ra=1", plain, {{"a", "1"}}},
-    {"a=1\r", plain, {{"a", "1"}}}, {"a=1\rb", plain, {{"a", "1"}}},
+      {"a=1\nb=2\r\nc=3\rd=4", plain, {{"a", "1"}, {"b", "2"}, {"c", "3"}, {"d", "4"}}},
+      {"a=1\n\rb=2\r\r\nc=3\n\n", plain, {{"a", "1"}, {"b", "2"}, {"c", "3"}}},
+      {"\r\n\r\n\n\ra=1", plain, {{"a", "1"}}}, {"a=1\r", plain, {{"a", "1"}}},
+      {"a=1\rb", plain, {{"a", "1"}}},
     // The first '=' splits; bytes up to 32 are trimmed from both ends, NUL included.
-    {"url = http://host/?q=1&r=2", plain, {{"url", "http://host/?q=1&r=2"}}},
-    {"a==b", plain, {{"a", "=b"}}},
-    {"a = = ", plain, {{"a", "="}}},
-    {" \t key \t = \t value \x01\x1F\n", plain, {{"key", "value"}}},
-    {"\0k\0=\0v\0"s, plain, {{"k", "v"}}}, {"a b = c d", plain, {{"a b", "c d"}}},
-    {"k\0k=v\0v"s, plain, {{"k\0k"s, "v\0v"s}}},
-    {"\x7Fk=v\xA0", plain, {{"\x7Fk", "v\xA0"}}}, {"!=!\n", plain, {{"!", "!"}}},
-    {"\x21=\x20\x21", plain, {{"!", "!"}}},
+      {"url = http://host/?q=1&r=2", plain, {{"url", "http://host/?q=1&r=2"}}},
+      {"a==b", plain, {{"a", "=b"}}}, {"a = = ", plain, {{"a", "="}}},
+      {" \t key \t = \t value \x01\x1F\n", plain, {{"key", "value"}}},
+      {"\0k\0=\0v\0"s, plain, {{"k", "v"}}}, {"a b = c d", plain, {{"a b", "c d"}}},
+      {"k\0k=v\0v"s, plain, {{"k\0k"s, "v\0v"s}}}, {"\x7Fk=v\xA0", plain, {{"\x7Fk", "v\xA0"}}},
+      {"!=!\n", plain, {{"!", "!"}}}, {"\x21=\x20\x21", plain, {{"!", "!"}}},
     // Lines without '=' or with an empty key or value are ignored; repeats replace; keys keep case.
-    {"just text\nk=v", plain, {{"k", "v"}}}, {"=v\nk=\n  =  \nk2=   \n\t=\t", plain, {}},
-    {"====", plain, {}},
-    {"k=1\nk=2", plain, {{"k", "2"}}}, {"k=1\nk=\nk", plain, {{"k", "1"}}},
-    {" k=1\nk =2", plain, {{"k", "2"}}},
-    {"Key=1\nkey=2", plain, {{"Key", "1"}, {"key", "2"}}}};
+      {"just text\nk=v", plain, {{"k", "v"}}}, {"=v\nk=\n  =  \nk2=   \n\t=\t", plain, {}},
+      {"====", plain, {}}, {"k=1\nk=2", plain, {{"k", "2"}}}, {"k=1\nk=\nk", plain, {{"k", "1"}}},
+      {" k=1\nk =2", plain, {{"k", "2"}}}, {"Key=1\nkey=2", plain, {{"Key", "1"}, {"key", "2"}}}};
   // clang-format on
   for (const auto& c : cases) {
     AdminConfig config = Parse(c.bytes);

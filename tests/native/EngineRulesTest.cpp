@@ -19,8 +19,7 @@ TEST(VersionOrder, EachBoundaryOfThisBuildAndComponentsFromTheFront) {
       {u"34.0.0.384", kVersionSame}, {u"34.0.0.383", kVersionOlder}, {u"34.0.0.385", kVersionNewer},
       {u"34.0.1.0", kVersionNewer}, {u"34.1.0.0", kVersionNewer}, {u"34.0.0.0", kVersionOlder},
       {u"35.0.0.0", kVersionNewer}, {u"33.99.99.9999", kVersionOlder}, {u"34", kVersionOlder},
-      {u"", kVersionOlder},
-      {u"34.0.0.384.1", kVersionSame}, {u"34.0.0.384beta", kVersionSame},
+      {u"", kVersionOlder}, {u"34.0.0.384.1", kVersionSame}, {u"34.0.0.384beta", kVersionSame},
       {u"4294967330.0.0.384", kVersionSame} /* wraps to 34 in 32 bits */};
   // clang-format on
   for (const auto& [version, order] : cases)

@@ -31,25 +31,22 @@ TEST(ParseConfigText, StatementsAndBlocks) {
   // clang-format off
   const std::pair<std::u16string_view, const char*> cases[] = {
       {u"", ""}, {u" \t\r\n;;", ""}, {u"a;", "a"}, {u"a 1 2;", "a=[1,2]"},
-      {u"a 1; b 2; c;", "c b=[2] a=[1]"},
-      {u"a\t1\r\n2\n;", "a=[1,2]"}, {u"a 1", "a=[1]"}, {u"a 1; a 2;", "a=[2] a=[1]"},
-      {u"a;b;", "b a"},
-      {u"\"a b\" \"x;{} y\";", "a b=[x;{} y]"}, {u"a\"b\"c;", "a=[b,c]"} /* a quote ends a token */,
-      {u"a \"\" b;", "a=[b]"}, {u"a \"open to the end", "a=[open to the end]"},
+      {u"a 1; b 2; c;", "c b=[2] a=[1]"}, {u"a\t1\r\n2\n;", "a=[1,2]"}, {u"a 1", "a=[1]"},
+      {u"a 1; a 2;", "a=[2] a=[1]"}, {u"a;b;", "b a"}, {u"\"a b\" \"x;{} y\";", "a b=[x;{} y]"},
+      {u"a\"b\"c;", "a=[b,c]"} /* a quote ends a token */, {u"a \"\" b;", "a=[b]"},
+      {u"a \"open to the end", "a=[open to the end]"},
       // Only the listed ASCII units end a token (these share their low byte); a NUL unit stops it.
       {u"a\u013Bb\u0120c\u017B\u0122;", "a\\u013Bb\\u0120c\\u017B\\u0122"},
-      {u"\u4E2D \u6587;", "\\u4E2D=[\\u6587]"},
-      {u"a;\0b;"sv, "a"}, {u"a \"x\0y\" z;"sv, "a=[x]"}, {u"a\0"sv, "a"},
-      {u"a\u0100b;", "a\\u0100b"},
-      {u"a { b 1; c; }", "a{c b=[1]}"}, {u"a{b{c;}}", "a{b{c}}"}, {u"a; b { x; } c;", "b=[c]{x} a"},
+      {u"\u4E2D \u6587;", "\\u4E2D=[\\u6587]"}, {u"a;\0b;"sv, "a"}, {u"a \"x\0y\" z;"sv, "a=[x]"},
+      {u"a\0"sv, "a"}, {u"a\u0100b;", "a\\u0100b"}, {u"a { b 1; c; }", "a{c b=[1]}"},
+      {u"a{b{c;}}", "a{b{c}}"}, {u"a; b { x; } c;", "b=[c]{x} a"},
       // No node at this level yet: only the '{' goes, and the '}' then ends the top level.
       {u"{ a; } b;", "a"}, {u"a; } b;", "a"}, {u"a { { b; } c; } d;", "a=[c]{b}"},
       {u"a { b; } { c; }", "a{c b}"} /* a second block goes in front */,
       {u"a { b; } c; { d; }", "a=[c]{d b}"},
       {u"a { b; } c;", "a=[c]{b}"} /* only ';' closes */, {u"a x { b; } y;", "a=[x,y]{b}"},
       {u"a; b; { c; }", "b{c} a"} /* under the newest node, even a closed one */,
-      {u"a { b; c { d", "a{c{d} b}"},
-      {u"a {", "a"}};
+      {u"a { b; c { d", "a{c{d} b}"}, {u"a {", "a"}};
   // clang-format on
   for (const auto& [text, tree] : cases)
     EXPECT_EQ(Dump(Parse(text).get()), tree) << Show(Raw(text));
@@ -66,8 +63,7 @@ TEST(FindConfigNode, DottedPathsWithBacktrackingAndAppendedTexts) {
       {u"Product", "<null>", "<null>"} /* the newest */, {u"Plugins.Audio.Codec", "pcm", "pcm"},
       {u"Deep.a.b.c", "1", "1"} /* backtracks two levels */, {u"Deep.a.b.d", "2", "2"},
       {u"ProductX.NameY", "<not found>", "Glint Player"},
-      {u"Prod.Name", "<not found>", "<not found>"},
-      {u"product.name", "<not found>", "<not found>"},
+      {u"Prod.Name", "<not found>", "<not found>"}, {u"product.name", "<not found>", "<not found>"},
       {u"Product.Missing", "<not found>", "<not found>"},
       {u"Product.Name.More", "<not found>", "<not found>"}, {u"", "<not found>", "<not found>"},
       {u".", "<not found>", "<not found>"}, {u"Product.", "<not found>", "<not found>"},

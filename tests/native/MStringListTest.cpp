@@ -81,10 +81,9 @@ TEST(MStringList, ContainsWithAndWithoutPrefix) {
   list.AddName(u"C:\\Program Files\\"_ms);
   // clang-format off
   const struct { const char16_t* s; bool exact, prefix; } cases[] = {{u"Glint", 1, 1},
-  {u"GlintPlayer", 0, 1},
-      {u"Gli", 0, 0}, {u"glint", 0, 0}, {u"", 0, 0}, {nullptr, 0, 0},
-      {u"C:\\Program Files\\Glint\\x.dll", 0, 1},
-      {u"C:\\Program Files", 0, 0}, {u"C:\\Program Files\\", 1, 1}};
+      {u"GlintPlayer", 0, 1}, {u"Gli", 0, 0}, {u"glint", 0, 0}, {u"", 0, 0}, {nullptr, 0, 0},
+      {u"C:\\Program Files\\Glint\\x.dll", 0, 1}, {u"C:\\Program Files", 0, 0},
+      {u"C:\\Program Files\\", 1, 1}};
   // clang-format on
   for (const auto& c : cases) {
     EXPECT_EQ(list.Contains(Str(c.s)), c.exact) << Show(Str(c.s));

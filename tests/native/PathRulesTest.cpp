@@ -257,31 +257,30 @@ TEST(ResolveThroughPrefixes, LinksReparsePointsAndMissingFolders) {
   EXPECT_EQ(Resolve(srv, srv + R"(\F.SOL)", true), R"(- | \\SRV\SHARE\F.SOL \\SRV\SHARE \\SRV)");
   // clang-format off
   const struct { S spec; S path; const char* result; } cases[] = {
-    {tree + f, f, "- #5"},  // an existing plain file is walked over the same way
+      {tree + f, f, "- #5"},  // an existing plain file is walked over the same way
     // A link gives its substitute and the rest, and nothing above it is asked for.
-    {tree + f + R"(=\??\D:\E\G.SOL)", f, R"(\??\D:\E\G.SOL #1)"},
-    {tree + R"(C:\R\A=\??\D:\E)", f, R"(\??\D:\E\B\F.SOL #3)"},
-    {tree + R"(C:\R\A\B=D:\E)", f, R"(D:\E\F.SOL #2)"},
-    {tree + R"(C:\R=D:\E)", f, R"(D:\E\A\B\F.SOL #4)"},
-    {tree + R"(C:\=E:)", R"(C:\R\A\F.SOL)", R"(E:\R\A\F.SOL #4)"},
-    {tree + R"(C:\R=D:\OUT C:\R\A=D:\IN)", f, R"(D:\IN\B\F.SOL #3)"},
+      {tree + f + R"(=\??\D:\E\G.SOL)", f, R"(\??\D:\E\G.SOL #1)"},
+      {tree + R"(C:\R\A=\??\D:\E)", f, R"(\??\D:\E\B\F.SOL #3)"},
+      {tree + R"(C:\R\A\B=D:\E)", f, R"(D:\E\F.SOL #2)"},
+      {tree + R"(C:\R=D:\E)", f, R"(D:\E\A\B\F.SOL #4)"},
+      {tree + R"(C:\=E:)", R"(C:\R\A\F.SOL)", R"(E:\R\A\F.SOL #4)"},
+      {tree + R"(C:\R=D:\OUT C:\R\A=D:\IN)", f, R"(D:\IN\B\F.SOL #3)"},
     // Other reparse points are walked past and hide no link above them.
-    {tree + R"(C:\R\A~)", f, "- #5"}, {tree + f + "~", f, "- #5"},
-    {tree + f + R"(~ C:\R\A=D:\E)", f, R"(D:\E\B\F.SOL #3)"},
-    {tree + R"(C:\R\A\B~ C:\R\A=D:\E)", f, R"(D:\E\B\F.SOL #3)"},
-    {tree + R"(C:\R\A\B~ C:\=D:\E)", f, R"(D:\E\R\A\B\F.SOL #5)"},
+      {tree + R"(C:\R\A~)", f, "- #5"}, {tree + f + "~", f, "- #5"},
+      {tree + f + R"(~ C:\R\A=D:\E)", f, R"(D:\E\B\F.SOL #3)"},
+      {tree + R"(C:\R\A\B~ C:\R\A=D:\E)", f, R"(D:\E\B\F.SOL #3)"},
+      {tree + R"(C:\R\A\B~ C:\=D:\E)", f, R"(D:\E\R\A\B\F.SOL #5)"},
     // Unreadable reparse data may be a link's: the step fails, even under a link.
-    {tree + f + "!", f, "<failed> #1"}, {tree + R"(C:\R\A\B!)", f, "<failed> #2"},
-    {tree + R"(C:\R!)", f, "<failed> #4"}, {tree + R"(C:\!)", f, "<failed> #5"},
-    {tree + R"(C:\R\A\B! C:\R=D:\E)", f, "<failed> #2"},
+      {tree + f + "!", f, "<failed> #1"}, {tree + R"(C:\R\A\B!)", f, "<failed> #2"},
+      {tree + R"(C:\R!)", f, "<failed> #4"}, {tree + R"(C:\!)", f, "<failed> #5"},
+      {tree + R"(C:\R\A\B! C:\R=D:\E)", f, "<failed> #2"},
     // A missing folder refuses, but for a UNC server, which has no attributes.
-    {R"(C:\ C:\R)", R"(C:\R\NEW.SOL)", "- #3"},
-    {R"(C:\ C:\R)", R"(C:\R\MISSING\NEW.SOL)", "<missing> #2"},
-    {R"(C:\)", f, "<missing> #2"}, {"", R"(Q:\F.SOL)", "<missing> #2"},
-    {srv + " " + srv + R"(\DIR)", srv + R"(\DIR\F.SOL)", "- #4"},
-    {"", srv + R"(\F.SOL)", "<missing> #2"},
-    {srv, srv + R"(\MISSING\F.SOL)", "<missing> #2"},
-    {R"(C:\ C:\R=\\SRV\SHARE)", R"(C:\R\F.SOL)", R"(\\SRV\SHARE\F.SOL #2)"}};
+      {R"(C:\ C:\R)", R"(C:\R\NEW.SOL)", "- #3"},
+      {R"(C:\ C:\R)", R"(C:\R\MISSING\NEW.SOL)", "<missing> #2"}, {R"(C:\)", f, "<missing> #2"},
+      {"", R"(Q:\F.SOL)", "<missing> #2"},
+      {srv + " " + srv + R"(\DIR)", srv + R"(\DIR\F.SOL)", "- #4"},
+      {"", srv + R"(\F.SOL)", "<missing> #2"}, {srv, srv + R"(\MISSING\F.SOL)", "<missing> #2"},
+      {R"(C:\ C:\R=\\SRV\SHARE)", R"(C:\R\F.SOL)", R"(\\SRV\SHARE\F.SOL #2)"}};
   // clang-format on
   for (const auto& c : cases) EXPECT_EQ(Resolve(c.spec, c.path, false), c.result) << c.spec;
 }
@@ -309,18 +308,16 @@ TEST(ExpandPlayerPath, TheExactMarkerAtTheStartAndAResultBelow260Units) {
 TEST(SplitSearchPattern, WildcardsOnlyInTheLastName) {
   // clang-format off
   const struct { const char *raw, *full, *split = kNo; } cases[] = {  // folder|mask
-    {R"(C:\S\*)", R"(C:\S\*)", R"(C:\S|*)"}, {R"(C:\S\*.sol)", R"(C:\S\*.sol)", R"(C:\S|*.sol)"},
-    {R"(C:\S\a.sol)", R"(C:\S\a.sol)", R"(C:\S|a.sol)"}, {R"(C:\*)", R"(C:\*)", R"(C:\|*)"},
-    {R"(C:\S\sub\..\*)", R"(C:\S\*)", R"(C:\S|*)"}, {R"(C:\S\x<)", R"(C:\S\x<)", R"(C:\S|x<)"},
+      {R"(C:\S\*)", R"(C:\S\*)", R"(C:\S|*)"}, {R"(C:\S\*.sol)", R"(C:\S\*.sol)", R"(C:\S|*.sol)"},
+      {R"(C:\S\a.sol)", R"(C:\S\a.sol)", R"(C:\S|a.sol)"}, {R"(C:\*)", R"(C:\*)", R"(C:\|*)"},
+      {R"(C:\S\sub\..\*)", R"(C:\S\*)", R"(C:\S|*)"}, {R"(C:\S\x<)", R"(C:\S\x<)", R"(C:\S|x<)"},
     // Every wildcard, then "." or ".." after it; nothing to match; a name that moves up.
-    {R"(C:\S\*\..\..\W\*)", R"(C:\W\*)"}, {R"(C:\S\?\..\..\W\*)", R"(C:\W\*)"},
-    {R"(C:\S\<\..\W\*)", R"(C:\W\*)"},
-    {R"(C:\S\>\..\W\*)", R"(C:\W\*)"}, {R"(C:\S\"\..\W\*)", R"(C:\W\*)"},
-    {R"(C:\S\*\.)", R"(C:\S)"},
-    {R"(C:\S\a*b\c)", R"(C:\S\a*b\c)"}, {R"(C:\S\*/..)", R"(C:\S)"}, {R"(C:\S\)", R"(C:\S\)"},
-    {"", ""},
-    {"*", "*"}, {R"(C:\S\..)", R"(C:\S\..)"}, {R"(C:\S\.)", R"(C:\S\.)"},
-    {R"(C:\S\x)", R"(C:\*\x)"}};
+      {R"(C:\S\*\..\..\W\*)", R"(C:\W\*)"}, {R"(C:\S\?\..\..\W\*)", R"(C:\W\*)"},
+      {R"(C:\S\<\..\W\*)", R"(C:\W\*)"}, {R"(C:\S\>\..\W\*)", R"(C:\W\*)"},
+      {R"(C:\S\"\..\W\*)", R"(C:\W\*)"}, {R"(C:\S\*\.)", R"(C:\S)"},
+      {R"(C:\S\a*b\c)", R"(C:\S\a*b\c)"}, {R"(C:\S\*/..)", R"(C:\S)"}, {R"(C:\S\)", R"(C:\S\)"},
+      {"", ""}, {"*", "*"}, {R"(C:\S\..)", R"(C:\S\..)"}, {R"(C:\S\.)", R"(C:\S\.)"},
+      {R"(C:\S\x)", R"(C:\*\x)"}};
   // clang-format on
   for (const auto& c : cases) {
     auto split = SplitSearchPattern(W(c.raw), W(c.full));

@@ -197,10 +197,9 @@ std::string Encode(const Bytes& bytes) {
 TEST(Base64, VectorsEdgesOfTheAlphabetAndTheBase64Tool) {
   // clang-format off
   const std::pair<std::string, const char*> cases[] = {{"", ""}, {"f", "Zg=="}, {"fo", "Zm8="},
-  {"foo", "Zm9v"},
-      {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"},
-      {std::string(3, '\0'), "AAAA"},
-      {"\xFF\xFF\xFF", "////"}, {"\xFB\xEF\xBE", "++++"}, {"\xFF", "/w=="}, {"\xFF\xFF", "//8="}};
+      {"foo", "Zm9v"}, {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"},
+      {std::string(3, '\0'), "AAAA"}, {"\xFF\xFF\xFF", "////"},
+      {"\xFB\xEF\xBE", "++++"}, {"\xFF", "/w=="}, {"\xFF\xFF", "//8="}};
   // clang-format on
   for (const auto& [bytes, text] : cases)
     EXPECT_EQ(Encode(Bytes(bytes.begin(), bytes.end())), text) << bytes;

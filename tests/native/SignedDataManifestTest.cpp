@@ -27,33 +27,32 @@ std::string Digest(const std::string& text) {
 TEST(AddInManifestText, WhichLinesCount) {
   // clang-format off
   const std::pair<std::string_view, const char*> cases[] = {
-    {"<?xml version=\"1.0\"?>\r\n<Manifest>\r\n<Reference URI=\"Tool.exe\" />\r\n"
+      {"<?xml version=\"1.0\"?>\r\n<Manifest>\r\n<Reference URI=\"Tool.exe\" />\r\n"
      "<Reference URI=\"data\\a.dat\" />\r\n"
      "<DigestValue>abc=</DigestValue>\r\n</Manifest>\r\n", "ok [Tool.exe] [data\\a.dat] abc="},
     // Only lines ended by CR LF, with nothing before the opening or after the closing part.
-    {"<Reference URI=\"a\" />\n<DigestValue>abc=</DigestValue>\n", "ok "},
-    {"<Reference URI=\"a\" />\r\n<DigestValue>x</DigestValue>\n", "ok [a] "},
-    {"<Reference URI=\"a\" />\r<DigestValue>x</DigestValue>\r", "ok "},
-    {"<Reference URI=\"a\" />\r\n<DigestValue>x</DigestValue>", "ok [a] "},
-    {"<DigestValue>x</DigestValue>\r", "ok "},
-    {" <Reference URI=\"a\" />\r\n\t<DigestValue>x</DigestValue>\r\n", "ok "},
-    {"<Reference URI=\"a\" /> \r\n<DigestValue>x</DigestValue>x\r\n", "ok "},
-    {"<DigestValue>x</DigestValue>\r\r\n", "ok "},
+      {"<Reference URI=\"a\" />\n<DigestValue>abc=</DigestValue>\n", "ok "},
+      {"<Reference URI=\"a\" />\r\n<DigestValue>x</DigestValue>\n", "ok [a] "},
+      {"<Reference URI=\"a\" />\r<DigestValue>x</DigestValue>\r", "ok "},
+      {"<Reference URI=\"a\" />\r\n<DigestValue>x</DigestValue>", "ok [a] "},
+      {"<DigestValue>x</DigestValue>\r", "ok "},
+      {" <Reference URI=\"a\" />\r\n\t<DigestValue>x</DigestValue>\r\n", "ok "},
+      {"<Reference URI=\"a\" /> \r\n<DigestValue>x</DigestValue>x\r\n", "ok "},
+      {"<DigestValue>x</DigestValue>\r\r\n", "ok "},
     // Values of at least one character; the parts may not overlap; names keep quotes and CRs.
-    {"<Reference URI=\"\" />\r\n<DigestValue></DigestValue>\r\n", "ok "},
-    {"<Reference URI=\" />\r\n", "ok "},
-    {"<Reference URI=\"a\" />\r\n<DigestValue>=</DigestValue>\r\n", "ok [a] ="},
-    {"<Reference URI=\"a\" />b\" />\r\n", "ok [a\" />b] "},
-    {"<Reference URI=\"a\rb\" />\r\n", "ok [a\rb] "},
-    {"<reference URI=\"a\" />\r\n<digestvalue>x</digestvalue>\r\n", "ok "},
+      {"<Reference URI=\"\" />\r\n<DigestValue></DigestValue>\r\n", "ok "},
+      {"<Reference URI=\" />\r\n", "ok "},
+      {"<Reference URI=\"a\" />\r\n<DigestValue>=</DigestValue>\r\n", "ok [a] ="},
+      {"<Reference URI=\"a\" />b\" />\r\n", "ok [a\" />b] "},
+      {"<Reference URI=\"a\rb\" />\r\n", "ok [a\rb] "},
+      {"<reference URI=\"a\" />\r\n<digestvalue>x</digestvalue>\r\n", "ok "},
     // The last digest counts; references keep order and repeats; the text ends at a NUL.
-    {"<DigestValue>first</DigestValue>\r\n<DigestValue>second</DigestValue>\r\n"
+      {"<DigestValue>first</DigestValue>\r\n<DigestValue>second</DigestValue>\r\n"
      "<DigestValue></DigestValue>\r\n", "ok second"},
-    {"<Reference URI=\"b\" />\r\n<Reference URI=\"a\" />\r\n<Reference URI=\"b\" />\r\n",
+      {"<Reference URI=\"b\" />\r\n<Reference URI=\"a\" />\r\n<Reference URI=\"b\" />\r\n",
      "ok [b] [a] [b] "},
-    {"<Reference URI=\"a\" />\r\n\0<Reference URI=\"b\" />\r\n"sv, "ok [a] "},
-    {"<Reference URI=\"a\0\" />\r\n"sv, "ok "},
-    {"", "ok "}, {"\r\n\r\n\n\r", "ok "}};
+      {"<Reference URI=\"a\" />\r\n\0<Reference URI=\"b\" />\r\n"sv, "ok [a] "},
+      {"<Reference URI=\"a\0\" />\r\n"sv, "ok "}, {"", "ok "}, {"\r\n\r\n\n\r", "ok "}};
   // clang-format on
   for (const auto& [text, expected] : cases) EXPECT_EQ(Read(text), expected) << text;
   // The digest field holds 71 characters; a longer digest line refuses the whole manifest.
