@@ -113,9 +113,8 @@ TEST(ExecutableWatch, ImagesWrittenInPieces) {
   // clang-format off
   const struct { std::vector<size_t> cuts, order; } cases[] = {
       {{34}, {}}, {{67}, {}}, {{1}, {}}, {{2, 62}, {}}, {{60, 64}, {}}, {ten, {}}, {every, {}},
-      {ten, tenBack}, {{2}, {1, 0}}, {{60, 64}, {0, 2, 1}}, {{60, 64}, {2, 0, 1}}, {{60, 64},
-      {2, 1, 0}}, {{1, 2}, {2, 1, 0}}, {every, backwards},
-  };
+      {ten, tenBack}, {{2}, {1, 0}}, {{60, 64}, {0, 2, 1}}, {{60, 64}, {2, 0, 1}},
+      {{60, 64}, {2, 1, 0}}, {{1, 2}, {2, 1, 0}}, {every, backwards}};
   // clang-format on
   auto piece = [&](const std::vector<size_t>& cuts, size_t p) {
     size_t from = p == 0 ? 0 : cuts[p - 1], to = p == cuts.size() ? image.size() : cuts[p];
@@ -178,7 +177,7 @@ TEST(ExecutableWatch, WritesIntoExistingFiles) {
       {"short of it", at200, {{168, B("xx"), false}}}, {"the M", allButM, {{0, B("M"), true}}},
       {"another first byte", allButM, {{0, B("N"), false}}}, {"MZ", allButM, {{0, B("MZ"), true}}},
       {"elsewhere", allButM, {{10, B("M"), false}}},
-    // An existing image: a write that leaves it one is refused, one that breaks it is not.
+      // An existing image: a write that leaves it one is refused, one that breaks it is not.
       {"image", Image(), {{0, B("X"), false}}}, {"image", Image(), {{1, B("X"), false}}},
       {"image", Image(), {{62, B("\x01"), false}}}, {"image", Image(), {{66, B("\x01"), false}}},
       {"image", Image(), {{0, B("M"), true}}}, {"image", Image(), {{10, B("anything"), true}}},
@@ -191,14 +190,15 @@ TEST(ExecutableWatch, WritesIntoExistingFiles) {
       {"gap where E belongs", Slice(Image(), 0, 65), {{66, {0, 0}, false}}},
       {"gap where the offset belongs", Slice(Image(), 0, 60), {{64, kSig, false}}},
       {"gap where M belongs", {}, {{1, Slice(Image(), 1, 68), false}}},
-      {"zeros from a later gap", Slice(Image(), 0, 64), {{64, B("PE"), false},
-      {1 << 20, B("x"), true}, {66, {0}, false}, {67, {0}, true}}},
-      {"offset past the end", header1000, {{64, kSig, false}, {1000, B("PE"), false},
-      {1002, {0}, false}, {1003, {0}, true}, {1003, {7}, false}}},
+      {"zeros from a later gap", Slice(Image(), 0, 64),
+       {{64, B("PE"), false}, {1 << 20, B("x"), true}, {66, {0}, false}, {67, {0}, true}}},
+      {"offset past the end", header1000,
+       {{64, kSig, false}, {1000, B("PE"), false}, {1002, {0}, false}, {1003, {0}, true},
+        {1003, {7}, false}}},
       {"at the offset", header1000, {{1000, kSig, true}}},
-      {"around it", header1000, {{999, kSig, false}, {1001, kSig, false}}}, {"empty writes", {},
-      {{0, {}, false}}}, {"", upToPE, {{1000, {}, false}}}, {"", Image(), {{0, {}, false}}},
-  };
+      {"around it", header1000, {{999, kSig, false}, {1001, kSig, false}}},
+      {"empty writes", {}, {{0, {}, false}}}, {"", upToPE, {{1000, {}, false}}},
+      {"", Image(), {{0, {}, false}}}};
   // clang-format on
   for (const auto& c : cases) {
     SimFile file{c.file};

@@ -62,7 +62,7 @@ TEST(AddInManifestText, WhichLinesCount) {
     for (const std::string& text :
          {Digest(std::string(length, 'Q')), good + Digest(std::string(length, 'Q')),
           Digest(std::string(length, 'Q')) + good}) {
-      EXPECT_EQ(Read(text), "refused ") << length;
+      EXPECT_EQ(Read(text).substr(0, 8), "refused ") << length;
     }
   }
   EXPECT_EQ(Read("<DigestValue>" + std::string(100, 'Q') + "</DigestValue> \r\n"),
