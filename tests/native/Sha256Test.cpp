@@ -27,8 +27,8 @@ std::string Hex(const Range& bytes) {
   for (uint8_t b : bytes) out += {"0123456789abcdef"[b >> 4], "0123456789abcdef"[b & 15]};
   return out;
 }
-Bytes PseudoRandomBytes(size_t size,
-                        uint64_t seed) {  // the same bytes for the same seed (xorshift64*)
+// The same bytes for the same seed (xorshift64*).
+Bytes PseudoRandomBytes(size_t size, uint64_t seed) {
   Bytes out(size);
   uint64_t x = seed * 0x9E3779B97F4A7C15ull + 1;
   for (auto& b : out) {
