@@ -93,6 +93,13 @@ TEST(FindConfigNode, DottedPathsWithBacktrackingAndAppendedTexts) {
   EXPECT_EQ(First(FindConfigNodeInTexts(texts.get(), u"Group.Other"_ms)), "two");
   EXPECT_EQ(First(FindConfigNodeByPrefixInTexts(texts.get(), u"NameX"_ms)), "second");
   EXPECT_EQ(FindConfigNodeInTexts(texts.get(), u"Missing"_ms), nullptr);
+  MString value, child;  // freeing a list releases its nodes, their values and their children
+  {
+    MConfigList owner = Parse(u"a b { c d; };");
+    value = ConfigValue(owner.get(), 0), child = ConfigValue(owner->children, 0);
+    EXPECT_EQ(value.Buffer()->count + child.Buffer()->count, 4);
+  }
+  EXPECT_EQ(value.Buffer()->count + child.Buffer()->count, 2);
 }
 
 // Hostile text: nothing may crash, overflow the stack or leak.
