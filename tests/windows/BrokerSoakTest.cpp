@@ -9,8 +9,7 @@
 //
 // On this test platform GetProcessHandleCount answers 0 for any process: the
 // system's handle table (NtQuerySystemInformation) lists the broker's
-// handles, and a leak is named through a duplicate of each new handle
-// (NtQueryObject). GetProcessMemoryInfo's working set is the Linux resident
+// handles. GetProcessMemoryInfo's working set is the Linux resident
 // size of the process (/proc through Z: would be the wine server's).
 //
 // The load's players are this program again (BrokerSoakPlayer.DISABLED_Run
@@ -21,13 +20,11 @@
 #include <psapi.h>
 #include <shlobj.h>
 #include <tlhelp32.h>
-#include <winternl.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
-#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -58,8 +55,7 @@ Function NtFunction(const char* name) {
 }
 
 struct Reading {
-  std::set<ULONG_PTR> handles;
-  size_t resident = 0, threads = 0;
+  size_t handles = 0, resident = 0, threads = 0;
 };
 
 // The broker process, measured.
@@ -67,7 +63,7 @@ class BrokerGauge {
  public:
   explicit BrokerGauge(DWORD pid)
       : pid_(pid),
-        process_(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | PROCESS_DUP_HANDLE,
+        process_(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ,
                              FALSE, pid)) {}
   bool Valid() const { return static_cast<bool>(process_); }
 
@@ -92,7 +88,7 @@ class BrokerGauge {
     const auto* table = reinterpret_cast<const ULONG_PTR*>(buffer.data());  // count, reserved
     const auto* entries = reinterpret_cast<const Entry*>(table + 2);
     for (ULONG_PTR i = 0; status == 0 && i < table[0]; ++i) {
-      if (entries[i].process == pid_) reading.handles.insert(entries[i].value);
+      reading.handles += entries[i].process == pid_;
     }
     PROCESS_MEMORY_COUNTERS memory{};
     if (GetProcessMemoryInfo(process_.Get(), &memory, sizeof memory))
@@ -117,42 +113,7 @@ class BrokerGauge {
   size_t PeakThreads() const { return peakThreads_; }
   void ResetPeak(const Reading& reference) { peakThreads_ = reference.threads; }
 
-  // The handles `now` has and `before` had not, by type and name, the most frequent first.
-  std::string NewHandles(const Reading& before, const Reading& now) const {
-    std::map<std::string, int> kinds;
-    for (ULONG_PTR value : now.handles) {
-      if (before.handles.count(value) == 0) ++kinds[Describe(value)];
-    }
-    std::vector<std::pair<int, std::string>> sorted;
-    for (const auto& [kind, count] : kinds) sorted.emplace_back(count, kind);
-    std::sort(sorted.rbegin(), sorted.rend());
-    std::string out;
-    for (size_t i = 0; i < sorted.size() && i < 8; ++i)
-      out += "\n  " + std::to_string(sorted[i].first) + " x " + sorted[i].second;
-    return out.empty() ? " none new" : out;
-  }
-
  private:
-  std::string Describe(ULONG_PTR value) const {
-    using Query = LONG(WINAPI*)(HANDLE, ULONG, PVOID, ULONG, PULONG);
-    static auto query = NtFunction<Query>("NtQueryObject");
-    UniqueHandle copy;
-    if (!DuplicateHandle(process_.Get(), reinterpret_cast<HANDLE>(value), GetCurrentProcess(),
-                         copy.Receive(), 0, FALSE, DUPLICATE_SAME_ACCESS)) {
-      return "(not duplicable)";
-    }
-    auto text = [&](ULONG informationClass) {  // 2: the type, 1: the name
-      alignas(8) BYTE buffer[2048] = {};
-      ULONG length = 0;
-      const auto* name = reinterpret_cast<const UNICODE_STRING*>(buffer);
-      if (query(copy.Get(), informationClass, buffer, sizeof buffer - 2, &length) != 0 ||
-          name->Buffer == nullptr)
-        return std::wstring();
-      return std::wstring(name->Buffer, name->Length / sizeof(wchar_t));
-    };
-    return Narrow((text(2) + L" " + text(1)).c_str());
-  }
-
   DWORD pid_;
   UniqueHandle process_;
   size_t peakThreads_ = 0;
@@ -164,12 +125,11 @@ class BrokerGauge {
 // used stays with the process's heap).
 ::testing::AssertionResult Steady(const BrokerGauge& gauge, const Reading& reference,
                                   const Reading& now) {
-  size_t low = std::min(reference.handles.size(), now.handles.size());
-  size_t high = std::max(reference.handles.size(), now.handles.size());
+  size_t low = std::min(reference.handles, now.handles);
+  size_t high = std::max(reference.handles, now.handles);
   if (high - low > kHandleBand) {
     return ::testing::AssertionFailure()
-           << "handles " << reference.handles.size() << " -> " << now.handles.size()
-           << "; new ones:" << gauge.NewHandles(reference, now);
+           << "handles " << reference.handles << " -> " << now.handles;
   }
   size_t peak = std::max(gauge.PeakThreads(), now.threads);
   size_t gained = peak > reference.threads ? peak - reference.threads : 0;
@@ -187,7 +147,7 @@ class BrokerGauge {
 Reading Settled(BrokerGauge& gauge, const Reading& reference) {
   Reading now = gauge.Read();
   for (int waited = 0;
-       waited < 10000 && now.handles.size() > reference.handles.size() + kHandleBand;
+       waited < 10000 && now.handles > reference.handles + kHandleBand;
        waited += 100) {
     Sleep(100);
     now = gauge.Read();
@@ -197,7 +157,7 @@ Reading Settled(BrokerGauge& gauge, const Reading& reference) {
 
 void Print(const std::string& what, const Reading& reading) {
   std::printf("%-34s handles %4llu  resident %7llu KiB  threads %llu\n", what.c_str(),
-              static_cast<unsigned long long>(reading.handles.size()),
+              static_cast<unsigned long long>(reading.handles),
               static_cast<unsigned long long>(reading.resident / 1024),
               static_cast<unsigned long long>(reading.threads));
   std::fflush(stdout);
