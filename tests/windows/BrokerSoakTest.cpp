@@ -62,9 +62,7 @@ struct Reading {
 class BrokerGauge {
  public:
   explicit BrokerGauge(DWORD pid)
-      : pid_(pid),
-        process_(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ,
-                             FALSE, pid)) {}
+      : pid_(pid), process_(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid)) {}
   bool Valid() const { return static_cast<bool>(process_); }
 
   Reading Read() {
@@ -146,8 +144,7 @@ class BrokerGauge {
 // up to 10 s for the handles to come back into the band.
 Reading Settled(BrokerGauge& gauge, const Reading& reference) {
   Reading now = gauge.Read();
-  for (int waited = 0;
-       waited < 10000 && now.handles > reference.handles + kHandleBand;
+  for (int waited = 0; waited < 10000 && now.handles > reference.handles + kHandleBand;
        waited += 100) {
     Sleep(100);
     now = gauge.Read();
