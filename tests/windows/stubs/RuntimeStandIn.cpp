@@ -47,19 +47,10 @@ class Object : public Interface {
     if (left == 0) delete this;
     return left;
   }
-  HRESULT STDMETHODCALLTYPE GetIids(ULONG* count, IID** iids) override {
-    *count = 0;
-    *iids = nullptr;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetRuntimeClassName(HSTRING* name) override {
-    *name = nullptr;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetTrustLevel(TrustLevel* level) override {
-    *level = BaseTrust;
-    return S_OK;
-  }
+  // Nothing asks an object here for its runtime identity.
+  HRESULT STDMETHODCALLTYPE GetIids(ULONG*, IID**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetRuntimeClassName(HSTRING*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetTrustLevel(TrustLevel*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
     if (object == nullptr) return E_POINTER;
     bool mine = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, kIidInspectable) || Answers(iid);
@@ -114,10 +105,7 @@ class Information final : public Object<ProtectionInfo> {
     *status = status_;
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE get_IsRoamable(boolean* roamable) override {
-    *roamable = 0;
-    return S_OK;
-  }
+  HRESULT STDMETHODCALLTYPE get_IsRoamable(boolean*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE get_Identity(HSTRING* identity) override {
     return WindowsCreateString(identity_.c_str(), static_cast<UINT32>(identity_.size()), identity);
   }

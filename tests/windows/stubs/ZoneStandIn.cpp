@@ -94,51 +94,27 @@ class ZoneIdentifier final : public Counted<IZoneIdentifier>, public IPersistFil
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return Counted::AddRef(); }
   ULONG STDMETHODCALLTYPE Release() override { return Counted::Release(); }
+  // What the broker calls: Load and GetId, or SetId and Save; nothing else.
   HRESULT STDMETHODCALLTYPE GetId(DWORD* zone) override {
     if (zone == nullptr) return E_INVALIDARG;
-    *zone = hasZone_ ? zone_ : static_cast<DWORD>(-1);
-    return hasZone_ ? S_OK : E_ACCESSDENIED;
+    *zone = zone_;
+    return zone_ == kNoZone ? E_ACCESSDENIED : S_OK;
   }
   HRESULT STDMETHODCALLTYPE SetId(DWORD zone) override {
     zone_ = zone;
-    hasZone_ = true;
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE Remove() override {
-    hasZone_ = false;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetClassID(CLSID* id) override {
-    if (id == nullptr) return E_POINTER;
-    *id = standin::kClsidPersistentZoneIdentifier;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE IsDirty() override { return S_FALSE; }
   HRESULT STDMETHODCALLTYPE Load(LPCOLESTR name, DWORD) override {
-    if (name == nullptr) return E_INVALIDARG;
-    HRESULT read = ReadZone(name, &zone_);
-    hasZone_ = SUCCEEDED(read) || hasZone_;
-    if (SUCCEEDED(read)) file_ = name;
-    return read;
+    return name == nullptr ? E_INVALIDARG : ReadZone(name, &zone_);
   }
-  HRESULT STDMETHODCALLTYPE Save(LPCOLESTR name, BOOL remember) override {
-    std::wstring path = name != nullptr ? std::wstring(name) : file_;
-    HRESULT result = hasZone_ ? WriteZone(path, zone_, std::wstring())
-                              : standin::ReadResult(standin::kZoneSaveResult, S_OK);
-    if (!hasZone_ && SUCCEEDED(result)) DeleteFileW((path + standin::kZoneSuffix).c_str());
-    if (SUCCEEDED(result) && remember && name != nullptr) file_ = name;
-    return result;
+  HRESULT STDMETHODCALLTYPE Save(LPCOLESTR name, BOOL) override {
+    return name == nullptr || zone_ == kNoZone ? E_INVALIDARG : WriteZone(name, zone_, L"");
   }
-  HRESULT STDMETHODCALLTYPE SaveCompleted(LPCOLESTR) override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE GetCurFile(LPOLESTR* name) override {
-    if (name == nullptr) return E_POINTER;
-    *name = nullptr;
-    if (file_.empty()) return S_FALSE;
-    size_t bytes = (file_.size() + 1) * sizeof(wchar_t);
-    if ((*name = static_cast<LPOLESTR>(CoTaskMemAlloc(bytes))) == nullptr) return E_OUTOFMEMORY;
-    memcpy(*name, file_.c_str(), bytes);
-    return S_OK;
-  }
+  HRESULT STDMETHODCALLTYPE Remove() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetClassID(CLSID*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE IsDirty() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SaveCompleted(LPCOLESTR) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetCurFile(LPOLESTR*) override { return E_NOTIMPL; }
 
  private:
   void* Find(REFIID iid) override {
@@ -146,9 +122,8 @@ class ZoneIdentifier final : public Counted<IZoneIdentifier>, public IPersistFil
     bool persist = IsEqualIID(iid, IID_IPersistFile) || IsEqualIID(iid, IID_IPersist);
     return persist ? static_cast<IPersistFile*>(this) : nullptr;
   }
-  DWORD zone_ = 0;
-  bool hasZone_ = false;
-  std::wstring file_;
+  static constexpr DWORD kNoZone = 0xFFFFFFFF;
+  DWORD zone_ = kNoZone;
 };
 
 class AttachmentServices final : public Counted<IAttachmentExecute> {
