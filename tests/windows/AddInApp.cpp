@@ -1,5 +1,5 @@
 // A small add-in application for the add-in tests: it holds its running
-// mutex while it runs, and with --stay it waits until the test signals
+// mutex while it runs, and with --stay until the test signals
 // "GlintAddInTestQuit" (or a minute passes).
 #include <windows.h>
 
@@ -7,9 +7,7 @@
 
 int wmain(int argc, wchar_t** argv) {
   HANDLE running = CreateMutexA(nullptr, FALSE, "KestrelinkMutexGammaglintaddin");
-  bool stay = false;
-  for (int i = 1; i < argc; ++i) stay = stay || std::wcscmp(argv[i], L"--stay") == 0;
-  if (stay) {
+  if (argc > 1 && std::wcscmp(argv[argc - 1], L"--stay") == 0) {
     HANDLE quit = CreateEventW(nullptr, TRUE, FALSE, L"GlintAddInTestQuit");
     WaitForSingleObject(quit, 60000);
     CloseHandle(quit);
