@@ -229,10 +229,12 @@ TEST_F(ShimTest, ReparsePointsAreFoundOnThePathAndItsAncestors) {
 }
 
 TEST_F(ShimTest, FileAndKeepListsComeFromTheConfigurationAndTheFolders) {
-  EXPECT_TRUE(shim()->AddActiveXKeep(MString(u"b.ocx").Give()));
+  for (const char16_t* name : {u"a.ocx", u"b.ocx"}) {
+    EXPECT_TRUE(shim()->AddActiveXKeep(MString(name).Give()));
+  }
   EXPECT_TRUE(shim()->AddPepperKeep(MString(u"p.dll").Give()));
   EXPECT_TRUE(shim()->AddPluginKeep(MString().Give()));  // a null name is kept as given
-  EXPECT_EQ(Names(shim()->GetActiveXKeepList()), (Strings{"b.ocx"}));
+  EXPECT_EQ(Names(shim()->GetActiveXKeepList()), (Strings{"a.ocx", "b.ocx"}));
   EXPECT_EQ(Names(shim()->GetPepperKeepList()), (Strings{"p.dll"}));
   EXPECT_EQ(shim()->GetPluginKeepList()->Count(), 1u);
   {
