@@ -1,28 +1,15 @@
 #!/usr/bin/env python3
-"""A loopback HTTP proxy that answers every request itself, for the add-in
-tests: WinINet is pointed at it as its proxy, so any host of the maker's
-domain reaches it. It serves files of FOLDER by name, plus a few paths that
-misbehave on purpose; CONNECT requests (https) are logged and refused.
-
-It also limits the broker's memory when a test asks (Wine enforces no
-Windows limit): a file "limit-request" beside PORT_FILE holding a number of
-MiB sets the data limit of every glinthost.exe of this Wine prefix to what it
-holds now plus that much; the answer goes to "limited" ("limited <pid>
-<limit>" lines, or "none").
-
+"""Loopback HTTP proxy for the add-in tests: serves files of FOLDER by name and
+a few paths that misbehave on purpose; logs and refuses CONNECT (https). When a
+file "limit-request" beside PORT_FILE holds a number of MiB, it sets the data
+limit of this prefix's glinthost.exe processes to what they hold plus that
+much (Wine enforces no Windows limit) and answers in "limited".
     AddInServer.py FOLDER PORT_FILE LOG_FILE
 """
-import http.server
-import os
-import resource
-import socketserver
-import sys
-import threading
-import time
+import http.server, os, resource, sys, threading, time
 
 folder, port_file, log_file = sys.argv[1:4]
-# path ending: (status, Content-Length or None, body)
-MISBEHAVING = {
+MISBEHAVING = {  # path ending: (status, Content-Length or None, body)
     "/status404": (404, 0, b""),
     "/nolength": (200, None, b"no length here"),
     "/announces60m": (200, 60 << 20, b"0123456789"),  # more than a limited broker holds
@@ -37,9 +24,7 @@ def log(line):
 
 class Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.0"
-
-    def log_message(self, *args):
-        pass
+    log_message = lambda *args: None
 
     def do_CONNECT(self):
         log("CONNECT " + self.path)
@@ -47,9 +32,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def do_GET(self):
         log("GET " + self.path)
-        path = self.path
-        if "://" in path:  # proxy form: http://host/path
-            path = "/" + path.split("://", 1)[1].split("/", 1)[1]
+        path = self.path  # proxy form: http://host/path
+        path = "/" + path.split("://", 1)[1].split("/", 1)[1] if "://" in path else path
         target = os.path.join(folder, os.path.basename(path))
         answer = next((a for end, a in MISBEHAVING.items() if path.endswith(end)), None)
         if answer is None:
@@ -61,32 +45,24 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.send_header("Content-Length", str(length))
         self.end_headers()
         self.wfile.write(body)
-        self.wfile.flush()
-
-
-class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
-    daemon_threads = True
 
 
 def limit_brokers(headroom):
-    prefix = os.environ.get("WINEPREFIX", "").encode()
-    for pid in filter(str.isdigit, os.listdir("/proc") if prefix else []):
+    prefix = b"WINEPREFIX=" + os.environ.get("WINEPREFIX", "").encode()
+    for pid in filter(str.isdigit, os.listdir("/proc")):
         try:
-            with open("/proc/%s/cmdline" % pid, "rb") as f:
-                command = f.read().decode("utf-8", "replace").lower()
-            with open("/proc/%s/environ" % pid, "rb") as f:
-                environment = f.read().split(b"\0")
+            command = open("/proc/%s/cmdline" % pid, "rb").read().lower()
+            environment = open("/proc/%s/environ" % pid, "rb").read().split(b"\0")
         except OSError:
             continue
-        if "glinthost.exe" not in command or b"WINEPREFIX=" + prefix not in environment:
+        if b"glinthost.exe" not in command or prefix not in environment:
             continue
         try:
-            with open("/proc/%s/status" % pid) as f:
-                limit = headroom + next(
-                    (int(line.split()[1]) * 1024 for line in f if line.startswith("VmData:")), 0)
+            vmdata = open("/proc/%s/status" % pid).read().split("VmData:")[1].split()[0]
+            limit = headroom + int(vmdata) * 1024
             resource.prlimit(int(pid), resource.RLIMIT_DATA, (limit, limit))
             yield "limited %s %d" % (pid, limit)
-        except OSError as error:
+        except (OSError, IndexError) as error:
             yield "failed %s %s" % (pid, error)
 
 
@@ -99,15 +75,14 @@ def limiter(control):
         except (OSError, ValueError):
             continue
         os.remove(request)
-        lines = list(limit_brokers(headroom))
         with open(request + ".answer", "w") as out:
-            out.write("\n".join(lines or ["none"]) + "\n")
+            out.write("\n".join(list(limit_brokers(headroom)) or ["none"]) + "\n")
         os.replace(request + ".answer", os.path.join(control, "limited"))
 
 
 threading.Thread(target=limiter, args=(os.path.dirname(os.path.abspath(port_file)),),
                  daemon=True).start()
-server = Server(("127.0.0.1", 0), Handler)
+server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
 with open(port_file + ".tmp", "w") as out:
     out.write(str(server.server_address[1]))
 os.replace(port_file + ".tmp", port_file)

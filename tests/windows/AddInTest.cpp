@@ -1,11 +1,12 @@
-// Preferences and add-in applications through a live broker: downloads go
-// through the system's internet functions to a loopback server that the test
-// prefix's proxy settings route every host of the maker's domain to.
+// Preferences and add-in applications through a live broker; downloads reach a
+// loopback server that the prefix's proxy settings route the maker's hosts to.
 #include <windows.h>
 #include <shlobj.h>
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "BrokerTestSupport.h"
@@ -23,12 +24,10 @@ std::wstring AddInFolder() {
   return KnownFolder(CSIDL_APPDATA) +
          L"\\Kestrelink\\Glint Player\\glintmedia.example\\bin\\glintaddin";
 }
-// Polls `done` up to `rounds` times, `ms` apart.
-template <typename Done>
+template <typename Done>  // polls `done` up to `rounds` times, `ms` apart
 bool Within(int rounds, DWORD ms, Done done) {
-  for (int i = 0; i < rounds; ++i, Sleep(ms)) {
+  for (int i = 0; i < rounds; ++i, Sleep(ms))
     if (done()) return true;
-  }
   return false;
 }
 
@@ -103,8 +102,8 @@ TEST_F(AddIns, DownloadInstallVerifyLaunchAndAskTheVersion) {
   SetEvent(quit.Get());
   EXPECT_TRUE(Within(100, 50, [] { return broker_->BrokerLMIsRunning(kAddIn) == S_FALSE; }));
 
-  // One changed byte in the installed program: no launch, no version. (The
-  // program lets go of its mutex a moment before its image is released.)
+  // One changed byte in the installed program: no launch, no version (the
+  // program lets go of its mutex a moment before its image is released).
   const std::wstring executable = AddInFolder() + L"\\glintaddin.exe";
   UniqueHandle file;
   ASSERT_TRUE(Within(200, 25, [&] {
@@ -127,13 +126,9 @@ TEST_F(AddIns, DownloadInstallVerifyLaunchAndAskTheVersion) {
 
 TEST_F(AddIns, HostileServersAndPackages) {
   RemoveTree(AddInFolder());
-  const struct {
-    const char* name;
-    const wchar_t* path;
-    const wchar_t* install;
-    ULONG result;        // installation result
-    HRESULT openOrRead;  // what opening or reading answered
-  } cases[] = {
+  // What is fetched, under which name; the installation result; what opening or reading answered.
+  // clang-format off
+  const struct { const char* name; const wchar_t* path; const wchar_t* install; ULONG result; HRESULT openOrRead; } cases[] = {
       {"status 404", L"status404", L"glintaddin", 1000, E_FAIL},
       {"no content length", L"nolength", L"glintaddin", 1000, E_FAIL},
       {"shorter than announced", L"short", L"glintaddin", 6, E_FAIL},
@@ -148,6 +143,7 @@ TEST_F(AddIns, HostileServersAndPackages) {
       {"manifest under a bad name", L"glintaddin.digest", L"DIGEST#bad-name", 6, S_OK},
       {"closed without a name", L"glintaddin.pkg", nullptr, 0, S_OK},
   };
+  // clang-format on
   for (const auto& c : cases) {
     HRESULT failure = S_OK;
     EXPECT_EQ(Fetch(kHost + c.path, c.install, &failure), c.result) << c.name;
@@ -185,21 +181,14 @@ TEST_F(AddIns, HostileServersAndPackages) {
 bool LimitBrokerMemory(int headroomMiB) {
   const std::wstring request = FixtureFolder() + L"\\limit-request";
   DeleteFileW((FixtureFolder() + L"\\limited").c_str());
-  UniqueHandle file(CreateFileW((request + L".new").c_str(), GENERIC_WRITE, 0, nullptr,
-                                CREATE_ALWAYS, 0, nullptr));
-  std::string text = std::to_string(headroomMiB) + "\n";
-  DWORD written = 0;
-  WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-  file.Reset();
+  std::ofstream(std::filesystem::path(request + L".new")) << headroomMiB << "\n";
   MoveFileExW((request + L".new").c_str(), request.c_str(), MOVEFILE_REPLACE_EXISTING);
   std::string answer = WaitForContent(FixtureFolder() + L"\\limited", 10000);
-  EXPECT_EQ(answer.rfind("limited", 0), 0u) << answer;
-  return answer.rfind("limited", 0) == 0;
+  return answer.rfind("limited", 0) == 0 || (ADD_FAILURE() << answer, false);
 }
 
-// Sizes that a package or a server announces but the broker cannot hold are
-// refused with the documented answers, and the broker serves on. (A suite of
-// its own: a fresh broker, whose memory the test then limits.)
+// Sizes announced that the broker cannot hold are refused, and it serves on
+// (a suite of its own: a fresh broker, whose memory the test limits).
 class AddInsLowOnMemory : public AddIns {};
 TEST_F(AddInsLowOnMemory, SizesThatCannotBeHeldAreRefusedAndTheBrokerLivesOn) {
   RemoveTree(AddInFolder());

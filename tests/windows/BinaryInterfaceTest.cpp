@@ -1,6 +1,5 @@
-// The binary interfaces between the host and the library: slot numbering of
-// the shim and of the host callbacks, string ownership across Start, and a
-// clean Start/destroy cycle.
+// The binary interfaces between host and library: slot numbers of the shim and
+// of the host callbacks, string ownership across Start, a clean Start/destroy.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -16,8 +15,8 @@
 
 namespace {
 
-// A string in a buffer the test made itself, with a release routine that
-// counts; the library must release it through that routine exactly once.
+// A string in the test's own buffer whose release routine counts; the library
+// must release it through that routine exactly once.
 int g_foreignReleases = 0;
 MStringArg ForeignString(const char16_t* text) {
   size_t length = std::char_traits<char16_t>::length(text);
@@ -38,9 +37,8 @@ size_t HeapBytesInUse() {
   for (DWORD i = 0; i < count; ++i) {
     if (!HeapLock(heaps[i])) continue;
     PROCESS_HEAP_ENTRY entry{};
-    while (HeapWalk(heaps[i], &entry)) {
-      if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) total += entry.cbData;
-    }
+    while (HeapWalk(heaps[i], &entry))
+      total += entry.wFlags & PROCESS_HEAP_ENTRY_BUSY ? entry.cbData : 0;
     HeapUnlock(heaps[i]);
   }
   return total;
@@ -71,8 +69,7 @@ TEST_F(LibraryTest, ShimSlotsAnswerThroughTheRawTable) {
   EXPECT_EQ(engine, shim->GetEngine());
   EXPECT_EQ(ToUtf8(engine->ownVersion), "34.0.0.384");
   EXPECT_FALSE(Slot<bool (*)(GlintBrokerShim*)>(shim, 62)(shim));
-  // Slot 45 adds to the ActiveX keep list that slot 42 returns; 46 and 43
-  // for the plugin list.
+  // Slot 45 adds to the ActiveX keep list that slot 42 returns; 46 and 43 for the plugin list.
   using Add = bool (*)(GlintBrokerShim*, MStringArg);
   using List = MStringList* (*)(GlintBrokerShim*);
   MString name(u"GlintAX.ocx");
@@ -91,8 +88,7 @@ TEST_F(LibraryTest, StringsAreReleasedByTheirOwner) {
   GlintBrokerShim* shim = library_.Start()(&host_);
   ASSERT_NE(shim, nullptr);
   g_foreignReleases = 0;
-  // Slot 55 takes a string and does nothing with it; a string the engine
-  // keeps is released when the engine goes.
+  // Slot 55 takes a string and ignores it; one the engine keeps goes with the engine.
   EXPECT_FALSE(shim->NoOperation(ForeignString(u"ignored")));
   EXPECT_EQ(g_foreignReleases, 1);
   EXPECT_TRUE(shim->AddPepperKeep(ForeignString(u"kept.dll")));
@@ -116,10 +112,9 @@ TEST_F(LibraryTest, StringsAreReleasedByTheirOwner) {
 TEST_F(LibraryTest, StartThenDestroyLeavesNothingBehind) {
   auto cycles = [&](int count) {
     for (int i = 0; i < count; ++i) {
-      GlintBrokerShim* shim = library_.Start()(&host_);
-      ASSERT_NE(shim, nullptr);
+      ShimHandle shim(library_.Start()(&host_));
+      ASSERT_TRUE(shim);
       shim->AddActiveXKeep(MString(u"a.ocx").Give());
-      shim->Destroy();
     }
   };
   cycles(200);  // warm up the heap
@@ -134,8 +129,7 @@ TEST_F(LibraryTest, StartThenDestroyLeavesNothingBehind) {
   EXPECT_EQ(handlesAfter, handlesBefore);
 }
 
-// A host implementation seen from the library's side: the slots the library
-// calls by number land on the right functions.
+// The host's slots that the library calls by number land on the right functions.
 TEST(HostCallbackTable, SlotsLandOnTheRightFunctions) {
   ReferenceHost host;
   host.SetStatusStream(nullptr);

@@ -1,6 +1,5 @@
-// The type library embedded in the library and in the host is the one widl
-// builds from the broker's IDL, and it holds the contract the player relies
-// on: the library, its six chained dual interfaces and the slots that matter.
+// The type library embedded in library and host is widl's, and it holds the
+// contract: the library, six chained dual interfaces and the slots that matter.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -70,21 +69,14 @@ TEST_P(BrokerTypeLibrary, IsWhatWidlBuiltAndHoldsTheContract) {
   // 102 methods from slot 7 on; the first of each interface, the local
   // connection ones and the last keep their slot and DISPID.
   ASSERT_EQ(types.Methods().size(), 102u);
-  const struct {
-    int slot;
-    const wchar_t* name;
-    MEMBERID dispid;
-  } rows[] = {
-      {7, L"BrokerCreateFile", 0x60020000},
-      {20, L"BrokerLcdLock", 0x6002000D},
-      {26, L"BrokerLcdGetMessageTarget", 0x60020013},
-      {41, L"BrokerDelayScreensaver", 0x60030000},
-      {44, L"BrokerSaveDialog", 0x60040000},
-      {93, L"BrokerLcdMessageTimeout", 0x60050000},
-      {98, L"BrokerIsDriveAvailable", 0x60060000},
-      {99, L"BrokerSaveDialog2", 0x60070000},
-      {108, L"BrokerMMNotificationClientDestroy", 0x60070009},
-  };
+  // clang-format off
+  const struct { int slot; const wchar_t* name; MEMBERID dispid; } rows[] = {
+      {7, L"BrokerCreateFile", 0x60020000}, {20, L"BrokerLcdLock", 0x6002000D},
+      {26, L"BrokerLcdGetMessageTarget", 0x60020013}, {41, L"BrokerDelayScreensaver", 0x60030000},
+      {44, L"BrokerSaveDialog", 0x60040000}, {93, L"BrokerLcdMessageTimeout", 0x60050000},
+      {98, L"BrokerIsDriveAvailable", 0x60060000}, {99, L"BrokerSaveDialog2", 0x60070000},
+      {108, L"BrokerMMNotificationClientDestroy", 0x60070009}};
+  // clang-format on
   for (const auto& row : rows) {
     const BrokerMethodInfo& method = types.Methods()[row.slot - 7];
     EXPECT_EQ(method.name, row.name);

@@ -1,5 +1,4 @@
-// Browser search and launch with stand-in programs that record their
-// command lines; no real browser is ever started.
+// Browser search and launch with stand-ins that record their command lines.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -35,8 +34,7 @@ class BrowserTest : public ShimTest {
     ShimTest::TearDown();
   }
 
-  // Launches `url` with the host flags given; true when the program at
-  // `recorder` recorded it.
+  // Launches `url` under the host flags; true when the program at `recorder` recorded it.
   bool Launched(const char16_t* flags, const char16_t* url, const std::wstring& recorder) {
     Restart(flags);
     EXPECT_TRUE(shim()->LaunchBrowser(nullptr, MString(url).Give()));
@@ -60,7 +58,6 @@ class BrowserTest : public ShimTest {
     DeleteFileW((path + L".log").c_str());
     return path;
   }
-  // Replaces a program of the prefix with the recorder for this test.
   void ReplaceWithRecorder(const std::wstring& path) {
     files_.Hide(path);
     files_.Copy(RecorderPath(), path);

@@ -1,8 +1,6 @@
-// The broker's local-connection accessor over the real named mutex and
-// mapping, in this process: opening and initialising the block, blocks it
-// must not use, and how its recursive lock meets the mutex when other
-// threads die holding it, when several accessors share one thread, and when
-// an accessor goes away locked.
+// The local-connection accessor over the real named mutex and mapping: opening
+// the block, blocks it must not use, and its recursive lock against threads that
+// die holding the mutex, other accessors of one thread, and going away locked.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -19,10 +17,9 @@ constexpr DWORD kBlockSize = 64528;
 // What a thread's wait for the mutex (by its own handle, up to `waitMs`)
 // answered; unless told to release it, the thread ends holding it.
 DWORD TakeOnAnotherThread(bool release, DWORD waitMs = 5000) {
-  struct Job {
-    bool release;
-    DWORD waitMs, waited;
-  } job{release, waitMs, WAIT_FAILED};
+  // clang-format off
+  struct Job { bool release; DWORD waitMs, waited; } job{release, waitMs, WAIT_FAILED};
+  // clang-format on
   UniqueHandle thread(CreateThread(
       nullptr, 0,
       [](void* parameter) -> DWORD {
@@ -30,16 +27,14 @@ DWORD TakeOnAnotherThread(bool release, DWORD waitMs = 5000) {
         UniqueHandle mutex(
             OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, "KestrelinkMutexOmega"));
         if (mutex) j->waited = WaitForSingleObject(mutex.Get(), j->waitMs);
-        if (j->release && (j->waited == WAIT_OBJECT_0 || j->waited == WAIT_ABANDONED)) {
+        if (j->release && (j->waited == WAIT_OBJECT_0 || j->waited == WAIT_ABANDONED))
           ReleaseMutex(mutex.Get());
-        }
         return 0;
       },
       &job, 0, nullptr));
   WaitForSingleObject(thread.Get(), INFINITE);
   return job.waited;
 }
-constexpr DWORD kTimeout = WAIT_TIMEOUT;
 
 // Nobody else may hold the named objects: each test starts from nothing.
 class LcdAccessorWin32 : public ::testing::Test {
@@ -73,15 +68,11 @@ TEST_F(LcdAccessorWin32, TheFirstAccessorCreatesAndInitialisesTheBlock) {
 }
 
 TEST_F(LcdAccessorWin32, BlocksItMustNotUseLeaveItWithoutMemory) {
-  const struct {
-    const char* why;
-    DWORD size;
-    uint32_t marker;
-  } cases[] = {
-      {"a block made smaller by another program", 4096, 1},
-      {"a block never initialised", kBlockSize, 0},
-      {"a block with another marker", kBlockSize, 2},
-  };
+  // clang-format off
+  const struct { const char* why; DWORD size; uint32_t marker; } cases[] = {
+      {"made smaller by another program", 4096, 1}, {"never initialised", kBlockSize, 0},
+      {"another marker", kBlockSize, 2}};
+  // clang-format on
   UniqueHandle mutex(CreateMutexA(nullptr, FALSE, "KestrelinkMutexOmega"));  // outlives accessors
   for (const auto& c : cases) {
     SCOPED_TRACE(c.why);
@@ -130,14 +121,14 @@ TEST_F(LcdAccessorWin32, ALockIsItsAccessorsAndGoesWithIt) {
   ASSERT_NE(holder->Block(), nullptr);
   EXPECT_EQ(holder->Lock(), 1);
   EXPECT_EQ(other.Unlock(), 0);  // never locked: must not release the holder's level
-  EXPECT_EQ(TakeOnAnotherThread(true, 100), kTimeout);
+  EXPECT_EQ(TakeOnAnotherThread(true, 100), WAIT_TIMEOUT);
   EXPECT_EQ(holder->Unlock(), 0);
   EXPECT_EQ(TakeOnAnotherThread(true, 0), WAIT_OBJECT_0);
   // An accessor that goes away locked releases the mutex.
   ASSERT_EQ(holder->Lock(), 1);
   EXPECT_EQ(holder->Lock(), 2);
   EXPECT_NE(holder->LockTime(), 0u);
-  EXPECT_EQ(TakeOnAnotherThread(true, 100), kTimeout);
+  EXPECT_EQ(TakeOnAnotherThread(true, 100), WAIT_TIMEOUT);
   holder.reset();
   EXPECT_EQ(TakeOnAnotherThread(true, 0), WAIT_OBJECT_0);
 }

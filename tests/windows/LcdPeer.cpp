@@ -1,17 +1,11 @@
-// lcd_peer: an unsandboxed player instance as the local-connection tests
-// need one. It opens the shared block by name with plain Win32 calls (never
-// through the library) and does one thing to it:
-//   dump FILE        writes the whole block to FILE
-//   age MS           moves the pending message's time MS into the past
-//   fill BYTE        fills the whole block with one byte value
-//   random SEED      fills the whole block with pseudo-random bytes
-//   write OFFSET HEX writes bytes at an offset of the block
-//   die-holding      takes the mutex and ends without releasing it
-//   hold MS          takes the mutex, prints "held", keeps it MS, ends without releasing it
-//   try-lock MS      takes and releases the mutex, waiting at most MS
-// The other commands hold the mutex while they work, waiting up to 10 s for
-// it. Exit code 0 on success; 2 bad arguments, 3 no mutex or no lock, 4 no
-// block, 5 write failure, 6 the mutex stayed taken for try-lock.
+// lcd_peer: an unsandboxed player that opens the shared block by name with
+// plain Win32 calls and does one thing to it, holding the mutex (waiting up
+// to 10 s): dump FILE | age MS (the message's time MS earlier) | fill BYTE |
+// random SEED | write OFFSET HEX | try-lock MS (take and release, waiting at
+// most MS) | die-holding (end without releasing) | hold MS (print "held",
+// keep it MS, end without releasing). Exit code 0 on success; 2 bad
+// arguments, 3 no mutex or no lock, 4 no block, 5 write failure, 6 the mutex
+// stayed taken for try-lock.
 #include <windows.h>
 
 #include <cstdint>
@@ -35,8 +29,7 @@ int wmain(int argc, wchar_t** argv) {
   DWORD waited = WaitForSingleObject(mutex, command == L"try-lock" ? number : 10000);
   bool locked = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
   if (command == L"die-holding") ExitProcess(0);
-  if (command == L"hold") {
-    if (!locked) return 3;
+  if (command == L"hold" && locked) {
     std::printf("held\n");
     std::fflush(stdout);
     Sleep(number);
@@ -59,9 +52,7 @@ int wmain(int argc, wchar_t** argv) {
     std::memset(block, static_cast<int>(number), kBlockSize);
   } else if (command == L"random" && argc == 3) {
     for (uint32_t i = 0, state = static_cast<uint32_t>(number) | 1; i < kBlockSize; ++i) {
-      state ^= state << 13;
-      state ^= state >> 17;
-      state ^= state << 5;
+      state ^= state << 13, state ^= state >> 17, state ^= state << 5;
       block[i] = static_cast<uint8_t>(state);
     }
   } else if (command == L"write" && argc == 4) {

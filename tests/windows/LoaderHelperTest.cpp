@@ -1,5 +1,5 @@
-// System functions bound at run time: libraries come from the system folder
-// only, and `complete` tells whether everything required was found.
+// System functions bound at run time: libraries come from the system folder only,
+// and `complete` tells whether everything required was found.
 #include <windows.h>
 #include <shlobj.h>
 
@@ -69,15 +69,10 @@ TEST(LoaderHelpers, SystemHelpersOfThisPlatform) {
   // Enterprise protection is optional: where its libraries are missing the
   // helpers stay complete with nothing bound.
   Edpwin32DllHelper edp;
-  EXPECT_TRUE(edp.Complete());
-  if (edp.Module() == nullptr) {
-    EXPECT_EQ(edp.ProtectFileToEnterpriseIdentity, nullptr);
-  }
   SrpapiDllHelper srp;
-  EXPECT_TRUE(srp.Complete());
-  if (srp.Module() == nullptr) {
-    EXPECT_EQ(srp.SrpGetEnterpriseIds, nullptr);
-  }
+  EXPECT_TRUE(edp.Complete() && srp.Complete());
+  EXPECT_TRUE(edp.Module() != nullptr || edp.ProtectFileToEnterpriseIdentity == nullptr);
+  EXPECT_TRUE(srp.Module() != nullptr || srp.SrpGetEnterpriseIds == nullptr);
 }
 
 // Functions that the loader tables list as possibly absent are never linked
@@ -96,10 +91,9 @@ TEST(LoaderHelpers, OptionalFunctionsAreNotImported) {
   for (; directory.VirtualAddress != 0 && library->Name != 0; ++library) {
     auto* entry = reinterpret_cast<const IMAGE_THUNK_DATA*>(base + library->OriginalFirstThunk);
     for (; entry->u1.AddressOfData != 0; ++entry) {
-      if (!IMAGE_SNAP_BY_ORDINAL(entry->u1.Ordinal)) {
-        imported.insert(
-            reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + entry->u1.AddressOfData)->Name);
-      }
+      if (IMAGE_SNAP_BY_ORDINAL(entry->u1.Ordinal)) continue;
+      imported.insert(
+          reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + entry->u1.AddressOfData)->Name);
     }
   }
   FreeLibrary(image);

@@ -1,5 +1,4 @@
-// The shim's self-contained operations, run against the real registry and
-// file system of the test prefix.
+// The shim's self-contained operations, against the test prefix's registry and files.
 #include <windows.h>
 #include <shlobj.h>
 
@@ -38,17 +37,25 @@ Strings Names(const MStringList* list) {
   for (const auto& node : *list) names.push_back(ToUtf8(node.key));
   return names;
 }
+// The names of several lists: "a b|c|..." (a list's names in its order).
+std::string Joined(std::initializer_list<const MStringList*> lists) {
+  std::string text;
+  for (const MStringList* list : lists) {
+    for (const std::string& name : Names(list)) text += name + " ";
+    text += "|";
+  }
+  return text;
+}
 
 TEST_F(ShimTest, InstalledVersionComparesAtEachBoundary) {
-  const struct {
-    const wchar_t* version;  // null: value absent
-    uint32_t expected;
-  } cases[] = {
+  // clang-format off
+  const struct { const wchar_t* version; uint32_t expected; } cases[] = {  // null: absent
       {nullptr, 0},         {L"34.0.0.384", 2}, {L"34.0.0.383", 1}, {L"34.0.0.385", 3},
       {L"34.0.1.0", 3},     {L"34.1.0.0", 3},   {L"35.0.0.0", 3},   {L"33.9.9.999", 1},
       {L"34.0.0.0", 1},     {L"34", 1},         {L"", 1},           {L"x.y", 1},
       {L"34.0.0.384.7", 2},
   };
+  // clang-format on
   for (uint32_t type : {AX, PL, PP}) {
     std::wstring key = kPlayerKey + (type == AX ? L"ActiveX" : type == PL ? L"Plugin" : L"Pepper");
     for (const auto& c : cases) {
@@ -66,15 +73,14 @@ TEST_F(ShimTest, ReleaseTypeTakesTheKeyOfTheLastTypeInTheMask) {
   registry.SetDword(HKLM, kRelease + L"PluginReleaseType", L"Release", 3);
   RegDeleteTreeW(HKLM, kReleasePepper.c_str());
   RegDeleteKeyW(HKLM, kReleasePepper.c_str());
-  const struct {
-    uint32_t mask, releaseType;
-    bool expected;
-  } cases[] = {
+  // clang-format off
+  const struct { uint32_t mask, releaseType; bool expected; } cases[] = {
       {AX, 2, true},      {AX, 3, false},      {PL, 3, true},
       {AX | PL, 3, true}, {AX | PL, 2, false},  // plugin wins over ActiveX
       {AX, 1, true},      {PL, 1, true},        // release type 1 never looks at the registry
       {0, 5, true},       {PP, 7, true},        // no type or no key counts as missing
   };
+  // clang-format on
   for (const auto& c : cases) {
     EXPECT_EQ(shim()->IsReleaseType(c.mask, c.releaseType), c.expected)
         << "mask " << c.mask << " release type " << c.releaseType;
@@ -86,14 +92,10 @@ TEST_F(ShimTest, ReleaseTypeTakesTheKeyOfTheLastTypeInTheMask) {
 }
 
 TEST_F(ShimTest, CheckInstallableStopsAtTheFirstFailure) {
-  const struct {
-    const char* name;
-    uint32_t mask, releaseType;
-    DWORD axRelease, safeVersion;  // 0: value absent
-    const wchar_t* pluginVersion;  // null: not installed
-    bool expected;
-    uint32_t error;  // 777: untouched
-  } cases[] = {
+  // ActiveX release and safe version 0: absent; plugin version null: not installed; 777: untouched
+  // clang-format off
+  const struct { const char* name; uint32_t mask, releaseType; DWORD axRelease, safeVersion;
+                 const wchar_t* pluginVersion; bool expected; uint32_t error; } cases[] = {
       {"empty mask", 0, 0, 0, 0, nullptr, true, 777},
       {"nothing installed", AX | PL | PP, 0, 0, 0, nullptr, true, 777},
       {"ActiveX release differs", AX, 4, 5, 0, nullptr, false, 1161},
@@ -108,6 +110,7 @@ TEST_F(ShimTest, CheckInstallableStopsAtTheFirstFailure) {
       {"ActiveX marker before plugin", AX | PL, 0, 0, 400, L"35.0.0.0", false, 1162},
       {"Pepper not compared to plugin", PP, 0, 0, 0, L"35.0.0.0", true, 777},
   };
+  // clang-format on
   for (const auto& c : cases) {
     ScratchRegistry registry;
     Put(registry, kReleaseAX, L"Release", c.axRelease);
@@ -124,24 +127,18 @@ TEST_F(ShimTest, CheckInstallableStopsAtTheFirstFailure) {
 
 TEST_F(ShimTest, LocalizedStringsComeFromTheLibraryThenTheHost) {
   Restart(u"HostStrings { 15 \"host fifteen\"; 3 \"host three\"; };");
-  const struct {
-    uint32_t id;
-    bool fallback;
-    const char* expected;
-  } cases[] = {
+  const char* kMissing = "MISSING LOCALIZATION";
+  // clang-format off
+  const struct { uint32_t id; bool fallback; const char* expected; } cases[] = {
       {3, false, "This program will install Arvex\xC2\xAE Glint\xC2\xAE Player ^."},
       {3, true, "This program will install Arvex\xC2\xAE Glint\xC2\xAE Player ^."},
-      {71, false, "730"},
-      {104, false, "Arvex Glint Player"},
-      {19, false,
-       "<a href=\"https://www.glint.example/products/eulas/#glint_player\">Read the "
-       "license here.</a>"},
-      {15, false, "MISSING LOCALIZATION"},  // no table entry, host not asked
-      {15, true, "host fifteen"},
-      {29, true, "MISSING LOCALIZATION"},  // neither has it
-      {0, true, "MISSING LOCALIZATION"},
-      {65535, false, "MISSING LOCALIZATION"},
-  };
+      {71, false, "730"}, {104, false, "Arvex Glint Player"},
+      {19, false, "<a href=\"https://www.glint.example/products/eulas/#glint_player\">Read the "
+                  "license here.</a>"},
+      {15, false, kMissing},  // no table entry, host not asked
+      {15, true, "host fifteen"}, {29, true, kMissing},  // neither has it
+      {0, true, kMissing}, {65535, false, kMissing}};
+  // clang-format on
   for (const auto& c : cases) {
     MString text(u"stale");
     shim()->LoadLocalizedString(&text, c.id, c.fallback);
@@ -154,7 +151,7 @@ TEST_F(ShimTest, LocalizedStringsComeFromTheLibraryThenTheHost) {
     for (uint32_t id = range[0]; id <= range[1]; ++id) {
       MString text;
       shim()->LoadLocalizedString(&text, id, false);
-      EXPECT_NE(ToUtf8(text), "MISSING LOCALIZATION") << "id " << id;
+      EXPECT_NE(ToUtf8(text), kMissing) << "id " << id;
     }
   }
 }
@@ -167,11 +164,10 @@ TEST_F(ShimTest, UacAndRealPlayer6FollowTheRegistry) {
             : registry.Remove(HKLM, uac, L"EnableLUA");
     EXPECT_EQ(shim()->IsUacEnabled(), lua == 1) << lua;
   }
-  const struct {
-    const wchar_t* version;  // null: absent
-    bool expected;
-  } cases[] = {{L"6.0.12.1040", true}, {L"6", true}, {L"60.1", true}, {L"16.0.0.1", false},
+  // clang-format off
+  const struct { const wchar_t* version; bool expected; } cases[] = {{L"6.0.12.1040", true}, {L"6", true}, {L"60.1", true}, {L"16.0.0.1", false},
                {L"11.0", false},       {L"", false}, {nullptr, false}};
+  // clang-format on
   for (const auto& c : cases) {
     ScratchRegistry registry;
     Put(registry, L"SOFTWARE\\RealNetworks\\RealPlayer", L"version", c.version);
@@ -187,13 +183,11 @@ TEST_F(ShimTest, ProfilesRootDependsOnTheGeneration) {
   };
   const std::wstring documentsUp2 = withoutLast(CSIDL_PERSONAL, 2);
   const std::wstring profileUp1 = withoutLast(CSIDL_PROFILE, 1);
-  const struct {
-    const char16_t* config;
-    const std::wstring& expected;
-  } cases[] = {{u"WindowsGeneration 1;", documentsUp2},
-               {u"WindowsGeneration 0;", documentsUp2},
-               {u"WindowsGeneration 2;", profileUp1},
-               {u"WindowsGeneration 3;", profileUp1}};
+  // clang-format off
+  const struct { const char16_t* config; const std::wstring& expected; } cases[] = {
+      {u"WindowsGeneration 1;", documentsUp2}, {u"WindowsGeneration 0;", documentsUp2},
+      {u"WindowsGeneration 2;", profileUp1}, {u"WindowsGeneration 3;", profileUp1}};
+  // clang-format on
   for (const auto& c : cases) {
     Restart(c.config);
     char16_t buffer[MAX_PATH];
@@ -208,20 +202,14 @@ TEST_F(ShimTest, ProfilesRootDependsOnTheGeneration) {
 // Linux side to C:\glint-reparse\target (see the fixture in CMakeLists.txt).
 TEST_F(ShimTest, ReparsePointsAreFoundOnThePathAndItsAncestors) {
   ASSERT_TRUE(Exists(L"C:\\glint-reparse\\link")) << "link fixture missing";
-  const struct {
-    const char16_t* path;
-    bool expected;
-  } cases[] = {
-      {u"C:\\glint-reparse\\link", true},
-      {u"C:\\glint-reparse\\link\\inner", true},
+  // clang-format off
+  const struct { const char16_t* path; bool expected; } cases[] = {
+      {u"C:\\glint-reparse\\link", true}, {u"C:\\glint-reparse\\link\\inner", true},
       {u"C:\\glint-reparse\\link\\missing\\deeper\\file.txt", true},
-      {u"C:\\glint-reparse\\target\\inner", false},
-      {u"C:\\glint-reparse", false},
-      {u"C:\\windows\\system32", false},
-      {u"C:\\no\\such\\folder", false},
-      {u"relative", false},
-      {u"", false},
-  };
+      {u"C:\\glint-reparse\\target\\inner", false}, {u"C:\\glint-reparse", false},
+      {u"C:\\windows\\system32", false}, {u"C:\\no\\such\\folder", false},
+      {u"relative", false}, {u"", false}};
+  // clang-format on
   for (const auto& c : cases) {
     EXPECT_EQ(shim()->PathHasReparsePoint(MString(c.path).Give()), c.expected)
         << ToUtf8(MString(c.path));
@@ -234,8 +222,8 @@ TEST_F(ShimTest, FileAndKeepListsComeFromTheConfigurationAndTheFolders) {
   }
   EXPECT_TRUE(shim()->AddPepperKeep(MString(u"p.dll").Give()));
   EXPECT_TRUE(shim()->AddPluginKeep(MString().Give()));  // a null name is kept as given
-  EXPECT_EQ(Names(shim()->GetActiveXKeepList()), (Strings{"a.ocx", "b.ocx"}));
-  EXPECT_EQ(Names(shim()->GetPepperKeepList()), (Strings{"p.dll"}));
+  EXPECT_EQ(Joined({shim()->GetActiveXKeepList(), shim()->GetPepperKeepList()}),
+            "a.ocx b.ocx |p.dll |");
   EXPECT_EQ(shim()->GetPluginKeepList()->Count(), 1u);
   {
     ScratchFiles files;
@@ -258,20 +246,16 @@ TEST_F(ShimTest, FileAndKeepListsComeFromTheConfigurationAndTheFolders) {
         u"OtherFilePatterns \"gcs.cfg\";");
     EXPECT_TRUE(shim()->LoadFileLists());
     SetupEngine* e = shim()->GetEngine();
-    EXPECT_EQ(Names(&e->arpGuidsActiveX), (Strings{"{A1}", "{A2}", "{A3}"}));
-    EXPECT_EQ(Names(&e->arpGuidsPlugin), (Strings{"{P1}"}));
-    EXPECT_EQ(Names(&e->arpGuidsPepper), Strings{});
-    EXPECT_EQ(Names(shim()->GetActiveXFileNames()), (Strings{"a.ocx", "b.ocx"}));
-    EXPECT_EQ(Names(shim()->GetPluginFileNames()), (Strings{"np.dll"}));
-    EXPECT_EQ(Names(shim()->GetActiveXFilePatterns()), (Strings{"GlintAX_:.ocx"}));
-    EXPECT_EQ(Names(shim()->GetPluginFilePatterns()), (Strings{"NPGlint:.dll"}));
-    EXPECT_EQ(Names(shim()->GetPepperFilePatterns()), (Strings{"pep:.dll"}));
-    EXPECT_EQ(Names(shim()->GetProductFolderPatterns()), (Strings{"GlintManager:"}));
-    EXPECT_EQ(Names(shim()->GetOtherFilePatterns()), (Strings{"gcs.cfg"}));
+    EXPECT_EQ(Joined({&e->arpGuidsActiveX, &e->arpGuidsPlugin, &e->arpGuidsPepper,
+                      shim()->GetActiveXFileNames(), shim()->GetPluginFileNames(),
+                      shim()->GetActiveXFilePatterns(), shim()->GetPluginFilePatterns(),
+                      shim()->GetPepperFilePatterns(), shim()->GetProductFolderPatterns(),
+                      shim()->GetOtherFilePatterns(), shim()->GetUserBinListing()}),
+              "{A1} {A2} {A3} |{P1} ||a.ocx b.ocx |np.dll |GlintAX_:.ocx |NPGlint:.dll |pep:.dll "
+              "|GlintManager: |gcs.cfg |GlintManager1 |");
     Strings listing = Names(&e->systemFolderListing);
     std::sort(listing.begin(), listing.end());
     EXPECT_EQ(listing, (Strings{"GlintAX_34_0_0_384.ocx", "gcs.cfg", "sub"}));
-    EXPECT_EQ(Names(shim()->GetUserBinListing()), (Strings{"GlintManager1"}));
   }
   // Every key present but the folders absent, then one key absent with the
   // folders present: false both times, and what was there is still loaded.
@@ -280,52 +264,44 @@ TEST_F(ShimTest, FileAndKeepListsComeFromTheConfigurationAndTheFolders) {
       u"FilenamesAX d; FilenamesPlugin e; AXFilenamePatterns f; PluginFilenamePatterns g;"
       u"PepperFilenamePatterns h; ProductManagerDirectoryPatterns i; OtherFilePatterns j;");
   EXPECT_FALSE(shim()->LoadFileLists());
-  EXPECT_EQ(Names(shim()->GetOtherFilePatterns()), (Strings{"j"}));
+  EXPECT_EQ(Joined({shim()->GetOtherFilePatterns()}), "j |");
   Restart(u"FilenamesAX d;");
   EXPECT_FALSE(shim()->LoadFileLists());
-  EXPECT_EQ(Names(shim()->GetActiveXFileNames()), (Strings{"d"}));
-  EXPECT_EQ(shim()->GetPluginFileNames()->Count(), 0u);
+  EXPECT_EQ(Joined({shim()->GetActiveXFileNames(), shim()->GetPluginFileNames()}), "d ||");
   // The most recent configuration text wins when both carry a key.
   Restart(u"FilenamesAX old;");
   host_->AddConfiguration(MString(u"FilenamesAX new;"));
   shim()->LoadFileLists();
-  EXPECT_EQ(Names(shim()->GetActiveXFileNames()), (Strings{"new"}));
+  EXPECT_EQ(Joined({shim()->GetActiveXFileNames()}), "new |");
 }
 
 // Every key and value below a key, or every file below a folder (name, size,
 // last write), as text for before-and-after comparisons.
 void Snapshot(HKEY root, const std::wstring& path, std::string& out) {
   UniqueRegKey key;
-  if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.Receive()) != ERROR_SUCCESS) {
-    out += "absent " + Utf8Of(path.c_str()) + "\n";
-    return;
-  }
-  out += "[" + Utf8Of(path.c_str()) + "]\n";
+  bool open = RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.Receive()) == ERROR_SUCCESS;
+  out += (open ? "[" : "absent [") + Utf8Of(path.c_str()) + "]\n";
   wchar_t name[512];
-  for (DWORD i = 0, length = 512, type = 0, size = 0;
-       RegEnumValueW(key.Get(), i, name, &length, nullptr, &type, nullptr, &size) == 0;
-       ++i, length = 512) {
-    std::string data(size, '\0');
-    length = 512;
-    RegEnumValueW(key.Get(), i, name, &length, nullptr, &type, reinterpret_cast<BYTE*>(data.data()),
-                  &size);
-    out += Utf8Of(name) + "=" + std::to_string(type) + ":" + data + "\n";
+  static BYTE data[1 << 20];  // the largest value a key may hold
+  for (DWORD i = 0, length = 512, type = 0, size = sizeof data;
+       open && RegEnumValueW(key.Get(), i, name, &length, nullptr, &type, data, &size) == 0;
+       ++i, length = 512, size = sizeof data) {
+    out += Utf8Of(name) + "=" + std::to_string(type) + ":" + std::string(data, data + size) + "\n";
   }
-  std::vector<std::wstring> subkeys;
   for (DWORD i = 0, length = 512;
-       RegEnumKeyExW(key.Get(), i, name, &length, nullptr, nullptr, nullptr, nullptr) == 0;
+       open && RegEnumKeyExW(key.Get(), i, name, &length, nullptr, nullptr, nullptr, nullptr) == 0;
        ++i, length = 512) {
-    subkeys.push_back(name);
+    Snapshot(root, path + L"\\" + name, out);
   }
-  for (const std::wstring& subkey : subkeys) Snapshot(root, path + L"\\" + subkey, out);
 }
 void Snapshot(const std::wstring& folder, std::string& out) {
   WIN32_FIND_DATAW entry;
   UniqueFind find(FindFirstFileW((folder + L"\\*").c_str(), &entry));
-  if (!find) out += "absent " + Utf8Of(folder.c_str()) + "\n";
+  out += (find ? "<" : "absent <") + Utf8Of(folder.c_str()) + ">\n";
   for (bool more = find.Valid(); more; more = FindNextFileW(find.Get(), &entry)) {
     std::wstring path = folder + L"\\" + entry.cFileName;
-    if (entry.cFileName == std::wstring(L".") || entry.cFileName == std::wstring(L"..")) continue;
+    if (entry.cFileName[0] == L'.' && (entry.cFileName[1] == 0 || entry.cFileName[1] == L'.'))
+      continue;
     out += Utf8Of(path.c_str()) + " " + std::to_string(entry.nFileSizeLow) + " " +
            std::to_string(entry.ftLastWriteTime.dwLowDateTime) + "\n";
     if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) Snapshot(path, out);
@@ -438,8 +414,7 @@ TEST_F(ShimTest, ClearingConflictsDeletesTheRecordAndReportsAMissingOne) {
   EXPECT_EQ(ToUtf8(report.detail), "Software\\Kestrelink\\GlintPlayer/ConflictingProcs 2");
 }
 
-// A host that answers nothing useful, and no host at all.
-class SilentHost final : public HostCallbacks {};
+class SilentHost final : public HostCallbacks {};  // answers nothing useful
 
 TEST(ShimWithoutAnswers, NeverCrashes) {
   GlintLibrary library;

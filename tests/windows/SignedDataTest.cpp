@@ -1,6 +1,5 @@
-// Signed messages and add-in folders verified through the platform's
-// CRYPT32, against certificates and messages that openssl made for this run
-// under the development roots (SignedDataFixture.sh).
+// Signed messages and add-in folders verified through the platform's CRYPT32,
+// against what SignedDataFixture.sh made with openssl under the development roots.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -8,6 +7,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -35,11 +36,9 @@ Bytes FixtureBytes(const std::wstring& name) {
   return bytes;
 }
 void WriteBytes(const std::wstring& path, const Bytes& bytes) {
-  UniqueHandle file(
-      CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-  DWORD written = 0;
-  WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-  ASSERT_EQ(written, bytes.size()) << Utf8Of(path.c_str());
+  std::ofstream(std::filesystem::path(path), std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+  ASSERT_EQ(ReadBytes(path), bytes) << Utf8Of(path.c_str());
 }
 const Bytes kRootA(BuiltInRootA().begin(), BuiltInRootA().end());
 const Bytes kRootB(BuiltInRootB().begin(), BuiltInRootB().end());
@@ -53,21 +52,15 @@ size_t Find(const Bytes& bytes, const std::string& marker) {
 bool Verify(const Bytes& message, const Bytes& root, Bytes* content = nullptr) {
   Bytes out{0xEE};
   bool ok = VerifySignedBlob(message.data(), message.size(), out, root.data(), root.size());
-  if (!ok) {
-    EXPECT_TRUE(out.empty()) << "no partial content on failure";
-  }
+  EXPECT_TRUE(ok || out.empty()) << "no partial content on failure";
   if (content != nullptr) *content = out;
   return ok;
 }
 
 TEST(SignedBlob, ChainsRootsAndValidity) {
   const Bytes content = FixtureBytes(L"content.dat");
-  const struct {
-    const wchar_t* message;
-    const Bytes& root;
-    bool ok;
-    const char* why;
-  } cases[] = {
+  // clang-format off
+  const struct { const wchar_t* message; const Bytes& root; bool ok; const char* why; } cases[] = {
       {L"message-root.p7", kRootA, true, "signed directly under the root"},
       {L"message-no-attributes.p7", kRootA, true, "no signed attributes"},
       {L"message-chain-2.p7", kRootA, true, "two issuers"},
@@ -85,14 +78,13 @@ TEST(SignedBlob, ChainsRootsAndValidity) {
       {L"message-sha384-no-attributes.p7", kRootA, true, "SHA-384 signed over the content"},
       {L"message-empty.p7", kRootA, true, "empty content is content too"},
   };
+  // clang-format on
   for (const auto& c : cases) {
     Bytes got;
     EXPECT_EQ(Verify(FixtureBytes(c.message), c.root, &got), c.ok)
         << Utf8Of(c.message) << ": " << c.why;
-    if (c.ok) {
-      EXPECT_EQ(got, std::wstring(c.message) == L"message-empty.p7" ? Bytes{} : content)
-          << Utf8Of(c.message);
-    }
+    bool empty = std::wstring(c.message) == L"message-empty.p7";
+    EXPECT_TRUE(!c.ok || got == (empty ? Bytes{} : content)) << Utf8Of(c.message);
   }
 }
 
@@ -195,12 +187,8 @@ class AddInFolderTest : public ::testing::Test {
 
 TEST_F(AddInFolderTest, Manifests) {
   const std::wstring rootB = Fixture(L"root-B.der");
-  const struct {
-    const wchar_t* manifest;
-    std::wstring rootOverride;
-    bool ok;
-    const char* why;
-  } cases[] = {
+  // clang-format off
+  const struct { const wchar_t* manifest; std::wstring rootOverride; bool ok; const char* why; } cases[] = {
       {L"manifest-good.s", L"", true, "the files as listed and signed"},
       {L"manifest-digest-without-cr.s", L"", false, "a digest line without CR is not read"},
       {L"manifest-no-digest.s", L"", false, "no digest"},
@@ -218,6 +206,7 @@ TEST_F(AddInFolderTest, Manifests) {
       {L"content.dat", L"", false, "a manifest that is not a signed message"},
       {L"", L"", false, "no manifest"},
   };
+  // clang-format on
   for (const auto& c : cases) {
     Prepare(c.manifest);
     EXPECT_EQ(Check(c.rootOverride), c.ok) << Utf8Of(c.manifest) << ": " << c.why;
@@ -226,11 +215,10 @@ TEST_F(AddInFolderTest, Manifests) {
 
 TEST_F(AddInFolderTest, ChangedListedFilesFailUnlistedOnesDoNotMatter) {
   // One changed byte in any listed file; 65536 is the first of the 2nd piece.
-  const struct {
-    const wchar_t* file;
-    long at;
-  } cases[] = {
+  // clang-format off
+  const struct { const wchar_t* file; long at; } cases[] = {
       {kFiles[0], 0}, {kFiles[0], 65536}, {kFiles[0], -1}, {kFiles[1], 11}, {kFiles[2], -1}};
+  // clang-format on
   for (const auto& c : cases) {
     Prepare(L"manifest-good.s");
     ASSERT_TRUE(Check());
@@ -268,28 +256,24 @@ TEST_F(AddInFolderTest, ChangedListedFilesFailUnlistedOnesDoNotMatter) {
 
 // SHA-256 as this compiler built it: both compressions on the published examples.
 TEST(Sha256ThisBuild, BothCompressions) {
-  const struct {
-    const char* message;
-    const char* base64;
-  } cases[] = {
-      {"", "47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuFU="},
-      {"abc", "ungWv48Bz+pBQUDeXa4iI7ADYaOWF3qctBD/YfIAFa0="},
-      {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
-       "JI1qYdIGOLjlwCaTDD5gOaM85Flk/yFn9uzt1BnbBsE="},
-  };
+  // clang-format off
+  const char* cases[][2] = {{"", "47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuFU="},
+                            {"abc", "ungWv48Bz+pBQUDeXa4iI7ADYaOWF3qctBD/YfIAFa0="},
+                            {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+                             "JI1qYdIGOLjlwCaTDD5gOaM85Flk/yFn9uzt1BnbBsE="}};
+  // clang-format on
   std::vector<Sha256Compress> compressions{Sha256CompressPortable};
   if (Sha256CpuHasShaExtensions()) compressions.push_back(Sha256CompressShaExtensions);
-  if (compressions.size() == 1)
-    std::printf("no SHA extensions: only the portable compression ran\n");
+  if (compressions.size() == 1) std::printf("no SHA extensions: only the portable one ran\n");
   for (Sha256Compress compress : compressions) {
-    for (const auto& c : cases) {
+    for (const auto& [message, base64] : cases) {
       Sha256State state;
       Sha256Init(state);
-      Sha256Update(state, c.message, std::strlen(c.message), compress);
+      Sha256Update(state, message, std::strlen(message), compress);
       Sha256Digest digest = Sha256Final(state, compress);
       char text[45];
       Base64Encode(digest.data(), digest.size(), text);
-      EXPECT_STREQ(text, c.base64) << '"' << c.message << '"';
+      EXPECT_STREQ(text, base64) << '"' << message << '"';
     }
   }
 }
