@@ -55,7 +55,6 @@ class AddIns : public ::testing::Test {
     UnregisterTestBroker();
     RemoveTree(AddInFolder());
   }
-
   // Downloads a path of the maker's test host and installs it under `name`
   // (no name: closed without installing). Answers the result code, or 1000
   // when opening failed; `failure` gets what opening or reading answered.
@@ -74,7 +73,6 @@ class AddIns : public ::testing::Test {
               S_OK);
     return result;
   }
-
   static IGlintBroker6* broker_;
   static ScratchRegistry* registry_;
 };
@@ -92,7 +90,6 @@ TEST_F(AddIns, DownloadInstallVerifyLaunchAndAskTheVersion) {
   ASSERT_EQ(broker_->BrokerLMGetVersion(kAddIn, &high, &low), S_OK);
   EXPECT_EQ(high, 0x00010002u);
   EXPECT_EQ(low, 0x00030004u);
-
   UniqueHandle quit(CreateEventW(nullptr, TRUE, FALSE, L"GlintAddInTestQuit"));
   ASSERT_EQ(broker_->BrokerLMLaunch(kAddIn, Bstr(L"glintaddin.exe --stay")), S_OK);
   EXPECT_TRUE(Within(100, 50, [] { return broker_->BrokerLMIsRunning(kAddIn) == S_OK; }));
@@ -101,7 +98,6 @@ TEST_F(AddIns, DownloadInstallVerifyLaunchAndAskTheVersion) {
   EXPECT_EQ(broker_->BrokerLMIsRunning(Bstr(L"GLINTADDIN")), S_OK);
   SetEvent(quit.Get());
   EXPECT_TRUE(Within(100, 50, [] { return broker_->BrokerLMIsRunning(kAddIn) == S_FALSE; }));
-
   // One changed byte in the installed program: no launch, no version (the
   // program lets go of its mutex a moment before its image is released).
   const std::wstring executable = AddInFolder() + L"\\glintaddin.exe";
@@ -240,7 +236,6 @@ TEST_F(AddIns, Preferences) {
   EXPECT_EQ(broker_->BrokerPrefGetGlintPlayerVersion(&text), E_FAIL);
   registry.SetDword(HKEY_CURRENT_USER, player, L"GlintPlayerVersion", 5);
   EXPECT_EQ(broker_->BrokerPrefGetGlintPlayerVersion(&text), E_FAIL);  // not text
-
   ULONG width = 0, height = 0;
   registry.Remove(HKEY_CURRENT_USER, player, L"Exception Dialog Width");
   registry.Remove(HKEY_CURRENT_USER, player, L"Exception Dialog Height");
@@ -250,7 +245,6 @@ TEST_F(AddIns, Preferences) {
   EXPECT_EQ(width * 1000 + height, 640480u);
   registry.SetString(HKEY_CURRENT_USER, player, L"Exception Dialog Height", L"480");
   EXPECT_EQ(broker_->BrokerPrefGetExceptionDialogSize(&width, &height), E_FAIL);
-
   // An offer the user rejected is not stored again.
   registry.Remove(HKEY_CURRENT_USER, update, L"description");
   registry.Remove(HKEY_CURRENT_USER, update, L"lastnotificationtime");

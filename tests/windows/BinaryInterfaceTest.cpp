@@ -95,7 +95,6 @@ TEST_F(LibraryTest, StringsAreReleasedByTheirOwner) {
   EXPECT_EQ(g_foreignReleases, 1);
   shim->Destroy();
   EXPECT_EQ(g_foreignReleases, 2);
-
   // A string from the library names a release routine inside GlintUtil.dll.
   ShimHandle started(library_.Start()(&host_));
   ASSERT_TRUE(started);

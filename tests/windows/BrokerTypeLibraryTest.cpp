@@ -28,7 +28,6 @@ TEST_P(BrokerTypeLibrary, IsWhatWidlBuiltAndHoldsTheContract) {
   const std::string built = ReadAll(GLINT_BROKER_TLB);
   ASSERT_FALSE(built.empty()) << "widl's type library missing";
   EXPECT_TRUE(EmbeddedTypeLibrary(module) == built);
-
   BrokerTypes types(module);
   ASSERT_TRUE(types.Loaded());
   TLIBATTR* attr = nullptr;
@@ -43,7 +42,6 @@ TEST_P(BrokerTypeLibrary, IsWhatWidlBuiltAndHoldsTheContract) {
     EXPECT_HRESULT_SUCCEEDED(types.Library()->GetTypeInfoOfGuid(*clsid, &info));
     if (info != nullptr) info->Release();
   }
-
   // Each interface: its method count and the one it extends, dual.
   const int counts[] = {34, 3, 49, 5, 1, 10};
   const IID* bases[] = {&IID_IDispatch,     &IID_IGlintBroker,  &IID_IGlintBroker2,
@@ -65,7 +63,6 @@ TEST_P(BrokerTypeLibrary, IsWhatWidlBuiltAndHoldsTheContract) {
     base->ReleaseTypeAttr(a);
     base->Release();
   }
-
   // 102 methods from slot 7 on; the first of each interface, the local
   // connection ones and the last keep their slot and DISPID.
   ASSERT_EQ(types.Methods().size(), 102u);

@@ -33,7 +33,6 @@ class BrowserTest : public ShimTest {
     }
     ShimTest::TearDown();
   }
-
   // Launches `url` under the host flags; true when the program at `recorder` recorded it.
   bool Launched(const char16_t* flags, const char16_t* url, const std::wstring& recorder) {
     Restart(flags);
@@ -42,7 +41,6 @@ class BrowserTest : public ShimTest {
     DeleteFileW((recorder + L".log").c_str());
     return line.find(ToUtf8(MString(url))) != std::string::npos;
   }
-
   // Starts a copy of the recorder under `name` that stays running.
   std::wstring StartStandIn(const wchar_t* name) {
     std::wstring path = folder_ + L"\\" + name, line = L"\"" + path + L"\" --stay";
@@ -62,7 +60,6 @@ class BrowserTest : public ShimTest {
     files_.Hide(path);
     files_.Copy(RecorderPath(), path);
   }
-
   std::wstring folder_, handler_;
   ScratchRegistry registry_;
   ScratchFiles files_;

@@ -1,6 +1,6 @@
 // Local connections across processes: player stand-ins (glintplayer.exe) call
-// the broker in glinthost.exe; lcd_peer.exe opens the shared block by name
-// itself. This process keeps the block and one broker object alive.
+// the broker in glinthost.exe. This process keeps the block and one broker
+// object alive and, as an unsandboxed peer, acts on the block directly.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -8,7 +8,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iomanip>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -37,7 +39,7 @@ struct SharedBlock {
                                           kBlockSize, "KestrelinkFMOmega")};
   uint8_t* view = static_cast<uint8_t*>(
       mapping ? MapViewOfFile(mapping.Get(), FILE_MAP_ALL_ACCESS, 0, 0, kBlockSize) : nullptr);
-  ~SharedBlock() { view != nullptr&& UnmapViewOfFile(view); }
+  ~SharedBlock() { UnmapViewOfFile(view); }
   void Reset() {  // marker, no message, empty list
     ASSERT_TRUE(Taken(WaitForSingleObject(mutex.Get(), 10000)));
     std::memset(view, 0, kBlockSize);
@@ -58,11 +60,12 @@ std::wstring TempFile() {
   return path;
 }
 
-// A program running with its output in a file; the file and `script` go with it.
+// A program running with its output in a file; the file and the script it was
+// given (if any) go with it.
 class Started {
  public:
-  explicit Started(std::wstring line, std::wstring script = {})
-      : out_(TempFile()), script_(std::move(script)) {
+  explicit Started(std::wstring line, const std::string& script = {}) {
+    if (!script.empty()) std::ofstream(std::filesystem::path(script_), std::ios::binary) << script;
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     UniqueHandle out(CreateFileW(out_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
                                  CREATE_ALWAYS, 0, nullptr));
@@ -71,6 +74,7 @@ class Started {
     startup.hStdOutput = startup.hStdError = out.Get();
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     PROCESS_INFORMATION process{};
+    line += script.empty() ? L"" : L" --script \"" + script_ + L"\"";
     if (out && CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
                               &startup, &process)) {
       CloseHandle(process.hThread);
@@ -81,7 +85,7 @@ class Started {
     if (process_ && Finish() == ~0u) TerminateProcess(process_.Get(), 1);
     process_.Reset();
     DeleteFileW(out_.c_str());
-    if (!script_.empty()) DeleteFileW(script_.c_str());
+    DeleteFileW(script_.c_str());
   }
   bool Running() const {
     return process_ && WaitForSingleObject(process_.Get(), 0) == WAIT_TIMEOUT;
@@ -99,42 +103,45 @@ class Started {
   }
 
  private:
-  std::wstring out_, script_;
+  std::wstring out_ = TempFile(), script_ = TempFile();
   UniqueHandle process_;
 };
 
-std::wstring PeerLine(const std::wstring& arguments) {
-  return L"\"" + ProgramFolder() + L"\\lcd_peer.exe\" " + arguments;
+// A thread that takes the mutex, keeps it `ms` and ends without releasing it
+// (so abandoning it); returned once it holds the mutex.
+UniqueHandle held{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+DWORD WINAPI Hold(void* ms) {
+  UniqueHandle mutex(OpenMutexA(SYNCHRONIZE, FALSE, "KestrelinkMutexOmega"));
+  if (Taken(WaitForSingleObject(mutex.Get(), 10000)))
+    SetEvent(held.Get()), Sleep(DWORD(size_t(ms)));
+  return 0;
 }
-DWORD Peer(const std::wstring& arguments) {
-  return Started(PeerLine(arguments)).Finish();
+UniqueHandle HoldThenEnd(DWORD ms) {
+  UniqueHandle thread(CreateThread(nullptr, 0, Hold, reinterpret_cast<void*>(size_t{ms}), 0, 0));
+  EXPECT_EQ(WaitForSingleObject(held.Get(), 10000), WAIT_OBJECT_0);
+  return thread;
 }
 
 // A player stand-in running "call; call; ..." (a "BrokerLcd" prefix may be left off).
 std::unique_ptr<Started> StartPlayer(const std::string& calls) {
-  std::string text;
-  for (size_t at = 0; at < calls.size();) {
-    size_t end = std::min(calls.find("; ", at), calls.size());
+  std::string script;
+  for (size_t at = 0, end; at < calls.size(); at = end + 2) {
+    end = std::min(calls.find("; ", at), calls.size());
     std::string call = calls.substr(at, end - at);
     bool bare = call.rfind("Broker", 0) != 0 && call.rfind("sleep", 0) != 0 && call != "release";
-    text += (bare ? "BrokerLcd" : "") + call + "\n";
-    at = end + 2;
+    script += (bare ? "BrokerLcd" : "") + call + "\n";
   }
-  std::wstring script = TempFile();
-  std::ofstream(std::filesystem::path(script), std::ios::binary) << text;
-  return std::make_unique<Started>(
-      L"\"" + ProgramFolder() + L"\\glintplayer.exe\" --script \"" + script + L"\"", script);
+  return std::make_unique<Started>(L"\"" + ProgramFolder() + L"\\glintplayer.exe\"", script);
 }
 
 // A player's lines once it has ended, joined by "; ", without the creation of
 // its broker object, "BrokerLcd" dropped and " -> 0x0000000" shortened to " ->".
 std::string Lines(const Started& player) {
   DWORD code = player.Finish();
-  std::string output = player.Output(), lines;
-  EXPECT_EQ(code, 0u) << output;
-  for (size_t at = 0, end; at < output.size(); at = end + 1) {
-    end = std::min(output.find('\n', at), output.size());
-    std::string one = output.substr(at, end - at);
+  std::string lines;
+  std::istringstream output(player.Output());
+  EXPECT_EQ(code, 0u) << output.str();
+  for (std::string one; std::getline(output, one);) {
     if (!one.empty() && one.back() == '\r') one.pop_back();
     EXPECT_TRUE(one.rfind("create broker", 0) != 0 || one == "create broker -> 0x00000000");
     if (one.empty() || one.rfind("create broker", 0) == 0) continue;
@@ -212,12 +219,29 @@ class LcdCrossProcess : public ::testing::Test {
     }
     return answers;
   }
+  // What another player may do to the block, holding the mutex: "fill BYTE",
+  // "random SEED", "write OFFSET HEX", "age MS" (the message's time MS earlier).
+  void Poke(const std::string& step) {
+    std::istringstream in(step);
+    std::string command, hex;
+    unsigned long n = 0;
+    in >> command >> std::setbase(0) >> n >> hex;
+    ASSERT_TRUE(Taken(WaitForSingleObject(block_.mutex.Get(), 10000)));
+    uint8_t* b = block_.view;
+    if (command == "fill") std::memset(b, static_cast<int>(n), kBlockSize);
+    for (uint32_t i = 0, x = uint32_t(n) | 1; command == "random" && i < kBlockSize; ++i)
+      x ^= x << 13, x ^= x >> 17, x ^= x << 5, b[i] = static_cast<uint8_t>(x);
+    for (size_t i = 0; i + 1 < hex.size() && n + i / 2 < kBlockSize; i += 2)
+      b[n + i / 2] = static_cast<uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16));
+    for (uint32_t time = Field(b, 8) - n; command == "age"; command.clear())
+      std::memcpy(b + 8, &time, sizeof time);
+    ReleaseMutex(block_.mutex.Get());
+  }
   void OpenAccessor() {  // this object's accessor opens the block as it is now
     LONG value = 0;
     ASSERT_EQ(broker_->BrokerLcdMessageTimeout(&value), S_OK);
     EXPECT_EQ(value, 5000);
   }
-
   SharedBlock block_;
   IGlintBroker6* broker_ = nullptr;
   std::vector<DWORD> servers_;
@@ -251,11 +275,7 @@ TEST_F(LcdCrossProcess, APeerReadsWhatTheBrokerWroteByteForByte) {
   std::string lines = Player("Lock; LockTime; TryAddConnection(\"peerview\", 1, 1, 51); " +
                              Dispatch(message, "9, 3, 1") + "; Unlock");
   EXPECT_NE(lines.find("DispatchMessage ->0;"), std::string::npos) << lines;
-  std::wstring dump = TempFile();
-  ASSERT_EQ(Peer(L"dump \"" + dump + L"\""), 0u);
-  std::string bytes = ReadAll(dump);
-  DeleteFileW(dump.c_str());
-  ASSERT_EQ(bytes.size(), kBlockSize);
+  const std::string bytes(reinterpret_cast<const char*>(block_.view), kBlockSize);
   EXPECT_EQ(bytes.substr(0, 8), "\1\0\0\0\1\0\0\0"s);
   EXPECT_EQ(Field(bytes.data(), 8), LockTimeIn(lines));
   EXPECT_EQ(Field(bytes.data(), kLengthOffset), message.size());
@@ -270,7 +290,7 @@ TEST_F(LcdCrossProcess, ADeadMessageIsPrunedWithItsConnections) {
                    Dispatch(MessageTo("_lcdtest.gone", "bye")) + "; PruneDeadMessage"),
             "TryAddConnection ->0; TryAddConnection ->0; TryAddConnection ->0; "
             "DispatchMessage ->0; PruneDeadMessage ->1");  // still young
-  ASSERT_EQ(Peer(L"age 6000"), 0u);  // the poster went silent 6 s ago, as the block tells
+  Poke("age 6000");  // the poster went silent 6 s ago, as the block tells
   EXPECT_EQ(Player("PruneDeadMessage; GetMessageData; FindConnectionFormat(\"_lcdtest.gone\", 3); "
                    "FindConnectionFormat(\"_lcdtest.stay\", 0)"),
             "PruneDeadMessage ->0; GetMessageData ->1 p_msgData=null; "
@@ -286,7 +306,7 @@ TEST_F(LcdCrossProcess, LocksNestAndHoldOtherProcessesOff) {
   EXPECT_TRUE(block_.FreeWithin(0)) << "every level was undone";
   // While the broker holds the lock for this process's object, a peer cannot take it.
   EXPECT_EQ(Lock(), "0x00000000 1");
-  EXPECT_EQ(Peer(L"try-lock 500"), 6u);
+  EXPECT_FALSE(block_.FreeWithin(500));
   EXPECT_EQ(Lock({false}), "0x00000000 0");
   // A player that goes away locked: its object, accessor and lock go with it.
   EXPECT_EQ(Player("Lock; Lock"), "Lock ->0 p_refCount=1; Lock ->0 p_refCount=2");
@@ -298,11 +318,12 @@ TEST_F(LcdCrossProcess, APeerThatDiesHoldingTheMutexStopsNobody) {
   OpenAccessor();
   // For an accessor open before, the wait that finds the mutex abandoned is a
   // failed lock, and the mutex is not kept.
-  ASSERT_EQ(Peer(L"die-holding"), 0u);
+  ASSERT_EQ(WaitForSingleObject(HoldThenEnd(0).Get(), 10000), WAIT_OBJECT_0);
   EXPECT_EQ(Lock(), "0x00000000 0");
   EXPECT_TRUE(block_.FreeWithin(5000));
   EXPECT_EQ(Lock({true, false}), "0x00000000 1, 0x00000000 0");
-  ASSERT_EQ(Peer(L"die-holding"), 0u);  // an accessor opened afterwards works at once
+  ASSERT_EQ(WaitForSingleObject(HoldThenEnd(0).Get(), 10000),
+            WAIT_OBJECT_0);  // an accessor opened afterwards works at once
   EXPECT_EQ(Player("TryAddConnection(\"_lcdtest.after\", 0, 0, 50); Lock; Unlock"),
             "TryAddConnection ->0; Lock ->0 p_refCount=1; Unlock ->0 p_refCount=0");
   EXPECT_TRUE(block_.FreeWithin(5000));
@@ -319,22 +340,22 @@ TEST_F(LcdCrossProcess, GarbageFromAPeerNeitherCrashesNorStopsTheBroker) {
       "; PruneDeadMessage; ClearMessage; Unlock; "
       "MessageTimeout";
   // clang-format off
-  const struct { std::vector<std::wstring> peer; const char* why; } cases[] = {
-      {{L"fill 0x41", L"write 0 01000000"}, "a list without its end, length past the data"},
-      {{L"fill 0xFF", L"write 0 01000000"}, "every field at its maximum"},
-      {{L"random 7", L"write 0 01000000"}, "random bytes"},
-      {{L"random 12345"}, "random bytes, marker too"},
-      {{L"fill 0", L"write 0 01000000", L"write 12 0600000002FFFF41424344"},
+  const struct { std::vector<std::string> peer; const char* why; } cases[] = {
+      {{"fill 0x41", "write 0 01000000"}, "a list without its end, length past the data"},
+      {{"fill 0xFF", "write 0 01000000"}, "every field at its maximum"},
+      {{"random 7", "write 0 01000000"}, "random bytes"},
+      {{"random 12345"}, "random bytes, marker too"},
+      {{"fill 0", "write 0 01000000", "write 12 0600000002FFFF41424344"},
        "a name length past the message"},
-      {{L"fill 0", L"write 0 01000000", L"write 12 080000000CFFFFFFFE41424344"},
+      {{"fill 0", "write 0 01000000", "write 12 080000000CFFFFFFFE41424344"},
        "a 32-bit name length that wraps with the header"},
-      {{L"fill 0x66", L"write 0 0100000001000000000000000000000000",
-        L"write 64516 0065646765003A3A393A3A"}, "a name whose suffixes the block's end cuts off"},
+      {{"fill 0x66", "write 0 0100000001000000000000000000000000",
+        "write 64516 0065646765003A3A393A3A"}, "a name whose suffixes the block's end cuts off"},
   };
   // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(c.why);
-    for (const std::wstring& step : c.peer) ASSERT_EQ(Peer(step), 0u);
+    for (const std::string& step : c.peer) Poke(step);
     // This process's object kept its view, and meets the bytes as they are.
     EXPECT_EQ(Lock(), "0x00000000 1");
     BSTR target = nullptr;
@@ -358,7 +379,7 @@ TEST_F(LcdCrossProcess, GarbageFromAPeerNeitherCrashesNorStopsTheBroker) {
   }
   // An object opened on a block without the valid marker works without
   // memory; once the block is valid again, everything works.
-  ASSERT_EQ(Peer(L"fill 0x41"), 0u);
+  Poke("fill 0x41");
   EXPECT_EQ(Player("Lock; TryAddConnection(\"_lcdtest.any\", 0, 0, 50)"),
             "Lock ->0 p_refCount=0; TryAddConnection ->1");
   block_.Reset();
@@ -422,8 +443,7 @@ TEST_F(LcdCrossProcess, AHostileHolderOfTheMutexStallsNoPlayer) {
       "MessageTimeout; sleep 5000; MessageTimeout; LockTime; Unlock; BrokerCloseHandle(7)");
   ASSERT_TRUE(waiter->WaitForOutput("BrokerLcdMessageTimeout"));
   ASSERT_TRUE(bystander->WaitForOutput("BrokerLcdMessageTimeout"));
-  Started holder(PeerLine(L"hold 20000"));
-  ASSERT_TRUE(holder.WaitForOutput("held"));
+  UniqueHandle holder = HoldThenEnd(20000);
   auto latecomer = StartPlayer("Lock");  // its object first opens the block now
   EXPECT_EQ(Lines(*bystander),
             "MessageTimeout ->0 p_timeout=5000; MessageTimeout ->0 p_timeout=5000; "
@@ -432,10 +452,10 @@ TEST_F(LcdCrossProcess, AHostileHolderOfTheMutexStallsNoPlayer) {
   EXPECT_EQ(Lines(*waiter),
             "MessageTimeout ->0 p_timeout=5000; Lock ->0 p_refCount=0; Unlock ->0 p_refCount=0");
   EXPECT_EQ(Lines(*latecomer), "Lock ->0 p_refCount=0");
-  EXPECT_TRUE(holder.Running()) << "the failed locks came only after the holder ended";
+  EXPECT_EQ(WaitForSingleObject(holder.Get(), 0), WAIT_TIMEOUT) << "the locks failed only later";
   // Once the holder has ended, the wait that meets the abandoned mutex fails
   // as before and lets it go; locks work again.
-  EXPECT_EQ(holder.Finish(), 0u);
+  EXPECT_EQ(WaitForSingleObject(holder.Get(), 60000), WAIT_OBJECT_0);
   EXPECT_EQ(Lock(), "0x00000000 0");
   EXPECT_EQ(Player("Lock; Unlock"), "Lock ->0 p_refCount=1; Unlock ->0 p_refCount=0");
   EXPECT_EQ(Lock({true, false}), "0x00000000 1, 0x00000000 0");

@@ -40,7 +40,6 @@ TEST(LoaderHelpers, LibrariesComeOnlyFromTheSystemFolder) {
   EXPECT_NE(incomplete.Module(), nullptr);
   EXPECT_EQ(incomplete.missing, nullptr);
   EXPECT_FALSE(incomplete.Complete());
-
   // A copy beside the program and in the current folder is never used.
   files.Copy(ProgramFolder() + L"\\glintstub.dll", ProgramFolder() + L"\\glintstub-local.dll");
   wchar_t previous[MAX_PATH];
