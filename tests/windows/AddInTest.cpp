@@ -7,7 +7,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
+#include <utility>
 
 #include "BrokerTestSupport.h"
 #include "WineTestSupport.h"
@@ -37,7 +39,7 @@ class AddIns : public ::testing::Test {
     RegisterTestBroker();
     std::string port = ReadAll(FixtureFolder() + L"\\port");
     ASSERT_FALSE(port.empty()) << "add-in fixture missing";
-    registry_ = new ScratchRegistry;
+    registry_ = std::make_unique<ScratchRegistry>();
     const std::wstring settings =
         L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
     registry_->SetDword(HKEY_CURRENT_USER, settings, L"ProxyEnable", 1);
@@ -47,11 +49,10 @@ class AddIns : public ::testing::Test {
     ASSERT_HRESULT_SUCCEEDED(CreateBroker(&broker_));
   }
   static void TearDownTestSuite() {
-    if (broker_ != nullptr) broker_->Release();
-    broker_ = nullptr;
+    if (broker_ != nullptr) std::exchange(broker_, nullptr)->Release();
     CoUninitialize();
     WaitUntilGone(L"glinthost.exe", 5000);
-    delete registry_;
+    registry_.reset();
     UnregisterTestBroker();
     RemoveTree(AddInFolder());
   }
@@ -62,22 +63,17 @@ class AddIns : public ::testing::Test {
     ULONG cookie = 0, position = 0, length = 0, result = 0;
     const HRESULT opened = broker_->BrokerLMOpenDownload(Bstr(url), &cookie);
     HRESULT hr = opened;
-    for (int round = 0; SUCCEEDED(hr) && round < 10000 && (round == 0 || position < length);
-         ++round) {
-      hr = broker_->BrokerLMUpdateDownload(cookie, &position, &length);
-    }
+    for (int round = 0; SUCCEEDED(hr) && round < 10000 && (round == 0 || position < length);)
+      hr = broker_->BrokerLMUpdateDownload(cookie, &position, &length), ++round;
     if (failure != nullptr) *failure = hr;
     if (FAILED(opened)) return 1000;
-    EXPECT_EQ(name != nullptr ? broker_->BrokerLMCloseDownload(cookie, Bstr(name), &result)
-                              : broker_->BrokerLMCloseDownload(cookie, nullptr, &result),
+    EXPECT_EQ(broker_->BrokerLMCloseDownload(cookie, name ? BSTR(Bstr(name)) : nullptr, &result),
               S_OK);
     return result;
   }
-  static IGlintBroker6* broker_;
-  static ScratchRegistry* registry_;
+  static inline IGlintBroker6* broker_ = nullptr;
+  static inline std::unique_ptr<ScratchRegistry> registry_;
 };
-IGlintBroker6* AddIns::broker_ = nullptr;
-ScratchRegistry* AddIns::registry_ = nullptr;
 
 TEST_F(AddIns, DownloadInstallVerifyLaunchAndAskTheVersion) {
   RemoveTree(AddInFolder());

@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iomanip>
-#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -60,12 +59,19 @@ std::wstring TempFile() {
   return path;
 }
 
-// A program running with its output in a file; the file and the script it was
-// given (if any) go with it.
+// A player stand-in running "call; call; ..." (a "BrokerLcd" prefix may be left
+// off), its output in a file; the file and its script go with it.
 class Started {
  public:
-  explicit Started(std::wstring line, const std::string& script = {}) {
-    if (!script.empty()) std::ofstream(std::filesystem::path(script_), std::ios::binary) << script;
+  explicit Started(const std::string& calls) {
+    std::ofstream script(std::filesystem::path(script_), std::ios::binary);
+    for (size_t at = 0, end; at < calls.size(); at = end + 2) {
+      end = std::min(calls.find("; ", at), calls.size());
+      std::string call = calls.substr(at, end - at);
+      bool bare = call.rfind("Broker", 0) != 0 && call.rfind("sleep", 0) != 0 && call != "release";
+      script << (bare ? "BrokerLcd" : "") << call << "\n";
+    }
+    script.close();
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     UniqueHandle out(CreateFileW(out_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
                                  CREATE_ALWAYS, 0, nullptr));
@@ -74,7 +80,8 @@ class Started {
     startup.hStdOutput = startup.hStdError = out.Get();
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     PROCESS_INFORMATION process{};
-    line += script.empty() ? L"" : L" --script \"" + script_ + L"\"";
+    std::wstring line =
+        L"\"" + ProgramFolder() + L"\\glintplayer.exe\" --script \"" + script_ + L"\"";
     if (out && CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
                               &startup, &process)) {
       CloseHandle(process.hThread);
@@ -122,18 +129,6 @@ UniqueHandle HoldThenEnd(DWORD ms) {
   return thread;
 }
 
-// A player stand-in running "call; call; ..." (a "BrokerLcd" prefix may be left off).
-std::unique_ptr<Started> StartPlayer(const std::string& calls) {
-  std::string script;
-  for (size_t at = 0, end; at < calls.size(); at = end + 2) {
-    end = std::min(calls.find("; ", at), calls.size());
-    std::string call = calls.substr(at, end - at);
-    bool bare = call.rfind("Broker", 0) != 0 && call.rfind("sleep", 0) != 0 && call != "release";
-    script += (bare ? "BrokerLcd" : "") + call + "\n";
-  }
-  return std::make_unique<Started>(L"\"" + ProgramFolder() + L"\\glintplayer.exe\"", script);
-}
-
 // A player's lines once it has ended, joined by "; ", without the creation of
 // its broker object, "BrokerLcd" dropped and " -> 0x0000000" shortened to " ->".
 std::string Lines(const Started& player) {
@@ -156,8 +151,8 @@ std::string Lines(const Started& player) {
 // started again; any answer it gives is the test's.
 std::string Player(const std::string& calls) {
   for (int attempt = 1;; ++attempt) {
-    std::unique_ptr<Started> player = StartPlayer(calls);
-    if (attempt == 3 || player->Finish() != ~0u || !player->Output().empty()) return Lines(*player);
+    Started player(calls);
+    if (attempt == 3 || player.Finish() != ~0u || !player.Output().empty()) return Lines(player);
   }
 }
 
@@ -392,20 +387,20 @@ TEST_F(LcdCrossProcess, GarbageFromAPeerNeitherCrashesNorStopsTheBroker) {
 // the same thread: one player waits for it; any other meanwhile fails at once.
 TEST_F(LcdCrossProcess, AnotherPlayersLockWaitsWhileTheHolderNests) {
   ASSERT_EQ(Lock(), "0x00000000 1");
-  auto other = StartPlayer("Lock; LockTime; Unlock");
-  ASSERT_TRUE(other->WaitForOutput("create broker"));
+  Started other("Lock; LockTime; Unlock");
+  ASSERT_TRUE(other.WaitForOutput("create broker"));
   Sleep(1500);  // its Lock has reached the broker and waits there
-  EXPECT_TRUE(other->Running());
-  EXPECT_EQ(other->Output().find("BrokerLcdLock"), std::string::npos);
+  EXPECT_TRUE(other.Running());
+  EXPECT_EQ(other.Output().find("BrokerLcdLock"), std::string::npos);
   EXPECT_EQ(Player("Lock; GetMessageTarget; Unlock"),  // leaves nothing to undo
             "Lock ->0 p_refCount=0; GetMessageTarget ->1 p_string=null; Unlock ->0 p_refCount=0");
   // The holder is served while the other waits; its levels stay its own.
   EXPECT_EQ(Lock({true, true, false, false}),
             "0x00000000 2, 0x00000000 3, 0x00000000 2, 0x00000000 1");
-  EXPECT_TRUE(other->Running());
+  EXPECT_TRUE(other.Running());
   const DWORD released = GetTickCount();
   EXPECT_EQ(Lock({false}), "0x00000000 0");
-  std::string lines = Lines(*other);
+  std::string lines = Lines(other);
   EXPECT_EQ(lines.rfind("Lock ->0 p_refCount=1; LockTime ->0 p_lockTime=", 0), 0u) << lines;
   EXPECT_NE(lines.find("; Unlock ->0 p_refCount=0"), std::string::npos) << lines;
   EXPECT_GE(static_cast<int32_t>(LockTimeIn(lines) - released), 0)
@@ -420,14 +415,14 @@ TEST_F(LcdCrossProcess, AHolderThatGoesAwayGivesTheLockToTheWaitingPlayer) {
   } cases[] = {{"; Unlock; sleep 3000", true}, {"; release; sleep 3000", true}, {"", false}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.afterHold);
-    auto holder = StartPlayer("Lock; LockTime; sleep 2000"s + c.afterHold);
-    ASSERT_TRUE(holder->WaitForOutput("p_lockTime="));
+    Started holder("Lock; LockTime; sleep 2000"s + c.afterHold);
+    ASSERT_TRUE(holder.WaitForOutput("p_lockTime="));
     EXPECT_EQ(Lock(), "0x00000000 1");  // waits for the hand-over
-    EXPECT_TRUE(!c.holderRunsOn || holder->Running());
+    EXPECT_TRUE(!c.holderRunsOn || holder.Running());
     LONG taken = 0;
     EXPECT_EQ(broker_->BrokerLcdLockTime(&taken), S_OK);
     EXPECT_EQ(Lock({false}), "0x00000000 0");
-    std::string lines = Lines(*holder);
+    std::string lines = Lines(holder);
     EXPECT_EQ(lines.rfind("Lock ->0 p_refCount=1; LockTime", 0), 0u) << lines;
     EXPECT_GE(static_cast<int32_t>(static_cast<DWORD>(taken) - LockTimeIn(lines)), 2000)
         << "taken while the holder still held it";
@@ -438,20 +433,20 @@ TEST_F(LcdCrossProcess, AHolderThatGoesAwayGivesTheLockToTheWaitingPlayer) {
 // within their bound, and calls that need no lock are answered.
 TEST_F(LcdCrossProcess, AHostileHolderOfTheMutexStallsNoPlayer) {
   OpenAccessor();  // before the hold, as the first two players' objects
-  auto waiter = StartPlayer("MessageTimeout; sleep 3000; Lock; Unlock");
-  auto bystander = StartPlayer(
+  Started waiter("MessageTimeout; sleep 3000; Lock; Unlock");
+  Started bystander(
       "MessageTimeout; sleep 5000; MessageTimeout; LockTime; Unlock; BrokerCloseHandle(7)");
-  ASSERT_TRUE(waiter->WaitForOutput("BrokerLcdMessageTimeout"));
-  ASSERT_TRUE(bystander->WaitForOutput("BrokerLcdMessageTimeout"));
+  ASSERT_TRUE(waiter.WaitForOutput("BrokerLcdMessageTimeout"));
+  ASSERT_TRUE(bystander.WaitForOutput("BrokerLcdMessageTimeout"));
   UniqueHandle holder = HoldThenEnd(20000);
-  auto latecomer = StartPlayer("Lock");  // its object first opens the block now
-  EXPECT_EQ(Lines(*bystander),
+  Started latecomer("Lock");  // its object first opens the block now
+  EXPECT_EQ(Lines(bystander),
             "MessageTimeout ->0 p_timeout=5000; MessageTimeout ->0 p_timeout=5000; "
             "LockTime ->0 p_lockTime=0; Unlock ->0 p_refCount=0; BrokerCloseHandle -> 0x80070057");
-  EXPECT_TRUE(waiter->Running()) << "the bystander was answered only after the wait";
-  EXPECT_EQ(Lines(*waiter),
+  EXPECT_TRUE(waiter.Running()) << "the bystander was answered only after the wait";
+  EXPECT_EQ(Lines(waiter),
             "MessageTimeout ->0 p_timeout=5000; Lock ->0 p_refCount=0; Unlock ->0 p_refCount=0");
-  EXPECT_EQ(Lines(*latecomer), "Lock ->0 p_refCount=0");
+  EXPECT_EQ(Lines(latecomer), "Lock ->0 p_refCount=0");
   EXPECT_EQ(WaitForSingleObject(holder.Get(), 0), WAIT_TIMEOUT) << "the locks failed only later";
   // Once the holder has ended, the wait that meets the abandoned mutex fails
   // as before and lets it go; locks work again.

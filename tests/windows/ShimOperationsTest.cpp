@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cwchar>
 #include <functional>
 #include <memory>
 #include <string>
@@ -218,9 +219,8 @@ TEST_F(ShimTest, ReparsePointsAreFoundOnThePathAndItsAncestors) {
 }
 
 TEST_F(ShimTest, FileAndKeepListsComeFromTheConfigurationAndTheFolders) {
-  for (const char16_t* name : {u"a.ocx", u"b.ocx"}) {
+  for (const char16_t* name : {u"a.ocx", u"b.ocx"})
     EXPECT_TRUE(shim()->AddActiveXKeep(MString(name).Give()));
-  }
   EXPECT_TRUE(shim()->AddPepperKeep(MString(u"p.dll").Give()));
   EXPECT_TRUE(shim()->AddPluginKeep(MString().Give()));  // a null name is kept as given
   EXPECT_EQ(Joined({shim()->GetActiveXKeepList(), shim()->GetPepperKeepList()}),
@@ -302,8 +302,7 @@ void Snapshot(const std::wstring& folder, std::string& out) {
   out += (find ? "<" : "absent <") + Utf8Of(folder.c_str()) + ">\n";
   for (bool more = find.Valid(); more; more = FindNextFileW(find.Get(), &entry)) {
     std::wstring path = folder + L"\\" + entry.cFileName;
-    if (entry.cFileName[0] == L'.' && (entry.cFileName[1] == 0 || entry.cFileName[1] == L'.'))
-      continue;
+    if (!std::wcscmp(entry.cFileName, L".") || !std::wcscmp(entry.cFileName, L"..")) continue;
     out += Utf8Of(path.c_str()) + " " + std::to_string(entry.nFileSizeLow) + " " +
            std::to_string(entry.ftLastWriteTime.dwLowDateTime) + "\n";
     if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) Snapshot(path, out);
@@ -316,9 +315,8 @@ void Snapshot(const std::wstring& folder, std::string& out) {
 TEST_F(ShimTest, OperationsNotBuiltYetLeaveRegistryAndFilesUntouched) {
   std::wstring folder = NewTempFolder(L"glint-untouched");
   ScratchFiles files;
-  for (const wchar_t* name : {L"\\a.ocx", L"\\GlintAX_34_0_0_384.ocx", L"\\gcs.cfg"}) {
+  for (const wchar_t* name : {L"\\a.ocx", L"\\GlintAX_34_0_0_384.ocx", L"\\gcs.cfg"})
     files.File(folder + name, "player file");
-  }
   Restart(
       u"FilenamesAX a.ocx; AXFilenamePatterns \"GlintAX_:.ocx\"; OtherFilePatterns gcs.cfg;"
       u"FilenamesPlugin a.ocx; AddRemoveProgramsGUIDsAX \"{A1}\";");
@@ -328,16 +326,13 @@ TEST_F(ShimTest, OperationsNotBuiltYetLeaveRegistryAndFilesUntouched) {
   registry.SetString(HKLM, kPlayerKey + L"ActiveX", L"Version", L"34.0.0.384");
   auto state = [&] {
     std::string text;
-    for (HKEY root : {HKLM, HKEY_CURRENT_USER}) {
-      for (const wchar_t* key :
-           {L"Software\\Kestrelink", L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
-            L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce",
-            L"SYSTEM\\CurrentControlSet\\Services"}) {
+    for (HKEY root : {HKLM, HKEY_CURRENT_USER})
+      for (const wchar_t* key : {L"Software\\Kestrelink", L"SYSTEM\\CurrentControlSet\\Services",
+                                 L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
+                                 L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce"})
         Snapshot(root, key, text);
-      }
-    }
-    Snapshot(KnownFolder(CSIDL_APPDATA) + L"\\Kestrelink", text);
-    Snapshot(KnownFolder(CSIDL_LOCAL_APPDATA) + L"\\Kestrelink", text);
+    for (int csidl : {CSIDL_APPDATA, CSIDL_LOCAL_APPDATA})
+      Snapshot(KnownFolder(csidl) + L"\\Kestrelink", text);
     Snapshot(KnownFolder(CSIDL_SYSTEM) + L"\\Kestreli", text);
     Snapshot(folder, text);
     return text;
@@ -403,17 +398,15 @@ TEST_F(ShimTest, ClearingConflictsDeletesTheRecordAndReportsAMissingOne) {
   registry.SetString(HKEY_CURRENT_USER, kPlayerKey, L"ConflictingProcs", L"Browser,Player");
   const size_t earlier = host_->Reports().size();
   EXPECT_TRUE(shim()->ClearConflictingProcesses());
-  DWORD size = 0;
   EXPECT_EQ(RegGetValueW(HKEY_CURRENT_USER, kPlayerKey.c_str(), L"ConflictingProcs", RRF_RT_ANY,
-                         nullptr, nullptr, &size),
+                         nullptr, nullptr, nullptr),
             ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(host_->Reports().size(), earlier);
   EXPECT_FALSE(shim()->ClearConflictingProcesses());
   ASSERT_EQ(host_->Reports().size(), earlier + 1);
-  const StatusReport& report = host_->Reports().back();
-  EXPECT_EQ(report.level, 1);
-  EXPECT_EQ(report.code, 1037u);
-  EXPECT_EQ(ToUtf8(report.detail), "Software\\Kestrelink\\GlintPlayer/ConflictingProcs 2");
+  const StatusReport& r = host_->Reports().back();
+  EXPECT_EQ(std::to_string(r.level) + " " + std::to_string(r.code) + " " + ToUtf8(r.detail),
+            "1 1037 Software\\Kestrelink\\GlintPlayer/ConflictingProcs 2");
 }
 
 class SilentHost final : public HostCallbacks {};  // answers nothing useful

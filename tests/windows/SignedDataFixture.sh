@@ -11,38 +11,16 @@ rm -rf "$out" && mkdir -p "$out/work/new" "$out/addin/data" "$out/addin/lib" && 
 
 # A minimal CA: openssl ca is the tool that sets validity dates freely.
 : >index.txt && echo 1000 >serial
-cat >ca.cnf <<'CNF'
-[ca]
-default_ca = fixture
-[fixture]
-database = index.txt
-new_certs_dir = new
-serial = serial
-default_md = sha256
-policy = anything
-unique_subject = no
-[anything]
-commonName = supplied
-organizationName = optional
-[issuer]
-basicConstraints = critical, CA:TRUE
-keyUsage = critical, keyCertSign, cRLSign
-subjectKeyIdentifier = hash
-authorityKeyIdentifier = keyid
-[signer]
-basicConstraints = critical, CA:FALSE
-keyUsage = critical, digitalSignature
-subjectKeyIdentifier = hash
-authorityKeyIdentifier = keyid
-[self]
-basicConstraints = critical, CA:TRUE
-keyUsage = critical, digitalSignature, keyCertSign
-subjectKeyIdentifier = hash
-[req]
-distinguished_name = dn
-prompt = no
-[dn]
-CNF
+ext() { printf 'basicConstraints = critical, CA:%s\nkeyUsage = critical, %s\nsubjectKeyIdentifier = hash\n%b' "$@"; }
+{
+  printf '%s\n' '[ca]' 'default_ca = fixture' '[fixture]' 'database = index.txt' 'new_certs_dir = new' \
+    'serial = serial' 'default_md = sha256' 'policy = anything' 'unique_subject = no' '[anything]' \
+    'commonName = supplied' 'organizationName = optional' '[req]' 'distinguished_name = dn' \
+    'prompt = no' '[dn]'
+  printf '[issuer]\n' && ext TRUE 'keyCertSign, cRLSign' 'authorityKeyIdentifier = keyid\n'
+  printf '[signer]\n' && ext FALSE digitalSignature 'authorityKeyIdentifier = keyid\n'
+  printf '[self]\n' && ext TRUE 'digitalSignature, keyCertSign' ''
+} >ca.cnf
 for r in A B; do
   openssl x509 -inform DER -in "$roots/DevelopmentRoot$r.der" -out "root-$r.pem"
   cp "$keys/DevelopmentRoot$r.key" "root-$r.key" && cp "$roots/DevelopmentRoot$r.der" "$out/root-$r.der"
