@@ -1,8 +1,6 @@
 #!/usr/bin/env bash
-# Packages, manifests and the loopback server for the add-in tests:
-#   addin-fixture.sh setup|cleanup OUT_DIR SOURCE_ROOT ADDIN_EXE
-# setup signs the add-in under development root A (keys in tests/keys) and
-# starts AddInServer.py; cleanup stops it by its PID.
+# The add-in tests' packages signed under development root A, and AddInServer.py
+# (started by setup, stopped by its PID by cleanup): addin-fixture.sh setup|cleanup OUT SRC EXE
 set -euo pipefail
 out=$(realpath -m "$2") src=$3
 if [ "$1" = cleanup ]; then

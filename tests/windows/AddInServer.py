@@ -35,11 +35,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         path = self.path  # proxy form: http://host/path
         path = "/" + path.split("://", 1)[1].split("/", 1)[1] if "://" in path else path
         target = os.path.join(folder, os.path.basename(path))
-        answer = next((a for end, a in MISBEHAVING.items() if path.endswith(end)), None)
-        if answer is None:
-            data = open(target, "rb").read() if os.path.isfile(target) else None
-            answer = (200, len(data), data) if data is not None else (404, 0, b"")
-        status, length, body = answer
+        data = open(target, "rb").read() if os.path.isfile(target) else None
+        status, length, body = next((a for end, a in MISBEHAVING.items() if path.endswith(end)),
+                                    (200, len(data), data) if data is not None else (404, 0, b""))
         self.send_response(status)
         if length is not None:
             self.send_header("Content-Length", str(length))

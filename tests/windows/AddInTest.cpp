@@ -168,8 +168,7 @@ TEST_F(AddIns, HostileServersAndPackages) {
   EXPECT_EQ(broker_->BrokerLMLaunch(Bstr(L"missing"), Bstr(L"")), E_FAIL);
 }
 
-// Asks the fixture's server to limit the running broker's memory to what it
-// holds now plus `headroomMiB` (AddInServer.py); true once it did.
+// Has AddInServer.py limit the broker's memory to what it holds plus `headroomMiB`.
 bool LimitBrokerMemory(int headroomMiB) {
   const std::wstring request = FixtureFolder() + L"\\limit-request";
   DeleteFileW((FixtureFolder() + L"\\limited").c_str());

@@ -15,8 +15,7 @@
 
 namespace {
 
-// A string in the test's own buffer whose release routine counts; the library
-// must release it through that routine exactly once.
+// A string in the test's own buffer whose release routine counts its calls.
 int g_foreignReleases = 0;
 MStringArg ForeignString(const char16_t* text) {
   size_t length = std::char_traits<char16_t>::length(text);

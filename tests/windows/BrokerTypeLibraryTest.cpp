@@ -42,8 +42,7 @@ TEST_P(BrokerTypeLibrary, IsWhatWidlBuiltAndHoldsTheContract) {
     EXPECT_HRESULT_SUCCEEDED(types.Library()->GetTypeInfoOfGuid(*clsid, &info));
     if (info != nullptr) info->Release();
   }
-  // Each interface: its method count and the one it extends, dual.
-  const int counts[] = {34, 3, 49, 5, 1, 10};
+  // Each interface is dual and extends the one before (its first slot and DISPID are below).
   const IID* bases[] = {&IID_IDispatch,     &IID_IGlintBroker,  &IID_IGlintBroker2,
                         &IID_IGlintBroker3, &IID_IGlintBroker4, &IID_IGlintBroker5};
   for (int n = 1; n <= 6; ++n) {
@@ -51,7 +50,6 @@ TEST_P(BrokerTypeLibrary, IsWhatWidlBuiltAndHoldsTheContract) {
     ASSERT_NE(info, nullptr);
     TYPEATTR* a = nullptr;
     ASSERT_HRESULT_SUCCEEDED(info->GetTypeAttr(&a));
-    EXPECT_EQ(a->cFuncs, counts[n - 1]) << "interface " << n;
     EXPECT_TRUE(a->wTypeFlags & TYPEFLAG_FDUAL) << "interface " << n;
     info->ReleaseTypeAttr(a);
     HREFTYPE ref = 0;

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <future>
 #include <memory>
 
 #include "broker/LcdAccessorWin32.h"
@@ -14,26 +15,15 @@ namespace {
 
 constexpr DWORD kBlockSize = 64528;
 
-// What a thread's wait for the mutex (by its own handle, up to `waitMs`)
-// answered; unless told to release it, the thread ends holding it.
+// A thread's wait for the mutex (up to `waitMs`); unless it releases it, it ends holding it.
 DWORD TakeOnAnotherThread(bool release, DWORD waitMs = 5000) {
-  // clang-format off
-  struct Job { bool release; DWORD waitMs, waited; } job{release, waitMs, WAIT_FAILED};
-  // clang-format on
-  UniqueHandle thread(CreateThread(
-      nullptr, 0,
-      [](void* parameter) -> DWORD {
-        auto* j = static_cast<Job*>(parameter);
-        UniqueHandle mutex(
-            OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, "KestrelinkMutexOmega"));
-        if (mutex) j->waited = WaitForSingleObject(mutex.Get(), j->waitMs);
-        if (j->release && (j->waited == WAIT_OBJECT_0 || j->waited == WAIT_ABANDONED))
-          ReleaseMutex(mutex.Get());
-        return 0;
-      },
-      &job, 0, nullptr));
-  WaitForSingleObject(thread.Get(), INFINITE);
-  return job.waited;
+  auto take = [=] {
+    UniqueHandle mutex(OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, "KestrelinkMutexOmega"));
+    DWORD waited = mutex ? WaitForSingleObject(mutex.Get(), waitMs) : WAIT_FAILED;
+    if (release && (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED)) ReleaseMutex(mutex.Get());
+    return waited;
+  };
+  return std::async(std::launch::async, take).get();  // the future's end joins the thread
 }
 
 // Nobody else may hold the named objects: each test starts from nothing.

@@ -1,6 +1,5 @@
-// Local connections across processes: player stand-ins (glintplayer.exe) call
-// the broker in glinthost.exe. This process keeps the block and one broker
-// object alive and, as an unsandboxed peer, acts on the block directly.
+// Local connections across processes: players (glintplayer.exe) call the broker
+// (glinthost.exe); this process, an unsandboxed peer, keeps and acts on the block.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -114,8 +113,7 @@ class Started {
   UniqueHandle process_;
 };
 
-// A thread that takes the mutex, keeps it `ms` and ends without releasing it
-// (so abandoning it); returned once it holds the mutex.
+// A thread that takes the mutex, keeps it `ms` and ends abandoning it; returned once it holds it.
 UniqueHandle held{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
 DWORD WINAPI Hold(void* ms) {
   UniqueHandle mutex(OpenMutexA(SYNCHRONIZE, FALSE, "KestrelinkMutexOmega"));
@@ -147,8 +145,7 @@ std::string Lines(const Started& player) {
   return lines;
 }
 
-// A stand-in that could not be started at all (no exit code, no output) is
-// started again; any answer it gives is the test's.
+// A player that could not start at all (no exit code, no output) is started again.
 std::string Player(const std::string& calls) {
   for (int attempt = 1;; ++attempt) {
     Started player(calls);
@@ -429,8 +426,7 @@ TEST_F(LcdCrossProcess, AHolderThatGoesAwayGivesTheLockToTheWaitingPlayer) {
   }
 }
 
-// A process that takes the named mutex and keeps it stalls nobody: waits end
-// within their bound, and calls that need no lock are answered.
+// A holder of the mutex stalls nobody: waits end in time; calls needing no lock are answered.
 TEST_F(LcdCrossProcess, AHostileHolderOfTheMutexStallsNoPlayer) {
   OpenAccessor();  // before the hold, as the first two players' objects
   Started waiter("MessageTimeout; sleep 3000; Lock; Unlock");

@@ -74,8 +74,7 @@ TEST(LoaderHelpers, SystemHelpersOfThisPlatform) {
   EXPECT_TRUE(srp.Module() != nullptr || srp.SrpGetEnterpriseIds == nullptr);
 }
 
-// Functions that the loader tables list as possibly absent are never linked
-// directly: a system without one must still load the library.
+// Functions the loader tables list as possibly absent are never imported directly.
 TEST(LoaderHelpers, OptionalFunctionsAreNotImported) {
   std::set<std::string> imported;
   HMODULE image = LoadLibraryExW((ProgramFolder() + L"\\GlintUtil.dll").c_str(), nullptr,

@@ -200,8 +200,7 @@ TEST_F(ShimTest, ProfilesRootDependsOnTheGeneration) {
   EXPECT_FALSE(shim()->GetProfilesRoot(nullptr));
 }
 
-// The test prefix has C:\glint-reparse\link, a directory link made from the
-// Linux side to C:\glint-reparse\target (see the fixture in CMakeLists.txt).
+// C:\glint-reparse\link links to C:\glint-reparse\target (a fixture of CMakeLists.txt).
 TEST_F(ShimTest, ReparsePointsAreFoundOnThePathAndItsAncestors) {
   ASSERT_TRUE(Exists(L"C:\\glint-reparse\\link")) << "link fixture missing";
   // clang-format off
@@ -277,8 +276,7 @@ TEST_F(ShimTest, FileAndKeepListsComeFromTheConfigurationAndTheFolders) {
   EXPECT_EQ(Joined({shim()->GetActiveXFileNames()}), "new |");
 }
 
-// Every key and value below a key, or every file below a folder (name, size,
-// last write), as text for before-and-after comparisons.
+// Every key and value below a key, or every file (name, size, last write) below a folder.
 void Snapshot(HKEY root, const std::wstring& path, std::string& out) {
   UniqueRegKey key;
   bool open = RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.Receive()) == ERROR_SUCCESS;
@@ -309,9 +307,8 @@ void Snapshot(const std::wstring& folder, std::string& out) {
   }
 }
 
-// Each operation whose work belongs to a later step answers its fixed result
-// and leaves the registry and the player's files as they were, whatever the
-// host's configuration names.
+// Each operation whose work belongs to a later step answers its fixed result and
+// leaves the registry and the player's files as they were, whatever the host names.
 TEST_F(ShimTest, OperationsNotBuiltYetLeaveRegistryAndFilesUntouched) {
   std::wstring folder = NewTempFolder(L"glint-untouched");
   ScratchFiles files;
@@ -391,8 +388,7 @@ TEST_F(ShimTest, OperationsNotBuiltYetLeaveRegistryAndFilesUntouched) {
   RemoveTree(folder);
 }
 
-// Slot 40 deletes the conflict record; a record that is not there is a
-// failed deletion, reported with the key, the value and the error.
+// Slot 40 deletes the conflict record; a missing one is a failed deletion, reported.
 TEST_F(ShimTest, ClearingConflictsDeletesTheRecordAndReportsAMissingOne) {
   ScratchRegistry registry;
   registry.SetString(HKEY_CURRENT_USER, kPlayerKey, L"ConflictingProcs", L"Browser,Player");

@@ -1,8 +1,6 @@
 #!/usr/bin/env bash
-# Certificates, signed messages and an add-in folder with signed manifests
-# for the signed data tests, made with openssl under the development roots
-# (src/resources/roots, keys in tests/keys); reused while unchanged:
-#   SignedDataFixture.sh OUT_DIR SOURCE_ROOT
+# Certificates, signed messages and an add-in folder with signed manifests made with openssl
+# under the development roots; reused while unchanged: SignedDataFixture.sh OUT_DIR SOURCE_ROOT
 set -euo pipefail
 out=$1 keys=$2/tests/keys roots=$2/src/resources/roots
 stamp=$(cat "$0" "$roots"/DevelopmentRoot?.der "$keys"/DevelopmentRoot?.key | sha256sum | cut -c1-64)

@@ -88,8 +88,7 @@ TEST(SignedBlob, ChainsRootsAndValidity) {
   }
 }
 
-// One byte of the content changed inside the message, with and without
-// signed attributes (with them, the check of their message digest catches it).
+// One content byte changed inside the message, with and without signed attributes.
 TEST(SignedBlob, ContentAlteredAfterSigningFails) {
   for (const wchar_t* name : {L"message-root.p7", L"message-no-attributes.p7",
                               L"message-chain-8.p7", L"message-chain-8-no-attributes.p7"}) {
@@ -149,8 +148,7 @@ TEST(RootCertificate, BuiltInOrFromAFile) {
   RemoveTree(folder);
 }
 
-// A copy of the fixture's add-in folder with one of its manifests as
-// digest.s, in a fresh temporary folder.
+// A copy of the fixture's add-in folder with one of its manifests as digest.s.
 class AddInFolderTest : public ::testing::Test {
  protected:
   void SetUp() override { folder_ = NewTempFolder(L"glint-addin") + L"\\DemoTool"; }
