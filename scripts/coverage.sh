@@ -16,8 +16,8 @@
 # carry their Linux paths, and Wine opens such a path on the Linux side even
 # when a program's current folder is on C: (GCOV_PREFIX=Z: makes that explicit
 # for every program, the COM server included). gcov writes the counts from
-# exit handlers: an EXE that ends through ExitProcess (lcd_peer's
-# "die-holding") or is killed (TerminateProcess by a test, wineserver -k, a
+# exit handlers: an EXE that ends through ExitProcess (a program
+# that exits while holding a lock) or is killed (TerminateProcess by a test, wineserver -k, a
 # time-out) leaves no counts of that run; a DLL writes its counts when it is
 # detached, so GlintUtil.dll's counts survive ExitProcess but not a kill.
 # Objects that got no counts at all are listed after the tables.

@@ -1,17 +1,11 @@
 #!/usr/bin/env bash
-# Creates or removes C:\glint-reparse\link -> C:\glint-reparse\target in a
-# Wine prefix. Wine shows such a Linux directory link as a reparse point.
+# C:\glint-reparse\link -> C:\glint-reparse\target in a Wine prefix, made
+# from Linux (Wine shows it as a reparse point).
+#   reparse-fixture.sh setup|cleanup PREFIX
 set -euo pipefail
-action=$1
-prefix=$2
-base="$prefix/drive_c/glint-reparse"
-case "$action" in
-  setup)
-    mkdir -p "$base/target/inner"
-    ln -sfn "$base/target" "$base/link"
-    ;;
-  cleanup)
-    rm -f "$base/link"
-    rm -rf "$base"
-    ;;
-esac
+base="$2/drive_c/glint-reparse"
+rm -f "$base/link"
+rm -rf "$base"
+[ "$1" = setup ] || exit 0
+mkdir -p "$base/target/inner"
+ln -s "$base/target" "$base/link"

@@ -1,13 +1,10 @@
-// The watch that keeps the player from writing an executable image: each
-// write is judged against a simulated file that carries out the writes the
-// watch let through, so sequences of writes can be driven the way the broker
-// sees them (in order, out of order, after seeks, past the end of the file).
+// The watch that keeps the player from writing an executable image, against a
+// simulated file that carries out the writes the watch lets through: writes
+// at once, in pieces, out of order, after seeks and past the end of the file.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdint>
 #include <cstring>
-#include <limits>
 #include <random>
 #include <string>
 #include <vector>
@@ -22,403 +19,232 @@ using Bytes = std::vector<uint8_t>;
 Bytes B(const std::string& s) {
   return Bytes(s.begin(), s.end());
 }
-
-Bytes Le32(uint32_t value) {
-  return {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
-          static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
+Bytes Slice(const Bytes& b, size_t from, size_t to) {
+  return Bytes(b.begin() + from, b.begin() + to);
 }
-
-const Bytes kSignature = {'P', 'E', 0, 0};
+const Bytes kSig = {'P', 'E', 0, 0};
 
 // "MZ", filler, the header offset h at 60..63 and "PE\0\0" at h.
 Bytes Image(uint32_t h = 64) {
   Bytes image(std::max<size_t>(64, h + 4), 0xCC);
-  image[0] = 'M';
-  image[1] = 'Z';
-  Bytes offset = Le32(h);
-  std::copy(offset.begin(), offset.end(), image.begin() + 60);
-  std::copy(kSignature.begin(), kSignature.end(), image.begin() + h);
+  image[0] = 'M', image[1] = 'Z';
+  for (int i = 0; i < 4; ++i) image[60 + i] = static_cast<uint8_t>(h >> (8 * i));
+  std::copy(kSig.begin(), kSig.end(), image.begin() + h);
   return image;
 }
 
-Bytes Slice(const Bytes& bytes, size_t from, size_t to) {
-  return Bytes(bytes.begin() + from, bytes.begin() + to);
+bool IsImage(const Bytes& f) {  // told apart from the watch
+  if (f.size() < 64 || f[0] != 'M' || f[1] != 'Z') return false;
+  uint64_t h = f[60] | f[61] << 8 | f[62] << 16 | uint64_t{f[63]} << 24;
+  return h + 4 <= f.size() && std::equal(kSig.begin(), kSig.end(), f.begin() + h);
 }
 
-// Told apart from the watch: is this file an executable image?
-bool IsImage(const Bytes& file) {
-  if (file.size() < 64 || file[0] != 'M' || file[1] != 'Z') return false;
-  uint64_t h = file[60] | file[61] << 8 | file[62] << 16 | static_cast<uint64_t>(file[63]) << 24;
-  return h + 4 <= file.size() && std::equal(kSignature.begin(), kSignature.end(), file.begin() + h);
-}
-
-enum Outcome { kWritten, kRefused };
-
-const char* Show(Outcome o) {
-  return o == kWritten ? "written" : "refused";
-}
-
-// A file the watch reads through its Reader. Checks that the watch only asks
-// for bytes the file has and the write does not cover, one at a time.
-class SimFile {
- public:
-  explicit SimFile(Bytes initial = {}) : bytes_(std::move(initial)) {}
-
-  // Asks the watch, then carries the write out unless it was refused.
-  Outcome Write(uint64_t position, const Bytes& data) {
-    reads_ = 0;
-    ExecutableWatch::Reader reader = [&](uint64_t offset, uint8_t* out, size_t count) -> size_t {
-      ++reads_;
-      EXPECT_LT(offset, bytes_.size()) << "read past the end";
-      EXPECT_FALSE(offset >= position && offset - position < data.size()) << "read a written byte";
-      if (failing_ || offset >= bytes_.size()) return 0;
-      size_t n = static_cast<size_t>(std::min<uint64_t>(count, bytes_.size() - offset));
-      std::memcpy(out, bytes_.data() + offset, n);
-      return n;
-    };
-    bool refused =
-        ExecutableWatch::WouldMakeImage(position, data.data(), data.size(), bytes_.size(), reader);
-    EXPECT_LE(reads_, 10) << "the watch reads only the header bytes";
-    if (refused) return kRefused;
-    Apply(position, data);
-    return kWritten;
-  }
-
-  // What the file system does with a write: a gap before it reads as zeros.
-  void Apply(uint64_t position, const Bytes& data) {
-    if (data.empty()) return;
-    if (bytes_.size() < position + data.size()) bytes_.resize(position + data.size(), 0);
-    std::copy(data.begin(), data.end(), bytes_.begin() + position);
-  }
-
-  void FailReads() { failing_ = true; }
-  const Bytes& bytes() const { return bytes_; }
-
- private:
-  Bytes bytes_;
-  bool failing_ = false;
-  int reads_ = 0;
-};
-
-// A file of `size` bytes that can be read.
 ExecutableWatch::Reader ReaderOf(const Bytes& file) {
   return [&file](uint64_t offset, uint8_t* out, size_t count) -> size_t {
     if (offset >= file.size()) return 0;
-    size_t n = static_cast<size_t>(std::min<uint64_t>(count, file.size() - offset));
+    size_t n = std::min<size_t>(count, file.size() - offset);
     std::memcpy(out, file.data() + offset, n);
     return n;
   };
 }
 
-TEST(ExecutableWatch, ImagesWrittenAtOnce) {
-  for (uint32_t h : {2u, 56u, 64u, 65u, 200u, 4096u}) {
-    SimFile empty;
-    EXPECT_EQ(Show(empty.Write(0, Image(h))), Show(kRefused)) << h;
-    EXPECT_TRUE(empty.bytes().empty());
+// Asks the watch and carries the write out unless refused; checks that the
+// watch reads only a few header bytes the file has and the write does not cover.
+struct SimFile {
+  Bytes bytes;
+  bool failing = false;
 
-    // Over an existing file, longer or shorter.
-    SimFile longer(Bytes(10000, 0));
-    EXPECT_EQ(Show(longer.Write(0, Image(h))), Show(kRefused)) << h;
-    SimFile shorter(B("ab"));
-    EXPECT_EQ(Show(shorter.Write(0, Image(h))), Show(kRefused)) << h;
+  bool Write(uint64_t at, const Bytes& data) {
+    int reads = 0;
+    Bytes& file = bytes;
+    ExecutableWatch::Reader reader = [&](uint64_t offset, uint8_t* out, size_t count) -> size_t {
+      ++reads;
+      EXPECT_LT(offset, file.size()) << "read past the end";
+      EXPECT_FALSE(offset >= at && offset - at < data.size()) << "read a written byte";
+      return failing ? 0 : ReaderOf(file)(offset, out, count);
+    };
+    bool refused =
+        ExecutableWatch::WouldMakeImage(at, data.data(), data.size(), bytes.size(), reader);
+    EXPECT_LE(reads, 10);
+    if (!refused) Apply(at, data);
+    return refused;
   }
-  // With more after the header.
+  void Apply(uint64_t at, const Bytes& data) {  // a gap before a write reads as zeros
+    if (data.empty()) return;
+    if (bytes.size() < at + data.size()) bytes.resize(at + data.size(), 0);
+    std::copy(data.begin(), data.end(), bytes.begin() + at);
+  }
+};
+
+TEST(ExecutableWatch, WholeImagesAndEachWatchedByte) {
+  for (uint32_t h : {2u, 56u, 64u, 65u, 200u, 4096u}) {
+    for (const Bytes& before : {Bytes{}, Bytes(10000, 0), B("ab")}) {
+      SimFile file{before};
+      EXPECT_TRUE(file.Write(0, Image(h))) << h;
+      EXPECT_EQ(file.bytes, before);
+    }
+  }
   Bytes longImage = Image();
   longImage.resize(5000, 0x90);
-  SimFile file;
-  EXPECT_EQ(Show(file.Write(0, longImage)), Show(kRefused));
-}
-
-TEST(ExecutableWatch, EachWatchedByteMatters) {
-  const Bytes image = Image();
-  for (size_t i = 0; i < image.size(); ++i) {
-    Bytes changed = image;
+  EXPECT_TRUE(SimFile{}.Write(0, longImage));
+  for (size_t i = 0; i < 68; ++i) {
+    Bytes changed = Image();
     changed[i] ^= 0x01;
-    bool watched = i <= 1 || i >= 60;
-    SimFile file;
-    EXPECT_EQ(Show(file.Write(0, changed)), Show(watched ? kWritten : kRefused)) << "byte " << i;
+    EXPECT_EQ(SimFile{}.Write(0, changed), i > 1 && i < 60) << "byte " << i;
   }
-  const std::string others[] = {"mz", "ZM", "Mz", "NE", "\0Z"s};
-  for (const std::string& start : others) {
+  for (const std::string& other : {"mz"s, "ZM"s, "Mz"s, "NE"s, "\0Z"s, "NE\0\0"s, "PE\0\1"s,
+                                   "pe\0\0"s, "PE\1\0"s, "EP\0\0"s}) {
     Bytes changed = Image();
-    std::copy(start.begin(), start.end(), changed.begin());
-    SimFile file;
-    EXPECT_EQ(Show(file.Write(0, changed)), Show(kWritten)) << start;
+    std::copy(other.begin(), other.end(), changed.begin() + (other.size() == 2 ? 0 : 64));
+    EXPECT_FALSE(SimFile{}.Write(0, changed)) << other;
   }
-  for (const Bytes& signature :
-       {B("pe\0\0"s), B("PE\0\1"s), B("PE\1\0"s), B("NE\0\0"s), B("EP\0\0"s)}) {
-    Bytes changed = Image();
-    std::copy(signature.begin(), signature.end(), changed.begin() + 64);
-    SimFile file;
-    EXPECT_EQ(Show(file.Write(0, changed)), Show(kWritten));
-  }
-  // Too short to hold the header offset, or its signature.
-  for (size_t length : {2u, 60u, 63u, 64u, 66u, 67u}) {
-    SimFile file;
-    EXPECT_EQ(Show(file.Write(0, Slice(Image(), 0, length))), Show(kWritten)) << length;
-  }
+  for (size_t length : {2u, 60u, 63u, 64u, 66u, 67u})
+    EXPECT_FALSE(SimFile{}.Write(0, Slice(Image(), 0, length)));
 }
 
-// Writes the pieces in the given order; every write but the last must be let
-// through, and the last refused.
-void ExpectLastPieceRefused(const Bytes& image, const std::vector<size_t>& cuts,
-                            const std::vector<size_t>& order, const std::string& label) {
-  SimFile file;
-  for (size_t k = 0; k < order.size(); ++k) {
-    size_t piece = order[k];
-    size_t from = piece == 0 ? 0 : cuts[piece - 1];
-    size_t to = piece == cuts.size() ? image.size() : cuts[piece];
-    Outcome expected = k + 1 == order.size() ? kRefused : kWritten;
-    ASSERT_EQ(Show(file.Write(from, Slice(image, from, to))), Show(expected))
-        << label << ": piece " << piece << " [" << from << ", " << to << ") as write " << k;
-    ASSERT_FALSE(IsImage(file.bytes())) << label;
-  }
-}
-
-std::vector<size_t> InOrder(size_t pieces) {
-  std::vector<size_t> order(pieces);
-  for (size_t i = 0; i < pieces; ++i) order[i] = i;
-  return order;
-}
-
-TEST(ExecutableWatch, ImagesWrittenInPiecesInOrder) {
+// The image cut at `cuts` and written piece by piece in `order` (empty: in
+// order): every write but the last is let through, and the file is never an image.
+TEST(ExecutableWatch, ImagesWrittenInPieces) {
   const Bytes image = Image();
-  struct Case {
-    const char* label;
-    std::vector<size_t> cuts;
-  } cases[] = {
-      {"2 pieces", {34}},
-      {"2 pieces, the last one byte", {67}},
-      {"2 pieces, the first one byte", {1}},
-      {"3 pieces", {2, 62}},
-      {"3 pieces around the offset", {60, 64}},
-      {"10 pieces", {7, 14, 21, 28, 35, 42, 49, 56, 63}},
-      {"68 pieces", {}},
+  std::vector<size_t> ten = {7, 14, 21, 28, 35, 42, 49, 56, 63}, every, backwards, tenBack;
+  for (size_t i = 1; i < 68; ++i) every.push_back(i);
+  for (size_t i = 68; i-- > 0;) backwards.push_back(i);
+  for (size_t i = 10; i-- > 0;) tenBack.push_back(i);
+  // clang-format off
+  const struct { std::vector<size_t> cuts, order; } cases[] = {
+      {{34}, {}}, {{67}, {}}, {{1}, {}}, {{2, 62}, {}}, {{60, 64}, {}}, {ten, {}}, {every, {}},
+      {ten, tenBack}, {{2}, {1, 0}}, {{60, 64}, {0, 2, 1}}, {{60, 64}, {2, 0, 1}},
+      {{60, 64}, {2, 1, 0}}, {{1, 2}, {2, 1, 0}}, {every, backwards}};
+  // clang-format on
+  auto piece = [&](const std::vector<size_t>& cuts, size_t p) {
+    size_t from = p == 0 ? 0 : cuts[p - 1], to = p == cuts.size() ? image.size() : cuts[p];
+    return std::make_pair(from, Slice(image, from, to));
   };
-  for (Case& c : cases) {
-    if (c.cuts.empty()) {
-      for (size_t i = 1; i < image.size(); ++i) c.cuts.push_back(i);
+  for (const auto& c : cases) {
+    SimFile file;
+    for (size_t k = 0; k <= c.cuts.size(); ++k) {
+      auto [from, data] = piece(c.cuts, c.order.empty() ? k : c.order[k]);
+      ASSERT_EQ(file.Write(from, data), k == c.cuts.size())
+          << c.cuts.size() << " cuts, write " << k;
+      ASSERT_FALSE(IsImage(file.bytes));
     }
-    ExpectLastPieceRefused(image, c.cuts, InOrder(c.cuts.size() + 1), c.label);
   }
-}
-
-TEST(ExecutableWatch, ImagesWrittenInPiecesOutOfOrder) {
-  const Bytes image = Image();
-  const std::vector<size_t> tenCuts = {7, 14, 21, 28, 35, 42, 49, 56, 63};
-  std::vector<size_t> reversed = InOrder(10);
-  std::reverse(reversed.begin(), reversed.end());
-  ExpectLastPieceRefused(image, tenCuts, reversed, "10 pieces reversed");
-  // "MZ" last; the header offset last; the signature first.
-  ExpectLastPieceRefused(image, {2}, {1, 0}, "MZ last");
-  ExpectLastPieceRefused(image, {60, 64}, {0, 2, 1}, "offset last");
-  ExpectLastPieceRefused(image, {60, 64}, {2, 0, 1}, "signature first, offset last");
-  ExpectLastPieceRefused(image, {60, 64}, {2, 1, 0}, "signature first, MZ last");
-  ExpectLastPieceRefused(image, {1, 2}, {2, 1, 0}, "M last, alone");
-
-  // One byte at a time, from the end back to the start.
-  std::vector<size_t> everyByte;
-  for (size_t i = 1; i < image.size(); ++i) everyByte.push_back(i);
-  std::vector<size_t> backwards = InOrder(image.size());
-  std::reverse(backwards.begin(), backwards.end());
-  ExpectLastPieceRefused(image, everyByte, backwards, "byte by byte backwards");
-
-  // Shuffled orders of ten pieces. Whatever the order, the write that
-  // completes the image is refused, and the file never is one.
+  // Shuffled orders: whatever the order, the write that completes the image is refused.
   std::mt19937 random(20240611);
   for (int round = 0; round < 300; ++round) {
-    std::vector<size_t> order = InOrder(10);
+    std::vector<size_t> order = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
     std::shuffle(order.begin(), order.end(), random);
     SimFile file;
     bool refused = false;
-    for (size_t piece : order) {
-      size_t from = piece == 0 ? 0 : tenCuts[piece - 1];
-      size_t to = piece == 9 ? image.size() : tenCuts[piece];
+    for (size_t k = 0; k < 10 && !refused; ++k) {
+      auto [from, data] = piece(ten, order[k]);
       SimFile probe = file;
-      probe.Apply(from, Slice(image, from, to));
-      Outcome expected = IsImage(probe.bytes()) ? kRefused : kWritten;
-      ASSERT_EQ(Show(file.Write(from, Slice(image, from, to))), Show(expected))
-          << "round " << round << ", piece " << piece;
-      ASSERT_FALSE(IsImage(file.bytes()));
-      if (expected == kRefused) {
-        refused = true;
-        break;
-      }
+      probe.Apply(from, data);
+      refused = IsImage(probe.bytes);
+      ASSERT_EQ(file.Write(from, data), refused) << "round " << round;
+      ASSERT_FALSE(IsImage(file.bytes));
     }
     EXPECT_TRUE(refused) << "round " << round;
   }
 }
 
-TEST(ExecutableWatch, WritesAfterASeekIntoAnExistingFile) {
-  // An image but for its signature, with more data behind it.
-  Bytes almost = Image();
-  std::copy_n("XXXX", 4, almost.begin() + 64);
+// Writes into an existing file, one after another: after seeks, past its end
+// (a gap reads as zeros), over a file that already is an image, with nothing to write.
+TEST(ExecutableWatch, WritesIntoExistingFiles) {
+  Bytes almost = Image(), at200, allButM = Image(), upToPE = Slice(Image(), 0, 66),
+        header1000 = Slice(Image(1000), 0, 64);
+  std::copy_n("XXXX", 4,
+              almost.begin() + 64);  // an image but for its signature, with more behind it
   almost.resize(168, 0x33);
-  Bytes offsetAt200 = almost;
-  std::copy_n(Le32(200).begin(), 4, offsetAt200.begin() + 60);
-  Bytes allButM = Image();
+  at200 = almost;
+  at200[60] = 200;
   allButM[0] = 'X';
-
-  struct Case {
-    const char* label;
-    const Bytes& file;
-    uint64_t position;
+  struct W {
+    uint64_t at;
     Bytes data;
-    Outcome outcome;
-  } cases[] = {
-      {"the signature at the offset", almost, 64, kSignature, kRefused},
-      {"the signature one byte late", almost, 65, kSignature, kWritten},
-      {"half the signature", almost, 64, B("PE"), kWritten},
-      {"the signature over the offset's last byte", almost, 63, kSignature, kWritten},
-      {"offset and signature together", almost, 60, {64, 0, 0, 0, 'P', 'E', 0, 0}, kRefused},
-      {"MZ again", almost, 0, B("MZ"), kWritten},
-      {"the signature at the end", almost, 168, kSignature, kWritten},
-      {"a new offset, to the signature's place", offsetAt200, 200, kSignature, kRefused},
-      {"a write short of the new offset", offsetAt200, 168, B("xx"), kWritten},
-      {"the M of an otherwise whole image", allButM, 0, B("M"), kRefused},
-      {"another first byte", allButM, 0, B("N"), kWritten},
-      {"MZ over an otherwise whole image", allButM, 0, B("MZ"), kRefused},
-      {"elsewhere in an otherwise whole image", allButM, 10, B("M"), kWritten},
+    bool refused;
   };
-  for (const Case& c : cases) {
-    SimFile file(c.file);
-    EXPECT_EQ(Show(file.Write(c.position, c.data)), Show(c.outcome)) << c.label;
-  }
-
-  // A file that already is an image (made without the broker): any write
-  // that leaves it one is refused; one that breaks it is let through.
-  struct OnImage {
-    uint64_t position;
-    Bytes data;
-    Outcome outcome;
-  } onImage[] = {
-      {0, B("X"), kWritten},         {1, B("X"), kWritten},      {62, B("\x01"), kWritten},
-      {66, B("\x01"), kWritten},     {0, B("M"), kRefused},      {10, B("anything"), kRefused},
-      {68, B("appended"), kRefused}, {5000, B("far"), kRefused},
-  };
-  for (const OnImage& c : onImage) {
-    SimFile file(Image());
-    EXPECT_EQ(Show(file.Write(c.position, c.data)), Show(c.outcome)) << c.position;
+  // clang-format off
+  const struct { const char* label; Bytes file; std::vector<W> writes; } cases[] = {
+      {"signature at the offset", almost, {{64, kSig, true}}},
+      {"one byte late", almost, {{65, kSig, false}}},
+      {"half the signature", almost, {{64, B("PE"), false}}},
+      {"over the offset", almost, {{63, kSig, false}}},
+      {"offset and signature", almost, {{60, {64, 0, 0, 0, 'P', 'E', 0, 0}, true}}},
+      {"MZ again", almost, {{0, B("MZ"), false}}},
+      {"signature at the end", almost, {{168, kSig, false}}},
+      {"to a new offset", at200, {{200, kSig, true}}},
+      {"short of it", at200, {{168, B("xx"), false}}}, {"the M", allButM, {{0, B("M"), true}}},
+      {"another first byte", allButM, {{0, B("N"), false}}}, {"MZ", allButM, {{0, B("MZ"), true}}},
+      {"elsewhere", allButM, {{10, B("M"), false}}},
+      // An existing image: a write that leaves it one is refused, one that breaks it is not.
+      {"image", Image(), {{0, B("X"), false}}}, {"image", Image(), {{1, B("X"), false}}},
+      {"image", Image(), {{62, B("\x01"), false}}}, {"image", Image(), {{66, B("\x01"), false}}},
+      {"image", Image(), {{0, B("M"), true}}}, {"image", Image(), {{10, B("anything"), true}}},
+      {"image", Image(), {{68, B("appended"), true}}}, {"image", Image(), {{5000, B("far"), true}}},
+      {"far past the end", upToPE, {{100, B("x"), true}}},
+      {"just past the gap", upToPE, {{68, B("x"), true}}},
+      {"ends before H + 3", upToPE, {{66, {0}, false}}}, {"gap, then 0", upToPE, {{67, {0}, true}}},
+      {"gap, then 1", upToPE, {{67, {1}, false}}},
+      {"rest of the signature", upToPE, {{66, {0, 0}, true}}},
+      {"gap where E belongs", Slice(Image(), 0, 65), {{66, {0, 0}, false}}},
+      {"gap where the offset belongs", Slice(Image(), 0, 60), {{64, kSig, false}}},
+      {"gap where M belongs", {}, {{1, Slice(Image(), 1, 68), false}}},
+      {"zeros from a later gap", Slice(Image(), 0, 64),
+       {{64, B("PE"), false}, {1 << 20, B("x"), true}, {66, {0}, false}, {67, {0}, true}}},
+      {"offset past the end", header1000,
+       {{64, kSig, false}, {1000, B("PE"), false}, {1002, {0}, false}, {1003, {0}, true},
+        {1003, {7}, false}}},
+      {"at the offset", header1000, {{1000, kSig, true}}},
+      {"around it", header1000, {{999, kSig, false}, {1001, kSig, false}}},
+      {"empty writes", {}, {{0, {}, false}}}, {"", upToPE, {{1000, {}, false}}},
+      {"", Image(), {{0, {}, false}}}};
+  // clang-format on
+  for (const auto& c : cases) {
+    SimFile file{c.file};
+    for (const W& w : c.writes)
+      EXPECT_EQ(file.Write(w.at, w.data), w.refused) << c.label << " at " << w.at;
+    if (c.writes.back().data.empty())
+      EXPECT_EQ(file.bytes, c.file) << "an empty write fills no gap";
   }
 }
 
-TEST(ExecutableWatch, GapsBeforeAWriteReadAsZeros) {
-  const Bytes upToPE = Slice(Image(), 0, 66);  // "PE" at 64 and the file ends
-  struct Case {
-    const char* label;
-    Bytes file;
-    uint64_t position;
-    Bytes data;
-    Outcome outcome;
-  } cases[] = {
-      {"a byte far past the end", upToPE, 100, B("x"), kRefused},
-      {"a byte just past the gap", upToPE, 68, B("x"), kRefused},
-      {"one zero, the file ends before H + 3", upToPE, 66, {0}, kWritten},
-      {"a gap of one zero, then a zero", upToPE, 67, {0}, kRefused},
-      {"a gap of one zero, then a one", upToPE, 67, {1}, kWritten},
-      {"the rest of the signature", upToPE, 66, {0, 0}, kRefused},
-      {"a gap where 'E' belongs", Slice(Image(), 0, 65), 66, {0, 0}, kWritten},
-      {"a gap where the offset belongs", Slice(Image(), 0, 60), 64, kSignature, kWritten},
-      {"a gap where M belongs", {}, 1, Slice(Image(), 1, 68), kWritten},
-  };
-  for (const Case& c : cases) {
-    SimFile file(c.file);
-    EXPECT_EQ(Show(file.Write(c.position, c.data)), Show(c.outcome)) << c.label;
-  }
-
-  // Byte by byte, the zeros come from the gap left by a later write.
-  SimFile file(Slice(Image(), 0, 64));
-  EXPECT_EQ(Show(file.Write(64, B("PE"))), Show(kWritten));
-  EXPECT_EQ(Show(file.Write(1 << 20, B("x"))), Show(kRefused));
-  EXPECT_EQ(Show(file.Write(66, {0})), Show(kWritten));
-  EXPECT_EQ(Show(file.Write(67, {0})), Show(kRefused));
-}
-
-TEST(ExecutableWatch, HeaderOffsetPastTheEnd) {
-  Bytes header = Slice(Image(1000), 0, 64);
-  SimFile file(header);
-  EXPECT_EQ(Show(file.Write(64, kSignature)), Show(kWritten));
-  EXPECT_EQ(Show(file.Write(1000, B("PE"))), Show(kWritten));
-  EXPECT_EQ(Show(file.Write(1002, {0})), Show(kWritten));
-  EXPECT_EQ(Show(file.Write(1003, {0})), Show(kRefused));
-  EXPECT_EQ(Show(file.Write(1003, {7})), Show(kWritten));
-
-  SimFile direct(header);
-  EXPECT_EQ(Show(direct.Write(1000, kSignature)), Show(kRefused));
-  SimFile beyond(header);
-  EXPECT_EQ(Show(beyond.Write(999, kSignature)), Show(kWritten));
-  EXPECT_EQ(Show(beyond.Write(1001, kSignature)), Show(kWritten));
-}
-
-TEST(ExecutableWatch, HeaderOffsetsNearFourGibibytes) {
-  // The file is 64 bytes; the signature is written far past its end, so the
-  // watch must not wrap H + 1 .. H + 3 at 32 bits. Asked directly: the
-  // simulated file cannot grow to 4 GiB.
+TEST(ExecutableWatch, OffsetsNearFourGibibytesAndTheEndOfTheRange) {
+  // The simulated file cannot grow to 4 GiB: asked directly. H + 1 .. H + 3 must not wrap at 32
+  // bits.
   for (uint32_t h : {0xFFFFFFFCu, 0xFFFFFFFDu, 0xFFFFFFFEu, 0xFFFFFFFFu, 0x80000000u}) {
     Bytes header = Slice(Image(64), 0, 64);
-    std::copy_n(Le32(h).begin(), 4, header.begin() + 60);
+    for (int i = 0; i < 4; ++i) header[60 + i] = static_cast<uint8_t>(h >> (8 * i));
     ExecutableWatch::Reader read = ReaderOf(header);
-    EXPECT_TRUE(ExecutableWatch::WouldMakeImage(h, kSignature.data(), 4, 64, read)) << h;
-    EXPECT_FALSE(ExecutableWatch::WouldMakeImage(h, kSignature.data(), 3, 64, read)) << h;
-    EXPECT_FALSE(
-        ExecutableWatch::WouldMakeImage(h + uint64_t{1}, kSignature.data() + 1, 3, 64, read))
+    EXPECT_TRUE(ExecutableWatch::WouldMakeImage(h, kSig.data(), 4, 64, read)) << h;
+    EXPECT_FALSE(ExecutableWatch::WouldMakeImage(h, kSig.data(), 3, 64, read)) << h;
+    EXPECT_FALSE(ExecutableWatch::WouldMakeImage(h + uint64_t{1}, kSig.data() + 1, 3, 64, read))
         << h;
-    EXPECT_FALSE(
-        ExecutableWatch::WouldMakeImage(uint64_t{h} + 0x100000000u, kSignature.data(), 4, 64, read))
-        << h;
+    EXPECT_FALSE(ExecutableWatch::WouldMakeImage(h + 0x100000000u, kSig.data(), 4, 64, read)) << h;
   }
-  // Positions at the far end of the 64-bit range.
-  const uint64_t top = std::numeric_limits<uint64_t>::max();
-  Bytes almost = Image();
+  Bytes almost = Image(), image = Image();
   almost[64] = 'X';
-  Bytes image = Image();
-  for (uint64_t position : {top - 3, top - 1, top, uint64_t{1} << 63}) {
-    EXPECT_FALSE(ExecutableWatch::WouldMakeImage(position, kSignature.data(), 4, almost.size(),
-                                                 ReaderOf(almost)))
-        << position;
-    EXPECT_TRUE(ExecutableWatch::WouldMakeImage(position, kSignature.data(), 4, image.size(),
-                                                ReaderOf(image)))
-        << position;
+  for (uint64_t at : {~uint64_t{0} - 3, ~uint64_t{0} - 1, ~uint64_t{0}, uint64_t{1} << 63}) {
+    EXPECT_FALSE(ExecutableWatch::WouldMakeImage(at, kSig.data(), 4, 68, ReaderOf(almost))) << at;
+    EXPECT_TRUE(ExecutableWatch::WouldMakeImage(at, kSig.data(), 4, 68, ReaderOf(image))) << at;
   }
 }
 
-TEST(ExecutableWatch, EmptyWritesChangeNothing) {
-  SimFile empty;
-  EXPECT_EQ(Show(empty.Write(0, {})), Show(kWritten));
-  // Past the end: an empty write fills no gap.
-  SimFile upToPE(Slice(Image(), 0, 66));
-  EXPECT_EQ(Show(upToPE.Write(1000, {})), Show(kWritten));
-  EXPECT_EQ(upToPE.bytes().size(), 66u);
-  // Even a file that already is an image is not touched by one.
-  SimFile image(Image());
-  EXPECT_EQ(Show(image.Write(0, {})), Show(kWritten));
-  EXPECT_FALSE(ExecutableWatch::WouldMakeImage(0, nullptr, 0, 0, nullptr));
-}
-
-TEST(ExecutableWatch, UnreadableFileBytes) {
-  // What the write itself holds needs no reading.
-  SimFile failing(Bytes(10000, 0));
-  failing.FailReads();
-  EXPECT_EQ(Show(failing.Write(0, Image())), Show(kRefused));
-  SimFile failingEmpty;
-  failingEmpty.FailReads();
-  EXPECT_EQ(Show(failingEmpty.Write(0, Image())), Show(kRefused));
-
-  // A byte of the file that cannot be read counts as unknown, like one past
-  // the end: the write is let through.
-  SimFile pieces(Slice(Image(), 0, 64));
-  pieces.FailReads();
-  EXPECT_EQ(Show(pieces.Write(64, kSignature)), Show(kWritten));
-
+TEST(ExecutableWatch, UnreadableBytesAreUnknown) {
+  // What the write itself holds needs no reading; a byte that cannot be read
+  // (no reader, a failing one, one that answers too much) lets the write through.
+  for (const Bytes& before : {Bytes(10000, 0), Bytes{}})
+    EXPECT_TRUE((SimFile{before, true}.Write(0, Image())));
+  EXPECT_FALSE((SimFile{Slice(Image(), 0, 64), true}.Write(64, kSig)));
   Bytes header = Slice(Image(), 0, 64);
-  EXPECT_FALSE(ExecutableWatch::WouldMakeImage(64, kSignature.data(), 4, 64, nullptr));
-  EXPECT_TRUE(ExecutableWatch::WouldMakeImage(64, kSignature.data(), 4, 64, ReaderOf(header)));
-  // A reader that answers more than it was asked for is not believed.
+  EXPECT_FALSE(ExecutableWatch::WouldMakeImage(64, kSig.data(), 4, 64, nullptr));
+  EXPECT_TRUE(ExecutableWatch::WouldMakeImage(64, kSig.data(), 4, 64, ReaderOf(header)));
   ExecutableWatch::Reader boastful = [&](uint64_t offset, uint8_t* out, size_t) -> size_t {
     *out = header[offset];
     return 2;
   };
-  EXPECT_FALSE(ExecutableWatch::WouldMakeImage(64, kSignature.data(), 4, 64, boastful));
+  EXPECT_FALSE(ExecutableWatch::WouldMakeImage(64, kSig.data(), 4, 64, boastful));
+  EXPECT_FALSE(ExecutableWatch::WouldMakeImage(0, nullptr, 0, 0, nullptr));
 }
 
 }  // namespace

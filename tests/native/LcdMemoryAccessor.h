@@ -1,8 +1,7 @@
-// An accessor over a block in this process's memory, for the OS-free tests,
-// the fuzz target and the benchmarks: the same recursive lock as the broker's
-// accessor, over a lock that a test can refuse, and a clock it sets. The
-// block is its own allocation of exactly the block's size, so that the
-// sanitizers see any access past its end.
+// An accessor over a block in this process's memory (for the OS-free tests,
+// the fuzz target and the benchmarks): the broker's recursive lock over a lock
+// a test can refuse and a clock it sets. The block is its own allocation of
+// exactly the block's size, so that the sanitizers see any access past it.
 #pragma once
 
 #include <cstdint>
@@ -13,12 +12,10 @@
 
 class MemoryLcdAccessor final : public CoreLcdAccessor {
  public:
-  MemoryLcdAccessor() : storage_(new uint8_t[lcd::kBlockSize]) {
-    std::memset(storage_.get(), 0, lcd::kBlockSize);
+  MemoryLcdAccessor() : storage_(new uint8_t[lcd::kBlockSize]()) {
     lcd::InitializeLcdBlock(storage_.get());
     SetBlock(storage_.get());
   }
-
   int32_t Lock() override {
     if (Block() == nullptr) return 0;
     return depth_.Lock([this] { return !refuseLock; }, [this] { return clock; });
@@ -28,10 +25,8 @@ class MemoryLcdAccessor final : public CoreLcdAccessor {
   }
   uint32_t LockTime() override { return depth_.Time(); }
   int32_t MessageTimeout() override { return lcd::kMessageTimeoutMs; }
-
   uint8_t* Bytes() const { return storage_.get(); }
-  // Works without memory from now on, as an accessor whose opening failed.
-  void DropBlock() { SetBlock(nullptr); }
+  void DropBlock() { SetBlock(nullptr); }  // as an accessor whose opening failed
 
   uint32_t clock = 0;       // the tick count an outermost Lock records
   bool refuseLock = false;  // the system lock cannot be taken

@@ -1,12 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <string>
-#include <string_view>
-
 #include "TestStrings.h"
 #include "foundation/MConfigNode.h"
 
 namespace {
+
+using namespace std::literals;
 
 MConfigList Parse(std::u16string_view text) {
   return ParseConfigText(Raw(text));
@@ -16,185 +15,124 @@ MConfigList Parse(std::u16string_view text) {
 std::string Dump(const MConfigNode* list) {
   std::string out;
   for (const MConfigNode* node = list; node != nullptr; node = node->next) {
-    if (!out.empty()) out += ' ';
-    out += Show(node->name);
-    if (node->values != nullptr) {
-      out += "=[";
-      for (const MConfigNode* v = node->values; v != nullptr; v = v->next) {
-        out += Show(v->name) + (v->next != nullptr ? "," : "]");
-      }
+    out += (out.empty() ? "" : " ") + Show(node->name);
+    for (const MConfigNode* v = node->values; v != nullptr; v = v->next) {
+      out += (v == node->values ? "=[" : ",") + Show(v->name) + (v->next ? "" : "]");
     }
     if (node->children != nullptr) out += "{" + Dump(node->children) + "}";
   }
   return out;
 }
-
-std::string FirstValue(const MConfigNode* node) {
+std::string First(const MConfigNode* node) {
   return node == nullptr ? "<not found>" : Show(ConfigValue(node, 0));
 }
 
-struct ParseCase {
-  std::u16string_view text;
-  const char* tree;
-};
-
-void PrintTo(const ParseCase& c, std::ostream* os) {
-  *os << '"' << Show(Raw(c.text)) << '"';
+TEST(ParseConfigText, StatementsAndBlocks) {
+  // clang-format off
+  const std::pair<std::u16string_view, const char*> cases[] = {
+      {u"", ""}, {u" \t\r\n;;", ""}, {u"a;", "a"}, {u"a 1 2;", "a=[1,2]"},
+      {u"a 1; b 2; c;", "c b=[2] a=[1]"}, {u"a\t1\r\n2\n;", "a=[1,2]"}, {u"a 1", "a=[1]"},
+      {u"a 1; a 2;", "a=[2] a=[1]"}, {u"a;b;", "b a"}, {u"\"a b\" \"x;{} y\";", "a b=[x;{} y]"},
+      {u"a\"b\"c;", "a=[b,c]"} /* a quote ends a token */, {u"a \"\" b;", "a=[b]"},
+      {u"a \"open to the end", "a=[open to the end]"},
+      // Only the listed ASCII units end a token (these share their low byte); a NUL unit stops it.
+      {u"a\u013Bb\u0120c\u017B\u0122;", "a\\u013Bb\\u0120c\\u017B\\u0122"},
+      {u"\u4E2D \u6587;", "\\u4E2D=[\\u6587]"}, {u"a;\0b;"sv, "a"}, {u"a \"x\0y\" z;"sv, "a=[x]"},
+      {u"a\0"sv, "a"}, {u"a\u0100b;", "a\\u0100b"}, {u"a { b 1; c; }", "a{c b=[1]}"},
+      {u"a{b{c;}}", "a{b{c}}"}, {u"a; b { x; } c;", "b=[c]{x} a"},
+      // No node at this level yet: only the '{' goes, and the '}' then ends the top level.
+      {u"{ a; } b;", "a"}, {u"a; } b;", "a"}, {u"a { { b; } c; } d;", "a=[c]{b}"},
+      {u"a { b; } { c; }", "a{c b}"} /* a second block goes in front */,
+      {u"a { b; } c; { d; }", "a=[c]{d b}"},
+      {u"a { b; } c;", "a=[c]{b}"} /* only ';' closes */, {u"a x { b; } y;", "a=[x,y]{b}"},
+      {u"a; b; { c; }", "b{c} a"} /* under the newest node, even a closed one */,
+      {u"a { b; c { d", "a{c{d} b}"}, {u"a {", "a"}};
+  // clang-format on
+  for (const auto& [text, tree] : cases)
+    EXPECT_EQ(Dump(Parse(text).get()), tree) << Show(Raw(text));
 }
 
-class ParseConfigTextTest : public ::testing::TestWithParam<ParseCase> {};
-
-TEST_P(ParseConfigTextTest, BuildsTheTree) {
-  EXPECT_EQ(Dump(Parse(GetParam().text).get()), GetParam().tree);
-}
-
-using std::literals::operator""sv;
-
-INSTANTIATE_TEST_SUITE_P(
-    Statements, ParseConfigTextTest,
-    ::testing::Values(ParseCase{u"", ""}, ParseCase{u" \t\r\n;;", ""}, ParseCase{u"a;", "a"},
-                      ParseCase{u"a 1 2;", "a=[1,2]"},
-                      ParseCase{u"a 1; b 2; c;", "c b=[2] a=[1]"},  // newest first, values in order
-                      ParseCase{u"a\t1\r\n2\n;", "a=[1,2]"}, ParseCase{u"a 1", "a=[1]"},
-                      ParseCase{u"a 1; a 2;", "a=[2] a=[1]"}, ParseCase{u"a;b;", "b a"},
-                      ParseCase{u"\"a b\" \"x;{} y\";", "a b=[x;{} y]"},
-                      ParseCase{u"a\"b\"c;", "a=[b,c]"},  // a quote ends a token on both sides
-                      ParseCase{u"a \"\" b;", "a=[b]"},   // an empty quoted token adds nothing
-                      ParseCase{u"a \"open to the end", "a=[open to the end]"},
-                      // Only the listed ASCII units end a token; these share their low byte.
-                      ParseCase{u"a\u013Bb\u0120c\u017B\u0122;", "a\\u013Bb\\u0120c\\u017B\\u0122"},
-                      ParseCase{u"\u4E2D \u6587;", "\\u4E2D=[\\u6587]"},
-                      // A NUL unit stops the parse, quoted or not.
-                      ParseCase{u"a;\0b;"sv, "a"}, ParseCase{u"a \"x\0y\" z;"sv, "a=[x]"},
-                      ParseCase{u"a\0"sv, "a"}));
-
-INSTANTIATE_TEST_SUITE_P(
-    Blocks, ParseConfigTextTest,
-    ::testing::Values(ParseCase{u"a { b 1; c; }", "a{c b=[1]}"}, ParseCase{u"a{b{c;}}", "a{b{c}}"},
-                      ParseCase{u"a; b { x; } c;", "b=[c]{x} a"},
-                      // No node at this level yet: only the '{' goes, and the '}' then ends
-                      // the top level.
-                      ParseCase{u"{ a; } b;", "a"}, ParseCase{u"a; } b;", "a"},
-                      ParseCase{u"a { { b; } c; } d;", "a=[c]{b}"},
-                      // A second block after the same node goes in front of the first.
-                      ParseCase{u"a { b; } { c; }", "a{c b}"},
-                      ParseCase{u"a { b; } c; { d; }", "a=[c]{d b}"},
-                      // ';' alone closes a statement: values after a block still belong to it.
-                      ParseCase{u"a { b; } c;", "a=[c]{b}"},
-                      ParseCase{u"a x { b; } y;", "a=[x,y]{b}"},
-                      // The block hangs under the newest node of the level, even a closed one.
-                      ParseCase{u"a; b; { c; }", "b{c} a"},
-                      // Unclosed blocks keep what they parsed.
-                      ParseCase{u"a { b; c { d", "a{c{d} b}"}, ParseCase{u"a {", "a"}));
-
-// A configuration like the ones the product ships, with two nodes of the
-// same name whose children differ.
-constexpr std::u16string_view kConfig =
-    u"Product { Name \"Glint Player\"; Version 34 0; };\n"
-    u"Plugins { Audio { Codec pcm; }; };\n"
-    u"Product { Vendor Acme; };\n"
-    u"Deep { a { b { c 1; }; }; }; Deep { a { b { d 2; }; }; };\n";
-
-struct FindCase {
-  const char16_t* path;
-  const char* exact;
-  const char* byPrefix;
-};
-
-TEST(FindConfigNode, DottedPathsWithBacktracking) {
-  MConfigList list = Parse(kConfig);
-  const FindCase cases[] = {
-      {u"Product.Name", "Glint Player", "Glint Player"},  // found in the second Product
-      {u"Product.Vendor", "Acme", "Acme"},
-      {u"Product", "<null>", "<null>"},  // the newest Product, which has no values
-      {u"Plugins.Audio.Codec", "pcm", "pcm"},
-      {u"Deep.a.b.c", "1", "1"},  // backtracks two levels up
-      {u"Deep.a.b.d", "2", "2"},
+TEST(FindConfigNode, DottedPathsWithBacktrackingAndAppendedTexts) {
+  // Two nodes of the same name whose children differ.
+  MConfigList list = Parse(
+      u"Product { Name \"Glint Player\"; Version 34 0; };\nPlugins { Audio { Codec pcm; }; };\n"
+      u"Product { Vendor Acme; };\nDeep { a { b { c 1; }; }; }; Deep { a { b { d 2; }; }; };\n");
+  // clang-format off
+  const struct { const char16_t* path; const char *exact, *byPrefix; } cases[] = {
+      {u"Product.Name", "Glint Player", "Glint Player"}, {u"Product.Vendor", "Acme", "Acme"},
+      {u"Product", "<null>", "<null>"} /* the newest */, {u"Plugins.Audio.Codec", "pcm", "pcm"},
+      {u"Deep.a.b.c", "1", "1"} /* backtracks two levels */, {u"Deep.a.b.d", "2", "2"},
       {u"ProductX.NameY", "<not found>", "Glint Player"},
-      {u"Prod.Name", "<not found>", "<not found>"},  // a segment shorter than the name
-      {u"product.name", "<not found>", "<not found>"},
+      {u"Prod.Name", "<not found>", "<not found>"}, {u"product.name", "<not found>", "<not found>"},
       {u"Product.Missing", "<not found>", "<not found>"},
-      {u"Product.Name.More", "<not found>", "<not found>"},
-      {u"", "<not found>", "<not found>"},
-      {u".", "<not found>", "<not found>"},
-      {u"Product.", "<not found>", "<not found>"},
-      {u".Product", "<not found>", "<not found>"},
-      {u"Product..Name", "<not found>", "<not found>"},
-      {nullptr, "<not found>", "<not found>"},
-  };
+      {u"Product.Name.More", "<not found>", "<not found>"}, {u"", "<not found>", "<not found>"},
+      {u".", "<not found>", "<not found>"}, {u"Product.", "<not found>", "<not found>"},
+      {u".Product", "<not found>", "<not found>"}, {u"Product..Name", "<not found>", "<not found>"},
+      {nullptr, "<not found>", "<not found>"}};
+  // clang-format on
   for (const auto& c : cases) {
-    MString path = c.path == nullptr ? MString() : MString(c.path);
-    EXPECT_EQ(FirstValue(FindConfigNode(list.get(), path)), c.exact) << Show(path);
-    EXPECT_EQ(FirstValue(FindConfigNodeByPrefix(list.get(), path)), c.byPrefix) << Show(path);
+    EXPECT_EQ(First(FindConfigNode(list.get(), Str(c.path))), c.exact) << Show(Str(c.path));
+    EXPECT_EQ(First(FindConfigNodeByPrefix(list.get(), Str(c.path))), c.byPrefix)
+        << Show(Str(c.path));
   }
   const MConfigNode* version = FindConfigNode(list.get(), u"Product.Version"_ms);
   EXPECT_EQ(ConfigValueCount(version), 2u);
   EXPECT_EQ(Show(ConfigValue(version, 1)), "0");
-  EXPECT_TRUE(ConfigValue(version, 2).IsNull());
+  EXPECT_TRUE(ConfigValue(version, 2).IsNull() && ConfigValue(nullptr, 0).IsNull());
   EXPECT_EQ(ConfigValueCount(nullptr), 0u);
-  EXPECT_TRUE(ConfigValue(nullptr, 0).IsNull());
   EXPECT_EQ(FindConfigNode(nullptr, u"Product"_ms), nullptr);
-}
 
-TEST(FindConfigNode, NewestAppendedTextIsSearchedFirst) {
-  MConfigList texts;
+  MConfigList texts;  // the newest appended text is searched first
   EXPECT_EQ(FindConfigNodeInTexts(texts.get(), u"Name"_ms), nullptr);
   AppendParsedConfigText(texts, u"Name first; Only first; Group { Key one; }"_ms);
   AppendParsedConfigText(texts, u"Name second; Group { Other two; }"_ms);
   AppendParsedConfigText(texts, MString());
-  EXPECT_EQ(FirstValue(FindConfigNodeInTexts(texts.get(), u"Name"_ms)), "second");
-  EXPECT_EQ(FirstValue(FindConfigNodeInTexts(texts.get(), u"Only"_ms)), "first");
-  EXPECT_EQ(FirstValue(FindConfigNodeInTexts(texts.get(), u"Group.Key"_ms)), "one");
-  EXPECT_EQ(FirstValue(FindConfigNodeInTexts(texts.get(), u"Group.Other"_ms)), "two");
-  EXPECT_EQ(FirstValue(FindConfigNodeByPrefixInTexts(texts.get(), u"NameX"_ms)), "second");
+  EXPECT_EQ(First(FindConfigNodeInTexts(texts.get(), u"Name"_ms)), "second");
+  EXPECT_EQ(First(FindConfigNodeInTexts(texts.get(), u"Only"_ms)), "first");
+  EXPECT_EQ(First(FindConfigNodeInTexts(texts.get(), u"Group.Key"_ms)), "one");
+  EXPECT_EQ(First(FindConfigNodeInTexts(texts.get(), u"Group.Other"_ms)), "two");
+  EXPECT_EQ(First(FindConfigNodeByPrefixInTexts(texts.get(), u"NameX"_ms)), "second");
   EXPECT_EQ(FindConfigNodeInTexts(texts.get(), u"Missing"_ms), nullptr);
+  MString value, child;  // freeing a list releases its nodes, their values and their children
+  {
+    MConfigList owner = Parse(u"a b { c d; };");
+    value = ConfigValue(owner.get(), 0), child = ConfigValue(owner->children, 0);
+    EXPECT_EQ(value.Buffer()->count + child.Buffer()->count, 4);
+  }
+  EXPECT_EQ(value.Buffer()->count + child.Buffer()->count, 2);
 }
 
-// ---------------------------------------------------------------------------
-// Hostile text: nothing here may crash, overflow the stack or leak.
-
-size_t DepthAlongChildren(const MConfigNode* node) {
-  size_t depth = 0;
-  for (; node != nullptr; node = node->children) ++depth;
-  return depth;
-}
-
-TEST(ParseConfigTextHostile, DeeplyNestedBlocks) {
+// Hostile text: nothing may crash, overflow the stack or leak.
+TEST(ParseConfigText, DeepNestingHugeTokensAndManyNodes) {
   constexpr size_t kDepth = 100000;
-  std::u16string open, closed;
+  std::u16string open;
   for (size_t i = 0; i < kDepth; ++i) open += u"a{";
-  closed = open + std::u16string(kDepth, u'}') + u"after;";
-
-  MConfigList unclosed = Parse(open);
-  EXPECT_EQ(DepthAlongChildren(unclosed.get()), kDepth);
-  MConfigList balanced = Parse(closed);
-  EXPECT_EQ(DepthAlongChildren(balanced.get()), kDepth);  // "after" is a value of the open "a"
-  EXPECT_EQ(FirstValue(balanced.get()), "after");
-
-  // Lookups recurse once per path segment, not per level of the tree.
-  std::u16string path = u"a";
+  auto depth = [](const MConfigNode* node) {
+    size_t n = 0;
+    for (; node != nullptr; node = node->children) ++n;
+    return n;
+  };
+  EXPECT_EQ(depth(Parse(open).get()), kDepth);
+  MConfigList balanced = Parse(open + std::u16string(kDepth, u'}') + u"after;");
+  EXPECT_EQ(depth(balanced.get()), kDepth);
+  EXPECT_EQ(First(balanced.get()), "after");  // a value of the open "a"
+  std::u16string path = u"a";                 // lookups recurse per path segment, not per level
   for (int i = 1; i < 1000; ++i) path += u".a";
-  EXPECT_NE(FindConfigNode(balanced.get(), MString(path.data(), path.size())), nullptr);
+  EXPECT_NE(FindConfigNode(balanced.get(), Raw(path)), nullptr);
   EXPECT_EQ(FindConfigNode(balanced.get(), u"a.b"_ms), nullptr);
-
-  // Braces with no node to hang under do not nest at all.
   EXPECT_EQ(Dump(Parse(u"a" + std::u16string(kDepth, u'{') + u"b;").get()), "a{b}");
   EXPECT_EQ(Parse(std::u16string(kDepth, u'{')), nullptr);
-}
 
-TEST(ParseConfigTextHostile, HugeTokensAndManyNodes) {
   std::u16string token(1 << 20, u'x');
   MConfigList one = Parse(u"\"" + token + u" " + token);  // unterminated quote
   ASSERT_NE(one, nullptr);
   EXPECT_EQ(one->name.Length(), 2u * token.size() + 1);
-
   std::u16string many;
   for (int i = 0; i < 100000; ++i) many += u"n v v v;";
   MConfigList list = Parse(many);
   size_t count = 0;
-  for (const MConfigNode* node = list.get(); node != nullptr; node = node->next) {
+  for (const MConfigNode* node = list.get(); node != nullptr; node = node->next, ++count) {
     ASSERT_EQ(ConfigValueCount(node), 3u);
-    ++count;
   }
   EXPECT_EQ(count, 100000u);
 }

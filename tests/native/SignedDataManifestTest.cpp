@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "broker/SignedDataManifest.h"
@@ -12,152 +11,89 @@ namespace {
 
 using namespace std::literals;
 
-struct Read {
-  bool ok;
-  std::vector<std::string> references;
-  std::string digest;
-};
-
-Read ReadText(std::string_view text) {
+// "ok" or "refused", then the references and the digest.
+std::string Read(std::string_view text) {
   AddInManifest manifest;
-  Read read;
-  read.ok = ReadAddInManifest(text.data(), text.size(), manifest);
-  for (std::string_view name : manifest.references) read.references.emplace_back(name);
-  EXPECT_EQ(read.references.size(), manifest.references.Count());
-  read.digest = manifest.digest;
-  return read;
+  std::string out = ReadAddInManifest(text.data(), text.size(), manifest) ? "ok" : "refused";
+  size_t count = 0;
+  for (std::string_view name : manifest.references) out += " [" + std::string(name) + "]", ++count;
+  EXPECT_EQ(count, manifest.references.Count());
+  return out + " " + manifest.digest;
 }
-
-constexpr std::string_view kDigest = "ungWv48Bz+pBQUDeXa4iI7ADYaOWF3qctBD/YfIAFa0=";
+std::string Digest(const std::string& text) {
+  return "<DigestValue>" + text + "</DigestValue>\r\n";
+}
 
 TEST(AddInManifestText, WhichLinesCount) {
-  const struct {
-    const char* what;
-    std::string_view text;
-    std::vector<std::string> references;
-    std::string digest;
-  } cases[] = {
-      {"a typical manifest",
-       "<?xml version=\"1.0\"?>\r\n<Manifest>\r\n<Reference URI=\"Tool.exe\" />\r\n"
-       "<Reference URI=\"data\\a.dat\" />\r\n<DigestValue>abc=</DigestValue>\r\n</Manifest>\r\n",
-       {"Tool.exe", "data\\a.dat"},
-       "abc="},
-      {"LF without CR", "<Reference URI=\"a\" />\n<DigestValue>abc=</DigestValue>\n", {}, ""},
-      {"digest line without CR only",
-       "<Reference URI=\"a\" />\r\n<DigestValue>x</DigestValue>\n",
-       {"a"},
-       ""},
-      {"CR without LF", "<Reference URI=\"a\" />\r<DigestValue>x</DigestValue>\r", {}, ""},
-      {"last line without a line end",
-       "<Reference URI=\"a\" />\r\n<DigestValue>x</DigestValue>",
-       {"a"},
-       ""},
-      {"last line ends in CR only", "<DigestValue>x</DigestValue>\r", {}, ""},
-      {"indented", " <Reference URI=\"a\" />\r\n\t<DigestValue>x</DigestValue>\r\n", {}, ""},
-      {"something after the closing part",
-       "<Reference URI=\"a\" /> \r\n<DigestValue>x</DigestValue>x\r\n",
-       {},
-       ""},
-      {"CR twice before LF", "<DigestValue>x</DigestValue>\r\r\n", {}, ""},
-      {"empty values", "<Reference URI=\"\" />\r\n<DigestValue></DigestValue>\r\n", {}, ""},
-      {"opening and closing part overlap", "<Reference URI=\" />\r\n", {}, ""},
-      {"one-character values",
-       "<Reference URI=\"a\" />\r\n<DigestValue>=</DigestValue>\r\n",
-       {"a"},
-       "="},
-      {"quotes and closing parts inside a name",
-       "<Reference URI=\"a\" />b\" />\r\n",
-       {"a\" />b"},
-       ""},
-      {"a name with a CR inside", "<Reference URI=\"a\rb\" />\r\n", {"a\rb"}, ""},
-      {"case matters", "<reference URI=\"a\" />\r\n<digestvalue>x</digestvalue>\r\n", {}, ""},
-      {"the last digest counts",
-       "<DigestValue>first</DigestValue>\r\n<DigestValue>second</DigestValue>\r\n"
-       "<DigestValue></DigestValue>\r\n",
-       {},
-       "second"},
-      {"references keep their order and repeats",
-       "<Reference URI=\"b\" />\r\n<Reference URI=\"a\" />\r\n<Reference URI=\"b\" />\r\n",
-       {"b", "a", "b"},
-       ""},
-      {"the text ends at a NUL",
-       "<Reference URI=\"a\" />\r\n\0<Reference URI=\"b\" />\r\n"sv,
-       {"a"},
-       ""},
-      {"a NUL inside a line", "<Reference URI=\"a\0\" />\r\n"sv, {}, ""},
-      {"empty text", "", {}, ""},
-      {"blank lines only", "\r\n\r\n\n\r", {}, ""},
-  };
-  for (const auto& c : cases) {
-    Read read = ReadText(c.text);
-    EXPECT_TRUE(read.ok) << c.what;
-    EXPECT_EQ(read.references, c.references) << c.what;
-    EXPECT_EQ(read.digest, c.digest) << c.what;
-  }
-}
-
-TEST(AddInManifestText, TheDigestFieldNeverOverflows) {
-  auto line = [](size_t length) {
-    return "<DigestValue>" + std::string(length, 'Q') + "</DigestValue>\r\n";
-  };
-  Read longest = ReadText(line(71));
-  EXPECT_TRUE(longest.ok);
-  EXPECT_EQ(longest.digest, std::string(71, 'Q'));
-
+  // clang-format off
+  const std::pair<std::string_view, const char*> cases[] = {
+      {"<?xml version=\"1.0\"?>\r\n<Manifest>\r\n<Reference URI=\"Tool.exe\" />\r\n"
+     "<Reference URI=\"data\\a.dat\" />\r\n"
+     "<DigestValue>abc=</DigestValue>\r\n</Manifest>\r\n", "ok [Tool.exe] [data\\a.dat] abc="},
+    // Only lines ended by CR LF, with nothing before the opening or after the closing part.
+      {"<Reference URI=\"a\" />\n<DigestValue>abc=</DigestValue>\n", "ok "},
+      {"<Reference URI=\"a\" />\r\n<DigestValue>x</DigestValue>\n", "ok [a] "},
+      {"<Reference URI=\"a\" />\r<DigestValue>x</DigestValue>\r", "ok "},
+      {"<Reference URI=\"a\" />\r\n<DigestValue>x</DigestValue>", "ok [a] "},
+      {"<DigestValue>x</DigestValue>\r", "ok "},
+      {" <Reference URI=\"a\" />\r\n\t<DigestValue>x</DigestValue>\r\n", "ok "},
+      {"<Reference URI=\"a\" /> \r\n<DigestValue>x</DigestValue>x\r\n", "ok "},
+      {"<DigestValue>x</DigestValue>\r\r\n", "ok "},
+    // Values of at least one character; the parts may not overlap; names keep quotes and CRs.
+      {"<Reference URI=\"\" />\r\n<DigestValue></DigestValue>\r\n", "ok "},
+      {"<Reference URI=\" />\r\n", "ok "},
+      {"<Reference URI=\"a\" />\r\n<DigestValue>=</DigestValue>\r\n", "ok [a] ="},
+      {"<Reference URI=\"a\" />b\" />\r\n", "ok [a\" />b] "},
+      {"<Reference URI=\"a\rb\" />\r\n", "ok [a\rb] "},
+      {"<reference URI=\"a\" />\r\n<digestvalue>x</digestvalue>\r\n", "ok "},
+    // The last digest counts; references keep order and repeats; the text ends at a NUL.
+      {"<DigestValue>first</DigestValue>\r\n<DigestValue>second</DigestValue>\r\n"
+     "<DigestValue></DigestValue>\r\n", "ok second"},
+      {"<Reference URI=\"b\" />\r\n<Reference URI=\"a\" />\r\n<Reference URI=\"b\" />\r\n",
+     "ok [b] [a] [b] "},
+      {"<Reference URI=\"a\" />\r\n\0<Reference URI=\"b\" />\r\n"sv, "ok [a] "},
+      {"<Reference URI=\"a\0\" />\r\n"sv, "ok "}, {"", "ok "}, {"\r\n\r\n\n\r", "ok "}};
+  // clang-format on
+  for (const auto& [text, expected] : cases) EXPECT_EQ(Read(text), expected) << text;
+  // The digest field holds 71 characters; a longer digest line refuses the whole manifest.
+  const std::string good = Digest("ungWv48Bz+pBQUDeXa4iI7ADYaOWF3qctBD/YfIAFa0=");
+  EXPECT_EQ(Read(Digest(std::string(71, 'Q'))), "ok " + std::string(71, 'Q'));
   for (size_t length : {72, 73, 4096}) {
-    EXPECT_FALSE(ReadText(line(length)).ok) << length << " characters";
-    // Also after a good digest line, and when a good one follows.
-    EXPECT_FALSE(
-        ReadText("<DigestValue>" + std::string(kDigest) + "</DigestValue>\r\n" + line(length)).ok);
-    EXPECT_FALSE(
-        ReadText(line(length) + "<DigestValue>" + std::string(kDigest) + "</DigestValue>\r\n").ok);
+    for (const std::string& text :
+         {Digest(std::string(length, 'Q')), good + Digest(std::string(length, 'Q')),
+          Digest(std::string(length, 'Q')) + good}) {
+      EXPECT_EQ(Read(text).substr(0, 8), "refused ") << length;
+    }
   }
-  // A long line that is not a digest line is no concern of the field.
-  Read other = ReadText("<DigestValue>" + std::string(100, 'Q') + "</DigestValue> \r\n");
-  EXPECT_TRUE(other.ok);
-  EXPECT_EQ(other.digest, "");
+  EXPECT_EQ(Read("<DigestValue>" + std::string(100, 'Q') + "</DigestValue> \r\n"),
+            "ok ");  // no digest line
+  std::string text, expected = "ok";
+  for (int i = 0; i < 3000; ++i) {
+    std::string name = "folder\\file-" + std::to_string(i) + ".bin";
+    text += "<Reference URI=\"" + name + "\" />\r\n";
+    expected += " [" + name + "]";
+  }
+  EXPECT_EQ(Read(text + good), expected + " ungWv48Bz+pBQUDeXa4iI7ADYaOWF3qctBD/YfIAFa0=");
 }
 
 TEST(AddInManifestText, NamesArePackedAndTheBufferDoubles) {
   ManifestReferences list;
-  EXPECT_EQ(list.Count(), 0u);
-  EXPECT_EQ(list.begin(), list.end());
-  EXPECT_STREQ(list.Data(), "");
-
-  ASSERT_TRUE(list.Append("a"));
-  ASSERT_TRUE(list.Append("bc"));
+  EXPECT_TRUE(list.Count() == 0u && list.begin() == list.end() && *list.Data() == 0);
+  ASSERT_TRUE(list.Append("a") && list.Append("bc"));
   EXPECT_EQ(list.Capacity(), ManifestReferences::kInitialCapacity);
   EXPECT_EQ(std::string_view(list.Data(), 6), "a\0bc\0\0"sv);
-
-  // Names and NULs take 5 bytes; the end mark must fit behind them too.
   ASSERT_TRUE(list.Append(std::string(1015, 'x')));  // 1021 used
-  ASSERT_TRUE(list.Append("y"));                     // 1023 used, end mark in the last byte
+  ASSERT_TRUE(list.Append("y"));                     // 1023 used, the end mark in the last byte
   EXPECT_EQ(list.Capacity(), 1024u);
   ASSERT_TRUE(list.Append("z"));
   EXPECT_EQ(list.Capacity(), 2048u);
-  // A single name larger than twice the buffer doubles until it fits.
-  ASSERT_TRUE(list.Append(std::string(5000, 'w')));
+  ASSERT_TRUE(list.Append(std::string(5000, 'w')));  // doubles until it fits
   EXPECT_EQ(list.Capacity(), 8192u);
   EXPECT_FALSE(list.Append("")) << "an empty name would read as the end mark";
-
   std::vector<size_t> lengths;
-  for (std::string_view name : list) lengths.push_back(name.size());
+  for (auto it = list.begin(); it != list.end(); it++) lengths.push_back((*it).size());
   EXPECT_EQ(lengths, (std::vector<size_t>{1, 2, 1015, 1, 1, 5000}));
   EXPECT_EQ(list.Count(), 6u);
-}
-
-TEST(AddInManifestText, ManyReferencesAllKept) {
-  std::string text;
-  std::vector<std::string> expected;
-  for (int i = 0; i < 3000; ++i) {
-    expected.push_back("folder\\file-" + std::to_string(i) + ".bin");
-    text += "<Reference URI=\"" + expected.back() + "\" />\r\n";
-  }
-  text += "<DigestValue>" + std::string(kDigest) + "</DigestValue>\r\n";
-  Read read = ReadText(text);
-  EXPECT_TRUE(read.ok);
-  EXPECT_EQ(read.references, expected);
-  EXPECT_EQ(read.digest, kDigest);
 }
 
 }  // namespace

@@ -1,19 +1,14 @@
-// A small add-in application for the add-in tests: it holds its running
-// mutex while it runs, and with --stay it waits until the test signals
-// "GlintAddInTestQuit" (or a minute passes).
+// The add-in application of the add-in tests: it holds its running mutex while
+// it runs, with --stay until "GlintAddInTestQuit" is signalled (or a minute passes).
 #include <windows.h>
 
 #include <cwchar>
 
 int wmain(int argc, wchar_t** argv) {
   HANDLE running = CreateMutexA(nullptr, FALSE, "KestrelinkMutexGammaglintaddin");
-  bool stay = false;
-  for (int i = 1; i < argc; ++i) stay = stay || std::wcscmp(argv[i], L"--stay") == 0;
-  if (stay) {
-    HANDLE quit = CreateEventW(nullptr, TRUE, FALSE, L"GlintAddInTestQuit");
-    WaitForSingleObject(quit, 60000);
-    CloseHandle(quit);
-  }
+  HANDLE quit = CreateEventW(nullptr, TRUE, FALSE, L"GlintAddInTestQuit");
+  if (argc > 1 && std::wcscmp(argv[argc - 1], L"--stay") == 0) WaitForSingleObject(quit, 60000);
+  CloseHandle(quit);
   CloseHandle(running);
   return 0;
 }

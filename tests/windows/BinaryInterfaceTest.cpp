@@ -1,10 +1,10 @@
-// The binary interfaces between the host and the library: slot numbering of
-// the shim and of the host callbacks, string ownership across Start, and a
-// clean Start/destroy cycle.
+// The binary interfaces between host and library: slot numbers of the shim and
+// of the host callbacks, string ownership across Start, a clean Start/destroy.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -15,21 +15,15 @@
 
 namespace {
 
-// A string in a buffer the test made itself, with a release routine that
-// counts; the library must release it through that routine exactly once.
+// A string in the test's own buffer whose release routine counts its calls.
 int g_foreignReleases = 0;
-void CountingRelease(MStringBuffer* buffer) {
-  ++g_foreignReleases;
-  std::free(buffer);
-}
-
 MStringArg ForeignString(const char16_t* text) {
   size_t length = std::char_traits<char16_t>::length(text);
   auto* buffer = static_cast<MStringBuffer*>(
       std::malloc(sizeof(MStringBuffer) + (length + 1) * sizeof(char16_t)));
   buffer->count = 1;
   buffer->length = static_cast<uint32_t>(length);
-  buffer->release = &CountingRelease;
+  buffer->release = [](MStringBuffer* b) { ++g_foreignReleases, std::free(b); };
   std::memcpy(buffer->Units(), text, (length + 1) * sizeof(char16_t));
   return MStringArg{buffer, 0};
 }
@@ -37,14 +31,13 @@ MStringArg ForeignString(const char16_t* text) {
 // Bytes in use in every heap of the process.
 size_t HeapBytesInUse() {
   HANDLE heaps[64];
-  DWORD count = GetProcessHeaps(64, heaps);
+  DWORD count = std::min<DWORD>(GetProcessHeaps(64, heaps), 64);
   size_t total = 0;
-  for (DWORD i = 0; i < count && i < 64; ++i) {
+  for (DWORD i = 0; i < count; ++i) {
     if (!HeapLock(heaps[i])) continue;
     PROCESS_HEAP_ENTRY entry{};
-    while (HeapWalk(heaps[i], &entry)) {
-      if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) total += entry.cbData;
-    }
+    while (HeapWalk(heaps[i], &entry))
+      total += entry.wFlags & PROCESS_HEAP_ENTRY_BUSY ? entry.cbData : 0;
     HeapUnlock(heaps[i]);
   }
   return total;
@@ -52,8 +45,7 @@ size_t HeapBytesInUse() {
 
 template <typename Fn>
 Fn Slot(const void* object, size_t slot) {
-  auto* table = *static_cast<void* const* const*>(object);
-  return reinterpret_cast<Fn>(table[slot]);
+  return reinterpret_cast<Fn>((*static_cast<void* const* const*>(object))[slot]);
 }
 
 class LibraryTest : public ::testing::Test {
@@ -70,57 +62,43 @@ class LibraryTest : public ::testing::Test {
 TEST_F(LibraryTest, ShimSlotsAnswerThroughTheRawTable) {
   GlintBrokerShim* shim = library_.Start()(&host_);
   ASSERT_NE(shim, nullptr);
-
   // Slot 29 answers the engine, slot 62 the registered flag (clear after Start).
-  auto getEngine = Slot<SetupEngine* (*)(GlintBrokerShim*)>(shim, 29);
-  SetupEngine* engine = getEngine(shim);
+  SetupEngine* engine = Slot<SetupEngine* (*)(GlintBrokerShim*)>(shim, 29)(shim);
   ASSERT_NE(engine, nullptr);
   EXPECT_EQ(engine, shim->GetEngine());
   EXPECT_EQ(ToUtf8(engine->ownVersion), "34.0.0.384");
-  auto wasRegistered = Slot<bool (*)(GlintBrokerShim*)>(shim, 62);
-  EXPECT_FALSE(wasRegistered(shim));
-
-  // Slot 45 adds to the ActiveX keep list that slot 42 returns; 46 and 43 for
-  // the plugin list.
-  auto addActiveX = Slot<bool (*)(GlintBrokerShim*, MStringArg)>(shim, 45);
-  auto addPlugin = Slot<bool (*)(GlintBrokerShim*, MStringArg)>(shim, 46);
-  auto activeXKeep = Slot<MStringList* (*)(GlintBrokerShim*)>(shim, 42);
-  auto pluginKeep = Slot<MStringList* (*)(GlintBrokerShim*)>(shim, 43);
+  EXPECT_FALSE(Slot<bool (*)(GlintBrokerShim*)>(shim, 62)(shim));
+  // Slot 45 adds to the ActiveX keep list that slot 42 returns; 46 and 43 for the plugin list.
+  using Add = bool (*)(GlintBrokerShim*, MStringArg);
+  using List = MStringList* (*)(GlintBrokerShim*);
   MString name(u"GlintAX.ocx");
-  EXPECT_TRUE(addActiveX(shim, name.Give()));
-  EXPECT_TRUE(addPlugin(shim, MString(u"NPGlint.dll").Give()));
-  ASSERT_EQ(activeXKeep(shim)->Count(), 1u);
-  EXPECT_TRUE(activeXKeep(shim)->Contains(name));
-  EXPECT_EQ(activeXKeep(shim), &engine->keepListActiveX);
-  EXPECT_TRUE(pluginKeep(shim)->Contains(MString(u"NPGlint.dll")));
-  EXPECT_FALSE(pluginKeep(shim)->Contains(name));
-
-  // Slot 0 destroys engine and shim.
-  Slot<void (*)(GlintBrokerShim*)>(shim, 0)(shim);
+  EXPECT_TRUE(Slot<Add>(shim, 45)(shim, name.Give()));
+  EXPECT_TRUE(Slot<Add>(shim, 46)(shim, MString(u"NPGlint.dll").Give()));
+  MStringList* activeX = Slot<List>(shim, 42)(shim);
+  ASSERT_EQ(activeX->Count(), 1u);
+  EXPECT_TRUE(activeX->Contains(name));
+  EXPECT_EQ(activeX, &engine->keepListActiveX);
+  EXPECT_TRUE(Slot<List>(shim, 43)(shim)->Contains(MString(u"NPGlint.dll")));
+  EXPECT_FALSE(Slot<List>(shim, 43)(shim)->Contains(name));
+  Slot<void (*)(GlintBrokerShim*)>(shim, 0)(shim);  // destroys engine and shim
 }
 
-TEST_F(LibraryTest, StringsHandedInAreReleasedThroughTheirOwnRoutine) {
+TEST_F(LibraryTest, StringsAreReleasedByTheirOwner) {
   GlintBrokerShim* shim = library_.Start()(&host_);
   ASSERT_NE(shim, nullptr);
   g_foreignReleases = 0;
-
-  // Slot 55 takes a string and does nothing with it.
+  // Slot 55 takes a string and ignores it; one the engine keeps goes with the engine.
   EXPECT_FALSE(shim->NoOperation(ForeignString(u"ignored")));
   EXPECT_EQ(g_foreignReleases, 1);
-
-  // A string the engine keeps is released when the engine goes.
   EXPECT_TRUE(shim->AddPepperKeep(ForeignString(u"kept.dll")));
   EXPECT_EQ(g_foreignReleases, 1);
   shim->Destroy();
   EXPECT_EQ(g_foreignReleases, 2);
-}
-
-TEST_F(LibraryTest, StringsFromTheLibraryGoBackToTheLibrary) {
-  ShimHandle shim(library_.Start()(&host_));
-  ASSERT_TRUE(shim);
-  MString version = shim->GetEngine()->ownVersion;
+  // A string from the library names a release routine inside GlintUtil.dll.
+  ShimHandle started(library_.Start()(&host_));
+  ASSERT_TRUE(started);
+  MString version = started->GetEngine()->ownVersion;
   ASSERT_NE(version.Buffer(), nullptr);
-  // The buffer names a routine inside GlintUtil.dll, not one of ours.
   HMODULE owner = nullptr;
   ASSERT_TRUE(GetModuleHandleExW(
       GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
@@ -130,28 +108,26 @@ TEST_F(LibraryTest, StringsFromTheLibraryGoBackToTheLibrary) {
 }
 
 TEST_F(LibraryTest, StartThenDestroyLeavesNothingBehind) {
-  auto cycle = [&] {
-    GlintBrokerShim* shim = library_.Start()(&host_);
-    ASSERT_NE(shim, nullptr);
-    shim->AddActiveXKeep(MString(u"a.ocx").Give());
-    shim->Destroy();
+  auto cycles = [&](int count) {
+    for (int i = 0; i < count; ++i) {
+      ShimHandle shim(library_.Start()(&host_));
+      ASSERT_TRUE(shim);
+      shim->AddActiveXKeep(MString(u"a.ocx").Give());
+    }
   };
-  for (int i = 0; i < 200; ++i) cycle();  // warm up the heap
-  size_t before = HeapBytesInUse();
+  cycles(200);  // warm up the heap
+  const size_t before = HeapBytesInUse();
   ASSERT_GT(before, 0u);
-  DWORD handlesBefore = 0;
+  DWORD handlesBefore = 0, handlesAfter = 0;
   GetProcessHandleCount(GetCurrentProcess(), &handlesBefore);
-  for (int i = 0; i < 10000; ++i) cycle();
-  size_t after = HeapBytesInUse();
-  DWORD handlesAfter = 0;
+  cycles(10000);
   GetProcessHandleCount(GetCurrentProcess(), &handlesAfter);
   // A leak of even one small block per cycle would add hundreds of KiB.
-  EXPECT_LT(after, before + 64 * 1024);
+  EXPECT_LT(HeapBytesInUse(), before + 64 * 1024);
   EXPECT_EQ(handlesAfter, handlesBefore);
 }
 
-// A host implementation seen from the library's side: the slots the library
-// calls by number land on the right functions.
+// The host's slots that the library calls by number land on the right functions.
 TEST(HostCallbackTable, SlotsLandOnTheRightFunctions) {
   ReferenceHost host;
   host.SetStatusStream(nullptr);
@@ -159,22 +135,19 @@ TEST(HostCallbackTable, SlotsLandOnTheRightFunctions) {
       MString(u"HostFlags 1040; InstallVector 8; WindowsGeneration 1; IsFull 1; FullRemoval 1;"
               u"UpdateServiceFileName \"GlintUpdate.exe\"; HostStrings { 7 \"Installed ^\"; }"));
   const void* object = &host;
-
   Slot<void (*)(HostCallbacks*, int32_t, int32_t, uint32_t, MStringArg)>(object, 1)(
       &host, 0, 1, 1037, MString(u"Software\\Kestrelink/Value 2").Give());
   ASSERT_EQ(host.Reports().size(), 1u);
   EXPECT_EQ(host.Reports()[0].level, 1);
   EXPECT_EQ(host.Reports()[0].code, 1037u);
   EXPECT_EQ(ToUtf8(host.Reports()[0].detail), "Software\\Kestrelink/Value 2");
-
   // Slot 3 answers through the string alone; without a text it leaves it.
   using LoadHostString = void (*)(HostCallbacks*, MString*, uint32_t, int32_t);
   MString text;
-  Slot<LoadHostString>(object, 3)(&host, &text, 7, 0);
-  EXPECT_EQ(ToUtf8(text), "Installed ^");
-  Slot<LoadHostString>(object, 3)(&host, &text, 8, 0);
-  EXPECT_EQ(ToUtf8(text), "Installed ^");
-
+  for (uint32_t id : {7, 8}) {
+    Slot<LoadHostString>(object, 3)(&host, &text, id, 0);
+    EXPECT_EQ(ToUtf8(text), "Installed ^") << id;
+  }
   EXPECT_EQ(Slot<uint32_t (*)(HostCallbacks*)>(object, 5)(&host), 1040u);
   EXPECT_TRUE(Slot<bool (*)(HostCallbacks*)>(object, 14)(&host));
   MString name;
@@ -183,7 +156,6 @@ TEST(HostCallbackTable, SlotsLandOnTheRightFunctions) {
   EXPECT_NE(Slot<const MConfigNode* (*)(HostCallbacks*)>(object, 24)(&host), nullptr);
   EXPECT_EQ(Slot<uint32_t (*)(HostCallbacks*)>(object, 25)(&host), 8u);
   EXPECT_EQ(Slot<int32_t (*)(HostCallbacks*)>(object, 32)(&host), 1);
-
   // The resource module is the third pointer-sized field.
   int marker = 0;
   host.SetResourceModule(&marker);

@@ -1,10 +1,13 @@
-// Pieces for the broker tests: the type information of the broker's
-// interfaces, calls of any broker method by name with harmless arguments,
-// registration of the test build's server, and its processes.
+// Pieces for the broker tests: the broker's type information and calls of
+// any method by name, the test build's registration and server processes,
+// a suite fixture around a live broker, the player's file calls, the system
+// stand-ins, a caller's context, and this program started again as a child.
 #pragma once
 
 #include <windows.h>
 #include <ole2.h>
+
+#include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
@@ -28,24 +31,20 @@ class BrokerTypes {
   ~BrokerTypes();
   BrokerTypes(const BrokerTypes&) = delete;
   BrokerTypes& operator=(const BrokerTypes&) = delete;
-
   bool Loaded() const { return library_ != nullptr; }
   ITypeLib* Library() const { return library_; }
-  // The vtable-side type information of interface n (1..6).
-  ITypeInfo* Interface(int number) const;
+  ITypeInfo* Interface(int number) const;  // the vtable side of interface 1..6
   const std::vector<BrokerMethodInfo>& Methods() const { return methods_; }
 
  private:
   ITypeLib* library_ = nullptr;
   std::vector<ITypeInfo*> interfaces_;
-  std::vector<FUNCDESC*> descriptions_;
-  std::vector<ITypeInfo*> owners_;
+  std::vector<std::pair<ITypeInfo*, FUNCDESC*>> descriptions_;
   std::vector<BrokerMethodInfo> methods_;
 };
 
-// Calls a broker method through `broker`'s vtable with empty strings, zero
-// numbers and one-byte arrays; out-pointers point to storage, or are null
-// when `nullOuts` is set. Answers the method's HRESULT.
+// Calls a method through the vtable with empty strings, zeros and one-byte
+// arrays; out-pointers point to storage, or are null with `nullOuts`.
 HRESULT CallWithHarmlessArguments(IUnknown* broker, const BrokerMethodInfo& method, bool nullOuts);
 
 // A BSTR made from wide text (embedded NULs kept), freed with the object.
@@ -62,35 +61,93 @@ class Bstr {
   BSTR value_;
 };
 
-// A one-dimensional byte array (lower bound 0) holding `data`, as the
-// player sends it; the caller destroys it.
+// A byte vector (lower bound 0) as the player sends it; the caller destroys it.
 SAFEARRAY* ByteArray(const std::string& data);
+// The first `count` bytes of a byte array; the array is destroyed.
+std::string TakeBytes(SAFEARRAY* array, ULONG count);
 
-// Paths of the test build.
+constexpr wchar_t kServer[] = L"glinthost.exe";
 std::wstring HostExecutable();  // glinthost.exe beside the tests
 std::wstring LibraryPath();     // GlintUtil.dll beside the tests
+std::wstring Store();           // the player's store, ...\Kestrelink\Glint Player
+std::wstring SharedObjects();   // its settings area, Store()\#SharedObjects
 
 // A broker object from a server COM starts, as the player asks for it.
 HRESULT CreateBroker(IGlintBroker6** broker);
-
-// Removes every broker key from both registry views, then registers the
-// test build's glinthost.exe as the broker's server.
+// Removes every broker key from both registry views; registers glinthost.exe.
 void RegisterTestBroker();
 void UnregisterTestBroker();
 
-// Processes whose image is `image` (case-insensitive).
-std::vector<DWORD> ProcessesNamed(const wchar_t* image);
-// Waits until no such process is left; false on timeout.
-bool WaitUntilGone(const wchar_t* image, DWORD ms);
+std::vector<DWORD> ProcessesNamed(const wchar_t* image);  // case-insensitive
+bool WaitUntilGone(const wchar_t* image, DWORD ms);       // false on timeout
 void KillAll(const wchar_t* image);
+
+// Suites against live brokers: no server left from before, the test build
+// registered, COM on this thread; afterwards no server left behind.
+class BrokerSuite : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite();
+  static void TearDownTestSuite();
+};
+
+// The player's file calls on a broker object; `broker` may be set later.
+struct BrokerFiles {
+  IGlintBroker6* broker = nullptr;
+  HRESULT Open(const std::wstring& path, bool readOnly, ULONG* cookie, bool truncate = true);
+  HRESULT WriteTo(ULONG cookie, const std::string& data);
+  void Close(ULONG cookie);
+  // Opens (truncating), writes and closes; the first failure. `cookie` gets the open's.
+  HRESULT Write(const std::wstring& path, const std::string& data, ULONG* cookie = nullptr);
+  // Opens for reading, reads up to 4 KiB and closes; the first failure.
+  HRESULT Read(const std::wstring& path, std::string* content = nullptr);
+};
+
+// One broker object in its own server, started by COM; its release waits for
+// the server to end.
+class Session : public BrokerFiles {
+ public:
+  Session() { created = CreateBroker(&broker); }
+  ~Session() {
+    if (broker != nullptr) broker->Release();
+    EXPECT_TRUE(WaitUntilGone(kServer, 10000)) << "the broker did not end";
+  }
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+  HRESULT created;
+};
+
+// The system stand-ins of one test (stubs/): libraries copied into the
+// prefix's system folder, COM and runtime classes registered, and the
+// settings they answer from; all removed at the end (a broker that loaded
+// them must have ended by then). Copies an interrupted run left go first.
+class StandIns {
+ public:
+  StandIns();
+  ~StandIns();
+  StandIns(const StandIns&) = delete;
+  StandIns& operator=(const StandIns&) = delete;
+  void Srpapi() { Install(L"srpapi-standin.dll", L"srpapi.dll"); }
+  void Efswrt() { Install(L"efswrt-standin.dll", L"efswrt.dll"); }
+  void ZoneClasses();
+  void RuntimeClasses();
+  void Ids(const wchar_t* name, const std::vector<std::wstring>& ids);  // REG_MULTI_SZ
+  void Result(const wchar_t* name, HRESULT value);
+  void Text(const wchar_t* name, const std::wstring& value, const wchar_t* key = nullptr);
+  void Remove(const wchar_t* name);
+  static bool KeyExists(const wchar_t* key);
+  static std::wstring SystemFile(const wchar_t* name);
+
+ private:
+  void Install(const wchar_t* built, const wchar_t* system);
+  std::vector<std::wstring> installed_, keys_;
+};
 
 // What COM gives a server for an incoming call: a call context whose
 // ImpersonateClient puts the caller's token on the thread. Wine gives a
 // server none (CoImpersonateClient answers RPC_E_CALL_COMPLETE), so a live
-// broker never sees a caller's identities there. Cases that need a caller
-// with identities install this context, as a custom transport would, and
-// call a broker object in this process. The caller is this user,
-// impersonated: the token's type tells the srpapi stand-in it is a caller's.
+// broker never sees a caller's identities there; cases that need one install
+// this context and call a broker object in this process. The caller is this
+// user, impersonated: the token's type tells the srpapi stand-in it is a caller's.
 class CallerContext final : public IServerSecurity {
  public:
   CallerContext() { CoSwitchCallContext(this, &previous_); }
@@ -100,38 +157,26 @@ class CallerContext final : public IServerSecurity {
   }
   CallerContext(const CallerContext&) = delete;
   CallerContext& operator=(const CallerContext&) = delete;
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IServerSecurity)) {
-      *object = static_cast<IServerSecurity*>(this);
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  // Lives on the test's stack.
-  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }  // lives on the stack
   ULONG STDMETHODCALLTYPE Release() override { return 1; }
   HRESULT STDMETHODCALLTYPE QueryBlanket(DWORD*, DWORD*, OLECHAR**, DWORD*, DWORD*, void**,
                                          DWORD*) override {
     return E_NOTIMPL;
   }
-  HRESULT STDMETHODCALLTYPE ImpersonateClient() override {
-    if (!ImpersonateSelf(SecurityImpersonation)) return HRESULT_FROM_WIN32(GetLastError());
-    impersonations_++;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE RevertToSelf() override {
-    return ::RevertToSelf() ? S_OK : HRESULT_FROM_WIN32(GetLastError());
-  }
-  BOOL STDMETHODCALLTYPE IsImpersonating() override {
-    UniqueHandle token;
-    return OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, token.Receive());
-  }
+  HRESULT STDMETHODCALLTYPE ImpersonateClient() override;
+  HRESULT STDMETHODCALLTYPE RevertToSelf() override;
+  BOOL STDMETHODCALLTYPE IsImpersonating() override;
   int Impersonations() const { return impersonations_; }
 
  private:
   IUnknown* previous_ = nullptr;
   int impersonations_ = 0;
 };
+
+// This program again, running only the disabled test `test` with `argument`
+// on its command line; its output goes to `output` (else to ours).
+UniqueHandle StartSelf(const std::wstring& test, const std::wstring& argument,
+                       HANDLE output = nullptr);
+// The text after `name` in this program's command line up to a space; empty without it.
+std::string CommandLineValue(const char* name);

@@ -1,5 +1,4 @@
-// Browser search and launch with stand-in programs that record their
-// command lines; no real browser is ever started.
+// Browser search and launch with stand-ins that record their command lines.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -22,9 +21,8 @@ class BrowserTest : public ShimTest {
     files_.Folder(folder_);  // removed last, once the files in it are gone
     handler_ = folder_ + L"\\urlhandler.exe";
     files_.Copy(RecorderPath(), handler_);
-    std::wstring key = L"glinttest";
-    registry_.SetString(HKEY_CLASSES_ROOT, key, L"URL Protocol", L"");
-    registry_.SetString(HKEY_CLASSES_ROOT, key + L"\\shell\\open\\command", L"",
+    registry_.SetString(HKEY_CLASSES_ROOT, L"glinttest", L"URL Protocol", L"");
+    registry_.SetString(HKEY_CLASSES_ROOT, L"glinttest\\shell\\open\\command", L"",
                         L"\"" + handler_ + L"\" \"%1\"");
   }
   void TearDown() override {
@@ -35,12 +33,18 @@ class BrowserTest : public ShimTest {
     }
     ShimTest::TearDown();
   }
-
+  // Launches `url` under the host flags; true when the program at `recorder` recorded it.
+  bool Launched(const char16_t* flags, const char16_t* url, const std::wstring& recorder) {
+    Restart(flags);
+    EXPECT_TRUE(shim()->LaunchBrowser(nullptr, MString(url).Give()));
+    std::string line = WaitForContent(recorder + L".log");
+    DeleteFileW((recorder + L".log").c_str());
+    return line.find(ToUtf8(MString(url))) != std::string::npos;
+  }
   // Starts a copy of the recorder under `name` that stays running.
   std::wstring StartStandIn(const wchar_t* name) {
-    std::wstring path = folder_ + L"\\" + name;
+    std::wstring path = folder_ + L"\\" + name, line = L"\"" + path + L"\" --stay";
     files_.Copy(RecorderPath(), path);
-    std::wstring line = L"\"" + path + L"\" --stay";
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
@@ -48,81 +52,23 @@ class BrowserTest : public ShimTest {
                                nullptr, &startup, &process));
     CloseHandle(process.hThread);
     running_.push_back(process.hProcess);
-    // Running once its log shows the start.
-    EXPECT_FALSE(WaitForContent(path + L".log").empty());
+    EXPECT_FALSE(WaitForContent(path + L".log").empty());  // running once its log shows it
     DeleteFileW((path + L".log").c_str());
     return path;
   }
-
-  // Replaces a program of the prefix with the recorder for this test.
   void ReplaceWithRecorder(const std::wstring& path) {
     files_.Hide(path);
     files_.Copy(RecorderPath(), path);
   }
-
-  std::wstring folder_;
-  std::wstring handler_;
+  std::wstring folder_, handler_;
   ScratchRegistry registry_;
   ScratchFiles files_;
   std::vector<HANDLE> running_;
 };
 
-TEST_F(BrowserTest, NoFlagsOpensTheUrlItself) {
-  Restart(u"HostFlags 0;");
-  EXPECT_TRUE(shim()->LaunchBrowser(nullptr, MString(u"glinttest:plain").Give()));
-  EXPECT_NE(WaitForContent(handler_ + L".log").find("glinttest:plain"), std::string::npos);
-}
-
-TEST_F(BrowserTest, ActiveXHostUsesInternetExplorer) {
-  ReplaceWithRecorder(kIE);
-  Restart(u"HostFlags 24;");  // ActiveX wins over plugin
-  EXPECT_TRUE(shim()->LaunchBrowser(nullptr, MString(u"glinttest:ie").Give()));
-  std::string line = WaitForContent(kIE + L".log");
-  EXPECT_NE(line.find("glinttest:ie"), std::string::npos) << line;
-  Sleep(300);
-  EXPECT_TRUE(ReadAll(handler_ + L".log").empty());
-}
-
-TEST_F(BrowserTest, ActiveXHostRetriesWithThe32BitBrowserThenTheUrl) {
-  files_.Hide(kIE);
-  files_.Folder(L"c:\\Program Files (x86)\\Internet Explorer");
-  ReplaceWithRecorder(kIE32);
-  Restart(u"HostFlags 8;");
-  EXPECT_TRUE(shim()->LaunchBrowser(nullptr, MString(u"glinttest:retry").Give()));
-  EXPECT_NE(WaitForContent(kIE32 + L".log").find("glinttest:retry"), std::string::npos);
-
-  files_.Hide(kIE32);  // the recorder copy goes; neither browser is left
-  EXPECT_TRUE(shim()->LaunchBrowser(nullptr, MString(u"glinttest:last").Give()));
-  EXPECT_NE(WaitForContent(handler_ + L".log").find("glinttest:last"), std::string::npos);
-}
-
-TEST_F(BrowserTest, PluginHostFindsARunningBrowser) {
-  Restart(u"HostFlags 16;");
-  EXPECT_FALSE(shim()->FindBrowser());
-  EXPECT_EQ(ToUtf8(shim()->BrowserPath()), "");
-
-  std::wstring chrome = StartStandIn(L"chrome.exe");
-  std::wstring opera = StartStandIn(L"Opera.EXE");
-  EXPECT_TRUE(shim()->FindBrowser());
-  std::wstring found = Wide(shim()->BrowserPath());
-  EXPECT_TRUE(_wcsicmp(found.c_str(), chrome.c_str()) == 0 ||
-              _wcsicmp(found.c_str(), opera.c_str()) == 0)
-      << ToUtf8(shim()->BrowserPath());
-
-  // The launch goes to the browser found, with the url as its argument.
-  Restart(u"HostFlags 16;");
-  EXPECT_TRUE(shim()->LaunchBrowser(nullptr, MString(u"glinttest:plugin").Give()));
-  std::string line = WaitForContent(found + L".log");
-  EXPECT_NE(line.find("glinttest:plugin"), std::string::npos) << line;
-}
-
-TEST_F(BrowserTest, PluginHostWithoutBrowserFallsBackToTheUrl) {
-  Restart(u"HostFlags 16;");
-  EXPECT_TRUE(shim()->LaunchBrowser(nullptr, MString(u"glinttest:fallback").Give()));
-  EXPECT_NE(WaitForContent(handler_ + L".log").find("glinttest:fallback"), std::string::npos);
-}
-
-TEST_F(BrowserTest, ExpressInstallPageComesFromTheConfiguration) {
+TEST_F(BrowserTest, WithoutFlagsTheUrlOpensItself) {
+  EXPECT_TRUE(Launched(u"HostFlags 0;", u"glinttest:plain", handler_));
+  EXPECT_FALSE(shim()->LaunchBrowser(nullptr, MString(u"glint-no-such-scheme:x").Give()));
   Restart(u"HostFlags 0; ExpressInstallURL \"glinttest:express\";");
   EXPECT_TRUE(shim()->OpenExpressInstallPage(nullptr));
   EXPECT_NE(WaitForContent(handler_ + L".log").find("glinttest:express"), std::string::npos);
@@ -130,9 +76,34 @@ TEST_F(BrowserTest, ExpressInstallPageComesFromTheConfiguration) {
   EXPECT_FALSE(shim()->OpenExpressInstallPage(nullptr));
 }
 
-TEST_F(BrowserTest, UnopenableUrlFails) {
-  Restart(u"HostFlags 0;");
-  EXPECT_FALSE(shim()->LaunchBrowser(nullptr, MString(u"glint-no-such-scheme:x").Give()));
+TEST_F(BrowserTest, ActiveXHostUsesInternetExplorerThenThe32BitOneThenTheUrl) {
+  ReplaceWithRecorder(kIE);
+  EXPECT_TRUE(Launched(u"HostFlags 24;", u"glinttest:ie", kIE));  // ActiveX wins over plugin
+  Sleep(300);
+  EXPECT_TRUE(ReadAll(handler_ + L".log").empty());
+  auto remove = [](const std::wstring& path) {  // a recorder copy, once it has ended
+    for (int i = 0; i < 100 && !DeleteFileW(path.c_str()); ++i) Sleep(20);
+  };
+  remove(kIE);
+  files_.Folder(L"c:\\Program Files (x86)\\Internet Explorer");
+  ReplaceWithRecorder(kIE32);
+  EXPECT_TRUE(Launched(u"HostFlags 8;", u"glinttest:retry", kIE32));
+  remove(kIE32);  // neither browser is left
+  EXPECT_TRUE(Launched(u"HostFlags 8;", u"glinttest:last", handler_));
+}
+
+TEST_F(BrowserTest, PluginHostFindsARunningBrowserOrFallsBackToTheUrl) {
+  EXPECT_TRUE(Launched(u"HostFlags 16;", u"glinttest:fallback", handler_));
+  EXPECT_FALSE(shim()->FindBrowser());
+  EXPECT_EQ(ToUtf8(shim()->BrowserPath()), "");
+  std::wstring chrome = StartStandIn(L"chrome.exe"), opera = StartStandIn(L"Opera.EXE");
+  EXPECT_TRUE(shim()->FindBrowser());
+  std::wstring found = Wide(shim()->BrowserPath());
+  EXPECT_TRUE(_wcsicmp(found.c_str(), chrome.c_str()) == 0 ||
+              _wcsicmp(found.c_str(), opera.c_str()) == 0)
+      << ToUtf8(shim()->BrowserPath());
+  // The launch goes to the browser found, with the url as its argument.
+  EXPECT_TRUE(Launched(u"HostFlags 16;", u"glinttest:plugin", found));
 }
 
 }  // namespace

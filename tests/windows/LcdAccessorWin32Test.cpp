@@ -1,13 +1,12 @@
-// The broker's local-connection accessor over the real named mutex and
-// mapping, in this process: opening and initialising the block, blocks it
-// must not use, and how its recursive lock meets the mutex when other
-// threads die holding it, when several accessors share one thread, and when
-// an accessor goes away locked.
+// The local-connection accessor over the real named mutex and mapping: opening
+// the block, blocks it must not use, and its recursive lock against threads that
+// die holding the mutex, other accessors of one thread, and going away locked.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <future>
 #include <memory>
 
 #include "broker/LcdAccessorWin32.h"
@@ -16,103 +15,75 @@ namespace {
 
 constexpr DWORD kBlockSize = 64528;
 
-// A thread that takes the mutex (by its own handle) and, unless told to
-// release it, ends holding it.
+// A thread's wait for the mutex (up to `waitMs`); unless it releases it, it ends holding it.
 DWORD TakeOnAnotherThread(bool release, DWORD waitMs = 5000) {
-  struct Job {
-    bool release;
-    DWORD waitMs;
-    DWORD waited;
-  } job{release, waitMs, 0};
-  HANDLE thread = CreateThread(
-      nullptr, 0,
-      [](void* parameter) -> DWORD {
-        auto* j = static_cast<Job*>(parameter);
-        HANDLE mutex = OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, "KestrelinkMutexOmega");
-        j->waited = mutex != nullptr ? WaitForSingleObject(mutex, j->waitMs) : WAIT_FAILED;
-        if (j->release && (j->waited == WAIT_OBJECT_0 || j->waited == WAIT_ABANDONED)) {
-          ReleaseMutex(mutex);
-        }
-        if (mutex != nullptr) CloseHandle(mutex);
-        return 0;
-      },
-      &job, 0, nullptr);
-  WaitForSingleObject(thread, INFINITE);
-  CloseHandle(thread);
-  return job.waited;
-}
-
-// Keeps the mutex in existence after the accessors under test close it.
-UniqueHandle KeepMutex() {
-  return UniqueHandle(CreateMutexA(nullptr, FALSE, "KestrelinkMutexOmega"));
+  auto take = [=] {
+    UniqueHandle mutex(OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, "KestrelinkMutexOmega"));
+    DWORD waited = mutex ? WaitForSingleObject(mutex.Get(), waitMs) : WAIT_FAILED;
+    if (release && (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED)) ReleaseMutex(mutex.Get());
+    return waited;
+  };
+  return std::async(std::launch::async, take).get();  // the future's end joins the thread
 }
 
 // Nobody else may hold the named objects: each test starts from nothing.
 class LcdAccessorWin32 : public ::testing::Test {
  protected:
   void SetUp() override {
-    HANDLE existing = OpenFileMappingA(FILE_MAP_READ, FALSE, "KestrelinkFMOmega");
-    if (existing != nullptr) CloseHandle(existing);
-    ASSERT_EQ(existing, nullptr) << "another process holds the shared block";
+    UniqueHandle existing(OpenFileMappingA(FILE_MAP_READ, FALSE, "KestrelinkFMOmega"));
+    ASSERT_FALSE(existing) << "another process holds the shared block";
   }
 };
 
 TEST_F(LcdAccessorWin32, TheFirstAccessorCreatesAndInitialisesTheBlock) {
   Win32LcdAccessor first;
   ASSERT_NE(first.Block(), nullptr);
-  HANDLE mapping = OpenFileMappingA(FILE_MAP_READ, FALSE, "KestrelinkFMOmega");
-  ASSERT_NE(mapping, nullptr);
-  auto* view = static_cast<const uint8_t*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0));
+  UniqueHandle mapping(OpenFileMappingA(FILE_MAP_READ, FALSE, "KestrelinkFMOmega"));
+  ASSERT_TRUE(mapping);
+  auto* view = static_cast<const uint8_t*>(MapViewOfFile(mapping.Get(), FILE_MAP_READ, 0, 0, 0));
   ASSERT_NE(view, nullptr);
   MEMORY_BASIC_INFORMATION region{};
   VirtualQuery(view, &region, sizeof region);
   EXPECT_GE(region.RegionSize, kBlockSize);
-  const uint8_t header[16] = {1, 0, 0, 0, 1, 0, 0, 0};
+  const uint8_t header[16] = {1, 0, 0, 0, 1};
   EXPECT_EQ(std::memcmp(view, header, sizeof header), 0);
   EXPECT_EQ(view[40976], 0);
-
   // A second accessor opens the same block and leaves it as it is.
   ASSERT_TRUE(first.TryAddConnection("kept", 0, 0, '2'));
   Win32LcdAccessor second;
   EXPECT_EQ(second.FindConnectionFormat("kept", 0), 2);
   EXPECT_EQ(std::memcmp(view + 40976, "kept\0::2\0::1\0", 14), 0);
-  // No thread owns the mutex after opening.
-  EXPECT_EQ(TakeOnAnotherThread(true, 0), WAIT_OBJECT_0);
+  EXPECT_EQ(TakeOnAnotherThread(true, 0), WAIT_OBJECT_0);  // no thread owns the mutex
   UnmapViewOfFile(view);
-  CloseHandle(mapping);
 }
 
 TEST_F(LcdAccessorWin32, BlocksItMustNotUseLeaveItWithoutMemory) {
-  struct Case {
-    const char* why;
-    DWORD size;
-    uint32_t marker;
-  } cases[] = {
-      {"a block made smaller by another program", 4096, 1},
-      {"a block never initialised", kBlockSize, 0},
-      {"a block with another marker", kBlockSize, 2},
-  };
-  UniqueHandle mutex = KeepMutex();
-  for (const Case& c : cases) {
-    HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, c.size,
-                                        "KestrelinkFMOmega");
-    ASSERT_NE(mapping, nullptr);
-    void* view = MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, c.size);
+  // clang-format off
+  const struct { const char* why; DWORD size; uint32_t marker; } cases[] = {
+      {"made smaller by another program", 4096, 1}, {"never initialised", kBlockSize, 0},
+      {"another marker", kBlockSize, 2}};
+  // clang-format on
+  UniqueHandle mutex(CreateMutexA(nullptr, FALSE, "KestrelinkMutexOmega"));  // outlives accessors
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.why);
+    UniqueHandle mapping(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                            c.size, "KestrelinkFMOmega"));
+    void* view =
+        mapping ? MapViewOfFile(mapping.Get(), FILE_MAP_ALL_ACCESS, 0, 0, c.size) : nullptr;
     ASSERT_NE(view, nullptr);
     std::memcpy(view, &c.marker, sizeof c.marker);
     {
       Win32LcdAccessor accessor;
-      EXPECT_EQ(accessor.Block(), nullptr) << c.why;
-      EXPECT_EQ(accessor.Lock(), 0) << c.why;
-      EXPECT_FALSE(accessor.TryAddConnection("x", 0, 0, '2')) << c.why;
-      EXPECT_EQ(accessor.Unlock(), 0) << c.why;
+      EXPECT_EQ(accessor.Block(), nullptr);
+      EXPECT_EQ(accessor.Lock(), 0);
+      EXPECT_FALSE(accessor.TryAddConnection("x", 0, 0, '2'));
+      EXPECT_EQ(accessor.Unlock(), 0);
       EXPECT_EQ(accessor.MessageTimeout(), 5000);
     }
     // Nothing was left owned or written.
-    EXPECT_EQ(TakeOnAnotherThread(true, 0), WAIT_OBJECT_0) << c.why;
-    EXPECT_EQ(std::memcmp(view, &c.marker, sizeof c.marker), 0) << c.why;
+    EXPECT_EQ(TakeOnAnotherThread(true, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(std::memcmp(view, &c.marker, sizeof c.marker), 0);
     UnmapViewOfFile(view);
-    CloseHandle(mapping);
   }
 }
 
@@ -125,7 +96,6 @@ TEST_F(LcdAccessorWin32, AnAbandonedMutexIsAFailedLockAndIsNotKept) {
   EXPECT_EQ(TakeOnAnotherThread(true, 0), WAIT_OBJECT_0);
   EXPECT_EQ(accessor.Lock(), 1);
   EXPECT_EQ(accessor.Unlock(), 0);
-
   // Opening finds it abandoned: it takes it again and opens normally.
   ASSERT_EQ(TakeOnAnotherThread(false), WAIT_OBJECT_0);
   Win32LcdAccessor late;
@@ -134,26 +104,22 @@ TEST_F(LcdAccessorWin32, AnAbandonedMutexIsAFailedLockAndIsNotKept) {
   EXPECT_EQ(TakeOnAnotherThread(true, 0), WAIT_OBJECT_0);
 }
 
-TEST_F(LcdAccessorWin32, AccessorsSharingAThreadDoNotReleaseEachOthersLock) {
-  Win32LcdAccessor holder;
+TEST_F(LcdAccessorWin32, ALockIsItsAccessorsAndGoesWithIt) {
+  UniqueHandle mutex(CreateMutexA(nullptr, FALSE, "KestrelinkMutexOmega"));  // outlives accessors
+  auto holder = std::make_unique<Win32LcdAccessor>();
   Win32LcdAccessor other;
-  ASSERT_NE(holder.Block(), nullptr);
-  EXPECT_EQ(holder.Lock(), 1);
+  ASSERT_NE(holder->Block(), nullptr);
+  EXPECT_EQ(holder->Lock(), 1);
   EXPECT_EQ(other.Unlock(), 0);  // never locked: must not release the holder's level
-  EXPECT_EQ(TakeOnAnotherThread(true, 100), static_cast<DWORD>(WAIT_TIMEOUT));
-  EXPECT_EQ(holder.Unlock(), 0);
+  EXPECT_EQ(TakeOnAnotherThread(true, 100), WAIT_TIMEOUT);
+  EXPECT_EQ(holder->Unlock(), 0);
   EXPECT_EQ(TakeOnAnotherThread(true, 0), WAIT_OBJECT_0);
-}
-
-TEST_F(LcdAccessorWin32, AnAccessorThatGoesAwayLockedReleasesTheMutex) {
-  UniqueHandle mutex = KeepMutex();
-  auto accessor = std::make_unique<Win32LcdAccessor>();
-  ASSERT_EQ(accessor->Lock(), 1);
-  EXPECT_EQ(accessor->Lock(), 2);
-  const uint32_t lockTime = accessor->LockTime();
-  EXPECT_NE(lockTime, 0u);
-  EXPECT_EQ(TakeOnAnotherThread(true, 100), static_cast<DWORD>(WAIT_TIMEOUT));
-  accessor.reset();
+  // An accessor that goes away locked releases the mutex.
+  ASSERT_EQ(holder->Lock(), 1);
+  EXPECT_EQ(holder->Lock(), 2);
+  EXPECT_NE(holder->LockTime(), 0u);
+  EXPECT_EQ(TakeOnAnotherThread(true, 100), WAIT_TIMEOUT);
+  holder.reset();
   EXPECT_EQ(TakeOnAnotherThread(true, 0), WAIT_OBJECT_0);
 }
 

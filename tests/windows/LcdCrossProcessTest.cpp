@@ -1,15 +1,14 @@
-// Local connections across processes: player stand-ins (glintplayer.exe)
-// call the broker, which COM runs in glinthost.exe; lcd_peer.exe is an
-// unsandboxed player that opens the shared block by name itself. This test
-// process keeps the block alive between the players' runs, as any running
-// player would, and holds one broker object so that the server stays up.
+// Local connections across processes: players (glintplayer.exe) call the broker
+// (glinthost.exe); this process, an unsandboxed peer, keeps and acts on the block.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstring>
-#include <memory>
+#include <filesystem>
+#include <fstream>
+#include <iomanip>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -18,223 +17,166 @@
 
 namespace {
 
-constexpr wchar_t kServer[] = L"glinthost.exe";
-constexpr DWORD kBlockSize = 64528;
-constexpr DWORD kTimeOffset = 8, kLengthOffset = 12, kDataOffset = 16, kListOffset = 40976;
-
 using namespace std::string_literals;
+constexpr wchar_t kServer[] = L"glinthost.exe";
+constexpr DWORD kBlockSize = 64528, kLengthOffset = 12, kListOffset = 40976;
+
+uint32_t Field(const void* bytes, DWORD offset) {
+  uint32_t v;
+  std::memcpy(&v, static_cast<const uint8_t*>(bytes) + offset, sizeof v);
+  return v;
+}
+bool Taken(DWORD waited) {
+  return waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
+}
 
 // The block as this process sees it, through its own handles.
-class SharedBlock {
- public:
-  SharedBlock() {
-    mutex_ = CreateMutexA(nullptr, FALSE, "KestrelinkMutexOmega");
-    mapping_ = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kBlockSize,
-                                  "KestrelinkFMOmega");
-    if (mapping_ != nullptr) {
-      view_ = static_cast<uint8_t*>(MapViewOfFile(mapping_, FILE_MAP_ALL_ACCESS, 0, 0, kBlockSize));
-    }
+struct SharedBlock {
+  UniqueHandle mutex{CreateMutexA(nullptr, FALSE, "KestrelinkMutexOmega")};
+  UniqueHandle mapping{CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                          kBlockSize, "KestrelinkFMOmega")};
+  uint8_t* view = static_cast<uint8_t*>(
+      mapping ? MapViewOfFile(mapping.Get(), FILE_MAP_ALL_ACCESS, 0, 0, kBlockSize) : nullptr);
+  ~SharedBlock() { UnmapViewOfFile(view); }
+  void Reset() {  // marker, no message, empty list
+    ASSERT_TRUE(Taken(WaitForSingleObject(mutex.Get(), 10000)));
+    std::memset(view, 0, kBlockSize);
+    view[0] = view[4] = 1;
+    ReleaseMutex(mutex.Get());
   }
-  SharedBlock(const SharedBlock&) = delete;
-  SharedBlock& operator=(const SharedBlock&) = delete;
-  ~SharedBlock() {
-    if (view_ != nullptr) UnmapViewOfFile(view_);
-    if (mapping_ != nullptr) CloseHandle(mapping_);
-    if (mutex_ != nullptr) CloseHandle(mutex_);
+  bool FreeWithin(DWORD ms) {  // this process gets the mutex (and lets it go)
+    DWORD waited = WaitForSingleObject(mutex.Get(), ms);
+    if (Taken(waited)) ReleaseMutex(mutex.Get());
+    return waited == WAIT_OBJECT_0;
   }
-
-  bool Valid() const { return mutex_ != nullptr && view_ != nullptr; }
-  HANDLE Mutex() const { return mutex_; }
-  uint8_t* Bytes() const { return view_; }
-
-  // Back to a freshly initialised block: marker, no message, empty list.
-  void Reset() {
-    DWORD waited = WaitForSingleObject(mutex_, 10000);
-    ASSERT_TRUE(waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) << waited;
-    std::memset(view_, 0, kBlockSize);
-    view_[0] = 1;
-    view_[4] = 1;
-    ReleaseMutex(mutex_);
-  }
-
-  uint32_t Field(DWORD offset) const {
-    uint32_t v;
-    std::memcpy(&v, view_ + offset, sizeof v);
-    return v;
-  }
-  std::string List() const {
-    std::string out;
-    for (DWORD i = kListOffset; i < kBlockSize; ++i) {
-      out += static_cast<char>(view_[i]);
-      if (view_[i] == 0 && (i == kListOffset || view_[i - 1] == 0)) break;
-    }
-    return out;
-  }
-
- private:
-  HANDLE mutex_ = nullptr;
-  HANDLE mapping_ = nullptr;
-  uint8_t* view_ = nullptr;
 };
 
-std::wstring TempFile(const wchar_t* prefix) {
-  wchar_t folder[MAX_PATH];
-  wchar_t path[MAX_PATH];
+std::wstring TempFile() {
+  wchar_t folder[MAX_PATH], path[MAX_PATH];
   GetTempPathW(MAX_PATH, folder);
-  GetTempFileNameW(folder, prefix, 0, path);
+  GetTempFileNameW(folder, L"lcd", 0, path);
   return path;
 }
 
-// A program running with its standard output in a file, and the script
-// file it reads, if any; both go with it.
+// A player stand-in running "call; call; ..." (a "BrokerLcd" prefix may be left
+// off), its output in a file; the file and its script go with it.
 class Started {
  public:
-  explicit Started(const std::wstring& commandLine, std::wstring script = {})
-      : outPath_(TempFile(L"lcd")), script_(std::move(script)) {
+  explicit Started(const std::string& calls) {
+    std::ofstream script(std::filesystem::path(script_), std::ios::binary);
+    for (size_t at = 0, end; at < calls.size(); at = end + 2) {
+      end = std::min(calls.find("; ", at), calls.size());
+      std::string call = calls.substr(at, end - at);
+      bool bare = call.rfind("Broker", 0) != 0 && call.rfind("sleep", 0) != 0 && call != "release";
+      script << (bare ? "BrokerLcd" : "") << call << "\n";
+    }
+    script.close();
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE out = CreateFileW(outPath_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                             CREATE_ALWAYS, 0, nullptr);
-    if (out == INVALID_HANDLE_VALUE) return;
+    UniqueHandle out(CreateFileW(out_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                 CREATE_ALWAYS, 0, nullptr));
     STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = out;
-    startup.hStdError = out;
+    startup.cb = sizeof startup, startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = startup.hStdError = out.Get();
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     PROCESS_INFORMATION process{};
-    std::wstring line = commandLine;
-    if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                       &process)) {
+    std::wstring line =
+        L"\"" + ProgramFolder() + L"\\glintplayer.exe\" --script \"" + script_ + L"\"";
+    if (out && CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                              &startup, &process)) {
       CloseHandle(process.hThread);
-      process_ = process.hProcess;
+      process_.Reset(process.hProcess);
     }
-    CloseHandle(out);
   }
-  Started(const Started&) = delete;
-  Started& operator=(const Started&) = delete;
   ~Started() {
-    if (process_ != nullptr) {
-      if (Finish() == ~0u) TerminateProcess(process_, 1);
-      CloseHandle(process_);
-    }
-    DeleteFileW(outPath_.c_str());
-    if (!script_.empty()) DeleteFileW(script_.c_str());
+    if (process_ && Finish() == ~0u) TerminateProcess(process_.Get(), 1);
+    process_.Reset();
+    DeleteFileW(out_.c_str());
+    DeleteFileW(script_.c_str());
   }
-
   bool Running() const {
-    return process_ != nullptr && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT;
+    return process_ && WaitForSingleObject(process_.Get(), 0) == WAIT_TIMEOUT;
   }
-  std::string Output() const { return ReadAll(outPath_); }
-  // Waits until the output holds `text`; false when it never did.
+  std::string Output() const { return ReadAll(out_); }
   bool WaitForOutput(const std::string& text) const {
     for (int i = 0; i < 1000 && Output().find(text) == std::string::npos; ++i) Sleep(20);
     return Output().find(text) != std::string::npos;
   }
-  // The exit code, or ~0 when it could not run or did not end.
-  DWORD Finish() const {
+  DWORD Finish() const {  // the exit code, or ~0 when it could not run or did not end
     DWORD code = ~0u;
-    if (process_ != nullptr && WaitForSingleObject(process_, 60000) == WAIT_OBJECT_0) {
-      GetExitCodeProcess(process_, &code);
-    }
+    if (process_ && WaitForSingleObject(process_.Get(), 60000) == WAIT_OBJECT_0)
+      GetExitCodeProcess(process_.Get(), &code);
     return code;
   }
 
  private:
-  std::wstring outPath_;
-  std::wstring script_;
-  HANDLE process_ = nullptr;
+  std::wstring out_ = TempFile(), script_ = TempFile();
+  UniqueHandle process_;
 };
 
-DWORD Peer(const std::wstring& arguments) {
-  return Started(L"\"" + ProgramFolder() + L"\\lcd_peer.exe\" " + arguments).Finish();
+// A thread that takes the mutex, keeps it `ms` and ends abandoning it; returned once it holds it.
+UniqueHandle held{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+DWORD WINAPI Hold(void* ms) {
+  UniqueHandle mutex(OpenMutexA(SYNCHRONIZE, FALSE, "KestrelinkMutexOmega"));
+  if (Taken(WaitForSingleObject(mutex.Get(), 10000)))
+    SetEvent(held.Get()), Sleep(DWORD(size_t(ms)));
+  return 0;
+}
+UniqueHandle HoldThenEnd(DWORD ms) {
+  UniqueHandle thread(CreateThread(nullptr, 0, Hold, reinterpret_cast<void*>(size_t{ms}), 0, 0));
+  EXPECT_EQ(WaitForSingleObject(held.Get(), 10000), WAIT_OBJECT_0);
+  return thread;
 }
 
-// A player stand-in running a script of broker calls; it prints one line per
-// call ("Name -> 0xHRESULT out=value ...").
-std::unique_ptr<Started> StartPlayer(const std::vector<std::string>& calls) {
-  std::wstring script = TempFile(L"lcs");
-  std::string text;
-  for (const std::string& call : calls) text += call + "\n";
-  HANDLE file = CreateFileW(script.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  DWORD written = 0;
-  WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-  CloseHandle(file);
-  return std::make_unique<Started>(
-      L"\"" + ProgramFolder() + L"\\glintplayer.exe\" --script \"" + script + L"\"", script);
-}
-
-// A player's lines once it has ended, the creation of its broker object aside.
-std::vector<std::string> Lines(const Started& player) {
+// A player's lines once it has ended, joined by "; ", without the creation of
+// its broker object, "BrokerLcd" dropped and " -> 0x0000000" shortened to " ->".
+std::string Lines(const Started& player) {
   DWORD code = player.Finish();
-  std::string output = player.Output();
-  EXPECT_EQ(code, 0u) << output;
-  std::vector<std::string> lines;
-  size_t start = 0;
-  while (start < output.size()) {
-    size_t end = output.find('\n', start);
-    if (end == std::string::npos) end = output.size();
-    std::string one = output.substr(start, end - start);
+  std::string lines;
+  std::istringstream output(player.Output());
+  EXPECT_EQ(code, 0u) << output.str();
+  for (std::string one; std::getline(output, one);) {
     if (!one.empty() && one.back() == '\r') one.pop_back();
-    if (one.rfind("create broker", 0) == 0) {
-      EXPECT_EQ(one, "create broker -> 0x00000000");
-    } else if (!one.empty()) {
-      lines.push_back(one);
-    }
-    start = end + 1;
+    EXPECT_TRUE(one.rfind("create broker", 0) != 0 || one == "create broker -> 0x00000000");
+    if (one.empty() || one.rfind("create broker", 0) == 0) continue;
+    if (one.rfind("BrokerLcd", 0) == 0) one.erase(0, 9);
+    if (size_t ok = one.find(" -> 0x0000000"); ok != std::string::npos) one.replace(ok, 13, " ->");
+    lines += (lines.empty() ? "" : "; ") + one;
   }
   return lines;
 }
 
-std::vector<std::string> Player(const std::vector<std::string>& calls) {
-  // A stand-in that could not be started at all (no exit code, no output)
-  // is started again; any answer it gives is the test's.
+// A player that could not start at all (no exit code, no output) is started again.
+std::string Player(const std::string& calls) {
   for (int attempt = 1;; ++attempt) {
-    std::unique_ptr<Started> player = StartPlayer(calls);
-    if (attempt == 3 || player->Finish() != ~0u || !player->Output().empty()) {
-      return Lines(*player);
-    }
+    Started player(calls);
+    if (attempt == 3 || player.Finish() != ~0u || !player.Output().empty()) return Lines(player);
   }
 }
 
-// The tick count a player printed as its lock time.
-DWORD LockTimeIn(const std::string& line) {
-  size_t at = line.find("p_lockTime=");
-  return at == std::string::npos ? 0 : static_cast<DWORD>(std::stoll(line.substr(at + 11)));
+DWORD LockTimeIn(const std::string& lines) {  // the tick count a player printed
+  size_t at = lines.find("p_lockTime=");
+  return at == std::string::npos ? 0 : static_cast<DWORD>(std::stoll(lines.substr(at + 11)));
 }
-
-std::string Hex(const std::string& bytes) {
+std::string HexBytes(const std::string& bytes) {
   std::string out;
-  char two[3];
-  for (unsigned char c : bytes) {
-    std::snprintf(two, sizeof two, "%02X", c);
-    out += two;
-  }
+  for (unsigned char c : bytes) out += {"0123456789ABCDEF"[c >> 4], "0123456789ABCDEF"[c & 15]};
   return out;
 }
-
+// Whether an answer in `lines` is a failure of the transport (RPC_E_*, RPC_S_*).
+bool TransportFailed(const std::string& lines) {
+  for (size_t at = lines.find("-> 0x"); at != std::string::npos; at = lines.find("-> 0x", at + 1)) {
+    uint32_t code = std::stoul(lines.substr(at + 5, 8), nullptr, 16), low = code & 0xFFFF;
+    if ((code >> 16) == 0x8001 || ((code >> 16) == 0x8007 && low >= 1700 && low < 1800))
+      return true;
+  }
+  return false;
+}
 // A message whose first value names its target (marker 0x02, 16-bit length).
 std::string MessageTo(const std::string& target, const std::string& rest) {
-  return "\x02"s + static_cast<char>(target.size() >> 8) + static_cast<char>(target.size()) +
-         target + rest;
+  return "\x02"s + char(target.size() >> 8) + char(target.size()) + target + rest;
 }
-
-std::string Dispatch(const std::string& message, int sender, int expected, int realm) {
-  return "BrokerLcdDispatchMessage(hex:" + Hex(message) + ", " + std::to_string(sender) + ", " +
-         std::to_string(expected) + ", " + std::to_string(realm) + ")";
-}
-
-std::string Quoted(const std::string& name) {
-  return "\"" + name + "\"";
-}
-
-bool IsTransportFailure(const std::string& line) {
-  size_t at = line.find("-> 0x");
-  if (at == std::string::npos) return true;
-  uint32_t code = std::stoul(line.substr(at + 5, 8), nullptr, 16);
-  bool rpcE = (code & 0xFFFF0000) == 0x80010000;
-  bool rpcS =
-      (code & 0xFFFF0000) == 0x80070000 && (code & 0xFFFF) >= 1700 && (code & 0xFFFF) < 1800;
-  return rpcE || rpcS;
+std::string Dispatch(const std::string& message, const char* rest = "11, 2, 0") {
+  return "DispatchMessage(hex:" + HexBytes(message) + ", " + rest + ")";
 }
 
 class LcdCrossProcess : public ::testing::Test {
@@ -244,249 +186,170 @@ class LcdCrossProcess : public ::testing::Test {
     RegisterTestBroker();
   }
   static void TearDownTestSuite() { UnregisterTestBroker(); }
-
   void SetUp() override {
     ASSERT_HRESULT_SUCCEEDED(CoInitialize(nullptr));
-    ASSERT_TRUE(block_.Valid());
+    ASSERT_NE(block_.view, nullptr);
     block_.Reset();
     ASSERT_HRESULT_SUCCEEDED(CreateBroker(&broker_));
     servers_ = ProcessesNamed(kServer);
     ASSERT_EQ(servers_.size(), 1u);
   }
   void TearDown() override {
-    // The server ends by itself once its objects are gone.
+    // The server of the test's start is still the one; it ends once its objects are gone.
+    EXPECT_EQ(ProcessesNamed(kServer), servers_);
     if (broker_ != nullptr) broker_->Release();
     CoUninitialize();
     EXPECT_TRUE(WaitUntilGone(kServer, 10000));
   }
-
-  // The server that was running when the test began is still the one.
-  void ExpectSameServer() { EXPECT_EQ(ProcessesNamed(kServer), servers_); }
-
+  // Locks (true) and Unlocks (false) through this process's object: answers and counts.
+  std::string Lock(std::initializer_list<bool> steps = {true}) {
+    std::string answers;
+    for (bool lock : steps) {
+      LONG count = -1;
+      HRESULT hr = lock ? broker_->BrokerLcdLock(&count) : broker_->BrokerLcdUnlock(&count);
+      answers += (answers.empty() ? "" : ", ") + Hex(hr) + " " + std::to_string(count);
+    }
+    return answers;
+  }
+  // What another player may do to the block, holding the mutex: "fill BYTE",
+  // "random SEED", "write OFFSET HEX", "age MS" (the message's time MS earlier).
+  void Poke(const std::string& step) {
+    std::istringstream in(step);
+    std::string command, hex;
+    unsigned long n = 0;
+    in >> command >> std::setbase(0) >> n >> hex;
+    ASSERT_TRUE(Taken(WaitForSingleObject(block_.mutex.Get(), 10000)));
+    uint8_t* b = block_.view;
+    if (command == "fill") std::memset(b, static_cast<int>(n), kBlockSize);
+    for (uint32_t i = 0, x = uint32_t(n) | 1; command == "random" && i < kBlockSize; ++i)
+      x ^= x << 13, x ^= x >> 17, x ^= x << 5, b[i] = static_cast<uint8_t>(x);
+    for (size_t i = 0; i + 1 < hex.size() && n + i / 2 < kBlockSize; i += 2)
+      b[n + i / 2] = static_cast<uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16));
+    for (uint32_t time = Field(b, 8) - n; command == "age"; command.clear())
+      std::memcpy(b + 8, &time, sizeof time);
+    ReleaseMutex(block_.mutex.Get());
+  }
+  void OpenAccessor() {  // this object's accessor opens the block as it is now
+    LONG value = 0;
+    ASSERT_EQ(broker_->BrokerLcdMessageTimeout(&value), S_OK);
+    EXPECT_EQ(value, 5000);
+  }
   SharedBlock block_;
   IGlintBroker6* broker_ = nullptr;
   std::vector<DWORD> servers_;
 };
 
 TEST_F(LcdCrossProcess, TwoPlayersExchangeAMessage) {
-  const std::string name = "_lcdtest.recv";
-  const std::string message = MessageTo(name, "\x0A\x05hello"s);
-  EXPECT_EQ(Player({"BrokerLcdTryAddConnection(" + Quoted(name) + ", 0, 0, 50)"}),
-            std::vector<std::string>{"BrokerLcdTryAddConnection -> 0x00000000"});
-
-  EXPECT_EQ(Player({"BrokerLcdFindConnectionFormat(" + Quoted(name) + ", 0)",
-                    Dispatch(message, 11, 2, 0), Dispatch(message, 11, 2, 0)}),
-            (std::vector<std::string>{
-                "BrokerLcdFindConnectionFormat -> 0x00000000 p_format=2",
-                "BrokerLcdDispatchMessage -> 0x00000000",
-                "BrokerLcdDispatchMessage -> 0x00000001",  // one message at a time
-            }));
-
+  const std::string message = MessageTo("_lcdtest.recv", "\x0A\x05hello"s);
+  EXPECT_EQ(Player("TryAddConnection(\"_lcdtest.recv\", 0, 0, 50)"), "TryAddConnection ->0");
+  EXPECT_EQ(Player("FindConnectionFormat(\"_lcdtest.recv\", 0); " + Dispatch(message) + "; " +
+                   Dispatch(message)),  // one message at a time
+            "FindConnectionFormat ->0 p_format=2; DispatchMessage ->0; DispatchMessage ->1");
+  EXPECT_EQ(Player("Lock; GetMessageTarget; GetMessageData; ClearMessage; Unlock; "
+                   "RemoveConnection(\"_lcdtest.recv\", 0); GetMessageData"),
+            "Lock ->0 p_refCount=1; GetMessageTarget ->0 p_string=\"_lcdtest.recv\"; "
+            "GetMessageData ->0 p_msgData=" +
+                std::to_string(message.size()) + " bytes hex:" + HexBytes(message) +
+                "; ClearMessage ->0; Unlock ->0 p_refCount=0; "
+                "RemoveConnection ->0; GetMessageData ->1 p_msgData=null");
+  EXPECT_EQ(Field(block_.view, kLengthOffset), 0u);
+  EXPECT_EQ(block_.view[kListOffset], 0);
+  // To nobody: refused, no message; a message without a target is not checked.
   EXPECT_EQ(
-      Player({"BrokerLcdLock", "BrokerLcdGetMessageTarget", "BrokerLcdGetMessageData",
-              "BrokerLcdClearMessage", "BrokerLcdUnlock",
-              "BrokerLcdRemoveConnection(" + Quoted(name) + ", 0)", "BrokerLcdGetMessageData"}),
-      (std::vector<std::string>{
-          "BrokerLcdLock -> 0x00000000 p_refCount=1",
-          "BrokerLcdGetMessageTarget -> 0x00000000 p_string=\"" + name + "\"",
-          "BrokerLcdGetMessageData -> 0x00000000 p_msgData=" + std::to_string(message.size()) +
-              " bytes hex:" + Hex(message),
-          "BrokerLcdClearMessage -> 0x00000000",
-          "BrokerLcdUnlock -> 0x00000000 p_refCount=0",
-          "BrokerLcdRemoveConnection -> 0x00000000",
-          "BrokerLcdGetMessageData -> 0x00000001 p_msgData=null",
-      }));
-  EXPECT_EQ(block_.Field(kLengthOffset), 0u);
-  EXPECT_EQ(block_.List(), "\0"s);
-  ExpectSameServer();
-}
-
-TEST_F(LcdCrossProcess, ADispatchToNobodyLeavesNoMessage) {
-  EXPECT_EQ(Player({Dispatch(MessageTo("_lcdtest.nobody", "x"), 11, 2, 0),
-                    "BrokerLcdGetMessageData", Dispatch("\x02"s, 11, 2, 0)}),
-            (std::vector<std::string>{
-                "BrokerLcdDispatchMessage -> 0x80070057",
-                "BrokerLcdGetMessageData -> 0x00000001 p_msgData=null",
-                "BrokerLcdDispatchMessage -> 0x00000000",  // no target to check
-            }));
-  EXPECT_EQ(block_.Field(kLengthOffset), 1u);
+      Player(Dispatch(MessageTo("_lcdtest.nobody", "x")) + "; GetMessageData; " +
+             Dispatch("\x02"s)),
+      "DispatchMessage -> 0x80070057; GetMessageData ->1 p_msgData=null; DispatchMessage ->0");
+  EXPECT_EQ(Field(block_.view, kLengthOffset), 1u);
 }
 
 TEST_F(LcdCrossProcess, APeerReadsWhatTheBrokerWroteByteForByte) {
   const std::string message = MessageTo("peerview", "\x01\x02\x03\x00\xFF"s);
-  std::vector<std::string> lines = Player({"BrokerLcdLock", "BrokerLcdLockTime",
-                                           "BrokerLcdTryAddConnection(\"peerview\", 1, 1, 51)",
-                                           Dispatch(message, 9, 3, 1), "BrokerLcdUnlock"});
-  ASSERT_EQ(lines.size(), 5u);
-  EXPECT_EQ(lines[3], "BrokerLcdDispatchMessage -> 0x00000000");
-  size_t at = lines[1].find("p_lockTime=");
-  ASSERT_NE(at, std::string::npos) << lines[1];
-  auto lockTime = static_cast<uint32_t>(std::stol(lines[1].substr(at + 11)));
-
-  std::wstring dump = TempFile(L"lcd");
-  ASSERT_EQ(Peer(L"dump \"" + dump + L"\""), 0u);
-  std::string bytes = ReadAll(dump);
-  DeleteFileW(dump.c_str());
-  ASSERT_EQ(bytes.size(), kBlockSize);
-  auto field = [&](DWORD offset) {
-    uint32_t v;
-    std::memcpy(&v, bytes.data() + offset, sizeof v);
-    return v;
-  };
-  EXPECT_EQ(field(0), 1u);
-  EXPECT_EQ(field(4), 1u);
-  EXPECT_EQ(field(kTimeOffset), lockTime);
-  EXPECT_EQ(field(kLengthOffset), message.size());
-  EXPECT_EQ(bytes.substr(kDataOffset, message.size()), message);
+  std::string lines = Player("Lock; LockTime; TryAddConnection(\"peerview\", 1, 1, 51); " +
+                             Dispatch(message, "9, 3, 1") + "; Unlock");
+  EXPECT_NE(lines.find("DispatchMessage ->0;"), std::string::npos) << lines;
+  const std::string bytes(reinterpret_cast<const char*>(block_.view), kBlockSize);
+  EXPECT_EQ(bytes.substr(0, 8), "\1\0\0\0\1\0\0\0"s);
+  EXPECT_EQ(Field(bytes.data(), 8), LockTimeIn(lines));
+  EXPECT_EQ(Field(bytes.data(), kLengthOffset), message.size());
+  EXPECT_EQ(bytes.substr(16, message.size()), message);
   EXPECT_EQ(bytes.substr(kListOffset, 18), "peerview\0::3\0::2\0\0"s);
 }
 
 TEST_F(LcdCrossProcess, ADeadMessageIsPrunedWithItsConnections) {
-  EXPECT_EQ(
-      Player({"BrokerLcdTryAddConnection(\"_lcdtest.gone\", 1, 1, 50)",
-              "BrokerLcdTryAddConnection(\"_lcdtest.gone\", 0, 0, 50)",
-              "BrokerLcdTryAddConnection(\"_lcdtest.stay\", 0, 0, 50)",
-              Dispatch(MessageTo("_lcdtest.gone", "bye"), 11, 2, 0), "BrokerLcdPruneDeadMessage"}),
-      (std::vector<std::string>{
-          "BrokerLcdTryAddConnection -> 0x00000000", "BrokerLcdTryAddConnection -> 0x00000000",
-          "BrokerLcdTryAddConnection -> 0x00000000", "BrokerLcdDispatchMessage -> 0x00000000",
-          "BrokerLcdPruneDeadMessage -> 0x00000001",  // still young
-      }));
-  // The posting player went silent 6 s ago, as far as the block tells.
-  ASSERT_EQ(Peer(L"age 6000"), 0u);
-  EXPECT_EQ(Player({"BrokerLcdPruneDeadMessage", "BrokerLcdGetMessageData",
-                    "BrokerLcdFindConnectionFormat(\"_lcdtest.gone\", 3)",
-                    "BrokerLcdFindConnectionFormat(\"_lcdtest.stay\", 0)"}),
-            (std::vector<std::string>{
-                "BrokerLcdPruneDeadMessage -> 0x00000000",
-                "BrokerLcdGetMessageData -> 0x00000001 p_msgData=null",
-                "BrokerLcdFindConnectionFormat -> 0x00000001 p_format=0",
-                "BrokerLcdFindConnectionFormat -> 0x00000000 p_format=2",
-            }));
+  EXPECT_EQ(Player("TryAddConnection(\"_lcdtest.gone\", 1, 1, 50); "
+                   "TryAddConnection(\"_lcdtest.gone\", 0, 0, 50); "
+                   "TryAddConnection(\"_lcdtest.stay\", 0, 0, 50); " +
+                   Dispatch(MessageTo("_lcdtest.gone", "bye")) + "; PruneDeadMessage"),
+            "TryAddConnection ->0; TryAddConnection ->0; TryAddConnection ->0; "
+            "DispatchMessage ->0; PruneDeadMessage ->1");  // still young
+  Poke("age 6000");  // the poster went silent 6 s ago, as the block tells
+  EXPECT_EQ(Player("PruneDeadMessage; GetMessageData; FindConnectionFormat(\"_lcdtest.gone\", 3); "
+                   "FindConnectionFormat(\"_lcdtest.stay\", 0)"),
+            "PruneDeadMessage ->0; GetMessageData ->1 p_msgData=null; "
+            "FindConnectionFormat ->1 p_format=0; FindConnectionFormat ->0 p_format=2");
 }
 
 TEST_F(LcdCrossProcess, LocksNestAndHoldOtherProcessesOff) {
-  EXPECT_EQ(
-      Player({"BrokerLcdLock", "BrokerLcdLock", "BrokerLcdLock",
-              "BrokerLcdTryAddConnection(\"_lcdtest.inner\", 0, 0, 50)", "BrokerLcdUnlock",
-              "BrokerLcdUnlock", "BrokerLcdUnlock", "BrokerLcdUnlock", "BrokerLcdMessageTimeout"}),
-      (std::vector<std::string>{
-          "BrokerLcdLock -> 0x00000000 p_refCount=1",
-          "BrokerLcdLock -> 0x00000000 p_refCount=2",
-          "BrokerLcdLock -> 0x00000000 p_refCount=3",
-          "BrokerLcdTryAddConnection -> 0x00000000",
-          "BrokerLcdUnlock -> 0x00000000 p_refCount=2",
-          "BrokerLcdUnlock -> 0x00000000 p_refCount=1",
-          "BrokerLcdUnlock -> 0x00000000 p_refCount=0",
-          "BrokerLcdUnlock -> 0x00000000 p_refCount=0",
-          "BrokerLcdMessageTimeout -> 0x00000000 p_timeout=5000",
-      }));
-  // Every level was undone: this process gets the mutex at once.
-  ASSERT_EQ(WaitForSingleObject(block_.Mutex(), 0), WAIT_OBJECT_0);
-  ReleaseMutex(block_.Mutex());
-
-  // While the broker holds the lock for this process's broker object, a
-  // peer process cannot take it.
-  LONG count = 0;
-  ASSERT_EQ(broker_->BrokerLcdLock(&count), S_OK);
-  EXPECT_EQ(count, 1);
-  EXPECT_EQ(Peer(L"try-lock 500"), 6u);
-  ASSERT_EQ(broker_->BrokerLcdUnlock(&count), S_OK);
-  EXPECT_EQ(count, 0);
-  ExpectSameServer();
-}
-
-TEST_F(LcdCrossProcess, APlayerThatGoesAwayLockedReleasesTheLock) {
-  EXPECT_EQ(Player({"BrokerLcdLock", "BrokerLcdLock"}),
-            (std::vector<std::string>{"BrokerLcdLock -> 0x00000000 p_refCount=1",
-                                      "BrokerLcdLock -> 0x00000000 p_refCount=2"}));
-  // Its broker object is gone with it, and with the object its accessor.
-  DWORD waited = WaitForSingleObject(block_.Mutex(), 10000);
-  EXPECT_EQ(waited, WAIT_OBJECT_0);
-  if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) ReleaseMutex(block_.Mutex());
-  LONG count = 0;
-  EXPECT_EQ(broker_->BrokerLcdLock(&count), S_OK);
-  EXPECT_EQ(count, 1);
-  EXPECT_EQ(broker_->BrokerLcdUnlock(&count), S_OK);
-  ExpectSameServer();
+  EXPECT_EQ(Player("Lock; Lock; Lock; TryAddConnection(\"_lcdtest.inner\", 0, 0, 50); Unlock; "
+                   "Unlock; Unlock; Unlock; MessageTimeout"),
+            "Lock ->0 p_refCount=1; Lock ->0 p_refCount=2; Lock ->0 p_refCount=3; "
+            "TryAddConnection ->0; Unlock ->0 p_refCount=2; Unlock ->0 p_refCount=1; "
+            "Unlock ->0 p_refCount=0; Unlock ->0 p_refCount=0; MessageTimeout ->0 p_timeout=5000");
+  EXPECT_TRUE(block_.FreeWithin(0)) << "every level was undone";
+  // While the broker holds the lock for this process's object, a peer cannot take it.
+  EXPECT_EQ(Lock(), "0x00000000 1");
+  EXPECT_FALSE(block_.FreeWithin(500));
+  EXPECT_EQ(Lock({false}), "0x00000000 0");
+  // A player that goes away locked: its object, accessor and lock go with it.
+  EXPECT_EQ(Player("Lock; Lock"), "Lock ->0 p_refCount=1; Lock ->0 p_refCount=2");
+  EXPECT_TRUE(block_.FreeWithin(10000));
+  EXPECT_EQ(Lock({true, false}), "0x00000000 1, 0x00000000 0");
 }
 
 TEST_F(LcdCrossProcess, APeerThatDiesHoldingTheMutexStopsNobody) {
-  LONG value = 0;
-  ASSERT_EQ(broker_->BrokerLcdMessageTimeout(&value), S_OK);  // this object's accessor is open
-  EXPECT_EQ(value, 5000);
-
-  // An accessor that was open before: the wait that finds the mutex abandoned
-  // is a failed lock, and the mutex is not kept.
-  ASSERT_EQ(Peer(L"die-holding"), 0u);
-  LONG count = -1;
-  EXPECT_EQ(broker_->BrokerLcdLock(&count), S_OK);
-  EXPECT_EQ(count, 0);
-  ASSERT_EQ(WaitForSingleObject(block_.Mutex(), 5000), WAIT_OBJECT_0);
-  ReleaseMutex(block_.Mutex());
-  EXPECT_EQ(broker_->BrokerLcdLock(&count), S_OK);
-  EXPECT_EQ(count, 1);
-  EXPECT_EQ(broker_->BrokerLcdUnlock(&count), S_OK);
-  EXPECT_EQ(count, 0);
-
-  // An accessor opened afterwards works at once.
-  ASSERT_EQ(Peer(L"die-holding"), 0u);
-  EXPECT_EQ(Player({"BrokerLcdTryAddConnection(\"_lcdtest.after\", 0, 0, 50)", "BrokerLcdLock",
-                    "BrokerLcdUnlock"}),
-            (std::vector<std::string>{"BrokerLcdTryAddConnection -> 0x00000000",
-                                      "BrokerLcdLock -> 0x00000000 p_refCount=1",
-                                      "BrokerLcdUnlock -> 0x00000000 p_refCount=0"}));
-  ASSERT_EQ(WaitForSingleObject(block_.Mutex(), 5000), WAIT_OBJECT_0);
-  ReleaseMutex(block_.Mutex());
-  ExpectSameServer();
-}
-
-// Every local-connection call with the arguments a player would use.
-const std::vector<std::string>& EveryCall() {
-  static const std::vector<std::string> calls = {
-      "BrokerLcdLock",
-      "BrokerLcdLockTime",
-      "BrokerLcdFindConnectionFormat(\"_lcdtest.any\", 0)",
-      "BrokerLcdFindConnectionFormat(\"" + std::string(2000, 'A') + "\", 3)",
-      "BrokerLcdTryAddConnection(\"_lcdtest.any\", 0, 0, 50)",
-      "BrokerLcdRemoveConnection(\"_lcdtest.any\", 3)",
-      "BrokerLcdGetMessageTarget",
-      "BrokerLcdGetMessageData",
-      Dispatch(MessageTo("_lcdtest.any", "x"), 11, 2, 0),
-      "BrokerLcdPruneDeadMessage",
-      "BrokerLcdClearMessage",
-      "BrokerLcdUnlock",
-      "BrokerLcdMessageTimeout",
-  };
-  return calls;
+  OpenAccessor();
+  // For an accessor open before, the wait that finds the mutex abandoned is a
+  // failed lock, and the mutex is not kept.
+  ASSERT_EQ(WaitForSingleObject(HoldThenEnd(0).Get(), 10000), WAIT_OBJECT_0);
+  EXPECT_EQ(Lock(), "0x00000000 0");
+  EXPECT_TRUE(block_.FreeWithin(5000));
+  EXPECT_EQ(Lock({true, false}), "0x00000000 1, 0x00000000 0");
+  ASSERT_EQ(WaitForSingleObject(HoldThenEnd(0).Get(), 10000),
+            WAIT_OBJECT_0);  // an accessor opened afterwards works at once
+  EXPECT_EQ(Player("TryAddConnection(\"_lcdtest.after\", 0, 0, 50); Lock; Unlock"),
+            "TryAddConnection ->0; Lock ->0 p_refCount=1; Unlock ->0 p_refCount=0");
+  EXPECT_TRUE(block_.FreeWithin(5000));
 }
 
 TEST_F(LcdCrossProcess, GarbageFromAPeerNeitherCrashesNorStopsTheBroker) {
-  LONG value = 0;
-  ASSERT_EQ(broker_->BrokerLcdMessageTimeout(&value), S_OK);  // opened on the valid block
-  struct Case {
-    std::vector<std::wstring> peer;  // what the peer does to the block, in order
-    const char* why;
-  } cases[] = {
-      {{L"fill 0x41", L"write 0 01000000"}, "a list without its end, length past the data"},
-      {{L"fill 0xFF", L"write 0 01000000"}, "every field at its maximum"},
-      {{L"random 7", L"write 0 01000000"}, "random bytes"},
-      {{L"random 12345"}, "random bytes, marker too"},
-      {{L"fill 0", L"write 0 01000000", L"write 12 0600000002FFFF41424344"},
+  OpenAccessor();                // on the valid block
+  const std::string everyCall =  // every local-connection call as a player makes it
+      "Lock; LockTime; FindConnectionFormat(\"_lcdtest.any\", 0); FindConnectionFormat(\"" +
+      std::string(2000, 'A') +
+      "\", 3); TryAddConnection(\"_lcdtest.any\", 0, 0, 50); "
+      "RemoveConnection(\"_lcdtest.any\", 3); GetMessageTarget; GetMessageData; " +
+      Dispatch(MessageTo("_lcdtest.any", "x")) +
+      "; PruneDeadMessage; ClearMessage; Unlock; "
+      "MessageTimeout";
+  // clang-format off
+  const struct { std::vector<std::string> peer; const char* why; } cases[] = {
+      {{"fill 0x41", "write 0 01000000"}, "a list without its end, length past the data"},
+      {{"fill 0xFF", "write 0 01000000"}, "every field at its maximum"},
+      {{"random 7", "write 0 01000000"}, "random bytes"},
+      {{"random 12345"}, "random bytes, marker too"},
+      {{"fill 0", "write 0 01000000", "write 12 0600000002FFFF41424344"},
        "a name length past the message"},
-      {{L"fill 0", L"write 0 01000000", L"write 12 080000000CFFFFFFFE41424344"},
+      {{"fill 0", "write 0 01000000", "write 12 080000000CFFFFFFFE41424344"},
        "a 32-bit name length that wraps with the header"},
-      {{L"fill 0x66", L"write 0 0100000001000000000000000000000000",
-        L"write 64516 0065646765003A3A393A3A"},
-       "a name whose suffixes the block's end cuts off"},
+      {{"fill 0x66", "write 0 0100000001000000000000000000000000",
+        "write 64516 0065646765003A3A393A3A"}, "a name whose suffixes the block's end cuts off"},
   };
-  for (const Case& c : cases) {
+  // clang-format on
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.why);
-    for (const std::wstring& step : c.peer) ASSERT_EQ(Peer(step), 0u);
+    for (const std::string& step : c.peer) Poke(step);
     // This process's object kept its view, and meets the bytes as they are.
-    LONG count = 0;
-    EXPECT_EQ(broker_->BrokerLcdLock(&count), S_OK);
-    EXPECT_EQ(count, 1);
+    EXPECT_EQ(Lock(), "0x00000000 1");
     BSTR target = nullptr;
     EXPECT_EQ(broker_->BrokerLcdGetMessageTarget(&target), S_FALSE);
     EXPECT_EQ(target, nullptr);
@@ -495,162 +358,98 @@ TEST_F(LcdCrossProcess, GarbageFromAPeerNeitherCrashesNorStopsTheBroker) {
     EXPECT_TRUE(got == S_OK || got == S_FALSE) << std::hex << got;
     if (data != nullptr) SafeArrayDestroy(data);
     LONG format = 0;
-    BSTR name = SysAllocString(L"edge");
-    got = broker_->BrokerLcdFindConnectionFormat(name, 0, &format);
-    SysFreeString(name);
+    got = broker_->BrokerLcdFindConnectionFormat(Bstr(L"edge"), 0, &format);
     EXPECT_TRUE(got == S_OK || got == S_FALSE) << std::hex << got;
-    EXPECT_EQ(broker_->BrokerLcdUnlock(&count), S_OK);
-    EXPECT_EQ(count, 0);
-    // A player's new object, on the same bytes.
-    for (const std::string& line : Player(EveryCall())) {
-      EXPECT_FALSE(IsTransportFailure(line)) << line;
-    }
-    ExpectSameServer();
+    EXPECT_EQ(Lock({false}), "0x00000000 0");
+    // A player's new object, on the same bytes: every call answered.
+    std::string lines = Player(everyCall);
+    EXPECT_FALSE(TransportFailed(lines)) << lines;
+    size_t answers = 0;
+    for (size_t at = lines.find("->"); at != std::string::npos; at = lines.find("->", at + 2))
+      ++answers;
+    EXPECT_EQ(answers, 13u) << lines;
   }
-  // A broker object opened on a block without the valid marker works
-  // without memory; once the block is made valid again, everything works.
-  ASSERT_EQ(Peer(L"fill 0x41"), 0u);
-  EXPECT_EQ(Player({"BrokerLcdLock", "BrokerLcdTryAddConnection(\"_lcdtest.any\", 0, 0, 50)"}),
-            (std::vector<std::string>{"BrokerLcdLock -> 0x00000000 p_refCount=0",
-                                      "BrokerLcdTryAddConnection -> 0x00000001"}));
+  // An object opened on a block without the valid marker works without
+  // memory; once the block is valid again, everything works.
+  Poke("fill 0x41");
+  EXPECT_EQ(Player("Lock; TryAddConnection(\"_lcdtest.any\", 0, 0, 50)"),
+            "Lock ->0 p_refCount=0; TryAddConnection ->1");
   block_.Reset();
-  EXPECT_EQ(Player({"BrokerLcdTryAddConnection(\"_lcdtest.any\", 0, 0, 50)",
-                    "BrokerLcdFindConnectionFormat(\"_lcdtest.any\", 0)"}),
-            (std::vector<std::string>{"BrokerLcdTryAddConnection -> 0x00000000",
-                                      "BrokerLcdFindConnectionFormat -> 0x00000000 p_format=2"}));
-  ExpectSameServer();
+  EXPECT_EQ(Player("TryAddConnection(\"_lcdtest.any\", 0, 0, 50); "
+                   "FindConnectionFormat(\"_lcdtest.any\", 0)"),
+            "TryAddConnection ->0; FindConnectionFormat ->0 p_format=2");
 }
 
-// Two players of one broker: the lock belongs to one broker object at a
-// time, although every object runs on the same thread. One player waits for
-// it; any other meanwhile gets a failed lock.
+// The lock belongs to one broker object at a time, though every object runs on
+// the same thread: one player waits for it; any other meanwhile fails at once.
 TEST_F(LcdCrossProcess, AnotherPlayersLockWaitsWhileTheHolderNests) {
-  LONG count = 0;
-  ASSERT_EQ(broker_->BrokerLcdLock(&count), S_OK);
-  ASSERT_EQ(count, 1);
-  auto other = StartPlayer({"BrokerLcdLock", "BrokerLcdLockTime", "BrokerLcdUnlock"});
-  ASSERT_TRUE(other->WaitForOutput("create broker"));
+  ASSERT_EQ(Lock(), "0x00000000 1");
+  Started other("Lock; LockTime; Unlock");
+  ASSERT_TRUE(other.WaitForOutput("create broker"));
   Sleep(1500);  // its Lock has reached the broker and waits there
-  EXPECT_TRUE(other->Running());
-  EXPECT_EQ(other->Output().find("BrokerLcdLock"), std::string::npos);
-  // A third player does not wait on top of that wait: its lock fails at once
-  // and leaves nothing to undo.
-  EXPECT_EQ(Player({"BrokerLcdLock", "BrokerLcdGetMessageTarget", "BrokerLcdUnlock"}),
-            (std::vector<std::string>{"BrokerLcdLock -> 0x00000000 p_refCount=0",
-                                      "BrokerLcdGetMessageTarget -> 0x00000001 p_string=null",
-                                      "BrokerLcdUnlock -> 0x00000000 p_refCount=0"}));
-  EXPECT_TRUE(other->Running());
-
+  EXPECT_TRUE(other.Running());
+  EXPECT_EQ(other.Output().find("BrokerLcdLock"), std::string::npos);
+  EXPECT_EQ(Player("Lock; GetMessageTarget; Unlock"),  // leaves nothing to undo
+            "Lock ->0 p_refCount=0; GetMessageTarget ->1 p_string=null; Unlock ->0 p_refCount=0");
   // The holder is served while the other waits; its levels stay its own.
-  for (LONG expected : {2, 3}) {
-    EXPECT_EQ(broker_->BrokerLcdLock(&count), S_OK);
-    EXPECT_EQ(count, expected);
-  }
-  for (LONG expected : {2, 1}) {
-    EXPECT_EQ(broker_->BrokerLcdUnlock(&count), S_OK);
-    EXPECT_EQ(count, expected);
-  }
-  EXPECT_TRUE(other->Running());
+  EXPECT_EQ(Lock({true, true, false, false}),
+            "0x00000000 2, 0x00000000 3, 0x00000000 2, 0x00000000 1");
+  EXPECT_TRUE(other.Running());
   const DWORD released = GetTickCount();
-  EXPECT_EQ(broker_->BrokerLcdUnlock(&count), S_OK);
-  EXPECT_EQ(count, 0);
-
-  std::vector<std::string> lines = Lines(*other);
-  ASSERT_EQ(lines.size(), 3u);
-  EXPECT_EQ(lines[0], "BrokerLcdLock -> 0x00000000 p_refCount=1");
-  DWORD taken = LockTimeIn(lines[1]);
-  EXPECT_GE(static_cast<int32_t>(taken - released), 0)
+  EXPECT_EQ(Lock({false}), "0x00000000 0");
+  std::string lines = Lines(other);
+  EXPECT_EQ(lines.rfind("Lock ->0 p_refCount=1; LockTime ->0 p_lockTime=", 0), 0u) << lines;
+  EXPECT_NE(lines.find("; Unlock ->0 p_refCount=0"), std::string::npos) << lines;
+  EXPECT_GE(static_cast<int32_t>(LockTimeIn(lines) - released), 0)
       << "the other player took the lock before the holder's last Unlock";
-  EXPECT_EQ(lines[2], "BrokerLcdUnlock -> 0x00000000 p_refCount=0");
-  ExpectSameServer();
 }
 
 TEST_F(LcdCrossProcess, AHolderThatGoesAwayGivesTheLockToTheWaitingPlayer) {
-  struct Case {
-    const char* name;
-    std::vector<std::string> afterHold;  // what the holding player does after 2 s
-    bool holderRunsOn;                   // its process outlives the hand-over
-  } cases[] = {
-      {"the holder unlocks", {"BrokerLcdUnlock", "sleep 3000"}, true},
-      {"the holder's broker object is released", {"release", "sleep 3000"}, true},
-      {"the holder's client ends", {}, false},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    std::vector<std::string> script = {"BrokerLcdLock", "BrokerLcdLockTime", "sleep 2000"};
-    script.insert(script.end(), c.afterHold.begin(), c.afterHold.end());
-    auto holder = StartPlayer(script);
-    ASSERT_TRUE(holder->WaitForOutput("p_lockTime="));
-
-    LONG count = 0;
-    ASSERT_EQ(broker_->BrokerLcdLock(&count), S_OK);  // waits for the hand-over
-    EXPECT_EQ(count, 1);
-    if (c.holderRunsOn) {
-      EXPECT_TRUE(holder->Running());
-    }
+  // What the holding player does after 2 s; whether its process outlives the hand-over.
+  const struct {
+    const char* afterHold;
+    bool holderRunsOn;
+  } cases[] = {{"; Unlock; sleep 3000", true}, {"; release; sleep 3000", true}, {"", false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.afterHold);
+    Started holder("Lock; LockTime; sleep 2000"s + c.afterHold);
+    ASSERT_TRUE(holder.WaitForOutput("p_lockTime="));
+    EXPECT_EQ(Lock(), "0x00000000 1");  // waits for the hand-over
+    EXPECT_TRUE(!c.holderRunsOn || holder.Running());
     LONG taken = 0;
     EXPECT_EQ(broker_->BrokerLcdLockTime(&taken), S_OK);
-    EXPECT_EQ(broker_->BrokerLcdUnlock(&count), S_OK);
-    EXPECT_EQ(count, 0);
-
-    std::vector<std::string> lines = Lines(*holder);
-    ASSERT_GE(lines.size(), 2u);
-    EXPECT_EQ(lines[0], "BrokerLcdLock -> 0x00000000 p_refCount=1");
-    DWORD held = LockTimeIn(lines[1]);
-    EXPECT_GE(static_cast<int32_t>(static_cast<DWORD>(taken) - held), 2000)
+    EXPECT_EQ(Lock({false}), "0x00000000 0");
+    std::string lines = Lines(holder);
+    EXPECT_EQ(lines.rfind("Lock ->0 p_refCount=1; LockTime", 0), 0u) << lines;
+    EXPECT_GE(static_cast<int32_t>(static_cast<DWORD>(taken) - LockTimeIn(lines)), 2000)
         << "taken while the holder still held it";
   }
-  ExpectSameServer();
 }
 
-// A process that takes the named mutex and keeps it stalls nobody: waits
-// end within their bound, and calls that need no lock are answered.
+// A holder of the mutex stalls nobody: waits end in time; calls needing no lock are answered.
 TEST_F(LcdCrossProcess, AHostileHolderOfTheMutexStallsNoPlayer) {
-  LONG value = 0;
-  ASSERT_EQ(broker_->BrokerLcdMessageTimeout(&value), S_OK);  // opened before the hold
-  // Players whose objects opened the block before the holder came.
-  auto waiter =
-      StartPlayer({"BrokerLcdMessageTimeout", "sleep 3000", "BrokerLcdLock", "BrokerLcdUnlock"});
-  auto bystander = StartPlayer({"BrokerLcdMessageTimeout", "sleep 5000", "BrokerLcdMessageTimeout",
-                                "BrokerLcdLockTime", "BrokerLcdUnlock", "BrokerCloseHandle(7)"});
-  ASSERT_TRUE(waiter->WaitForOutput("BrokerLcdMessageTimeout"));
-  ASSERT_TRUE(bystander->WaitForOutput("BrokerLcdMessageTimeout"));
-
-  Started holder(L"\"" + ProgramFolder() + L"\\lcd_peer.exe\" hold 20000");
-  ASSERT_TRUE(holder.WaitForOutput("held"));
-  // A player whose object first opens the block now.
-  auto latecomer = StartPlayer({"BrokerLcdLock"});
-
-  EXPECT_EQ(Lines(*bystander), (std::vector<std::string>{
-                                   "BrokerLcdMessageTimeout -> 0x00000000 p_timeout=5000",
-                                   "BrokerLcdMessageTimeout -> 0x00000000 p_timeout=5000",
-                                   "BrokerLcdLockTime -> 0x00000000 p_lockTime=0",
-                                   "BrokerLcdUnlock -> 0x00000000 p_refCount=0",
-                                   "BrokerCloseHandle -> 0x80070057",
-                               }));
-  EXPECT_TRUE(waiter->Running()) << "the bystander was answered only after the wait";
-  EXPECT_EQ(Lines(*waiter), (std::vector<std::string>{
-                                "BrokerLcdMessageTimeout -> 0x00000000 p_timeout=5000",
-                                "BrokerLcdLock -> 0x00000000 p_refCount=0",
-                                "BrokerLcdUnlock -> 0x00000000 p_refCount=0",
-                            }));
-  EXPECT_EQ(Lines(*latecomer),
-            std::vector<std::string>{"BrokerLcdLock -> 0x00000000 p_refCount=0"});
-  EXPECT_TRUE(holder.Running()) << "the failed locks came only after the holder ended";
-
+  OpenAccessor();  // before the hold, as the first two players' objects
+  Started waiter("MessageTimeout; sleep 3000; Lock; Unlock");
+  Started bystander(
+      "MessageTimeout; sleep 5000; MessageTimeout; LockTime; Unlock; BrokerCloseHandle(7)");
+  ASSERT_TRUE(waiter.WaitForOutput("BrokerLcdMessageTimeout"));
+  ASSERT_TRUE(bystander.WaitForOutput("BrokerLcdMessageTimeout"));
+  UniqueHandle holder = HoldThenEnd(20000);
+  Started latecomer("Lock");  // its object first opens the block now
+  EXPECT_EQ(Lines(bystander),
+            "MessageTimeout ->0 p_timeout=5000; MessageTimeout ->0 p_timeout=5000; "
+            "LockTime ->0 p_lockTime=0; Unlock ->0 p_refCount=0; BrokerCloseHandle -> 0x80070057");
+  EXPECT_TRUE(waiter.Running()) << "the bystander was answered only after the wait";
+  EXPECT_EQ(Lines(waiter),
+            "MessageTimeout ->0 p_timeout=5000; Lock ->0 p_refCount=0; Unlock ->0 p_refCount=0");
+  EXPECT_EQ(Lines(latecomer), "Lock ->0 p_refCount=0");
+  EXPECT_EQ(WaitForSingleObject(holder.Get(), 0), WAIT_TIMEOUT) << "the locks failed only later";
   // Once the holder has ended, the wait that meets the abandoned mutex fails
   // as before and lets it go; locks work again.
-  EXPECT_EQ(holder.Finish(), 0u);
-  LONG count = -1;
-  EXPECT_EQ(broker_->BrokerLcdLock(&count), S_OK);
-  EXPECT_EQ(count, 0);
-  EXPECT_EQ(Player({"BrokerLcdLock", "BrokerLcdUnlock"}),
-            (std::vector<std::string>{"BrokerLcdLock -> 0x00000000 p_refCount=1",
-                                      "BrokerLcdUnlock -> 0x00000000 p_refCount=0"}));
-  EXPECT_EQ(broker_->BrokerLcdLock(&count), S_OK);
-  EXPECT_EQ(count, 1);
-  EXPECT_EQ(broker_->BrokerLcdUnlock(&count), S_OK);
-  ExpectSameServer();
+  EXPECT_EQ(WaitForSingleObject(holder.Get(), 60000), WAIT_OBJECT_0);
+  EXPECT_EQ(Lock(), "0x00000000 0");
+  EXPECT_EQ(Player("Lock; Unlock"), "Lock ->0 p_refCount=1; Unlock ->0 p_refCount=0");
+  EXPECT_EQ(Lock({true, false}), "0x00000000 1, 0x00000000 0");
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
-// System functions bound at run time: libraries come from the system folder
-// only, and `complete` tells whether everything required was found.
+// System functions bound at run time: libraries come from the system folder only,
+// and `complete` tells whether everything required was found.
 #include <windows.h>
+#include <shlobj.h>
 
 #include <gtest/gtest.h>
 
@@ -26,86 +27,59 @@ class StubHelper : public DynamicLoadLibraryHelper {
   int(WINAPI* missing)() = nullptr;
 };
 
-std::wstring SystemPath(const wchar_t* name) {
-  wchar_t system[MAX_PATH];
-  GetSystemDirectoryW(system, MAX_PATH);
-  return std::wstring(system) + L"\\" + name;
-}
-
-TEST(LoaderHelpers, RequiredAndOptionalFunctions) {
+TEST(LoaderHelpers, LibrariesComeOnlyFromTheSystemFolder) {
   ScratchFiles files;
-  files.Copy(ProgramFolder() + L"\\glintstub.dll", SystemPath(L"glintstub-system.dll"));
-
+  files.Copy(ProgramFolder() + L"\\glintstub.dll",
+             KnownFolder(CSIDL_SYSTEM) + L"\\glintstub-system.dll");
   StubHelper complete("glintstub-system.dll", true, false);
-  ASSERT_NE(complete.Module(), nullptr);
   ASSERT_NE(complete.first, nullptr);
   EXPECT_EQ(complete.first(), 1);
   EXPECT_EQ(complete.optional, nullptr);  // optional and absent: still complete
   EXPECT_TRUE(complete.Complete());
-
   StubHelper incomplete("glintstub-system.dll", true, true);
   EXPECT_NE(incomplete.Module(), nullptr);
   EXPECT_EQ(incomplete.missing, nullptr);
   EXPECT_FALSE(incomplete.Complete());
-}
-
-TEST(LoaderHelpers, LibrariesComeOnlyFromTheSystemFolder) {
   // A copy beside the program and in the current folder is never used.
-  ScratchFiles files;
   files.Copy(ProgramFolder() + L"\\glintstub.dll", ProgramFolder() + L"\\glintstub-local.dll");
   wchar_t previous[MAX_PATH];
   GetCurrentDirectoryW(MAX_PATH, previous);
   SetCurrentDirectoryW(ProgramFolder().c_str());
-
-  StubHelper required("glintstub-local.dll", true, false);
-  EXPECT_EQ(required.Module(), nullptr);
-  EXPECT_EQ(required.first, nullptr);
-  EXPECT_FALSE(required.Complete());
-  StubHelper optional("glintstub-local.dll", false, false);
-  EXPECT_EQ(optional.Module(), nullptr);
-  EXPECT_FALSE(optional.Complete());  // its required function is missing
-
+  for (bool required : {true, false}) {
+    StubHelper local("glintstub-local.dll", required, false);
+    EXPECT_EQ(local.Module(), nullptr);
+    EXPECT_EQ(local.first, nullptr);
+    EXPECT_FALSE(local.Complete());  // its required function is missing
+  }
   SetCurrentDirectoryW(previous);
 }
 
 TEST(LoaderHelpers, SystemHelpersOfThisPlatform) {
   Kernel32DllHelper kernel32;
-  EXPECT_TRUE(kernel32.Complete());
+  Advapi32DllHelper advapi32;
   EXPECT_NE(kernel32.CreateFileW, nullptr);
   EXPECT_NE(kernel32.GetVolumeInformationW, nullptr);
-  EXPECT_TRUE(ProcessKernel32().Complete());
-
-  Advapi32DllHelper advapi32;
-  EXPECT_TRUE(advapi32.Complete());
   EXPECT_NE(advapi32.RegOpenKeyExW, nullptr);
-  Shell32DllHelper shell32;
-  EXPECT_TRUE(shell32.Complete());
-  User32DllHelper user32;
-  EXPECT_TRUE(user32.Complete());
-  VersionDllHelper version;
-  EXPECT_TRUE(version.Complete());
-  Dinput8DllHelper dinput8;
-  EXPECT_TRUE(dinput8.Complete());
-
+  EXPECT_TRUE(kernel32.Complete() && ProcessKernel32().Complete() && advapi32.Complete());
+  EXPECT_TRUE(Shell32DllHelper().Complete());
+  EXPECT_TRUE(User32DllHelper().Complete());
+  EXPECT_TRUE(VersionDllHelper().Complete());
+  EXPECT_TRUE(Dinput8DllHelper().Complete());
   // Enterprise protection is optional: where its libraries are missing the
   // helpers stay complete with nothing bound.
   Edpwin32DllHelper edp;
-  EXPECT_TRUE(edp.Complete());
-  if (edp.Module() == nullptr) {
-    EXPECT_EQ(edp.ProtectFileToEnterpriseIdentity, nullptr);
-  }
   SrpapiDllHelper srp;
-  EXPECT_TRUE(srp.Complete());
-  if (srp.Module() == nullptr) {
-    EXPECT_EQ(srp.SrpGetEnterpriseIds, nullptr);
-  }
+  EXPECT_TRUE(edp.Complete() && srp.Complete());
+  EXPECT_TRUE(edp.Module() != nullptr || edp.ProtectFileToEnterpriseIdentity == nullptr);
+  EXPECT_TRUE(srp.Module() != nullptr || srp.SrpGetEnterpriseIds == nullptr);
 }
 
-// The names GlintUtil.dll imports, read from its import table.
-std::set<std::string> ImportedNames(const std::wstring& path) {
-  std::set<std::string> names;
-  HMODULE image = LoadLibraryExW(path.c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
-  if (image == nullptr) return names;
+// Functions the loader tables list as possibly absent are never imported directly.
+TEST(LoaderHelpers, OptionalFunctionsAreNotImported) {
+  std::set<std::string> imported;
+  HMODULE image = LoadLibraryExW((ProgramFolder() + L"\\GlintUtil.dll").c_str(), nullptr,
+                                 DONT_RESOLVE_DLL_REFERENCES);
+  ASSERT_NE(image, nullptr);
   auto* base = reinterpret_cast<const BYTE*>(image);
   auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
       base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
@@ -116,18 +90,11 @@ std::set<std::string> ImportedNames(const std::wstring& path) {
     auto* entry = reinterpret_cast<const IMAGE_THUNK_DATA*>(base + library->OriginalFirstThunk);
     for (; entry->u1.AddressOfData != 0; ++entry) {
       if (IMAGE_SNAP_BY_ORDINAL(entry->u1.Ordinal)) continue;
-      names.insert(
+      imported.insert(
           reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + entry->u1.AddressOfData)->Name);
     }
   }
   FreeLibrary(image);
-  return names;
-}
-
-// Functions that the loader tables list as possibly absent are never linked
-// directly: a system without one must still load the library.
-TEST(LoaderHelpers, OptionalFunctionsAreNotImported) {
-  const std::set<std::string> imported = ImportedNames(ProgramFolder() + L"\\GlintUtil.dll");
   ASSERT_TRUE(imported.count("CreateFileW")) << "import table not read";
   for (const char* optional :
        {"RegDeleteKeyExW", "GetNamedSecurityInfoW", "SetEntriesInAclW", "SetNamedSecurityInfoW",

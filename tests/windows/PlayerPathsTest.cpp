@@ -12,12 +12,11 @@
 namespace {
 
 using Text = PathRules::Text;
-
 Text T(const std::wstring& text) {
   return Text(reinterpret_cast<const char16_t*>(text.c_str()));
 }
 std::wstring Wd(const Text& text) {
-  return std::wstring(reinterpret_cast<const wchar_t*>(text.c_str()));
+  return reinterpret_cast<const wchar_t*>(text.c_str());
 }
 
 class PlayerPathsTest : public ::testing::Test {
@@ -27,57 +26,49 @@ class PlayerPathsTest : public ::testing::Test {
     GetTempPathW(MAX_PATH, temp);
     lowTemp_ = std::wstring(temp) + L"Low";
     CreateDirectoryW(lowTemp_.c_str(), nullptr);
+    local_.SetUseLocalAppData(true);
   }
-  std::wstring appData_ = KnownFolder(CSIDL_APPDATA);
-  std::wstring localAppData_ = KnownFolder(CSIDL_LOCAL_APPDATA);
-  std::wstring store_ = appData_ + L"\\Kestrelink\\Glint Player";
-  std::wstring lowTemp_;
+  std::wstring appData_ = KnownFolder(CSIDL_APPDATA),
+               localAppData_ = KnownFolder(CSIDL_LOCAL_APPDATA);
+  std::wstring store_ = appData_ + L"\\Kestrelink\\Glint Player", lowTemp_;
+  PlayerPaths paths_{true}, local_{true};  // roaming, and with the local switch
 };
 
 TEST_F(PlayerPathsTest, FoldersFollowTheLocalApplicationDataSwitch) {
-  PlayerPaths roaming(true);
-  ASSERT_TRUE(roaming.SharedObjectsRoot());
-  EXPECT_EQ(Wd(*roaming.SharedObjectsRoot()), store_);
-  EXPECT_EQ(Wd(*roaming.PlayerDataRoot()), appData_ + L"\\Arvex\\Glint Player");
-  EXPECT_EQ(Wd(*roaming.MakerSiteFolder()), store_ + L"\\glintmedia.example");
-  EXPECT_EQ(Wd(*roaming.LowTemporaryFolder()), lowTemp_);
-  PlayerPaths local(true);
-  local.SetUseLocalAppData(true);
-  EXPECT_EQ(Wd(*local.SharedObjectsRoot()), localAppData_ + L"\\Kestrelink\\Glint Player");
+  ASSERT_TRUE(paths_.SharedObjectsRoot());
+  EXPECT_EQ(Wd(*paths_.SharedObjectsRoot()), store_);
+  EXPECT_EQ(Wd(*paths_.PlayerDataRoot()), appData_ + L"\\Arvex\\Glint Player");
+  EXPECT_EQ(Wd(*paths_.MakerSiteFolder()), store_ + L"\\glintmedia.example");
+  EXPECT_EQ(Wd(*paths_.LowTemporaryFolder()), lowTemp_);
+  EXPECT_EQ(Wd(*local_.SharedObjectsRoot()), localAppData_ + L"\\Kestrelink\\Glint Player");
   // Outside the broker no "Low" is added to the temporary folder.
-  PlayerPaths engine(false);
   wchar_t temp[MAX_PATH];
   DWORD length = GetTempPathW(MAX_PATH, temp);
-  EXPECT_EQ(Wd(*engine.LowTemporaryFolder()), std::wstring(temp, length - 1));
+  EXPECT_EQ(Wd(*PlayerPaths(false).LowTemporaryFolder()), std::wstring(temp, length - 1));
 }
 
 TEST_F(PlayerPathsTest, WriteRule) {
-  PlayerPaths paths(true);
   ScratchFiles files;
+  const std::wstring site = store_ + L"\\glintmedia.example";
   for (const std::wstring& folder :
-       {appData_ + L"\\Arvex", appData_ + L"\\Arvex\\Glint Player",
-        store_ + L"\\glintmedia.example", store_ + L"\\glintmedia.example\\support",
-        store_ + L"\\glintmedia.example\\support\\glintplayer",
-        store_ + L"\\glintmedia.example\\support\\glintplayer\\sys",
-        store_ + L"\\glintmedia.example\\support\\glintplayer\\sys\\#ab"}) {
+       {appData_ + L"\\Arvex", appData_ + L"\\Arvex\\Glint Player", site, site + L"\\support",
+        site + L"\\support\\glintplayer", site + L"\\support\\glintplayer\\sys",
+        site + L"\\support\\glintplayer\\sys\\#ab"}) {
     files.Folder(folder);
   }
-  const std::wstring s = store_ + L"\\#SharedObjects";
   struct Case {
     std::wstring path;
-    bool checkExtension;
-    bool permitted;
-    bool settingsArea;
-    bool temporary;
-  } cases[] = {
-      {s + L"\\a.sol", true, true, true, false},
+    bool checkExtension, permitted, settingsArea, temporary;
+  };
+  // clang-format off
+  const Case cases[] = {
+      {store_ + L"\\#SharedObjects\\a.sol", true, true, true, false},
       {store_, false, true, false, false},  // the root itself
       {store_ + L"\\x.sol", true, true, false, false},
       {appData_ + L"\\Arvex\\Glint Player\\x.sol", true, true, false, false},
       {store_ + L"2\\x.sol", true, false, false, false},
-      {store_ + L"\\glintmedia.example\\x.sol", true, false, false, false},
-      {store_ + L"\\glintmedia.example\\support\\glintplayer\\sys\\#ab\\x.sol", true, false, true,
-       false},
+      {site + L"\\x.sol", true, false, false, false},
+      {site + L"\\support\\glintplayer\\sys\\#ab\\x.sol", true, false, true, false},
       {store_ + L"\\x.exe", true, false, false, false},
       {store_ + L"\\x.exe", false, true, false, false},
       {store_ + L"\\missing\\x.sol", true, false, false, false},  // no such folder yet
@@ -90,122 +81,104 @@ TEST_F(PlayerPathsTest, WriteRule) {
       {appData_ + L"\\x.sol", true, false, false, false},
       {L"C:\\windows\\x.sol", true, false, false, false},
   };
+  // clang-format on
   for (const Case& c : cases) {
+    SCOPED_TRACE(Utf8Of(c.path.c_str()));
     bool settings = !c.settingsArea, temporary = !c.temporary;
-    EXPECT_EQ(paths.MayWrite(T(c.path), c.checkExtension, &settings, &temporary), c.permitted)
-        << Utf8Of(c.path.c_str());
-    EXPECT_EQ(settings, c.settingsArea) << Utf8Of(c.path.c_str());
-    EXPECT_EQ(temporary, c.temporary) << Utf8Of(c.path.c_str());
+    EXPECT_EQ(paths_.MayWrite(T(c.path), c.checkExtension, &settings, &temporary), c.permitted);
+    EXPECT_EQ(settings, c.settingsArea);
+    EXPECT_EQ(temporary, c.temporary);
   }
 }
 
 TEST_F(PlayerPathsTest, LocalApplicationDataMarkerWithTheSwitch) {
-  PlayerPaths paths(true);
   const Text marked = u"<LOCAL_APPDATA>\\Kestrelink\\Glint Player\\#SharedObjects\\x.sol";
-  Text expanded = paths.ExpandPlayerPath(marked);
+  Text expanded = paths_.ExpandPlayerPath(marked);
   EXPECT_EQ(Wd(expanded), localAppData_ + L"\\Kestrelink\\Glint Player\\#SharedObjects\\x.sol");
-  EXPECT_FALSE(paths.MayWrite(expanded, true));
-  paths.SetUseLocalAppData(true);
-  PlayerPaths local(true);
-  local.SetUseLocalAppData(true);
+  EXPECT_FALSE(paths_.MayWrite(expanded, true));
   ScratchFiles files;
-  files.Folder(localAppData_ + L"\\Kestrelink");
-  files.Folder(localAppData_ + L"\\Kestrelink\\Glint Player");
-  files.Folder(localAppData_ + L"\\Kestrelink\\Glint Player\\#SharedObjects");
-  EXPECT_TRUE(local.MayWrite(local.ExpandPlayerPath(marked), true));
-  EXPECT_EQ(paths.ExpandPlayerPath(u"x<LOCAL_APPDATA>"), Text(u"x<LOCAL_APPDATA>"));
+  for (const wchar_t* folder : {L"", L"\\Glint Player", L"\\Glint Player\\#SharedObjects"})
+    files.Folder(localAppData_ + L"\\Kestrelink" + folder);
+  EXPECT_TRUE(local_.MayWrite(local_.ExpandPlayerPath(marked), true));
+  EXPECT_EQ(local_.ExpandPlayerPath(u"x<LOCAL_APPDATA>"), Text(u"x<LOCAL_APPDATA>"));
 }
 
 TEST_F(PlayerPathsTest, ReadAndCreateDirectoryRules) {
-  PlayerPaths paths(true);
   wchar_t system[MAX_PATH];
   GetSystemDirectoryW(system, MAX_PATH);
+  const std::wstring k = appData_ + L"\\Kestrelink";
   struct Case {
+    PlayerPaths& paths;
     std::wstring path;
-    bool read;
-    bool create;
-  } cases[] = {
-      {appData_ + L"\\Kestrelink\\anything", true, true},
-      {appData_ + L"\\Arvex\\x", true, true},
-      {appData_ + L"\\KestrelinkX\\x", false, false},
-      {std::wstring(system) + L"\\Kestreli\\Glint\\x.dll", true, false},
-      {lowTemp_ + L"\\x", true, false},
-      {lowTemp_ + L"\\*.tmp", true, false},
+    bool read, create;
+  };
+  // clang-format off
+  const Case cases[] = {
+      {paths_, k + L"\\anything", true, true},
+      {paths_, appData_ + L"\\Arvex\\x", true, true},
+      {paths_, appData_ + L"\\KestrelinkX\\x", false, false},
+      {paths_, std::wstring(system) + L"\\Kestreli\\Glint\\x.dll", true, false},
+      {paths_, lowTemp_ + L"\\x", true, false},
+      {paths_, lowTemp_ + L"\\*.tmp", true, false},
       // Searches: "." and ".." collapse over the whole pattern, and a
       // wildcard stands in the last name only.
-      {appData_ + L"\\Kestrelink\\*\\..\\..\\..\\x", false, false},
-      {appData_ + L"\\Kestrelink\\?\\..\\..\\..\\windows\\*", false, false},
-      {appData_ + L"\\Kestrelink\\a<b\\x", false, false},
-      {appData_ + L"\\Kestrelink\\sub\\..\\*", true, false},
-      {appData_ + L"\\Kestrelink\\..\\*", false, false},
-      {appData_ + L"\\Kestrelink\\x>", true, false},
-      {L"C:\\windows\\win.ini", false, false},
-      {localAppData_ + L"\\Kestrelink\\x", false, false},
+      {paths_, k + L"\\*\\..\\..\\..\\x", false, false},
+      {paths_, k + L"\\?\\..\\..\\..\\windows\\*", false, false},
+      {paths_, k + L"\\a<b\\x", false, false},
+      {paths_, k + L"\\sub\\..\\*", true, false},
+      {paths_, k + L"\\..\\*", false, false},
+      {paths_, k + L"\\x>", true, false},
+      {paths_, L"C:\\windows\\win.ini", false, false},
+      {paths_, localAppData_ + L"\\Kestrelink\\x", false, false},
+      {local_, localAppData_ + L"\\Kestrelink\\x", true, true},
   };
+  // clang-format on
   for (const Case& c : cases) {
-    EXPECT_EQ(paths.MayRead(T(c.path)), c.read) << Utf8Of(c.path.c_str());
-    EXPECT_EQ(paths.MayCreateDirectory(T(c.path)), c.create) << Utf8Of(c.path.c_str());
+    EXPECT_EQ(c.paths.MayRead(T(c.path)), c.read) << Utf8Of(c.path.c_str());
+    EXPECT_EQ(c.paths.MayCreateDirectory(T(c.path)), c.create) << Utf8Of(c.path.c_str());
   }
-  PlayerPaths local(true);
-  local.SetUseLocalAppData(true);
-  EXPECT_TRUE(local.MayCreateDirectory(T(localAppData_ + L"\\Kestrelink\\x")));
-  EXPECT_TRUE(local.MayRead(T(localAppData_ + L"\\Kestrelink\\x")));
-  EXPECT_FALSE(local.MayRead(T(appData_ + L"\\Kestrelink\\x")));
+  EXPECT_FALSE(local_.MayRead(T(k + L"\\x")));
 }
 
 TEST_F(PlayerPathsTest, LinksInsideTheStoreLeadNowhere) {
-  // C:\glint-outside is linked from the store by the test fixture.
-  PlayerPaths paths(true);
+  // C:\glint-outside is linked from the store by the red-team fixture.
   ASSERT_TRUE(Exists(store_ + L"\\dirlink")) << "link fixture missing";
-  EXPECT_FALSE(paths.MayWrite(T(store_ + L"\\dirlink\\x.sol"), true));
-  EXPECT_FALSE(paths.MayRead(T(store_ + L"\\dirlink\\keep.txt")));
-  EXPECT_FALSE(paths.MayCreateDirectory(T(store_ + L"\\dirlink\\made")));
+  EXPECT_FALSE(paths_.MayWrite(T(store_ + L"\\dirlink\\x.sol"), true));
+  EXPECT_FALSE(paths_.MayRead(T(store_ + L"\\dirlink\\keep.txt")));
+  EXPECT_FALSE(paths_.MayCreateDirectory(T(store_ + L"\\dirlink\\made")));
   // This link shows as a reparse point whose data cannot be read: that
   // alone is a refusal.
-  PathRules::LinkStep step =
-      paths.ResolveLinks(*paths.Canonicalize(T(store_ + L"\\dirlink\\x"), true));
-  EXPECT_FALSE(step.ok);
+  EXPECT_FALSE(paths_.ResolveLinks(*paths_.Canonicalize(T(store_ + L"\\dirlink\\x"), true)).ok);
 }
 
 TEST_F(PlayerPathsTest, AdministratorFile) {
   wchar_t folder[MAX_PATH];
   UINT length = GetSystemWow64DirectoryW(folder, MAX_PATH);
   if (length == 0) length = GetSystemDirectoryW(folder, MAX_PATH);
-  std::wstring glint = std::wstring(folder, length) + L"\\Kestreli";
-  std::wstring file = glint + L"\\Glint\\gcs.cfg";
+  const std::wstring glint = std::wstring(folder, length) + L"\\Kestreli";
+  const std::wstring file = glint + L"\\Glint\\gcs.cfg";
   EXPECT_EQ(AdminConfigPath(), Utf8Of(file.c_str()));
-  struct Case {
-    std::string content;
-    bool expected;
-  } cases[] = {
-      {"EnableLocalAppData=yes\n", true},
-      {"\xEF\xBB\xBF EnableLocalAppData = 1\r\n", true},
-      {"EnableLocalAppData=0\n", false},
-      {"\xFF\xFE"
-       "EnableLocalAppData=1\n",
-       false},  // UTF-16 is not read
-      {"Other=1\nEnableLocalAppData=true", true},
-      {"EnableLocalAppData=\n", false},
-  };
   ScratchFiles files;
   files.Folder(glint);
   files.Folder(glint + L"\\Glint");
   EXPECT_FALSE(ReadAdminBool("EnableLocalAppData"));  // no file
-  for (const Case& c : cases) {
-    HANDLE handle = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
-    DWORD written = 0;
-    WriteFile(handle, c.content.data(), static_cast<DWORD>(c.content.size()), &written, nullptr);
-    CloseHandle(handle);
-    EXPECT_EQ(ReadAdminBool("EnableLocalAppData"), c.expected) << c.content;
-    EXPECT_EQ(SASM::WindowsFileManager().EnableLocalAppData(), c.expected) << c.content;
+  for (auto [content, expected] : {std::pair<std::string, bool>{"EnableLocalAppData=yes\n", true},
+                                   {"\xEF\xBB\xBF EnableLocalAppData = 1\r\n", true},
+                                   {"EnableLocalAppData=0\n", false},
+                                   {"\xFF\xFE"
+                                    "EnableLocalAppData=1\n",
+                                    false},  // UTF-16: not read
+                                   {"Other=1\nEnableLocalAppData=true", true},
+                                   {"EnableLocalAppData=\n", false}}) {
+    files.File(file, content);
+    EXPECT_EQ(ReadAdminBool("EnableLocalAppData"), expected) << content;
+    EXPECT_EQ(SASM::WindowsFileManager().EnableLocalAppData(), expected) << content;
   }
-  DeleteFileW(file.c_str());
 }
 
 TEST(StorageFileManager, ListSizeCreateAndPrune) {
-  std::wstring root = NewTempFolder(L"glint-sasm");
-  std::string rootUtf8 = Utf8Of(root.c_str());
+  const std::wstring root = NewTempFolder(L"glint-sasm");
+  const std::string rootUtf8 = Utf8Of(root.c_str());
   SASM::WindowsFileManager manager;
   EXPECT_STREQ(manager.PathSeparator(), "\\");
   EXPECT_TRUE(manager.CreateSubdirectory(rootUtf8 + "\\a\\b", "c"));
@@ -224,24 +197,18 @@ TEST(StorageFileManager, ListSizeCreateAndPrune) {
   EXPECT_STREQ(names->At(2), "z.sol");
   EXPECT_EQ(names->At(3), nullptr);
   EXPECT_EQ(manager.ListFolder(rootUtf8 + "\\missing"), nullptr);
-  // Keep at most 100 bytes: the oldest go first.
-  EXPECT_TRUE(manager.PruneDirectoryTree(rootUtf8, 100, 3650));
+  EXPECT_TRUE(manager.PruneDirectoryTree(rootUtf8, 100, 3650));  // the oldest go first
   EXPECT_LE(manager.Size(rootUtf8), 100u);
-  // Keep nothing: the tree goes, folders and all.
-  EXPECT_TRUE(manager.PruneDirectoryTree(rootUtf8, 0, 3650));
+  EXPECT_TRUE(manager.PruneDirectoryTree(rootUtf8, 0, 3650));  // folders and all
   EXPECT_FALSE(Exists(root));
   EXPECT_FALSE(manager.SharedObjectsFolder().empty());
   EXPECT_NE(manager.CacheFolder().find("VXCache"), std::string::npos);
-}
-
-TEST(StorageFileManager, StringVectorGrowsByDoubling) {
+  // The name list grows by doubling from ten.
   SASM::StringVector vector;
-  EXPECT_EQ(vector.Capacity(), 10u);
-  for (int i = 0; i < 10; ++i) vector.Add(std::to_string(i));
-  EXPECT_EQ(vector.Capacity(), 10u);
-  vector.Add("10");
-  EXPECT_EQ(vector.Capacity(), 20u);
-  for (int i = 11; i < 21; ++i) vector.Add(std::to_string(i));
+  for (int i = 0; i < 21; ++i) {
+    EXPECT_EQ(vector.Capacity(), i <= 10 ? 10u : i <= 20 ? 20u : 40u) << i;
+    vector.Add(std::to_string(i));
+  }
   EXPECT_EQ(vector.Capacity(), 40u);
   EXPECT_STREQ(vector.At(20), "20");
 }

@@ -1,10 +1,10 @@
-// The shim's self-contained operations, run against the real registry and
-// file system of the test prefix.
+// The shim's self-contained operations, against the test prefix's registry and files.
 #include <windows.h>
 #include <shlobj.h>
 
 #include <gtest/gtest.h>
 
+#include <cwchar>
 #include <functional>
 #include <memory>
 #include <string>
@@ -13,88 +13,90 @@
 #include "WineTestSupport.h"
 #include "engine/HostCallbacks.h"
 #include "engine/SetupEngine.h"
+#include "foundation/Win32Handles.h"
 
 namespace {
 
+const HKEY HKLM = HKEY_LOCAL_MACHINE;
 const std::wstring kPlayerKey = L"Software\\Kestrelink\\GlintPlayer";
-const std::wstring kSafeVersions = L"Software\\Kestrelink\\GlintPlayer\\SafeVersions";
-const std::wstring kReleaseAX = L"SOFTWARE\\Kestrelink\\GlintPlayerActiveXReleaseType";
-const std::wstring kReleasePlugin = L"SOFTWARE\\Kestrelink\\GlintPlayerPluginReleaseType";
-const std::wstring kReleasePepper = L"SOFTWARE\\Kestrelink\\GlintPlayerPepperReleaseType";
-
+const std::wstring kRelease = L"SOFTWARE\\Kestrelink\\GlintPlayer";
+const std::wstring kReleaseAX = kRelease + L"ActiveXReleaseType";
+const std::wstring kReleasePepper = kRelease + L"PepperReleaseType";
 constexpr uint32_t AX = kPlayerActiveX, PL = kPlayerPlugin, PP = kPlayerPepper;
+using Strings = std::vector<std::string>;
 
-// --- version comparison -----------------------------------------------------
+// Sets a value for the test, or removes it when there is none (null, 0).
+void Put(ScratchRegistry& r, const std::wstring& key, const wchar_t* name, const wchar_t* text) {
+  text != nullptr ? r.SetString(HKLM, key, name, text) : r.Remove(HKLM, key, name);
+}
+void Put(ScratchRegistry& r, const std::wstring& key, const wchar_t* name, DWORD number) {
+  number != 0 ? r.SetDword(HKLM, key, name, number) : r.Remove(HKLM, key, name);
+}
+
+Strings Names(const MStringList* list) {
+  Strings names;
+  for (const auto& node : *list) names.push_back(ToUtf8(node.key));
+  return names;
+}
+// The names of several lists: "a b|c|..." (a list's names in its order).
+std::string Joined(std::initializer_list<const MStringList*> lists) {
+  std::string text;
+  for (const MStringList* list : lists) {
+    for (const std::string& name : Names(list)) text += name + " ";
+    text += "|";
+  }
+  return text;
+}
 
 TEST_F(ShimTest, InstalledVersionComparesAtEachBoundary) {
-  struct Case {
-    const wchar_t* version;  // null: value absent
-    uint32_t expected;
-  } cases[] = {
+  // clang-format off
+  const struct { const wchar_t* version; uint32_t expected; } cases[] = {  // null: absent
       {nullptr, 0},         {L"34.0.0.384", 2}, {L"34.0.0.383", 1}, {L"34.0.0.385", 3},
       {L"34.0.1.0", 3},     {L"34.1.0.0", 3},   {L"35.0.0.0", 3},   {L"33.9.9.999", 1},
       {L"34.0.0.0", 1},     {L"34", 1},         {L"", 1},           {L"x.y", 1},
       {L"34.0.0.384.7", 2},
   };
+  // clang-format on
   for (uint32_t type : {AX, PL, PP}) {
     std::wstring key = kPlayerKey + (type == AX ? L"ActiveX" : type == PL ? L"Plugin" : L"Pepper");
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
       ScratchRegistry registry;
-      if (c.version == nullptr) {
-        registry.Remove(HKEY_LOCAL_MACHINE, key, L"Version");
-      } else {
-        registry.SetString(HKEY_LOCAL_MACHINE, key, L"Version", c.version);
-      }
+      Put(registry, key, L"Version", c.version);
       EXPECT_EQ(shim()->CompareInstalledVersion(type), c.expected)
           << "type " << type << " version " << (c.version ? ToUtf8(M(c.version)) : "absent");
     }
   }
 }
 
-// --- release types and installability ---------------------------------------
-
 TEST_F(ShimTest, ReleaseTypeTakesTheKeyOfTheLastTypeInTheMask) {
   ScratchRegistry registry;
-  registry.SetDword(HKEY_LOCAL_MACHINE, kReleaseAX, L"Release", 2);
-  registry.SetDword(HKEY_LOCAL_MACHINE, kReleasePlugin, L"Release", 3);
-  registry.Remove(HKEY_LOCAL_MACHINE, kReleasePepper, L"Release");
-  struct Case {
-    uint32_t mask, releaseType;
-    bool expected;
-  } cases[] = {
+  registry.SetDword(HKLM, kReleaseAX, L"Release", 2);
+  registry.SetDword(HKLM, kRelease + L"PluginReleaseType", L"Release", 3);
+  RegDeleteTreeW(HKLM, kReleasePepper.c_str());
+  RegDeleteKeyW(HKLM, kReleasePepper.c_str());
+  // clang-format off
+  const struct { uint32_t mask, releaseType; bool expected; } cases[] = {
       {AX, 2, true},      {AX, 3, false},      {PL, 3, true},
       {AX | PL, 3, true}, {AX | PL, 2, false},  // plugin wins over ActiveX
-      {AX, 1, true},                            // release type 1 never looks at the registry
-      {PL, 1, true},      {0, 5, true},         // no type: no key, which counts as missing
+      {AX, 1, true},      {PL, 1, true},        // release type 1 never looks at the registry
+      {0, 5, true},       {PP, 7, true},        // no type or no key counts as missing
   };
-  for (const Case& c : cases) {
+  // clang-format on
+  for (const auto& c : cases) {
     EXPECT_EQ(shim()->IsReleaseType(c.mask, c.releaseType), c.expected)
         << "mask " << c.mask << " release type " << c.releaseType;
   }
-}
-
-TEST_F(ShimTest, ReleaseTypeKeyAbsentIsTrueValueAbsentIsFalse) {
-  ScratchRegistry registry;
-  RegDeleteTreeW(HKEY_LOCAL_MACHINE, kReleasePepper.c_str());
-  RegDeleteKeyW(HKEY_LOCAL_MACHINE, kReleasePepper.c_str());
-  EXPECT_TRUE(shim()->IsReleaseType(PP, 7));
-  registry.SetString(HKEY_LOCAL_MACHINE, kReleasePepper, L"Other", L"x");
+  registry.SetString(HKLM, kReleasePepper, L"Other", L"x");
   EXPECT_FALSE(shim()->IsReleaseType(PP, 7));  // key present, "Release" missing
-  registry.SetString(HKEY_LOCAL_MACHINE, kReleasePepper, L"Release", L"7");
+  registry.SetString(HKLM, kReleasePepper, L"Release", L"7");
   EXPECT_FALSE(shim()->IsReleaseType(PP, 7));  // not a DWORD
 }
 
 TEST_F(ShimTest, CheckInstallableStopsAtTheFirstFailure) {
-  struct Case {
-    const char* name;
-    uint32_t mask;
-    uint32_t releaseType;
-    DWORD axRelease;               // 0: no ActiveX release-type value
-    DWORD safeVersion;             // 0: no SafeVersions marker
-    const wchar_t* pluginVersion;  // null: not installed
-    bool expected;
-    uint32_t error;  // 777: untouched
-  } cases[] = {
+  // ActiveX release and safe version 0: absent; plugin version null: not installed; 777: untouched
+  // clang-format off
+  const struct { const char* name; uint32_t mask, releaseType; DWORD axRelease, safeVersion;
+                 const wchar_t* pluginVersion; bool expected; uint32_t error; } cases[] = {
       {"empty mask", 0, 0, 0, 0, nullptr, true, 777},
       {"nothing installed", AX | PL | PP, 0, 0, 0, nullptr, true, 777},
       {"ActiveX release differs", AX, 4, 5, 0, nullptr, false, 1161},
@@ -109,126 +111,86 @@ TEST_F(ShimTest, CheckInstallableStopsAtTheFirstFailure) {
       {"ActiveX marker before plugin", AX | PL, 0, 0, 400, L"35.0.0.0", false, 1162},
       {"Pepper not compared to plugin", PP, 0, 0, 0, L"35.0.0.0", true, 777},
   };
-  for (const Case& c : cases) {
+  // clang-format on
+  for (const auto& c : cases) {
     ScratchRegistry registry;
-    if (c.axRelease != 0) {
-      registry.SetDword(HKEY_LOCAL_MACHINE, kReleaseAX, L"Release", c.axRelease);
-    } else {
-      registry.Remove(HKEY_LOCAL_MACHINE, kReleaseAX, L"Release");
-    }
-    registry.Remove(HKEY_LOCAL_MACHINE, kReleasePlugin, L"Release");
-    registry.Remove(HKEY_LOCAL_MACHINE, kReleasePepper, L"Release");
-    if (c.safeVersion != 0) {
-      registry.SetDword(HKEY_LOCAL_MACHINE, kSafeVersions, L"34.0", c.safeVersion);
-    } else {
-      registry.Remove(HKEY_LOCAL_MACHINE, kSafeVersions, L"34.0");
-    }
-    if (c.pluginVersion != nullptr) {
-      registry.SetString(HKEY_LOCAL_MACHINE, kPlayerKey + L"Plugin", L"Version", c.pluginVersion);
-    } else {
-      registry.Remove(HKEY_LOCAL_MACHINE, kPlayerKey + L"Plugin", L"Version");
-    }
-    registry.Remove(HKEY_LOCAL_MACHINE, kPlayerKey + L"Pepper", L"Version");
+    Put(registry, kReleaseAX, L"Release", c.axRelease);
+    Put(registry, kRelease + L"PluginReleaseType", L"Release", DWORD{0});
+    Put(registry, kReleasePepper, L"Release", DWORD{0});
+    Put(registry, kPlayerKey + L"\\SafeVersions", L"34.0", c.safeVersion);
+    Put(registry, kPlayerKey + L"Plugin", L"Version", c.pluginVersion);
+    Put(registry, kPlayerKey + L"Pepper", L"Version", nullptr);
     uint32_t error = 777;
     EXPECT_EQ(shim()->CheckInstallable(c.mask, &error, c.releaseType), c.expected) << c.name;
     EXPECT_EQ(error, c.error) << c.name;
   }
 }
 
-// --- localised strings ---------------------------------------------------------
-
 TEST_F(ShimTest, LocalizedStringsComeFromTheLibraryThenTheHost) {
   Restart(u"HostStrings { 15 \"host fifteen\"; 3 \"host three\"; };");
-  struct Case {
-    uint32_t id;
-    bool fallback;
-    const char* expected;
-  } cases[] = {
+  const char* kMissing = "MISSING LOCALIZATION";
+  // clang-format off
+  const struct { uint32_t id; bool fallback; const char* expected; } cases[] = {
       {3, false, "This program will install Arvex\xC2\xAE Glint\xC2\xAE Player ^."},
       {3, true, "This program will install Arvex\xC2\xAE Glint\xC2\xAE Player ^."},
-      {71, false, "730"},
-      {104, false, "Arvex Glint Player"},
-      {15, false, "MISSING LOCALIZATION"},  // no table entry, host not asked
-      {15, true, "host fifteen"},
-      {29, true, "MISSING LOCALIZATION"},  // neither has it
-      {0, true, "MISSING LOCALIZATION"},
-      {65535, false, "MISSING LOCALIZATION"},
-  };
-  for (const Case& c : cases) {
+      {71, false, "730"}, {104, false, "Arvex Glint Player"},
+      {19, false, "<a href=\"https://www.glint.example/products/eulas/#glint_player\">Read the "
+                  "license here.</a>"},
+      {15, false, kMissing},  // no table entry, host not asked
+      {15, true, "host fifteen"}, {29, true, kMissing},  // neither has it
+      {0, true, kMissing}, {65535, false, kMissing}};
+  // clang-format on
+  for (const auto& c : cases) {
     MString text(u"stale");
     shim()->LoadLocalizedString(&text, c.id, c.fallback);
     EXPECT_EQ(ToUtf8(text), c.expected) << "id " << c.id << " fallback " << c.fallback;
   }
-}
-
-TEST_F(ShimTest, EveryEnglishTextIsPresent) {
-  const uint32_t ids[] = {1,  2,  3,  4,  5,  6,  7,  8,  10, 11, 12, 13, 14,  16,  17,
-                          18, 19, 20, 21, 22, 23, 24, 25, 26, 28, 30, 31, 32,  33,  34,
-                          35, 36, 38, 39, 51, 52, 53, 54, 55, 56, 57, 58, 59,  60,  61,
-                          62, 63, 64, 65, 71, 72, 73, 74, 75, 76, 77, 78, 79,  80,  81,
-                          82, 83, 84, 85, 87, 88, 89, 90, 91, 92, 93, 94, 103, 104, 105};
-  ASSERT_EQ(std::size(ids), 75u);
-  for (uint32_t id : ids) {
-    MString text;
-    shim()->LoadLocalizedString(&text, id, false);
-    EXPECT_NE(ToUtf8(text), "MISSING LOCALIZATION") << "id " << id;
+  // Every English text (75 of them) is present.
+  const uint32_t ranges[][2] = {{1, 8},   {10, 14}, {16, 26}, {28, 28}, {30, 36},
+                                {38, 39}, {51, 65}, {71, 85}, {87, 94}, {103, 105}};
+  for (const auto& range : ranges) {
+    for (uint32_t id = range[0]; id <= range[1]; ++id) {
+      MString text;
+      shim()->LoadLocalizedString(&text, id, false);
+      EXPECT_NE(ToUtf8(text), kMissing) << "id " << id;
+    }
   }
-  MString link;
-  shim()->LoadLocalizedString(&link, 19, false);
-  EXPECT_EQ(ToUtf8(link),
-            "<a href=\"https://www.glint.example/products/eulas/#glint_player\">Read the license "
-            "here.</a>");
 }
 
-// --- system state ----------------------------------------------------------------
-
-TEST_F(ShimTest, UacFollowsEnableLua) {
-  const std::wstring key = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Policies\\System";
-  ScratchRegistry registry;
-  registry.SetDword(HKEY_LOCAL_MACHINE, key, L"EnableLUA", 1);
-  EXPECT_TRUE(shim()->IsUacEnabled());
-  registry.SetDword(HKEY_LOCAL_MACHINE, key, L"EnableLUA", 0);
-  EXPECT_FALSE(shim()->IsUacEnabled());
-  registry.Remove(HKEY_LOCAL_MACHINE, key, L"EnableLUA");
-  EXPECT_FALSE(shim()->IsUacEnabled());
-}
-
-TEST_F(ShimTest, RealPlayer6LooksAtTheFirstComponent) {
-  const std::wstring key = L"SOFTWARE\\RealNetworks\\RealPlayer";
-  struct Case {
-    const wchar_t* version;
-    bool expected;
-  } cases[] = {{L"6.0.12.1040", true}, {L"6", true},     {L"60.1", true},
-               {L"16.0.0.1", false},   {L"11.0", false}, {L"", false}};
-  for (const Case& c : cases) {
+TEST_F(ShimTest, UacAndRealPlayer6FollowTheRegistry) {
+  const std::wstring uac = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Policies\\System";
+  for (DWORD lua : {1, 0, 2}) {  // 2: absent
     ScratchRegistry registry;
-    registry.SetString(HKEY_LOCAL_MACHINE, key, L"version", c.version);
-    EXPECT_EQ(shim()->IsRealPlayer6(), c.expected);
+    lua < 2 ? registry.SetDword(HKLM, uac, L"EnableLUA", lua)
+            : registry.Remove(HKLM, uac, L"EnableLUA");
+    EXPECT_EQ(shim()->IsUacEnabled(), lua == 1) << lua;
   }
-  ScratchRegistry registry;
-  registry.Remove(HKEY_LOCAL_MACHINE, key, L"version");
-  EXPECT_FALSE(shim()->IsRealPlayer6());
-}
-
-std::wstring WithoutLast(std::wstring path, int count) {
-  for (int i = 0; i < count; ++i) path = path.substr(0, path.rfind(L'\\'));
-  return path;
+  // clang-format off
+  const struct { const wchar_t* version; bool expected; } cases[] = {  // null: absent
+      {L"6.0.12.1040", true}, {L"6", true}, {L"60.1", true}, {L"16.0.0.1", false},
+      {L"11.0", false}, {L"", false}, {nullptr, false}};
+  // clang-format on
+  for (const auto& c : cases) {
+    ScratchRegistry registry;
+    Put(registry, L"SOFTWARE\\RealNetworks\\RealPlayer", L"version", c.version);
+    EXPECT_EQ(shim()->IsRealPlayer6(), c.expected) << (c.version ? ToUtf8(M(c.version)) : "absent");
+  }
 }
 
 TEST_F(ShimTest, ProfilesRootDependsOnTheGeneration) {
-  wchar_t documents[MAX_PATH], profile[MAX_PATH];
-  ASSERT_EQ(SHGetFolderPathW(nullptr, CSIDL_PERSONAL, nullptr, 0, documents), S_OK);
-  ASSERT_EQ(SHGetFolderPathW(nullptr, CSIDL_PROFILE, nullptr, 0, profile), S_OK);
-  struct Case {
-    const char16_t* config;
-    std::wstring expected;
-  } cases[] = {
-      {u"WindowsGeneration 1;", WithoutLast(documents, 2)},
-      {u"WindowsGeneration 0;", WithoutLast(documents, 2)},
-      {u"WindowsGeneration 2;", WithoutLast(profile, 1)},
-      {u"WindowsGeneration 3;", WithoutLast(profile, 1)},
+  auto withoutLast = [](int csidl, int count) {
+    std::wstring path = KnownFolder(csidl);
+    for (int i = 0; i < count; ++i) path = path.substr(0, path.rfind(L'\\'));
+    return path;
   };
-  for (const Case& c : cases) {
+  const std::wstring documentsUp2 = withoutLast(CSIDL_PERSONAL, 2);
+  const std::wstring profileUp1 = withoutLast(CSIDL_PROFILE, 1);
+  // clang-format off
+  const struct { const char16_t* config; const std::wstring& expected; } cases[] = {
+      {u"WindowsGeneration 1;", documentsUp2}, {u"WindowsGeneration 0;", documentsUp2},
+      {u"WindowsGeneration 2;", profileUp1}, {u"WindowsGeneration 3;", profileUp1}};
+  // clang-format on
+  for (const auto& c : cases) {
     Restart(c.config);
     char16_t buffer[MAX_PATH];
     std::fill(std::begin(buffer), std::end(buffer), u'#');
@@ -238,206 +200,149 @@ TEST_F(ShimTest, ProfilesRootDependsOnTheGeneration) {
   EXPECT_FALSE(shim()->GetProfilesRoot(nullptr));
 }
 
-// The test prefix has C:\glint-reparse\link, a directory link made from the
-// Linux side to C:\glint-reparse\target (see the fixture in CMakeLists.txt).
+// C:\glint-reparse\link links to C:\glint-reparse\target (a fixture of CMakeLists.txt).
 TEST_F(ShimTest, ReparsePointsAreFoundOnThePathAndItsAncestors) {
   ASSERT_TRUE(Exists(L"C:\\glint-reparse\\link")) << "link fixture missing";
-  struct Case {
-    const char16_t* path;
-    bool expected;
-  } cases[] = {
-      {u"C:\\glint-reparse\\link", true},
-      {u"C:\\glint-reparse\\link\\inner", true},
+  // clang-format off
+  const struct { const char16_t* path; bool expected; } cases[] = {
+      {u"C:\\glint-reparse\\link", true}, {u"C:\\glint-reparse\\link\\inner", true},
       {u"C:\\glint-reparse\\link\\missing\\deeper\\file.txt", true},
-      {u"C:\\glint-reparse\\target\\inner", false},
-      {u"C:\\glint-reparse", false},
-      {u"C:\\windows\\system32", false},
-      {u"C:\\no\\such\\folder", false},
-      {u"relative", false},
-      {u"", false},
-  };
-  for (const Case& c : cases) {
+      {u"C:\\glint-reparse\\target\\inner", false}, {u"C:\\glint-reparse", false},
+      {u"C:\\windows\\system32", false}, {u"C:\\no\\such\\folder", false},
+      {u"relative", false}, {u"", false}};
+  // clang-format on
+  for (const auto& c : cases) {
     EXPECT_EQ(shim()->PathHasReparsePoint(MString(c.path).Give()), c.expected)
         << ToUtf8(MString(c.path));
   }
 }
 
-// --- configuration-driven lists ------------------------------------------------
-
-std::vector<std::string> Names(const MStringList* list) {
-  std::vector<std::string> names;
-  for (const auto& node : *list) names.push_back(ToUtf8(node.key));
-  return names;
-}
-
-using Strings = std::vector<std::string>;
-
-TEST_F(ShimTest, FileListsComeFromTheConfigurationAndTheFolders) {
-  wchar_t system[MAX_PATH], appData[MAX_PATH];
-  GetSystemDirectoryW(system, MAX_PATH);
-  ASSERT_EQ(SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, 0, appData), S_OK);
-  ScratchFiles files;
-  std::wstring kestreli = std::wstring(system) + L"\\Kestreli";
-  files.Folder(kestreli);
-  files.Folder(kestreli + L"\\Glint");
-  files.File(kestreli + L"\\Glint\\GlintAX_34_0_0_384.ocx");
-  files.File(kestreli + L"\\Glint\\gcs.cfg");
-  files.Folder(kestreli + L"\\Glint\\sub");
-  std::wstring bin = std::wstring(appData) + L"\\Kestrelink";
-  files.Folder(bin);
-  files.Folder(bin += L"\\Glint Player");
-  files.Folder(bin += L"\\glintmedia.example");
-  files.Folder(bin += L"\\bin");
-  files.Folder(bin + L"\\GlintManager1");
-
-  Restart(
-      u"AddRemoveProgramsGUIDsAX \"{A1}\" \"{A2}\"; AddRemoveProgramsGUIDsAXSelf \"{A3}\";"
-      u"AddRemoveProgramsGUIDsPlugin \"{P1}\"; AddRemoveProgramsGUIDsPepper;"
-      u"FilenamesAX a.ocx b.ocx; FilenamesPlugin np.dll;"
-      u"AXFilenamePatterns \"GlintAX_:.ocx\"; PluginFilenamePatterns \"NPGlint:.dll\";"
-      u"PepperFilenamePatterns \"pep:.dll\"; ProductManagerDirectoryPatterns \"GlintManager:\";"
-      u"OtherFilePatterns \"gcs.cfg\";");
-  EXPECT_TRUE(shim()->LoadFileLists());
-  SetupEngine* e = shim()->GetEngine();
-  EXPECT_EQ(Names(&e->arpGuidsActiveX), (Strings{"{A1}", "{A2}", "{A3}"}));
-  EXPECT_EQ(Names(&e->arpGuidsPlugin), (Strings{"{P1}"}));
-  EXPECT_EQ(Names(&e->arpGuidsPepper), Strings{});
-  EXPECT_EQ(Names(shim()->GetActiveXFileNames()), (Strings{"a.ocx", "b.ocx"}));
-  EXPECT_EQ(Names(shim()->GetPluginFileNames()), (Strings{"np.dll"}));
-  EXPECT_EQ(Names(shim()->GetActiveXFilePatterns()), (Strings{"GlintAX_:.ocx"}));
-  EXPECT_EQ(Names(shim()->GetPluginFilePatterns()), (Strings{"NPGlint:.dll"}));
-  EXPECT_EQ(Names(shim()->GetPepperFilePatterns()), (Strings{"pep:.dll"}));
-  EXPECT_EQ(Names(shim()->GetProductFolderPatterns()), (Strings{"GlintManager:"}));
-  EXPECT_EQ(Names(shim()->GetOtherFilePatterns()), (Strings{"gcs.cfg"}));
-  Strings listing = Names(&e->systemFolderListing);
-  std::sort(listing.begin(), listing.end());
-  EXPECT_EQ(listing, (Strings{"GlintAX_34_0_0_384.ocx", "gcs.cfg", "sub"}));
-  EXPECT_EQ(Names(shim()->GetUserBinListing()), (Strings{"GlintManager1"}));
-}
-
-TEST_F(ShimTest, FileListsReportMissingKeysAndFolders) {
+TEST_F(ShimTest, FileAndKeepListsComeFromTheConfigurationAndTheFolders) {
+  for (const char16_t* name : {u"a.ocx", u"b.ocx"})
+    EXPECT_TRUE(shim()->AddActiveXKeep(MString(name).Give()));
+  EXPECT_TRUE(shim()->AddPepperKeep(MString(u"p.dll").Give()));
+  EXPECT_TRUE(shim()->AddPluginKeep(MString().Give()));  // a null name is kept as given
+  EXPECT_EQ(Joined({shim()->GetActiveXKeepList(), shim()->GetPepperKeepList()}),
+            "a.ocx b.ocx |p.dll |");
+  EXPECT_EQ(shim()->GetPluginKeepList()->Count(), 1u);
+  {
+    ScratchFiles files;
+    const std::wstring system = KnownFolder(CSIDL_SYSTEM) + L"\\Kestreli";
+    const std::wstring bin = KnownFolder(CSIDL_APPDATA) + L"\\Kestrelink";
+    auto folders = [&](const std::wstring& path) {  // every level that is missing
+      for (size_t at = path.find(L'\\', 3); at != std::wstring::npos; at = path.find(L'\\', at + 1))
+        files.Folder(path.substr(0, at));
+      files.Folder(path);
+    };
+    folders(system + L"\\Glint\\sub");
+    folders(bin + L"\\Glint Player\\glintmedia.example\\bin\\GlintManager1");
+    files.File(system + L"\\Glint\\GlintAX_34_0_0_384.ocx");
+    files.File(system + L"\\Glint\\gcs.cfg");
+    Restart(
+        u"AddRemoveProgramsGUIDsAX \"{A1}\" \"{A2}\"; AddRemoveProgramsGUIDsAXSelf \"{A3}\";"
+        u"AddRemoveProgramsGUIDsPlugin \"{P1}\"; AddRemoveProgramsGUIDsPepper;"
+        u"FilenamesAX a.ocx b.ocx; FilenamesPlugin np.dll;"
+        u"AXFilenamePatterns \"GlintAX_:.ocx\"; PluginFilenamePatterns \"NPGlint:.dll\";"
+        u"PepperFilenamePatterns \"pep:.dll\"; ProductManagerDirectoryPatterns \"GlintManager:\";"
+        u"OtherFilePatterns \"gcs.cfg\";");
+    EXPECT_TRUE(shim()->LoadFileLists());
+    SetupEngine* e = shim()->GetEngine();
+    EXPECT_EQ(Joined({&e->arpGuidsActiveX, &e->arpGuidsPlugin, &e->arpGuidsPepper,
+                      shim()->GetActiveXFileNames(), shim()->GetPluginFileNames(),
+                      shim()->GetActiveXFilePatterns(), shim()->GetPluginFilePatterns(),
+                      shim()->GetPepperFilePatterns(), shim()->GetProductFolderPatterns(),
+                      shim()->GetOtherFilePatterns(), shim()->GetUserBinListing()}),
+              "{A1} {A2} {A3} |{P1} ||a.ocx b.ocx |np.dll |GlintAX_:.ocx |NPGlint:.dll |pep:.dll "
+              "|GlintManager: |gcs.cfg |GlintManager1 |");
+    Strings listing = Names(&e->systemFolderListing);
+    std::sort(listing.begin(), listing.end());
+    EXPECT_EQ(listing, (Strings{"GlintAX_34_0_0_384.ocx", "gcs.cfg", "sub"}));
+  }
   // Every key present but the folders absent, then one key absent with the
   // folders present: false both times, and what was there is still loaded.
-  const char16_t* allKeys =
+  Restart(
       u"AddRemoveProgramsGUIDsAX a; AddRemoveProgramsGUIDsPlugin b; AddRemoveProgramsGUIDsPepper c;"
       u"FilenamesAX d; FilenamesPlugin e; AXFilenamePatterns f; PluginFilenamePatterns g;"
-      u"PepperFilenamePatterns h; ProductManagerDirectoryPatterns i; OtherFilePatterns j;";
-  Restart(allKeys);
+      u"PepperFilenamePatterns h; ProductManagerDirectoryPatterns i; OtherFilePatterns j;");
   EXPECT_FALSE(shim()->LoadFileLists());
-  EXPECT_EQ(Names(shim()->GetOtherFilePatterns()), (Strings{"j"}));
-
+  EXPECT_EQ(Joined({shim()->GetOtherFilePatterns()}), "j |");
   Restart(u"FilenamesAX d;");
   EXPECT_FALSE(shim()->LoadFileLists());
-  EXPECT_EQ(Names(shim()->GetActiveXFileNames()), (Strings{"d"}));
-  EXPECT_EQ(shim()->GetPluginFileNames()->Count(), 0u);
-
+  EXPECT_EQ(Joined({shim()->GetActiveXFileNames(), shim()->GetPluginFileNames()}), "d ||");
   // The most recent configuration text wins when both carry a key.
   Restart(u"FilenamesAX old;");
   host_->AddConfiguration(MString(u"FilenamesAX new;"));
   shim()->LoadFileLists();
-  EXPECT_EQ(Names(shim()->GetActiveXFileNames()), (Strings{"new"}));
+  EXPECT_EQ(Joined({shim()->GetActiveXFileNames()}), "new |");
 }
 
-TEST_F(ShimTest, KeepListsCollectNamesPerType) {
-  EXPECT_TRUE(shim()->AddActiveXKeep(MString(u"a.ocx").Give()));
-  EXPECT_TRUE(shim()->AddActiveXKeep(MString(u"b.ocx").Give()));
-  EXPECT_TRUE(shim()->AddPepperKeep(MString(u"p.dll").Give()));
-  EXPECT_TRUE(shim()->AddPluginKeep(MString().Give()));  // a null name is kept as given
-  EXPECT_EQ(Names(shim()->GetActiveXKeepList()), (Strings{"a.ocx", "b.ocx"}));
-  EXPECT_EQ(Names(shim()->GetPepperKeepList()), (Strings{"p.dll"}));
-  EXPECT_EQ(shim()->GetPluginKeepList()->Count(), 1u);
-}
-
-// --- operations of other subsystems: present, harmless -----------------------
-
-// Every key and value below a key, and every file below a folder (name, size,
-// last write), as one text for before-and-after comparisons.
+// Every key and value below a key, or every file (name, size, last write) below a folder.
 void Snapshot(HKEY root, const std::wstring& path, std::string& out) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
-    out += "absent " + Utf8Of(path.c_str()) + "\n";
-    return;
+  UniqueRegKey key;
+  bool open = RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.Receive()) == ERROR_SUCCESS;
+  out += (open ? "[" : "absent [") + Utf8Of(path.c_str()) + "]\n";
+  wchar_t name[512];
+  static BYTE data[1 << 20];  // the largest value a key may hold
+  for (DWORD i = 0, length = 512, type = 0, size = sizeof data;
+       open && RegEnumValueW(key.Get(), i, name, &length, nullptr, &type, data, &size) == 0;
+       ++i, length = 512, size = sizeof data) {
+    out += Utf8Of(name) + "=" + std::to_string(type) + ":" + std::string(data, data + size) + "\n";
   }
-  out += "[" + Utf8Of(path.c_str()) + "]\n";
-  std::vector<std::wstring> subkeys;
-  for (DWORD i = 0;; ++i) {
-    wchar_t name[512];
-    DWORD length = 512, type = 0, size = 0;
-    if (RegEnumValueW(key, i, name, &length, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
-      break;
-    std::string data(size, '\0');
-    length = 512;
-    RegEnumValueW(key, i, name, &length, nullptr, &type, reinterpret_cast<BYTE*>(data.data()),
-                  &size);
-    out += Utf8Of(name) + "=" + std::to_string(type) + ":" + data + "\n";
+  for (DWORD i = 0, length = 512;
+       open && RegEnumKeyExW(key.Get(), i, name, &length, nullptr, nullptr, nullptr, nullptr) == 0;
+       ++i, length = 512) {
+    Snapshot(root, path + L"\\" + name, out);
   }
-  for (DWORD i = 0;; ++i) {
-    wchar_t name[512];
-    DWORD length = 512;
-    if (RegEnumKeyExW(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != 0) break;
-    subkeys.push_back(name);
-  }
-  RegCloseKey(key);
-  for (const std::wstring& subkey : subkeys) Snapshot(root, path + L"\\" + subkey, out);
 }
 void Snapshot(const std::wstring& folder, std::string& out) {
   WIN32_FIND_DATAW entry;
-  HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
-  if (find == INVALID_HANDLE_VALUE) {
-    out += "absent " + Utf8Of(folder.c_str()) + "\n";
-    return;
+  UniqueFind find(FindFirstFileW((folder + L"\\*").c_str(), &entry));
+  out += (find ? "<" : "absent <") + Utf8Of(folder.c_str()) + ">\n";
+  for (bool more = find.Valid(); more; more = FindNextFileW(find.Get(), &entry)) {
+    std::wstring path = folder + L"\\" + entry.cFileName;
+    if (!std::wcscmp(entry.cFileName, L".") || !std::wcscmp(entry.cFileName, L"..")) continue;
+    out += Utf8Of(path.c_str()) + " " + std::to_string(entry.nFileSizeLow) + " " +
+           std::to_string(entry.ftLastWriteTime.dwLowDateTime) + "\n";
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) Snapshot(path, out);
   }
-  do {
-    std::wstring name = entry.cFileName;
-    if (name == L"." || name == L"..") continue;
-    out += Utf8Of((folder + L"\\" + name).c_str()) + " " + std::to_string(entry.nFileSizeLow) +
-           " " + std::to_string(entry.ftLastWriteTime.dwLowDateTime) + "\n";
-    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) Snapshot(folder + L"\\" + name, out);
-  } while (FindNextFileW(find, &entry));
-  FindClose(find);
 }
 
-// Each operation whose work belongs to a later step answers its fixed result
-// and leaves the registry and the player's files as they were, whatever the
-// host's configuration names.
+// Each operation whose work belongs to a later step answers its fixed result and
+// leaves the registry and the player's files as they were, whatever the host names.
 TEST_F(ShimTest, OperationsNotBuiltYetLeaveRegistryAndFilesUntouched) {
   std::wstring folder = NewTempFolder(L"glint-untouched");
   ScratchFiles files;
-  for (const wchar_t* name : {L"\\a.ocx", L"\\GlintAX_34_0_0_384.ocx", L"\\gcs.cfg"}) {
+  for (const wchar_t* name : {L"\\a.ocx", L"\\GlintAX_34_0_0_384.ocx", L"\\gcs.cfg"})
     files.File(folder + name, "player file");
-  }
   Restart(
       u"FilenamesAX a.ocx; AXFilenamePatterns \"GlintAX_:.ocx\"; OtherFilePatterns gcs.cfg;"
       u"FilenamesPlugin a.ocx; AddRemoveProgramsGUIDsAX \"{A1}\";");
   shim()->LoadFileLists();
   ScratchRegistry registry;
   registry.SetString(HKEY_CURRENT_USER, kPlayerKey, L"ConflictingProcs", L"Browser");
-  registry.SetString(HKEY_LOCAL_MACHINE, kPlayerKey + L"ActiveX", L"Version", L"34.0.0.384");
+  registry.SetString(HKLM, kPlayerKey + L"ActiveX", L"Version", L"34.0.0.384");
   auto state = [&] {
     std::string text;
-    for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
-      for (const wchar_t* key :
-           {L"Software\\Kestrelink", L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
-            L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce",
-            L"SYSTEM\\CurrentControlSet\\Services"}) {
+    for (HKEY root : {HKLM, HKEY_CURRENT_USER})
+      for (const wchar_t* key : {L"Software\\Kestrelink", L"SYSTEM\\CurrentControlSet\\Services",
+                                 L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
+                                 L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce"})
         Snapshot(root, key, text);
-      }
-    }
-    for (int csidl : {CSIDL_APPDATA, CSIDL_LOCAL_APPDATA, CSIDL_SYSTEM}) {
-      wchar_t path[MAX_PATH] = {};
-      SHGetFolderPathW(nullptr, csidl, nullptr, 0, path);
-      Snapshot(std::wstring(path) + (csidl == CSIDL_SYSTEM ? L"\\Kestreli" : L"\\Kestrelink"),
-               text);
-    }
+    for (int csidl : {CSIDL_APPDATA, CSIDL_LOCAL_APPDATA})
+      Snapshot(KnownFolder(csidl) + L"\\Kestrelink", text);
+    Snapshot(KnownFolder(CSIDL_SYSTEM) + L"\\Kestreli", text);
     Snapshot(folder, text);
     return text;
   };
   const std::string before = state();
   auto dir = [&] { return M(folder).Give(); };
+  auto file = [&] { return M(folder + L"\\a.ocx").Give(); };
   MConfigNode* texts = nullptr;
   MString out;
   uint32_t code = 7;
-  struct Case {
+  std::unique_ptr<MStringList> found;
+  // clang-format off
+  const struct {
     const char* name;
     std::function<bool()> run;
     bool expected;
@@ -446,48 +351,33 @@ TEST_F(ShimTest, OperationsNotBuiltYetLeaveRegistryAndFilesUntouched) {
       {"3 DestroySetupWindow", [&] { return shim()->DestroySetupWindow(nullptr), false; }, false},
       {"4 CheckForUpdate", [&] { return shim()->CheckForUpdate(AX, 2, 0, 0); }, false},
       {"8 PrepareUninstall", [&] { return shim()->PrepareUninstall(AX, dir(), true); }, false},
-      {"9 RegisterPlayer", [&] { return shim()->RegisterPlayer(AX, dir(), dir(), 0, true); },
-       false},
-      {"10 RemoveSystemUpdateService", [&] { return shim()->RemoveSystemUpdateService(0, dir()); },
-       false},
-      {"11 UninstallPlayer",
-       [&] { return shim()->UninstallPlayer(AX, dir(), true, true, true, &code); }, false},
+      {"9 RegisterPlayer", [&] { return shim()->RegisterPlayer(AX, dir(), dir(), 0, true); }, false},
+      {"10 RemoveSystemUpdateService", [&] { return shim()->RemoveSystemUpdateService(0, dir()); }, false},
+      {"11 UninstallPlayer", [&] { return shim()->UninstallPlayer(AX, dir(), true, true, true, &code); }, false},
       {"12 RemoveListedFiles", [&] { return shim()->RemoveListedFiles(AX | PL, dir()); }, false},
       {"13 RemoveUpdateService", [&] { return shim()->RemoveUpdateService(dir(), true); }, false},
-      {"14 RemoveNamedFile",
-       [&] {
-         return shim()->RemoveNamedFile(MString(u"a.ocx").Give(), M(folder + L"\\a.ocx").Give());
-       },
-       false},
+      {"14 RemoveNamedFile", [&] { return shim()->RemoveNamedFile(MString(u"a.ocx").Give(), file()); }, false},
       {"15 RemoveFilesByPattern", [&] { return shim()->RemoveFilesByPattern(AX, dir()); }, false},
       {"17 RemoveHelperService", [&] { return shim()->RemoveHelperService(dir(), true); }, false},
       {"18 UninstallAssistant", [&] { return shim()->UninstallAssistant(); }, false},
-      {"19 RemoveFeedbackService",
-       [&] { return shim()->RemoveFeedbackService(dir(), dir(), true); }, false},
+      {"19 RemoveFeedbackService", [&] { return shim()->RemoveFeedbackService(dir(), dir(), true); }, false},
       {"20 RemovePerUserData", [&] { return shim()->RemovePerUserData(); }, false},
-      {"24 RegisterActiveXControl",
-       [&] { return shim()->RegisterActiveXControl(M(folder + L"\\a.ocx").Give()); }, false},
+      {"24 RegisterActiveXControl", [&] { return shim()->RegisterActiveXControl(file()); }, false},
       {"25 RegisterPluginEntry", [&] { return shim()->RegisterPluginEntry(dir()); }, true},
       {"27 RepairControlPermissions", [&] { return shim()->RepairControlPermissions(); }, true},
-      {"39 RecordConflictingProcesses",
-       [&] { return shim()->RecordConflictingProcesses(AX | PL | PP); }, false},
-      {"41 FindConflictingProcesses",
-       [&] {
-         std::unique_ptr<MStringList> found(shim()->FindConflictingProcesses(AX | PL | PP));
-         return found == nullptr || found->Count() != 0;
-       },
-       false},
+      {"39 RecordConflictingProcesses", [&] { return shim()->RecordConflictingProcesses(AX | PL | PP); }, false},
+      {"41 FindConflictingProcesses", [&] {
+         found.reset(shim()->FindConflictingProcesses(AX | PL | PP));
+         return found == nullptr || found->Count() != 0; }, false},
       {"49 RejectOfferedUpdate", [&] { return shim()->RejectOfferedUpdate(); }, false},
       {"50 GetNoticeContent", [&] { return shim()->GetNoticeContent(&texts); }, false},
       {"51 GetOfferedVersion", [&] { return shim()->GetOfferedVersion(&out); }, false},
-      {"52 ParseNoticeContent",
-       [&] { return shim()->ParseNoticeContent(&texts, MString(u"<meta/>").Give()); }, false},
-      {"53 ExtractMetaText",
-       [&] { return shim()->ExtractMetaText(MString(u"<meta/>").Give(), &out); }, false},
-      {"54 ExtractUpdateVersion",
-       [&] { return shim()->ExtractUpdateVersion(MString(u"35.0").Give(), &out); }, false},
+      {"52 ParseNoticeContent", [&] { return shim()->ParseNoticeContent(&texts, MString(u"<meta/>").Give()); }, false},
+      {"53 ExtractMetaText", [&] { return shim()->ExtractMetaText(MString(u"<meta/>").Give(), &out); }, false},
+      {"54 ExtractUpdateVersion", [&] { return shim()->ExtractUpdateVersion(MString(u"35.0").Give(), &out); }, false},
   };
-  for (const Case& c : cases) {
+  // clang-format on
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(c.run(), c.expected);
     EXPECT_EQ(state(), before);
@@ -498,28 +388,24 @@ TEST_F(ShimTest, OperationsNotBuiltYetLeaveRegistryAndFilesUntouched) {
   RemoveTree(folder);
 }
 
-// Slot 40 deletes the conflict record; a record that is not there is a
-// failed deletion, reported with the key, the value and the error.
+// Slot 40 deletes the conflict record; a missing one is a failed deletion, reported.
 TEST_F(ShimTest, ClearingConflictsDeletesTheRecordAndReportsAMissingOne) {
   ScratchRegistry registry;
   registry.SetString(HKEY_CURRENT_USER, kPlayerKey, L"ConflictingProcs", L"Browser,Player");
   const size_t earlier = host_->Reports().size();
   EXPECT_TRUE(shim()->ClearConflictingProcesses());
-  DWORD size = 0;
   EXPECT_EQ(RegGetValueW(HKEY_CURRENT_USER, kPlayerKey.c_str(), L"ConflictingProcs", RRF_RT_ANY,
-                         nullptr, nullptr, &size),
+                         nullptr, nullptr, nullptr),
             ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(host_->Reports().size(), earlier);
   EXPECT_FALSE(shim()->ClearConflictingProcesses());
   ASSERT_EQ(host_->Reports().size(), earlier + 1);
-  const StatusReport& report = host_->Reports().back();
-  EXPECT_EQ(report.level, 1);
-  EXPECT_EQ(report.code, 1037u);
-  EXPECT_EQ(ToUtf8(report.detail), "Software\\Kestrelink\\GlintPlayer/ConflictingProcs 2");
+  const StatusReport& r = host_->Reports().back();
+  EXPECT_EQ(std::to_string(r.level) + " " + std::to_string(r.code) + " " + ToUtf8(r.detail),
+            "1 1037 Software\\Kestrelink\\GlintPlayer/ConflictingProcs 2");
 }
 
-// A host that answers nothing useful, and no host at all.
-class SilentHost final : public HostCallbacks {};
+class SilentHost final : public HostCallbacks {};  // answers nothing useful
 
 TEST(ShimWithoutAnswers, NeverCrashes) {
   GlintLibrary library;
@@ -536,18 +422,14 @@ TEST(ShimWithoutAnswers, NeverCrashes) {
     EXPECT_FALSE(shim->LoadFileLists());
     EXPECT_FALSE(shim->OpenExpressInstallPage(nullptr));
     uint32_t error = 5;
-    shim->CheckInstallable(AX | PL | PP, &error, 0);
-    shim->CheckInstallable(AX | PL | PP, nullptr, 2);
     char16_t buffer[MAX_PATH];
-    EXPECT_FALSE(shim->GetProfilesRoot(buffer));
-    EXPECT_FALSE(shim->PathHasReparsePoint(MString().Give()));
-    EXPECT_FALSE(shim->NoOperation(MString().Give()));
-    shim->IsUacEnabled();
-    shim->IsRealPlayer6();
-    shim->CompareInstalledVersion(0);
-    shim->CompareInstalledVersion(0xFFFFFFFF);
-    shim->RefreshIEElevationPolicy();
-    EXPECT_FALSE(shim->OpenControlPanelApplet());
+    EXPECT_FALSE(shim->GetProfilesRoot(buffer) || shim->PathHasReparsePoint(MString().Give()) ||
+                 shim->NoOperation(MString().Give()) || shim->OpenControlPanelApplet());
+    // Answers of their own; only that they answer matters here.
+    shim->CheckInstallable(AX | PL | PP, &error, 0),
+        shim->CheckInstallable(AX | PL | PP, nullptr, 2);
+    shim->IsUacEnabled(), shim->IsRealPlayer6(), shim->RefreshIEElevationPolicy();
+    shim->CompareInstalledVersion(0), shim->CompareInstalledVersion(0xFFFFFFFF);
   }
 }
 

@@ -71,18 +71,10 @@ void ScratchRegistry::Save(HKEY root, const std::wstring& key, const std::wstrin
   saved_.push_back(std::move(saved));
 }
 
-void ScratchRegistry::SetDword(HKEY root, const std::wstring& key, const std::wstring& name,
-                               DWORD value) {
+void ScratchRegistry::Set(HKEY root, const std::wstring& key, const std::wstring& name, DWORD type,
+                          const void* data, size_t size) {
   Save(root, key, name);
-  ASSERT_EQ(RegSetKeyValueW(root, key.c_str(), name.c_str(), REG_DWORD, &value, sizeof value),
-            ERROR_SUCCESS);
-}
-
-void ScratchRegistry::SetString(HKEY root, const std::wstring& key, const std::wstring& name,
-                                const std::wstring& value) {
-  Save(root, key, name);
-  ASSERT_EQ(RegSetKeyValueW(root, key.c_str(), name.c_str(), REG_SZ, value.c_str(),
-                            static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))),
+  ASSERT_EQ(RegSetKeyValueW(root, key.c_str(), name.c_str(), type, data, static_cast<DWORD>(size)),
             ERROR_SUCCESS);
 }
 
@@ -93,25 +85,15 @@ void ScratchRegistry::Remove(HKEY root, const std::wstring& key, const std::wstr
 
 namespace {
 void RemovePath(const std::wstring& path) {
-  DWORD attributes = GetFileAttributesW(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return;
-  if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-    RemoveDirectoryW(path.c_str());
-  } else {
-    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    DeleteFileW(path.c_str());
-  }
+  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  if (!DeleteFileW(path.c_str())) RemoveDirectoryW(path.c_str());
 }
 }  // namespace
 
 ScratchFiles::~ScratchFiles() {
   for (auto it = steps_.rbegin(); it != steps_.rend(); ++it) {
-    if (it->hidden) {
-      RemovePath(it->path);
-      MoveFileW((it->path + L".glint-aside").c_str(), it->path.c_str());
-    } else {
-      RemovePath(it->path);
-    }
+    RemovePath(it->path);
+    if (it->hidden) MoveFileW((it->path + L".glint-aside").c_str(), it->path.c_str());
   }
 }
 
@@ -157,12 +139,8 @@ void RemoveTree(const std::wstring& path) {
       std::wstring name = entry.cFileName;
       if (name == L"." || name == L"..") continue;
       std::wstring child = path + L"\\" + name;
-      if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        RemoveTree(child);
-      } else {
-        SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileW(child.c_str());
-      }
+      if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveTree(child);
+      RemovePath(child);
     } while (FindNextFileW(find, &entry));
     FindClose(find);
   }

@@ -44,9 +44,13 @@ class ScratchRegistry {
   ScratchRegistry(const ScratchRegistry&) = delete;
   ScratchRegistry& operator=(const ScratchRegistry&) = delete;
   ~ScratchRegistry();
-  void SetDword(HKEY root, const std::wstring& key, const std::wstring& name, DWORD value);
+  void SetDword(HKEY root, const std::wstring& key, const std::wstring& name, DWORD value) {
+    Set(root, key, name, REG_DWORD, &value, sizeof value);
+  }
   void SetString(HKEY root, const std::wstring& key, const std::wstring& name,
-                 const std::wstring& value);
+                 const std::wstring& value) {
+    Set(root, key, name, REG_SZ, value.c_str(), (value.size() + 1) * sizeof(wchar_t));
+  }
   // Removes the value (restored afterwards when it existed).
   void Remove(HKEY root, const std::wstring& key, const std::wstring& name);
 
@@ -60,6 +64,8 @@ class ScratchRegistry {
     std::vector<BYTE> data;
   };
   void Save(HKEY root, const std::wstring& key, const std::wstring& name);
+  void Set(HKEY root, const std::wstring& key, const std::wstring& name, DWORD type,
+           const void* data, size_t size);
   std::vector<Saved> saved_;
   std::vector<std::pair<HKEY, std::wstring>> createdKeys_;
 };

@@ -1,6 +1,6 @@
-// Stand-in for the system's efswrt.dll: ProtectFileToEnterpriseIdentity
-// records each call as a "path|identity" line in the file the registry names
-// and answers the configured HRESULT (StandInSettings.h).
+// Stand-in for efswrt.dll: ProtectFileToEnterpriseIdentity appends
+// "path|identity\n" (UTF-8) to the registry's log file and answers the
+// configured HRESULT (StandInSettings.h).
 #include <windows.h>
 
 #include <string>
@@ -8,33 +8,21 @@
 #include "StandInSettings.h"
 #include "foundation/Win32Handles.h"
 
-namespace {
-
-std::string Utf8(const wchar_t* text) {
-  if (text == nullptr) return "(null)";
-  int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  if (size <= 1) return std::string();
-  std::string out(static_cast<size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), size, nullptr, nullptr);
-  out.pop_back();
-  return out;
-}
-
-void Record(const wchar_t* path, const wchar_t* identity) {
-  std::wstring log;
-  if (!standin::ReadText(standin::kProtectLog, REG_SZ, &log) || log.empty()) return;
-  UniqueHandle file(CreateFileW(log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return;
-  std::string line = Utf8(path) + "|" + Utf8(identity) + "\n";
-  DWORD written = 0;
-  WriteFile(file.Get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-}
-
-}  // namespace
-
 extern "C" __declspec(dllexport) HRESULT WINAPI
-    ProtectFileToEnterpriseIdentity(LPCWSTR fileOrFolderPath, LPCWSTR identity) {
-  Record(fileOrFolderPath, identity);
+    ProtectFileToEnterpriseIdentity(LPCWSTR path, LPCWSTR identity) {
+  std::wstring log;
+  if (standin::ReadText(standin::kProtectLog, REG_SZ, &log) && !log.empty()) {
+    std::string line;
+    for (const wchar_t* text : {path, L"|", identity, L"\n"}) {
+      char utf8[4096] = "(null)";
+      if (text != nullptr) WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof utf8, 0, 0);
+      line += utf8;
+    }
+    UniqueHandle file(CreateFileW(log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    if (file)
+      WriteFile(file.Get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+  }
   return standin::ReadResult(standin::kProtectResult, S_OK);
 }

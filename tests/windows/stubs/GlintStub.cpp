@@ -1,5 +1,4 @@
-// A stand-in system library for the loader tests: it exports two functions
-// and lacks every other.
+// A stand-in system library for the loader tests: two exports, nothing else.
 #include <windows.h>
 
 extern "C" __declspec(dllexport) int WINAPI GlintStubFirst() {

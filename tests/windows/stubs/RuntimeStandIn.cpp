@@ -1,8 +1,7 @@
-// Stand-in for the system's Windows Runtime storage and enterprise-data
-// classes (RuntimeStandInSettings.h): a file lookup by path and the
-// protection-information query of a file, each an asynchronous operation
-// that completes on a thread of its own and calls its completion handler
-// there, as the system's do.
+// Stand-in for the runtime's storage and enterprise-data classes
+// (StandInSettings.h): a file lookup by path and a file's protection query,
+// each an asynchronous operation that completes on a thread of its own and
+// calls its completion handler there, as the system's do.
 #include <windows.h>
 #include <activation.h>
 #include <inspectable.h>
@@ -10,7 +9,7 @@
 
 #include <string>
 
-#include "RuntimeStandInSettings.h"
+#include "StandInSettings.h"
 
 // The caller's completion handler. Declared outside the anonymous namespace:
 // nothing here implements it, and a type the compiler can see all of would
@@ -35,10 +34,10 @@ const IID kIidInspectable = {
 const IID kIidStandInFile = {
     0x6A0F3C11, 0x52B4, 0x4E0D, {0x9B, 0x61, 0x0C, 0x7E, 0x2A, 0x44, 0x13, 0x90}};
 
-enum AsyncStatus { kStarted = 0, kCompleted = 1, kError = 3 };
-constexpr HRESULT kIllegalMethodCall = static_cast<HRESULT>(0x8000000E);
+enum AsyncStatus { kCompleted = 1, kError = 3 };
 
-// Reference counting and IInspectable for every object here.
+// Reference counting and IInspectable for every object here; QueryInterface
+// answers IUnknown, IInspectable and the IIDs `Answers` names.
 template <typename Interface>
 class Object : public Interface {
  public:
@@ -48,33 +47,21 @@ class Object : public Interface {
     if (left == 0) delete this;
     return left;
   }
-  HRESULT STDMETHODCALLTYPE GetIids(ULONG* count, IID** iids) override {
-    *count = 0;
-    *iids = nullptr;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetRuntimeClassName(HSTRING* name) override {
-    *name = nullptr;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetTrustLevel(TrustLevel* level) override {
-    *level = BaseTrust;
-    return S_OK;
-  }
+  // Nothing asks an object here for its runtime identity.
+  HRESULT STDMETHODCALLTYPE GetIids(ULONG*, IID**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetRuntimeClassName(HSTRING*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetTrustLevel(TrustLevel*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
     if (object == nullptr) return E_POINTER;
-    *object = nullptr;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, kIidInspectable) || Answers(iid)) {
-      *object = static_cast<Interface*>(this);
-      AddRef();
-      return S_OK;
-    }
-    return E_NOINTERFACE;
+    bool mine = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, kIidInspectable) || Answers(iid);
+    *object = mine ? static_cast<Interface*>(this) : nullptr;
+    if (mine) AddRef();
+    return mine ? S_OK : E_NOINTERFACE;
   }
 
  protected:
   virtual ~Object() = default;
-  virtual bool Answers(REFIID iid) const = 0;
+  virtual bool Answers(REFIID) const { return false; }
 
  private:
   volatile LONG references_ = 1;
@@ -118,16 +105,12 @@ class Information final : public Object<ProtectionInfo> {
     *status = status_;
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE get_IsRoamable(boolean* roamable) override {
-    *roamable = 0;
-    return S_OK;
-  }
+  HRESULT STDMETHODCALLTYPE get_IsRoamable(boolean*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE get_Identity(HSTRING* identity) override {
     return WindowsCreateString(identity_.c_str(), static_cast<UINT32>(identity_.size()), identity);
   }
 
  private:
-  bool Answers(REFIID) const override { return false; }
   int status_;
   std::wstring identity_;
 };
@@ -135,10 +118,10 @@ class Information final : public Object<ProtectionInfo> {
 // Completes on its own thread, after `hold` (when set) has been signalled.
 class Operation final : public Object<AsyncOperation> {
  public:
-  Operation(int status, IUnknown* result, HANDLE hold) : status_(status), result_(result) {
+  Operation(int status, IUnknown* result, HANDLE hold)
+      : status_(status), result_(result), hold_(hold) {
     InitializeCriticalSection(&lock_);
     AddRef();  // the completing thread's
-    hold_ = hold;
     HANDLE thread = CreateThread(nullptr, 0, &Operation::Complete, this, 0, nullptr);
     if (thread != nullptr) CloseHandle(thread);
   }
@@ -146,10 +129,7 @@ class Operation final : public Object<AsyncOperation> {
     if (handler == nullptr) return E_POINTER;
     EnterCriticalSection(&lock_);
     bool done = completed_;
-    if (!done) {
-      handler_ = handler;
-      handler->AddRef();
-    }
+    if (!done) (handler_ = handler)->AddRef();
     LeaveCriticalSection(&lock_);
     // Attached after completion: called at once, on the caller's thread.
     if (done) static_cast<CompletedHandler*>(handler)->Invoke(this, status_);
@@ -157,7 +137,8 @@ class Operation final : public Object<AsyncOperation> {
   }
   HRESULT STDMETHODCALLTYPE get_Completed(IUnknown**) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetResults(IUnknown** result) override {
-    if (!completed_ || status_ != kCompleted || result_ == nullptr) return kIllegalMethodCall;
+    if (!completed_ || status_ != kCompleted || result_ == nullptr)
+      return static_cast<HRESULT>(0x8000000E);  // an illegal method call
     result_->AddRef();
     *result = result_;
     return S_OK;
@@ -169,7 +150,6 @@ class Operation final : public Object<AsyncOperation> {
     if (hold_ != nullptr) CloseHandle(hold_);
     DeleteCriticalSection(&lock_);
   }
-  bool Answers(REFIID) const override { return false; }
   static DWORD WINAPI Complete(void* context) {
     auto* self = static_cast<Operation*>(context);
     Sleep(20);
@@ -192,32 +172,29 @@ class Operation final : public Object<AsyncOperation> {
   int status_;
   IUnknown* result_;
   IUnknown* handler_ = nullptr;
-  HANDLE hold_ = nullptr;
+  HANDLE hold_;
 };
 
 // The file's setting, or empty when it has none.
 std::wstring SettingOf(const std::wstring& name) {
-  wchar_t text[512] = {};
-  DWORD size = sizeof text - sizeof(wchar_t);
-  if (RegGetValueW(HKEY_LOCAL_MACHINE, standin::kProtectionKey, name.c_str(), RRF_RT_REG_SZ,
-                   nullptr, text, &size) != ERROR_SUCCESS) {
-    return std::wstring();
-  }
-  return text;
+  std::wstring text;
+  return standin::ReadText(name.c_str(), REG_SZ, &text, standin::kProtectionKey) ? text : L"";
 }
 
-bool EndsWith(const std::wstring& text, const wchar_t* tail) {
-  std::wstring end(tail);
+bool EndsWith(const std::wstring& text, const std::wstring& end) {
   return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+std::wstring Text(HSTRING string) {
+  UINT32 length = 0;
+  const wchar_t* text = WindowsGetStringRawBuffer(string, &length);
+  return std::wstring(text != nullptr ? text : L"", length);
 }
 
 class Files final : public Object<StorageFileStatics> {
  public:
   HRESULT STDMETHODCALLTYPE GetFileFromPathAsync(HSTRING path, IUnknown** operation) override {
-    UINT32 length = 0;
-    const wchar_t* text = WindowsGetStringRawBuffer(path, &length);
-    std::wstring full(text != nullptr ? text : L"", length);
-    std::wstring name = full.substr(full.find_last_of(L'\\') + 1);
+    std::wstring full = Text(path), name = full.substr(full.find_last_of(L'\\') + 1);
     const bool fails = SettingOf(name) == L"lookup";
     *operation =
         new Operation(fails ? kError : kCompleted, fails ? nullptr : new File(name), nullptr);
@@ -275,15 +252,13 @@ class Manager final : public Object<ProtectionManagerStatics> {
 extern "C" __declspec(dllexport) HRESULT WINAPI
     DllGetActivationFactory(HSTRING classId, IUnknown** factory) {
   if (factory == nullptr) return E_POINTER;
-  *factory = nullptr;
-  UINT32 length = 0;
-  const wchar_t* name = WindowsGetStringRawBuffer(classId, &length);
-  std::wstring requested(name != nullptr ? name : L"", length);
+  std::wstring requested = Text(classId);
   if (requested == standin::kStorageFileClass) {
     *factory = static_cast<StorageFileStatics*>(new Files);
   } else if (requested == standin::kProtectionManagerClass) {
     *factory = static_cast<ProtectionManagerStatics*>(new Manager);
   } else {
+    *factory = nullptr;
     return CLASS_E_CLASSNOTAVAILABLE;
   }
   return S_OK;
