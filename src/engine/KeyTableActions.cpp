@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "foundation/DynamicLoadLibraryHelper.h"
 #include "foundation/SystemModule.h"
 #include "foundation/Win32Handles.h"
 #include "foundation/WideText.h"
@@ -23,24 +24,101 @@ constexpr DWORD kInheritAll = SUB_CONTAINERS_AND_OBJECTS_INHERIT;
 constexpr char kControlUninstallKey[] =
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\StormwingGlint";
 
-struct WellKnownSid {
-  explicit WellKnownSid(WELL_KNOWN_SID_TYPE type) {
-    DWORD size = sizeof bytes;
-    valid = CreateWellKnownSid(type, nullptr, bytes, &size) != FALSE;
+// The security calls come through the loader table: the wide forms where the
+// system has them, else the narrow ones (the tables' entries are ASCII).
+class Security {
+ public:
+  bool Ready() const { return api_.Complete(); }
+  DWORD Get(const std::wstring& name, SE_OBJECT_TYPE type, SECURITY_INFORMATION what, PSID* owner,
+            PACL* list, PSECURITY_DESCRIPTOR* sd) const {
+    if (api_.GetNamedSecurityInfoW != nullptr) {
+      return api_.GetNamedSecurityInfoW(name.c_str(), type, what, owner, nullptr, list, nullptr,
+                                        sd);
+    }
+    return api_.GetNamedSecurityInfoA(Narrow(name).c_str(), type, what, owner, nullptr, list,
+                                      nullptr, sd);
   }
-  PSID Get() { return valid ? static_cast<PSID>(bytes) : nullptr; }
-  BYTE bytes[SECURITY_MAX_SID_SIZE] = {};
-  bool valid = false;
+  DWORD Set(const std::wstring& name, SE_OBJECT_TYPE type, SECURITY_INFORMATION what, PSID owner,
+            PACL list) const {
+    if (api_.SetNamedSecurityInfoW != nullptr) {
+      return api_.SetNamedSecurityInfoW(const_cast<wchar_t*>(name.c_str()), type, what, owner,
+                                        nullptr, list, nullptr);
+    }
+    std::string narrow = Narrow(name);
+    return api_.SetNamedSecurityInfoA(narrow.data(), type, what, owner, nullptr, list, nullptr);
+  }
+  // A list built on top of `base` with the entries (trustees given by SID).
+  DWORD Merge(EXPLICIT_ACCESS_W* entries, ULONG count, PACL base, PACL* merged) const {
+    if (api_.SetEntriesInAclW != nullptr)
+      return api_.SetEntriesInAclW(count, entries, base, merged);
+    EXPLICIT_ACCESS_A narrow[3] = {};
+    for (ULONG i = 0; i < count && i < 3; ++i) {
+      narrow[i].grfAccessPermissions = entries[i].grfAccessPermissions;
+      narrow[i].grfAccessMode = entries[i].grfAccessMode;
+      narrow[i].grfInheritance = entries[i].grfInheritance;
+      narrow[i].Trustee.TrusteeForm = TRUSTEE_IS_SID;
+      narrow[i].Trustee.TrusteeType = entries[i].Trustee.TrusteeType;
+      narrow[i].Trustee.ptstrName = reinterpret_cast<LPSTR>(entries[i].Trustee.ptstrName);
+    }
+    return api_.SetEntriesInAclA(count < 3 ? count : 3, narrow, base, merged);
+  }
+  const Advapi32DllHelper& Api() const { return api_; }
+
+ private:
+  static std::string Narrow(const std::wstring& text) {
+    int size = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string out(size > 0 ? size : 1, '\0');
+    WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, out.data(), size, nullptr, nullptr);
+    out.resize(out.size() - 1);
+    return out;
+  }
+  Advapi32DllHelper api_;
+};
+
+// A well-known group or account, made from its authority and relative ids.
+class WellKnownSid {
+ public:
+  WellKnownSid(const Security& security, BYTE authority, DWORD first, DWORD second = 0)
+      : api_(security.Api()) {
+    SID_IDENTIFIER_AUTHORITY id = {{0, 0, 0, 0, 0, authority}};
+    BYTE count = second != 0 ? 2 : 1;
+    if (!api_.AllocateAndInitializeSid(&id, count, first, second, 0, 0, 0, 0, 0, 0, &sid_)) {
+      sid_ = nullptr;
+    }
+  }
+  WellKnownSid(const WellKnownSid&) = delete;
+  WellKnownSid& operator=(const WellKnownSid&) = delete;
+  ~WellKnownSid() {
+    if (sid_ != nullptr) api_.FreeSid(sid_);
+  }
+  PSID Get() const { return sid_; }
+
+ private:
+  const Advapi32DllHelper& api_;
+  PSID sid_ = nullptr;
+};
+
+enum Principal { kEveryone, kAnonymous, kAdministrators, kLocalSystem, kUsers };
+struct PrincipalSid : WellKnownSid {
+  PrincipalSid(const Security& s, Principal p)
+      : WellKnownSid(s, p == kEveryone ? 1 : 5,
+                     p == kEveryone      ? 0
+                     : p == kAnonymous   ? 7
+                     : p == kLocalSystem ? 18
+                                         : 32,
+                     p == kAdministrators ? 544
+                     : p == kUsers        ? 545
+                                          : 0) {}
 };
 
 // An object's access list as the system handed it out; the list lives inside
 // the descriptor's memory.
 struct AccessList {
-  LONG Read(const std::wstring& name, SE_OBJECT_TYPE type) {
+  LONG Read(const Security& security, const std::wstring& name, SE_OBJECT_TYPE type) {
     PSECURITY_DESCRIPTOR sd = nullptr;
     list = nullptr;
-    LONG error = static_cast<LONG>(GetNamedSecurityInfoW(
-        name.c_str(), type, DACL_SECURITY_INFORMATION, nullptr, nullptr, &list, nullptr, &sd));
+    LONG error =
+        static_cast<LONG>(security.Get(name, type, DACL_SECURITY_INFORMATION, nullptr, &list, &sd));
     descriptor.Reset(sd);
     return error;
   }
@@ -48,9 +126,8 @@ struct AccessList {
   PACL list = nullptr;
 };
 
-bool Write(const std::wstring& name, SE_OBJECT_TYPE type, PACL list) {
-  return SetNamedSecurityInfoW(const_cast<wchar_t*>(name.c_str()), type, DACL_SECURITY_INFORMATION,
-                               nullptr, nullptr, list, nullptr) == ERROR_SUCCESS;
+bool Write(const Security& security, const std::wstring& name, SE_OBJECT_TYPE type, PACL list) {
+  return security.Set(name, type, DACL_SECURITY_INFORMATION, nullptr, list) == ERROR_SUCCESS;
 }
 
 EXPLICIT_ACCESS_W Entry(PSID sid, DWORD mask, ACCESS_MODE mode, DWORD inheritance) {
@@ -67,36 +144,36 @@ EXPLICIT_ACCESS_W Entry(PSID sid, DWORD mask, ACCESS_MODE mode, DWORD inheritanc
 // Walks the list from its last entry to its first, deleting the deny
 // entries `remove` picks; returns how many went.
 template <typename Pick>
-int DeleteDenyEntries(PACL list, Pick remove) {
+int DeleteDenyEntries(const Advapi32DllHelper& api, PACL list, Pick remove) {
   int removed = 0;
   if (list == nullptr) return 0;
   for (int i = static_cast<int>(list->AceCount) - 1; i >= 0; --i) {
     ACE_HEADER* header = nullptr;
-    if (!GetAce(list, static_cast<DWORD>(i), reinterpret_cast<void**>(&header))) continue;
+    if (!api.GetAce(list, static_cast<DWORD>(i), reinterpret_cast<void**>(&header))) continue;
     if (header->AceType != ACCESS_DENIED_ACE_TYPE) continue;
     auto* ace = reinterpret_cast<ACCESS_DENIED_ACE*>(header);
-    if (remove(static_cast<PSID>(&ace->SidStart)) && DeleteAce(list, static_cast<DWORD>(i))) {
+    if (remove(static_cast<PSID>(&ace->SidStart)) && api.DeleteAce(list, static_cast<DWORD>(i))) {
       ++removed;
     }
   }
   return removed;
 }
 
-// A list built by SetEntriesInAcl on top of `base`; null on failure.
-UniqueLocal Merge(EXPLICIT_ACCESS_W* entries, ULONG count, PACL base) {
+UniqueLocal Merge(const Security& security, EXPLICIT_ACCESS_W* entries, ULONG count, PACL base) {
   PACL merged = nullptr;
-  if (SetEntriesInAclW(count, entries, base, &merged) != ERROR_SUCCESS) return UniqueLocal();
+  if (security.Merge(entries, count, base, &merged) != ERROR_SUCCESS) return UniqueLocal();
   return UniqueLocal(merged);
 }
 
 // The grant action: deny entries of the principal go, and an allowing entry
 // with the mask is added unless one is there. A missing object is success;
 // an object whose list already grants and denies nothing is left as it is.
-bool Grant(const std::wstring& name, SE_OBJECT_TYPE type, WELL_KNOWN_SID_TYPE principal, DWORD mask,
-           DWORD inheritance) {
-  WellKnownSid sid(principal);
+bool Grant(const Security& security, const std::wstring& name, SE_OBJECT_TYPE type,
+           Principal principal, DWORD mask, DWORD inheritance) {
+  const Advapi32DllHelper& api = security.Api();
+  PrincipalSid sid(security, principal);
   AccessList access;
-  LONG error = access.Read(name, type);
+  LONG error = access.Read(security, name, type);
   if (error == ERROR_FILE_NOT_FOUND) return true;
   if (error != ERROR_SUCCESS || sid.Get() == nullptr) return false;
   // No list at all already lets everyone in.
@@ -104,22 +181,23 @@ bool Grant(const std::wstring& name, SE_OBJECT_TYPE type, WELL_KNOWN_SID_TYPE pr
   bool granted = false;
   for (DWORD i = 0; i < access.list->AceCount; ++i) {
     ACE_HEADER* header = nullptr;
-    if (!GetAce(access.list, i, reinterpret_cast<void**>(&header))) continue;
+    if (!api.GetAce(access.list, i, reinterpret_cast<void**>(&header))) continue;
     if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
     auto* ace = reinterpret_cast<ACCESS_ALLOWED_ACE*>(header);
-    if (EqualSid(&ace->SidStart, sid.Get()) && (ace->Mask & mask) == mask) granted = true;
+    if (api.EqualSid(&ace->SidStart, sid.Get()) && (ace->Mask & mask) == mask) granted = true;
   }
-  int removed = DeleteDenyEntries(access.list, [&](PSID s) { return EqualSid(s, sid.Get()); });
-  if (granted) return removed == 0 || Write(name, type, access.list);
+  int removed =
+      DeleteDenyEntries(api, access.list, [&](PSID s) { return api.EqualSid(s, sid.Get()); });
+  if (granted) return removed == 0 || Write(security, name, type, access.list);
   EXPLICIT_ACCESS_W entry = Entry(sid.Get(), mask, GRANT_ACCESS, inheritance);
-  UniqueLocal merged = Merge(&entry, 1, access.list);
-  return merged && Write(name, type, static_cast<PACL>(merged.Get()));
+  UniqueLocal merged = Merge(security, &entry, 1, access.list);
+  return merged && Write(security, name, type, static_cast<PACL>(merged.Get()));
 }
 
-bool SetPrivilege(const wchar_t* privilege, bool enable) {
+bool SetPrivilege(const Security& security, const wchar_t* privilege, bool enable) {
   UniqueHandle token;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY,
-                        token.Receive())) {
+  if (!security.Api().OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY,
+                                       token.Receive())) {
     return false;
   }
   TOKEN_PRIVILEGES change = {};
@@ -131,34 +209,36 @@ bool SetPrivilege(const wchar_t* privilege, bool enable) {
 }
 
 // Removes the two lock entries and writes the list back.
-bool Unlock(const std::wstring& name, SE_OBJECT_TYPE type, PSID everyone, PSID anonymous) {
+bool Unlock(const Security& security, const std::wstring& name, SE_OBJECT_TYPE type, PSID everyone,
+            PSID anonymous) {
+  const Advapi32DllHelper& api = security.Api();
   AccessList access;
-  if (access.Read(name, type) != ERROR_SUCCESS) return false;
-  DeleteDenyEntries(access.list,
-                    [&](PSID s) { return EqualSid(s, everyone) || EqualSid(s, anonymous); });
-  return Write(name, type, access.list);
+  if (access.Read(security, name, type) != ERROR_SUCCESS) return false;
+  DeleteDenyEntries(api, access.list, [&](PSID s) {
+    return api.EqualSid(s, everyone) || api.EqualSid(s, anonymous);
+  });
+  return Write(security, name, type, access.list);
 }
 
 // The lock action. Unlocking a list the caller may not write takes the
 // object's ownership for Administrators (with the privilege on only around
 // that call) and tries once more.
-bool LockObject(const std::wstring& name, SE_OBJECT_TYPE type, DWORD mask, DWORD inheritance,
-                bool lock) {
-  WellKnownSid everyone(WinWorldSid);
-  WellKnownSid anonymous(WinAnonymousSid);
+bool LockObject(const Security& security, const std::wstring& name, SE_OBJECT_TYPE type, DWORD mask,
+                DWORD inheritance, bool lock) {
+  PrincipalSid everyone(security, kEveryone);
+  PrincipalSid anonymous(security, kAnonymous);
   if (everyone.Get() == nullptr || anonymous.Get() == nullptr) return false;
   if (!lock) {
-    if (Unlock(name, type, everyone.Get(), anonymous.Get())) return true;
-    WellKnownSid administrators(WinBuiltinAdministratorsSid);
-    SetPrivilege(SE_TAKE_OWNERSHIP_NAME, true);
+    if (Unlock(security, name, type, everyone.Get(), anonymous.Get())) return true;
+    PrincipalSid administrators(security, kAdministrators);
+    SetPrivilege(security, SE_TAKE_OWNERSHIP_NAME, true);
     DWORD owned =
-        SetNamedSecurityInfoW(const_cast<wchar_t*>(name.c_str()), type, OWNER_SECURITY_INFORMATION,
-                              administrators.Get(), nullptr, nullptr, nullptr);
-    SetPrivilege(SE_TAKE_OWNERSHIP_NAME, false);
-    return owned == ERROR_SUCCESS && Unlock(name, type, everyone.Get(), anonymous.Get());
+        security.Set(name, type, OWNER_SECURITY_INFORMATION, administrators.Get(), nullptr);
+    SetPrivilege(security, SE_TAKE_OWNERSHIP_NAME, false);
+    return owned == ERROR_SUCCESS && Unlock(security, name, type, everyone.Get(), anonymous.Get());
   }
   AccessList access;
-  if (access.Read(name, type) != ERROR_SUCCESS) return false;
+  if (access.Read(security, name, type) != ERROR_SUCCESS) return false;
   EXPLICIT_ACCESS_W entries[3] = {Entry(everyone.Get(), mask, DENY_ACCESS, inheritance),
                                   Entry(anonymous.Get(), mask, DENY_ACCESS, inheritance)};
   ULONG count = 2;
@@ -168,8 +248,8 @@ bool LockObject(const std::wstring& name, SE_OBJECT_TYPE type, DWORD mask, DWORD
         Entry(everyone.Get(), type == SE_FILE_OBJECT ? FILE_ALL_ACCESS : KEY_ALL_ACCESS,
               GRANT_ACCESS, inheritance);
   }
-  UniqueLocal merged = Merge(entries, count, access.list);
-  return merged && Write(name, type, static_cast<PACL>(merged.Get()));
+  UniqueLocal merged = Merge(security, entries, count, access.list);
+  return merged && Write(security, name, type, static_cast<PACL>(merged.Get()));
 }
 
 std::wstring Wide(const char* entry) {
@@ -195,18 +275,19 @@ void DeleteRegistrationKeys(bool broker, bool control) {
 }
 
 void RepairControlPermissions() {
-  const WELL_KNOWN_SID_TYPE principals[] = {WinBuiltinAdministratorsSid, WinLocalSystemSid};
+  const Security security;
+  if (!security.Ready()) return;
+  const Principal principals[] = {kAdministrators, kLocalSystem};
   for (const char* entry : KeyTableEntries(KeyTable::kControl)) {
-    for (WELL_KNOWN_SID_TYPE principal : principals) {
-      Grant(Wide(entry), SE_REGISTRY_KEY, principal, kKeyFullAccess, kInheritAll);
+    for (Principal principal : principals) {
+      Grant(security, Wide(entry), SE_REGISTRY_KEY, principal, kKeyFullAccess, kInheritAll);
     }
   }
   const std::wstring vendor = std::wstring(W(SystemFolder())) + L"\\Kestreli";
   const std::wstring product = vendor + L"\\Glint";
-  std::wstring names[] = {vendor, product};
-  for (const std::wstring& folder : names) {
-    for (WELL_KNOWN_SID_TYPE principal : principals) {
-      Grant(folder, SE_FILE_OBJECT, principal, kFileFullAccess, kInheritAll);
+  for (const std::wstring& folder : {vendor, product}) {
+    for (Principal principal : principals) {
+      Grant(security, folder, SE_FILE_OBJECT, principal, kFileFullAccess, kInheritAll);
     }
   }
   WIN32_FIND_DATAW found;
@@ -217,20 +298,25 @@ void RepairControlPermissions() {
     if (name.find(L".ocx") == std::wstring::npos && name.find(L"GlintUtil") == std::wstring::npos) {
       continue;
     }
-    for (WELL_KNOWN_SID_TYPE principal : principals) {
-      Grant(product + L"\\" + name, SE_FILE_OBJECT, principal, kFileFullAccess, kInheritAll);
+    for (Principal principal : principals) {
+      Grant(security, product + L"\\" + name, SE_FILE_OBJECT, principal, kFileFullAccess,
+            kInheritAll);
     }
   } while (FindNextFileW(find.Get(), &found));
 }
 
 void LockRegistration(KeyTable table, bool lock) {
+  const Security security;
+  if (!security.Ready()) return;
   for (const char* entry : KeyTableEntries(table)) {
-    LockObject(Wide(entry), SE_REGISTRY_KEY, kKeyLockMask, kInheritAll, lock);
+    LockObject(security, Wide(entry), SE_REGISTRY_KEY, kKeyLockMask, kInheritAll, lock);
   }
 }
 
 bool LockFile(const MString& path, bool lock) {
   if (path.IsNull() || path.IsEmpty()) return false;
+  const Security security;
+  if (!security.Ready()) return false;
   const std::wstring name = W(path);
   DWORD attributes = GetFileAttributesW(name.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return false;
@@ -239,9 +325,11 @@ bool LockFile(const MString& path, bool lock) {
         !SetFileAttributesW(name.c_str(), attributes | FILE_ATTRIBUTE_READONLY)) {
       return false;
     }
-    return LockObject(name, SE_FILE_OBJECT, kFileLockMask, NO_INHERITANCE, true);
+    return LockObject(security, name, SE_FILE_OBJECT, kFileLockMask, NO_INHERITANCE, true);
   }
-  if (!LockObject(name, SE_FILE_OBJECT, kFileLockMask, NO_INHERITANCE, false)) return false;
+  if (!LockObject(security, name, SE_FILE_OBJECT, kFileLockMask, NO_INHERITANCE, false)) {
+    return false;
+  }
   attributes = GetFileAttributesW(name.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return false;
   return !(attributes & FILE_ATTRIBUTE_READONLY) ||
@@ -249,7 +337,9 @@ bool LockFile(const MString& path, bool lock) {
 }
 
 void GrantUsersRead() {
+  const Security security;
+  if (!security.Ready()) return;
   for (const char* entry : ControlUsersReadEntries()) {
-    Grant(Wide(entry), SE_REGISTRY_KEY, WinBuiltinUsersSid, kKeyRead, kInheritAll);
+    Grant(security, Wide(entry), SE_REGISTRY_KEY, kUsers, kKeyRead, kInheritAll);
   }
 }

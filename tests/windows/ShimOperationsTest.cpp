@@ -351,7 +351,6 @@ TEST_F(ShimTest, OperationsNotBuiltYetLeaveRegistryAndFilesUntouched) {
       {"3 DestroySetupWindow", [&] { return shim()->DestroySetupWindow(nullptr), false; }, false},
       {"4 CheckForUpdate", [&] { return shim()->CheckForUpdate(AX, 2, 0, 0); }, false},
       {"8 PrepareUninstall", [&] { return shim()->PrepareUninstall(AX, dir(), true); }, false},
-      {"9 RegisterPlayer", [&] { return shim()->RegisterPlayer(AX, dir(), dir(), 0, true); }, false},
       {"10 RemoveSystemUpdateService", [&] { return shim()->RemoveSystemUpdateService(0, dir()); }, false},
       {"11 UninstallPlayer", [&] { return shim()->UninstallPlayer(AX, dir(), true, true, true, &code); }, false},
       {"12 RemoveListedFiles", [&] { return shim()->RemoveListedFiles(AX | PL, dir()); }, false},
@@ -362,9 +361,6 @@ TEST_F(ShimTest, OperationsNotBuiltYetLeaveRegistryAndFilesUntouched) {
       {"18 UninstallAssistant", [&] { return shim()->UninstallAssistant(); }, false},
       {"19 RemoveFeedbackService", [&] { return shim()->RemoveFeedbackService(dir(), dir(), true); }, false},
       {"20 RemovePerUserData", [&] { return shim()->RemovePerUserData(); }, false},
-      {"24 RegisterActiveXControl", [&] { return shim()->RegisterActiveXControl(file()); }, false},
-      {"25 RegisterPluginEntry", [&] { return shim()->RegisterPluginEntry(dir()); }, true},
-      {"27 RepairControlPermissions", [&] { return shim()->RepairControlPermissions(); }, true},
       {"39 RecordConflictingProcesses", [&] { return shim()->RecordConflictingProcesses(AX | PL | PP); }, false},
       {"41 FindConflictingProcesses", [&] {
          found.reset(shim()->FindConflictingProcesses(AX | PL | PP));
