@@ -4,13 +4,17 @@
 //   glinthost [--config FILE]... [COMMAND]
 #include <windows.h>
 
+#include <shlwapi.h>
+
 #include <cstdio>
 #include <cwchar>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "GlintLibrary.h"
 #include "ReferenceHost.h"
+#include "engine/KeyTables.h"
 #include "engine/SetupEngine.h"
 #include "foundation/WideText.h"
 
@@ -213,7 +217,15 @@ int RunCommand(GlintBrokerShim* shim, const ReferenceHost& host, const std::vect
     return 0;
   }
   if (is(u"unregister-broker", 0)) {
-    bool found = shim->UnregisterActiveXControl(false, 0);
+    // The host removes the broker's keys itself, as the broker key table
+    // names them, and leaves the control's registration alone.
+    bool found = false;
+    for (const char* entry : KeyTableEntries(KeyTable::kBroker)) {
+      KeyRoot root;
+      std::string_view path;
+      if (!SplitKeyEntry(entry, &root, &path) || root != KeyRoot::kMachine) continue;
+      found |= SHDeleteKeyA(HKEY_LOCAL_MACHINE, std::string(path).c_str()) == ERROR_SUCCESS;
+    }
     Print(std::string("broker registration removed: ") + YesNo(found) + "\n");
     return found ? 0 : 1;
   }

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 #include <shlobj.h>
+#include <shlwapi.h>
 
 #include <new>
 #include <string>
@@ -114,9 +115,28 @@ bool GlintBrokerShim::IsUacEnabled() {
          enabled > 0;
 }
 
-bool GlintBrokerShim::PrepareUninstall(uint32_t, MStringArg dir, bool) {
-  Drop(dir);
-  return false;
+bool GlintBrokerShim::PrepareUninstall(uint32_t type, MStringArg dirArg, bool removeSafeVersions) {
+  const MString dir = MString::Adopt(dirArg);
+  if (engine_ == nullptr) return false;
+  switch (type) {
+    case kPlayerActiveX: {
+      UnregisterActiveXControl(removeSafeVersions, 0);
+      const bool broker = UnregisterBroker();
+      RemoveArpEntries(*engine_, dir, type);
+      return broker;
+    }
+    case kPlayerPlugin: {
+      const bool deleted =
+          SHDeleteKeyW(HKEY_LOCAL_MACHINE, W(MString(kPluginRegistrationKey))) == ERROR_SUCCESS;
+      RemoveArpEntries(*engine_, dir, type);
+      return deleted;
+    }
+    case kPlayerPepper:
+      RemoveArpEntries(*engine_, dir, type);
+      return true;
+    default:
+      return false;
+  }
 }
 
 bool GlintBrokerShim::RegisterPlayer(uint32_t type, MStringArg playerPathArg,
@@ -250,14 +270,7 @@ bool GlintBrokerShim::RegisterPluginEntry(MStringArg path) {
 }
 
 bool GlintBrokerShim::UnregisterActiveXControl(bool removeSafeVersions, uint32_t) {
-  if (removeSafeVersions) {
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, W(MString(kSafeVersionsKey)));
-    RegDeleteKeyW(HKEY_LOCAL_MACHINE, W(MString(kSafeVersionsKey)));
-  }
-  MString broker = RegisteredBrokerExecutable();
-  if (broker.IsEmpty()) return false;
-  WriteBrokerRegistration(broker, false);
-  return true;
+  return UnregisterControl(removeSafeVersions);
 }
 bool GlintBrokerShim::RepairControlPermissions() {
   ReportStatus(host_, kStatusProgress, kStatusRepairingPermissions);

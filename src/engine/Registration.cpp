@@ -2,7 +2,12 @@
 
 #include <windows.h>
 
+#include <shellapi.h>
+#include <shlwapi.h>
+
+#include "broker/BrokerServer.h"
 #include "engine/HostCallbacks.h"
+#include "engine/KeyTableActions.h"
 #include "engine/KeyTables.h"
 #include "engine/ProductNames.h"
 #include "engine/SetupEngine.h"
@@ -179,4 +184,87 @@ bool RegisterControlFile(HostCallbacks* host, const MString& path, void (*repair
   ReportStatus(host, kStatusAtRestart, kStatusControlRefused,
                PathWithHexError(path, static_cast<uint32_t>(result)));
   return false;
+}
+
+MString RegisteredControlFile() {
+  const std::string key =
+      std::string("Software\\Classes\\CLSID\\") + kControlClassId + "\\InprocServer32";
+  char path[MAX_PATH * 3 + 1] = {};
+  DWORD size = sizeof path - 1;
+  if (RegGetValueA(HKEY_LOCAL_MACHINE, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, path, &size) !=
+      ERROR_SUCCESS) {
+    return MString(u"");
+  }
+  return FromUtf8(path);
+}
+
+bool UnregisterControl(bool removeSafeVersions) {
+  const MString file = RegisteredControlFile();
+  if (!file.IsEmpty()) {
+    LockRegistration(KeyTable::kControlMachine, false);
+    LockFile(file, false);
+    UniqueModule control(LoadLibraryW(W(file)));
+    using UnregisterFn = HRESULT(STDAPICALLTYPE*)();
+    auto unregister = control ? reinterpret_cast<UnregisterFn>(reinterpret_cast<void*>(
+                                    GetProcAddress(control.Get(), "DllUnregisterServer")))
+                              : nullptr;
+    if (unregister != nullptr) unregister();
+    control.Reset();
+    DeleteRegistrationKeys(false, true);
+  }
+  if (removeSafeVersions) SHDeleteKeyW(HKEY_LOCAL_MACHINE, W(MString(kSafeVersionsKey)));
+  return !file.IsEmpty();
+}
+
+bool UnregisterBroker() {
+  const MString broker = RegisteredBrokerExecutable();
+  if (broker.IsEmpty()) return false;
+  LockRegistration(KeyTable::kBroker, false);
+  LockFile(broker, false);
+  WriteBrokerRegistration(broker, false);
+  DeleteRegistrationKeys(true, false);
+  return true;
+}
+
+namespace {
+
+// Starts the installer's removal of one product through the shell and waits
+// for it; false when the product is in neither registry view.
+bool RemoveMsiProduct(const SetupEngine& engine, const MString& dir, const MString& guid) {
+  RegKey key;
+  if (key.Open(HKEY_LOCAL_MACHINE, engine.uninstallKey + guid) != ERROR_SUCCESS &&
+      key.Open(HKEY_LOCAL_MACHINE, engine.uninstallKey32 + guid) != ERROR_SUCCESS) {
+    return false;
+  }
+  const bool separated = !dir.IsEmpty() && dir[dir.Length() - 1] == u'\\';
+  const MString program = dir + MString(separated ? u"" : u"\\") + MString(u"msiexec.exe");
+  const MString parameters = MString(u"/q /X ") + guid;
+  SHELLEXECUTEINFOW run = {};
+  run.cbSize = sizeof run;
+  run.fMask = SEE_MASK_NOCLOSEPROCESS;
+  run.hwnd = GetForegroundWindow();
+  run.lpFile = W(program);
+  run.lpParameters = W(parameters);
+  run.nShow = SW_SHOWNORMAL;
+  if (!ShellExecuteExW(&run)) return false;
+  UniqueHandle process(run.hProcess);
+  if (process) WaitForSingleObject(process.Get(), INFINITE);
+  return true;
+}
+
+}  // namespace
+
+bool RemoveArpEntries(const SetupEngine& engine, const MString& dir, uint32_t type) {
+  const MString arp(
+      u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Arvex Glint Player ");
+  SHDeleteKeyW(HKEY_LOCAL_MACHINE, W(arp + MString(ArpTypeWord(type))));
+  const MStringList& guids = type == kPlayerActiveX  ? engine.arpGuidsActiveX
+                             : type == kPlayerPlugin ? engine.arpGuidsPlugin
+                                                     : engine.arpGuidsPepper;
+  if (guids.Count() == 0) return false;
+  for (const auto& node : guids) RemoveMsiProduct(engine, dir, node.key);
+  // The older entry of the plugin types, named by the type.
+  if (type != kPlayerActiveX)
+    SHDeleteKeyW(HKEY_LOCAL_MACHINE, W(arp + MString(PlayerTypeSuffix(type))));
+  return true;
 }

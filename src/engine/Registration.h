@@ -18,6 +18,21 @@ bool WriteInstallRecord(HostCallbacks* host, const SetupEngine& engine, const MS
                         const MString& uninstallerPath, uint32_t type);
 bool RegisterPluginEntry(HostCallbacks* host, const MString& path);
 
+// The control's registered file (its class's InprocServer32 under HKLM, read
+// narrow and decoded as UTF-8); empty when none is registered.
+MString RegisteredControlFile();
+// Unlocks, unregisters and deletes the control's registration; with
+// `removeSafeVersions` also its safe-version list. True when a control file
+// was registered.
+bool UnregisterControl(bool removeSafeVersions);
+// Unlocks the broker's keys and executable and removes its registration;
+// false when no broker is registered.
+bool UnregisterBroker();
+// Deletes the type's Add/Remove Programs entries and runs the installer's
+// removal of each listed product found in either registry view; false when
+// the type lists no product.
+bool RemoveArpEntries(const SetupEngine& engine, const MString& dir, uint32_t type);
+
 // Loads the control and calls its registration; a refused first call gets
 // one retry after `repair` (the permission repair).
 bool RegisterControlFile(HostCallbacks* host, const MString& path, void (*repair)(void*),

@@ -271,6 +271,7 @@ class Registration : public ShimTest {
   const std::wstring kArp =
       L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Arvex Glint Player ";
   const std::wstring kPlugin = L"SOFTWARE\\MozillaPlugins\\@glint.example/GlintPlayer";
+  const std::wstring kSafeVersions = L"Software\\Kestrelink\\GlintPlayer\\SafeVersions";
   const std::wstring kClass = L"Software\\Classes\\CLSID\\{112EBC29-AF42-4D7B-8F4B-F59D45F130F6}";
   const std::wstring kCompatibility =
       L"SOFTWARE\\Microsoft\\Internet Explorer\\ActiveX "
@@ -385,6 +386,51 @@ TEST_F(Registration, RefusalsAreReportedAndStopOnlyTheirGroup) {
               c.type == 16 ? L"-34.0.0.384" : L"--")
         << c.what;
     if (!c.key.empty()) SetSecurity(L"MACHINE\\" + c.key, L"O:BAD:(A;OICI;KA;;;WD)");
+    Clean();
+  }
+}
+
+TEST_F(Registration, UninstallPreparationTakesBackWhatRegistrationWrote) {
+  struct Case {
+    uint32_t type;
+    const wchar_t *arpWord, *older, *guid;
+    bool again;  // the result of a second preparation
+  } cases[] = {
+      {8, L"ActiveX", nullptr, L"{6E2A1F3C-5B7D-4C29-9A1E-34A0C0D8E201}", false},
+      {16, L"NPAPI", L"Plugin", L"{6E2A1F3C-5B7D-4C29-9A1E-34A0C0D8E202}", false},
+      {32768, L"PPAPI", L"Pepper", L"{6E2A1F3C-5B7D-4C29-9A1E-34A0C0D8E203}", true},
+  };
+  ScratchFiles files;
+  files.Copy(RecorderPath(), folder_ + L"\\msiexec.exe");
+  const std::wstring uninstall = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+  for (const Case& c : cases) {
+    Restart((u"HostFlags " +
+             std::u16string(c.type == 8    ? u"8"
+                            : c.type == 16 ? u"16"
+                                           : u"32768") +
+             u"; AddRemoveProgramsGUIDsAX \"{6E2A1F3C-5B7D-4C29-9A1E-34A0C0D8E201}\";"
+             u" AddRemoveProgramsGUIDsPlugin \"{6E2A1F3C-5B7D-4C29-9A1E-34A0C0D8E202}\";"
+             u" AddRemoveProgramsGUIDsPepper \"{6E2A1F3C-5B7D-4C29-9A1E-34A0C0D8E203}\";")
+                .c_str());
+    shim()->LoadFileLists();
+    const std::wstring player = c.type == 8 ? control_ : folder_ + L"\\player.dll";
+    ASSERT_TRUE(shim()->RegisterPlayer(c.type, M(player).Give(), M(hostExe_).Give(), 0, true));
+    std::vector<std::string> made = {Utf8Of((L"MACHINE\\" + uninstall + c.guid).c_str()),
+                                     Utf8Of((L"MACHINE\\" + kSafeVersions).c_str())};
+    if (c.older) made.push_back(Utf8Of((L"MACHINE\\" + kArp + c.older).c_str()));
+    for (const std::string& key : made) Create(std::vector<const char*>{key.c_str()});
+    EXPECT_TRUE(shim()->PrepareUninstall(c.type, M(folder_).Give(), true)) << c.type;
+    EXPECT_EQ(Value(kArp + c.arpWord, L"DisplayName") + Value(kPlugin, L"Path") +
+                  Value(kClass + L"\\InprocServer32", nullptr),
+              L"---");
+    EXPECT_NE(ReadAll(folder_ + L"\\msiexec.exe.log").find("/q /X " + Utf8Of(c.guid)),
+              std::string::npos);
+    EXPECT_EQ(Exists(made[1].c_str()), c.type != 8) << "safe versions go with the control";
+    EXPECT_FALSE(c.older && Exists(made[2].c_str()));
+    EXPECT_EQ(RegisteredBrokerExecutable().IsEmpty(), c.type == 8);
+    EXPECT_EQ(shim()->PrepareUninstall(c.type, M(folder_).Give(), false), c.again) << c.type;
+    WriteBrokerRegistration(M(hostExe_), true);
+    for (const std::string& key : made) Remove(std::vector<const char*>{key.c_str()});
     Clean();
   }
 }

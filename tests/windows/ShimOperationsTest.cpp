@@ -350,7 +350,6 @@ TEST_F(ShimTest, OperationsNotBuiltYetLeaveRegistryAndFilesUntouched) {
       {"2 CreateSetupWindow", [&] { return shim()->CreateSetupWindow() != nullptr; }, false},
       {"3 DestroySetupWindow", [&] { return shim()->DestroySetupWindow(nullptr), false; }, false},
       {"4 CheckForUpdate", [&] { return shim()->CheckForUpdate(AX, 2, 0, 0); }, false},
-      {"8 PrepareUninstall", [&] { return shim()->PrepareUninstall(AX, dir(), true); }, false},
       {"10 RemoveSystemUpdateService", [&] { return shim()->RemoveSystemUpdateService(0, dir()); }, false},
       {"11 UninstallPlayer", [&] { return shim()->UninstallPlayer(AX, dir(), true, true, true, &code); }, false},
       {"12 RemoveListedFiles", [&] { return shim()->RemoveListedFiles(AX | PL, dir()); }, false},
