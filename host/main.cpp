@@ -43,6 +43,9 @@ void Usage() {
       "  control-panel              open the control-panel applet when installed\n"
       "  real-player6               whether RealPlayer 6 is installed\n"
       "  refresh-ie-policy          refresh the browser's elevation policy\n"
+      "  register TYPE PLAYER [no-arp]  register a player type (this program as its uninstaller)\n"
+      "  prepare-uninstall TYPE DIR [safe-versions]  take back the type's registration\n"
+      "  repair-permissions         repair the control's registry and file permissions\n"
       "  register-broker            register this program as the broker's server\n"
       "  unregister-broker          remove the broker's registration\n"
       "  -Embedding                 run the broker server (COM starts the host so)\n"
@@ -207,6 +210,24 @@ int RunCommand(GlintBrokerShim* shim, const ReferenceHost& host, const std::vect
   }
   if (is(u"real-player6", 0)) {
     Print(std::string("RealPlayer 6 installed: ") + YesNo(shim->IsRealPlayer6()) + "\n");
+    return 0;
+  }
+  if (is(u"register", 2)) {
+    MString self;
+    const_cast<ReferenceHost&>(host).GetOwnPath(&self);
+    const bool arp = !Equals(arg(3), MString(u"no-arp"));
+    bool registered = shim->RegisterPlayer(ParseTypes(arg(1)), arg(2).Give(), self.Give(), 0, arp);
+    Print(std::string("registered: ") + YesNo(registered) + "\n");
+    return registered ? 0 : 1;
+  }
+  if (is(u"prepare-uninstall", 2)) {
+    const bool safeVersions = Equals(arg(3), MString(u"safe-versions"));
+    bool prepared = shim->PrepareUninstall(ParseTypes(arg(1)), arg(2).Give(), safeVersions);
+    Print(std::string("prepared: ") + YesNo(prepared) + "\n");
+    return prepared ? 0 : 1;
+  }
+  if (is(u"repair-permissions", 0)) {
+    shim->RepairControlPermissions();
     return 0;
   }
   if (is(u"register-broker", 0)) {

@@ -10,7 +10,7 @@ bash scripts/install-deps.sh
 
 cmake -S . -B build/windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo --no-warn-unused-cli >/dev/null
-ninja -C build/windows -j "$(nproc)" GlintUtil glinthost glintplayer
+ninja -C build/windows -j "$(nproc)" GlintUtil glinthost glintplayer control_standin
 
 source scripts/wine-env.sh
 trap glint_platform_stop EXIT
@@ -27,15 +27,20 @@ run() {
 run info
 run string 3
 run compare-version plugin
-run installable activex+plugin+pepper 0
+run installable activex+plugin+pepper 0 || true
 run uac
 run profiles-root
 run file-lists || true
 run find-browser || true
 
-# The broker: registered for this host, started by COM when the player
-# stand-in asks for it, ended when the stand-in lets go.
-run register-broker
+# Registration: the control's stand-in, installed in the demo prefix, and the
+# plugin entry. Registering the control type registers this host as the
+# broker's server too; COM starts it when the player stand-in asks for it.
+install="$root/build/windows/demo-wine/drive_c/Program Files/Glint"
+mkdir -p "$install"
+cp -f "$root/build/windows/bin/GlintAX_34_0_0_384.ocx" "$install/"
+run register activex 'C:\Program Files\Glint\GlintAX_34_0_0_384.ocx'
+run register plugin 'C:\Program Files\Glint\NPGlint34_0_0_384.dll'
 echo
 echo "\$ glintplayer --script tools/demo-session.txt (and shared-object file calls)"
 # The player's shared-object store in the demo prefix's roaming folder.
@@ -80,4 +85,11 @@ wine "$player" 'BrokerLcdFindConnectionFormat("_demo.receiver", 0)' \
 wait "$receiver"
 sed -n '3,$s/^/receiver: /p' "$received"
 rm -f "$received"
-run unregister-broker
+
+# Uninstall takes the registrations back: afterwards COM no longer finds the
+# broker (0x80040154).
+run prepare-uninstall activex 'C:\windows\system32' safe-versions
+run prepare-uninstall plugin 'C:\windows\system32'
+echo
+echo "\$ glintplayer BrokerDelayScreensaver (after the uninstall)"
+wine "$player" BrokerDelayScreensaver || true
