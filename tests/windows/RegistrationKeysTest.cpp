@@ -15,6 +15,8 @@
 #include "WineTestSupport.h"
 #include "broker/BrokerServer.h"
 #include "engine/KeyTableActions.h"
+#include "engine/Uninstall.h"
+#include "foundation/Win32Handles.h"
 
 namespace {
 
@@ -432,6 +434,90 @@ TEST_F(Registration, UninstallPreparationTakesBackWhatRegistrationWrote) {
     WriteBrokerRegistration(M(hostExe_), true);
     for (const std::string& key : made) Remove(std::vector<const char*>{key.c_str()});
     Clean();
+  }
+}
+
+// Player files: deleted at once, after a retry, at the next restart, or kept.
+TEST_F(Registration, PlayerFilesGoNowAfterARetryOrAtRestart) {
+  const wchar_t kSession[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+  ScratchRegistry registry;
+  registry.Remove(HKEY_LOCAL_MACHINE, kSession, L"PendingFileRenameOperations");
+  registry.Remove(HKEY_LOCAL_MACHINE, kSession, L"AllowProtectedRenames");
+  enum Hold { kAbsent, kNone, kReadOnly, kShared, kUnshared, kModule };
+  struct Case {
+    const char* what;
+    uint32_t type;
+    Hold hold;
+    const char16_t* config;
+    uint32_t error;
+    const wchar_t* reports;
+  } cases[] = {
+      // clang-format off
+      {"absent", 16, kAbsent, u"", 0, L""},
+      {"plain", 16, kNone, u"", 0, L""},
+      {"read-only plugin file", 16, kReadOnly, u"", 0, L"1015:1 52:0 "},
+      {"read-only control", 8, kReadOnly, u"", 0, L"1015:1 18:0 "},
+      {"held with read sharing", 16, kShared, u"", 32, L"1015:1 52:0 1047:2 1015:1 "},
+      {"held, kept, interactive", 16, kShared, u"Interactive 1;", 32, L"1015:1 52:0 1015:1 "},
+      {"held, kept, not interactive", 16, kShared, u"Interactive 0;", 32, L"1015:1 52:0 1047:2 1015:1 "},
+      {"held, kept, no player type", 4, kShared, u"Interactive 1;", 32, L"1015:1 52:0 1047:2 1015:1 "},
+      {"loaded as a module", 8, kModule, u"", 5, L"1015:1 18:0 1047:2 1015:1 "},
+      {"held without read sharing counts as absent", 16, kUnshared, u"", 0, L""},
+      // clang-format on
+  };
+  const std::wstring file = folder_ + L"\\NPGlint34_0_0_384.dll";
+  for (const Case& c : cases) {
+    Restart(c.config);
+    if (std::string(c.what).find("kept") != std::string::npos) {
+      shim()->AddPluginKeep(M(L"NPGlint34_0_0_384.dll").Give());
+    }
+    if (c.hold != kAbsent) {
+      ASSERT_TRUE(CopyFileW((ProgramFolder() + L"\\glintstub.dll").c_str(), file.c_str(), FALSE));
+    }
+    if (c.hold == kReadOnly) SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY);
+    UniqueHandle held(c.hold == kShared || c.hold == kUnshared
+                          ? CreateFileW(file.c_str(), GENERIC_READ,
+                                        c.hold == kShared ? FILE_SHARE_READ : 0, nullptr,
+                                        OPEN_EXISTING, 0, nullptr)
+                          : nullptr);
+    UniqueModule module(c.hold == kModule ? LoadLibraryW(file.c_str()) : nullptr);
+    EXPECT_EQ(RemovePlayerFile(shim(), M(file), c.type), c.error) << c.what;
+    EXPECT_EQ(Reports(), c.reports) << c.what;
+    std::wstring pending(4096, L'\0');
+    DWORD size = static_cast<DWORD>(pending.size() * sizeof(wchar_t)), type = 0;
+    RegGetValueW(HKEY_LOCAL_MACHINE, kSession, L"PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ,
+                 &type, pending.data(), &size);
+    const bool scheduled = std::wstring(c.reports).find(L"1047") != std::wstring::npos;
+    EXPECT_EQ(pending.find(L"\\??\\" + file) == 0, scheduled) << c.what;
+    EXPECT_EQ(::Exists(file), c.error != 0 || c.hold == kUnshared) << c.what;
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSession, L"PendingFileRenameOperations");
+    held.Reset(), module.Reset();
+    SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL), DeleteFileW(file.c_str());
+  }
+}
+
+TEST_F(Registration, InUseCheckOpensForWritingThenForReading) {
+  const std::wstring full = folder_ + L"\\full.dat", empty = folder_ + L"\\empty.dat";
+  ScratchFiles files;
+  files.File(full, "player"), files.File(empty, "");
+  struct Case {
+    uint32_t flags;
+    std::wstring path;
+    bool hold;
+    uint32_t result;
+    const wchar_t* reports;
+  } cases[] = {
+      {0, full, true, 0, L"20:0 "},           {512, folder_ + L"\\absent.dat", false, 0, L"20:0 "},
+      {512, full, false, 0, L"20:0 "},        {512, full, true, 1, L"20:0 "},
+      {512, empty, true, 2, L"20:0 1046:1 "},
+  };
+  for (const Case& c : cases) {
+    Restart(u"");
+    UniqueHandle held(c.hold ? CreateFileW(c.path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                           OPEN_EXISTING, 0, nullptr)
+                             : nullptr);
+    EXPECT_EQ(CheckFileInUse(shim(), c.flags, M(c.path)), c.result) << Utf8Of(c.path.c_str());
+    EXPECT_EQ(Reports(), c.reports) << Utf8Of(c.path.c_str());
   }
 }
 
