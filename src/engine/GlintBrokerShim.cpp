@@ -12,6 +12,7 @@
 #include "engine/KeyTableActions.h"
 #include "engine/ProductNames.h"
 #include "engine/Registration.h"
+#include "engine/Uninstall.h"
 #include "engine/SetupEngine.h"
 #include "engine/StatusDetail.h"
 #include "engine/VersionCompare.h"
@@ -197,7 +198,7 @@ bool GlintBrokerShim::RemoveHelperService(MStringArg path, bool) {
 }
 
 bool GlintBrokerShim::UninstallAssistant() {
-  return false;
+  return ::UninstallAssistant(this);
 }
 
 bool GlintBrokerShim::RemoveFeedbackService(MStringArg feedbackPath, MStringArg updatePath, bool) {

@@ -2,12 +2,19 @@
 
 #include <windows.h>
 
+#include <shlwapi.h>
+
 #include "engine/GlintBrokerShim.h"
 #include "engine/HostCallbacks.h"
 #include "engine/KeyTableActions.h"
+#include "engine/KeyTables.h"
+#include "engine/ProductNames.h"
+#include "engine/Registration.h"
+#include "broker/BrokerServer.h"
 #include "engine/SetupEngine.h"
 #include "engine/StatusDetail.h"
 #include "foundation/Registry.h"
+#include "foundation/SystemModule.h"
 #include "foundation/WideText.h"
 #include "foundation/Win32Handles.h"
 
@@ -20,6 +27,34 @@ constexpr uint32_t kStatusRestartFailed = 1045;
 constexpr uint32_t kStatusEmptyFileHeld = 1046;
 constexpr uint32_t kStatusDeletedAtRestart = 1047;
 constexpr uint32_t kFlagCheckInUse = 512;
+constexpr uint32_t kStatusRecordMissing = 1018;
+constexpr uint32_t kStatusDeleteFailed = 1037;
+
+// A REG_SZ value; anything else counts as missing.
+MString ReadText(HKEY root, const MString& key, const char16_t* name) {
+  MString value;
+  RegKey opened;
+  DWORD type = 0;
+  if (opened.Open(root, key) != ERROR_SUCCESS ||
+      RegQueryValueExW(opened.Get(), W(MString(name)), nullptr, &type, nullptr, nullptr) !=
+          ERROR_SUCCESS ||
+      type != REG_SZ || opened.ReadString(MString(name), &value) != ERROR_SUCCESS) {
+    return MString();
+  }
+  return value;
+}
+
+// Deletes a key with its subtree, or one value; a failure (a missing entry
+// included) is reported.
+bool Delete(HostCallbacks* host, HKEY root, const MString& key, const char16_t* value = nullptr) {
+  LONG error = value != nullptr ? RegDeleteKeyValueW(root, W(key), W(MString(value)))
+                                : SHDeleteKeyW(root, W(key));
+  if (error == ERROR_SUCCESS) return true;
+  ReportStatus(
+      host, kStatusError, kStatusDeleteFailed,
+      RegistryDetail(key, MString(value != nullptr ? value : u""), static_cast<uint32_t>(error)));
+  return false;
+}
 
 UniqueHandle Open(const MString& path, DWORD access) {
   return UniqueHandle(CreateFileW(W(path), access, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -100,4 +135,116 @@ uint32_t CheckFileInUse(GlintBrokerShim* shim, uint32_t flags, const MString& pa
   if (size.QuadPart != 0) return 1;
   ReportStatus(shim->Host(), kStatusError, kStatusEmptyFileHeld, path);
   return 2;
+}
+
+InstallRecord ReadInstallRecord(GlintBrokerShim* shim, uint32_t type, bool fallBack) {
+  InstallRecord record;
+  const MString key = PlayerTypeKey(type);
+  record.player = ReadText(HKEY_LOCAL_MACHINE, key, u"PlayerPath");
+  record.found = !record.player.IsNull();
+  if (type == kPlayerActiveX && !EndsWith(record.player, MString(u"Glint.ocx"))) {
+    record.uninstaller = ReadText(HKEY_LOCAL_MACHINE, key, u"UninstallerPath");
+    record.found = record.found && !record.uninstaller.IsNull();
+  }
+  if (record.found || !fallBack) return record;
+  ReportStatus(shim->Host(), kStatusError, kStatusRecordMissing);
+  if (type == kPlayerActiveX) {
+    record.player = RegisteredControlFile();
+    record.uninstaller = RegisteredBrokerExecutable();
+  } else if (type == kPlayerPlugin) {
+    record.player = ReadText(HKEY_LOCAL_MACHINE, MString(kPluginRegistrationKey), u"Path");
+  }
+  return record;
+}
+
+bool RemoveInstalledMarker(uint32_t type) {
+  const MString key = PlayerTypeKey(type);
+  const bool deleted = SHDeleteKeyW(HKEY_LOCAL_MACHINE, W(key)) == ERROR_SUCCESS;
+  if (type != kPlayerActiveX || !deleted) return deleted;
+  RegKey marker;
+  return marker.Create(HKEY_LOCAL_MACHINE, key, KEY_SET_VALUE) == ERROR_SUCCESS &&
+         marker.WriteDword(MString(u"ArvexGlintPlayerInstalled"), 0) == ERROR_SUCCESS;
+}
+
+bool CleanTypeRegistry(GlintBrokerShim* shim, uint32_t type) {
+  HostCallbacks* host = shim->Host();
+  const MString player(kPlayerKey);
+  bool ok = Delete(host, HKEY_CURRENT_USER,
+                   MString(u"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce"),
+                   u"GlintPlayerUpdate");
+  ok &= Delete(host, HKEY_CURRENT_USER, PlayerTypeKey(type));
+  ok &= Delete(host, HKEY_CURRENT_USER, player, u"GlintPlayerVersion");
+  ok &= Delete(host, HKEY_CURRENT_USER, player, u"GmvInstall");
+  ok &= Delete(host, HKEY_CURRENT_USER, MString(u"Software\\Kestrelink"));
+  ok &= Delete(host, HKEY_LOCAL_MACHINE, ReleaseTypeKey(type));
+  if (type == kPlayerActiveX) {
+    ok &= Delete(host, HKEY_LOCAL_MACHINE,
+                 MString(u"Software\\Microsoft\\Code Store Database\\Distribution Units\\") +
+                     FromUtf8(kControlClassId));
+  } else {
+    Delete(host, HKEY_LOCAL_MACHINE,
+           MString(u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Arvex Glint "
+                   u"Player ") +
+               MString(PlayerTypeSuffix(type)));
+  }
+  DWORD marker = 0;
+  const bool controlInstalled =
+      ReadRegistryDword(HKEY_LOCAL_MACHINE, MString(u"SOFTWARE\\Kestrelink\\GlintPlayerActiveX"),
+                        MString(u"ArvexGlintPlayerInstalled"), &marker) == ERROR_SUCCESS;
+  const bool late = host != nullptr && host->GetWindowsGeneration() >= 3;
+  ok &= Delete(host, HKEY_LOCAL_MACHINE,
+               MString(late && controlInstalled ? kPlayerKey : u"Software\\Kestrelink"));
+  return ok;
+}
+
+bool RemoveSharedUtilityFile(GlintBrokerShim* shim, const MString& path) {
+  for (uint32_t type : {kPlayerActiveX, kPlayerPlugin, kPlayerPepper}) {
+    if (ReadInstallRecord(shim, type, false).found) return true;
+  }
+  if (GetFileAttributesW(W(path)) != INVALID_FILE_ATTRIBUTES && !DeleteFileW(W(path))) return false;
+  if (!EndsWith(path, MString(u".exe"))) return true;
+  MString name = FromLastOf(path, "\\/");
+  if (name.IsNull()) {
+    name = path;
+  } else {
+    name.Consume(1);
+  }
+  const MString options =
+      MString(u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Image File Execution Options\\") +
+      name;
+  if (SHDeleteKeyW(HKEY_LOCAL_MACHINE, W(options)) != ERROR_SUCCESS) return false;
+  OSVERSIONINFOEXW version{};
+  version.dwOSVersionInfoSize = sizeof version;
+  version.dwMajorVersion = 6;
+  const bool vista = VerifyVersionInfoW(
+      &version, VER_MAJORVERSION, VerSetConditionMask(0, VER_MAJORVERSION, VER_GREATER_EQUAL));
+  const MString category =
+      MString(
+          u"Software\\Microsoft\\Windows\\CurrentVersion\\Control Panel\\Extended Properties\\") +
+      MString(vista ? u"System.ControlPanel.Category" : u"{2CA4F306-B280-4ab2-B5E1-1DFA3583F046}");
+  MString utility;
+  if (shim->Host() != nullptr) shim->Host()->GetUtilityFileName(&utility);
+  MString folder = Wow64SystemFolder();
+  if (folder.IsNull() || folder.IsEmpty()) folder = SystemFolder();
+  const MString value = folder + MString(u"\\") + utility;
+  return RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, W(category), W(value)) == ERROR_SUCCESS;
+}
+
+bool UninstallAssistant(GlintBrokerShim* shim) {
+  MString command =
+      ReadText(HKEY_CURRENT_USER,
+               MString(u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\GlintAssistant"),
+               u"UninstallString");
+  // The value names one file; surrounding quotes go.
+  if (command.Length() >= 2 && command[0] == u'"' && command[command.Length() - 1] == u'"') {
+    command = MString(command.CStr() + 1, static_cast<int32_t>(command.Length() - 2));
+  }
+  if (command.IsNull() || command.IsEmpty() || shim->Host() == nullptr ||
+      GetFileAttributesW(W(command)) == INVALID_FILE_ATTRIBUTES) {
+    return false;
+  }
+  uint32_t exitCode = 0, error = 0;
+  shim->Host()->RunProgram(0, command.Give(), MString(u"/UnInstallType=1").Give(), &exitCode,
+                           &error);
+  return true;
 }

@@ -20,3 +20,24 @@ bool ScheduleDeleteAtRestart(GlintBrokerShim* shim, const MString& path);
 // With flag 512: 1 when the file is held (it opens for reading only), 2 when
 // it is held and empty, 0 otherwise. Without the flag: 0.
 uint32_t CheckFileInUse(GlintBrokerShim* shim, uint32_t flags, const MString& path);
+
+// A type's install record (uninstall step 1): the player file and, for the
+// control type, the uninstaller. `found` as the record counts; without it
+// (reported 1018 when asked) the registrations stand in.
+struct InstallRecord {
+  MString player;
+  MString uninstaller;
+  bool found = false;
+};
+InstallRecord ReadInstallRecord(GlintBrokerShim* shim, uint32_t type, bool fallBack);
+
+// Deletes the type's HKLM key; the control type keeps it with its installed
+// marker at 0.
+bool RemoveInstalledMarker(uint32_t type);
+// Deletes the type's per-user and release-type entries (each failure
+// reported, 1037; a missing entry counts as one).
+bool CleanTypeRegistry(GlintBrokerShim* shim, uint32_t type);
+// Removes a utility file the types share once no type is installed.
+bool RemoveSharedUtilityFile(GlintBrokerShim* shim, const MString& path);
+// Runs the separately installed assistant's uninstaller when it is there.
+bool UninstallAssistant(GlintBrokerShim* shim);

@@ -4,6 +4,7 @@
 
 #include <aclapi.h>
 #include <sddl.h>
+#include <shlobj.h>
 #include <shlwapi.h>
 
 #include <gtest/gtest.h>
@@ -19,6 +20,10 @@
 #include "foundation/Win32Handles.h"
 
 namespace {
+
+std::wstring PlayerTypeSuffixW(uint32_t type) {
+  return type == 8 ? L"ActiveX" : type == 16 ? L"Plugin" : L"Pepper";
+}
 
 const WELL_KNOWN_SID_TYPE kWho[] = {WinWorldSid, WinAnonymousSid, WinBuiltinAdministratorsSid,
                                     WinLocalSystemSid, WinBuiltinUsersSid};
@@ -519,6 +524,125 @@ TEST_F(Registration, InUseCheckOpensForWritingThenForReading) {
     EXPECT_EQ(CheckFileInUse(shim(), c.flags, M(c.path)), c.result) << Utf8Of(c.path.c_str());
     EXPECT_EQ(Reports(), c.reports) << Utf8Of(c.path.c_str());
   }
+}
+
+TEST_F(Registration, InstallRecordsFallBackToTheRegistrations) {
+  const std::wstring record = L"Software\\Kestrelink\\GlintPlayer";
+  ScratchRegistry registry;
+  // The control's file as the registration wrote it: narrow, UTF-8.
+  const char control[] = "C:\\Glint\\Gl\xC3\xAFnt.ocx";
+  RegSetKeyValueA(HKEY_LOCAL_MACHINE, Utf8Of((kClass + L"\\InprocServer32").c_str()).c_str(),
+                  nullptr, REG_SZ, control, sizeof control);
+  registry.SetString(HKEY_LOCAL_MACHINE, kPlugin, L"Path", L"C:\\Glint\\NPGlint.dll");
+  const std::wstring broker = Wide(RegisteredBrokerExecutable());
+  struct Case {
+    uint32_t type;
+    const wchar_t *player, *uninstaller;  // written (null: not written)
+    bool found;
+    std::wstring readPlayer, readUninstaller;
+  } cases[] = {
+      {8, L"C:\\P\\GlintAX_34.ocx", L"C:\\P\\glinthost.exe", true, L"C:\\P\\GlintAX_34.ocx",
+       L"C:\\P\\glinthost.exe"},
+      {8, L"C:\\P\\Glint.ocx", nullptr, true, L"C:\\P\\Glint.ocx", L""},
+      {8, L"C:\\P\\GlintAX_34.ocx", nullptr, false, L"C:\\Glint\\Gl\u00EFnt.ocx", broker},
+      {16, L"C:\\P\\NPGlint34.dll", L"C:\\P\\glinthost.exe", true, L"C:\\P\\NPGlint34.dll", L""},
+      {16, nullptr, nullptr, false, L"C:\\Glint\\NPGlint.dll", L""},
+      {32768, nullptr, nullptr, false, L"", L""},
+  };
+  for (const Case& c : cases) {
+    Restart(u"");
+    const std::wstring key = record + PlayerTypeSuffixW(c.type);
+    if (c.player) registry.SetString(HKEY_LOCAL_MACHINE, key, L"PlayerPath", c.player);
+    if (c.uninstaller)
+      registry.SetString(HKEY_LOCAL_MACHINE, key, L"UninstallerPath", c.uninstaller);
+    InstallRecord read = ReadInstallRecord(shim(), c.type, true);
+    EXPECT_EQ(read.found, c.found) << c.type;
+    EXPECT_EQ(Wide(read.player) + L"|" + Wide(read.uninstaller),
+              c.readPlayer + L"|" + c.readUninstaller);
+    EXPECT_EQ(Reports(), c.found ? L"" : L"1018:1 ");
+    SHDeleteKeyW(HKEY_LOCAL_MACHINE, key.c_str());
+  }
+  // A value of another type counts as missing.
+  registry.SetDword(HKEY_LOCAL_MACHINE, record + L"Plugin", L"PlayerPath", 1);
+  EXPECT_FALSE(ReadInstallRecord(shim(), 16, false).found);
+  SHDeleteKeyW(HKEY_LOCAL_MACHINE, kClass.c_str());
+}
+
+TEST_F(Registration, MarkerCleanupSharedFilesAndAssistant) {
+  ScratchRegistry registry;
+  const std::wstring ax = L"Software\\Kestrelink\\GlintPlayerActiveX",
+                     pl = L"Software\\Kestrelink\\GlintPlayerPlugin";
+  // The installed marker: the control type keeps its key with the marker at 0.
+  registry.SetString(HKEY_LOCAL_MACHINE, ax, L"Version", L"34.0.0.384");
+  registry.SetString(HKEY_LOCAL_MACHINE, pl, L"Version", L"34.0.0.384");
+  EXPECT_TRUE(RemoveInstalledMarker(8) && RemoveInstalledMarker(16));
+  EXPECT_EQ(Value(ax, L"ArvexGlintPlayerInstalled") + Value(ax, L"Version") + Value(pl, L"Version"),
+            L"#0--");
+  EXPECT_FALSE(RemoveInstalledMarker(16));
+
+  // The per-user and release-type entries: every missing one is a reported failure.
+  auto present = [&] {
+    registry.SetString(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce",
+                       L"GlintPlayerUpdate", L"x");
+    registry.SetString(HKEY_CURRENT_USER, ax, L"Version", L"x");
+    registry.SetString(HKEY_CURRENT_USER, L"Software\\Kestrelink\\GlintPlayer",
+                       L"GlintPlayerVersion", L"x");
+    registry.SetString(HKEY_CURRENT_USER, L"Software\\Kestrelink\\GlintPlayer", L"GmvInstall",
+                       L"x");
+    registry.SetDword(HKEY_LOCAL_MACHINE, L"Software\\Kestrelink\\GlintPlayerActiveXReleaseType",
+                      L"Release", 1);
+    registry.SetDword(HKEY_LOCAL_MACHINE, L"Software\\Kestrelink\\GlintPlayer", L"x", 1);
+    registry.SetDword(HKEY_LOCAL_MACHINE,
+                      L"Software\\Microsoft\\Code Store Database\\Distribution "
+                      L"Units\\{112EBC29-AF42-4D7B-8F4B-F59D45F130F6}",
+                      L"x", 1);
+  };
+  present();
+  Restart(u"");
+  EXPECT_TRUE(CleanTypeRegistry(shim(), 8));
+  EXPECT_EQ(Reports(), L"");
+  Restart(u"");
+  EXPECT_FALSE(CleanTypeRegistry(shim(), 8));
+  EXPECT_EQ(Reports(), L"1037:1 1037:1 1037:1 1037:1 1037:1 1037:1 1037:1 1037:1 ");
+
+  // Shared utility files stay while a type is installed.
+  ScratchFiles files;
+  const std::wstring utility = folder_ + L"\\glintutil.exe";
+  const std::wstring category =
+      L"Software\\Microsoft\\Windows\\CurrentVersion\\Control Panel\\Extended "
+      L"Properties\\System.ControlPanel.Category";
+  const std::wstring options =
+      L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Image File Execution "
+      L"Options\\glintutil.exe";
+  Restart(u"UtilityFileNames glintutil.exe;");
+  files.File(utility, "x");
+  registry.SetString(HKEY_LOCAL_MACHINE, ax, L"PlayerPath", L"C:\\P\\Glint.ocx");
+  EXPECT_TRUE(RemoveSharedUtilityFile(shim(), M(utility)));
+  EXPECT_TRUE(::Exists(utility));
+  SHDeleteKeyW(HKEY_LOCAL_MACHINE, ax.c_str());
+  for (bool categoryValue : {true, false}) {
+    registry.SetDword(HKEY_LOCAL_MACHINE, options, L"DisableExceptionChainValidation", 0);
+    if (categoryValue)
+      registry.SetDword(HKEY_LOCAL_MACHINE, category,
+                        KnownFolder(CSIDL_SYSTEMX86) + L"\\glintutil.exe", 3);
+    files.File(utility, "x");
+    EXPECT_EQ(RemoveSharedUtilityFile(shim(), M(utility)), categoryValue);
+    EXPECT_FALSE(::Exists(utility));
+    EXPECT_EQ(Value(options, L"DisableExceptionChainValidation"), L"-");
+  }
+
+  // The assistant's uninstaller, named with quotes, runs when it is there.
+  const std::wstring assistant =
+      L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\GlintAssistant";
+  EXPECT_FALSE(shim()->UninstallAssistant());
+  registry.SetString(HKEY_CURRENT_USER, assistant, L"UninstallString",
+                     L"\"" + folder_ + L"\\absent.exe\"");
+  EXPECT_FALSE(shim()->UninstallAssistant());
+  files.Copy(RecorderPath(), folder_ + L"\\assistant.exe");
+  registry.SetString(HKEY_CURRENT_USER, assistant, L"UninstallString",
+                     L"\"" + folder_ + L"\\assistant.exe\"");
+  EXPECT_TRUE(shim()->UninstallAssistant());
+  EXPECT_NE(ReadAll(folder_ + L"\\assistant.exe.log").find("/UnInstallType=1"), std::string::npos);
 }
 
 }  // namespace
