@@ -11,6 +11,7 @@
 #include "engine/KeyTables.h"
 #include "engine/ProductNames.h"
 #include "engine/SetupEngine.h"
+#include "engine/SetupRules.h"
 #include "engine/StatusDetail.h"
 #include "engine/VersionCompare.h"
 #include "foundation/Registry.h"
@@ -262,7 +263,11 @@ bool RemoveArpEntries(const SetupEngine& engine, const MString& dir, uint32_t ty
                              : type == kPlayerPlugin ? engine.arpGuidsPlugin
                                                      : engine.arpGuidsPepper;
   if (guids.Count() == 0) return false;
-  for (const auto& node : guids) RemoveMsiProduct(engine, dir, node.key);
+  // Only product codes reach the installer: anything else in the list would
+  // name another key and another command line.
+  for (const auto& node : guids) {
+    if (IsProductCode(node.key)) RemoveMsiProduct(engine, dir, node.key);
+  }
   // The older entry of the plugin types, named by the type.
   if (type != kPlayerActiveX)
     SHDeleteKeyW(HKEY_LOCAL_MACHINE, W(arp + MString(PlayerTypeSuffix(type))));

@@ -10,6 +10,7 @@
 #include "engine/KeyTables.h"
 #include "engine/ProductNames.h"
 #include "engine/Registration.h"
+#include "engine/SetupRules.h"
 #include "broker/BrokerServer.h"
 #include "engine/SetupEngine.h"
 #include "engine/StatusDetail.h"
@@ -98,10 +99,8 @@ uint32_t RemovePlayerFile(GlintBrokerShim* shim, const MString& path, uint32_t t
   }
   if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION) {
     const MStringList* keep = KeepList(shim->GetEngine(), type);
-    bool kept = false;
-    if (keep != nullptr && host != nullptr && host->IsInteractive()) {
-      for (const auto& node : *keep) kept = kept || EndsWith(path, node.key);
-    }
+    const bool kept = keep != nullptr && host != nullptr && host->IsInteractive() &&
+                      EndsWithListedName(path, *keep);
     if (!kept && ScheduleDeleteAtRestart(shim, path)) {
       ReportStatus(host, kStatusAtRestart, kStatusDeletedAtRestart, path);
     }
@@ -203,12 +202,7 @@ bool RemoveSharedUtilityFile(GlintBrokerShim* shim, const MString& path) {
   }
   if (GetFileAttributesW(W(path)) != INVALID_FILE_ATTRIBUTES && !DeleteFileW(W(path))) return false;
   if (!EndsWith(path, MString(u".exe"))) return true;
-  MString name = FromLastOf(path, "\\/");
-  if (name.IsNull()) {
-    name = path;
-  } else {
-    name.Consume(1);
-  }
+  const MString name = LastName(path);
   const MString options =
       MString(u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Image File Execution Options\\") +
       name;
@@ -231,14 +225,11 @@ bool RemoveSharedUtilityFile(GlintBrokerShim* shim, const MString& path) {
 }
 
 bool UninstallAssistant(GlintBrokerShim* shim) {
-  MString command =
+  // The value names one file; surrounding quotes go.
+  const MString command = StripSurroundingQuotes(
       ReadText(HKEY_CURRENT_USER,
                MString(u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\GlintAssistant"),
-               u"UninstallString");
-  // The value names one file; surrounding quotes go.
-  if (command.Length() >= 2 && command[0] == u'"' && command[command.Length() - 1] == u'"') {
-    command = MString(command.CStr() + 1, static_cast<int32_t>(command.Length() - 2));
-  }
+               u"UninstallString"));
   if (command.IsNull() || command.IsEmpty() || shim->Host() == nullptr ||
       GetFileAttributesW(W(command)) == INVALID_FILE_ATTRIBUTES) {
     return false;
