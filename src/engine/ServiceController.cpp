@@ -1,0 +1,146 @@
+#include "engine/ServiceController.h"
+
+#include <windows.h>
+
+#include <string>
+#include <utility>
+
+#include "engine/HostCallbacks.h"
+#include "engine/StatusDetail.h"
+#include "foundation/WideText.h"
+#include "foundation/Win32Handles.h"
+
+namespace {
+
+constexpr uint32_t kStatusServiceStopped = 35;
+constexpr uint32_t kStatusStopRefused = 1106;
+constexpr uint32_t kStatusNoManager = 1101;
+constexpr uint32_t kStatusNoService = 1102;
+constexpr uint32_t kStatusCannotStart = 1118;
+constexpr uint32_t kStatusCannotStartUninstall = 1739;
+constexpr uint32_t kStatusStatusLost = 1741;
+constexpr uint32_t kStatusStoppedLate = 1743;
+constexpr uint32_t kStatusNeverStopped = 1744;
+constexpr uint32_t kStatusNoStatus = 1745;
+constexpr DWORD kStopLimitMs = 30000;
+constexpr DWORD kUninstallWaitMs = 6000;
+constexpr DWORD kCommandWaitMs = 600000;
+
+struct ScHandleTraits {
+  using Value = SC_HANDLE;
+  static Value Invalid() { return nullptr; }
+  static bool Valid(Value v) { return v != nullptr; }
+  static void Close(Value v) { CloseServiceHandle(v); }
+};
+using UniqueScHandle = UniqueResource<ScHandleTraits>;
+
+bool Query(SC_HANDLE service, SERVICE_STATUS_PROCESS* status) {
+  DWORD needed = 0;
+  return QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(status),
+                              sizeof *status, &needed) != FALSE;
+}
+
+// How long to sleep before asking again: a tenth of the service's own hint,
+// between 50 ms and 1 s, and never past the limit.
+DWORD PollDelay(const SERVICE_STATUS_PROCESS& status, DWORD elapsed, DWORD limit) {
+  DWORD delay = status.dwWaitHint / 10;
+  if (delay < 50) delay = 50;
+  if (delay > 1000) delay = 1000;
+  return elapsed >= limit ? 0 : (limit - elapsed < delay ? limit - elapsed : delay);
+}
+
+}  // namespace
+
+ServiceController::ServiceController(HostCallbacks* host, MString program, MString serviceName,
+                                     MString displayName)
+    : host_(host),
+      program_(std::move(program)),
+      serviceName_(std::move(serviceName)),
+      displayName_(std::move(displayName)) {}
+
+bool ServiceController::ServiceExists() const {
+  UniqueScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  if (!manager) {
+    ReportStatus(host_, kStatusError, kStatusNoManager);
+    return false;
+  }
+  return UniqueScHandle(OpenServiceW(manager.Get(), W(serviceName_), SERVICE_ALL_ACCESS)).Valid();
+}
+
+bool ServiceController::StopService() const {
+  if (!ServiceExists()) return true;
+  const DWORD start = GetTickCount();
+  auto elapsed = [&] { return GetTickCount() - start; };
+  UniqueScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  if (!manager) {
+    ReportStatus(host_, kStatusError, kStatusNoManager);
+    return false;
+  }
+  UniqueScHandle service(OpenServiceW(manager.Get(), W(serviceName_), SERVICE_ALL_ACCESS));
+  if (!service) {
+    ReportStatus(host_, kStatusError, kStatusNoService);
+    return false;
+  }
+  SERVICE_STATUS_PROCESS status = {};
+  if (!Query(service.Get(), &status) || status.dwCurrentState == SERVICE_STOPPED) return true;
+  // A stop already under way: follow it, up to the limit.
+  while (status.dwCurrentState == SERVICE_STOP_PENDING) {
+    if (elapsed() > kStopLimitMs) return true;
+    Sleep(PollDelay(status, elapsed(), kStopLimitMs + 1));
+    if (!Query(service.Get(), &status) || status.dwCurrentState == SERVICE_STOPPED) return true;
+  }
+  SERVICE_STATUS stop = {};
+  if (!ControlService(service.Get(), SERVICE_CONTROL_STOP, &stop)) {
+    ReportStatus(host_, kStatusError, kStatusStopRefused);
+    return false;
+  }
+  if (!Query(service.Get(), &status)) {
+    ReportStatus(host_, kStatusError, kStatusNoStatus);
+    return true;
+  }
+  if (status.dwCurrentState == SERVICE_STOPPED) {
+    ReportStatus(host_, kStatusProgress, kStatusServiceStopped);
+    return true;
+  }
+  // Follow the stop as the service reports it instead of sleeping blindly.
+  for (;;) {
+    if (elapsed() > kStopLimitMs) {
+      ReportStatus(host_, kStatusError, kStatusNeverStopped);
+      return true;
+    }
+    Sleep(PollDelay(status, elapsed(), kStopLimitMs + 1));
+    if (!Query(service.Get(), &status)) {
+      ReportStatus(host_, kStatusError, kStatusStatusLost);
+      return true;
+    }
+    if (status.dwCurrentState == SERVICE_STOPPED) {
+      ReportStatus(host_, kStatusError, kStatusStoppedLate);
+      ReportStatus(host_, kStatusProgress, kStatusServiceStopped);
+      return true;
+    }
+  }
+}
+
+bool ServiceController::UninstallService() const {
+  return Run(MString(u"-uninstall"), kUninstallWaitMs, kStatusCannotStartUninstall);
+}
+
+bool ServiceController::RunCommand(const MString& argument) const {
+  return Run(argument, kCommandWaitMs, kStatusCannotStart);
+}
+
+bool ServiceController::Run(const MString& argument, uint32_t waitMs, uint32_t failureCode) const {
+  std::wstring line = std::wstring(W(program_)) + L" " + W(argument);
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                      nullptr, &startup, &process)) {
+    ReportStatus(host_, kStatusError, failureCode, DecimalError(GetLastError()));
+    return false;
+  }
+  UniqueHandle thread(process.hThread), owner(process.hProcess);
+  if (WaitForSingleObject(owner.Get(), waitMs) != WAIT_OBJECT_0) return false;
+  DWORD code = 1;
+  return GetExitCodeProcess(owner.Get(), &code) && code == 0;
+}

@@ -1,0 +1,121 @@
+// The service steps against Wine's service control manager and the
+// services' stand-in: stops that follow the service, refusals, and the
+// service program's commands.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "ReferenceHost.h"
+#include "WineTestSupport.h"
+#include "engine/ServiceController.h"
+
+namespace {
+
+const wchar_t kName[] = L"ArvexGlintPlayerUpdateSvc";
+
+class ServiceSteps : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    host_.SetStatusStream(nullptr);
+    files_.Copy(ProgramFolder() + L"\\service_standin.exe", program_);
+  }
+  void TearDown() override { Remove(); }
+  // Installs and starts the stand-in as the update service in `mode`.
+  void Install(const std::wstring& mode) {
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    std::wstring command = L"\"" + program_ + L"\" service " + mode;
+    SC_HANDLE service = CreateServiceW(
+        manager, kName, kName, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
+        SERVICE_ERROR_IGNORE, command.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(service, nullptr) << GetLastError();
+    ASSERT_TRUE(StartServiceW(service, 0, nullptr)) << GetLastError();
+    SERVICE_STATUS status = {};
+    for (int i = 0; i < 100 && QueryServiceStatus(service, &status) &&
+                    status.dwCurrentState != SERVICE_RUNNING;
+         ++i) {
+      Sleep(50);
+    }
+    EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
+    CloseServiceHandle(service), CloseServiceHandle(manager);
+  }
+  // Ends the stand-in whatever its mode and deletes the service.
+  void Remove() {
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    SC_HANDLE service = OpenServiceW(manager, kName, SERVICE_ALL_ACCESS);
+    SERVICE_STATUS_PROCESS status = {};
+    DWORD needed = 0;
+    if (service != nullptr &&
+        QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                             sizeof status, &needed) &&
+        status.dwProcessId != 0) {
+      HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, status.dwProcessId);
+      TerminateProcess(process, 0), WaitForSingleObject(process, 5000), CloseHandle(process);
+    }
+    if (service != nullptr) DeleteService(service), CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+  }
+  std::wstring Reports() {
+    std::wstring out;
+    for (size_t i = reported_; i < host_.Reports().size(); ++i) {
+      const StatusReport& r = host_.Reports()[i];
+      out += std::to_wstring(r.code) + L":" + std::to_wstring(r.level) + L" ";
+    }
+    return out;
+  }
+  ServiceController Update() {
+    return ServiceController(&host_, M(program_), M(kName),
+                             MString(u"Arvex Glint Player Update Service"));
+  }
+
+  ReferenceHost host_;
+  size_t reported_ = 0;  // reports before this are another case's
+  ScratchFiles files_;
+  const std::wstring folder_ = NewTempFolder(L"glint-service");
+  const std::wstring program_ = folder_ + L"\\svc.exe";
+};
+
+TEST_F(ServiceSteps, StopsFollowTheService) {
+  struct Case {
+    const wchar_t* mode;  // null: no service
+    bool result;
+    const wchar_t* reports;
+  } cases[] = {
+      {nullptr, true, L""},
+      {L"stop-now", true, L"35:0 "},
+      {L"stop-after 300", true, L"1743:1 35:0 "},
+      {L"refuse-stop", false, L"1106:1 "},
+  };
+  for (const Case& c : cases) {
+    if (c.mode != nullptr) Install(c.mode);
+    const DWORD start = GetTickCount();
+    EXPECT_EQ(Update().StopService(), c.result) << (c.mode ? Utf8Of(c.mode) : "none");
+    EXPECT_EQ(Reports(), c.reports) << (c.mode ? Utf8Of(c.mode) : "none");
+    // A service that stops in 0.3 s is not waited for in whole seconds.
+    EXPECT_LT(GetTickCount() - start, 3000u);
+    Remove();
+    reported_ = host_.Reports().size();
+  }
+}
+
+TEST_F(ServiceSteps, CommandsRunTheProgramAndUninstallDeletesTheService) {
+  Install(L"stop-now");
+  EXPECT_TRUE(Update().ServiceExists());
+  EXPECT_TRUE(Update().StopService());
+  EXPECT_TRUE(Update().UninstallService());
+  EXPECT_FALSE(Update().ServiceExists());
+  files_.File(program_ + L".exitcode", "3");
+  EXPECT_FALSE(Update().RunCommand(MString(u"-setNotifyAutoUpdate")));
+  EXPECT_FALSE(Update().EnableAnalytics());
+  const std::string log = ReadAll(program_ + L".log");
+  for (const char* argument : {" -uninstall", " -setNotifyAutoUpdate", " -enableAnalytics"}) {
+    EXPECT_NE(log.find(argument), std::string::npos) << argument;
+  }
+  ServiceController absent(&host_, M(folder_ + L"\\absent.exe"), M(kName), MString(u""));
+  EXPECT_FALSE(absent.UninstallService());
+  EXPECT_FALSE(absent.RunCommand(MString(u"-x")));
+  EXPECT_EQ(Reports(), L"35:0 1739:1 1118:1 ");
+}
+
+}  // namespace
