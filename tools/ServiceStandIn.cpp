@@ -2,7 +2,7 @@
 // control manager with "service MODE" (stop-now, stop-after MS, refuse-stop,
 // never-stop), it runs as a service and answers a stop as its mode says.
 // Run as a command, it appends its command line to "<own path>.log"; with
-// "-uninstall" it also deletes the service whose program it is; it exits
+// "-uninstall" it also stops and deletes the service whose program it is; it exits
 // with the number in "<own path>.exitcode" (0 without that file).
 #include <windows.h>
 
@@ -38,8 +38,13 @@ DWORD WINAPI Control(DWORD control, DWORD, void*, void*) {
     SetEvent(stopped);
   } else if (mode == L"stop-after") {
     Report(SERVICE_STOP_PENDING, stopAfter);
-    CreateThread(nullptr, 0, [](void*) -> DWORD { Sleep(stopAfter), SetEvent(stopped); return 0; },
-                 nullptr, 0, nullptr);
+    CreateThread(
+        nullptr, 0,
+        [](void*) -> DWORD {
+          Sleep(stopAfter), SetEvent(stopped);
+          return 0;
+        },
+        nullptr, 0, nullptr);
   } else {
     Report(SERVICE_STOP_PENDING, 60000);
   }
@@ -53,11 +58,12 @@ void WINAPI ServiceMain(DWORD, wchar_t** names) {
   Report(SERVICE_STOPPED);
 }
 
-// Deletes the service whose program path starts with this program's path.
+// Stops and deletes the service whose program is this program, as a
+// service's own uninstaller does.
 void DeleteOwnService() {
   SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-  for (const wchar_t* name : {L"ArvexGlintPlayerUpdateSvc", L"ArvexGlintPlayerFeedbackSvc",
-                              L"Glint Helper Service"}) {
+  for (const wchar_t* name :
+       {L"ArvexGlintPlayerUpdateSvc", L"ArvexGlintPlayerFeedbackSvc", L"Glint Helper Service"}) {
     SC_HANDLE service = OpenServiceW(manager, name, SERVICE_ALL_ACCESS);
     if (service == nullptr) continue;
     BYTE buffer[8192];
@@ -65,6 +71,13 @@ void DeleteOwnService() {
     auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer);
     if (QueryServiceConfigW(service, config, sizeof buffer, &needed) &&
         std::wcsstr(config->lpBinaryPathName, Self().c_str()) != nullptr) {
+      SERVICE_STATUS state = {};
+      ControlService(service, SERVICE_CONTROL_STOP, &state);
+      for (int i = 0; i < 100 && QueryServiceStatus(service, &state) &&
+                      state.dwCurrentState != SERVICE_STOPPED;
+           ++i) {
+        Sleep(50);
+      }
       DeleteService(service);
     }
     CloseServiceHandle(service);

@@ -25,6 +25,7 @@ namespace {
 // Deleting a registry key or value failed, or there was none to delete.
 constexpr uint32_t kStatusDeleteFailed = 1037;
 constexpr uint32_t kStatusRepairingPermissions = 18;
+constexpr uint32_t kStatusUpdateServiceKept = 1100;
 
 // Operations whose work has not been built yet still take over their string
 // arguments, so that nothing the host hands in is leaked.
@@ -158,8 +159,7 @@ bool GlintBrokerShim::RegisterPlayer(uint32_t type, MStringArg playerPathArg,
 }
 
 bool GlintBrokerShim::RemoveSystemUpdateService(uint32_t, MStringArg systemDir) {
-  Drop(systemDir);
-  return false;
+  return ::RemoveSystemUpdateService(host_, MString::Adopt(systemDir));
 }
 
 bool GlintBrokerShim::UninstallPlayer(uint32_t, MStringArg systemDir, bool, bool, bool, uint32_t*) {
@@ -172,8 +172,9 @@ bool GlintBrokerShim::RemoveListedFiles(uint32_t, MStringArg dir) {
   return false;
 }
 
-bool GlintBrokerShim::RemoveUpdateService(MStringArg path, bool) {
-  Drop(path);
+bool GlintBrokerShim::RemoveUpdateService(MStringArg path, bool setNotify) {
+  if (::RemoveUpdateService(host_, MString::Adopt(path), setNotify)) return true;
+  ReportStatus(host_, kStatusError, kStatusUpdateServiceKept);
   return false;
 }
 
@@ -192,19 +193,18 @@ bool GlintBrokerShim::RefreshIEElevationPolicy() {
   return RefreshElevationPoliciesInProcess();
 }
 
-bool GlintBrokerShim::RemoveHelperService(MStringArg path, bool) {
-  Drop(path);
-  return false;
+bool GlintBrokerShim::RemoveHelperService(MStringArg path, bool skipPartnerCheck) {
+  return ::RemoveHelperService(host_, MString::Adopt(path), skipPartnerCheck);
 }
 
 bool GlintBrokerShim::UninstallAssistant() {
   return ::UninstallAssistant(this);
 }
 
-bool GlintBrokerShim::RemoveFeedbackService(MStringArg feedbackPath, MStringArg updatePath, bool) {
-  Drop(feedbackPath);
-  Drop(updatePath);
-  return false;
+bool GlintBrokerShim::RemoveFeedbackService(MStringArg feedbackPath, MStringArg updatePath,
+                                            bool forced) {
+  return ::RemoveFeedbackService(host_, MString::Adopt(feedbackPath), MString::Adopt(updatePath),
+                                 forced);
 }
 
 bool GlintBrokerShim::RemovePerUserData() {

@@ -9,6 +9,7 @@
 #include "engine/StatusDetail.h"
 #include "foundation/WideText.h"
 #include "foundation/Win32Handles.h"
+#include "update/NotifierTask.h"
 
 namespace {
 
@@ -143,4 +144,46 @@ bool ServiceController::Run(const MString& argument, uint32_t waitMs, uint32_t f
   if (WaitForSingleObject(owner.Get(), waitMs) != WAIT_OBJECT_0) return false;
   DWORD code = 1;
   return GetExitCodeProcess(owner.Get(), &code) && code == 0;
+}
+
+bool ServiceController::SetUpdateMode(uint32_t mode) const {
+  const MString notify(u"-setNotifyAutoUpdate"), disable(u"-setDisableAutoUpdate");
+  bool result = false;
+  uint32_t notifyTypes = 0;  // the types whose notification step runs
+  switch (mode) {
+    case 0:
+      result = RunCommand(MString(u"-setSilentAutoUpdate"));
+      notifyTypes = kPlayerPepper | kPlayerPlugin;
+      break;
+    case 1:
+      result = RunCommand(MString(u"-uninstall")) && RunCommand(notify);
+      notifyTypes = kPlayerPepper | kPlayerPlugin;
+      break;
+    case 2:
+      result = RunCommand(MString(u"-uninstall")) && RunCommand(disable);
+      break;
+    case 3:
+    case 4:
+      result = RunCommand(mode == 3 ? notify : disable);
+      notifyTypes = kPlayerPepper;
+      break;
+    case 5:
+    case 6:
+      result = RunCommand(mode == 5 ? notify : disable);
+      notifyTypes = kPlayerPlugin;
+      break;
+    default:
+      ReportStatus(host_, kStatusError, kStatusCannotStart);
+      return false;
+  }
+  const uint32_t flags = host_ != nullptr ? host_->GetHostFlags() : 0;
+  for (uint32_t type : {kPlayerPepper, kPlayerPlugin}) {
+    if (!(notifyTypes & type) || !(flags & type)) continue;
+    MString checkPath;
+    host_->GetServiceCheckPath(&checkPath, type);
+    RegisterNotifierTask(checkPath,
+                         MString(type == kPlayerPepper ? u"-check pepperplugin" : u"-check plugin"),
+                         host_, type);
+  }
+  return result;
 }

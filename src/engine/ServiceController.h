@@ -22,6 +22,10 @@ class ServiceController {
   // The program with one argument, waited for at most 10 minutes.
   bool RunCommand(const MString& argument) const;
   bool EnableAnalytics() const { return RunCommand(MString(u"-enableAnalytics")); }
+  // The update service's modes 0 to 6 (anything else: 1118, false); the
+  // notification step registers the plugin types' notifier tasks for the
+  // types in the host's flags, without changing the result.
+  bool SetUpdateMode(uint32_t mode) const;
 
   const MString& Program() const { return program_; }
 

@@ -10,6 +10,7 @@
 #include "engine/KeyTables.h"
 #include "engine/ProductNames.h"
 #include "engine/Registration.h"
+#include "engine/ServiceController.h"
 #include "engine/SetupRules.h"
 #include "broker/BrokerServer.h"
 #include "engine/SetupEngine.h"
@@ -101,7 +102,7 @@ uint32_t RemovePlayerFile(GlintBrokerShim* shim, const MString& path, uint32_t t
     const MStringList* keep = KeepList(shim->GetEngine(), type);
     const bool kept = keep != nullptr && host != nullptr && host->IsInteractive() &&
                       EndsWithListedName(path, *keep);
-    if (!kept && ScheduleDeleteAtRestart(shim, path)) {
+    if (!kept && ScheduleDeleteAtRestart(host, path)) {
       ReportStatus(host, kStatusAtRestart, kStatusDeletedAtRestart, path);
     }
   }
@@ -109,7 +110,7 @@ uint32_t RemovePlayerFile(GlintBrokerShim* shim, const MString& path, uint32_t t
   return error;
 }
 
-bool ScheduleDeleteAtRestart(GlintBrokerShim* shim, const MString& path) {
+bool ScheduleDeleteAtRestart(HostCallbacks* host, const MString& path) {
   RegKey key;
   if (key.Create(HKEY_LOCAL_MACHINE,
                  MString(u"SYSTEM\\CurrentControlSet\\Control\\Session Manager"),
@@ -117,7 +118,7 @@ bool ScheduleDeleteAtRestart(GlintBrokerShim* shim, const MString& path) {
     key.WriteDword(MString(u"AllowProtectedRenames"), 1);
   }
   if (MoveFileExW(W(path), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) return true;
-  ReportStatus(shim->Host(), kStatusError, kStatusRestartFailed,
+  ReportStatus(host, kStatusError, kStatusRestartFailed,
                PathWithDecimalError(path, GetLastError()));
   return false;
 }
@@ -146,7 +147,7 @@ InstallRecord ReadInstallRecord(GlintBrokerShim* shim, uint32_t type, bool fallB
     record.found = record.found && !record.uninstaller.IsNull();
   }
   if (record.found || !fallBack) return record;
-  ReportStatus(shim->Host(), kStatusError, kStatusRecordMissing);
+  ReportStatus(shim != nullptr ? shim->Host() : nullptr, kStatusError, kStatusRecordMissing);
   if (type == kPlayerActiveX) {
     record.player = RegisteredControlFile();
     record.uninstaller = RegisteredBrokerExecutable();
@@ -238,4 +239,111 @@ bool UninstallAssistant(GlintBrokerShim* shim) {
   shim->Host()->RunProgram(0, command.Give(), MString(u"/UnInstallType=1").Give(), &exitCode,
                            &error);
   return true;
+}
+
+bool HasInstallRecord(uint32_t type) {
+  return ReadInstallRecord(nullptr, type, false).found;
+}
+
+namespace {
+
+constexpr uint32_t kStatusUpdateServiceKept = 1100;
+constexpr uint32_t kStatusStopRefused = 1106;
+constexpr uint32_t kStatusFeedbackKept = 1738;
+
+bool Present(const MString& path) {
+  return !path.IsEmpty() && GetFileAttributesW(W(path)) != INVALID_FILE_ATTRIBUTES;
+}
+
+void DeleteOptionsKey(const MString& program) {
+  SHDeleteKeyW(HKEY_LOCAL_MACHINE,
+               W(MString(u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Image File "
+                         u"Execution Options\\") +
+                 LastName(program)));
+}
+
+ServiceController Update(HostCallbacks* host, const MString& path) {
+  return ServiceController(host, path, MString(u"ArvexGlintPlayerUpdateSvc"),
+                           MString(u"Arvex Glint Player Update Service"));
+}
+
+int32_t Generation(HostCallbacks* host) {
+  return host != nullptr ? host->GetWindowsGeneration() : 3;
+}
+
+}  // namespace
+
+bool RemoveUpdateService(HostCallbacks* host, const MString& path, bool setNotify) {
+  if (!Present(path)) return true;
+  const ServiceController update = Update(host, path);
+  bool result = setNotify ? update.SetUpdateMode(1) : update.RunCommand(MString(u"-uninstall"));
+  if (!DeleteFileW(W(path))) result = false;
+  DeleteOptionsKey(path);
+  return result;
+}
+
+bool RemoveSystemUpdateService(HostCallbacks* host, const MString& systemDir) {
+  if (host != nullptr && (host->GetHostFlags() & kHostFlagOrdinaryBuild)) return true;
+  MString name;
+  if (host != nullptr) host->GetUpdateServiceFileName(&name);
+  if (RemoveUpdateService(host, systemDir + MString(u"\\Kestreli\\Glint\\") + name, true)) {
+    return true;
+  }
+  ReportStatus(host, kStatusError, kStatusUpdateServiceKept);
+  return false;
+}
+
+bool RemoveFeedbackService(HostCallbacks* host, const MString& feedbackPath,
+                           const MString& updatePath, bool forced) {
+  if (!forced) {
+    const bool plugin = HasInstallRecord(kPlayerPlugin);
+    if (Generation(host) < 3 ? plugin || HasInstallRecord(kPlayerActiveX) : plugin) return true;
+  }
+  if (!Present(feedbackPath)) {
+    if (host != nullptr && host->WantsAnalytics() && Present(updatePath) &&
+        host->GetInstallVector() != 2) {
+      Update(host, updatePath).EnableAnalytics();
+    }
+    return true;
+  }
+  const ServiceController feedback(host, feedbackPath, MString(u"ArvexGlintPlayerFeedbackSvc"),
+                                   MString(u"Arvex Glint Player Feedback Service"));
+  if (!feedback.StopService()) ReportStatus(host, kStatusError, kStatusStopRefused);
+  feedback.UninstallService();
+  if (DeleteFileW(W(feedbackPath))) return true;
+  ReportStatus(host, kStatusError, kStatusFeedbackKept, MString(u" ") + HexError(GetLastError()));
+  return false;
+}
+
+bool RemoveHelperService(HostCallbacks* host, const MString& path, bool skipPartnerCheck) {
+  bool partner = false;
+  if (!skipPartnerCheck) {
+    for (uint32_t type : {kPlayerActiveX, kPlayerPlugin, kPlayerPepper}) {
+      if (!HasInstallRecord(type)) continue;
+      if (type == kPlayerActiveX && Generation(host) >= 3) continue;
+      DWORD value = 0;
+      partner |= ReadRegistryDword(HKEY_LOCAL_MACHINE, PlayerTypeKey(type), MString(u"isPartner"),
+                                   &value) == ERROR_SUCCESS &&
+                 value == 1;
+    }
+    MString folder = path;
+    SplitAtLast(folder, "\\/");
+    const MString uninstaller = folder + MString(u"\\HelperUninstall.exe");
+    if (Present(uninstaller) && host != nullptr) {
+      uint32_t exitCode = 0, error = 0;
+      host->RunProgram(0, uninstaller.Give(), MString(u"-s").Give(), &exitCode, &error);
+      return true;
+    }
+  }
+  if (partner) return true;
+  const ServiceController helper(host, path, MString(u"Glint Helper Service"),
+                                 MString(u"Glint Helper Service"));
+  bool result = helper.StopService() && helper.UninstallService();
+  if (!DeleteFileW(W(path))) {
+    if (ScheduleDeleteAtRestart(host, path)) {
+      ReportStatus(host, kStatusAtRestart, kStatusDeletedAtRestart, path);
+    }
+    result = false;
+  }
+  return result;
 }

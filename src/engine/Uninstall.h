@@ -7,6 +7,7 @@
 #include "foundation/MString.h"
 
 class GlintBrokerShim;
+class HostCallbacks;
 
 // Deletes a player file; answers the Windows error (0 when it is gone or was
 // absent). A file still held is scheduled for deletion at restart unless it
@@ -15,7 +16,7 @@ uint32_t RemovePlayerFile(GlintBrokerShim* shim, const MString& path, uint32_t t
 
 // Asks the system to delete the file at the next restart; false (reported)
 // when it cannot.
-bool ScheduleDeleteAtRestart(GlintBrokerShim* shim, const MString& path);
+bool ScheduleDeleteAtRestart(HostCallbacks* host, const MString& path);
 
 // With flag 512: 1 when the file is held (it opens for reading only), 2 when
 // it is held and empty, 0 otherwise. Without the flag: 0.
@@ -41,3 +42,14 @@ bool CleanTypeRegistry(GlintBrokerShim* shim, uint32_t type);
 bool RemoveSharedUtilityFile(GlintBrokerShim* shim, const MString& path);
 // Runs the separately installed assistant's uninstaller when it is there.
 bool UninstallAssistant(GlintBrokerShim* shim);
+
+// Whether the type has an install record (step 1's reading, no fallback).
+bool HasInstallRecord(uint32_t type);
+
+// The background services' removal steps (slots 13, 10, 19, 17). Each
+// answers false when a step failed, after reporting it.
+bool RemoveUpdateService(HostCallbacks* host, const MString& path, bool setNotify);
+bool RemoveSystemUpdateService(HostCallbacks* host, const MString& systemDir);
+bool RemoveFeedbackService(HostCallbacks* host, const MString& feedbackPath,
+                           const MString& updatePath, bool forced);
+bool RemoveHelperService(HostCallbacks* host, const MString& path, bool skipPartnerCheck);

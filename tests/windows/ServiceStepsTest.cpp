@@ -10,6 +10,7 @@
 #include "ReferenceHost.h"
 #include "WineTestSupport.h"
 #include "engine/ServiceController.h"
+#include "engine/Uninstall.h"
 
 namespace {
 
@@ -116,6 +117,50 @@ TEST_F(ServiceSteps, CommandsRunTheProgramAndUninstallDeletesTheService) {
   EXPECT_FALSE(absent.UninstallService());
   EXPECT_FALSE(absent.RunCommand(MString(u"-x")));
   EXPECT_EQ(Reports(), L"35:0 1739:1 1118:1 ");
+}
+
+TEST_F(ServiceSteps, RemovalOfTheUpdateFeedbackAndHelperServices) {
+  ScratchRegistry registry;
+  const std::wstring log = program_ + L".log";
+  // The update service: absent, removed, and a refused command that still
+  // deletes the program.
+  EXPECT_TRUE(RemoveUpdateService(&host_, M(folder_ + L"\\absent.exe"), true));
+  Install(L"stop-now");
+  EXPECT_TRUE(RemoveUpdateService(&host_, M(program_), false));
+  EXPECT_FALSE(::Exists(program_) || Update().ServiceExists());
+  files_.Copy(ProgramFolder() + L"\\service_standin.exe", program_);
+  files_.File(program_ + L".exitcode", "3");
+  EXPECT_FALSE(RemoveUpdateService(&host_, M(program_), true));
+  EXPECT_FALSE(::Exists(program_));
+  EXPECT_FALSE(Update().SetUpdateMode(7));
+  EXPECT_EQ(ReadAll(log).find("-setNotifyAutoUpdate"), std::string::npos);
+  EXPECT_EQ(Reports(), L"1118:1 ");
+
+  // The feedback service stays while the plugin type is installed, unless forced.
+  const std::wstring feedback = folder_ + L"\\feedback.exe";
+  files_.Copy(ProgramFolder() + L"\\service_standin.exe", feedback);
+  registry.SetString(HKEY_LOCAL_MACHINE, L"Software\\Kestrelink\\GlintPlayerPlugin", L"PlayerPath",
+                     L"C:\\P\\NPGlint34_0_0_384.dll");
+  EXPECT_TRUE(RemoveFeedbackService(&host_, M(feedback), M(program_), false));
+  EXPECT_TRUE(::Exists(feedback));
+  EXPECT_TRUE(RemoveFeedbackService(&host_, M(feedback), M(program_), true));
+  EXPECT_FALSE(::Exists(feedback));
+
+  // The helper: its own uninstaller when there; kept for a partner
+  // installation; removed when the partner check is skipped.
+  const std::wstring helper = folder_ + L"\\helper.exe";
+  files_.Copy(ProgramFolder() + L"\\service_standin.exe", helper);
+  files_.Copy(RecorderPath(), folder_ + L"\\HelperUninstall.exe");
+  EXPECT_TRUE(RemoveHelperService(&host_, M(helper), false));
+  EXPECT_NE(ReadAll(folder_ + L"\\HelperUninstall.exe.log").find("\" -s"), std::string::npos);
+  DeleteFileW((folder_ + L"\\HelperUninstall.exe").c_str());
+  registry.SetDword(HKEY_LOCAL_MACHINE, L"Software\\Kestrelink\\GlintPlayerPlugin", L"isPartner",
+                    1);
+  EXPECT_TRUE(RemoveHelperService(&host_, M(helper), false));
+  EXPECT_TRUE(::Exists(helper));
+  EXPECT_TRUE(RemoveHelperService(&host_, M(helper), true));
+  EXPECT_FALSE(::Exists(helper));
+  EXPECT_NE(ReadAll(helper + L".log").find("-uninstall"), std::string::npos);
 }
 
 }  // namespace
