@@ -12,7 +12,9 @@
 #include "engine/KeyTableActions.h"
 #include "engine/ProductNames.h"
 #include "engine/Registration.h"
+#include "engine/SetupRules.h"
 #include "engine/Uninstall.h"
+#include "update/NotifierTask.h"
 #include "engine/SetupEngine.h"
 #include "engine/StatusDetail.h"
 #include "engine/VersionCompare.h"
@@ -26,6 +28,15 @@ namespace {
 constexpr uint32_t kStatusDeleteFailed = 1037;
 constexpr uint32_t kStatusRepairingPermissions = 18;
 constexpr uint32_t kStatusUpdateServiceKept = 1100;
+constexpr uint32_t kStatusMarkerKept = 1017;
+constexpr uint32_t kStatusNoPlayerPath = 1019;
+constexpr uint32_t kStatusNoUninstallerPath = 1020;
+constexpr uint32_t kStatusTypeRegistryKept = 1021;
+constexpr uint32_t kStatusDeletedAtRestartCode = 1047;
+constexpr uint32_t kStatusSharedFileKept = 1048;
+constexpr uint32_t kStatusFeedbackKept = 1738;
+constexpr uint32_t kStatusHelperKept = 1786;
+constexpr uint32_t kStatusAssistantKept = 1834;
 
 // Operations whose work has not been built yet still take over their string
 // arguments, so that nothing the host hands in is leaked.
@@ -162,9 +173,79 @@ bool GlintBrokerShim::RemoveSystemUpdateService(uint32_t, MStringArg systemDir) 
   return ::RemoveSystemUpdateService(host_, MString::Adopt(systemDir));
 }
 
-bool GlintBrokerShim::UninstallPlayer(uint32_t, MStringArg systemDir, bool, bool, bool, uint32_t*) {
-  Drop(systemDir);
-  return false;
+bool GlintBrokerShim::UninstallPlayer(uint32_t type, MStringArg systemDirArg,
+                                      bool removeSafeVersions, bool setNotify,
+                                      bool skipPartnerCheck, uint32_t* code) {
+  const MString systemDir = MString::Adopt(systemDirArg);
+  bool result = true;
+  auto fail = [&](uint32_t status) {
+    result = false;
+    ReportStatus(host_, kStatusError, status);
+  };
+  auto hostText = [&](void (HostCallbacks::*get)(MString*)) {
+    MString text(u"");
+    if (host_ != nullptr) (host_->*get)(&text);
+    return text;
+  };
+  const InstallRecord record = ReadInstallRecord(this, type, true);
+  PrepareUninstall(type, MString(systemDir).Give(), removeSafeVersions);
+  if (record.player.IsEmpty()) {
+    fail(kStatusNoPlayerPath);
+  } else {
+    const uint32_t error = RemovePlayerFile(this, record.player, type);
+    if (code != nullptr) *code = error;
+  }
+  if (record.uninstaller.IsEmpty()) {
+    fail(kStatusNoUninstallerPath);
+  } else {
+    RemovePlayerFile(this, record.uninstaller, type);
+    if (type == kPlayerActiveX) {
+      RemovePlayerFile(this, WithExtension(record.uninstaller, MString(u".dll")), type);
+    }
+  }
+  if (record.found && !RemoveInstalledMarker(type)) fail(kStatusMarkerKept);
+  if (!CleanTypeRegistry(this, type)) fail(kStatusTypeRegistryKept);
+
+  // The shared utility files, kept while another type is installed.
+  const MString separator(u"\\");
+  const MString utility = systemDir + separator + hostText(&HostCallbacks::GetUtilityFileName);
+  if (!RemoveSharedUtilityFile(this, utility)) {
+    fail(kStatusSharedFileKept);
+    switch (CheckFileInUse(this, 512, utility)) {
+      case 1:
+        ReportStatus(host_, kStatusAtRestart, kStatusSharedFileKept, utility);
+        break;
+      case 2:
+        ScheduleDeleteAtRestart(host_, utility);
+        ReportStatus(host_, kStatusAtRestart, kStatusDeletedAtRestartCode, utility);
+        break;
+      default:
+        break;
+    }
+  }
+  RemoveSharedUtilityFile(
+      this, systemDir + separator + hostText(&HostCallbacks::GetSecondUtilityFileName));
+
+  // The services, from the folder of the player file.
+  MString playerFolder = record.player;
+  SplitAtLast(playerFolder, "\\/");
+  const MString update =
+      playerFolder + separator + hostText(&HostCallbacks::GetUpdateServiceFileName);
+  const MString feedback =
+      playerFolder + separator + hostText(&HostCallbacks::GetFeedbackServiceFileName);
+  if (!::RemoveFeedbackService(host_, feedback, update, false)) fail(kStatusFeedbackKept);
+  if (!::RemoveUpdateService(host_, update, setNotify)) fail(kStatusUpdateServiceKept);
+  if (type == kPlayerPlugin || type == kPlayerPepper) DeleteNotifierTask(host_, type);
+  const MString helper = hostText(&HostCallbacks::GetHelperServiceFolder) + separator +
+                         hostText(&HostCallbacks::GetHelperServiceFileName);
+  const DWORD helperAttributes = GetFileAttributesW(W(helper));
+  if (helperAttributes != INVALID_FILE_ATTRIBUTES &&
+      !(helperAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+      !::RemoveHelperService(host_, helper, skipPartnerCheck)) {
+    fail(kStatusHelperKept);
+  }
+  if (!::UninstallAssistant(this)) fail(kStatusAssistantKept);
+  return result;
 }
 
 bool GlintBrokerShim::RemoveListedFiles(uint32_t, MStringArg dir) {

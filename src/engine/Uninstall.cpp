@@ -251,8 +251,10 @@ constexpr uint32_t kStatusUpdateServiceKept = 1100;
 constexpr uint32_t kStatusStopRefused = 1106;
 constexpr uint32_t kStatusFeedbackKept = 1738;
 
+// A file (not a folder) at the path.
 bool Present(const MString& path) {
-  return !path.IsEmpty() && GetFileAttributesW(W(path)) != INVALID_FILE_ATTRIBUTES;
+  const DWORD attributes = path.IsEmpty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(W(path));
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 void DeleteOptionsKey(const MString& program) {

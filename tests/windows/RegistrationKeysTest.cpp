@@ -645,4 +645,29 @@ TEST_F(Registration, MarkerCleanupSharedFilesAndAssistant) {
   EXPECT_NE(ReadAll(folder_ + L"\\assistant.exe.log").find("/UnInstallType=1"), std::string::npos);
 }
 
+// A whole uninstall of the plugin type: its record holds no uninstaller
+// (1020) and this machine has no assistant (1834); every other step is done.
+TEST_F(Registration, UninstallTakesAPluginTypeAway) {
+  const std::wstring player = folder_ + L"\\NPGlint34_0_0_384.dll";
+  ScratchFiles files;
+  files.File(player, "player");
+  Restart(u"HostFlags 16;");
+  ASSERT_TRUE(shim()->RegisterPlayer(16, M(player).Give(), M(hostExe_).Give(), 0, true));
+  uint32_t code = 7;
+  EXPECT_FALSE(shim()->UninstallPlayer(16, M(folder_).Give(), false, false, false, &code));
+  const std::wstring reports = Reports();
+  EXPECT_EQ(code, 0u);
+  EXPECT_NE(reports.find(L"1020:1 "), std::wstring::npos) << reports;
+  EXPECT_NE(reports.find(L"1834:1 "), std::wstring::npos) << reports;
+  EXPECT_EQ(reports.find(L"1018:1 "), std::wstring::npos) << reports;
+  EXPECT_FALSE(::Exists(player));
+  EXPECT_EQ(Value(L"Software\\Kestrelink\\GlintPlayerPlugin", L"PlayerPath") +
+                Value(kPlugin, L"Path") + Value(kArp + L"NPAPI", L"DisplayName"),
+            L"---");
+  // Again: no record now (1018), and no player path to fall back to (1019).
+  Restart(u"HostFlags 16;");
+  EXPECT_FALSE(shim()->UninstallPlayer(16, M(folder_).Give(), false, false, false, &code));
+  EXPECT_EQ(Reports().find(L"1018:1 1019:1 1020:1 "), 0u) << Reports();
+}
+
 }  // namespace

@@ -339,7 +339,6 @@ TEST_F(ShimTest, OperationsNotBuiltYetLeaveRegistryAndFilesUntouched) {
   auto file = [&] { return M(folder + L"\\a.ocx").Give(); };
   MConfigNode* texts = nullptr;
   MString out;
-  uint32_t code = 7;
   std::unique_ptr<MStringList> found;
   // clang-format off
   const struct {
@@ -350,7 +349,6 @@ TEST_F(ShimTest, OperationsNotBuiltYetLeaveRegistryAndFilesUntouched) {
       {"2 CreateSetupWindow", [&] { return shim()->CreateSetupWindow() != nullptr; }, false},
       {"3 DestroySetupWindow", [&] { return shim()->DestroySetupWindow(nullptr), false; }, false},
       {"4 CheckForUpdate", [&] { return shim()->CheckForUpdate(AX, 2, 0, 0); }, false},
-      {"11 UninstallPlayer", [&] { return shim()->UninstallPlayer(AX, dir(), true, true, true, &code); }, false},
       {"12 RemoveListedFiles", [&] { return shim()->RemoveListedFiles(AX | PL, dir()); }, false},
       {"14 RemoveNamedFile", [&] { return shim()->RemoveNamedFile(MString(u"a.ocx").Give(), file()); }, false},
       {"15 RemoveFilesByPattern", [&] { return shim()->RemoveFilesByPattern(AX, dir()); }, false},
@@ -374,7 +372,6 @@ TEST_F(ShimTest, OperationsNotBuiltYetLeaveRegistryAndFilesUntouched) {
     EXPECT_EQ(state(), before);
   }
   EXPECT_EQ(texts, nullptr);
-  EXPECT_EQ(code, 7u);
   EXPECT_FALSE(shim()->WasRegistered());
   RemoveTree(folder);
 }
