@@ -156,11 +156,13 @@ bool ServiceController::SetUpdateMode(uint32_t mode) const {
       notifyTypes = kPlayerPepper | kPlayerPlugin;
       break;
     case 1:
-      result = RunCommand(MString(u"-uninstall")) && RunCommand(notify);
+      result = RunCommand(MString(u"-uninstall"));
+      result = RunCommand(notify) && result;  // both run, in order
       notifyTypes = kPlayerPepper | kPlayerPlugin;
       break;
     case 2:
-      result = RunCommand(MString(u"-uninstall")) && RunCommand(disable);
+      result = RunCommand(MString(u"-uninstall"));
+      result = RunCommand(disable) && result;
       break;
     case 3:
     case 4:

@@ -132,8 +132,9 @@ TEST_F(ServiceSteps, RemovalOfTheUpdateFeedbackAndHelperServices) {
   files_.File(program_ + L".exitcode", "3");
   EXPECT_FALSE(RemoveUpdateService(&host_, M(program_), true));
   EXPECT_FALSE(::Exists(program_));
+  const std::string before = ReadAll(log);
   EXPECT_FALSE(Update().SetUpdateMode(7));
-  EXPECT_EQ(ReadAll(log).find("-setNotifyAutoUpdate"), std::string::npos);
+  EXPECT_EQ(ReadAll(log), before) << "mode 7 runs nothing";
   EXPECT_EQ(Reports(), L"1118:1 ");
 
   // The feedback service stays while the plugin type is installed, unless forced.
@@ -161,6 +162,37 @@ TEST_F(ServiceSteps, RemovalOfTheUpdateFeedbackAndHelperServices) {
   EXPECT_TRUE(RemoveHelperService(&host_, M(helper), true));
   EXPECT_FALSE(::Exists(helper));
   EXPECT_NE(ReadAll(helper + L".log").find("-uninstall"), std::string::npos);
+}
+
+TEST_F(ServiceSteps, UpdateModesRunTheirCommandsInOrder) {
+  struct Case {
+    uint32_t mode;
+    const char* commands;
+  } cases[] = {
+      {0, " -setSilentAutoUpdate\n"},
+      {1, " -uninstall\n -setNotifyAutoUpdate\n"},
+      {2, " -uninstall\n -setDisableAutoUpdate\n"},
+      {3, " -setNotifyAutoUpdate\n"},
+      {4, " -setDisableAutoUpdate\n"},
+      {5, " -setNotifyAutoUpdate\n"},
+      {6, " -setDisableAutoUpdate\n"},
+  };
+  const std::wstring log = program_ + L".log";
+  for (bool refused : {false, true}) {
+    if (refused) files_.File(program_ + L".exitcode", "3");
+    for (const Case& c : cases) {
+      DeleteFileW(log.c_str());
+      EXPECT_EQ(Update().SetUpdateMode(c.mode), !refused) << c.mode;
+      // Each line is the program's path, one space and the argument.
+      std::string commands, all = ReadAll(log);
+      for (size_t at = all.find(".exe "); at != std::string::npos;
+           at = all.find(".exe ", at + 1)) {
+        commands += all.substr(at + 4, all.find('\n', at) - at - 3);
+      }
+      EXPECT_EQ(commands, c.commands) << c.mode;
+    }
+  }
+  EXPECT_EQ(Reports(), L"");
 }
 
 }  // namespace
