@@ -25,18 +25,6 @@
 
 namespace {
 // Deleting a registry key or value failed, or there was none to delete.
-constexpr uint32_t kStatusDeleteFailed = 1037;
-constexpr uint32_t kStatusRepairingPermissions = 18;
-constexpr uint32_t kStatusUpdateServiceKept = 1100;
-constexpr uint32_t kStatusMarkerKept = 1017;
-constexpr uint32_t kStatusNoPlayerPath = 1019;
-constexpr uint32_t kStatusNoUninstallerPath = 1020;
-constexpr uint32_t kStatusTypeRegistryKept = 1021;
-constexpr uint32_t kStatusDeletedAtRestartCode = 1047;
-constexpr uint32_t kStatusSharedFileKept = 1048;
-constexpr uint32_t kStatusFeedbackKept = 1738;
-constexpr uint32_t kStatusHelperKept = 1786;
-constexpr uint32_t kStatusAssistantKept = 1834;
 
 // Operations whose work has not been built yet still take over their string
 // arguments, so that nothing the host hands in is leaked.
@@ -217,7 +205,7 @@ bool GlintBrokerShim::UninstallPlayer(uint32_t type, MStringArg systemDirArg,
         break;
       case 2:
         ScheduleDeleteAtRestart(host_, utility);
-        ReportStatus(host_, kStatusAtRestart, kStatusDeletedAtRestartCode, utility);
+        ReportStatus(host_, kStatusAtRestart, kStatusDeletedAtRestart, utility);
         break;
       default:
         break;

@@ -21,10 +21,6 @@ const char16_t kPluginRegistrationKey[] = u"SOFTWARE\\MozillaPlugins\\@glint.exa
 
 namespace {
 
-constexpr uint32_t kStatusControlRefused = 1032;
-constexpr uint32_t kStatusControlNotLoaded = 1033;
-constexpr uint32_t kStatusControlNoEntry = 1034;
-constexpr uint32_t kStatusWriteFailed = 1035;
 constexpr uint32_t kDefaultEstimatedSize = 18432;  // KiB
 
 // Writes values into one HKLM key in order; after a failed write (reported)
@@ -75,12 +71,6 @@ DWORD EstimatedSize(HostCallbacks* host) {
   LARGE_INTEGER size;
   if (!file || !GetFileSizeEx(file.Get(), &size)) return kDefaultEstimatedSize;
   return static_cast<DWORD>(size.QuadPart / 1024);
-}
-
-const MStringList& KeepList(const SetupEngine& engine, uint32_t type) {
-  return type == kPlayerActiveX  ? engine.keepListActiveX
-         : type == kPlayerPlugin ? engine.keepListPlugin
-                                 : engine.keepListPepper;
 }
 
 }  // namespace
@@ -137,11 +127,13 @@ bool WriteInstallRecord(HostCallbacks* host, const SetupEngine& engine, const MS
              .Dword(u"Compatibility Flags", 0)
              .Ok();
   }
-  for (const auto& node : KeepList(engine, type)) {
-    if (!EndsWith(node.key, MString(u".exe"))) continue;
+  const MStringList* keep = engine.KeepList(type);
+  for (MStringList::MStringNode* node = keep != nullptr ? keep->Head() : nullptr; node != nullptr;
+       node = node->next) {
+    if (!EndsWith(node->key, MString(u".exe"))) continue;
     ValueWriter(host, MString(u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Image File "
                               u"Execution Options\\") +
-                          node.key)
+                          node->key)
         .Dword(u"DisableExceptionChainValidation", 0);
   }
   return ok;

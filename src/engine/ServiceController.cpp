@@ -13,27 +13,9 @@
 
 namespace {
 
-constexpr uint32_t kStatusServiceStopped = 35;
-constexpr uint32_t kStatusStopRefused = 1106;
-constexpr uint32_t kStatusNoManager = 1101;
-constexpr uint32_t kStatusNoService = 1102;
-constexpr uint32_t kStatusCannotStart = 1118;
-constexpr uint32_t kStatusCannotStartUninstall = 1739;
-constexpr uint32_t kStatusStatusLost = 1741;
-constexpr uint32_t kStatusStoppedLate = 1743;
-constexpr uint32_t kStatusNeverStopped = 1744;
-constexpr uint32_t kStatusNoStatus = 1745;
 constexpr DWORD kStopLimitMs = 30000;
 constexpr DWORD kUninstallWaitMs = 6000;
 constexpr DWORD kCommandWaitMs = 600000;
-
-struct ScHandleTraits {
-  using Value = SC_HANDLE;
-  static Value Invalid() { return nullptr; }
-  static bool Valid(Value v) { return v != nullptr; }
-  static void Close(Value v) { CloseServiceHandle(v); }
-};
-using UniqueScHandle = UniqueResource<ScHandleTraits>;
 
 bool Query(SC_HANDLE service, SERVICE_STATUS_PROCESS* status) {
   DWORD needed = 0;

@@ -1,5 +1,7 @@
 #include "engine/SetupEngine.h"
 
+#include "engine/HostCallbacks.h"
+
 namespace {
 // The player's own Add/Remove Programs entries: ActiveX, plugin, Pepper and
 // the shared components.
@@ -17,4 +19,17 @@ SetupEngine::SetupEngine(GlintBrokerShim* owner)
       ownVersion(kOwnVersion),
       shim(owner) {
   for (int i = 0; i < 4; ++i) productCodes[i] = MString(kProductCodes[i]);
+}
+
+const MStringList* SetupEngine::KeepList(uint32_t type) const {
+  switch (type) {
+    case kPlayerActiveX:
+      return &keepListActiveX;
+    case kPlayerPlugin:
+      return &keepListPlugin;
+    case kPlayerPepper:
+      return &keepListPepper;
+    default:
+      return nullptr;
+  }
 }

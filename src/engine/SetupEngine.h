@@ -2,6 +2,8 @@
 // name lists that registration, uninstall and removal steps work through.
 #pragma once
 
+#include <cstdint>
+
 #include "foundation/MString.h"
 #include "foundation/MStringList.h"
 
@@ -21,6 +23,8 @@ class SetupEngine {
   SetupEngine& operator=(const SetupEngine&) = delete;
 
   GlintBrokerShim* Shim() const { return shim; }
+  // The keep list of one player type; null for anything else.
+  const MStringList* KeepList(uint32_t type) const;
 
   MString uninstallKey;
   MString uninstallKey32;

@@ -22,15 +22,7 @@
 
 namespace {
 
-constexpr uint32_t kStatusCheckingInUse = 20;
-constexpr uint32_t kStatusUnlockingFile = 52;
-constexpr uint32_t kStatusFileNotDeleted = 1015;
-constexpr uint32_t kStatusRestartFailed = 1045;
-constexpr uint32_t kStatusEmptyFileHeld = 1046;
-constexpr uint32_t kStatusDeletedAtRestart = 1047;
 constexpr uint32_t kFlagCheckInUse = 512;
-constexpr uint32_t kStatusRecordMissing = 1018;
-constexpr uint32_t kStatusDeleteFailed = 1037;
 
 // A REG_SZ value; anything else counts as missing.
 MString ReadText(HKEY root, const MString& key, const char16_t* name) {
@@ -63,20 +55,6 @@ UniqueHandle Open(const MString& path, DWORD access) {
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
-const MStringList* KeepList(const SetupEngine* engine, uint32_t type) {
-  if (engine == nullptr) return nullptr;
-  switch (type) {
-    case kPlayerActiveX:
-      return &engine->keepListActiveX;
-    case kPlayerPlugin:
-      return &engine->keepListPlugin;
-    case kPlayerPepper:
-      return &engine->keepListPepper;
-    default:
-      return nullptr;
-  }
-}
-
 }  // namespace
 
 uint32_t RemovePlayerFile(GlintBrokerShim* shim, const MString& path, uint32_t type) {
@@ -99,7 +77,8 @@ uint32_t RemovePlayerFile(GlintBrokerShim* shim, const MString& path, uint32_t t
     error = DeleteFileW(W(path)) ? 0 : GetLastError();
   }
   if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION) {
-    const MStringList* keep = KeepList(shim->GetEngine(), type);
+    const SetupEngine* engine = shim->GetEngine();
+    const MStringList* keep = engine != nullptr ? engine->KeepList(type) : nullptr;
     const bool kept = keep != nullptr && host != nullptr && host->IsInteractive() &&
                       EndsWithListedName(path, *keep);
     if (!kept && ScheduleDeleteAtRestart(host, path)) {
@@ -246,10 +225,6 @@ bool HasInstallRecord(uint32_t type) {
 }
 
 namespace {
-
-constexpr uint32_t kStatusUpdateServiceKept = 1100;
-constexpr uint32_t kStatusStopRefused = 1106;
-constexpr uint32_t kStatusFeedbackKept = 1738;
 
 // A file (not a folder) at the path.
 bool Present(const MString& path) {

@@ -81,3 +81,12 @@ struct LocalTraits {
 // Memory the system allocated with LocalAlloc for the caller (security
 // descriptors, access lists).
 using UniqueLocal = UniqueResource<LocalTraits>;
+
+struct ScHandleTraits {
+  using Value = SC_HANDLE;
+  static Value Invalid() { return nullptr; }
+  static bool Valid(Value v) { return v != nullptr; }
+  static void Close(Value v) { CloseServiceHandle(v); }
+};
+// A handle of the service control manager or of one service.
+using UniqueScHandle = UniqueResource<ScHandleTraits>;

@@ -62,11 +62,11 @@ void Remove(const Entries& entries) {
 
 // The access list's entries byte for byte (empty when unreadable), and its entries as
 // (type, principal, mask) with principal WinNullSid for any other.
-std::vector<BYTE> Acl(const std::wstring& name, SE_OBJECT_TYPE type = SE_REGISTRY_KEY) {
+std::vector<BYTE> Acl(const std::wstring& name) {
   PACL acl = nullptr;
   PSECURITY_DESCRIPTOR sd = nullptr;
-  if (GetNamedSecurityInfoW(name.c_str(), type, DACL_SECURITY_INFORMATION, nullptr, nullptr, &acl,
-                            nullptr, &sd) != ERROR_SUCCESS) {
+  if (GetNamedSecurityInfoW(name.c_str(), SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr,
+                            nullptr, &acl, nullptr, &sd) != ERROR_SUCCESS) {
     return {};
   }
   std::vector<BYTE> bytes;
@@ -79,9 +79,8 @@ std::vector<BYTE> Acl(const std::wstring& name, SE_OBJECT_TYPE type = SE_REGISTR
   LocalFree(sd);
   return bytes;
 }
-int Count(const std::wstring& name, BYTE aceType, WELL_KNOWN_SID_TYPE who, DWORD mask,
-          SE_OBJECT_TYPE type = SE_REGISTRY_KEY) {
-  std::vector<BYTE> bytes = Acl(name, type);
+int Count(const std::wstring& name, BYTE aceType, WELL_KNOWN_SID_TYPE who, DWORD mask) {
+  std::vector<BYTE> bytes = Acl(name);
   int n = 0;
   for (size_t at = 0; at < bytes.size(); at += reinterpret_cast<ACE_HEADER*>(&bytes[at])->AceSize) {
     auto* ace = reinterpret_cast<ACCESS_ALLOWED_ACE*>(&bytes[at]);
@@ -269,12 +268,8 @@ class Registration : public ShimTest {
     if (type == REG_DWORD) return L"#" + std::to_wstring(*reinterpret_cast<DWORD*>(data));
     return reinterpret_cast<wchar_t*>(data);
   }
-  std::wstring Reports() {
-    std::wstring out;
-    for (const StatusReport& r : host_->Reports())
-      out += std::to_wstring(r.code) + L":" + std::to_wstring(r.level) + L" ";
-    return out;
-  }
+  std::wstring Reports() { return ReportCodes(*host_); }
+
   const std::wstring kArp =
       L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Arvex Glint Player ";
   const std::wstring kPlugin = L"SOFTWARE\\MozillaPlugins\\@glint.example/GlintPlayer";

@@ -57,14 +57,8 @@ class ServiceSteps : public ::testing::Test {
     if (service != nullptr) DeleteService(service), CloseServiceHandle(service);
     CloseServiceHandle(manager);
   }
-  std::wstring Reports() {
-    std::wstring out;
-    for (size_t i = reported_; i < host_.Reports().size(); ++i) {
-      const StatusReport& r = host_.Reports()[i];
-      out += std::to_wstring(r.code) + L":" + std::to_wstring(r.level) + L" ";
-    }
-    return out;
-  }
+  std::wstring Reports() { return ReportCodes(host_, reported_); }
+
   ServiceController Update() {
     return ServiceController(&host_, M(program_), M(kName),
                              MString(u"Arvex Glint Player Update Service"));
@@ -185,8 +179,7 @@ TEST_F(ServiceSteps, UpdateModesRunTheirCommandsInOrder) {
       EXPECT_EQ(Update().SetUpdateMode(c.mode), !refused) << c.mode;
       // Each line is the program's path, one space and the argument.
       std::string commands, all = ReadAll(log);
-      for (size_t at = all.find(".exe "); at != std::string::npos;
-           at = all.find(".exe ", at + 1)) {
+      for (size_t at = all.find(".exe "); at != std::string::npos; at = all.find(".exe ", at + 1)) {
         commands += all.substr(at + 4, all.find('\n', at) - at - 3);
       }
       EXPECT_EQ(commands, c.commands) << c.mode;

@@ -190,3 +190,12 @@ std::string Hex(HRESULT hr) {
   snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(hr));
   return text;
 }
+
+std::wstring ReportCodes(const ReferenceHost& host, size_t from) {
+  std::wstring out;
+  for (size_t i = from; i < host.Reports().size(); ++i) {
+    out += std::to_wstring(host.Reports()[i].code) + L":" +
+           std::to_wstring(host.Reports()[i].level) + L" ";
+  }
+  return out;
+}

@@ -102,4 +102,7 @@ std::string WaitForContent(const std::wstring& path, DWORD ms = 8000);
 std::wstring ProgramFolder();         // folder of the running test program
 std::wstring KnownFolder(int csidl);  // SHGetFolderPathW's answer, empty on failure
 std::string Hex(HRESULT hr);          // "0x%08lX", for readable failures
-std::wstring RecorderPath();          // cmdline_recorder.exe beside the tests
+std::wstring RecorderPath();
+// The host's status reports from the `from`th on, as "code:level " each.
+std::wstring ReportCodes(const ReferenceHost& host,
+                         size_t from = 0);  // cmdline_recorder.exe beside the tests
