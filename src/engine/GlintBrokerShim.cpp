@@ -194,10 +194,12 @@ bool GlintBrokerShim::UninstallPlayer(uint32_t type, MStringArg systemDirArg,
   if (record.found && !RemoveInstalledMarker(type)) fail(kStatusMarkerKept);
   if (!CleanTypeRegistry(this, type)) fail(kStatusTypeRegistryKept);
 
-  // The shared utility files, kept while another type is installed.
+  // The shared utility files, kept while another type is installed; a host
+  // that names none has none (its folder is never taken for one).
   const MString separator(u"\\");
-  const MString utility = systemDir + separator + hostText(&HostCallbacks::GetUtilityFileName);
-  if (!RemoveSharedUtilityFile(this, utility)) {
+  const MString utilityName = hostText(&HostCallbacks::GetUtilityFileName);
+  const MString utility = systemDir + separator + utilityName;
+  if (!utilityName.IsEmpty() && !RemoveSharedUtilityFile(this, utility)) {
     fail(kStatusSharedFileKept);
     switch (CheckFileInUse(this, 512, utility)) {
       case 1:
@@ -211,8 +213,8 @@ bool GlintBrokerShim::UninstallPlayer(uint32_t type, MStringArg systemDirArg,
         break;
     }
   }
-  RemoveSharedUtilityFile(
-      this, systemDir + separator + hostText(&HostCallbacks::GetSecondUtilityFileName));
+  const MString secondName = hostText(&HostCallbacks::GetSecondUtilityFileName);
+  if (!secondName.IsEmpty()) RemoveSharedUtilityFile(this, systemDir + separator + secondName);
 
   // The services, from the folder of the player file.
   MString playerFolder = record.player;
@@ -321,6 +323,8 @@ bool GlintBrokerShim::PrepareRegistration(MStringArg brokerPathArg, uint32_t typ
   MString brokerPath = MString::Adopt(brokerPathArg);
   if (type != kPlayerActiveX) return true;
   WriteBrokerRegistration(brokerPath, true);
+  LockRegistration(KeyTable::kBroker, true);
+  LockFile(brokerPath, true);
   RefreshElevationPoliciesPerUser(host_);
   return true;
 }

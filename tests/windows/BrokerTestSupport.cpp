@@ -5,10 +5,9 @@
 
 #include <cstring>
 
-#include "GlintLibrary.h"
-#include "ReferenceHost.h"
 #include "WineTestSupport.h"
 #include "broker/BrokerServer.h"
+#include "engine/KeyTableActions.h"
 #include "stubs/StandInSettings.h"
 
 BrokerTypes::BrokerTypes(const std::wstring& module) {
@@ -155,14 +154,12 @@ void UnregisterTestBroker() {
   WriteBrokerRegistration(MString(), false);
 }
 
+// The build's host serves the tests unlocked: an install's locks on it would
+// outlast the run. Locks a failed registration test left are taken off first.
 void RegisterTestBroker() {
+  LockRegistration(KeyTable::kBroker, false);
   UnregisterTestBroker();
-  GlintLibrary library;
-  ASSERT_TRUE(library.Load());
-  ReferenceHost host;
-  host.SetStatusStream(nullptr);
-  ShimHandle shim(library.Start()(&host));
-  EXPECT_TRUE(shim->PrepareRegistration(M(HostExecutable()).Give(), 8));
+  EXPECT_EQ(WriteBrokerRegistration(M(HostExecutable()), true), S_OK);
 }
 
 std::vector<DWORD> ProcessesNamed(const wchar_t* image) {
