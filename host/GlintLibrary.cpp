@@ -1,5 +1,6 @@
 #include "GlintLibrary.h"
 
+#include "engine/SetupRules.h"
 #include "foundation/WideText.h"
 
 MString ExecutableFolder() {
@@ -10,7 +11,15 @@ MString ExecutableFolder() {
   return path;
 }
 
+// An installed host carries its own copy of the library under its own name
+// ("GlintUtil_ActiveX.exe" beside "GlintUtil_ActiveX.dll"), as the uninstall
+// expects; a host without one loads "GlintUtil.dll" from its folder.
 bool GlintLibrary::Load() {
+  wchar_t own[MAX_PATH + 1];
+  DWORD length = GetModuleFileNameW(nullptr, own, MAX_PATH);
+  const MString paired =
+      WithExtension(FromWide(own, static_cast<int32_t>(length)), MString(u".dll"));
+  if (GetFileAttributesW(W(paired)) != INVALID_FILE_ATTRIBUTES) return LoadFrom(paired);
   MString path = ExecutableFolder();
   path.JoinPath(u'\\', MString(u"GlintUtil.dll"));
   return LoadFrom(path);

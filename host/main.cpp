@@ -43,10 +43,16 @@ void Usage() {
       "  control-panel              open the control-panel applet when installed\n"
       "  real-player6               whether RealPlayer 6 is installed\n"
       "  refresh-ie-policy          refresh the browser's elevation policy\n"
-      "  register TYPE PLAYER [no-arp]  register a player type (this program as its uninstaller)\n"
+      "  register TYPE PLAYER [UNINSTALLER] [no-arp]\n"
+      "                             register a player type; UNINSTALLER (default: this\n"
+      "                             program) also serves the broker for the control type\n"
       "  prepare-uninstall TYPE DIR [safe-versions]  take back the type's registration\n"
+      "  uninstall TYPE DIR [safe-versions]  remove an installed player type; DIR holds\n"
+      "                             the shared utility files\n"
       "  repair-permissions         repair the control's registry and file permissions\n"
-      "  register-broker            register this program as the broker's server\n"
+      "  lock-registration [EXE]    register EXE (default: this program) as the broker's\n"
+      "                             server, its keys and file locked as an install leaves them\n"
+      "  register-broker            the same for this program\n"
       "  unregister-broker          remove the broker's registration\n"
       "  -Embedding                 run the broker server (COM starts the host so)\n"
       "  help                       this text\n"
@@ -141,6 +147,12 @@ const char* VersionOrderName(uint32_t order) {
   }
 }
 
+MString OwnPath(const ReferenceHost& host) {
+  MString self;
+  const_cast<ReferenceHost&>(host).GetOwnPath(&self);
+  return self;
+}
+
 // Runs one command; 2 for bad usage.
 int RunCommand(GlintBrokerShim* shim, const ReferenceHost& host, const std::vector<MString>& args) {
   const MString& command = args[0];
@@ -213,10 +225,10 @@ int RunCommand(GlintBrokerShim* shim, const ReferenceHost& host, const std::vect
     return 0;
   }
   if (is(u"register", 2)) {
-    MString self;
-    const_cast<ReferenceHost&>(host).GetOwnPath(&self);
-    const bool arp = !Equals(arg(3), MString(u"no-arp"));
-    bool registered = shim->RegisterPlayer(ParseTypes(arg(1)), arg(2).Give(), self.Give(), 0, arp);
+    const bool arp = !Equals(arg(args.size() - 1), MString(u"no-arp"));
+    MString uninstaller = args.size() > (arp ? 3u : 4u) ? arg(3) : OwnPath(host);
+    bool registered =
+        shim->RegisterPlayer(ParseTypes(arg(1)), arg(2).Give(), uninstaller.Give(), 0, arp);
     Print(std::string("registered: ") + YesNo(registered) + "\n");
     return registered ? 0 : 1;
   }
@@ -226,15 +238,23 @@ int RunCommand(GlintBrokerShim* shim, const ReferenceHost& host, const std::vect
     Print(std::string("prepared: ") + YesNo(prepared) + "\n");
     return prepared ? 0 : 1;
   }
+  if (is(u"uninstall", 2)) {
+    const bool safeVersions = Equals(arg(3), MString(u"safe-versions"));
+    uint32_t code = 0;
+    bool removed =
+        shim->UninstallPlayer(ParseTypes(arg(1)), arg(2).Give(), safeVersions, false, false, &code);
+    Print(std::string("uninstalled: ") + YesNo(removed) + " (player file error " +
+          std::to_string(code) + ")\n");
+    return removed ? 0 : 1;
+  }
   if (is(u"repair-permissions", 0)) {
     shim->RepairControlPermissions();
     return 0;
   }
-  if (is(u"register-broker", 0)) {
-    MString self;
-    const_cast<ReferenceHost&>(host).GetOwnPath(&self);
-    shim->PrepareRegistration(self.Give(), kPlayerActiveX);
-    Print("broker registered: " + ToUtf8(self) + "\n");
+  if (is(u"lock-registration", 0) || is(u"register-broker", 0)) {
+    MString server = args.size() > 1 && is(u"lock-registration", 1) ? arg(1) : OwnPath(host);
+    Print("broker registered and locked: " + ToUtf8(server) + "\n");
+    shim->PrepareRegistration(server.Give(), kPlayerActiveX);
     return 0;
   }
   if (is(u"unregister-broker", 0)) {

@@ -33,14 +33,20 @@ run profiles-root
 run file-lists || true
 run find-browser || true
 
-# Registration: the control's stand-in, installed in the demo prefix, and the
-# plugin entry. Registering the control type registers this host as the
-# broker's server too; COM starts it when the player stand-in asks for it.
-install="$root/build/windows/demo-wine/drive_c/Program Files/Glint"
+# Installation: the control's stand-in and a copy of this host with its own
+# copy of the library ("GlintUtil_ActiveX.exe" and ".dll") go into the
+# control's folder in the demo prefix. Registering the control type makes
+# that copy the broker's server and the type's uninstaller, and locks the
+# broker's keys and file. COM starts it when the player stand-in asks for it.
+prefix_system="$root/build/windows/demo-wine/drive_c/windows/system32"
+install="$prefix_system/Kestreli/Glint"
 mkdir -p "$install"
 cp -f "$root/build/windows/bin/GlintAX_34_0_0_384.ocx" "$install/"
-run register activex 'C:\Program Files\Glint\GlintAX_34_0_0_384.ocx'
-run register plugin 'C:\Program Files\Glint\NPGlint34_0_0_384.dll'
+cp -f "$root/build/windows/bin/glinthost.exe" "$install/GlintUtil_ActiveX.exe"
+cp -f "$root/build/windows/bin/GlintUtil.dll" "$install/GlintUtil_ActiveX.dll"
+dir='C:\windows\system32\Kestreli\Glint'
+run register activex "$dir\GlintAX_34_0_0_384.ocx" "$dir\GlintUtil_ActiveX.exe"
+run register plugin "$dir\NPGlint34_0_0_384.dll"
 echo
 echo "\$ glintplayer --script tools/demo-session.txt (and shared-object file calls)"
 # The player's shared-object store in the demo prefix's roaming folder.
@@ -86,10 +92,14 @@ wait "$receiver"
 sed -n '3,$s/^/receiver: /p' "$received"
 rm -f "$received"
 
-# Uninstall takes the registrations back: afterwards COM no longer finds the
-# broker (0x80040154).
-run prepare-uninstall activex 'C:\windows\system32' safe-versions
-run prepare-uninstall plugin 'C:\windows\system32'
+# Uninstall takes everything back: the locks, the registrations, the
+# installed files (one a running broker still holds goes at the next restart)
+# and the records. Afterwards COM no longer finds the broker (0x80040154).
+for _ in $(seq 100); do pgrep -f GlintUtil_ActiveX.exe >/dev/null || break; sleep 0.1; done
+run uninstall activex "$dir" safe-versions || true
+run uninstall plugin "$dir" || true
+echo
+echo "installed files left: $(ls "$install" | tr '\n' ' ')"
 echo
 echo "\$ glintplayer BrokerDelayScreensaver (after the uninstall)"
 wine "$player" BrokerDelayScreensaver || true
