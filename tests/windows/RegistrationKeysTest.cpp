@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -237,6 +238,8 @@ class Registration : public ShimTest {
     ShimTest::SetUp();
     ASSERT_TRUE(CopyFileW((ProgramFolder() + L"\\GlintAX_34_0_0_384.ocx").c_str(), control_.c_str(),
                           FALSE));
+    // The installed host, which registration locks as the broker's server.
+    ASSERT_TRUE(CopyFileW((ProgramFolder() + L"\\glinthost.exe").c_str(), hostExe_.c_str(), FALSE));
   }
   void TearDown() override {
     Clean();
@@ -247,6 +250,8 @@ class Registration : public ShimTest {
     LockRegistration(KeyTable::kControlMachine, false);
     DeleteRegistrationKeys(false, true);
     LockFile(M(control_), false);
+    LockRegistration(KeyTable::kBroker, false);
+    LockFile(M(hostExe_), false);
     for (const wchar_t* type : {L"ActiveX", L"Plugin", L"Pepper"}) {
       SHDeleteKeyW(HKEY_LOCAL_MACHINE,
                    (L"Software\\Kestrelink\\GlintPlayer" + std::wstring(type)).c_str());
@@ -282,7 +287,7 @@ class Registration : public ShimTest {
       L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Image File Execution Options\\glintax.exe";
   const std::wstring folder_ = NewTempFolder(L"glint-register");
   const std::wstring control_ = folder_ + L"\\GlintAX_34_0_0_384.ocx";
-  const std::wstring hostExe_ = ProgramFolder() + L"\\glinthost.exe";
+  const std::wstring hostExe_ = folder_ + L"\\glinthost.exe";
 };
 
 TEST_F(Registration, EveryValueOfEachTypeReadsBack) {
@@ -343,6 +348,10 @@ TEST_F(Registration, EveryValueOfEachTypeReadsBack) {
     EXPECT_EQ(Value(kClass + L"\\InprocServer32", nullptr), activeX ? control_ : L"-");
     EXPECT_EQ(Count(L"MACHINE\\" + kClass, ACCESS_DENIED_ACE_TYPE, WinWorldSid, 0x10002),
               activeX ? 1 : 0);
+    int brokerLocks = 0;  // every written broker key; the five older classes are not written
+    for (const char* entry : KeyTableEntries(KeyTable::kBroker))
+      brokerLocks += Count(Name(entry), ACCESS_DENIED_ACE_TYPE, WinAnonymousSid, 0x10002);
+    EXPECT_EQ(brokerLocks, activeX ? 30 : 0);
     Clean();
   }
 }
@@ -640,27 +649,111 @@ TEST_F(Registration, MarkerCleanupSharedFilesAndAssistant) {
   EXPECT_NE(ReadAll(folder_ + L"\\assistant.exe.log").find("/UnInstallType=1"), std::string::npos);
 }
 
-// A whole uninstall of the plugin type: its record holds no uninstaller
-// (1020) and this machine has no assistant (1834); every other step is done.
-TEST_F(Registration, UninstallTakesAPluginTypeAway) {
-  const std::wstring player = folder_ + L"\\NPGlint34_0_0_384.dll";
+// Every key and value under a root's key, and every file in a folder, as
+// lines: what an install and its uninstall changed is the difference.
+void Snapshot(HKEY root, const std::wstring& path, std::set<std::wstring>* out) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return;
+  out->insert(path);
+  wchar_t name[16384];
+  BYTE data[2048];
+  LSTATUS status = ERROR_SUCCESS;
+  for (DWORD i = 0, n = 16384, size = sizeof data - 2, type = 0;
+       (status = RegEnumValueW(key, i, name, &n, nullptr, &type, data, &size)) == ERROR_SUCCESS ||
+       status == ERROR_MORE_DATA;
+       ++i, n = 16384, size = sizeof data - 2) {
+    if (status == ERROR_MORE_DATA) type = REG_BINARY;
+    data[size] = data[size + 1] = 0;
+    std::wstring value = type == REG_DWORD ? L"#" + std::to_wstring(*reinterpret_cast<DWORD*>(data))
+                         : type == REG_SZ  ? std::wstring(reinterpret_cast<wchar_t*>(data))
+                                           : L"?";
+    out->insert(path + L":" + name + L"=" + value);
+  }
+  std::vector<std::wstring> children;
+  for (DWORD i = 0, n = 16384;
+       RegEnumKeyExW(key, i, name, &n, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+       ++i, n = 16384) {
+    children.push_back(name);
+  }
+  RegCloseKey(key);
+  // The 32-bit view links back into the tree it sits in.
+  for (const std::wstring& child : children)
+    if (_wcsicmp(child.c_str(), L"Wow6432Node") != 0) Snapshot(root, path + L"\\" + child, out);
+}
+std::set<std::wstring> Snapshot(const std::wstring& folder) {
+  std::set<std::wstring> all;
+  Snapshot(HKEY_LOCAL_MACHINE, L"Software", &all);
+  Snapshot(HKEY_CURRENT_USER, L"Software", &all);
+  WIN32_FIND_DATAW found;
+  HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &found);
+  for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileW(find, &found))
+    all.insert(L"file " + std::wstring(found.cFileName));
+  if (find != INVALID_HANDLE_VALUE) FindClose(find);
+  return all;
+}
+std::wstring Difference(const std::set<std::wstring>& a, const std::set<std::wstring>& b) {
+  std::wstring text;
+  for (const std::wstring& line : a)
+    if (!b.contains(line)) text += line + L"\n";
+  return text;
+}
+
+// Register then uninstall each type: afterwards only what the uninstall keeps
+// on purpose differs from the start: the control type's record key with the
+// marker at 0, and its compatibility entry, which no uninstall table holds.
+// Nothing here has the per-user entries (1037) or an assistant (1834).
+TEST_F(Registration, UninstallLeavesOnlyWhatItKeeps) {
+  // From no broker registration, as on a machine without the player.
+  DeleteRegistrationKeys(true, false);
+  const std::wstring compatibility = L"Software" + kCompatibility.substr(8);
+  const bool maker = Exists("MACHINE\\Software\\Kestrelink");
+  const std::wstring kept =
+      std::wstring(maker ? L"" : L"Software\\Kestrelink\n") +
+      L"Software\\Kestrelink\\GlintPlayerActiveX\n"
+      L"Software\\Kestrelink\\GlintPlayerActiveX:ArvexGlintPlayerInstalled=#0\n" +
+      compatibility + L"\n" + compatibility + L":Compatibility Flags=#0\n";
+  const std::wstring steps = L"1037:1 1037:1 1037:1 1037:1 1037:1 1037:1 1021:1 1834:1 ";
+  struct Case {
+    uint32_t type;
+    const char16_t* flags;
+    const wchar_t* player;
+    std::wstring reports, added;
+  } cases[] = {
+      {8, u"8", L"GlintAX_34_0_0_384.ocx", L"1037:1 " + steps, kept},  // and its code store
+      {16, u"16", L"NPGlint34_0_0_384.dll", L"1020:1 " + steps, L""},
+      {32768, u"32768", L"pepglint.dll", L"1020:1 " + steps, L""},
+  };
   ScratchFiles files;
-  files.File(player, "player");
+  files.File(folder_ + L"\\NPGlint34_0_0_384.dll", "player");
+  files.File(folder_ + L"\\pepglint.dll", "player");
+  for (const Case& c : cases) {
+    Restart((u"HostFlags " + std::u16string(c.flags) + u";").c_str());
+    const std::set<std::wstring> before = Snapshot(folder_);
+    const std::wstring player = folder_ + L"\\" + c.player;
+    ASSERT_TRUE(shim()->RegisterPlayer(c.type, M(player).Give(), M(hostExe_).Give(), 0, true));
+    uint32_t code = 7;
+    EXPECT_FALSE(shim()->UninstallPlayer(c.type, M(folder_).Give(), true, false, false, &code));
+    EXPECT_EQ(code, 0u);
+    EXPECT_EQ(Reports(), c.reports) << c.type;
+    const std::set<std::wstring> after = Snapshot(folder_);
+    std::wstring removed = Difference(before, after);
+    EXPECT_EQ(removed, L"file " + std::wstring(c.player) + L"\n" +
+                           (c.type == 8 ? L"file glinthost.exe\n" : L""))
+        << c.type;
+    EXPECT_EQ(Difference(after, before), c.added) << c.type;
+    // Put back the files this type's uninstall took away, for the next type.
+    if (c.type == 8) {
+      CopyFileW((ProgramFolder() + L"\\glinthost.exe").c_str(), hostExe_.c_str(), FALSE);
+    } else {
+      files.File(player, "player");
+    }
+    SHDeleteKeyW(HKEY_LOCAL_MACHINE, L"Software\\Kestrelink\\GlintPlayerActiveX");
+    SHDeleteKeyW(HKEY_LOCAL_MACHINE, kCompatibility.c_str());
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"Software\\Kestrelink");  // when empty
+  }
+  // Again, with nothing installed: no record (1018) and no player path (1019).
   Restart(u"HostFlags 16;");
-  ASSERT_TRUE(shim()->RegisterPlayer(16, M(player).Give(), M(hostExe_).Give(), 0, true));
   uint32_t code = 7;
-  EXPECT_FALSE(shim()->UninstallPlayer(16, M(folder_).Give(), false, false, false, &code));
-  const std::wstring reports = Reports();
-  EXPECT_EQ(code, 0u);
-  EXPECT_NE(reports.find(L"1020:1 "), std::wstring::npos) << reports;
-  EXPECT_NE(reports.find(L"1834:1 "), std::wstring::npos) << reports;
-  EXPECT_EQ(reports.find(L"1018:1 "), std::wstring::npos) << reports;
-  EXPECT_FALSE(::Exists(player));
-  EXPECT_EQ(Value(L"Software\\Kestrelink\\GlintPlayerPlugin", L"PlayerPath") +
-                Value(kPlugin, L"Path") + Value(kArp + L"NPAPI", L"DisplayName"),
-            L"---");
-  // Again: no record now (1018), and no player path to fall back to (1019).
-  Restart(u"HostFlags 16;");
   EXPECT_FALSE(shim()->UninstallPlayer(16, M(folder_).Give(), false, false, false, &code));
   EXPECT_EQ(Reports().find(L"1018:1 1019:1 1020:1 "), 0u) << Reports();
 }
