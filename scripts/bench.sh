@@ -23,7 +23,7 @@ echo "== under Wine"
 cmake -S . -B build/bench-windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo --no-warn-unused-cli >/dev/null
 ninja -C build/bench-windows -j "$(nproc)" glint_bench path_policy_bench broker_bench lcd_bench \
-  broker_soak_test >/dev/null
+  broker_soak_test setup_bench >/dev/null
 # The Wine part runs on one CPU: a cross-process COM call wakes three
 # processes (client, server, wine server), and on a small VM whether they meet
 # on one CPU or two changes a call by half, at random for each server process.
@@ -55,6 +55,9 @@ echo "== broker soak and load under Wine"
 # broker: calls per second, the load's beside one player's, and the broker's
 # handles and memory along the way. A failed check is shown, not fatal here.
 { wine "$bin/broker_soak_test.exe" || true; } | grep -vE '^\[ *(RUN|OK) *\]|^Running main|^$'
+
+echo "== setup engine under Wine"
+wine "$bin/setup_bench.exe"
 
 echo "== SHA-256 beside OpenSSL"
 bash "$root/scripts/bench-sha256.sh"
