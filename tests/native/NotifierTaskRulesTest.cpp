@@ -13,43 +13,28 @@ MString Units(char16_t unit, size_t count) {
   return Raw(std::u16string(count, unit));
 }
 
-TEST(NotifierTaskRules, AccountWithinItsLimit) {
-  const struct {
-    const char* name;
-    MString domain, user;
-    MString account;
-    uint32_t status;
-  } cases[] = {
-      {"both", u"KESTREL"_ms, u"player"_ms, u"KESTREL\\player"_ms, 0},
-      {"271 together", Units(u'd', 200), Units(u'u', 71),
-       Units(u'd', 200) + u"\\"_ms + Units(u'u', 71), 0},
-      {"272 together", Units(u'd', 200), Units(u'u', 72), Units(u'u', 72), 1746},
-      {"no domain", u""_ms, u"player"_ms, u"player"_ms, 1746},
-      {"unknown domain", MString(), u"player"_ms, u"player"_ms, 1746},
-      {"user of 271", u"KESTREL"_ms, Units(u'u', 271), Units(u'u', 271), 1746},
-      {"user of 272", u"KESTREL"_ms, Units(u'u', 272), u""_ms, 1747},
-      {"no user", u"KESTREL"_ms, u""_ms, u""_ms, 1747},
-      {"nothing known", MString(), MString(), u""_ms, 1747},
+TEST(NotifierTaskRules, AccountWithinItsLimitAndStartBoundary) {
+  const MString d200 = Units(u'd', 200), k = u"KESTREL"_ms;
+  // clang-format off
+  const struct { MString domain, user, account; uint32_t status; } cases[] = {
+      {k, u"player"_ms, u"KESTREL\\player"_ms, 0},
+      {d200, Units(u'u', 71), d200 + u"\\"_ms + Units(u'u', 71), 0},  // 271 together
+      {d200, Units(u'u', 72), Units(u'u', 72), 1746},                 // 272 together
+      {MString(), u"player"_ms, u"player"_ms, 1746},
+      {k, Units(u'u', 271), Units(u'u', 271), 1746},
+      {k, Units(u'u', 272), u""_ms, 1747},
+      {k, u""_ms, u""_ms, 1747},
   };
+  // clang-format on
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    const TaskAccount account = ComposeTaskAccount(c.domain, c.user);
-    EXPECT_EQ(Show(account.name), Show(c.account));
-    EXPECT_EQ(account.status, c.status);
+    const TaskAccount a = ComposeTaskAccount(c.domain, c.user);
+    EXPECT_EQ(Show(a.name), Show(c.account)) << c.domain.Length() << "+" << c.user.Length();
+    EXPECT_EQ(a.status, c.status) << c.domain.Length() << "+" << c.user.Length();
   }
-}
-
-TEST(NotifierTaskRules, StartBoundaryTakesBothDigitsFromTheDraws) {
-  const struct {
-    uint32_t tens, units;
-    const char* boundary;
-  } cases[] = {
-      {0, 0, "2000-01-01T00:00:00Z"},
-      {5, 9, "2000-01-01T00:59:00Z"},
-      {6, 10, "2000-01-01T00:00:00Z"},
-      {0xFFFFFFFF, 0xFFFFFFFF, "2000-01-01T00:35:00Z"},
-  };
-  for (const auto& c : cases) EXPECT_EQ(Show(TaskStartBoundary(c.tens, c.units)), c.boundary);
+  EXPECT_EQ(Show(TaskStartBoundary(0, 0)), "2000-01-01T00:00:00Z");
+  EXPECT_EQ(Show(TaskStartBoundary(5, 9)), "2000-01-01T00:59:00Z");
+  EXPECT_EQ(Show(TaskStartBoundary(6, 10)), "2000-01-01T00:00:00Z");
+  EXPECT_EQ(Show(TaskStartBoundary(0xFFFFFFFF, 0xFFFFFFFF)), "2000-01-01T00:35:00Z");
 }
 
 }  // namespace

@@ -1,9 +1,9 @@
-// The update check's query string and its tables: the order of the
-// parameters, the vector arithmetic, the debug flag, the language and
-// Windows version rows (first match wins).
+// The update check's query string and its tables: parameter order, vector
+// arithmetic, the debug flag, and the language and Windows version rows.
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <sstream>
 #include <string>
 #include <tuple>
 
@@ -12,66 +12,40 @@
 
 namespace {
 
-UpdateCheckInputs Typical() {
-  UpdateCheckInputs in;
-  in.ownVersion = u"34.0.0.384"_ms;
-  in.playerType = kPlayerTypeFull;
-  in.installVector = 2;
-  in.errorCode = 7;
-  in.windowsError = 5;
-  in.previousVersion = u"33.0.0.1"_ms;
-  in.processName = u"GlintHost.EXE"_ms;
-  in.hostFlags = kHostFlagRelease;
-  in.languageId = 0x0809;  // English, United Kingdom
-  in.osVersionCode = 18;
-  return in;
+UpdateCheckInputs Typical() {  // the fields in declaration order
+  return {u"34.0.0.384"_ms,    kPlayerTypeFull,  2,      7,     5, 0, u"33.0.0.1"_ms,
+          u"GlintHost.EXE"_ms, kHostFlagRelease, 0x0809, false, 18};
 }
 
-TEST(UpdateCheckQuery, ParametersInOrder) {
+TEST(UpdateCheckQuery, ParametersInOrderAndEachRule) {
   EXPECT_EQ(Show(UpdateCheckQuery(Typical())),
             "?version=34.0.0.384&installVector=102&previousVersion=33.0.0.1&pProc=glinthost.exe"
             "&lang=en_gb&cpuWordLength=32&playerType=full&os=win&osVer=18&isDebug=0&err=7&werr=5");
-}
-
-TEST(UpdateCheckQuery, VectorDebugFlagErrorsAndProcessName) {
-  const struct {
-    const char* name;
-    std::function<void(UpdateCheckInputs&)> change;
-    const char* present;
-    const char* absent;
-  } cases[] = {
-      {"host vector", [](auto& in) { in.installVector = 0, in.hostInstallVector = 3; },
-       "&installVector=103&", nullptr},
-      {"argument wraps", [](auto& in) { in.installVector = 0xFFFFFFFF; }, "&installVector=99&",
-       nullptr},
-      {"host vector wraps",
-       [](auto& in) { in.installVector = 0, in.hostInstallVector = 0xFFFFFFFF; },
-       "&installVector=99&", nullptr},
-      {"21 exempt", [](auto& in) { in.installVector = 21, in.hostFlags = 0; }, "&isDebug=0",
-       nullptr},
-      {"22 exempt", [](auto& in) { in.installVector = 22, in.hostFlags = 0; }, "&isDebug=0",
-       nullptr},
-      {"121 exempt", [](auto& in) { in.installVector = 121, in.hostFlags = 0; }, "&isDebug=0",
-       nullptr},
-      {"122 exempt", [](auto& in) { in.installVector = 122, in.hostFlags = 0; }, "&isDebug=0",
-       nullptr},
-      {"20 not exempt", [](auto& in) { in.installVector = 20, in.hostFlags = ~kHostFlagRelease; },
-       "&isDebug=1", nullptr},
-      {"host vector 21 is no exemption",
-       [](auto& in) { in.installVector = 0, in.hostInstallVector = 21, in.hostFlags = 0; },
-       "&isDebug=1", nullptr},
-      {"host vector 21, release flag",
-       [](auto& in) { in.installVector = 0, in.hostInstallVector = 21; }, "&isDebug=0", nullptr},
-      {"werr without err", [](auto& in) { in.errorCode = 0; }, "&isDebug=0&werr=5", "&err="},
-      {"neither", [](auto& in) { in.errorCode = in.windowsError = 0; }, "&isDebug=0", "err="},
-      {"A-Z lowered only", [](auto& in) { in.processName = u"GL\u0130NT.EXE"_ms; },
-       "&pProc=gl\\u0130nt.exe&", nullptr},
-      {"WOW64", [](auto& in) { in.wow64 = true; }, "&cpuWordLength=64&", nullptr},
-      {"values unencoded", [](auto& in) { in.previousVersion = u"a b&c=d"_ms; },
-       "&previousVersion=a b&c=d&pProc", nullptr},
+  using Change = std::function<void(UpdateCheckInputs&)>;
+  // clang-format off
+  const struct { Change change; const char *present, *absent; } cases[] = {
+      {[](auto& in) { in.installVector = 0, in.hostInstallVector = 3; }, "&installVector=103&", nullptr},
+      {[](auto& in) { in.installVector = 0xFFFFFFFF; }, "&installVector=99&", nullptr},
+      {[](auto& in) { in.installVector = 0, in.hostInstallVector = 0xFFFFFFFF; }, "&installVector=99&", nullptr},
+      {[](auto& in) { in.installVector = 21, in.hostFlags = 0; }, "&isDebug=0", nullptr},
+      {[](auto& in) { in.installVector = 22, in.hostFlags = 0; }, "&isDebug=0", nullptr},
+      {[](auto& in) { in.installVector = 121, in.hostFlags = 0; }, "&isDebug=0", nullptr},
+      {[](auto& in) { in.installVector = 122, in.hostFlags = 0; }, "&isDebug=0", nullptr},
+      {[](auto& in) { in.installVector = 20, in.hostFlags = ~kHostFlagRelease; }, "&isDebug=1", nullptr},
+      {[](auto& in) { in.installVector = 0, in.hostInstallVector = 21, in.hostFlags = 0; }, "&isDebug=1", nullptr},
+      {[](auto& in) { in.installVector = 0, in.hostInstallVector = 21; }, "&isDebug=0", nullptr},
+      {[](auto& in) { in.errorCode = 0; }, "&isDebug=0&werr=5", "&err="},
+      {[](auto& in) { in.errorCode = in.windowsError = 0; }, "&isDebug=0", "err="},
+      {[](auto& in) { in.processName = u"GL\u0130NT.EXE"_ms; }, "&pProc=gl\\u0130nt.exe&", nullptr},
+      {[](auto& in) { in.wow64 = true; }, "&cpuWordLength=64&", nullptr},
+      {[](auto& in) { in.previousVersion = u"a b&c=d"_ms; }, "&previousVersion=a b&c=d&pProc", nullptr},
+      {[](auto& in) { in.playerType = 8; }, "&playerType=ax&", nullptr},
+      {[](auto& in) { in.playerType = 16; }, "&playerType=pl&", nullptr},
+      {[](auto& in) { in.playerType = 32768; }, "&playerType=pep&", nullptr},
+      {[](auto& in) { in.playerType = 24; }, "&playerType=unk&", nullptr},
   };
+  // clang-format on
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
     UpdateCheckInputs in = Typical();
     c.change(in);
     const std::string query = Show(UpdateCheckQuery(in));
@@ -80,74 +54,64 @@ TEST(UpdateCheckQuery, VectorDebugFlagErrorsAndProcessName) {
   }
 }
 
-TEST(UpdateCheckTables, PlayerTypes) {
-  const std::pair<uint32_t, const char*> cases[] = {{524027, "full"}, {8, "ax"},  {16, "pl"},
-                                                    {32768, "pep"},   {0, "unk"}, {24, "unk"}};
-  for (const auto& [code, value] : cases) EXPECT_EQ(Show(PlayerTypeValue(code)), value) << code;
-}
-
 TEST(UpdateCheckTables, EveryLanguageRowAndSublanguageSplit) {
   auto id = [](int primary, int sub) { return static_cast<uint16_t>(sub << 10 | primary); };
-  const std::pair<uint16_t, const char*> cases[] = {
-      {id(1, 1), "ar"},     {id(2, 1), "bg"},    {id(5, 1), "cs"},      {id(6, 1), "da"},
-      {id(7, 1), "de"},     {id(8, 1), "el"},    {id(10, 1), "es"},     {id(11, 1), "fi"},
-      {id(12, 1), "fr"},    {id(13, 1), "he"},   {id(14, 1), "hu"},     {id(16, 1), "it"},
-      {id(17, 1), "ja"},    {id(18, 1), "ko"},   {id(19, 1), "nl"},     {id(20, 1), "nb"},
-      {id(21, 1), "pl"},    {id(24, 1), "ro"},   {id(25, 1), "ru"},     {id(27, 1), "sk"},
-      {id(29, 1), "sv"},    {id(30, 1), "th"},   {id(31, 1), "tr"},     {id(34, 1), "uk"},
-      {id(36, 1), "sl"},    {id(37, 1), "et"},   {id(38, 1), "lv"},     {id(39, 1), "lt"},
-      {id(4, 1), "zh-TW"},  {id(4, 3), "zh-TW"}, {id(4, 5), "zh-TW"},   {id(4, 2), "zh-CN"},
-      {id(4, 4), "zh-CN"},  {id(4, 0), "zh-CN"}, {id(4, 63), "zh-CN"},  {id(9, 2), "en_gb"},
-      {id(9, 1), "en"},     {id(9, 3), "en"},    {id(22, 1), "pt"},     {id(22, 2), "pt_pt"},
-      {id(22, 0), "pt_pt"}, {id(26, 2), "sr"},   {id(26, 3), "sr"},     {id(26, 5), "sr"},
-      {id(26, 12), "sr"},   {id(26, 4), "hr"},   {id(26, 1), "hr"},     {id(26, 13), "hr"},
-      {id(0, 1), "xu"},     {id(3, 1), "xu"},    {id(15, 1), "xu"},     {id(23, 1), "xu"},
-      {id(28, 1), "xu"},    {id(40, 1), "xu"},   {id(0x3FF, 63), "xu"}, {id(0x209, 0), "xu"},
-  };
-  for (const auto& [languageId, code] : cases) {
-    EXPECT_EQ(Show(LanguageCode(languageId)), code) << std::hex << languageId;
+  // Primary languages 0 to 40, sublanguage 1.
+  std::istringstream bySub1(
+      "xu ar bg xu zh-TW cs da de el en es fi fr he hu xu it ja ko nl nb pl pt xu ro ru hr sk xu "
+      "sv th tr xu xu uk xu sl et lv lt xu");
+  std::string code;
+  for (int primary = 0; bySub1 >> code; ++primary) {
+    EXPECT_EQ(Show(LanguageCode(id(primary, 1))), code) << primary;
+  }
+  const std::tuple<int, int, const char*> splits[] = {
+      {4, 3, "zh-TW"},   {4, 5, "zh-TW"}, {4, 2, "zh-CN"},  {4, 0, "zh-CN"},  {4, 63, "zh-CN"},
+      {9, 2, "en_gb"},   {9, 3, "en"},    {22, 2, "pt_pt"}, {22, 0, "pt_pt"}, {26, 2, "sr"},
+      {26, 3, "sr"},     {26, 5, "sr"},   {26, 12, "sr"},   {26, 4, "hr"},    {26, 13, "hr"},
+      {0x3FF, 63, "xu"}, {0x209, 0, "xu"}};
+  for (const auto& [primary, sub, expected] : splits) {
+    EXPECT_EQ(Show(LanguageCode(id(primary, sub))), expected) << primary << "/" << sub;
   }
 }
 
 // A system described by its version numbers, answering as VerifyVersionInfoW would.
-struct System final : VersionFacts {
+struct Facts {
   uint32_t major, minor, servicePack, build;
   bool workstation;
   uint16_t suite = 0;
   bool amd64 = false;
-  System(uint32_t ma, uint32_t mi, uint32_t sp, uint32_t b, bool ws, uint16_t su = 0,
-         bool a = false)
-      : major(ma), minor(mi), servicePack(sp), build(b), workstation(ws), suite(su), amd64(a) {}
-
+};
+struct System final : VersionFacts {
+  Facts f;
+  explicit System(const Facts& facts) : f(facts) {}
   bool Matches(const VersionCondition& c) const override {
     const bool version =
-        c.orLater ? std::tie(major, minor, servicePack) >= std::tuple(c.major, c.minor, 0u) &&
-                        build >= c.build
-                  : major == c.major && minor == c.minor;
+        c.orLater ? std::tie(f.major, f.minor, f.servicePack) >= std::tuple(c.major, c.minor, 0u) &&
+                        f.build >= c.build
+                  : f.major == c.major && f.minor == c.minor;
     const bool product =
-        c.product == ProductKind::kAny || (c.product == ProductKind::kWorkstation) == workstation;
-    return version && product && (suite & c.suiteBits) == c.suiteBits;
+        c.product == ProductKind::kAny || (c.product == ProductKind::kWorkstation) == f.workstation;
+    return version && product && (f.suite & c.suiteBits) == c.suiteBits;
   }
-  bool IsAmd64() const override { return amd64; }
+  bool IsAmd64() const override { return f.amd64; }
 };
 
 TEST(UpdateCheckTables, WindowsVersionsFirstMatchWins) {
-  const std::pair<System, uint32_t> cases[] = {
-      {{10, 0, 0, 22000, true}, 20},      {{10, 0, 0, 22000, false}, 20},
-      {{10, 0, 0, 21999, true}, 18},      {{10, 0, 0, 19041, false}, 19},
-      {{11, 0, 0, 100, true}, 18},        {{6, 3, 0, 9600, true}, 16},
-      {{6, 3, 0, 9600, false}, 17},       {{6, 2, 0, 9200, true}, 14},
-      {{6, 2, 0, 9200, false}, 15},       {{6, 1, 1, 7601, true}, 13},
-      {{6, 1, 1, 7601, false}, 11},       {{6, 0, 2, 6002, true}, 12},
-      {{6, 0, 2, 6002, false}, 10},       {{5, 2, 0, 3790, true, 0x8000, true}, 9},
-      {{5, 2, 0, 3790, true, 0x8000}, 9}, {{5, 2, 0, 3790, true, 0, true}, 8},
-      {{5, 2, 0, 3790, true}, 0},         {{5, 2, 0, 3790, false, 0x8000, true}, 6},
-      {{5, 1, 3, 2600, false}, 7},        {{5, 0, 4, 2195, true}, 4},
-      {{6, 4, 0, 9841, true}, 0},         {{4, 0, 6, 1381, true}, 0},
+  // clang-format off
+  const std::pair<Facts, uint32_t> cases[] = {
+      {{10, 0, 0, 22000, true}, 20},  {{10, 0, 0, 22000, false}, 20}, {{10, 0, 0, 21999, true}, 18},
+      {{10, 0, 0, 19041, false}, 19}, {{11, 0, 0, 100, true}, 18},    {{6, 3, 0, 9600, true}, 16},
+      {{6, 3, 0, 9600, false}, 17},   {{6, 2, 0, 9200, true}, 14},    {{6, 2, 0, 9200, false}, 15},
+      {{6, 1, 1, 7601, true}, 13},    {{6, 1, 1, 7601, false}, 11},   {{6, 0, 2, 6002, true}, 12},
+      {{6, 0, 2, 6002, false}, 10},   {{5, 2, 0, 3790, true, 0x8000, true}, 9},
+      {{5, 2, 0, 3790, true, 0, true}, 8}, {{5, 2, 0, 3790, true}, 0},
+      {{5, 2, 0, 3790, false, 0x8000, true}, 6}, {{5, 1, 3, 2600, false}, 7},
+      {{5, 0, 4, 2195, true}, 4},     {{6, 4, 0, 9841, true}, 0},
   };
-  for (const auto& [system, code] : cases) {
-    EXPECT_EQ(OsVersionCode(system), code)
-        << system.major << "." << system.minor << " build " << system.build;
+  // clang-format on
+  for (const auto& [f, code] : cases) {
+    EXPECT_EQ(OsVersionCode(System(f)), code)
+        << f.major << "." << f.minor << " " << f.build << " " << f.workstation;
   }
 }
 

@@ -17,22 +17,19 @@
 
 namespace {
 
+const HKEY HKCU = HKEY_CURRENT_USER;
 const std::wstring kUpdateKey = L"Software\\Kestrelink\\GlintPlayerUpdate";
 const std::wstring kOffer =
-    L"<update version=\"35.0.0.1\"><meta name=\"notice\">message &quot;Glint Player 35&quot;; "
-    L"size 400 300;</meta></update>";
+    L"<update version=\"35.0.0.1\"><meta>message &quot;Glint Player 35&quot;;</meta></update>";
 
-// A text value of the update key, or "absent".
-std::wstring Value(const wchar_t* name) {
+std::wstring Value(const wchar_t* name) {  // a text value of the update key, or "absent"
   wchar_t value[512] = {};
   DWORD size = sizeof value;
-  LSTATUS status =
-      RegGetValueW(HKEY_CURRENT_USER, kUpdateKey.c_str(), name, RRF_RT_ANY, nullptr, value, &size);
+  LSTATUS status = RegGetValueW(HKCU, kUpdateKey.c_str(), name, RRF_RT_ANY, nullptr, value, &size);
   return status == ERROR_SUCCESS ? value : status == ERROR_FILE_NOT_FOUND ? L"absent" : L"?";
 }
 
-// What the shim answers about the stored offer, as one line:
-// "version|notice|reject|Rejected".
+// The shim's answers on the stored offer: "version|message|rejected|Rejected value".
 std::string Answers(GlintBrokerShim* shim) {
   MString version;
   const bool offered = shim->GetOfferedVersion(&version);
@@ -49,63 +46,46 @@ std::string Answers(GlintBrokerShim* shim) {
 }
 
 TEST_F(ShimTest, StoredOfferByKindOfValue) {
-  auto text = [](DWORD type, const std::wstring& value) {
-    return [=](ScratchRegistry& r) {
-      r.Set(HKEY_CURRENT_USER, kUpdateKey, L"description", type, value.c_str(),
-            (value.size() + 1) * sizeof(wchar_t));
-    };
-  };
-  const DWORD number = 35;
   // clang-format off
-  const struct {
-    const char* name;
-    std::function<void(ScratchRegistry&)> store;
-    const char* answers;
-  } cases[] = {
-      {"absent", [](ScratchRegistry& r) { r.Remove(HKEY_CURRENT_USER, kUpdateKey, L"description"); },
-       "-|-|no|absent"},
-      {"offer", text(REG_SZ, kOffer), "35.0.0.1|Glint Player 35|yes|35.0.0.1"},
-      {"expandable string", text(REG_EXPAND_SZ, kOffer), "-|-|no|absent"},
-      {"several strings", text(REG_MULTI_SZ, kOffer + L'\0'), "-|-|no|absent"},
-      {"number", [&](ScratchRegistry& r) {
-         r.Set(HKEY_CURRENT_USER, kUpdateKey, L"description", REG_DWORD, &number, sizeof number); },
-       "-|-|no|absent"},
-      {"notice without a version", text(REG_SZ, L"<update><meta>message hi;</meta>"), "-|hi|no|absent"},
-      {"empty version", text(REG_SZ, L"<update version=\"\"><meta></meta>"), "-|no message|no|absent"},
+  const struct { const char* name; DWORD type; std::wstring text; const char* answers; } cases[] = {
+      {"absent", REG_NONE, L"", "-|-|no|absent"},
+      {"offer", REG_SZ, kOffer, "35.0.0.1|Glint Player 35|yes|35.0.0.1"},
+      {"expandable", REG_EXPAND_SZ, kOffer, "-|-|no|absent"},
+      {"several strings", REG_MULTI_SZ, kOffer + L'\0', "-|-|no|absent"},
+      {"number", REG_DWORD, L"#", "-|-|no|absent"},  // 4 bytes
+      {"no version", REG_SZ, L"<update><meta>message hi;</meta>", "-|hi|no|absent"},
+      {"empty version", REG_SZ, L"<update version=\"\"><meta></meta>", "-|no message|no|absent"},
   };
   // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     ScratchRegistry registry;
-    registry.Remove(HKEY_CURRENT_USER, kUpdateKey, L"Rejected");
-    c.store(registry);
+    registry.Remove(HKCU, kUpdateKey, L"Rejected");
+    registry.Remove(HKCU, kUpdateKey, L"description");
+    if (c.type != REG_NONE) {
+      registry.Set(HKCU, kUpdateKey, L"description", c.type, c.text.c_str(),
+                   (c.text.size() + 1) * sizeof(wchar_t));
+    }
     EXPECT_EQ(Answers(shim()), c.answers);
   }
 }
 
-// The key's access list replaced for the test and put back afterwards.
+// The update key's access list replaced for a test, put back afterwards.
 class KeyAccess {
  public:
-  KeyAccess(const std::wstring& path, const wchar_t* sddl) {
-    EXPECT_EQ(
-        RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, READ_CONTROL | WRITE_DAC, key_.Receive()),
-        ERROR_SUCCESS);
+  explicit KeyAccess(const wchar_t* sddl) {
+    RegOpenKeyExW(HKCU, kUpdateKey.c_str(), 0, READ_CONTROL | WRITE_DAC, key_.Receive());
     DWORD size = 0;
     RegGetKeySecurity(key_.Get(), DACL_SECURITY_INFORMATION, nullptr, &size);
     saved_.resize(size);
-    EXPECT_EQ(RegGetKeySecurity(key_.Get(), DACL_SECURITY_INFORMATION, saved_.data(), &size),
-              ERROR_SUCCESS);
-    UniqueLocal descriptor;
-    EXPECT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
-        sddl, SDDL_REVISION_1, reinterpret_cast<PSECURITY_DESCRIPTOR*>(descriptor.Receive()),
-        nullptr));
-    EXPECT_EQ(RegSetKeySecurity(key_.Get(), DACL_SECURITY_INFORMATION, descriptor.Get()),
-              ERROR_SUCCESS);
+    RegGetKeySecurity(key_.Get(), DACL_SECURITY_INFORMATION, saved_.data(), &size);
+    UniqueLocal replaced;
+    ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        sddl, SDDL_REVISION_1, reinterpret_cast<PSECURITY_DESCRIPTOR*>(replaced.Receive()),
+        nullptr);
+    RegSetKeySecurity(key_.Get(), DACL_SECURITY_INFORMATION, replaced.Get());
   }
-  ~KeyAccess() {
-    EXPECT_EQ(RegSetKeySecurity(key_.Get(), DACL_SECURITY_INFORMATION, saved_.data()),
-              ERROR_SUCCESS);
-  }
+  ~KeyAccess() { RegSetKeySecurity(key_.Get(), DACL_SECURITY_INFORMATION, saved_.data()); }
 
  private:
   UniqueRegKey key_;
@@ -114,12 +94,12 @@ class KeyAccess {
 
 TEST_F(ShimTest, RefusalThatCannotBeWrittenStillCounts) {
   ScratchRegistry registry;
-  registry.SetString(HKEY_CURRENT_USER, kUpdateKey, L"Rejected", L"34.0.0.1");
-  registry.SetString(HKEY_CURRENT_USER, kUpdateKey, L"description", kOffer);
+  registry.SetString(HKCU, kUpdateKey, L"Rejected", L"34.0.0.1");
+  registry.SetString(HKCU, kUpdateKey, L"description", kOffer);
   {
-    KeyAccess denied(kUpdateKey, L"D:(D;;0x2;;;WD)(A;;KA;;;WD)");  // KEY_SET_VALUE denied
-    HKEY probe = nullptr;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, kUpdateKey.c_str(), 0, KEY_SET_VALUE, &probe),
+    KeyAccess denied(L"D:(D;;0x2;;;WD)(A;;KA;;;WD)");  // KEY_SET_VALUE denied to everyone
+    UniqueRegKey probe;
+    ASSERT_EQ(RegOpenKeyExW(HKCU, kUpdateKey.c_str(), 0, KEY_SET_VALUE, probe.Receive()),
               ERROR_ACCESS_DENIED);
     EXPECT_TRUE(shim()->RejectOfferedUpdate());
   }
@@ -127,24 +107,21 @@ TEST_F(ShimTest, RefusalThatCannotBeWrittenStillCounts) {
 }
 
 // The broker stores an offer, the host shows and rejects it, and the broker
-// then refuses to store the same offer again while it takes a newer one.
+// then refuses the same offer while it takes a newer one.
 TEST_F(ShimTest, RejectedOfferIsRefusedByTheBroker) {
   ScratchRegistry registry;
-  registry.Remove(HKEY_CURRENT_USER, kUpdateKey, L"Rejected");
-  registry.Remove(HKEY_CURRENT_USER, kUpdateKey, L"description");
-  registry.Remove(HKEY_CURRENT_USER, kUpdateKey, L"lastnotificationtime");
-  registry.Remove(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce",
+  for (const wchar_t* name : {L"Rejected", L"description", L"lastnotificationtime"})
+    registry.Remove(HKCU, kUpdateKey, name);
+  registry.Remove(HKCU, L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce",
                   L"GlintPlayerUpdate");
   CoGlintBrokerServer* broker = new CoGlintBrokerServer(nullptr);
-  ASSERT_EQ(broker->BrokerPrefMarkAutoUpdaterForRun(Bstr(kOffer)), S_OK);
+  EXPECT_EQ(broker->BrokerPrefMarkAutoUpdaterForRun(Bstr(kOffer)), S_OK);
   EXPECT_EQ(Answers(shim()), "35.0.0.1|Glint Player 35|yes|35.0.0.1");
-  ASSERT_EQ(RegDeleteKeyValueW(HKEY_CURRENT_USER, kUpdateKey.c_str(), L"description"),
-            ERROR_SUCCESS);
+  RegDeleteKeyValueW(HKCU, kUpdateKey.c_str(), L"description");
   EXPECT_EQ(broker->BrokerPrefMarkAutoUpdaterForRun(Bstr(kOffer)), S_OK);
   EXPECT_EQ(Value(L"description"), L"absent");
-  const std::wstring newer = L"<update version=\"35.0.0.2\"/>";
-  EXPECT_EQ(broker->BrokerPrefMarkAutoUpdaterForRun(Bstr(newer)), S_OK);
-  EXPECT_EQ(Value(L"description"), newer);
+  EXPECT_EQ(broker->BrokerPrefMarkAutoUpdaterForRun(Bstr(L"<update version=\"35.0.0.2\"/>")), S_OK);
+  EXPECT_EQ(Value(L"description"), L"<update version=\"35.0.0.2\"/>");
   broker->Release();
 }
 
