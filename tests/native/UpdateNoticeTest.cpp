@@ -24,6 +24,7 @@ struct DocumentCase {
 const DocumentCase kDocuments[] = {
     {"typical", u"<?xml version=\"1.0\"?><update version=\"35.0.0.1\" size=\"9\"><meta name=\"n\">"
                 u"message \"Hi\";</meta></update>", u"message \"Hi\";", u"35.0.0.1"},
+    {"quoted attribute before version", u"<update id=\"7\" version=\"35\">", {}, u"35"},
     {"another v-attribute first", u"<update vendor=\"k\" version=\"35\">", {}, {}},
     {"a later tag still counts", u"<update vendor=\"k\" version=\"35\"><update version=\"36\">", {}, u"36"},
     {"letters of update before the first v", u"<updatevalue version=\"1\">", {}, {}},
