@@ -17,6 +17,7 @@
 #include "engine/KeyTables.h"
 #include "engine/SetupEngine.h"
 #include "foundation/WideText.h"
+#include "foundation/Win32Handles.h"
 
 namespace {
 
@@ -54,6 +55,10 @@ void Usage() {
       "                             server, its keys and file locked as an install leaves them\n"
       "  register-broker            the same for this program\n"
       "  unregister-broker          remove the broker's registration\n"
+      "  offered-version            version of the update offer the broker stored\n"
+      "  notice                     notice content of the stored offer, parsed\n"
+      "  reject-offer               turn the stored offer down\n"
+      "  parse-notice FILE          version and parsed notice content of an offer document\n"
       "  -Embedding                 run the broker server (COM starts the host so)\n"
       "  help                       this text\n"
       "MASK and TYPE: activex, plugin, pepper, a '+' joined mask of them, or a number\n");
@@ -151,6 +156,32 @@ MString OwnPath(const ReferenceHost& host) {
   MString self;
   const_cast<ReferenceHost&>(host).GetOwnPath(&self);
   return self;
+}
+
+// The notice entry a notice operation put in front of the list, then the list freed.
+int PrintNotice(bool found, MConfigNode* texts) {
+  MConfigList owned(texts);
+  if (!found) {
+    Print("no notice content\n");
+    return 1;
+  }
+  Print("notice content:\n" + DescribeConfiguration(texts->children, 1));
+  return 0;
+}
+
+// The file's bytes as UTF-8 text; false when it cannot be read.
+bool ReadUtf8File(const MString& path, MString* text) {
+  UniqueHandle file(CreateFileW(W(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return false;
+  std::string bytes;
+  char chunk[4096];
+  DWORD got = 0;
+  while (ReadFile(file.Get(), chunk, sizeof chunk, &got, nullptr) && got != 0) {
+    bytes.append(chunk, got);
+  }
+  *text = FromUtf8(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+  return true;
 }
 
 // Runs one command; 2 for bad usage.
@@ -269,6 +300,40 @@ int RunCommand(GlintBrokerShim* shim, const ReferenceHost& host, const std::vect
     }
     Print(std::string("broker registration removed: ") + YesNo(found) + "\n");
     return found ? 0 : 1;
+  }
+  if (is(u"offered-version", 0)) {
+    MString version;
+    if (!shim->GetOfferedVersion(&version)) {
+      Print("no offered version\n");
+      return 1;
+    }
+    Print("offered version: " + ToUtf8(version) + "\n");
+    return 0;
+  }
+  if (is(u"notice", 0)) {
+    MConfigNode* texts = nullptr;
+    const bool found = shim->GetNoticeContent(&texts);
+    return PrintNotice(found, texts);
+  }
+  if (is(u"reject-offer", 0)) {
+    const bool rejected = shim->RejectOfferedUpdate();
+    Print(std::string("offer rejected: ") + YesNo(rejected) + "\n");
+    return rejected ? 0 : 1;
+  }
+  if (is(u"parse-notice", 1)) {
+    MString document;
+    if (!ReadUtf8File(arg(1), &document)) {
+      std::fprintf(stderr, "glinthost: cannot read %s (error %lu)\n", ToUtf8(arg(1)).c_str(),
+                   GetLastError());
+      return 2;
+    }
+    MString version;
+    if (shim->ExtractUpdateVersion(document.Give(), &version)) {
+      Print("offered version: " + ToUtf8(version) + "\n");
+    }
+    MConfigNode* texts = nullptr;
+    const bool found = shim->ParseNoticeContent(&texts, document.Give());
+    return PrintNotice(found, texts);
   }
   if (is(u"-Embedding", 0) || is(u"/Embedding", 0)) {
     return static_cast<int>(shim->RunBrokerServer());

@@ -12,8 +12,10 @@ bash scripts/install-deps.sh
 echo "== native micro-benchmarks"
 CC=clang CXX=clang++ cmake -S . -B build/bench-native -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DGLINT_SANITIZE=OFF -DGLINT_FUZZ=OFF >/dev/null
-ninja -C build/bench-native -j "$(nproc)" foundation_bench >/dev/null
+ninja -C build/bench-native -j "$(nproc)" foundation_bench update_notice_bench >/dev/null
 build/bench-native/bench/native/foundation_bench --benchmark_repetitions=5 \
+  --benchmark_report_aggregates_only=true
+build/bench-native/bench/native/update_notice_bench --benchmark_repetitions=5 \
   --benchmark_report_aggregates_only=true
 
 echo "== under Wine"

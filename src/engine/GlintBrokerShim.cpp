@@ -15,6 +15,8 @@
 #include "engine/SetupRules.h"
 #include "engine/Uninstall.h"
 #include "update/NotifierTask.h"
+#include "update/UpdateNotice.h"
+#include "update/UpdateNoticeWin32.h"
 #include "engine/SetupEngine.h"
 #include "engine/StatusDetail.h"
 #include "engine/VersionCompare.h"
@@ -493,28 +495,30 @@ bool GlintBrokerShim::LoadFileLists() {
   return all;
 }
 bool GlintBrokerShim::RejectOfferedUpdate() {
-  return false;
+  return RejectStoredOffer();
 }
-bool GlintBrokerShim::GetNoticeContent(MConfigNode**) {
-  return false;
+bool GlintBrokerShim::GetNoticeContent(MConfigNode** texts) {
+  return ReadStoredNotice(texts);
 }
-bool GlintBrokerShim::GetOfferedVersion(MString*) {
-  return false;
-}
-
-bool GlintBrokerShim::ParseNoticeContent(MConfigNode**, MStringArg text) {
-  Drop(text);
-  return false;
+bool GlintBrokerShim::GetOfferedVersion(MString* version) {
+  return ReadStoredOfferVersion(version);
 }
 
-bool GlintBrokerShim::ExtractMetaText(MStringArg text, MString*) {
-  Drop(text);
-  return false;
+// The notice operations on a given document take it over whatever they
+// answer; a missing out-parameter is nothing to fill, so false.
+bool GlintBrokerShim::ParseNoticeContent(MConfigNode** texts, MStringArg text) {
+  const MString document = MString::Adopt(text);
+  return ::ParseNoticeContent(texts, document);
 }
 
-bool GlintBrokerShim::ExtractUpdateVersion(MStringArg text, MString*) {
-  Drop(text);
-  return false;
+bool GlintBrokerShim::ExtractMetaText(MStringArg text, MString* content) {
+  const MString document = MString::Adopt(text);
+  return content != nullptr && ::ExtractMetaText(document, content);
+}
+
+bool GlintBrokerShim::ExtractUpdateVersion(MStringArg text, MString* version) {
+  const MString document = MString::Adopt(text);
+  return version != nullptr && ::ExtractUpdateVersion(document, version);
 }
 
 bool GlintBrokerShim::NoOperation(MStringArg ignored) {

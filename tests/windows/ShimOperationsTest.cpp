@@ -337,8 +337,6 @@ TEST_F(ShimTest, OperationsNotBuiltYetLeaveRegistryAndFilesUntouched) {
   const std::string before = state();
   auto dir = [&] { return M(folder).Give(); };
   auto file = [&] { return M(folder + L"\\a.ocx").Give(); };
-  MConfigNode* texts = nullptr;
-  MString out;
   std::unique_ptr<MStringList> found;
   // clang-format off
   const struct {
@@ -358,12 +356,6 @@ TEST_F(ShimTest, OperationsNotBuiltYetLeaveRegistryAndFilesUntouched) {
       {"41 FindConflictingProcesses", [&] {
          found.reset(shim()->FindConflictingProcesses(AX | PL | PP));
          return found == nullptr || found->Count() != 0; }, false},
-      {"49 RejectOfferedUpdate", [&] { return shim()->RejectOfferedUpdate(); }, false},
-      {"50 GetNoticeContent", [&] { return shim()->GetNoticeContent(&texts); }, false},
-      {"51 GetOfferedVersion", [&] { return shim()->GetOfferedVersion(&out); }, false},
-      {"52 ParseNoticeContent", [&] { return shim()->ParseNoticeContent(&texts, MString(u"<meta/>").Give()); }, false},
-      {"53 ExtractMetaText", [&] { return shim()->ExtractMetaText(MString(u"<meta/>").Give(), &out); }, false},
-      {"54 ExtractUpdateVersion", [&] { return shim()->ExtractUpdateVersion(MString(u"35.0").Give(), &out); }, false},
   };
   // clang-format on
   for (const auto& c : cases) {
@@ -371,7 +363,6 @@ TEST_F(ShimTest, OperationsNotBuiltYetLeaveRegistryAndFilesUntouched) {
     EXPECT_EQ(c.run(), c.expected);
     EXPECT_EQ(state(), before);
   }
-  EXPECT_EQ(texts, nullptr);
   EXPECT_FALSE(shim()->WasRegistered());
   RemoveTree(folder);
 }

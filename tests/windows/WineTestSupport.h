@@ -53,6 +53,9 @@ class ScratchRegistry {
   }
   // Removes the value (restored afterwards when it existed).
   void Remove(HKEY root, const std::wstring& key, const std::wstring& name);
+  // A value of any type.
+  void Set(HKEY root, const std::wstring& key, const std::wstring& name, DWORD type,
+           const void* data, size_t size);
 
  private:
   struct Saved {
@@ -64,8 +67,6 @@ class ScratchRegistry {
     std::vector<BYTE> data;
   };
   void Save(HKEY root, const std::wstring& key, const std::wstring& name);
-  void Set(HKEY root, const std::wstring& key, const std::wstring& name, DWORD type,
-           const void* data, size_t size);
   std::vector<Saved> saved_;
   std::vector<std::pair<HKEY, std::wstring>> createdKeys_;
 };
