@@ -703,8 +703,14 @@ std::wstring Difference(const std::set<std::wstring>& a, const std::set<std::wst
 // marker at 0, and its compatibility entry, which no uninstall table holds.
 // Nothing here has the per-user entries (1037) or an assistant (1834).
 TEST_F(Registration, UninstallLeavesOnlyWhatItKeeps) {
-  // From no broker registration, as on a machine without the player.
+  // From no broker registration and no per-user entries, as on a machine
+  // without the player (what other tests left is put back afterwards).
   DeleteRegistrationKeys(true, false);
+  ScratchRegistry registry;
+  registry.Remove(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce",
+                  L"GlintPlayerUpdate");
+  for (const wchar_t* name : {L"GlintPlayerVersion", L"GmvInstall"})
+    registry.Remove(HKEY_CURRENT_USER, L"Software\\Kestrelink\\GlintPlayer", name);
   const std::wstring compatibility = L"Software" + kCompatibility.substr(8);
   const bool maker = Exists("MACHINE\\Software\\Kestrelink");
   const std::wstring kept =

@@ -1,0 +1,103 @@
+// Deletions left for the next restart, across a real restart of the prefix:
+// CTest runs Schedule, restarts the prefix's Windows (scripts/wine-restart.sh),
+// then AfterRestart. Files another program holds go at the restart; folders
+// with content and read-only files stay, as they do on Windows.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "WineTestSupport.h"
+#include "engine/Uninstall.h"
+
+namespace {
+
+const std::wstring kFolder = L"C:\\glint-restart";
+const wchar_t kSession[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+
+// A file holder, left running until the restart ends it.
+void Hold(const wchar_t* how, const std::wstring& path) {
+  std::wstring line =
+      L"\"" + ProgramFolder() + L"\\file_holder.exe\" " + how + L" \"" + path + L"\"";
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                             &startup, &process));
+  CloseHandle(process.hThread), CloseHandle(process.hProcess);
+  for (int i = 0; i < 160 && !Exists(path + L".held"); ++i) Sleep(50);
+  EXPECT_TRUE(Exists(path + L".held")) << Utf8Of(path.c_str());
+}
+
+std::vector<std::wstring> Pending() {
+  std::vector<wchar_t> buffer(8192);
+  DWORD size = static_cast<DWORD>(buffer.size() * sizeof(wchar_t)), type = 0;
+  std::vector<std::wstring> entries;
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, kSession, L"PendingFileRenameOperations",
+                   RRF_RT_REG_MULTI_SZ, &type, buffer.data(), &size) != ERROR_SUCCESS) {
+    return entries;
+  }
+  const size_t units = size / sizeof(wchar_t);
+  for (size_t at = 0; at + 1 < units;) {
+    entries.emplace_back(&buffer[at]);
+    at += entries.back().size() + 1;
+    if (entries.size() % 2 == 0 && at < units && buffer[at] == 0) break;
+  }
+  return entries;
+}
+
+struct Item {
+  const wchar_t* name;
+  bool gone;  // after the restart
+};
+const Item kItems[] = {
+    {L"module.dll", true},  // loaded by another program
+    {L"shared.dll", true},  // open with read sharing in another program
+    {L"empty", true},       // an empty folder
+    {L"full", false},       // a folder with a file in it
+    {L"readonly.dat", false},
+};
+
+class Restart : public ShimTest {};
+
+TEST_F(Restart, Schedule) {
+  RemoveTree(kFolder);
+  RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSession, L"PendingFileRenameOperations");
+  ASSERT_TRUE(CreateDirectoryW(kFolder.c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryW((kFolder + L"\\empty").c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryW((kFolder + L"\\full").c_str(), nullptr));
+  for (const wchar_t* name : {L"\\module.dll", L"\\shared.dll"}) {
+    ASSERT_TRUE(
+        CopyFileW((ProgramFolder() + L"\\glintstub.dll").c_str(), (kFolder + name).c_str(), FALSE));
+  }
+  CloseHandle(CreateFileW((kFolder + L"\\full\\keep.dat").c_str(), GENERIC_WRITE, 0, nullptr,
+                          CREATE_ALWAYS, 0, nullptr));
+  CloseHandle(CreateFileW((kFolder + L"\\readonly.dat").c_str(), GENERIC_WRITE, 0, nullptr,
+                          CREATE_ALWAYS, FILE_ATTRIBUTE_READONLY, nullptr));
+  Hold(L"module", kFolder + L"\\module.dll");
+  Hold(L"read", kFolder + L"\\shared.dll");
+
+  // The player files through the uninstall's own step, the rest directly.
+  EXPECT_EQ(RemovePlayerFile(shim(), M(kFolder + L"\\module.dll"), 16), 5u);
+  EXPECT_EQ(RemovePlayerFile(shim(), M(kFolder + L"\\shared.dll"), 16), 32u);
+  for (const wchar_t* name : {L"\\empty", L"\\full", L"\\readonly.dat"})
+    EXPECT_TRUE(ScheduleDeleteAtRestart(host_.get(), M(kFolder + name)));
+  std::vector<std::wstring> expected;
+  for (const Item& item : kItems) {
+    expected.push_back(L"\\??\\" + kFolder + L"\\" + item.name);
+    expected.push_back(L"");
+  }
+  EXPECT_EQ(Pending(), expected);
+}
+
+TEST_F(Restart, AfterRestart) {
+  for (const Item& item : kItems)
+    EXPECT_EQ(Exists(kFolder + L"\\" + item.name), !item.gone) << Utf8Of(item.name);
+  EXPECT_TRUE(Pending().empty());
+  SetFileAttributesW((kFolder + L"\\readonly.dat").c_str(), FILE_ATTRIBUTE_NORMAL);
+  RemoveTree(kFolder);
+}
+
+}  // namespace
