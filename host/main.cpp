@@ -15,6 +15,7 @@
 #include "GlintLibrary.h"
 #include "ReferenceHost.h"
 #include "engine/KeyTables.h"
+#include "engine/ServiceController.h"
 #include "engine/SetupEngine.h"
 #include "foundation/WideText.h"
 #include "foundation/Win32Handles.h"
@@ -51,6 +52,7 @@ void Usage() {
       "  uninstall TYPE DIR [safe-versions]  remove an installed player type; DIR holds\n"
       "                             the shared utility files\n"
       "  repair-permissions         repair the control's registry and file permissions\n"
+      "  update-mode MODE EXE       run the update service program EXE's commands for MODE\n"
       "  lock-registration [EXE]    register EXE (default: this program) as the broker's\n"
       "                             server, its keys and file locked as an install leaves them\n"
       "  register-broker            the same for this program\n"
@@ -277,6 +279,12 @@ int RunCommand(GlintBrokerShim* shim, const ReferenceHost& host, const std::vect
     Print(std::string("uninstalled: ") + YesNo(removed) + " (player file error " +
           std::to_string(code) + ")\n");
     return removed ? 0 : 1;
+  }
+  if (is(u"update-mode", 2)) {
+    const bool set = UpdateServiceController(const_cast<ReferenceHost*>(&host), arg(2))
+                         .SetUpdateMode(ParseUnsigned(arg(1)));
+    Print(std::string("update mode set: ") + YesNo(set) + "\n");
+    return set ? 0 : 1;
   }
   if (is(u"repair-permissions", 0)) {
     shim->RepairControlPermissions();

@@ -171,3 +171,8 @@ bool ServiceController::SetUpdateMode(uint32_t mode) const {
   }
   return result;
 }
+
+ServiceController UpdateServiceController(HostCallbacks* host, const MString& program) {
+  return ServiceController(host, program, MString(u"ArvexGlintPlayerUpdateSvc"),
+                           MString(u"Arvex Glint Player Update Service"));
+}

@@ -37,3 +37,6 @@ class ServiceController {
   MString serviceName_;
   MString displayName_;
 };
+
+// The update service's controller, for its program at `program`.
+ServiceController UpdateServiceController(HostCallbacks* host, const MString& program);

@@ -239,11 +239,6 @@ void DeleteOptionsKey(const MString& program) {
                  LastName(program)));
 }
 
-ServiceController Update(HostCallbacks* host, const MString& path) {
-  return ServiceController(host, path, MString(u"ArvexGlintPlayerUpdateSvc"),
-                           MString(u"Arvex Glint Player Update Service"));
-}
-
 int32_t Generation(HostCallbacks* host) {
   return host != nullptr ? host->GetWindowsGeneration() : 3;
 }
@@ -252,7 +247,7 @@ int32_t Generation(HostCallbacks* host) {
 
 bool RemoveUpdateService(HostCallbacks* host, const MString& path, bool setNotify) {
   if (!Present(path)) return true;
-  const ServiceController update = Update(host, path);
+  const ServiceController update = UpdateServiceController(host, path);
   bool result = setNotify ? update.SetUpdateMode(1) : update.RunCommand(MString(u"-uninstall"));
   if (!DeleteFileW(W(path))) result = false;
   DeleteOptionsKey(path);
@@ -279,7 +274,7 @@ bool RemoveFeedbackService(HostCallbacks* host, const MString& feedbackPath,
   if (!Present(feedbackPath)) {
     if (host != nullptr && host->WantsAnalytics() && Present(updatePath) &&
         host->GetInstallVector() != 2) {
-      Update(host, updatePath).EnableAnalytics();
+      UpdateServiceController(host, updatePath).EnableAnalytics();
     }
     return true;
   }
