@@ -764,4 +764,18 @@ TEST_F(Registration, UninstallLeavesOnlyWhatItKeeps) {
   EXPECT_EQ(Reports().find(L"1018:1 1019:1 1020:1 "), 0u) << Reports();
 }
 
+// Not a check: CTest also runs this alone after the suites that share the
+// prefix's registry (a failed one can leave locked keys behind, on which a
+// later registration fails without a word), and whatever they left goes.
+TEST(PrefixCleanup, UnlocksAndForgetsWhatSuitesLeft) {
+  LockRegistration(KeyTable::kBroker, false);
+  LockRegistration(KeyTable::kControlMachine, false);
+  DeleteRegistrationKeys(false, true);
+  RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                     L"PendingFileRenameOperations");
+  UniqueScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  UniqueScHandle service(OpenServiceW(manager.Get(), L"ArvexGlintPlayerUpdateSvc", DELETE));
+  if (service) DeleteService(service.Get());
+}
+
 }  // namespace
