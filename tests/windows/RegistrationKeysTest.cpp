@@ -649,53 +649,17 @@ TEST_F(Registration, MarkerCleanupSharedFilesAndAssistant) {
   EXPECT_NE(ReadAll(folder_ + L"\\assistant.exe.log").find("/UnInstallType=1"), std::string::npos);
 }
 
-// Every key and value under a root's key, and every file in a folder, as
-// lines: what an install and its uninstall changed is the difference.
-void Snapshot(HKEY root, const std::wstring& path, std::set<std::wstring>* out) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return;
-  out->insert(path);
-  wchar_t name[16384];
-  BYTE data[2048];
-  LSTATUS status = ERROR_SUCCESS;
-  for (DWORD i = 0, n = 16384, size = sizeof data - 2, type = 0;
-       (status = RegEnumValueW(key, i, name, &n, nullptr, &type, data, &size)) == ERROR_SUCCESS ||
-       status == ERROR_MORE_DATA;
-       ++i, n = 16384, size = sizeof data - 2) {
-    if (status == ERROR_MORE_DATA) type = REG_BINARY;
-    data[size] = data[size + 1] = 0;
-    std::wstring value = type == REG_DWORD ? L"#" + std::to_wstring(*reinterpret_cast<DWORD*>(data))
-                         : type == REG_SZ  ? std::wstring(reinterpret_cast<wchar_t*>(data))
-                                           : L"?";
-    out->insert(path + L":" + name + L"=" + value);
-  }
-  std::vector<std::wstring> children;
-  for (DWORD i = 0, n = 16384;
-       RegEnumKeyExW(key, i, name, &n, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
-       ++i, n = 16384) {
-    children.push_back(name);
-  }
-  RegCloseKey(key);
-  // The 32-bit view links back into the tree it sits in.
-  for (const std::wstring& child : children)
-    if (_wcsicmp(child.c_str(), L"Wow6432Node") != 0) Snapshot(root, path + L"\\" + child, out);
-}
-std::set<std::wstring> Snapshot(const std::wstring& folder) {
-  std::set<std::wstring> all;
-  Snapshot(HKEY_LOCAL_MACHINE, L"Software", &all);
-  Snapshot(HKEY_CURRENT_USER, L"Software", &all);
+// What an install and its uninstall change: the machine's and the user's
+// software keys and the install folder's files.
+std::set<std::string> Snapshot(const std::wstring& folder) {
+  std::set<std::string> lines;
+  RegistryLines(HKEY_LOCAL_MACHINE, L"Software", &lines);
+  RegistryLines(HKEY_CURRENT_USER, L"Software", &lines);
   WIN32_FIND_DATAW found;
-  HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &found);
-  for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileW(find, &found))
-    all.insert(L"file " + std::wstring(found.cFileName));
-  if (find != INVALID_HANDLE_VALUE) FindClose(find);
-  return all;
-}
-std::wstring Difference(const std::set<std::wstring>& a, const std::set<std::wstring>& b) {
-  std::wstring text;
-  for (const std::wstring& line : a)
-    if (!b.contains(line)) text += line + L"\n";
-  return text;
+  UniqueFind find(FindFirstFileW((folder + L"\\*").c_str(), &found));
+  for (bool more = find.Valid(); more; more = FindNextFileW(find.Get(), &found))
+    lines.insert("file " + Utf8Of(found.cFileName));
+  return lines;
 }
 
 // Register then uninstall each type: afterwards only what the uninstall keeps
@@ -711,42 +675,43 @@ TEST_F(Registration, UninstallLeavesOnlyWhatItKeeps) {
                   L"GlintPlayerUpdate");
   for (const wchar_t* name : {L"GlintPlayerVersion", L"GmvInstall"})
     registry.Remove(HKEY_CURRENT_USER, L"Software\\Kestrelink\\GlintPlayer", name);
-  const std::wstring compatibility = L"Software" + kCompatibility.substr(8);
+  const std::string compatibility = "Software" + Utf8Of(kCompatibility.substr(8).c_str());
   const bool maker = Exists("MACHINE\\Software\\Kestrelink");
-  const std::wstring kept =
-      std::wstring(maker ? L"" : L"Software\\Kestrelink\n") +
-      L"Software\\Kestrelink\\GlintPlayerActiveX\n"
-      L"Software\\Kestrelink\\GlintPlayerActiveX:ArvexGlintPlayerInstalled=#0\n" +
-      compatibility + L"\n" + compatibility + L":Compatibility Flags=#0\n";
+  const std::string kept =
+      std::string(maker ? "" : "Software\\Kestrelink\n") +
+      "Software\\Kestrelink\\GlintPlayerActiveX\n"
+      "Software\\Kestrelink\\GlintPlayerActiveX:ArvexGlintPlayerInstalled=#0\n" +
+      compatibility + "\n" + compatibility + ":Compatibility Flags=#0\n";
   const std::wstring steps = L"1037:1 1037:1 1037:1 1037:1 1037:1 1037:1 1021:1 1834:1 ";
   struct Case {
     uint32_t type;
     const char16_t* flags;
     const wchar_t* player;
-    std::wstring reports, added;
+    std::wstring reports;
+    std::string added;
   } cases[] = {
       {8, u"8", L"GlintAX_34_0_0_384.ocx", L"1037:1 " + steps, kept},  // and its code store
-      {16, u"16", L"NPGlint34_0_0_384.dll", L"1020:1 " + steps, L""},
-      {32768, u"32768", L"pepglint.dll", L"1020:1 " + steps, L""},
+      {16, u"16", L"NPGlint34_0_0_384.dll", L"1020:1 " + steps, ""},
+      {32768, u"32768", L"pepglint.dll", L"1020:1 " + steps, ""},
   };
   ScratchFiles files;
   files.File(folder_ + L"\\NPGlint34_0_0_384.dll", "player");
   files.File(folder_ + L"\\pepglint.dll", "player");
   for (const Case& c : cases) {
     Restart((u"HostFlags " + std::u16string(c.flags) + u";").c_str());
-    const std::set<std::wstring> before = Snapshot(folder_);
+    const std::set<std::string> before = Snapshot(folder_);
     const std::wstring player = folder_ + L"\\" + c.player;
     ASSERT_TRUE(shim()->RegisterPlayer(c.type, M(player).Give(), M(hostExe_).Give(), 0, true));
     uint32_t code = 7;
     EXPECT_FALSE(shim()->UninstallPlayer(c.type, M(folder_).Give(), true, false, false, &code));
     EXPECT_EQ(code, 0u);
     EXPECT_EQ(Reports(), c.reports) << c.type;
-    const std::set<std::wstring> after = Snapshot(folder_);
-    std::wstring removed = Difference(before, after);
-    EXPECT_EQ(removed, L"file " + std::wstring(c.player) + L"\n" +
-                           (c.type == 8 ? L"file glinthost.exe\n" : L""))
+    const std::set<std::string> after = Snapshot(folder_);
+    std::string removed = LinesOnlyIn(before, after);
+    EXPECT_EQ(removed,
+              "file " + Utf8Of(c.player) + "\n" + (c.type == 8 ? "file glinthost.exe\n" : ""))
         << c.type;
-    EXPECT_EQ(Difference(after, before), c.added) << c.type;
+    EXPECT_EQ(LinesOnlyIn(after, before), c.added) << c.type;
     // Put back the files this type's uninstall took away, for the next type.
     if (c.type == 8) {
       CopyFileW((ProgramFolder() + L"\\glinthost.exe").c_str(), hostExe_.c_str(), FALSE);

@@ -2,7 +2,10 @@
 
 #include <shlobj.h>
 
+#include <cwchar>
+
 #include "foundation/WideText.h"
+#include "foundation/Win32Handles.h"
 
 std::wstring Wide(const MString& s) {
   return std::wstring(W(s), s.Length());
@@ -12,6 +15,51 @@ MString M(const std::wstring& s) {
 }
 std::string Utf8Of(const wchar_t* text) {
   return ToUtf8(FromWide(text));
+}
+
+void RegistryLines(HKEY root, const std::wstring& path, std::set<std::string>* lines) {
+  UniqueRegKey key;
+  if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.Receive()) != ERROR_SUCCESS) return;
+  const std::string name8 = Utf8Of(path.c_str());
+  lines->insert(name8);
+  wchar_t name[16384];
+  static BYTE data[1 << 20];  // the largest value a key may hold
+  for (DWORD i = 0, length = 16384, type = 0, size = sizeof data - 2;
+       RegEnumValueW(key.Get(), i, name, &length, nullptr, &type, data, &size) == ERROR_SUCCESS;
+       ++i, length = 16384, size = sizeof data - 2) {
+    data[size] = data[size + 1] = 0;
+    std::string value = type == REG_DWORD ? "#" + std::to_string(*reinterpret_cast<DWORD*>(data))
+                        : type == REG_SZ
+                            ? Utf8Of(reinterpret_cast<wchar_t*>(data))
+                            : std::to_string(type) + ":" + std::string(data, data + size);
+    lines->insert(name8 + ":" + Utf8Of(name) + "=" + value);
+  }
+  std::vector<std::wstring> children;
+  for (DWORD i = 0, length = 16384;
+       RegEnumKeyExW(key.Get(), i, name, &length, nullptr, nullptr, nullptr, nullptr) == 0;
+       ++i, length = 16384) {
+    if (_wcsicmp(name, L"Wow6432Node") != 0) children.push_back(name);
+  }
+  for (const std::wstring& child : children) RegistryLines(root, path + L"\\" + child, lines);
+}
+
+void FolderLines(const std::wstring& folder, std::set<std::string>* lines) {
+  WIN32_FIND_DATAW entry;
+  UniqueFind find(FindFirstFileW((folder + L"\\*").c_str(), &entry));
+  for (bool more = find.Valid(); more; more = FindNextFileW(find.Get(), &entry)) {
+    if (!std::wcscmp(entry.cFileName, L".") || !std::wcscmp(entry.cFileName, L"..")) continue;
+    std::wstring path = folder + L"\\" + entry.cFileName;
+    lines->insert(Utf8Of(path.c_str()) + " " + std::to_string(entry.nFileSizeLow) + " " +
+                  std::to_string(entry.ftLastWriteTime.dwLowDateTime));
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) FolderLines(path, lines);
+  }
+}
+
+std::string LinesOnlyIn(const std::set<std::string>& a, const std::set<std::string>& b) {
+  std::string text;
+  for (const std::string& line : a)
+    if (!b.contains(line)) text += line + "\n";
+  return text;
 }
 
 void ShimTest::SetUp() {

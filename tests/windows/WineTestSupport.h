@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,16 @@
 std::wstring Wide(const MString& s);
 MString M(const std::wstring& s);
 std::string Utf8Of(const wchar_t* text);
+
+// Every key and value under a key, one line each ("key", "key:name=value",
+// a DWORD as "#n", a string as its text, anything else as "type:bytes"),
+// leaving out the 32-bit view, which links back into the tree; and every
+// entry under a folder with its size and write time. For before/after
+// comparisons of what an operation changed.
+void RegistryLines(HKEY root, const std::wstring& path, std::set<std::string>* lines);
+void FolderLines(const std::wstring& folder, std::set<std::string>* lines);
+// The lines of `a` that `b` lacks, each ended by a newline.
+std::string LinesOnlyIn(const std::set<std::string>& a, const std::set<std::string>& b);
 
 // The library loaded from the tests' folder, started with a ReferenceHost
 // whose configuration the test chooses.
