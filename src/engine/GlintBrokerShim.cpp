@@ -15,6 +15,7 @@
 #include "engine/SetupRules.h"
 #include "engine/Uninstall.h"
 #include "update/NotifierTask.h"
+#include "update/UpdateCheckWin32.h"
 #include "update/UpdateNotice.h"
 #include "update/UpdateNoticeWin32.h"
 #include "engine/SetupEngine.h"
@@ -65,8 +66,13 @@ ZavuzER* GlintBrokerShim::CreateSetupWindow() {
   return nullptr;
 }
 void GlintBrokerShim::DestroySetupWindow(ZavuzER*) {}
-bool GlintBrokerShim::CheckForUpdate(uint32_t, uint32_t, uint32_t, uint32_t) {
-  return false;
+// The check is a one-way report: its result says only that it was sent.
+bool GlintBrokerShim::CheckForUpdate(uint32_t playerType, uint32_t installVector,
+                                     uint32_t errorCode, uint32_t windowsError) {
+  if (engine_ == nullptr) return false;
+  SendUpdateCheck(UpdateCheckUrl(host_, engine_->ownVersion,
+                                 {playerType, installVector, errorCode, windowsError}));
+  return true;
 }
 bool GlintBrokerShim::IsReleaseType(uint32_t mask, uint32_t releaseType) {
   if (releaseType == 1) return true;

@@ -1,0 +1,106 @@
+#include "update/UpdateCheckWin32.h"
+
+#include <windows.h>
+
+#include <wininet.h>
+
+#include "engine/HostCallbacks.h"
+#include "foundation/SystemModule.h"
+#include "foundation/Win32Handles.h"
+#include "foundation/WideText.h"
+#include "update/UpdateCheck.h"
+
+namespace {
+
+constexpr char16_t kServer[] = u"https://update.glint.example";
+constexpr char16_t kPath[] = u"/get/glintplayer/update/current/install/version.xml";
+constexpr DWORD kPhaseLimitMs = 30000;
+
+// The running system's answers, through VerifyVersionInfoW.
+class SystemVersionFacts final : public VersionFacts {
+ public:
+  bool Matches(const VersionCondition& condition) const override {
+    OSVERSIONINFOEXW wanted = {};
+    wanted.dwOSVersionInfoSize = sizeof wanted;
+    wanted.dwMajorVersion = condition.major;
+    wanted.dwMinorVersion = condition.minor;
+    DWORD type = VER_MAJORVERSION | VER_MINORVERSION;
+    const BYTE compare = condition.orLater ? VER_GREATER_EQUAL : VER_EQUAL;
+    DWORDLONG mask = VerSetConditionMask(0, VER_MAJORVERSION, compare);
+    mask = VerSetConditionMask(mask, VER_MINORVERSION, compare);
+    if (condition.orLater) {
+      type |= VER_SERVICEPACKMAJOR;
+      mask = VerSetConditionMask(mask, VER_SERVICEPACKMAJOR, VER_GREATER_EQUAL);
+      if (condition.build != 0) {
+        wanted.dwBuildNumber = condition.build;
+        type |= VER_BUILDNUMBER;
+        mask = VerSetConditionMask(mask, VER_BUILDNUMBER, VER_GREATER_EQUAL);
+      }
+    }
+    if (condition.product != ProductKind::kAny) {
+      // A server is anything but a workstation: domain controllers too.
+      wanted.wProductType = VER_NT_WORKSTATION;
+      type |= VER_PRODUCT_TYPE;
+      mask = VerSetConditionMask(
+          mask, VER_PRODUCT_TYPE,
+          condition.product == ProductKind::kWorkstation ? VER_EQUAL : VER_GREATER);
+    }
+    if (condition.suiteBits != 0) {
+      wanted.wSuiteMask = condition.suiteBits;
+      type |= VER_SUITENAME;
+      mask = VerSetConditionMask(mask, VER_SUITENAME, VER_AND);
+    }
+    return VerifyVersionInfoW(&wanted, type, mask) != FALSE;
+  }
+  bool IsAmd64() const override {
+    SYSTEM_INFO info = {};
+    GetNativeSystemInfo(&info);
+    return info.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_AMD64;
+  }
+};
+
+struct InternetHandleTraits {
+  using Value = HINTERNET;
+  static Value Invalid() { return nullptr; }
+  static bool Valid(Value v) { return v != nullptr; }
+  static void Close(Value v) { InternetCloseHandle(v); }
+};
+using UniqueInternet = UniqueResource<InternetHandleTraits>;
+
+}  // namespace
+
+MString UpdateCheckUrl(HostCallbacks* host, const MString& ownVersion,
+                       const UpdateCheckArguments& arguments) {
+  UpdateCheckInputs in;
+  in.ownVersion = ownVersion;
+  in.playerType = arguments.playerType;
+  in.installVector = arguments.installVector;
+  in.errorCode = arguments.errorCode;
+  in.windowsError = arguments.windowsError;
+  in.previousVersion = MString(u"");
+  in.processName = MString(u"");
+  if (host != nullptr) {
+    in.hostInstallVector = host->GetInstallVector();
+    host->GetPreviousVersion(&in.previousVersion);
+    host->GetProcessName(&in.processName);
+    in.hostFlags = host->GetHostFlags();
+  }
+  in.languageId = GetUserDefaultLangID();
+  in.wow64 = RunsUnderWow64();
+  in.osVersionCode = OsVersionCode(SystemVersionFacts());
+  return MString(kServer) + MString(kPath) + UpdateCheckQuery(in);
+}
+
+void SendUpdateCheck(const MString& url) {
+  UniqueInternet internet(
+      InternetOpenW(L"Arvex Glint Player", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+  if (!internet) return;
+  DWORD limit = kPhaseLimitMs;
+  for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
+                       INTERNET_OPTION_RECEIVE_TIMEOUT}) {
+    InternetSetOptionW(internet.Get(), option, &limit, sizeof limit);
+  }
+  UniqueInternet request(
+      InternetOpenUrlW(internet.Get(), W(url), L"", 0,
+                       INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE, 0));
+}
