@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <sstream>
 #include <string>
 
 #include "WineTestSupport.h"
@@ -67,6 +69,45 @@ TEST(UpdateCheck, UrlPerWindowsVersionAndLanguage) {
     RegDeleteTreeW(HKEY_CURRENT_USER, (kAppDefaults + name + L".exe").c_str());
   }
   RemoveTree(folder);
+}
+
+// The request on the wire, at loopback proxies (scripts/update-proxy-fixture.sh):
+// one CONNECT to the update server with the agent and no caching; a
+// certificate no root vouches for ends it before any data; a refusing proxy
+// and a closed port let the check return. (A proxy that never answers holds
+// Wine's WinINet past every time-out option: not tested here.)
+TEST_F(ShimTest, CheckReachesTheProxyOnceAndSendsNothingUntrusted) {
+  const std::wstring fixture = ProgramFolder() + L"\\..\\update-proxy";
+  std::istringstream ports(ReadAll(fixture + L"\\ports"));
+  ASSERT_FALSE(ports.str().empty()) << "update proxy fixture missing";
+  std::map<std::string, std::string> port;
+  for (std::string name, number; ports >> name >> number;) port[name] = number;
+  port["closed"] = "9";  // discard: nothing listens there
+  const char* cases[] = {"tls", "reject", "closed"};
+  ScratchRegistry registry;
+  const std::wstring settings = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+  registry.SetDword(HKEY_CURRENT_USER, settings, L"ProxyEnable", 1);
+  for (const char* proxy : cases) {
+    const std::string address = "127.0.0.1:" + port[proxy];
+    registry.SetString(HKEY_CURRENT_USER, settings, L"ProxyServer",
+                       std::wstring(address.begin(), address.end()));
+    EXPECT_TRUE(shim()->CheckForUpdate(8, 2, 0, 0)) << proxy;
+  }
+  const std::string log = ReadAll(fixture + L"\\proxy.log");
+  for (const char* name : {"tls", "reject"}) {
+    const std::string at = std::string(name) + ": ";
+    size_t connects = 0;
+    for (size_t i = log.find(at + "CONNECT "); i != std::string::npos;
+         i = log.find(at + "CONNECT ", i + 1)) {
+      ++connects;
+    }
+    EXPECT_EQ(connects, 1u) << name;
+    for (const char* line :
+         {"CONNECT update.glint.example:443 HTTP/1.", "User-Agent: Arvex Glint Player",
+          "Pragma: no-cache", "Host: update.glint.example"})
+      EXPECT_NE(log.find(at + line), std::string::npos) << name << " " << line << "\n" << log;
+  }
+  EXPECT_NE(log.find("tls: data after handshake: 0 bytes"), std::string::npos) << log;
 }
 
 }  // namespace
