@@ -17,23 +17,7 @@ Colons FindColons(const char16_t* units, uint32_t length) {
   return colons;
 }
 
-// The units [begin, end) as a string; the empty string for none.
-MString Part(const char16_t* units, uint32_t begin, uint32_t end) {
-  char16_t* out = nullptr;
-  MString part = MString::WithLength(end - begin, &out);
-  for (uint32_t i = begin; i < end; ++i) *out++ = units[i];
-  return part;
-}
-
 }  // namespace
-
-FilePattern SplitFilePattern(const MString& pattern) {
-  const char16_t* units = pattern.CStr();
-  const uint32_t length = pattern.Length();
-  const Colons colons = FindColons(units, length);
-  const uint32_t suffixStart = colons.last == length ? length : colons.last + 1;
-  return FilePattern{Part(units, 0, colons.first), Part(units, suffixStart, length)};
-}
 
 // Compared in place: the pattern is split for every listing entry.
 bool MatchesFilePattern(const MString& name, const MString& pattern) {

@@ -11,17 +11,11 @@
 // Units of the path buffers removal works in, the terminating NUL included.
 inline constexpr uint32_t kPathBufferUnits = 260;
 
-// A file pattern: the prefix is everything before the first ':', the suffix
-// everything after the last one; without ':' the whole text is the prefix.
-struct FilePattern {
-  MString prefix;
-  MString suffix;
-};
-FilePattern SplitFilePattern(const MString& pattern);
-
-// Whether the name starts with the pattern's prefix and ends with its suffix,
-// both compared case-sensitively. The two may overlap in a short name; an
-// empty pattern (or ":" alone) matches every name.
+// File patterns read "prefix:suffix": the prefix is everything before the
+// first ':', the suffix everything after the last one, and without ':' the
+// whole text is the prefix. A name matches when it starts with the prefix
+// and ends with the suffix, both compared case-sensitively. The two may
+// overlap in a short name; an empty pattern (or ":" alone) matches any name.
 bool MatchesFilePattern(const MString& name, const MString& pattern);
 
 // Folder and name joined with one '\' between them; false, with `path` left

@@ -7,136 +7,70 @@
 
 #include "TestStrings.h"
 #include "engine/FilePatterns.h"
+#include "engine/SetupRules.h"
 
 namespace {
 
 using namespace std::literals;
 
-const MString kProductFolder = u"C:\\windows\\system32\\Kestreli\\Glint"_ms;
-
-// A folder whose join with a name of `nameLength` units is `total` units long.
-MString FolderFor(uint32_t total, uint32_t nameLength) {
-  return MString(std::u16string(total - nameLength - 1, u'k').c_str());
-}
-
-MString Listed(const MStringList& list) {
-  MString out = u""_ms;
-  for (const auto& node : list) out += (out.IsEmpty() ? u""_ms : u"|"_ms) + node.key;
-  return out;
-}
-
 TEST(FilePatterns, PrefixBeforeFirstColonSuffixAfterLast) {
   // clang-format off
-  const struct { std::u16string_view name, pattern; bool match; const char *prefix, *suffix; } cases[] = {
-      {u"abc_64.dll", u"abc:.dll", true, "abc", ".dll"},
-      {u"xabc.dll", u"abc:.dll", false, "abc", ".dll"},
-      {u"abc_64.dl", u"abc:.dll", false, "abc", ".dll"},
-      {u"GlintAX.ocx", u"GlintAX", true, "GlintAX", ""},  // no colon: all prefix
-      {u"xGlintAX.ocx", u"GlintAX", false, "GlintAX", ""},
-      {u"abc_64.dll", u"abc:_32:.dll", true, "abc", ".dll"},  // the middle part is ignored
-      {u"abc_64.dll", u"abc::.dll", true, "abc", ".dll"},
-      {u"abc_64.dll", u"abc:.dll:", true, "abc", ""},
-      {u"abc_64.dll", u":.dll", true, "", ".dll"},
-      {u"abc_64.dll", u"abc:", true, "abc", ""},
-      {u"abc_64.dll", u":", true, "", ""},  // empty parts match any name
-      {u"abc_64.dll", u"", true, "", ""},
-      {u"", u"", true, "", ""},
-      {u"", u"a:", false, "a", ""},
-      {u"ABC_64.dll", u"abc:.dll", false, "abc", ".dll"},  // case-sensitive both ends
-      {u"abc_64.DLL", u"abc:.dll", false, "abc", ".dll"},
-      {u"abc", u"abcd:", false, "abcd", ""},  // longer than the name
-      {u"abc", u":xabc", false, "", "xabc"},
-      {u"abc", u"abc:abc", true, "abc", "abc"},  // the parts may overlap
-      {u"abc", u"ab:bc", true, "ab", "bc"},
-      {u"a\0c.dll"sv, u"a\0:.dll"sv, true, "a\\u0000", ".dll"},  // a NUL is a unit like others
-      {u"a.dll", u"a\0:.dll"sv, false, "a\\u0000", ".dll"},
+  const struct { std::u16string_view name, pattern; bool match; } cases[] = {
+      {u"abc_64.dll", u"abc:.dll", true}, {u"xabc.dll", u"abc:.dll", false},
+      {u"abc_64.dl", u"abc:.dll", false}, {u"GlintAX.ocx", u"GlintAX", true} /* all prefix */,
+      {u"xGlintAX.ocx", u"GlintAX", false}, {u"abc_64.dll", u"abc:_32:.dll", true},
+      {u"abc_64.dll", u"abc::.dll", true}, {u"abc_64.dll", u"abc:.dll:", true},
+      {u"abc_64.dll", u":.dll", true}, {u"abc_64.dll", u"abc:", true}, {u"abc_64.dll", u":", true},
+      {u"abc_64.dll", u"", true}, {u"", u"", true}, {u"", u"a:", false},
+      {u"ABC_64.dll", u"abc:.dll", false}, {u"abc_64.DLL", u"abc:.dll", false},
+      {u"abc", u"abcd:", false}, {u"abc", u":xabc", false},  // longer than the name
+      {u"abc", u"abc:abc", true}, {u"abc", u"ab:bc", true},  // the parts may overlap
+      {u"a\0c.dll"sv, u"a\0:.dll"sv, true}, {u"a.dll", u"a\0:.dll"sv, false},
   };
   // clang-format on
   for (const auto& c : cases) {
-    const MString name = Raw(c.name), pattern = Raw(c.pattern);
-    EXPECT_EQ(MatchesFilePattern(name, pattern), c.match) << Show(name) << " ~ " << Show(pattern);
-    const FilePattern parts = SplitFilePattern(pattern);
-    EXPECT_EQ(Show(parts.prefix), c.prefix) << Show(pattern);
-    EXPECT_EQ(Show(parts.suffix), c.suffix) << Show(pattern);
-  }
-  EXPECT_TRUE(MatchesFilePattern(u"abc"_ms, MString()));
-  EXPECT_FALSE(MatchesFilePattern(MString(), u"a"_ms));
-}
-
-TEST(FilePatterns, JoinedPathMustFitTheBuffer) {
-  // clang-format off
-  const struct { MString folder, name; const char* joined; } cases[] = {
-      {u"C:\\a"_ms, u"b.dll"_ms, "C:\\a\\b.dll"},
-      {u"C:\\a\\"_ms, u"b.dll"_ms, "C:\\a\\b.dll"},  // one separator only
-      {u"C:\\a"_ms, u"\\b.dll"_ms, "C:\\a\\b.dll"},
-      {u""_ms, u"b.dll"_ms, "b.dll"},
-      {FolderFor(259, 5), u"b.dll"_ms, ""},  // 259 units and the NUL fit
-      {FolderFor(260, 5), u"b.dll"_ms, nullptr},
-      {FolderFor(300, 5), u"b.dll"_ms, nullptr},
-  };
-  // clang-format on
-  for (const auto& c : cases) {
-    MString path = u"untouched"_ms;
-    ASSERT_EQ(JoinPathWithin(c.folder, c.name, &path), c.joined != nullptr) << c.folder.Length();
-    if (c.joined == nullptr) {
-      EXPECT_EQ(Show(path), "untouched");
-    } else if (*c.joined == 0) {
-      EXPECT_EQ(path.Length(), 259u);
-      EXPECT_TRUE(EndsWith(path, u"k\\b.dll"_ms));
-    } else {
-      EXPECT_EQ(Show(path), c.joined);
-    }
+    EXPECT_EQ(MatchesFilePattern(Raw(c.name), Raw(c.pattern)), c.match)
+        << Show(Raw(c.name)) << " ~ " << Show(Raw(c.pattern));
   }
 }
 
-TEST(FilePatterns, SystemListingLastMatchWins) {
+TEST(FilePatterns, ListingsLastMatchWinsAndLongPathsAreLeftAlone) {
+  const MString folder = u"C:\\windows\\system32\\Kestreli\\Glint"_ms;
+  // Joined to this folder an 18-unit name makes 259 units (it fits), a 19-unit one 260.
+  const MString deep = MString(std::u16string(240, u'k').c_str());
   MStringList listing;
   for (auto name : {u"GlintAX_33.ocx", u"gcs.cfg", u"GlintAX_34.ocx", u"xGlintAX_35.ocx"}) {
     listing.AddName(MString(name));
   }
-  const MString longName(std::u16string(250, u'n').c_str());
+  listing.AddName(u"GlintAX_367890.ocx"_ms);
+  listing.AddName(u"GlintAX_3678901.ocx"_ms);
   // clang-format off
-  const struct { const char16_t* pattern; const MString& folder; bool found; const char* path; } cases[] = {
-      {u"GlintAX:.ocx", kProductFolder, true, "C:\\windows\\system32\\Kestreli\\Glint\\GlintAX_34.ocx"},
-      {u"gcs.cfg", kProductFolder, true, "C:\\windows\\system32\\Kestreli\\Glint\\gcs.cfg"},
-      {u"GlintAX:.dll", kProductFolder, false, "untouched"},
-      {u"glintax:.ocx", kProductFolder, false, "untouched"},
-      // The last match does not fit: nothing is acted on, not an earlier match.
-      {u"GlintAX:.ocx", longName, false, "untouched"},
+  const struct { const char16_t* pattern; const MString& folder; const char *last, *all; } cases[] = {
+      {u"GlintAX:.ocx", folder, "GlintAX_3678901.ocx",
+       "GlintAX_33.ocx|GlintAX_34.ocx|GlintAX_367890.ocx|GlintAX_3678901.ocx"},
+      {u"gcs.cfg", folder, "gcs.cfg", "gcs.cfg"},
+      {u"GlintAX:.dll", folder, nullptr, ""}, {u"glintax:", folder, nullptr, ""},
+      {u"GlintAX_3:.ocx", deep, nullptr, "GlintAX_33.ocx|GlintAX_34.ocx|GlintAX_367890.ocx"},
+      {u"GlintAX_367890.", deep, "GlintAX_367890.ocx", "GlintAX_367890.ocx"},
   };
   // clang-format on
   for (const auto& c : cases) {
     MString path = u"untouched"_ms;
-    EXPECT_EQ(FindLastListingMatch(listing, Str(c.pattern), c.folder, &path), c.found)
-        << Show(Str(c.pattern));
-    EXPECT_EQ(Show(path), c.path) << Show(Str(c.pattern));
-  }
-  MStringList empty;
-  MString path;
-  EXPECT_FALSE(FindLastListingMatch(empty, u":"_ms, kProductFolder, &path));
-}
-
-TEST(FilePatterns, UserBinListingCollectsEveryMatchThatFits) {
-  const MString bin = u"C:\\users\\kim\\AppData\\Roaming\\Kestrelink\\Glint Player\\bin"_ms;
-  MStringList listing;
-  const MString tooLong = u"GlintInstall_"_ms + MString(std::u16string(200, u'9').c_str());
-  for (auto name : {u"GlintInstall_1", u"other", u"GlintInstall_2"}) listing.AddName(MString(name));
-  listing.AddName(tooLong);
-  // clang-format off
-  const struct { const char16_t* pattern; bool any; const char* paths; } cases[] = {
-      {u"GlintInstall_", true,
-       "C:\\users\\kim\\AppData\\Roaming\\Kestrelink\\Glint Player\\bin\\GlintInstall_1|"
-       "C:\\users\\kim\\AppData\\Roaming\\Kestrelink\\Glint Player\\bin\\GlintInstall_2"},
-      {u"other:", true, "C:\\users\\kim\\AppData\\Roaming\\Kestrelink\\Glint Player\\bin\\other"},
-      {u"Other", false, ""},
-      {u"GlintInstall_:9", false, ""},  // matches only the entry that does not fit
-  };
-  // clang-format on
-  for (const auto& c : cases) {
+    ASSERT_EQ(FindLastListingMatch(listing, Str(c.pattern), c.folder, &path), c.last != nullptr);
+    EXPECT_TRUE(c.last ? Equals(path, c.folder + u"\\"_ms + FromNarrow(c.last))
+                       : Equals(path, u"untouched"_ms));
     MStringList paths;
-    EXPECT_EQ(CollectListingMatches(listing, Str(c.pattern), bin, paths), c.any);
-    EXPECT_EQ(Show(Listed(paths)), c.paths) << Show(Str(c.pattern));
+    EXPECT_EQ(CollectListingMatches(listing, Str(c.pattern), c.folder, paths), *c.all != 0);
+    std::string all;
+    for (const auto& node : paths) {
+      ASSERT_TRUE(StartsWith(node.key, c.folder + u"\\"_ms)) << Show(node.key);
+      EXPECT_LE(node.key.Length(), 259u);
+      all += (all.empty() ? "" : "|") + Show(LastName(node.key));
+    }
+    EXPECT_EQ(all, c.all) << Show(Str(c.pattern));
   }
+  MString path;
+  EXPECT_TRUE(JoinPathWithin(u"C:\\a\\"_ms, u"\\b"_ms, &path) && Equals(path, u"C:\\a\\b"_ms));
 }
 
 }  // namespace
