@@ -43,14 +43,12 @@ ProcessSnapshot Process(uint32_t id, const char16_t* name, std::vector<MString> 
 TEST_F(Conflicts, CheckedTypesFollowTheFileNameRule) {
   // clang-format off
   const struct { bool interactive, installed, full; uint32_t vector; const char16_t* newName; bool checked; } cases[] = {
-      {true, true, false, 0, u"npglint34_0_0_384.DLL", true},  // same name, case aside
-      {true, true, false, 0, u"NPGlint35_0_0_100.dll", false},
-      {true, true, true, 0, u"NPGlint35_0_0_100.dll", true},
-      {true, true, false, 8, u"NPGlint35_0_0_100.dll", true},
-      {true, true, false, 10, u"NPGlint35_0_0_100.dll", true},
-      {true, true, false, 9, u"NPGlint35_0_0_100.dll", false},
-      {true, false, false, 0, u"", true},  // no record: no file name, equal to none
-      {false, true, false, 0, u"NPGlint35_0_0_100.dll", true},  // non-interactive: installed types
+      {true, true, false, 0, u"npglint34_0_0_384.DLL", true} /* same name, case aside */,
+      {true, true, false, 0, u"NPGlint35.dll", false}, {true, true, true, 0, u"NPGlint35.dll", true},
+      {true, true, false, 8, u"NPGlint35.dll", true}, {true, true, false, 10, u"NPGlint35.dll", true},
+      {true, true, false, 9, u"NPGlint35.dll", false},
+      {true, false, false, 0, u"", true} /* no record: no file name, equal to none */,
+      {false, true, false, 0, u"NPGlint35.dll", true} /* non-interactive: installed types */,
       {false, false, true, 8, u"NPGlint34_0_0_384.dll", false},
   };
   // clang-format on
@@ -77,10 +75,10 @@ TEST_F(Conflicts, ConfigurationModulesAndTheDesignatedProcess) {
   constexpr uint32_t kNoControl = kPlayerPlugin | kPlayerPepper;
   // clang-format off
   const struct { uint32_t mask; std::vector<ProcessSnapshot> processes; const char* found; uint32_t ended; } cases[] = {
-      {kAll, {Process(1, u"firefox.exe", {u"C:\\x\\a.dll"_ms, kPlugin})}, "firefox=Firefox", 0},
+      {kAll, {Process(1, u"firefox.exe", {u"C:\\x\\a.dll"_ms, kPlugin}), Process(2, u"holder.exe", {kPepper}),
+              Process(3, u"FireFox.Beta.EXE", {kControl})},  // friendly names or the base name
+       "firefox=Firefox|holder=holder|firefox.beta=Firefox Beta", 0},
       {kAll, {Process(1, u"firefox.exe", {otherCase, kPlugin + u" "_ms, MString(kFolder)})}, "", 0},
-      {kAll, {Process(1, u"holder.exe", {kPepper})}, "holder=holder", 0},  // no friendly name
-      {kAll, {Process(1, u"FireFox.Beta.EXE", {kControl})}, "firefox.beta=Firefox Beta", 0},
       {kPlayerPlugin, {Process(1, u"firefox.exe", {kControl, kPepper})}, "", 0},  // unchecked types
       {kAll, {Process(1, u"dual.exe")}, "dual=Dual Plugin", 0},
       {kPlayerActiveX | kPlayerPepper, {Process(1, u"dual.exe")}, "dual=Dual ActiveX", 0},
@@ -88,9 +86,9 @@ TEST_F(Conflicts, ConfigurationModulesAndTheDesignatedProcess) {
       {kAll, {Process(1, u"novalue.exe"), Process(2, u"opera.exe", {kPlugin})}, "novalue=novalue|opera=Opera", 0},
       {kAll, {Process(1, u"Firefox.exe", {kPlugin}), Process(2, u"opera.exe"), Process(3, u"firefox.EXE", {kPlugin})},
        "firefox=Firefox|opera=Opera", 0},
-      {kAll, {Process(1, u"ignored.exe", {kPlugin}), Process(2, u"ignored64.exe", {kPlugin})}, "", 0},
-      {kAll, {Process(1, nullptr, {kPlugin}), Process(2, u"", {kPlugin}), Process(3, u".exe", {kPlugin})}, "", 0},
-      {kAll, {Process(1, u"services.exe"), Process(2, u"a..exe", {kPlugin})}, "a.=a.", 0},
+      {kAll, {Process(1, u"ignored.exe", {kPlugin}), Process(2, u"ignored64.exe", {kPlugin}),
+              Process(3, nullptr, {kPlugin}), Process(4, u"", {kPlugin}), Process(5, u".exe", {kPlugin}),
+              Process(6, u"services.exe"), Process(7, u"a..exe", {kPlugin})}, "a.=a.", 0},
       {kAll, {glintax(40, u"C:\\a\\glintax.exe")}, "", 40},
       {kPlayerActiveX, {glintax(40, u"C:\\a\\glintax.exe"), glintax(41, u"C:\\b\\glintax.exe")}, "", 41},
       {kNoControl, {glintax(40, u"C:\\a\\glintax.exe")}, "", 0},
