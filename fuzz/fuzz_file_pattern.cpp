@@ -33,7 +33,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t first = pattern.find(u':'), last = pattern.rfind(u':');
   const std::u16string prefix = pattern.substr(0, first);
   const std::u16string suffix = last == pattern.npos ? u"" : pattern.substr(last + 1);
-  const bool holds = name.starts_with(prefix) && name.ends_with(suffix);
+  // A pattern that names nothing (both parts empty) matches nothing.
+  const bool holds = !(prefix.empty() && suffix.empty()) && name.starts_with(prefix) &&
+                     name.ends_with(suffix);
   const MString nameString(name.data(), static_cast<int32_t>(name.size()));
   const MString patternString(pattern.data(), static_cast<int32_t>(pattern.size()));
   // A counted copy stops at an embedded NUL; the expectation follows it then.

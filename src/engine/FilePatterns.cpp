@@ -27,6 +27,7 @@ bool MatchesFilePattern(const MString& name, const MString& pattern) {
   const uint32_t prefix = colons.first;
   const uint32_t suffix = colons.last == length ? 0 : length - colons.last - 1;
   const uint32_t nameLength = name.Length();
+  if (prefix == 0 && suffix == 0) return false;
   if (prefix > nameLength || suffix > nameLength) return false;
   const char16_t* text = name.CStr();
   for (uint32_t i = 0; i < prefix; ++i) {

@@ -15,7 +15,8 @@ inline constexpr uint32_t kPathBufferUnits = 260;
 // first ':', the suffix everything after the last one, and without ':' the
 // whole text is the prefix. A name matches when it starts with the prefix
 // and ends with the suffix, both compared case-sensitively. The two may
-// overlap in a short name; an empty pattern (or ":" alone) matches any name.
+// overlap in a short name. A pattern with both parts empty ("", ":", "::")
+// names nothing and matches nothing: a sweep never takes a whole folder for it.
 bool MatchesFilePattern(const MString& name, const MString& pattern);
 
 // Folder and name joined with one '\' between them; false, with `path` left

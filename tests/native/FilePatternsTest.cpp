@@ -20,8 +20,8 @@ TEST(FilePatterns, PrefixBeforeFirstColonSuffixAfterLast) {
       {u"abc_64.dl", u"abc:.dll", false}, {u"GlintAX.ocx", u"GlintAX", true} /* all prefix */,
       {u"xGlintAX.ocx", u"GlintAX", false}, {u"abc_64.dll", u"abc:_32:.dll", true},
       {u"abc_64.dll", u"abc::.dll", true}, {u"abc_64.dll", u"abc:.dll:", true},
-      {u"abc_64.dll", u":.dll", true}, {u"abc_64.dll", u"abc:", true}, {u"abc_64.dll", u":", true},
-      {u"abc_64.dll", u"", true}, {u"", u"", true}, {u"", u"a:", false},
+      {u"abc_64.dll", u":.dll", true}, {u"abc_64.dll", u"abc:", true}, {u"abc_64.dll", u":", false},
+      {u"abc_64.dll", u"", false}, {u"", u"", false}, {u"abc", u"::", false}, {u"", u"a:", false},
       {u"ABC_64.dll", u"abc:.dll", false}, {u"abc_64.DLL", u"abc:.dll", false},
       {u"abc", u"abcd:", false}, {u"abc", u":xabc", false},  // longer than the name
       {u"abc", u"abc:abc", true}, {u"abc", u"ab:bc", true},  // the parts may overlap
