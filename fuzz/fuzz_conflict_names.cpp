@@ -7,17 +7,7 @@
 #include <cstdio>
 
 #include "engine/ConflictingProcesses.h"
-
-namespace {
-
-#define Check(ok) CheckAt(ok, __LINE__)
-void CheckAt(bool ok, int line) {
-  if (ok) return;
-  fprintf(stderr, "check failed at line %d\n", line);
-  __builtin_trap();
-}
-
-}  // namespace
+#include "FuzzCheck.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   MString config = FromUtf8(data, size);

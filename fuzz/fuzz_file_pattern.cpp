@@ -8,15 +8,9 @@
 #include <string>
 
 #include "engine/FilePatterns.h"
+#include "FuzzCheck.h"
 
 namespace {
-
-#define Check(ok) CheckAt(ok, __LINE__)
-void CheckAt(bool ok, int line) {
-  if (ok) return;
-  fprintf(stderr, "check failed at line %d\n", line);
-  __builtin_trap();
-}
 
 std::u16string Units(const MString& s) {
   return std::u16string(s.begin(), s.end());
@@ -34,8 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::u16string prefix = pattern.substr(0, first);
   const std::u16string suffix = last == pattern.npos ? u"" : pattern.substr(last + 1);
   // A pattern that names nothing (both parts empty) matches nothing.
-  const bool holds = !(prefix.empty() && suffix.empty()) && name.starts_with(prefix) &&
-                     name.ends_with(suffix);
+  const bool holds =
+      !(prefix.empty() && suffix.empty()) && name.starts_with(prefix) && name.ends_with(suffix);
   const MString nameString(name.data(), static_cast<int32_t>(name.size()));
   const MString patternString(pattern.data(), static_cast<int32_t>(pattern.size()));
   // A counted copy stops at an embedded NUL; the expectation follows it then.

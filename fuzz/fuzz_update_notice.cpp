@@ -9,15 +9,9 @@
 #include <string_view>
 
 #include "update/UpdateNotice.h"
+#include "FuzzCheck.h"
 
 namespace {
-
-#define Check(ok) CheckAt(ok, __LINE__)
-void CheckAt(bool ok, int line) {
-  if (ok) return;
-  fprintf(stderr, "check failed at line %d\n", line);
-  __builtin_trap();
-}
 
 MString Units(const uint8_t* data, size_t size) {
   auto count = static_cast<uint32_t>(size / 2);
