@@ -4,10 +4,12 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
+#include <memory>
 #include <new>
 #include <string>
 
 #include "broker/BrokerServer.h"
+#include "engine/ConflictScan.h"
 #include "engine/HostCallbacks.h"
 #include "engine/KeyTableActions.h"
 #include "engine/ProductNames.h"
@@ -394,8 +396,17 @@ MStringList* GlintBrokerShim::GetOtherFilePatterns() {
   return &engine_->otherFilePatterns;
 }
 
-bool GlintBrokerShim::RecordConflictingProcesses(uint32_t) {
-  return false;
+bool GlintBrokerShim::RecordConflictingProcesses(uint32_t mask) {
+  std::unique_ptr<MStringList> found(::FindConflictingProcesses(this, mask));
+  if (found == nullptr || found->Count() == 0) return false;
+  MString names(u"");
+  for (const auto& node : *found) {
+    if (!names.IsEmpty()) names = names + MString(u",");
+    names = names + node.value;
+  }
+  RegKey key;
+  return key.Create(HKEY_CURRENT_USER, MString(kPlayerKey), KEY_SET_VALUE) == ERROR_SUCCESS &&
+         key.WriteString(MString(u"ConflictingProcs"), names) == ERROR_SUCCESS;
 }
 bool GlintBrokerShim::ClearConflictingProcesses() {
   const MString value(u"ConflictingProcs");
@@ -408,8 +419,8 @@ bool GlintBrokerShim::ClearConflictingProcesses() {
                RegistryDetail(MString(kPlayerKey), value, static_cast<uint32_t>(error)));
   return false;
 }
-MStringList* GlintBrokerShim::FindConflictingProcesses(uint32_t) {
-  return new MStringList;
+MStringList* GlintBrokerShim::FindConflictingProcesses(uint32_t mask) {
+  return ::FindConflictingProcesses(this, mask);
 }
 
 MStringList* GlintBrokerShim::GetActiveXKeepList() {

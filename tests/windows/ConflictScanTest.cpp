@@ -1,0 +1,114 @@
+// The conflict scan against real processes: copies of the file holder under
+// browser names load the installed players, and the scan finds them through
+// psapi by their modules or by the configuration, records them and may end
+// the designated process.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "WineTestSupport.h"
+#include "foundation/Win32Handles.h"
+
+namespace {
+
+const std::wstring kRecords = L"Software\\Kestrelink\\GlintPlayer";
+
+class ConflictScan : public ShimTest {
+ protected:
+  void SetUp() override {
+    ShimTest::SetUp();
+    for (const wchar_t* type : {L"Plugin", L"ActiveX"})
+      registry_.Remove(HKEY_LOCAL_MACHINE, kRecords + type, L"PlayerPath");
+    registry_.SetString(HKEY_LOCAL_MACHINE, kRecords + L"Plugin", L"PlayerPath", plugin_);
+    registry_.SetString(HKEY_LOCAL_MACHINE, kRecords + L"ActiveX", L"PlayerPath", control_);
+    for (const std::wstring& player : {plugin_, control_})
+      files_.Copy(ProgramFolder() + L"\\glintstub.dll", player);
+  }
+  void TearDown() override {
+    for (UniqueHandle& process : holders_) TerminateProcess(process.Get(), 1);
+    holders_.clear();
+    ShimTest::TearDown();
+  }
+  // A holder named `image` that loads `module`; its process handle.
+  HANDLE Hold(const wchar_t* image, const std::wstring& module) {
+    const std::wstring program = folder_ + L"\\" + image;
+    CopyFileW((ProgramFolder() + L"\\file_holder.exe").c_str(), program.c_str(), FALSE);
+    std::wstring line = L"\"" + program + L"\" module \"" + module + L"\"";
+    DeleteFileW((module + L".held").c_str());
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    EXPECT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &startup, &process));
+    CloseHandle(process.hThread);
+    holders_.emplace_back(process.hProcess);
+    for (int i = 0; i < 160 && !Exists(module + L".held"); ++i) Sleep(50);
+    return process.hProcess;
+  }
+  // The scan's entries as "base=display|…".
+  std::string Scan(uint32_t mask) {
+    std::unique_ptr<MStringList> found(shim()->FindConflictingProcesses(mask));
+    std::string text;
+    for (const auto& node : *found) text += ToUtf8(node.key) + "=" + ToUtf8(node.value) + "|";
+    return text;
+  }
+
+  ScratchRegistry registry_;
+  ScratchFiles files_;
+  std::vector<UniqueHandle> holders_;
+  const std::wstring folder_ = NewTempFolder(L"glint-conflicts");
+  const std::wstring plugin_ = folder_ + L"\\NPGlint34_0_0_384.dll";
+  const std::wstring control_ = folder_ + L"\\GlintAX_34_0_0_384.ocx";
+};
+
+const char16_t kConfig[] =
+    u"NewPlayerFileName { ActiveX GlintAX_34_0_0_384.ocx glintax.exe;"
+    u" Plugin NPGlint34_0_0_384.dll; };"
+    u" FriendlyProcessNames { firefox \"Mozilla Firefox\"; };";
+
+TEST_F(ConflictScan, ModulesConfigurationAndTheDesignatedProcess) {
+  Restart(kConfig);
+  Hold(L"firefox.exe", plugin_);
+  Hold(L"firefox.exe", plugin_);  // the same image twice: one entry
+  // The player by a differently cased path: no module match.
+  std::wstring upper = plugin_;
+  CharUpperW(upper.data());
+  Hold(L"other.exe", upper);
+  HANDLE browser = Hold(L"iexplore.exe", control_);
+  HANDLE designated = Hold(L"glintax.exe", control_);
+
+  EXPECT_EQ(Scan(kPlayerPlugin), "firefox=Mozilla Firefox|");
+  // The browser that hosts the control is a conflict: the designated
+  // process is left running.
+  EXPECT_EQ(Scan(kPlayerActiveX), "iexplore=iexplore|glintax=glintax|");
+  EXPECT_EQ(WaitForSingleObject(designated, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  TerminateProcess(browser, 1);
+  WaitForSingleObject(browser, 5000);
+  EXPECT_EQ(Scan(kPlayerActiveX), "glintax=glintax|");
+  ASSERT_EQ(WaitForSingleObject(designated, 5000), WAIT_OBJECT_0);
+  DWORD code = 7;
+  GetExitCodeProcess(designated, &code);
+  EXPECT_EQ(code, 0u);
+
+  // Recorded by display name, then cleared; a second clear finds nothing.
+  registry_.Remove(HKEY_CURRENT_USER, kRecords, L"ConflictingProcs");
+  EXPECT_TRUE(shim()->RecordConflictingProcesses(kPlayerPlugin | kPlayerActiveX));
+  wchar_t value[256] = {};
+  DWORD size = sizeof value;
+  RegGetValueW(HKEY_CURRENT_USER, kRecords.c_str(), L"ConflictingProcs", RRF_RT_REG_SZ, nullptr,
+               value, &size);
+  EXPECT_EQ(std::wstring(value), L"Mozilla Firefox");
+  EXPECT_TRUE(shim()->ClearConflictingProcesses());
+  EXPECT_FALSE(shim()->ClearConflictingProcesses());
+
+  // Listed to be ignored: never a conflict, its module notwithstanding.
+  Restart((std::u16string(kConfig) + u" ConflictsToIgnore { fire 1; };").c_str());
+  EXPECT_EQ(Scan(kPlayerPlugin), "");
+  EXPECT_FALSE(shim()->RecordConflictingProcesses(kPlayerPlugin));
+}
+
+}  // namespace
