@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Links inside a tree to be removed, made from Linux in a Wine prefix (Wine
+# makes none itself), each pointing outside the tree at a sentinel:
+#   C:\glint-tree\tree\a\dirlink -> C:\glint-tree\outside  (holds sentinel.txt)
+#   C:\glint-tree\tree\filelink.txt -> C:\glint-tree\outside-file.txt
+#   C:\glint-tree\rootlink -> C:\glint-tree\outside
+# Links are removed from Linux first: Wine deletes a link's target with it.
+#   tree-fixture.sh setup|cleanup PREFIX
+set -euo pipefail
+base="$2/drive_c/glint-tree"
+rm -f "$base/tree/a/dirlink" "$base/tree/filelink.txt" "$base/rootlink"
+rm -rf "$base"
+[ "$1" = setup ] || exit 0
+mkdir -p "$base/tree/a/b" "$base/outside"
+echo player >"$base/tree/a/b/c.txt"
+echo player >"$base/tree/d.txt"
+echo keep >"$base/outside/sentinel.txt"
+echo keep >"$base/outside-file.txt"
+ln -s "$base/outside" "$base/tree/a/dirlink"
+ln -s "$base/outside-file.txt" "$base/tree/filelink.txt"
+ln -s "$base/outside" "$base/rootlink"

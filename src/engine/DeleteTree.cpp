@@ -1,0 +1,86 @@
+#include "engine/DeleteTree.h"
+
+#include <windows.h>
+
+#include <string>
+
+#include "broker/FileObject.h"
+#include "foundation/WideText.h"
+#include "foundation/Win32Handles.h"
+
+namespace {
+
+constexpr size_t kMaxPath = 260;  // units, the terminating zero included
+
+// The object at `path` opened to be removed, when it is no link and the
+// system opened it where its name says (`expected`). A file link shows no
+// reparse attribute on this platform: its final path gives it away.
+UniqueHandle Open(const std::wstring& path, bool directory) {
+  if (!directory) return FileObject::OpenToRemove(path, false);
+  return UniqueHandle(
+      CreateFileW(path.c_str(), DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                  FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+}
+
+UniqueHandle OpenChecked(const std::wstring& path, bool directory, const std::wstring& expected) {
+  UniqueHandle handle = Open(path, directory);
+  if (!handle) return handle;
+  const DWORD attributes = FileObject::Attributes(handle.Get());
+  const std::wstring final = FileObject::FinalPath(handle.Get());
+  const bool isDirectory =
+      attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+      isDirectory != directory || final.size() != expected.size() ||
+      CompareStringOrdinal(final.c_str(), -1, expected.c_str(), -1, TRUE) != CSTR_EQUAL) {
+    handle.Reset();
+  }
+  return handle;
+}
+
+// Removes what it can inside the folder opened as `folder` at `path`, which
+// lies at `final`; it is listed through its handle. Each entry must lie at
+// `final` + its name, so nothing outside the tree is ever reached.
+void RemoveContents(HANDLE folder, const std::wstring& path, const std::wstring& final) {
+  FileObject::Entry entry;
+  for (DWORD error = FileObject::FirstEntry(folder, L"*", &entry); error == 0;
+       error = FileObject::NextEntry(folder, &entry)) {
+    if (entry.name == L"." || entry.name == L"..") continue;
+    const std::wstring child = path + L"\\" + entry.name;
+    if (child.size() >= kMaxPath) continue;
+    // A link is left alone: deleting one can take its target with it.
+    if (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) continue;
+    const bool directory = (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    UniqueHandle handle = OpenChecked(child, directory, final + L"\\" + entry.name);
+    if (!handle) continue;
+    if (directory) RemoveContents(handle.Get(), child, final + L"\\" + entry.name);
+    FileObject::DeleteByHandle(handle.Get());
+  }
+}
+
+}  // namespace
+
+bool DeleteTree(const MString& folder) {
+  const std::wstring path(W(folder));
+  if (path.empty() || path.size() >= kMaxPath) return false;
+  // The folder itself must be no link: its own attributes say so for a
+  // folder link, and the opened folder must be the one its name names (in
+  // long form), which also refuses a path through a linked ancestor.
+  const DWORD named = GetFileAttributesW(path.c_str());
+  if (named == INVALID_FILE_ATTRIBUTES || !(named & FILE_ATTRIBUTE_DIRECTORY) ||
+      (named & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    return false;
+  }
+  wchar_t full[kMaxPath], longForm[kMaxPath];
+  const DWORD fullLength = GetFullPathNameW(path.c_str(), kMaxPath, full, nullptr);
+  if (fullLength == 0 || fullLength >= kMaxPath) return false;
+  const DWORD longLength = GetLongPathNameW(full, longForm, kMaxPath);
+  if (longLength == 0 || longLength >= kMaxPath) return false;
+  const std::wstring root = L"\\\\?\\" + std::wstring(longForm, longLength);
+  UniqueHandle handle = OpenChecked(path, true, root);
+  if (!handle) return false;
+  RemoveContents(handle.Get(), path, root);
+  if (FileObject::DeleteByHandle(handle.Get()) != 0) return false;
+  handle.Reset();  // the folder goes when its last handle closes
+  return GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES;
+}

@@ -1,0 +1,14 @@
+// Recursive folder removal that can be pointed at folders the user can
+// write: it never enters or deletes through a link or reparse point. Each
+// folder and file is opened without following a link, the opened object
+// must lie inside the tree being removed, and it is deleted through its own
+// handle.
+#pragma once
+
+#include "foundation/MString.h"
+
+// Removes everything under `folder` that it can, then the folder; true when
+// the folder itself is gone. Links, entries reached through links, held or
+// read-only files and paths of 260 units or more stay (and with them the
+// folders that hold them).
+bool DeleteTree(const MString& folder);
