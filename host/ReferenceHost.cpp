@@ -177,7 +177,9 @@ int32_t ReferenceHost::GetRightButtonMode() {
 }
 void ReferenceHost::StoreAutoUpdateChoice(int32_t) {}
 void ReferenceHost::UninstallCompleted() {}
-void ReferenceHost::RemovalFinished(int32_t) {}
+void ReferenceHost::RemovalFinished(int32_t) {
+  ++removalsFinished_;
+}
 
 void ReferenceHost::GetServiceCheckPath(MString* path, uint32_t type) {
   *path = Text((MString(u"ServiceCheckPath.") + FormatNumber(type, 10)).CStr());

@@ -37,6 +37,8 @@ class ReferenceHost final : public HostCallbacks {
   // Where status lines go (stderr unless set); null keeps them silent.
   void SetStatusStream(FILE* stream) { statusStream_ = stream; }
   const std::vector<StatusReport>& Reports() const { return reports_; }
+  // How often the library said that a removal finished (slot 43).
+  int RemovalsFinished() const { return removalsFinished_; }
 
   // Configuration lookups used by the answers below.
   MString Text(const char16_t* path, uint32_t index = 0) const;
@@ -86,6 +88,7 @@ class ReferenceHost final : public HostCallbacks {
   MConfigList config_;
   FILE* statusStream_ = stderr;
   std::vector<StatusReport> reports_;
+  int removalsFinished_ = 0;
 };
 
 // The text without lines whose first non-blank character is '#': comments

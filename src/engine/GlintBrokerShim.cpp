@@ -10,6 +10,7 @@
 
 #include "broker/BrokerServer.h"
 #include "engine/ConflictScan.h"
+#include "engine/FileRemoval.h"
 #include "engine/HostCallbacks.h"
 #include "engine/KeyTableActions.h"
 #include "engine/ProductNames.h"
@@ -248,9 +249,9 @@ bool GlintBrokerShim::UninstallPlayer(uint32_t type, MStringArg systemDirArg,
   return result;
 }
 
-bool GlintBrokerShim::RemoveListedFiles(uint32_t, MStringArg dir) {
-  Drop(dir);
-  return false;
+bool GlintBrokerShim::RemoveListedFiles(uint32_t mask, MStringArg dir) {
+  const MString folder = MString::Adopt(dir);
+  return engine_ != nullptr && ::RemoveListedFiles(this, mask, folder);
 }
 
 bool GlintBrokerShim::RemoveUpdateService(MStringArg path, bool setNotify) {
@@ -260,14 +261,13 @@ bool GlintBrokerShim::RemoveUpdateService(MStringArg path, bool setNotify) {
 }
 
 bool GlintBrokerShim::RemoveNamedFile(MStringArg name, MStringArg path) {
-  Drop(name);
-  Drop(path);
-  return false;
+  const MString fileName = MString::Adopt(name);
+  return ::RemoveNamedFile(this, fileName, MString::Adopt(path));
 }
 
-bool GlintBrokerShim::RemoveFilesByPattern(uint32_t, MStringArg dir) {
-  Drop(dir);
-  return false;
+bool GlintBrokerShim::RemoveFilesByPattern(uint32_t mask, MStringArg dir) {
+  const MString folder = MString::Adopt(dir);
+  return engine_ != nullptr && ::RemoveFilesByPattern(this, mask, folder);
 }
 
 bool GlintBrokerShim::RefreshIEElevationPolicy() {

@@ -191,20 +191,22 @@ MString RegisteredControlFile() {
   return FromUtf8(path);
 }
 
+void UnregisterControlFile(const MString& file) {
+  LockRegistration(KeyTable::kControlMachine, false);
+  LockFile(file, false);
+  UniqueModule control(LoadLibraryW(W(file)));
+  using UnregisterFn = HRESULT(STDAPICALLTYPE*)();
+  auto unregister = control ? reinterpret_cast<UnregisterFn>(reinterpret_cast<void*>(
+                                  GetProcAddress(control.Get(), "DllUnregisterServer")))
+                            : nullptr;
+  if (unregister != nullptr) unregister();
+  control.Reset();
+  DeleteRegistrationKeys(false, true);
+}
+
 bool UnregisterControl(bool removeSafeVersions) {
   const MString file = RegisteredControlFile();
-  if (!file.IsEmpty()) {
-    LockRegistration(KeyTable::kControlMachine, false);
-    LockFile(file, false);
-    UniqueModule control(LoadLibraryW(W(file)));
-    using UnregisterFn = HRESULT(STDAPICALLTYPE*)();
-    auto unregister = control ? reinterpret_cast<UnregisterFn>(reinterpret_cast<void*>(
-                                    GetProcAddress(control.Get(), "DllUnregisterServer")))
-                              : nullptr;
-    if (unregister != nullptr) unregister();
-    control.Reset();
-    DeleteRegistrationKeys(false, true);
-  }
+  if (!file.IsEmpty()) UnregisterControlFile(file);
   if (removeSafeVersions) SHDeleteKeyW(HKEY_LOCAL_MACHINE, W(MString(kSafeVersionsKey)));
   return !file.IsEmpty();
 }

@@ -25,6 +25,9 @@ MString RegisteredControlFile();
 // `removeSafeVersions` also its safe-version list. True when a control file
 // was registered.
 bool UnregisterControl(bool removeSafeVersions);
+// The control file's own unregistration: its keys and the file unlocked,
+// its DllUnregisterServer called, its machine keys deleted.
+void UnregisterControlFile(const MString& file);
 // Unlocks the broker's keys and executable and removes its registration;
 // false when no broker is registered.
 bool UnregisterBroker();

@@ -22,6 +22,7 @@ inline constexpr uint32_t kStatusControlRefused = 1032;
 inline constexpr uint32_t kStatusControlNotLoaded = 1033;
 inline constexpr uint32_t kStatusControlNoEntry = 1034;
 inline constexpr uint32_t kStatusWriteFailed = 1035;
+inline constexpr uint32_t kStatusReadFailed = 1036;
 inline constexpr uint32_t kStatusDeleteFailed = 1037;
 inline constexpr uint32_t kStatusRestartFailed = 1045;
 inline constexpr uint32_t kStatusEmptyFileHeld = 1046;
@@ -39,6 +40,7 @@ inline constexpr uint32_t kStatusStoppedLate = 1743;
 inline constexpr uint32_t kStatusNeverStopped = 1744;
 inline constexpr uint32_t kStatusNoStatus = 1745;
 inline constexpr uint32_t kStatusHelperKept = 1786;
+inline constexpr uint32_t kStatusFolderKept = 1833;
 inline constexpr uint32_t kStatusAssistantKept = 1834;
 
 // Windows error in hexadecimal (upper case, no prefix), and in decimal.

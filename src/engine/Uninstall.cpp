@@ -232,6 +232,12 @@ bool Present(const MString& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+int32_t Generation(HostCallbacks* host) {
+  return host != nullptr ? host->GetWindowsGeneration() : 3;
+}
+
+}  // namespace
+
 void DeleteOptionsKey(const MString& program) {
   SHDeleteKeyW(HKEY_LOCAL_MACHINE,
                W(MString(u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Image File "
@@ -239,11 +245,10 @@ void DeleteOptionsKey(const MString& program) {
                  LastName(program)));
 }
 
-int32_t Generation(HostCallbacks* host) {
-  return host != nullptr ? host->GetWindowsGeneration() : 3;
+bool PathExists(const MString& path) {
+  if (Open(path, GENERIC_READ)) return true;
+  return GetLastError() == ERROR_ACCESS_DENIED;
 }
-
-}  // namespace
 
 bool RemoveUpdateService(HostCallbacks* host, const MString& path, bool setNotify) {
   if (!Present(path)) return true;

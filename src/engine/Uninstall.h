@@ -43,6 +43,12 @@ bool RemoveSharedUtilityFile(GlintBrokerShim* shim, const MString& path);
 // Runs the separately installed assistant's uninstaller when it is there.
 bool UninstallAssistant(GlintBrokerShim* shim);
 
+// Deletes the executable's per-program options key (named by its file name).
+void DeleteOptionsKey(const MString& program);
+// The setup's existence test: the path opens for reading with read sharing,
+// or refuses with access denied (what a folder answers).
+bool PathExists(const MString& path);
+
 // Whether the type has an install record (step 1's reading, no fallback).
 bool HasInstallRecord(uint32_t type);
 

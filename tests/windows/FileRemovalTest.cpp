@@ -1,0 +1,133 @@
+// Removal of player files by name, by list and by pattern, on real files in
+// the prefix: the control unregistered with its file, the browsers' plugin
+// folders found through their keys, the last listing match, and the product
+// folder's neighbours.
+#include <windows.h>
+
+#include <shlobj.h>
+#include <shlwapi.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "WineTestSupport.h"
+#include "foundation/Win32Handles.h"
+
+namespace {
+
+const std::wstring kClass =
+    L"Software\\Classes\\CLSID\\{112EBC29-AF42-4D7B-8F4B-F59D45F130F6}\\InprocServer32";
+
+bool KeyExists(HKEY root, const std::wstring& key) {
+  HKEY opened = nullptr;
+  if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS) return false;
+  RegCloseKey(opened);
+  return true;
+}
+
+class FileRemoval : public ShimTest {
+ protected:
+  void TearDown() override {
+    RemoveTree(folder_);
+    ShimTest::TearDown();
+  }
+  std::wstring Reports() { return ReportCodes(*host_); }
+  ScratchRegistry registry_;
+  ScratchFiles files_;
+  const std::wstring folder_ = NewTempFolder(L"glint-removal");
+};
+
+TEST_F(FileRemoval, NamedFilesByKind) {
+  const std::wstring control = folder_ + L"\\GlintAX_34_0_0_384.ocx";
+  const std::wstring utility = folder_ + L"\\GlintUtil_ActiveX.exe";
+  const std::wstring other = folder_ + L"\\notes.dat";
+  files_.Copy(ProgramFolder() + L"\\GlintAX_34_0_0_384.ocx", control);
+  files_.Copy(ProgramFolder() + L"\\glintstub.dll", utility);
+  files_.File(other, "x");
+  Restart(u"Interactive 1;");
+  shim()->AddActiveXKeep(M(L"GlintUtil_ActiveX.exe").Give());
+  ASSERT_TRUE(shim()->RegisterActiveXControl(M(control).Give()));
+  ASSERT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kClass));
+  // Kept and the host interactive: the utility goes at restart all the same.
+  UniqueModule held(LoadLibraryW(utility.c_str()));
+  for (const std::wstring& path : {control, utility, other})
+    EXPECT_TRUE(shim()->RemoveNamedFile(M(path.substr(folder_.size() + 1)).Give(), M(path).Give()));
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kClass));
+  EXPECT_FALSE(Exists(control));
+  EXPECT_FALSE(Exists(other));
+  EXPECT_TRUE(Exists(utility));
+  EXPECT_NE(Reports().find(L"1047:2 "), std::wstring::npos) << Reports();
+  RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                     L"PendingFileRenameOperations");
+}
+
+TEST_F(FileRemoval, ListedFilesInEveryBrowsersPluginFolder) {
+  const std::wstring player = L"NPGlint34_0_0_384.dll";
+  const std::wstring folders[] = {folder_ + L"\\moz", folder_ + L"\\opera\\Program\\Plugins",
+                                  folder_ + L"\\dir", folder_ + L"\\elsewhere"};
+  for (const std::wstring& folder : folders) {
+    SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
+    files_.File(folder + L"\\" + player, "player");
+  }
+  registry_.SetString(HKEY_LOCAL_MACHINE, L"Software\\Mozilla\\Glint Test 1\\extensions",
+                      L"Plugins", folders[0]);
+  // No "Plugins" value: reported, the others still read.
+  registry_.SetString(HKEY_LOCAL_MACHINE, L"Software\\Mozilla\\Glint Test 2\\extensions", L"Other",
+                      L"x");
+  registry_.SetString(HKEY_CURRENT_USER, L"Software\\Opera Software", L"Last CommandLine",
+                      folder_ + L"\\opera\\opera.exe");
+  // Neither a program nor a plugin folder: not taken.
+  registry_.SetString(HKEY_LOCAL_MACHINE, L"Software\\Opera Software", L"Plugin Path", folders[3]);
+  Restart((u"FilenamesPlugin " + std::u16string(player.begin(), player.end()) + u";").c_str());
+  shim()->LoadFileLists();
+  EXPECT_TRUE(shim()->RemoveListedFiles(kPlayerPlugin, M(folders[2]).Give()));
+  for (int i = 0; i < 3; ++i) EXPECT_FALSE(Exists(folders[i] + L"\\" + player)) << i;
+  EXPECT_TRUE(Exists(folders[3] + L"\\" + player));
+  EXPECT_NE(Reports().find(L"1036:1 "), std::wstring::npos) << Reports();
+  EXPECT_EQ(host_->RemovalsFinished(), 1);
+  // Collected once: a second run finds the same folders, nothing new.
+  EXPECT_EQ(shim()->GetBrowserPluginFolders()->Count(), 3u);
+  SHDeleteKeyW(HKEY_LOCAL_MACHINE, L"Software\\Mozilla\\Glint Test 1");
+  SHDeleteKeyW(HKEY_LOCAL_MACHINE, L"Software\\Mozilla\\Glint Test 2");
+}
+
+// The product folder in the system folder: one type's bit touches only its
+// patterns; all three take the other files (the administrator's file stays
+// unless the removal is full), the folder when empty, "Temp" beside it.
+TEST_F(FileRemoval, ByPatternFromTheSystemFolderListing) {
+  const std::wstring parent = KnownFolder(CSIDL_SYSTEM) + L"\\Kestreli";
+  const std::wstring dir = parent + L"\\Glint";
+  const std::wstring temp = parent + L"\\Temp";
+  CreateDirectoryW(parent.c_str(), nullptr), CreateDirectoryW(dir.c_str(), nullptr);
+  CreateDirectoryW(temp.c_str(), nullptr);
+  for (const wchar_t* name : {L"\\abc_64.dll", L"\\xabc.dll", L"\\gcs.cfg", L"\\GlintInstall1.log"})
+    files_.File(dir + name, "x");
+  files_.File(temp + L"\\held.tmp", "x");
+  UniqueHandle held(CreateFileW((temp + L"\\held.tmp").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                nullptr, OPEN_EXISTING, 0, nullptr));
+  Restart(
+      u"PluginFilenamePatterns \"abc:.dll\"; OtherFilePatterns \"GlintInstall:.log\" gcs.cfg;"
+      u" FullRemoval 0;");
+  shim()->LoadFileLists();
+  EXPECT_TRUE(shim()->RemoveFilesByPattern(kPlayerPlugin, M(dir).Give()));
+  // The pattern's prefix and suffix hold. (Which of several matches goes is
+  // the native tests' case: the listing's order is the file system's here.)
+  EXPECT_EQ(std::to_string(Exists(dir + L"\\abc_64.dll")) +
+                std::to_string(Exists(dir + L"\\xabc.dll")) +
+                std::to_string(Exists(dir + L"\\GlintInstall1.log")),
+            "011");
+  EXPECT_TRUE(
+      shim()->RemoveFilesByPattern(kPlayerActiveX | kPlayerPlugin | kPlayerPepper, M(dir).Give()));
+  EXPECT_EQ(std::to_string(Exists(dir + L"\\GlintInstall1.log")) +
+                std::to_string(Exists(dir + L"\\gcs.cfg")) + std::to_string(Exists(dir)) +
+                std::to_string(Exists(temp + L"\\held.tmp")),
+            "0111");
+  EXPECT_NE(Reports().find(L"1833:1 "), std::wstring::npos) << Reports();
+  held.Reset();
+  RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                     L"PendingFileRenameOperations");
+  RemoveTree(parent);
+}
+
+}  // namespace
