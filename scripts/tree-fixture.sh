@@ -4,12 +4,15 @@
 #   C:\glint-tree\tree\a\dirlink -> C:\glint-tree\outside  (holds sentinel.txt)
 #   C:\glint-tree\tree\filelink.txt -> C:\glint-tree\outside-file.txt
 #   C:\glint-tree\rootlink -> C:\glint-tree\outside
+#   C:\users\glint-linked\AppData\Roaming\Kestrelink\Glint Player -> C:\glint-tree\outside
 # Links are removed from Linux first: Wine deletes a link's target with it.
 #   tree-fixture.sh setup|cleanup PREFIX
 set -euo pipefail
 base="$2/drive_c/glint-tree"
-rm -f "$base/tree/a/dirlink" "$base/tree/filelink.txt" "$base/rootlink"
-rm -rf "$base"
+profile="$2/drive_c/users/glint-linked"
+rm -f "$base/tree/a/dirlink" "$base/tree/filelink.txt" "$base/rootlink" \
+  "$profile/AppData/Roaming/Kestrelink/Glint Player"
+rm -rf "$base" "$profile"
 [ "$1" = setup ] || exit 0
 mkdir -p "$base/tree/a/b" "$base/outside"
 echo player >"$base/tree/a/b/c.txt"
@@ -19,3 +22,5 @@ echo keep >"$base/outside-file.txt"
 ln -s "$base/outside" "$base/tree/a/dirlink"
 ln -s "$base/outside-file.txt" "$base/tree/filelink.txt"
 ln -s "$base/outside" "$base/rootlink"
+mkdir -p "$profile/AppData/Roaming/Kestrelink"
+ln -s "$base/outside" "$profile/AppData/Roaming/Kestrelink/Glint Player"

@@ -13,6 +13,7 @@
 #include "engine/Uninstall.h"
 #include "foundation/Registry.h"
 #include "foundation/WideText.h"
+#include "foundation/Win32Handles.h"
 
 namespace {
 
@@ -176,4 +177,44 @@ bool RemoveFilesByPattern(GlintBrokerShim* shim, uint32_t mask, const MString& d
   }
   ScheduleDeleteAtRestart(host, parent);
   return true;
+}
+
+void RemovePerUserData(GlintBrokerShim* shim) {
+  HostCallbacks* host = shim->Host();
+  char16_t buffer[MAX_PATH] = {};
+  shim->GetProfilesRoot(buffer);
+  const MString root(buffer);
+  if (root.IsEmpty()) return;
+  const bool modern = host == nullptr || host->GetWindowsGeneration() >= 2;
+  const MString roaming(modern ? u"\\AppData\\Roaming" : u"\\Application Data");
+  WIN32_FIND_DATAW entry;
+  UniqueFind find(FindFirstFileW(W(root + MString(u"\\*")), &entry));
+  for (bool more = find.Valid(); more; more = FindNextFileW(find.Get(), &entry)) {
+    const MString name = FromWide(entry.cFileName);
+    if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || Equals(name, MString(u".")) ||
+        Equals(name, MString(u".."))) {
+      continue;
+    }
+    const MString profile = root + MString(u"\\") + name;
+    struct Data {
+      MString folder;
+      bool company;  // its company folder goes too when left empty
+    } data[] = {
+        {profile + roaming + MString(u"\\Kestrelink\\Glint Player"), true},
+        {modern ? profile + MString(u"\\AppData\\Local\\Kestrelink\\Glint Player") : MString(),
+         true},
+        {profile + roaming + MString(u"\\Arvex\\Glint Player"), false},
+    };
+    for (const Data& d : data) {
+      if (d.folder.IsNull() || !PathExists(d.folder) ||
+          shim->PathHasReparsePoint(MString(d.folder).Give())) {
+        continue;
+      }
+      if (DeleteTree(d.folder)) {
+        if (d.company) RemoveDirectoryW(W(Parent(d.folder)));
+      } else {
+        ReportStatus(host, kStatusError, kStatusFolderKept, d.folder);
+      }
+    }
+  }
 }

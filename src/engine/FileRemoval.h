@@ -22,3 +22,9 @@ bool CollectBrowserPluginFolders(GlintBrokerShim* shim, const MString& dir);
 // every type, also the product manager folders, the other files, the folder
 // itself, the "Temp" folder beside it and (at restart) its parent.
 bool RemoveFilesByPattern(GlintBrokerShim* shim, uint32_t mask, const MString& dir);
+
+// Every profile's player data (slot 20): the data folders of the Windows
+// generation's layout, each removed with its company folder when that is
+// left empty; the maker's folder itself stays. A folder on a path through a
+// link is never entered.
+void RemovePerUserData(GlintBrokerShim* shim);

@@ -289,7 +289,8 @@ bool GlintBrokerShim::RemoveFeedbackService(MStringArg feedbackPath, MStringArg 
 }
 
 bool GlintBrokerShim::RemovePerUserData() {
-  return false;
+  ::RemovePerUserData(this);
+  return true;
 }
 namespace {
 // The path less its last `count` components; null when it has too few.

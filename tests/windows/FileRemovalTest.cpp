@@ -130,4 +130,51 @@ TEST_F(FileRemoval, ByPatternFromTheSystemFolderListing) {
   RemoveTree(parent);
 }
 
+// Every profile's player data, in both layouts. The current user's own
+// folders are moved aside first (other suites keep fixtures there); the
+// tree fixture's profile has its data folder linked elsewhere.
+TEST_F(FileRemoval, PerUserDataInEveryProfile) {
+  const std::wstring own[] = {KnownFolder(CSIDL_APPDATA) + L"\\Kestrelink",
+                              KnownFolder(CSIDL_LOCAL_APPDATA) + L"\\Kestrelink",
+                              KnownFolder(CSIDL_APPDATA) + L"\\Arvex"};
+  for (const std::wstring& folder : own) MoveFileW(folder.c_str(), (folder + L"-aside").c_str());
+  const std::wstring users =
+      KnownFolder(CSIDL_PROFILE).substr(0, KnownFolder(CSIDL_PROFILE).rfind(L'\\'));
+  const std::wstring p1 = users + L"\\glint-p1", p2 = users + L"\\glint-p2";
+  const std::wstring files[] = {
+      p1 + L"\\AppData\\Roaming\\Kestrelink\\Glint Player\\a.sol",
+      p1 + L"\\AppData\\Roaming\\Kestrelink\\Other\\keep.dat",
+      p1 + L"\\AppData\\Local\\Kestrelink\\Glint Player\\b.dat",
+      p1 + L"\\AppData\\Roaming\\Arvex\\Glint Player\\c.dat",
+      p2 + L"\\AppData\\Roaming\\Kestrelink\\Glint Player\\held.sol",
+      p2 + L"\\Application Data\\Kestrelink\\Glint Player\\old.sol",
+  };
+  for (const std::wstring& file : files) {
+    SHCreateDirectoryExW(nullptr, file.substr(0, file.rfind(L'\\')).c_str(), nullptr);
+    files_.File(file, "x");
+  }
+  UniqueHandle held(CreateFileW(files[4].c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, 0, nullptr));
+  struct Case {
+    const char16_t* config;
+    const char* left;  // whether each of `files` is left, then Arvex and Local\Kestrelink
+    const wchar_t* reports;
+  } cases[] = {{u"WindowsGeneration 3;", "01001110", L"1833:1 "},
+               {u"WindowsGeneration 1;", "01001010", L""}};
+  for (const Case& c : cases) {
+    Restart(c.config);
+    EXPECT_TRUE(shim()->RemovePerUserData());
+    std::string left;
+    for (const std::wstring& file : files) left += Exists(file) ? "1" : "0";
+    left += Exists(p1 + L"\\AppData\\Roaming\\Arvex") ? "1" : "0";
+    left += Exists(p1 + L"\\AppData\\Local\\Kestrelink") ? "1" : "0";
+    EXPECT_EQ(left, c.left) << ToUtf8(MString(c.config));
+    EXPECT_EQ(Reports(), c.reports) << ToUtf8(MString(c.config));
+  }
+  EXPECT_TRUE(Exists(L"C:\\glint-tree\\outside\\sentinel.txt"));
+  held.Reset();
+  RemoveTree(p1), RemoveTree(p2);
+  for (const std::wstring& folder : own) MoveFileW((folder + L"-aside").c_str(), folder.c_str());
+}
+
 }  // namespace

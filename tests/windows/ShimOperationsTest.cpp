@@ -317,7 +317,6 @@ TEST_F(ShimTest, OperationsWithNothingToDoLeaveRegistryAndFilesUntouched) {
       {"3 DestroySetupWindow", [&] { return shim()->DestroySetupWindow(nullptr), false; }, false},
       {"4 CheckForUpdate", [&] { return shim()->CheckForUpdate(AX, 2, 0, 0); }, true},
       {"18 UninstallAssistant", [&] { return shim()->UninstallAssistant(); }, false},
-      {"20 RemovePerUserData", [&] { return shim()->RemovePerUserData(); }, false},
       {"39 RecordConflictingProcesses", [&] { return shim()->RecordConflictingProcesses(AX | PL | PP); }, false},
       {"41 FindConflictingProcesses", [&] {
          found.reset(shim()->FindConflictingProcesses(AX | PL | PP));
