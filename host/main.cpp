@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cwchar>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -52,6 +53,12 @@ void Usage() {
       "  uninstall TYPE DIR [safe-versions]  remove an installed player type; DIR holds\n"
       "                             the shared utility files\n"
       "  repair-permissions         repair the control's registry and file permissions\n"
+      "  remove-files MASK DIR      remove the listed player files (DIR and plugin folders)\n"
+      "  remove-named NAME PATH     remove one player file by its name's kind\n"
+      "  remove-patterns MASK DIR   remove the product folder's files by pattern\n"
+      "  remove-user-data           remove every profile's player data\n"
+      "  conflicts MASK             running applications that hold the player files\n"
+      "  record-conflicts MASK      store their names for the setup; clear-conflicts removes them\n"
       "  update-mode MODE EXE       run the update service program EXE's commands for MODE\n"
       "  lock-registration [EXE]    register EXE (default: this program) as the broker's\n"
       "                             server, its keys and file locked as an install leaves them\n"
@@ -285,6 +292,43 @@ int RunCommand(GlintBrokerShim* shim, const ReferenceHost& host, const std::vect
                          .SetUpdateMode(ParseUnsigned(arg(1)));
     Print(std::string("update mode set: ") + YesNo(set) + "\n");
     return set ? 0 : 1;
+  }
+  if (is(u"remove-files", 2) || is(u"remove-patterns", 2)) {
+    const bool listed = Equals(command, MString(u"remove-files"));
+    shim->LoadFileLists();
+    const bool done = listed ? shim->RemoveListedFiles(ParseTypes(arg(1)), arg(2).Give())
+                             : shim->RemoveFilesByPattern(ParseTypes(arg(1)), arg(2).Give());
+    Print(std::string("removed: ") + YesNo(done) + "\n");
+    return done ? 0 : 1;
+  }
+  if (is(u"remove-named", 2)) {
+    shim->RemoveNamedFile(arg(1).Give(), arg(2).Give());
+    return 0;
+  }
+  if (is(u"remove-user-data", 0)) {
+    shim->RemovePerUserData();
+    return 0;
+  }
+  if (is(u"conflicts", 1)) {
+    std::unique_ptr<MStringList> found(shim->FindConflictingProcesses(ParseTypes(arg(1))));
+    if (found == nullptr) {
+      Print("the process list cannot be read\n");
+      return 1;
+    }
+    Print("conflicting applications (" + std::to_string(found->Count()) + "):\n");
+    for (const auto& node : *found)
+      Print("  " + ToUtf8(node.value) + " (" + ToUtf8(node.key) + ")\n");
+    return 0;
+  }
+  if (is(u"record-conflicts", 1)) {
+    const bool recorded = shim->RecordConflictingProcesses(ParseTypes(arg(1)));
+    Print(std::string("recorded: ") + YesNo(recorded) + "\n");
+    return recorded ? 0 : 1;
+  }
+  if (is(u"clear-conflicts", 0)) {
+    const bool cleared = shim->ClearConflictingProcesses();
+    Print(std::string("cleared: ") + YesNo(cleared) + "\n");
+    return cleared ? 0 : 1;
   }
   if (is(u"repair-permissions", 0)) {
     shim->RepairControlPermissions();

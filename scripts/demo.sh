@@ -10,7 +10,8 @@ bash scripts/install-deps.sh
 
 cmake -S . -B build/windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo --no-warn-unused-cli >/dev/null
-ninja -C build/windows -j "$(nproc)" GlintUtil glinthost glintplayer control_standin
+ninja -C build/windows -j "$(nproc)" GlintUtil glinthost glintplayer control_standin file_holder \
+  glintstub
 
 source scripts/wine-env.sh
 trap glint_platform_stop EXIT
@@ -44,6 +45,7 @@ mkdir -p "$install"
 cp -f "$root/build/windows/bin/GlintAX_34_0_0_384.ocx" "$install/"
 cp -f "$root/build/windows/bin/glinthost.exe" "$install/GlintUtil_ActiveX.exe"
 cp -f "$root/build/windows/bin/GlintUtil.dll" "$install/GlintUtil_ActiveX.dll"
+cp -f "$root/build/windows/bin/glintstub.dll" "$install/NPGlint34_0_0_384.dll"
 dir='C:\windows\system32\Kestreli\Glint'
 run register activex "$dir\GlintAX_34_0_0_384.ocx" "$dir\GlintUtil_ActiveX.exe"
 run register plugin "$dir\NPGlint34_0_0_384.dll"
@@ -92,14 +94,35 @@ wait "$receiver"
 sed -n '3,$s/^/receiver: /p' "$received"
 rm -f "$received"
 
+# A browser stand-in (the file holder under a browser's name) loads the
+# installed plugin: the conflict scan lists it under its friendly name.
+echo
+echo "\$ firefox (holding the installed plugin) & glinthost conflicts plugin"
+browser="$root/build/windows/demo-wine/drive_c/browser"
+mkdir -p "$browser"
+cp -f "$root/build/windows/bin/file_holder.exe" "$browser/firefox.exe"
+wine "$browser/firefox.exe" module "$dir\NPGlint34_0_0_384.dll" >/dev/null 2>&1 </dev/null &
+holder=$!
+for _ in $(seq 100); do [ -f "$install/NPGlint34_0_0_384.dll.held" ] && break; sleep 0.1; done
+run conflicts plugin
+kill "$holder" 2>/dev/null || true
+wait "$holder" 2>/dev/null || true
+rm -f "$install/NPGlint34_0_0_384.dll.held"
+
 # Uninstall takes everything back: the locks, the registrations, the
 # installed files (one a running broker still holds goes at the next restart)
 # and the records. Afterwards COM no longer finds the broker (0x80040154).
 for _ in $(seq 100); do pgrep -f GlintUtil_ActiveX.exe >/dev/null || break; sleep 0.1; done
 run uninstall activex "$dir" safe-versions || true
 run uninstall plugin "$dir" || true
+# Then the files by pattern (the product folder with them) and every
+# profile's player data.
+run remove-patterns activex+plugin+pepper "$dir"
+run remove-user-data
 echo
-echo "installed files left: $(ls "$install" | tr '\n' ' ')"
+echo "product folder left: $(ls "$install" 2>/dev/null | tr '\n' ' ' || true)"
+appdata_unix=$(winepath -u "$appdata" 2>/dev/null)
+echo "player data left: $(ls "$appdata_unix/Kestrelink" 2>/dev/null | tr '\n' ' ' || true)"
 echo
 echo "\$ glintplayer BrokerDelayScreensaver (after the uninstall)"
 wine "$player" BrokerDelayScreensaver || true
