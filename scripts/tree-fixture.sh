@@ -5,13 +5,17 @@
 #   C:\glint-tree\tree\filelink.txt -> C:\glint-tree\outside-file.txt
 #   C:\glint-tree\rootlink -> C:\glint-tree\outside
 #   C:\users\glint-linked\AppData\Roaming\Kestrelink\Glint Player -> C:\glint-tree\outside
+#   C:\users\glint-linked\AppData\Local\Kestrelink\Glint Player\{inner, file.sol}, links to
+#     C:\glint-tree\outside and C:\glint-tree\outside-file.txt inside a real data folder
 # Links are removed from Linux first: Wine deletes a link's target with it.
 #   tree-fixture.sh setup|cleanup PREFIX
 set -euo pipefail
 base="$2/drive_c/glint-tree"
 profile="$2/drive_c/users/glint-linked"
 rm -f "$base/tree/a/dirlink" "$base/tree/filelink.txt" "$base/rootlink" \
-  "$profile/AppData/Roaming/Kestrelink/Glint Player"
+  "$profile/AppData/Roaming/Kestrelink/Glint Player" \
+  "$profile/AppData/Local/Kestrelink/Glint Player/inner" \
+  "$profile/AppData/Local/Kestrelink/Glint Player/file.sol"
 rm -rf "$base" "$profile"
 [ "$1" = setup ] || exit 0
 mkdir -p "$base/tree/a/b" "$base/outside"
@@ -24,3 +28,7 @@ ln -s "$base/outside-file.txt" "$base/tree/filelink.txt"
 ln -s "$base/outside" "$base/rootlink"
 mkdir -p "$profile/AppData/Roaming/Kestrelink"
 ln -s "$base/outside" "$profile/AppData/Roaming/Kestrelink/Glint Player"
+mkdir -p "$profile/AppData/Local/Kestrelink/Glint Player"
+echo data >"$profile/AppData/Local/Kestrelink/Glint Player/plain.sol"
+ln -s "$base/outside" "$profile/AppData/Local/Kestrelink/Glint Player/inner"
+ln -s "$base/outside-file.txt" "$profile/AppData/Local/Kestrelink/Glint Player/file.sol"

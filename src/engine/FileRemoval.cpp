@@ -169,13 +169,15 @@ bool RemoveFilesByPattern(GlintBrokerShim* shim, uint32_t mask, const MString& d
     DeleteFileW(W(path));
   }
   RemoveDirectoryW(W(dir));
+  // Neither "Temp" nor the parent is scheduled when it is a link, or lies
+  // behind one: deleting a link can take its target with it.
   const MString parent = Parent(dir);
   const MString temp = parent + MString(u"\\Temp");
   if (PathExists(temp) && !DeleteTree(temp)) {
     ReportStatus(host, kStatusError, kStatusFolderKept, temp);
-    ScheduleDeleteAtRestart(host, temp);
+    if (!shim->PathHasReparsePoint(MString(temp).Give())) ScheduleDeleteAtRestart(host, temp);
   }
-  ScheduleDeleteAtRestart(host, parent);
+  if (!shim->PathHasReparsePoint(MString(parent).Give())) ScheduleDeleteAtRestart(host, parent);
   return true;
 }
 

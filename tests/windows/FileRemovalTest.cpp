@@ -159,7 +159,7 @@ TEST_F(FileRemoval, PerUserDataInEveryProfile) {
     const char16_t* config;
     const char* left;  // whether each of `files` is left, then Arvex and Local\Kestrelink
     const wchar_t* reports;
-  } cases[] = {{u"WindowsGeneration 3;", "01001110", L"1833:1 "},
+  } cases[] = {{u"WindowsGeneration 3;", "01001110", L"1833:1 1833:1 "},
                {u"WindowsGeneration 1;", "01001010", L""}};
   for (const Case& c : cases) {
     Restart(c.config);
@@ -171,7 +171,15 @@ TEST_F(FileRemoval, PerUserDataInEveryProfile) {
     EXPECT_EQ(left, c.left) << ToUtf8(MString(c.config));
     EXPECT_EQ(Reports(), c.reports) << ToUtf8(MString(c.config));
   }
+  // The linked profile: its linked data folder skipped, the links inside its
+  // real one left (the folder with them, reported), every target intact.
+  const std::wstring linked = users + L"\\glint-linked\\AppData\\Local\\Kestrelink\\Glint Player";
+  EXPECT_EQ(std::to_string(Exists(linked + L"\\plain.sol")) +
+                std::to_string(Exists(linked + L"\\inner")) +
+                std::to_string(Exists(linked + L"\\file.sol")),
+            "011");
   EXPECT_TRUE(Exists(L"C:\\glint-tree\\outside\\sentinel.txt"));
+  EXPECT_TRUE(Exists(L"C:\\glint-tree\\outside-file.txt"));
   held.Reset();
   RemoveTree(p1), RemoveTree(p2);
   for (const std::wstring& folder : own) MoveFileW((folder + L"-aside").c_str(), folder.c_str());
