@@ -28,7 +28,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   setup.designatedName = name;
   setup.ownPath = player;
   const std::vector<ProcessSnapshot> processes = {
-      {1, name, player, {}}, {2, name, u"C:\\apps\\x.exe"_ms, {player}}, {3, name, name, {}}};
+      {1, name, player, {}, {}},
+      {2, name, u"C:\\apps\\x.exe"_ms, {player}, {}},
+      {3, name, name, {}, [&] { return std::vector<MString>{player}; }}};
   MStringList conflicts;
   const ConflictDecision decision = DecideConflicts(setup, texts.get(), processes, conflicts);
   Check(conflicts.Count() <= 1 && (!base.IsEmpty() || conflicts.Count() == 0));

@@ -42,24 +42,30 @@ MString ModuleName(const Psapi& psapi, HANDLE process, HMODULE module) {
   return length == 0 ? MString() : FromWide(path, static_cast<int32_t>(length));
 }
 
-// One process as the decision sees it; its modules only when it may need them.
+// One process as the decision sees it; its modules are listed only when the
+// decision asks for them.
 ProcessSnapshot Snapshot(const Psapi& psapi, DWORD id) {
   ProcessSnapshot process;
   process.id = id;
-  UniqueHandle handle(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, id));
-  if (!handle) return process;
-  process.imagePath = ModuleName(psapi, handle.Get(), nullptr);
+  auto handle = std::make_shared<UniqueHandle>(
+      OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, id));
+  if (!*handle) return process;
+  process.imagePath = ModuleName(psapi, handle->Get(), nullptr);
   process.imageName = LastName(process.imagePath);
-  std::vector<HMODULE> modules(kMaxModules);
-  DWORD needed = 0;
-  if (!psapi.enumModules(handle.Get(), modules.data(), kMaxModules * sizeof(HMODULE), &needed)) {
-    return process;
-  }
-  const DWORD count = std::min<DWORD>(needed / sizeof(HMODULE), kMaxModules);
-  for (DWORD i = 0; i < count; ++i) {
-    MString path = ModuleName(psapi, handle.Get(), modules[i]);
-    if (!path.IsEmpty()) process.modulePaths.push_back(path);
-  }
+  process.loadModules = [&psapi, handle] {
+    std::vector<MString> paths;
+    std::vector<HMODULE> modules(kMaxModules);
+    DWORD needed = 0;
+    if (!psapi.enumModules(handle->Get(), modules.data(), kMaxModules * sizeof(HMODULE), &needed)) {
+      return paths;
+    }
+    const DWORD count = std::min<DWORD>(needed / sizeof(HMODULE), kMaxModules);
+    for (DWORD i = 0; i < count; ++i) {
+      MString path = ModuleName(psapi, handle->Get(), modules[i]);
+      if (!path.IsEmpty()) paths.push_back(path);
+    }
+    return paths;
+  };
   return process;
 }
 

@@ -33,7 +33,14 @@ bool IsTypeChecked(const ConflictScanSetup& setup, const ConflictTypeState& type
 // Whether one of the process's modules is the installed player of a checked type.
 bool LoadsCheckedPlayer(const ProcessSnapshot& process, const ConflictScanSetup& setup,
                         uint32_t checked) {
-  for (const MString& module : process.modulePaths) {
+  bool anyPlayer = false;
+  for (uint32_t i = 0; i < 3; ++i) {
+    anyPlayer |= (checked & kConflictTypeOrder[i]) != 0 && !setup.types[i].playerPath.IsEmpty();
+  }
+  if (!anyPlayer) return false;
+  const std::vector<MString> loaded =
+      process.loadModules ? process.loadModules() : std::vector<MString>();
+  for (const MString& module : process.loadModules ? loaded : process.modulePaths) {
     for (uint32_t i = 0; i < 3; ++i) {
       const MString& player = setup.types[i].playerPath;
       if ((checked & kConflictTypeOrder[i]) != 0 && !player.IsEmpty() && Equals(module, player)) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "engine/HostCallbacks.h"
@@ -38,6 +39,9 @@ struct ProcessSnapshot {
   MString imageName;                 // null or empty when the process could not be opened
   MString imagePath;                 // its full path
   std::vector<MString> modulePaths;  // as the process spelled them; none when not listed
+  // When set, asked for the module paths (in place of `modulePaths`) only
+  // if the decision comes to them: listing modules is the scan's dear part.
+  std::function<std::vector<MString>()> loadModules;
 };
 
 struct ConflictDecision {

@@ -37,7 +37,7 @@ struct Conflicts : testing::Test {
 };
 
 ProcessSnapshot Process(uint32_t id, const char16_t* name, std::vector<MString> modules = {}) {
-  return {id, Str(name), MString(u"C:\\apps\\") + Str(name), std::move(modules)};
+  return {id, Str(name), MString(u"C:\\apps\\") + Str(name), std::move(modules), {}};
 }
 
 TEST_F(Conflicts, CheckedTypesFollowTheFileNameRule) {
@@ -69,7 +69,7 @@ TEST_F(Conflicts, CheckedTypesFollowTheFileNameRule) {
 // designated process is ended (its id, 0 for none).
 TEST_F(Conflicts, ConfigurationModulesAndTheDesignatedProcess) {
   const auto glintax = [](uint32_t id, const char16_t* path) {
-    return ProcessSnapshot{id, u"glintax.exe"_ms, Str(path), {}};
+    return ProcessSnapshot{id, u"glintax.exe"_ms, Str(path), {}, {}};
   };
   const MString otherCase = ToLowerAscii(kPlugin);
   constexpr uint32_t kNoControl = kPlayerPlugin | kPlayerPepper;
