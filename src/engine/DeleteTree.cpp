@@ -26,12 +26,18 @@ UniqueHandle Open(const std::wstring& path, bool directory) {
 UniqueHandle OpenChecked(const std::wstring& path, bool directory, const std::wstring& expected) {
   UniqueHandle handle = Open(path, directory);
   if (!handle) return handle;
-  const DWORD attributes = FileObject::Attributes(handle.Get());
+  // A file open refuses a folder; a folder open takes a file too, so a folder
+  // must still be one (and no link) when opened.
+  if (directory) {
+    const DWORD attributes = FileObject::Attributes(handle.Get());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      handle.Reset();
+      return handle;
+    }
+  }
   const std::wstring final = FileObject::FinalPath(handle.Get());
-  const bool isDirectory =
-      attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
-      isDirectory != directory || final.size() != expected.size() ||
+  if (final.size() != expected.size() ||
       CompareStringOrdinal(final.c_str(), -1, expected.c_str(), -1, TRUE) != CSTR_EQUAL) {
     handle.Reset();
   }
