@@ -287,6 +287,9 @@ void ConflictScanBench() {
   if (library.Load()) {
     ReferenceHost host;
     host.SetStatusStream(nullptr);
+    // The plugin being installed has the installed player's name: the scan
+    // checks the plugin type, and so every process's modules.
+    host.AddConfiguration(MString(u"NewPlayerFileName { Plugin bench-NPGlint.dll; };"));
     ShimHandle shim(library.Start()(&host));
     shim->LoadFileLists();
     bench::Pair pair = bench::PairedMediansNs(
