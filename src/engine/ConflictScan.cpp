@@ -115,8 +115,14 @@ MStringList* FindConflictingProcesses(GlintBrokerShim* shim, uint32_t mask) {
   const ConflictDecision decision = DecideConflicts(
       setup, host != nullptr ? host->GetConfiguration() : nullptr, processes, *conflicts);
   if (decision.endDesignated) {
-    UniqueHandle process(OpenProcess(PROCESS_TERMINATE, FALSE, decision.designatedId));
-    if (process) TerminateProcess(process.Get(), 0);
+    // The id may have gone to another program since the snapshot: the
+    // opened process must still run the designated image.
+    UniqueHandle process(
+        OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE,
+                    decision.designatedId));
+    if (process && Equals(ModuleName(psapi, process.Get(), nullptr), decision.designatedPath)) {
+      TerminateProcess(process.Get(), 0);
+    }
   }
   return conflicts.release();
 }
