@@ -64,6 +64,17 @@ void RemoveContents(HANDLE folder, const std::wstring& path, const std::wstring&
   }
 }
 
+// The path's long full form as the system's final paths read ("\\?\C:\…");
+// empty when it does not fit.
+std::wstring ExpectedFinalPath(const std::wstring& path) {
+  wchar_t full[kMaxPath], longForm[kMaxPath];
+  const DWORD fullLength = GetFullPathNameW(path.c_str(), kMaxPath, full, nullptr);
+  if (fullLength == 0 || fullLength >= kMaxPath) return std::wstring();
+  const DWORD longLength = GetLongPathNameW(full, longForm, kMaxPath);
+  if (longLength == 0 || longLength >= kMaxPath) return std::wstring();
+  return L"\\\\?\\" + std::wstring(longForm, longLength);
+}
+
 }  // namespace
 
 bool DeleteTree(const MString& folder) {
@@ -77,16 +88,18 @@ bool DeleteTree(const MString& folder) {
       (named & FILE_ATTRIBUTE_REPARSE_POINT)) {
     return false;
   }
-  wchar_t full[kMaxPath], longForm[kMaxPath];
-  const DWORD fullLength = GetFullPathNameW(path.c_str(), kMaxPath, full, nullptr);
-  if (fullLength == 0 || fullLength >= kMaxPath) return false;
-  const DWORD longLength = GetLongPathNameW(full, longForm, kMaxPath);
-  if (longLength == 0 || longLength >= kMaxPath) return false;
-  const std::wstring root = L"\\\\?\\" + std::wstring(longForm, longLength);
-  UniqueHandle handle = OpenChecked(path, true, root);
+  const std::wstring root = ExpectedFinalPath(path);
+  UniqueHandle handle = root.empty() ? UniqueHandle() : OpenChecked(path, true, root);
   if (!handle) return false;
   RemoveContents(handle.Get(), path, root);
   if (FileObject::DeleteByHandle(handle.Get()) != 0) return false;
   handle.Reset();  // the folder goes when its last handle closes
   return GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES;
+}
+
+bool DeleteFileInPlace(const MString& file) {
+  const std::wstring path(W(file));
+  const std::wstring expected = path.size() < kMaxPath ? ExpectedFinalPath(path) : std::wstring();
+  UniqueHandle handle = expected.empty() ? UniqueHandle() : OpenChecked(path, false, expected);
+  return handle && FileObject::DeleteByHandle(handle.Get()) == 0;
 }

@@ -12,3 +12,7 @@
 // read-only files and paths of 260 units or more stay (and with them the
 // folders that hold them).
 bool DeleteTree(const MString& folder);
+
+// Deletes one file through its handle, when it is no link and the system
+// opens it where its name says; false otherwise or when it stays.
+bool DeleteFileInPlace(const MString& file);

@@ -166,7 +166,7 @@ bool RemoveFilesByPattern(GlintBrokerShim* shim, uint32_t mask, const MString& d
     MString path;
     if (!FindLastListingMatch(engine.systemFolderListing, pattern.key, dir, &path)) continue;
     if (EndsWith(path, MString(u"gcs.cfg")) && !fullRemoval) continue;
-    DeleteFileW(W(path));
+    DeleteFileInPlace(path);
   }
   RemoveDirectoryW(W(dir));
   // Neither "Temp" nor the parent is scheduled when it is a link, or lies
