@@ -21,10 +21,10 @@ struct Conflicts : testing::Test {
   Conflicts() {
     AppendParsedConfigText(config, MString(uR"(
       ConflictsToIgnore { ignored; };
-      PluginConflicts { opera "Opera"; dual "Dual Plugin"; novalue; };
+      PluginConflicts { opera "Other browser"; dual "Dual Plugin"; novalue; };
       ActiveXConflicts { dual "Dual ActiveX"; iexplore "Internet Explorer"; };
       PepperConflicts { dual "Dual Pepper"; };
-      FriendlyProcessNames { firefox "Firefox" { beta "Firefox Beta"; }; ignored "Never"; };)"));
+      FriendlyProcessNames { firefox "Web browser" { beta "Web browser beta"; }; ignored "Never"; };)"));
     const MString players[3] = {kPlugin, kControl, kPepper};
     for (int i = 0; i < 3; ++i) setup.types[i] = {true, players[i], LastName(players[i])};
     setup.mask = kAll;
@@ -77,15 +77,15 @@ TEST_F(Conflicts, ConfigurationModulesAndTheDesignatedProcess) {
   const struct { uint32_t mask; std::vector<ProcessSnapshot> processes; const char* found; uint32_t ended; } cases[] = {
       {kAll, {Process(1, u"firefox.exe", {u"C:\\x\\a.dll"_ms, kPlugin}), Process(2, u"holder.exe", {kPepper}),
               Process(3, u"FireFox.Beta.EXE", {kControl})},  // friendly names or the base name
-       "firefox=Firefox|holder=holder|firefox.beta=Firefox Beta", 0},
+       "firefox=Web browser|holder=holder|firefox.beta=Web browser beta", 0},
       {kAll, {Process(1, u"firefox.exe", {otherCase, kPlugin + u" "_ms, MString(kFolder)})}, "", 0},
       {kPlayerPlugin, {Process(1, u"firefox.exe", {kControl, kPepper})}, "", 0},  // unchecked types
       {kAll, {Process(1, u"dual.exe")}, "dual=Dual Plugin", 0},
       {kPlayerActiveX | kPlayerPepper, {Process(1, u"dual.exe")}, "dual=Dual ActiveX", 0},
       {kPlayerPepper, {Process(1, u"dual.exe"), Process(2, u"opera.exe"), Process(3, u"iexplore.exe")}, "dual=Dual Pepper", 0},
-      {kAll, {Process(1, u"novalue.exe"), Process(2, u"opera.exe", {kPlugin})}, "novalue=novalue|opera=Opera", 0},
+      {kAll, {Process(1, u"novalue.exe"), Process(2, u"opera.exe", {kPlugin})}, "novalue=novalue|opera=Other browser", 0},
       {kAll, {Process(1, u"Firefox.exe", {kPlugin}), Process(2, u"opera.exe"), Process(3, u"firefox.EXE", {kPlugin})},
-       "firefox=Firefox|opera=Opera", 0},
+       "firefox=Web browser|opera=Other browser", 0},
       {kAll, {Process(1, u"ignored.exe", {kPlugin}), Process(2, u"ignored64.exe", {kPlugin}),
               Process(3, nullptr, {kPlugin}), Process(4, u"", {kPlugin}), Process(5, u".exe", {kPlugin}),
               Process(6, u"services.exe"), Process(7, u"a..exe", {kPlugin})}, "a.=a.", 0},

@@ -68,7 +68,7 @@ class ConflictScan : public ShimTest {
 const char16_t kConfig[] =
     u"NewPlayerFileName { ActiveX GlintAX_34_0_0_384.ocx glintax.exe;"
     u" Plugin NPGlint34_0_0_384.dll; };"
-    u" FriendlyProcessNames { firefox \"Mozilla Firefox\"; };";
+    u" FriendlyProcessNames { firefox \"Web browser\"; };";
 
 TEST_F(ConflictScan, ModulesConfigurationAndTheDesignatedProcess) {
   Restart(kConfig);
@@ -81,7 +81,7 @@ TEST_F(ConflictScan, ModulesConfigurationAndTheDesignatedProcess) {
   HANDLE browser = Hold(L"iexplore.exe", control_);
   HANDLE designated = Hold(L"glintax.exe", control_);
 
-  EXPECT_EQ(Scan(kPlayerPlugin), "firefox=Mozilla Firefox|");
+  EXPECT_EQ(Scan(kPlayerPlugin), "firefox=Web browser|");
   // The browser that hosts the control is a conflict: the designated
   // process is left running.
   EXPECT_EQ(Scan(kPlayerActiveX), "iexplore=iexplore|glintax=glintax|");
@@ -101,7 +101,7 @@ TEST_F(ConflictScan, ModulesConfigurationAndTheDesignatedProcess) {
   DWORD size = sizeof value;
   RegGetValueW(HKEY_CURRENT_USER, kRecords.c_str(), L"ConflictingProcs", RRF_RT_REG_SZ, nullptr,
                value, &size);
-  EXPECT_EQ(std::wstring(value), L"Mozilla Firefox");
+  EXPECT_EQ(std::wstring(value), L"Web browser");
   EXPECT_TRUE(shim()->ClearConflictingProcesses());
   EXPECT_FALSE(shim()->ClearConflictingProcesses());
 
