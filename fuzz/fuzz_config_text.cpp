@@ -6,23 +6,10 @@
 #include <cstdint>
 #include <vector>
 
+#include "FuzzSupport.h"
 #include "foundation/MConfigNode.h"
 
 namespace {
-
-void Check(bool ok) {
-  if (!ok) __builtin_trap();
-}
-
-MString Units(const uint8_t* data, size_t size) {
-  auto count = static_cast<uint32_t>(size / 2);
-  char16_t* out = nullptr;
-  MString text = MString::WithLength(count, &out);
-  for (uint32_t i = 0; i < count; ++i) {
-    out[i] = static_cast<char16_t>(data[2 * i] | (data[2 * i + 1] << 8));
-  }
-  return text;
-}
 
 bool HasUnit(const MString& s, char16_t unit) {
   for (char16_t u : s) {

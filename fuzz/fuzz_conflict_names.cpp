@@ -7,7 +7,7 @@
 #include <cstdio>
 
 #include "engine/ConflictingProcesses.h"
-#include "FuzzCheck.h"
+#include "FuzzSupport.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   MString config = FromUtf8(data, size);

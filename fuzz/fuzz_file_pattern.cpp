@@ -8,18 +8,18 @@
 #include <string>
 
 #include "engine/FilePatterns.h"
-#include "FuzzCheck.h"
+#include "FuzzSupport.h"
 
 namespace {
 
-std::u16string Units(const MString& s) {
+std::u16string U16(const MString& s) {
   return std::u16string(s.begin(), s.end());
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::u16string text = Units(FromUtf8(data, size));
+  const std::u16string text = U16(FromUtf8(data, size));
   const size_t newline = text.find(u'\n');
   const std::u16string name = text.substr(0, newline);
   const std::u16string pattern = newline == text.npos ? u"" : text.substr(newline + 1);

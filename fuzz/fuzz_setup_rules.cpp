@@ -7,7 +7,7 @@
 
 #include "engine/KeyTables.h"
 #include "engine/SetupRules.h"
-#include "FuzzCheck.h"
+#include "FuzzSupport.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view entry(reinterpret_cast<const char*>(data), size);

@@ -9,19 +9,9 @@
 #include <string_view>
 
 #include "update/UpdateNotice.h"
-#include "FuzzCheck.h"
+#include "FuzzSupport.h"
 
 namespace {
-
-MString Units(const uint8_t* data, size_t size) {
-  auto count = static_cast<uint32_t>(size / 2);
-  char16_t* out = nullptr;
-  MString text = MString::WithLength(count, &out);
-  for (uint32_t i = 0; i < count; ++i) {
-    out[i] = static_cast<char16_t>(data[2 * i] | (data[2 * i + 1] << 8));
-  }
-  return text;
-}
 
 std::u16string_view View(const MString& s) {
   return {s.CStr(), s.Length()};

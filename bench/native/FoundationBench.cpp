@@ -3,7 +3,7 @@
 // ConfigTextCopy is the anchor for ConfigTextParse: a plain memcpy of the
 // same text, so the parser's cost reads as a multiple of touching the bytes
 // once, on whatever machine the figures come from.
-#include <benchmark/benchmark.h>
+#include "BenchMain.h"
 
 #include <cstring>
 #include <string>
@@ -98,13 +98,5 @@ BENCHMARK(ConfigLookup)->Unit(benchmark::kMicrosecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::AddCustomContext("config_text_bytes", std::to_string(ConfigBytes()));
-#if defined(GLINT_BENCH_SANITIZED)
-  benchmark::AddCustomContext("warning", "sanitised build: figures are not representative");
-#endif
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
+  return RunBenchmarks(argc, argv, {{"config_text_bytes", std::to_string(ConfigBytes())}});
 }

@@ -3,7 +3,7 @@
 // ListScan is the anchor: one memchr over the whole list for a byte it does
 // not hold, so a lookup reads as a multiple of touching the list's bytes
 // once. Each figure is the time of one lookup.
-#include <benchmark/benchmark.h>
+#include "BenchMain.h"
 
 #include <cstring>
 #include <string>
@@ -55,13 +55,5 @@ BENCHMARK(FindConnectionFormat)->ArgName("first_last_missing")->Arg(0)->Arg(1)->
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::AddCustomContext("connections_in_full_list", std::to_string(List().count));
-#if defined(GLINT_BENCH_SANITIZED)
-  benchmark::AddCustomContext("warning", "sanitised build: figures are not representative");
-#endif
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
+  return RunBenchmarks(argc, argv, {{"connections_in_full_list", std::to_string(List().count)}});
 }

@@ -4,7 +4,7 @@
 // the whole document, so the pipeline (the offered version, the notice
 // content, its decoding and parse) reads as a multiple of reading the text
 // once. The document is 1 MiB as UTF-16 with 20 000 tags before its meta.
-#include <benchmark/benchmark.h>
+#include "BenchMain.h"
 
 #include <string>
 #include <string_view>
@@ -58,14 +58,7 @@ BENCHMARK(NoticePipeline);
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::AddCustomContext("document_units", std::to_string(Document().Length()));
-  benchmark::AddCustomContext("tags_before_meta", std::to_string(kTagsBeforeMeta));
-#if defined(GLINT_BENCH_SANITIZED)
-  benchmark::AddCustomContext("warning", "sanitised build: figures are not representative");
-#endif
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
+  return RunBenchmarks(argc, argv,
+                       {{"document_units", std::to_string(Document().Length())},
+                        {"tags_before_meta", std::to_string(kTagsBeforeMeta)}});
 }
