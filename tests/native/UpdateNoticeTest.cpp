@@ -28,7 +28,7 @@ const DocumentCase kDocuments[] = {
     {"another v-attribute first", u"<update vendor=\"k\" version=\"35\">", {}, {}},
     {"a later tag still counts", u"<update vendor=\"k\" version=\"35\"><update version=\"36\">", {}, u"36"},
     {"letters of update before the first v", u"<updatevalue version=\"1\">", {}, {}},
-            {"opening quote outside the tag", u"<update version=35>\"36\"", {}, {}},
+    {"opening quote outside the tag", u"<update version=35>\"36\"", {}, {}},
     {"closing quote outside the tag", u"<update version=\"35>\"", {}, {}},
     {"empty version, then another tag", u"<update version=\"\"><update version=\"7\">", {}, u"7"},
     {"no closing bracket", u"<update version=\"8\"", {}, u"8"},
@@ -38,11 +38,11 @@ const DocumentCase kDocuments[] = {
     {"tags inside stay text", u"<meta><b>bold</b> <i>x</meta>", u"<b>bold</b> <i>x", {}},
     {"only the first element", u"<meta>a</meta><meta>b</meta>", u"a", {}},
     {"unterminated", u"<meta>abc</met", {}, {}},
-        {"open quote and version inside", u"<meta>\"<update version=\"3\"></meta>", u"\"<update version=\"3\">", u"3"},
+    {"open quote and version inside", u"<meta>\"<update version=\"3\"></meta>", u"\"<update version=\"3\">", u"3"},
     {"NULs are units", std::u16string_view(u"<meta>a\0b</meta><update version=\"\0\">", 36),
      std::u16string_view(u"a\0b", 3), std::u16string_view(u"\0", 1)},
     {"empty", u"", {}, {}},
-    };
+};
 // clang-format on
 
 TEST(UpdateNotice, ExtractorsOnDocuments) {
