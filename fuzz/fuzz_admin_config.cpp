@@ -9,7 +9,7 @@
 #include <map>
 #include <string>
 
-#include "broker/AdminConfig.h"
+#include "broker/policy/AdminConfig.h"
 
 namespace {
 

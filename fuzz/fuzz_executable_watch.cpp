@@ -16,7 +16,7 @@
 #include <map>
 #include <vector>
 
-#include "broker/ExecutableWatch.h"
+#include "broker/policy/ExecutableWatch.h"
 
 namespace {
 

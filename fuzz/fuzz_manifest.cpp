@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "broker/SignedDataManifest.h"
+#include "broker/signeddata/SignedDataManifest.h"
 
 namespace {
 

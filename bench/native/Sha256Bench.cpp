@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "broker/Sha256.h"
+#include "broker/signeddata/Sha256.h"
 
 namespace {
 

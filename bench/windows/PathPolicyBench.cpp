@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "BenchHarness.h"
-#include "broker/PlayerPaths.h"
+#include "broker/policy/PlayerPaths.h"
 #include "foundation/Win32Handles.h"
 
 namespace {

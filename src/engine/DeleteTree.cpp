@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "broker/FileObject.h"
+#include "broker/files/FileObject.h"
 #include "foundation/WideText.h"
 #include "foundation/Win32Handles.h"
 

@@ -8,7 +8,7 @@
 #include <new>
 #include <string>
 
-#include "broker/BrokerServer.h"
+#include "broker/server/BrokerServer.h"
 #include "engine/ConflictScan.h"
 #include "engine/FileRemoval.h"
 #include "engine/HostCallbacks.h"

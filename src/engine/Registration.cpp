@@ -5,7 +5,7 @@
 #include <shellapi.h>
 #include <shlwapi.h>
 
-#include "broker/BrokerServer.h"
+#include "broker/server/BrokerServer.h"
 #include "engine/HostCallbacks.h"
 #include "engine/KeyTableActions.h"
 #include "engine/KeyTables.h"

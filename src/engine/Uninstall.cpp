@@ -12,7 +12,7 @@
 #include "engine/Registration.h"
 #include "engine/ServiceController.h"
 #include "engine/SetupRules.h"
-#include "broker/BrokerServer.h"
+#include "broker/server/BrokerServer.h"
 #include "engine/SetupEngine.h"
 #include "engine/StatusDetail.h"
 #include "foundation/Registry.h"

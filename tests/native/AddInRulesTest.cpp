@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "broker/AddInRules.h"
+#include "broker/addins/AddInRules.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <map>
 #include <string>
 
-#include "broker/AdminConfig.h"
+#include "broker/policy/AdminConfig.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "broker/ExecutableWatch.h"
+#include "broker/policy/ExecutableWatch.h"
 
 namespace {
 

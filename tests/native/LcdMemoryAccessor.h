@@ -8,7 +8,7 @@
 #include <cstring>
 #include <memory>
 
-#include "broker/LcdAccessor.h"
+#include "broker/localconnection/LcdAccessor.h"
 
 class MemoryLcdAccessor final : public CoreLcdAccessor {
  public:

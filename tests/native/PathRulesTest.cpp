@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "broker/PathRules.h"
+#include "broker/policy/PathRules.h"
 
 namespace {
 

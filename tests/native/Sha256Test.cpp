@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "broker/Base64.h"
-#include "broker/Sha256.h"
+#include "broker/signeddata/Base64.h"
+#include "broker/signeddata/Sha256.h"
 
 namespace {
 

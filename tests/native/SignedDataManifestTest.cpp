@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "broker/SignedDataManifest.h"
+#include "broker/signeddata/SignedDataManifest.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 
 #include "BrokerTestSupport.h"
 #include "WineTestSupport.h"
-#include "broker/BrokerServer.h"
-#include "broker/CoGlintBrokerServer.h"
+#include "broker/server/BrokerServer.h"
+#include "broker/server/CoGlintBrokerServer.h"
 #include "foundation/WideText.h"
 
 namespace {

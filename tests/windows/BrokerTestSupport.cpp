@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "WineTestSupport.h"
-#include "broker/BrokerServer.h"
+#include "broker/server/BrokerServer.h"
 #include "engine/KeyTableActions.h"
 #include "stubs/StandInSettings.h"
 

@@ -15,7 +15,7 @@
 
 #include "BrokerTestSupport.h"
 #include "WineTestSupport.h"
-#include "broker/CoGlintBrokerServer.h"
+#include "broker/server/CoGlintBrokerServer.h"
 #include "broker/services/EnterpriseData.h"
 #include "foundation/Win32Handles.h"
 #include "stubs/StandInSettings.h"

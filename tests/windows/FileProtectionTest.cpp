@@ -12,7 +12,7 @@
 
 #include "BrokerTestSupport.h"
 #include "WineTestSupport.h"
-#include "broker/CoGlintBrokerServer.h"
+#include "broker/server/CoGlintBrokerServer.h"
 #include "broker/services/EnterpriseData.h"
 #include "stubs/StandInSettings.h"
 

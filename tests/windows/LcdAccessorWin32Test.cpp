@@ -9,7 +9,7 @@
 #include <future>
 #include <memory>
 
-#include "broker/LcdAccessorWin32.h"
+#include "broker/localconnection/LcdAccessorWin32.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <gtest/gtest.h>
 
 #include "WineTestSupport.h"
-#include "broker/PlayerPaths.h"
-#include "broker/SasmFileManager.h"
+#include "broker/policy/PlayerPaths.h"
+#include "broker/files/SasmFileManager.h"
 
 namespace {
 

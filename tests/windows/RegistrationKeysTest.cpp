@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "WineTestSupport.h"
-#include "broker/BrokerServer.h"
+#include "broker/server/BrokerServer.h"
 #include "engine/KeyTableActions.h"
 #include "engine/Uninstall.h"
 #include "foundation/Win32Handles.h"

@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "WineTestSupport.h"
-#include "broker/Base64.h"
-#include "broker/Sha256.h"
-#include "broker/SignedData.h"
-#include "broker/SignedDataRoots.h"
+#include "broker/signeddata/Base64.h"
+#include "broker/signeddata/Sha256.h"
+#include "broker/signeddata/SignedData.h"
+#include "broker/signeddata/SignedDataRoots.h"
 #include "foundation/Win32Handles.h"
 
 namespace {

@@ -12,7 +12,7 @@
 
 #include "BrokerTestSupport.h"
 #include "WineTestSupport.h"
-#include "broker/CoGlintBrokerServer.h"
+#include "broker/server/CoGlintBrokerServer.h"
 #include "foundation/Win32Handles.h"
 
 namespace {
