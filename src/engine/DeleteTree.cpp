@@ -23,6 +23,12 @@ UniqueHandle Open(const std::wstring& path, bool directory) {
                   FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
 }
 
+bool SameText(const std::wstring& a, const std::wstring& b) {
+  return !a.empty() && a.size() == b.size() &&
+         CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                              static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
 UniqueHandle OpenChecked(const std::wstring& path, bool directory, const std::wstring& expected) {
   UniqueHandle handle = Open(path, directory);
   if (!handle) return handle;
@@ -36,30 +42,36 @@ UniqueHandle OpenChecked(const std::wstring& path, bool directory, const std::ws
       return handle;
     }
   }
-  const std::wstring final = FileObject::FinalPath(handle.Get());
-  if (final.size() != expected.size() ||
-      CompareStringOrdinal(final.c_str(), -1, expected.c_str(), -1, TRUE) != CSTR_EQUAL) {
-    handle.Reset();
-  }
+  if (!SameText(FileObject::FinalPath(handle.Get()), expected)) handle.Reset();
   return handle;
 }
 
-// Removes what it can inside the folder opened as `folder` at `path`, which
-// lies at `final`; it is listed through its handle. Each entry must lie at
-// `final` + its name, so nothing outside the tree is ever reached.
-void RemoveContents(HANDLE folder, const std::wstring& path, const std::wstring& final) {
+// Removes what it can inside the folder opened as `folder`, whose object
+// name is `name` and whose path takes `units` units. Each entry is opened
+// through the folder's handle by its own name and must be found at `name` and
+// that name: a link the system followed names its target and is left alone,
+// so nothing outside the tree is ever reached.
+void RemoveContents(HANDLE folder, const std::wstring& name, size_t units) {
+  FileObject::Listing listing(folder);
   FileObject::Entry entry;
-  for (DWORD error = FileObject::FirstEntry(folder, L"*", &entry); error == 0;
-       error = FileObject::NextEntry(folder, &entry)) {
+  while (listing.Next(&entry)) {
     if (entry.name == L"." || entry.name == L"..") continue;
-    const std::wstring child = path + L"\\" + entry.name;
-    if (child.size() >= kMaxPath) continue;
+    const size_t childUnits = units + 1 + entry.name.size();
+    if (childUnits >= kMaxPath) continue;
     // A link is left alone: deleting one can take its target with it.
     if (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) continue;
     const bool directory = (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    UniqueHandle handle = OpenChecked(child, directory, final + L"\\" + entry.name);
+    UniqueHandle handle = FileObject::OpenChildToRemove(folder, entry.name, directory);
     if (!handle) continue;
-    if (directory) RemoveContents(handle.Get(), child, final + L"\\" + entry.name);
+    const std::wstring childName = name + L"\\" + entry.name;
+    if (!SameText(FileObject::ObjectName(handle.Get()), childName)) continue;
+    if (directory) {
+      const DWORD attributes = FileObject::Attributes(handle.Get());
+      if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        continue;
+      }
+      RemoveContents(handle.Get(), childName, childUnits);
+    }
     FileObject::DeleteByHandle(handle.Get());
   }
 }
@@ -90,8 +102,9 @@ bool DeleteTree(const MString& folder) {
   }
   const std::wstring root = ExpectedFinalPath(path);
   UniqueHandle handle = root.empty() ? UniqueHandle() : OpenChecked(path, true, root);
-  if (!handle) return false;
-  RemoveContents(handle.Get(), path, root);
+  const std::wstring name = handle ? FileObject::ObjectName(handle.Get()) : std::wstring();
+  if (name.empty()) return false;
+  RemoveContents(handle.Get(), name, path.size());
   if (FileObject::DeleteByHandle(handle.Get()) != 0) return false;
   handle.Reset();  // the folder goes when its last handle closes
   return GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES;

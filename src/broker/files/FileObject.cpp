@@ -17,9 +17,14 @@ struct Native {
                                             ULONG, ULONG, BOOLEAN, PUNICODE_STRING, BOOLEAN);
   using SetInformationFn = NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, ULONG);
   using StatusToErrorFn = ULONG(NTAPI*)(NTSTATUS);
+  using OpenFileFn = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK,
+                                      ULONG, ULONG);
+  using QueryObjectFn = NTSTATUS(NTAPI*)(HANDLE, OBJECT_INFORMATION_CLASS, PVOID, ULONG, PULONG);
   QueryDirectoryFn queryDirectory = nullptr;
   SetInformationFn setInformation = nullptr;
   StatusToErrorFn statusToError = nullptr;
+  OpenFileFn openFile = nullptr;
+  QueryObjectFn queryObject = nullptr;
 
   Native() {
     HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
@@ -30,6 +35,10 @@ struct Native {
         reinterpret_cast<void*>(GetProcAddress(ntdll, "NtSetInformationFile")));
     statusToError = reinterpret_cast<StatusToErrorFn>(
         reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlNtStatusToDosError")));
+    openFile = reinterpret_cast<OpenFileFn>(
+        reinterpret_cast<void*>(GetProcAddress(ntdll, "NtOpenFile")));
+    queryObject = reinterpret_cast<QueryObjectFn>(
+        reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQueryObject")));
   }
   DWORD Error(NTSTATUS status) const {
     if (status >= 0) return 0;
@@ -44,6 +53,12 @@ const Native& Ntdll() {
 }
 
 constexpr ULONG kFileRenameInformation = 10;
+constexpr ULONG kFileDirectoryFile = 0x00000001;
+constexpr ULONG kFileSynchronousIoNonalert = 0x00000020;
+constexpr ULONG kFileNonDirectoryFile = 0x00000040;
+constexpr ULONG kFileOpenForBackupIntent = 0x00004000;
+constexpr ULONG kFileOpenReparsePoint = 0x00200000;
+constexpr ULONG kObjCaseInsensitive = 0x00000040;
 constexpr ULONG kFileFullDirectoryInformation = 2;
 constexpr NTSTATUS kStatusNoMoreFiles = static_cast<NTSTATUS>(0x80000006);
 
@@ -188,6 +203,83 @@ DWORD FirstEntry(HANDLE folder, const std::wstring& mask, Entry* entry) {
 
 DWORD NextEntry(HANDLE folder, Entry* entry) {
   return QueryEntry(folder, nullptr, entry);
+}
+
+UniqueHandle OpenChildToRemove(HANDLE folder, const std::wstring& name, bool directory) {
+  const Native& native = Ntdll();
+  if (native.openFile == nullptr || name.empty() || name.size() > 255 ||
+      name.find_first_of(L"\\/") != std::wstring::npos) {
+    return UniqueHandle();
+  }
+  UNICODE_STRING objectName{};
+  objectName.Buffer = const_cast<PWSTR>(name.c_str());
+  objectName.Length = static_cast<USHORT>(name.size() * sizeof(WCHAR));
+  objectName.MaximumLength = objectName.Length;
+  OBJECT_ATTRIBUTES attributes{};
+  attributes.Length = sizeof attributes;
+  attributes.RootDirectory = folder;
+  attributes.ObjectName = &objectName;
+  attributes.Attributes = kObjCaseInsensitive;
+  const ACCESS_MASK access =
+      DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE | (directory ? FILE_LIST_DIRECTORY : 0);
+  const ULONG options = kFileSynchronousIoNonalert | kFileOpenReparsePoint |
+                        (directory ? kFileDirectoryFile | kFileOpenForBackupIntent
+                                   : kFileNonDirectoryFile);
+  HANDLE handle = nullptr;
+  IO_STATUS_BLOCK status{};
+  if (native.openFile(&handle, access, &attributes, &status,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, options) < 0) {
+    return UniqueHandle();
+  }
+  return UniqueHandle(handle);
+}
+
+std::wstring ObjectName(HANDLE handle) {
+  const Native& native = Ntdll();
+  if (native.queryObject == nullptr) return std::wstring();
+  constexpr OBJECT_INFORMATION_CLASS kObjectNameInformation = static_cast<OBJECT_INFORMATION_CLASS>(1);
+  alignas(8) BYTE buffer[sizeof(UNICODE_STRING) + 2 * 1040];
+  ULONG length = 0;
+  if (native.queryObject(handle, kObjectNameInformation, buffer, sizeof buffer, &length) < 0) {
+    return std::wstring();
+  }
+  const auto* name = reinterpret_cast<const UNICODE_STRING*>(buffer);
+  if (name->Buffer == nullptr) return std::wstring();
+  return std::wstring(name->Buffer, name->Length / sizeof(WCHAR));
+}
+
+bool Listing::Next(Entry* entry) {
+  const Native& native = Ntdll();
+  if (native.queryDirectory == nullptr) return false;
+  if (buffer_.empty()) buffer_.resize(64 * 1024);
+  for (;;) {
+    if (done_) return false;
+    if (offset_ == 0) {
+      IO_STATUS_BLOCK status{};
+      const NTSTATUS result = native.queryDirectory(
+          folder_, nullptr, nullptr, nullptr, &status, buffer_.data(),
+          static_cast<ULONG>(buffer_.size()), kFileFullDirectoryInformation, FALSE, nullptr, FALSE);
+      if (result < 0 || status.Information == 0) {
+        done_ = true;
+        return false;
+      }
+      // Entries start at offset 0; offset_ marks the next one to hand out,
+      // biased by one so that 0 means "read a batch".
+      offset_ = 1;
+    }
+    const size_t at = offset_ - 1;
+    const auto* found = reinterpret_cast<const FullDirectoryEntry*>(buffer_.data() + at);
+    if (at + offsetof(FullDirectoryEntry, fileName) > buffer_.size() ||
+        at + offsetof(FullDirectoryEntry, fileName) + found->fileNameLength > buffer_.size()) {
+      done_ = true;
+      offset_ = 0;
+      return false;
+    }
+    entry->name.assign(found->fileName, found->fileNameLength / sizeof(WCHAR));
+    entry->attributes = found->fileAttributes;
+    offset_ = found->nextEntryOffset == 0 ? 0 : offset_ + found->nextEntryOffset;
+    return true;
+  }
 }
 
 }  // namespace FileObject

@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "foundation/Win32Handles.h"
 
@@ -68,5 +69,30 @@ DWORD NextEntry(HANDLE folder, Entry* entry);
 
 // Opens a folder for listing: the handle that FirstEntry and NextEntry take.
 UniqueHandle OpenToList(const std::wstring& folder);
+
+// Opens `name`, one name without separators, inside the folder opened as
+// `folder`, to delete it: DELETE and attribute access (and listing for a
+// folder), every sharing mode, a link opened as itself where the system can,
+// and only an object of the asked kind. Invalid on failure.
+UniqueHandle OpenChildToRemove(HANDLE folder, const std::wstring& name, bool directory);
+
+// The opened object's name as the object manager gives it ("\??\C:\..." or
+// "\Device\...\..."): cheaper to ask than the final path, and enough to
+// compare a child with its folder. Empty when unknown.
+std::wstring ObjectName(HANDLE handle);
+
+// Every entry of an opened folder, read through its handle many at a time.
+class Listing {
+ public:
+  explicit Listing(HANDLE folder) : folder_(folder) {}
+  // The next entry ("." and ".." included); false at the end or on failure.
+  bool Next(Entry* entry);
+
+ private:
+  HANDLE folder_;
+  std::vector<BYTE> buffer_;
+  size_t offset_ = 0;
+  bool done_ = false;
+};
 
 }  // namespace FileObject
