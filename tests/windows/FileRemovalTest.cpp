@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "WineTestSupport.h"
 #include "foundation/Win32Handles.h"
@@ -18,6 +19,21 @@ namespace {
 
 const std::wstring kClass =
     L"Software\\Classes\\CLSID\\{112EBC29-AF42-4D7B-8F4B-F59D45F130F6}\\InprocServer32";
+
+const wchar_t kSession[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+
+// The pending restart operations as one text, entries separated by "|".
+std::wstring PendingRenames() {
+  std::vector<wchar_t> buffer(16384);
+  DWORD size = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, kSession, L"PendingFileRenameOperations",
+                   RRF_RT_REG_MULTI_SZ, nullptr, buffer.data(), &size) != ERROR_SUCCESS) {
+    return std::wstring();
+  }
+  std::wstring text(buffer.data(), size / sizeof(wchar_t));
+  for (wchar_t& unit : text) unit = unit == 0 ? L'|' : unit;
+  return text;
+}
 
 bool KeyExists(HKEY root, const std::wstring& key) {
   HKEY opened = nullptr;
@@ -58,8 +74,33 @@ TEST_F(FileRemoval, NamedFilesByKind) {
   EXPECT_FALSE(Exists(other));
   EXPECT_TRUE(Exists(utility));
   EXPECT_NE(Reports().find(L"1047:2 "), std::wstring::npos) << Reports();
-  RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager",
-                     L"PendingFileRenameOperations");
+  EXPECT_NE(PendingRenames().find(utility), std::wstring::npos);
+  RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSession, L"PendingFileRenameOperations");
+}
+
+// A held control in the control's keep list stays for an interactive host,
+// and is left for the restart otherwise.
+TEST_F(FileRemoval, HeldControlByKeepList) {
+  const std::wstring control = folder_ + L"\\GlintAX_34_0_0_384.ocx";
+  files_.Copy(ProgramFolder() + L"\\GlintAX_34_0_0_384.ocx", control);
+  UniqueHandle held(CreateFileW(control.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, 0, nullptr));
+  struct Case {
+    const char16_t* config;
+    const wchar_t* keep;
+    bool scheduled;
+  } cases[] = {{u"Interactive 1;", L"GlintAX_34_0_0_384.ocx", false},
+               {u"Interactive 0;", L"GlintAX_34_0_0_384.ocx", true},
+               {u"Interactive 1;", L"Other.ocx", true}};
+  for (const Case& c : cases) {
+    Restart(c.config);
+    shim()->AddActiveXKeep(M(c.keep).Give());
+    EXPECT_TRUE(shim()->RemoveNamedFile(M(L"GlintAX_34_0_0_384.ocx").Give(), M(control).Give()));
+    EXPECT_TRUE(Exists(control));
+    EXPECT_EQ(PendingRenames().find(control) != std::wstring::npos, c.scheduled)
+        << ToUtf8(MString(c.config)) << Utf8Of(c.keep);
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSession, L"PendingFileRenameOperations");
+  }
 }
 
 TEST_F(FileRemoval, ListedFilesInEveryBrowsersPluginFolder) {
@@ -124,10 +165,26 @@ TEST_F(FileRemoval, ByPatternFromTheSystemFolderListing) {
                 std::to_string(Exists(temp + L"\\held.tmp")),
             "0111");
   EXPECT_NE(Reports().find(L"1833:1 "), std::wstring::npos) << Reports();
+  EXPECT_NE(PendingRenames().find(temp + L"||"), std::wstring::npos) << Utf8Of(PendingRenames().c_str());
+  EXPECT_NE(PendingRenames().find(parent + L"||"), std::wstring::npos);
   held.Reset();
-  RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager",
-                     L"PendingFileRenameOperations");
+  RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSession, L"PendingFileRenameOperations");
   RemoveTree(parent);
+}
+
+// A product folder whose "Temp" neighbour is a link planted elsewhere: the
+// link is neither entered, deleted nor scheduled, its target intact.
+TEST_F(FileRemoval, LinkedTempBesideTheProductFolder) {
+  const std::wstring parent = L"C:\\glint-tree\\product";
+  Restart(u"FullRemoval 1;");
+  shim()->LoadFileLists();
+  EXPECT_TRUE(shim()->RemoveFilesByPattern(kPlayerActiveX | kPlayerPlugin | kPlayerPepper,
+                                           M(parent + L"\\Glint").Give()));
+  EXPECT_FALSE(Exists(parent + L"\\Glint"));
+  EXPECT_TRUE(Exists(parent + L"\\Temp\\sentinel.txt"));
+  EXPECT_EQ(PendingRenames().find(parent + L"\\Temp"), std::wstring::npos);
+  EXPECT_NE(PendingRenames().find(parent + L"||"), std::wstring::npos);
+  RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSession, L"PendingFileRenameOperations");
 }
 
 // Every profile's player data, in both layouts. The current user's own

@@ -4,6 +4,8 @@
 // with content and read-only files stay, as they do on Windows.
 #include <windows.h>
 
+#include <shlobj.h>
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -58,6 +60,11 @@ const Item kItems[] = {
     {L"empty", true},       // an empty folder
     {L"full", false},       // a folder with a file in it
     {L"readonly.dat", false},
+    // Pattern removal of two product folders: "Temp" beside the first holds
+    // a held file, so it and its parent stay; the second parent is empty.
+    {L"p1\\Temp", false},
+    {L"p1", false},
+    {L"p2", true},
 };
 
 class Restart : public ShimTest {};
@@ -84,6 +91,18 @@ TEST_F(Restart, Schedule) {
   EXPECT_EQ(RemovePlayerFile(shim(), M(kFolder + L"\\shared.dll"), 16), 32u);
   for (const wchar_t* name : {L"\\empty", L"\\full", L"\\readonly.dat"})
     EXPECT_TRUE(ScheduleDeleteAtRestart(host_.get(), M(kFolder + name)));
+  for (const wchar_t* product : {L"\\p1\\Glint", L"\\p2\\Glint"})
+    ASSERT_EQ(SHCreateDirectoryExW(nullptr, (kFolder + product).c_str(), nullptr), ERROR_SUCCESS);
+  ASSERT_TRUE(CreateDirectoryW((kFolder + L"\\p1\\Temp").c_str(), nullptr));
+  CloseHandle(CreateFileW((kFolder + L"\\p1\\Temp\\held.tmp").c_str(), GENERIC_WRITE, 0, nullptr,
+                          CREATE_ALWAYS, 0, nullptr));
+  Hold(L"read", kFolder + L"\\p1\\Temp\\held.tmp");
+  ShimTest::Restart(u"FullRemoval 1;");
+  shim()->LoadFileLists();
+  for (const wchar_t* product : {L"\\p1\\Glint", L"\\p2\\Glint"}) {
+    EXPECT_TRUE(shim()->RemoveFilesByPattern(kPlayerActiveX | kPlayerPlugin | kPlayerPepper,
+                                             M(kFolder + product).Give()));
+  }
   std::vector<std::wstring> expected;
   for (const Item& item : kItems) {
     expected.push_back(L"\\??\\" + kFolder + L"\\" + item.name);
