@@ -4,6 +4,9 @@
 
 #include <wininet.h>
 
+#include <new>
+#include <string>
+
 #include "engine/HostCallbacks.h"
 #include "foundation/SystemModule.h"
 #include "foundation/Win32Handles.h"
@@ -12,9 +15,11 @@
 
 namespace {
 
+// How long the caller still waits, after closing the session, for the
+// request's thread to end before it leaves it behind.
+constexpr DWORD kClosingGraceMs = 2000;
 constexpr char16_t kServer[] = u"https://update.glint.example";
 constexpr char16_t kPath[] = u"/get/glintplayer/update/current/install/version.xml";
-constexpr DWORD kPhaseLimitMs = 30000;
 
 // The running system's answers, through VerifyVersionInfoW.
 class SystemVersionFacts final : public VersionFacts {
@@ -91,16 +96,58 @@ MString UpdateCheckUrl(HostCallbacks* host, const MString& ownVersion,
   return MString(kServer) + MString(kPath) + UpdateCheckQuery(in);
 }
 
-void SendUpdateCheck(const MString& url) {
+namespace {
+
+// What the request's own thread needs; it frees this when it ends.
+struct PendingRequest {
+  std::wstring url;
+  HINTERNET session;
+  HMODULE module;  // a reference that keeps this code loaded until the thread ends
+};
+
+DWORD WINAPI RunRequest(void* parameter) {
+  auto* pending = static_cast<PendingRequest*>(parameter);
+  // Opened and closed unread: the server learns the query from the request.
+  HINTERNET request =
+      InternetOpenUrlW(pending->session, pending->url.c_str(), L"", 0,
+                       INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE, 0);
+  if (request != nullptr) InternetCloseHandle(request);
+  HMODULE module = pending->module;
+  delete pending;
+  FreeLibraryAndExitThread(module, 0);
+}
+
+}  // namespace
+
+void SendUpdateCheck(const MString& url, DWORD phaseLimitMs) {
   UniqueInternet internet(
       InternetOpenW(L"Arvex Glint Player", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
   if (!internet) return;
-  DWORD limit = kPhaseLimitMs;
   for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
                        INTERNET_OPTION_RECEIVE_TIMEOUT}) {
-    InternetSetOptionW(internet.Get(), option, &limit, sizeof limit);
+    InternetSetOptionW(internet.Get(), option, &phaseLimitMs, sizeof phaseLimitMs);
   }
-  UniqueInternet request(
-      InternetOpenUrlW(internet.Get(), W(url), L"", 0,
-                       INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE, 0));
+  // Not every system's WinINet keeps those limits (a peer that takes the
+  // connection and never answers can hold a request for good), so the
+  // request runs on its own thread and the caller waits for it no longer
+  // than the three phases together; closing the session then ends it.
+  HMODULE module = nullptr;
+  if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                          reinterpret_cast<LPCWSTR>(&RunRequest), &module)) {
+    return;
+  }
+  auto* pending = new (std::nothrow) PendingRequest{std::wstring(W(url)), internet.Get(), module};
+  UniqueHandle thread(pending != nullptr
+                          ? CreateThread(nullptr, 0, RunRequest, pending, 0, nullptr)
+                          : nullptr);
+  if (!thread) {
+    delete pending;
+    FreeLibrary(module);
+    return;
+  }
+  const DWORD bound = phaseLimitMs > MAXDWORD / 3 ? MAXDWORD - 1 : 3 * phaseLimitMs;
+  if (WaitForSingleObject(thread.Get(), bound) != WAIT_OBJECT_0) {
+    internet.Reset();
+    WaitForSingleObject(thread.Get(), kClosingGraceMs);
+  }
 }

@@ -20,6 +20,8 @@ MString UpdateCheckUrl(HostCallbacks* host, const MString& ownVersion,
                        const UpdateCheckArguments& arguments);
 
 // Opens the URL and closes it at once; nothing is read and nothing reported.
-// Connecting, sending and receiving are each bounded, so that a dead network
-// never holds the caller for long.
-void SendUpdateCheck(const MString& url);
+// Connecting, sending and receiving are each bounded by `phaseLimitMs`, and
+// the caller is never held longer than the three together (plus a short
+// grace), so that a dead network never holds it for long.
+inline constexpr uint32_t kUpdatePhaseLimitMs = 30000;
+void SendUpdateCheck(const MString& url, unsigned long phaseLimitMs = kUpdatePhaseLimitMs);

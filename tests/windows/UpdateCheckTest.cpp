@@ -12,6 +12,7 @@
 
 #include "WineTestSupport.h"
 #include "foundation/Win32Handles.h"
+#include "update/UpdateCheckWin32.h"
 
 namespace {
 
@@ -74,8 +75,9 @@ TEST(UpdateCheck, UrlPerWindowsVersionAndLanguage) {
 // The request on the wire, at loopback proxies (scripts/update-proxy-fixture.sh):
 // one CONNECT to the update server with the agent and no caching; a
 // certificate no root vouches for ends it before any data; a refusing proxy
-// and a closed port let the check return. (A proxy that never answers holds
-// Wine's WinINet past every time-out option: not tested here.)
+// and a closed port let the check return; a proxy that takes the request and
+// never answers holds the caller no longer than the three phases' bound
+// (this platform's WinINet ignores the time-out options themselves).
 TEST_F(ShimTest, CheckReachesTheProxyOnceAndSendsNothingUntrusted) {
   const std::wstring fixture = ProgramFolder() + L"\\..\\update-proxy";
   std::istringstream ports(ReadAll(fixture + L"\\ports"));
@@ -108,6 +110,19 @@ TEST_F(ShimTest, CheckReachesTheProxyOnceAndSendsNothingUntrusted) {
       EXPECT_NE(log.find(at + line), std::string::npos) << name << " " << line << "\n" << log;
   }
   EXPECT_NE(log.find("tls: data after handshake: 0 bytes"), std::string::npos) << log;
+
+  const std::string silent = "127.0.0.1:" + port["silent"];
+  registry.SetString(HKEY_CURRENT_USER, settings, L"ProxyServer",
+                     std::wstring(silent.begin(), silent.end()));
+  const ULONGLONG start = GetTickCount64();
+  SendUpdateCheck(M(L"https://update.glint.example/get/glintplayer/update/current/install/"
+                    L"version.xml?silent=1"),
+                  1000);
+  // Three phases of 1 s and the grace after closing: well inside 15 s, where
+  // an unbounded wait would hang until CTest ends the test.
+  EXPECT_LT(GetTickCount64() - start, 15000u);
+  EXPECT_NE(ReadAll(fixture + L"\\proxy.log").find("silent: CONNECT update.glint.example:443"),
+            std::string::npos);
 }
 
 }  // namespace
