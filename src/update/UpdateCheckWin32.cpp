@@ -16,7 +16,7 @@
 namespace {
 
 // How long the caller still waits, after closing the session, for the
-// request's thread to end before it leaves it behind.
+// request to end before it leaves it behind.
 constexpr DWORD kClosingGraceMs = 2000;
 constexpr char16_t kServer[] = u"https://update.glint.example";
 constexpr char16_t kPath[] = u"/get/glintplayer/update/current/install/version.xml";
@@ -98,23 +98,32 @@ MString UpdateCheckUrl(HostCallbacks* host, const MString& ownVersion,
 
 namespace {
 
-// What the request's own thread needs; it frees this when it ends.
+// A request handed to the thread pool, shared by the caller and the pool's
+// callback: the last of the two to let go frees it.
 struct PendingRequest {
   std::wstring url;
-  HINTERNET session;
-  HMODULE module;  // a reference that keeps this code loaded until the thread ends
+  HINTERNET session = nullptr;
+  HANDLE done = nullptr;
+  HMODULE module = nullptr;  // keeps this code loaded until the callback ends
+  LONG references = 2;
 };
 
-DWORD WINAPI RunRequest(void* parameter) {
-  auto* pending = static_cast<PendingRequest*>(parameter);
+void Release(PendingRequest* pending) {
+  if (InterlockedDecrement(&pending->references) != 0) return;
+  CloseHandle(pending->done);
+  delete pending;
+}
+
+void CALLBACK RunRequest(PTP_CALLBACK_INSTANCE instance, void* context) {
+  auto* pending = static_cast<PendingRequest*>(context);
   // Opened and closed unread: the server learns the query from the request.
   HINTERNET request =
       InternetOpenUrlW(pending->session, pending->url.c_str(), L"", 0,
                        INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE, 0);
   if (request != nullptr) InternetCloseHandle(request);
-  HMODULE module = pending->module;
-  delete pending;
-  FreeLibraryAndExitThread(module, 0);
+  SetEvent(pending->done);
+  FreeLibraryWhenCallbackReturns(instance, pending->module);
+  Release(pending);
 }
 
 }  // namespace
@@ -127,27 +136,32 @@ void SendUpdateCheck(const MString& url, DWORD phaseLimitMs) {
                        INTERNET_OPTION_RECEIVE_TIMEOUT}) {
     InternetSetOptionW(internet.Get(), option, &phaseLimitMs, sizeof phaseLimitMs);
   }
-  // Not every system's WinINet keeps those limits (a peer that takes the
-  // connection and never answers can hold a request for good), so the
-  // request runs on its own thread and the caller waits for it no longer
-  // than the three phases together; closing the session then ends it.
-  HMODULE module = nullptr;
-  if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                          reinterpret_cast<LPCWSTR>(&RunRequest), &module)) {
+  // Not every system's WinINet keeps those limits, nor ends a request when
+  // its session is closed (a peer that takes the connection and never
+  // answers can hold it for good), so the request runs on a pool thread and
+  // the caller waits for it no longer than the three phases together.
+  auto* pending = new (std::nothrow) PendingRequest;
+  if (pending == nullptr) return;
+  pending->url = W(url);
+  pending->session = internet.Get();
+  pending->done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (pending->done == nullptr ||
+      !GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                          reinterpret_cast<LPCWSTR>(&RunRequest), &pending->module)) {
+    if (pending->done != nullptr) CloseHandle(pending->done);
+    delete pending;
     return;
   }
-  auto* pending = new (std::nothrow) PendingRequest{std::wstring(W(url)), internet.Get(), module};
-  UniqueHandle thread(pending != nullptr
-                          ? CreateThread(nullptr, 0, RunRequest, pending, 0, nullptr)
-                          : nullptr);
-  if (!thread) {
+  if (!TrySubmitThreadpoolCallback(RunRequest, pending, nullptr)) {
+    FreeLibrary(pending->module);
+    CloseHandle(pending->done);
     delete pending;
-    FreeLibrary(module);
     return;
   }
   const DWORD bound = phaseLimitMs > MAXDWORD / 3 ? MAXDWORD - 1 : 3 * phaseLimitMs;
-  if (WaitForSingleObject(thread.Get(), bound) != WAIT_OBJECT_0) {
+  if (WaitForSingleObject(pending->done, bound) != WAIT_OBJECT_0) {
     internet.Reset();
-    WaitForSingleObject(thread.Get(), kClosingGraceMs);
+    WaitForSingleObject(pending->done, kClosingGraceMs);
   }
+  Release(pending);
 }
