@@ -64,6 +64,7 @@ void Usage() {
       "                             server, its keys and file locked as an install leaves them\n"
       "  register-broker            the same for this program\n"
       "  unregister-broker          remove the broker's registration\n"
+      "  check-update TYPE VECTOR ERR WERR  send the update check for a player type\n"
       "  offered-version            version of the update offer the broker stored\n"
       "  notice                     notice content of the stored offer, parsed\n"
       "  reject-offer               turn the stored offer down\n"
@@ -352,6 +353,14 @@ int RunCommand(GlintBrokerShim* shim, const ReferenceHost& host, const std::vect
     }
     Print(std::string("broker registration removed: ") + YesNo(found) + "\n");
     return found ? 0 : 1;
+  }
+  if (is(u"check-update", 4)) {
+    // The request goes out and its answer is not read: the server learns
+    // what it needs from the query.
+    const bool sent = shim->CheckForUpdate(ParseTypes(arg(1)), ParseUnsigned(arg(2)),
+                                           ParseUnsigned(arg(3)), ParseUnsigned(arg(4)));
+    Print(std::string("update check sent: ") + YesNo(sent) + "\n");
+    return sent ? 0 : 1;
   }
   if (is(u"offered-version", 0)) {
     MString version;

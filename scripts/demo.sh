@@ -94,6 +94,28 @@ wait "$receiver"
 sed -n '3,$s/^/receiver: /p' "$received"
 rm -f "$received"
 
+# The update offer: the player stand-in hands the broker the update
+# server's document, the host shows its notice and turns it down; a newer
+# offer is stored, the turned-down one is then refused.
+echo
+echo "\$ glintplayer BrokerPrefMarkAutoUpdaterForRun(offer 35.0.0.1) & glinthost notice"
+offer() {
+  wine "$player" "BrokerPrefMarkAutoUpdaterForRun(\"<update version=\"\"$1\"\"><meta>message &quot;Glint Player $1&quot;;</meta></update>\")" |
+    sed 's/^/player: /'
+}
+offer 35.0.0.1
+run offered-version
+run notice
+run reject-offer
+offer 35.0.0.2
+run offered-version
+offer 35.0.0.1
+run offered-version
+run check-update plugin 2 0 0
+wine reg delete 'HKCU\Software\Kestrelink\GlintPlayerUpdate' /f >/dev/null 2>&1 || true
+wine reg delete 'HKCU\Software\Microsoft\Windows\CurrentVersion\RunOnce' /v GlintPlayerUpdate /f \
+  >/dev/null 2>&1 || true
+
 # A browser stand-in (the file holder under a browser's name) loads the
 # installed plugin: the conflict scan lists it under its friendly name.
 echo
