@@ -1,11 +1,12 @@
 // The shortcut methods' rules from arbitrary bytes. The input is four
 // fields split at the first three line feeds: a name, a URL, an icon path
-// (a leading '*' stands for the icon cache folder) and the strings blob,
-// which also serves as the signed content. In the first three fields the
-// byte 0xFE and the two after it give one UTF-16 unit (little-endian), so
-// that any unit can be reached; other bytes are units below 256. The first
-// nine bytes of the input also drive the tick counts, the flags and the fake
-// folder of the unique-name builder.
+// and the strings blob, which also serves as the signed content. A leading
+// '*' in the icon path stands for the icon cache folder, a leading '+' for
+// that folder, a separator and the name. In the first three fields the byte
+// 0xFE and the two after it give one UTF-16 unit (little-endian), so that any
+// unit can be reached; other bytes are units below 256. The first ten bytes
+// of the input also drive the tick counts, the flags and the fake folder of
+// the unique-name builder.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -79,6 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const Text name = Field(fields[0]), url = Field(fields[1]);
   Text icon = Field(fields[2]);
   if (!icon.empty() && icon[0] == u'*') icon = kCache + icon.substr(1);
+  if (!icon.empty() && icon[0] == u'+') icon = kCache + u'\\' + name + icon.substr(1);
   const std::span<const uint8_t> blob(reinterpret_cast<const uint8_t*>(fields[3].data()),
                                       fields[3].size());
 
