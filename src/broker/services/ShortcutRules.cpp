@@ -8,10 +8,6 @@ namespace ShortcutRules {
 
 namespace {
 
-bool StartsWith(const Text& text, const Text& prefix) {
-  return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
-}
-
 bool IsSeparator(char16_t c) {
   return c == u'\\' || c == u'/';
 }
@@ -33,12 +29,8 @@ bool StartsWithIgnoringAsciiCase(const Text& text, std::u16string_view lowerPref
 }
 
 Text Decimal(uint32_t value) {
-  Text digits;
-  do {
-    digits.insert(digits.begin(), static_cast<char16_t>(u'0' + value % 10));
-    value /= 10;
-  } while (value != 0);
-  return digits;
+  const std::string digits = std::to_string(value);
+  return Text(digits.begin(), digits.end());
 }
 
 }  // namespace
@@ -80,7 +72,7 @@ bool IsCacheIconPath(const Text& iconPath, const Text& cacheFolder, const Text& 
     if (c < 32 || IsSeparator(c) || c == u':') return false;
   }
   const Text prefix = cacheFolder + u'\\' + name;
-  if (!StartsWith(iconPath, prefix)) return false;
+  if (!iconPath.starts_with(prefix)) return false;
   size_t at = prefix.size();
   while (at < iconPath.size()) {
     char16_t c = iconPath[at];
@@ -129,7 +121,7 @@ const Text& RedirectPrefix() {
 }
 
 bool HasRedirectPrefix(const Text& url) {
-  return StartsWith(url, RedirectPrefix());
+  return url.starts_with(RedirectPrefix());
 }
 
 std::optional<std::string> AuthorisationSnippet(std::string_view ansiUrl,

@@ -57,7 +57,8 @@ std::optional<Text> UniquePath(const Text& folder, const Text& name, const Text&
 // case-sensitively, shorter than a path buffer. Never a network path: a
 // cache folder that starts with two separators refuses every icon, because
 // the shell would fetch the icon from the server with the user's
-// credentials. A name holding a separator, a colon or a control unit
+// credentials (a drive letter mapped to a share is the Win32 layer's to
+// refuse: it knows the drive's type). A name holding a separator, a colon or a control unit
 // refuses, so an admitted path always names a file directly in the cache.
 bool IsCacheIconPath(const Text& iconPath, const Text& cacheFolder, const Text& name);
 
