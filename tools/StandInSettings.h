@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 namespace standin {
@@ -21,7 +22,7 @@ inline bool ReadValue(const wchar_t* name, DWORD* type, std::wstring* text, DWOR
       continue;
     }
     if (*type == REG_DWORD) {
-      *number = *reinterpret_cast<DWORD*>(buffer);
+      std::memcpy(number, buffer, sizeof *number);
     } else {
       *text = buffer;
     }

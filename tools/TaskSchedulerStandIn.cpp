@@ -164,6 +164,12 @@ HRESULT STDMETHODCALLTYPE QueryInterfaceOf(void* self, REFIID iid, void** out) {
   if (out == nullptr) return E_POINTER;
   *out = nullptr;
   if (!Answers(Self(self)->kind, iid)) return E_NOINTERFACE;
+  // The views a caller asks for by name can fail on request too.
+  if (IsEqualIID(iid, IID_IDailyTrigger) || IsEqualIID(iid, IID_IExecAction)) {
+    const HRESULT result = Call(IsEqualIID(iid, IID_IDailyTrigger) ? "QueryInterface IDailyTrigger"
+                                                                   : "QueryInterface IExecAction");
+    if (FAILED(result)) return result;
+  }
   InterlockedIncrement(&Self(self)->refs);
   *out = self;
   return S_OK;
@@ -524,6 +530,9 @@ const void* TableOf(Kind kind) {
 }  // namespace
 
 extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID, REFIID iid, void** out) {
+  if (out != nullptr) *out = nullptr;
+  const HRESULT refused = Call("DllGetClassObject");
+  if (FAILED(refused)) return refused;
   IClassFactory* factory = Make<IClassFactory>(Kind::kFactory, nullptr);
   const HRESULT result = QueryInterfaceOf(factory, iid, out);
   ReleaseOf(factory);
