@@ -613,7 +613,7 @@ TEST_F(StandIn, HostDescriptionAndConsoleMessage) {
                        "Player (PPAPI)\n"),
             std::string::npos)
       << Log();
-  EXPECT_NE(RunProgram(host, L"delete-task pepper").output.find("task deleted: yes\n"),
+  EXPECT_NE(RunProgram(host, L"delete-task pepper").output.find("task deleted: yes"),
             std::string::npos);
   Fail(L"ITaskSettings.put_StartWhenAvailable", static_cast<HRESULT>(0x80040F02));
   run = RunProgram(host, args);
