@@ -297,8 +297,8 @@ int RunCommand(GlintBrokerShim* shim, const ReferenceHost& host, const std::vect
     return set ? 0 : 1;
   }
   if (is(u"register-task", 3)) {
-    const bool registered = RegisterNotifierTask(arg(2), arg(3), const_cast<ReferenceHost*>(&host),
-                                                 ParseTypes(arg(1)));
+    const bool registered =
+        RegisterNotifierTask(arg(2), arg(3), const_cast<ReferenceHost*>(&host), ParseTypes(arg(1)));
     Print(std::string("task registered: ") + YesNo(registered) + "\n");
     return registered ? 0 : 1;
   }

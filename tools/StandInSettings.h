@@ -57,8 +57,8 @@ inline std::string Utf8(const wchar_t* text, int length = -1) {
 // A whole file's bytes; empty when it cannot be read.
 inline std::string ReadFileText(const std::wstring& path) {
   std::string text;
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return text;
   char chunk[4096];
   DWORD got = 0;

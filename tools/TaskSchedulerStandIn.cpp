@@ -214,8 +214,8 @@ std::string Flag(VARIANT_BOOL value) {
 
 HRESULT STDMETHODCALLTYPE ServiceConnect(ITaskService*, VARIANT server, VARIANT user,
                                          VARIANT domain, VARIANT password) {
-  return Call("ITaskService.Connect", Show(server) + " " + Show(user) + " " + Show(domain) + " " +
-                                          Show(password));
+  return Call("ITaskService.Connect",
+              Show(server) + " " + Show(user) + " " + Show(domain) + " " + Show(password));
 }
 
 HRESULT STDMETHODCALLTYPE ServiceGetFolder(ITaskService*, BSTR path, ITaskFolder** folder) {
@@ -255,11 +255,10 @@ HRESULT STDMETHODCALLTYPE FolderRegister(ITaskFolder*, BSTR path, ITaskDefinitio
                                          TASK_LOGON_TYPE logon, VARIANT sddl,
                                          IRegisteredTask** out) {
   if (out != nullptr) *out = nullptr;
-  const HRESULT result =
-      Call("ITaskFolder.RegisterTaskDefinition",
-           "path=" + Text(path) + " flags=" + std::to_string(flags) + " user=" + Show(user) +
-               " password=" + Show(password) + " logon=" + std::to_string(logon) +
-               " sddl=" + Show(sddl));
+  const HRESULT result = Call("ITaskFolder.RegisterTaskDefinition",
+                              "path=" + Text(path) + " flags=" + std::to_string(flags) +
+                                  " user=" + Show(user) + " password=" + Show(password) +
+                                  " logon=" + std::to_string(logon) + " sddl=" + Show(sddl));
   if (FAILED(result)) return result;
   // The scheduler refuses a task without a name.
   if (path == nullptr || SysStringLen(path) == 0) return E_ACCESSDENIED;
@@ -343,8 +342,8 @@ HRESULT STDMETHODCALLTYPE TriggersItem(ITriggerCollection* self, LONG index, ITr
 }
 HRESULT STDMETHODCALLTYPE TriggersCreate(ITriggerCollection* self, TASK_TRIGGER_TYPE2 type,
                                          ITrigger** out) {
-  const HRESULT result = Put(self, "ITriggerCollection.Create", "Trigger.Type",
-                             std::to_string(type));
+  const HRESULT result =
+      Put(self, "ITriggerCollection.Create", "Trigger.Type", std::to_string(type));
   if (FAILED(result)) return result;
   return Give(Make<ITrigger>(Kind::kTrigger, Self(self)->task), out);
 }
@@ -356,8 +355,7 @@ HRESULT STDMETHODCALLTYPE TriggerStart(IDailyTrigger* self, BSTR value) {
   return Put(self, "ITrigger.put_StartBoundary", "Trigger.StartBoundary", Text(value));
 }
 HRESULT STDMETHODCALLTYPE TriggerDays(IDailyTrigger* self, short value) {
-  return Put(self, "IDailyTrigger.put_DaysInterval", "Trigger.DaysInterval",
-             std::to_string(value));
+  return Put(self, "IDailyTrigger.put_DaysInterval", "Trigger.DaysInterval", std::to_string(value));
 }
 HRESULT STDMETHODCALLTYPE TriggerRepetition(IDailyTrigger* self, IRepetitionPattern** out) {
   return Part(self, "ITrigger.get_Repetition", Kind::kRepetition, out);
@@ -519,10 +517,10 @@ const void* BuildTable(Kind kind) {
 
 const void* TableOf(Kind kind) {
   static const void* tables[] = {
-      BuildTable(Kind::kFactory),  BuildTable(Kind::kService),    BuildTable(Kind::kFolder),
+      BuildTable(Kind::kFactory),    BuildTable(Kind::kService),    BuildTable(Kind::kFolder),
       BuildTable(Kind::kRegistered), BuildTable(Kind::kDefinition), BuildTable(Kind::kSettings),
-      BuildTable(Kind::kInfo),     BuildTable(Kind::kTriggers),   BuildTable(Kind::kTrigger),
-      BuildTable(Kind::kRepetition), BuildTable(Kind::kActions),  BuildTable(Kind::kAction),
+      BuildTable(Kind::kInfo),       BuildTable(Kind::kTriggers),   BuildTable(Kind::kTrigger),
+      BuildTable(Kind::kRepetition), BuildTable(Kind::kActions),    BuildTable(Kind::kAction),
   };
   return tables[static_cast<int>(kind)];
 }

@@ -118,8 +118,7 @@ __declspec(dllexport) void WINAPI WTSFreeMemory(void* memory) {
 
 __declspec(dllexport) BOOL WINAPI WTSEnumerateSessionsA(HANDLE, DWORD reserved, DWORD version,
                                                         SessionInfoA** sessions, DWORD* count) {
-  standin::Log("WTSEnumerateSessionsA " + std::to_string(reserved) + " " +
-               std::to_string(version));
+  standin::Log("WTSEnumerateSessionsA " + std::to_string(reserved) + " " + std::to_string(version));
   *sessions = nullptr;
   *count = 0;
   if (DWORD error = Failure(L"enumerate")) return Fail(error);
@@ -134,19 +133,19 @@ __declspec(dllexport) BOOL WINAPI WTSEnumerateSessionsA(HANDLE, DWORD reserved, 
   return TRUE;
 }
 
-__declspec(dllexport) BOOL WINAPI WTSQuerySessionInformationW(HANDLE, DWORD session,
-                                                              DWORD infoClass, wchar_t** buffer,
-                                                              DWORD* bytes) {
-  return Query("WTSQuerySessionInformationW", session, infoClass,
-               reinterpret_cast<void**>(buffer), bytes, true);
+__declspec(dllexport) BOOL WINAPI
+    WTSQuerySessionInformationW(HANDLE, DWORD session, DWORD infoClass, wchar_t** buffer,
+                                DWORD* bytes) {
+  return Query("WTSQuerySessionInformationW", session, infoClass, reinterpret_cast<void**>(buffer),
+               bytes, true);
 }
 
 #ifndef GLINT_WTS_WITHOUT_NARROW_QUERY
-__declspec(dllexport) BOOL WINAPI WTSQuerySessionInformationA(HANDLE, DWORD session,
-                                                              DWORD infoClass, char** buffer,
-                                                              DWORD* bytes) {
-  return Query("WTSQuerySessionInformationA", session, infoClass,
-               reinterpret_cast<void**>(buffer), bytes, false);
+__declspec(dllexport) BOOL WINAPI
+    WTSQuerySessionInformationA(HANDLE, DWORD session, DWORD infoClass, char** buffer,
+                                DWORD* bytes) {
+  return Query("WTSQuerySessionInformationA", session, infoClass, reinterpret_cast<void**>(buffer),
+               bytes, false);
 }
 #endif
 

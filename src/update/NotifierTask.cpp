@@ -109,7 +109,8 @@ enum TaskStatus : uint32_t {
 
 constexpr HRESULT kTaskNotFound = static_cast<HRESULT>(0x80070002);
 constexpr LONG kCreateOrUpdate = TASK_CREATE_OR_UPDATE;  // 6
-constexpr DWORD kFirstTaskFlags = TASK_FLAG_RUN_ONLY_IF_LOGGED_ON | TASK_FLAG_RUN_IF_CONNECTED_TO_INTERNET;
+constexpr DWORD kFirstTaskFlags =
+    TASK_FLAG_RUN_ONLY_IF_LOGGED_ON | TASK_FLAG_RUN_IF_CONNECTED_TO_INTERNET;
 
 template <typename T>
 struct ComTraits {
@@ -243,9 +244,9 @@ bool PrepareCom(HostCallbacks* host, HRESULT initialised, uint32_t initCode,
     ReportFailure(host, initCode, initialised);
     return false;
   }
-  const HRESULT security = CoInitializeSecurity(
-      nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_PKT_PRIVACY, RPC_C_IMP_LEVEL_IMPERSONATE,
-      nullptr, EOAC_NONE, nullptr);
+  const HRESULT security =
+      CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_PKT_PRIVACY,
+                           RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
   if (FAILED(security)) {
     ReportFailure(host, securityCode, security);
     // Security set earlier in the process is the one thing to go on with.
@@ -487,8 +488,8 @@ bool CreateFirst(HostCallbacks* host, ITaskScheduler* scheduler, const MString& 
   return true;
 }
 
-bool UpdateFirst(HostCallbacks* host, ITask* task, const MString& program,
-                 const MString& arguments, const MString& account) {
+bool UpdateFirst(HostCallbacks* host, ITask* task, const MString& program, const MString& arguments,
+                 const MString& account) {
   WORD count = 0;
   HRESULT hr = task->GetTriggerCount(&count);
   if (FAILED(hr)) return ReportFailure(host, kFirstTriggerCount, hr), false;
@@ -526,10 +527,10 @@ void NotifierTask::LookUpAccount() {
   SystemModule wts;
   if (!wts.Load(u"wtsapi32.dll"_ms)) return;
   const auto release = wts.ResolveAs<decltype(&WTSFreeMemory)>("WTSFreeMemory");
-  const auto query = wts.ResolveAs<decltype(&WTSQuerySessionInformationW)>(
-      "WTSQuerySessionInformationW");
-  const auto queryNarrow = wts.ResolveAs<decltype(&WTSQuerySessionInformationA)>(
-      "WTSQuerySessionInformationA");
+  const auto query =
+      wts.ResolveAs<decltype(&WTSQuerySessionInformationW)>("WTSQuerySessionInformationW");
+  const auto queryNarrow =
+      wts.ResolveAs<decltype(&WTSQuerySessionInformationA)>("WTSQuerySessionInformationA");
   const auto enumerate = wts.ResolveAs<decltype(&WTSEnumerateSessionsA)>("WTSEnumerateSessionsA");
   if (release == nullptr || query == nullptr || queryNarrow == nullptr || enumerate == nullptr) {
     return;
@@ -539,8 +540,7 @@ void NotifierTask::LookUpAccount() {
   {
     WtsMemory sessions(release);
     DWORD count = 0;
-    if (enumerate(WTS_CURRENT_SERVER_HANDLE, 0, 1, sessions.Receive<WTS_SESSION_INFOA>(),
-                  &count)) {
+    if (enumerate(WTS_CURRENT_SERVER_HANDLE, 0, 1, sessions.Receive<WTS_SESSION_INFOA>(), &count)) {
       ReportStatus(host_, kStatusProgress, kSessionCount, Decimal(count));
     } else {
       ReportStatus(host_, kStatusError, kSessionsUnknown, DecimalError(GetLastError()));
@@ -642,7 +642,8 @@ bool DeleteNotifierTask(HostCallbacks* host, uint32_t type) {
     const ComApartment apartment(initialised);
     if (!PrepareCom(host, initialised, kDeleteComInit, kDeleteSecurity)) return false;
     ComPtr<ITaskService> service;
-    ComPtr<ITaskFolder> root = RootFolder(host, &service, kDeleteService, kDeleteConnect, kDeleteRootFolder);
+    ComPtr<ITaskFolder> root =
+        RootFolder(host, &service, kDeleteService, kDeleteConnect, kDeleteRootFolder);
     if (!root) return false;
     UniqueBstr path = Bstr(name);
     return SUCCEEDED(root.Get()->DeleteTask(path.Get(), 0));

@@ -41,8 +41,8 @@ std::string Trail(const ReferenceHost& host, size_t from = 0) {
   std::string out;
   for (size_t i = from; i < host.Reports().size(); ++i) {
     const StatusReport& r = host.Reports()[i];
-    out += (out.empty() ? "" : " ") + std::to_string(r.code) + "." + std::to_string(r.level) +
-           "=" + ToUtf8(r.detail);
+    out += (out.empty() ? "" : " ") + std::to_string(r.code) + "." + std::to_string(r.level) + "=" +
+           ToUtf8(r.detail);
   }
   return out;
 }
@@ -67,7 +67,8 @@ std::string TrailOf(const std::string& output) {
 // The part of a trail after the object's construction (code 1106).
 std::string After1106(const std::string& trail) {
   const size_t at = trail.find("1106.1=");
-  return at == std::string::npos ? "no 1106 in " + trail : trail.substr(std::min(at + 8, trail.size()));
+  return at == std::string::npos ? "no 1106 in " + trail
+                                 : trail.substr(std::min(at + 8, trail.size()));
 }
 
 struct ProgramRun {
@@ -78,7 +79,7 @@ struct ProgramRun {
 // Runs a program with both outputs in a file; `role` goes to the child's
 // environment as GLINT_TASK_ROLE.
 ProgramRun RunProgram(const std::wstring& program, const std::wstring& arguments,
-               const wchar_t* role = nullptr) {
+                      const wchar_t* role = nullptr) {
   const std::wstring out = program + L".out";
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
   UniqueHandle file(CreateFileW(out.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
@@ -296,8 +297,8 @@ TEST(FirstSchedulerChild, CreateUpdateAndDelete) {
   // Created by the host, whose strings describe the task.
   wchar_t hostPath[MAX_PATH] = {};
   GetEnvironmentVariableW(L"GLINT_TASK_HOST", hostPath, MAX_PATH);
-  const ProgramRun created =
-      RunProgram(hostPath, std::wstring(L"register-task plugin \"") + kProgram + L"\" \"-check plugin\"");
+  const ProgramRun created = RunProgram(
+      hostPath, std::wstring(L"register-task plugin \"") + kProgram + L"\" \"-check plugin\"");
   EXPECT_NE(TrailOf(created.output).find("37.0=0 36.1=0 1106.1= 33.0="), std::string::npos)
       << created.output;
   ASSERT_TRUE(Exists(JobFile(kPluginTask)));
@@ -319,8 +320,8 @@ TEST(FirstSchedulerChild, CreateUpdateAndDelete) {
 
   // Updated from this program: the schedule stays, the interval and the
   // action are put back.
-  EXPECT_TRUE(RegisterNotifierTask(u"C:\\new\\updater.exe"_ms, u"-check again"_ms, &host,
-                                   kPlayerPlugin));
+  EXPECT_TRUE(
+      RegisterNotifierTask(u"C:\\new\\updater.exe"_ms, u"-check again"_ms, &host, kPlayerPlugin));
   EXPECT_EQ(After1106(Trail(host)), "32.0=");
   const FirstTask after = FirstTaskOf(kPluginTask);
   EXPECT_EQ(after.trigger.wStartMinute, t.wStartMinute);
@@ -404,7 +405,8 @@ class StandIn : public ::testing::Test {
     }
     return fields;
   }
-  bool Register(uint32_t type = kPlayerPlugin, const char16_t* program = u"C:\\Program Files\\Arvex\\GlintUpdater.exe") {
+  bool Register(uint32_t type = kPlayerPlugin,
+                const char16_t* program = u"C:\\Program Files\\Arvex\\GlintUpdater.exe") {
     from_ = host_.Reports().size();
     return RegisterNotifierTask(MString(program), u"-check plugin"_ms, &host_, type);
   }
@@ -439,7 +441,8 @@ TEST_F(StandIn, CreateAndUpdateHandEveryValueToTheScheduler) {
       "IExecAction.put_Path C:\\Program Files\\Arvex\\GlintUpdater.exe\n"
       "IExecAction.put_Arguments -check plugin\n"
       "ITaskFolder.RegisterTaskDefinition path=Arvex Glint Player NPAPI Notifier flags=6 "
-      "user=VT_BSTR:" + SystemAccount() + " password=VT_EMPTY logon=3 sddl=VT_BSTR:\n";
+      "user=VT_BSTR:" +
+      SystemAccount() + " password=VT_EMPTY logon=3 sddl=VT_BSTR:\n";
   EXPECT_TRUE(Register());
   EXPECT_EQ(Reported(), "31.0=");
   EXPECT_EQ(WithoutMinute(Log()), connect +
@@ -565,7 +568,8 @@ TEST_F(StandIn, EachFailureReportsItsCodeAndGoesOnOnlyWhereItMay) {
     Fail(L"", S_OK);
     EXPECT_EQ(registered, c.continues);
     std::string expected = c.code == 0 ? "" : std::to_string(c.code) + ".1=" + refused;
-    if (c.continues) expected += std::string(expected.empty() ? "" : " ") + (c.update ? "30.0=" : "31.0=");
+    if (c.continues)
+      expected += std::string(expected.empty() ? "" : " ") + (c.update ? "30.0=" : "31.0=");
     EXPECT_EQ(Reported(), expected);
   }
 
@@ -656,9 +660,10 @@ TEST_F(StandIn, AccountOfTheConsoleSession) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::pair<const wchar_t*, const wchar_t*> settings[] = {
-        {L"WtsSessions", c.sessions}, {L"WtsFail", c.fail}, {L"WtsUser", c.user},
-        {L"WtsDomain", c.domain}};
+    const std::pair<const wchar_t*, const wchar_t*> settings[] = {{L"WtsSessions", c.sessions},
+                                                                  {L"WtsFail", c.fail},
+                                                                  {L"WtsUser", c.user},
+                                                                  {L"WtsDomain", c.domain}};
     for (const auto& [name, value] : settings) {
       if (value != nullptr) {
         registry_.SetString(HKEY_CURRENT_USER, kStandIns, name, value);
@@ -667,9 +672,9 @@ TEST_F(StandIn, AccountOfTheConsoleSession) {
       }
     }
     const std::string library(c.library);
-    ASSERT_TRUE(CopyFileW((ProgramFolder() + L"\\" + std::wstring(library.begin(), library.end()) +
-                           L".dll").c_str(),
-                          system32.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(
+        (ProgramFolder() + L"\\" + std::wstring(library.begin(), library.end()) + L".dll").c_str(),
+        system32.c_str(), FALSE));
     Clear();
     const ProgramRun run =
         RunProgram(copy.Path(), std::wstring(L"register-task plugin \"") + kProgram + L"\" x");
