@@ -279,6 +279,16 @@ std::wstring JobFile(const wchar_t* name) {
   return KnownFolder(0x24 /* CSIDL_WINDOWS */) + L"\\tasks\\" + name + L".job";
 }
 
+// Wine's scheduler service reads job files as they change and can hold one
+// for a moment: a deletion is tried again while the file is there.
+bool DeleteFirstTask(ReferenceHost* host, uint32_t type, const wchar_t* name) {
+  for (int attempt = 0; attempt < 50; ++attempt, Sleep(100)) {
+    if (DeleteNotifierTask(host, type)) return true;
+    if (!Exists(JobFile(name))) return false;
+  }
+  return false;
+}
+
 TEST(FirstSchedulerChild, CreateUpdateDeleteAndMinutes) {
   if (Variable(kRole) != L"xp") GTEST_SKIP() << "runs in the Windows XP copy";
   ReferenceHost host;
@@ -314,7 +324,7 @@ TEST(FirstSchedulerChild, CreateUpdateDeleteAndMinutes) {
             "C:\\new\\updater.exe|-check again|" + before.comment);
 
   const size_t reported = host.Reports().size();
-  EXPECT_TRUE(DeleteNotifierTask(&host, kPlayerPlugin));
+  EXPECT_TRUE(DeleteFirstTask(&host, kPlayerPlugin, kPluginTask));
   EXPECT_FALSE(Exists(JobFile(kPluginTask)));
   EXPECT_FALSE(DeleteNotifierTask(&host, kPlayerPlugin));
   EXPECT_EQ(host.Reports().size(), reported);
@@ -330,7 +340,7 @@ TEST(FirstSchedulerChild, CreateUpdateDeleteAndMinutes) {
     EXPECT_EQ(task.comment, "MISSING LOCALIZATION");
     EXPECT_LT(task.trigger.wStartMinute, 60);
     minutes.insert(task.trigger.wStartMinute);
-    ASSERT_TRUE(DeleteNotifierTask(&host, kPlayerPepper));
+    ASSERT_TRUE(DeleteFirstTask(&host, kPlayerPepper, kPepperTask));
   }
   EXPECT_GE(minutes.size(), 10u);
 }
@@ -504,10 +514,11 @@ TEST_F(StandIn, EachFailureReportsItsCodeAndGoesOnOnlyWhereItMay) {
     }
     Fail(c.method, kRefused);
     testing::internal::CaptureStdout();
-    EXPECT_EQ(Register(), c.continues);
+    const bool registered = Register();
+    const std::string printed = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(registered, c.continues);
     const bool said = std::wstring(c.method).find(L"StartWhenAvailable") != std::wstring::npos;
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              said ? "\nCannot put setting information: 80040f01" : "");
+    EXPECT_EQ(printed, said ? "\nCannot put setting information: 80040f01" : "");
     Fail(L"", S_OK);
     std::string expected = c.code == 0 ? "" : std::to_string(c.code) + ".1=" + Dec(kRefused);
     if (c.continues)
