@@ -20,6 +20,7 @@
 #include "engine/SetupEngine.h"
 #include "foundation/WideText.h"
 #include "foundation/Win32Handles.h"
+#include "update/NotifierTask.h"
 
 namespace {
 
@@ -60,6 +61,8 @@ void Usage() {
       "  conflicts MASK             running applications that hold the player files\n"
       "  record-conflicts MASK      store their names for the setup; clear-conflicts removes them\n"
       "  update-mode MODE EXE       run the update service program EXE's commands for MODE\n"
+      "  register-task TYPE PROGRAM ARGS  register the type's update notifier task\n"
+      "  delete-task TYPE           delete the type's update notifier task\n"
       "  lock-registration [EXE]    register EXE (default: this program) as the broker's\n"
       "                             server, its keys and file locked as an install leaves them\n"
       "  register-broker            the same for this program\n"
@@ -293,6 +296,17 @@ int RunCommand(GlintBrokerShim* shim, const ReferenceHost& host, const std::vect
                          .SetUpdateMode(ParseUnsigned(arg(1)));
     Print(std::string("update mode set: ") + YesNo(set) + "\n");
     return set ? 0 : 1;
+  }
+  if (is(u"register-task", 3)) {
+    const bool registered =
+        RegisterNotifierTask(arg(2), arg(3), const_cast<ReferenceHost*>(&host), ParseTypes(arg(1)));
+    Print(std::string("task registered: ") + YesNo(registered) + "\n");
+    return registered ? 0 : 1;
+  }
+  if (is(u"delete-task", 1)) {
+    const bool deleted = DeleteNotifierTask(const_cast<ReferenceHost*>(&host), ParseTypes(arg(1)));
+    Print(std::string("task deleted: ") + YesNo(deleted) + "\n");
+    return deleted ? 0 : 1;
   }
   if (is(u"remove-files", 2) || is(u"remove-patterns", 2)) {
     const bool listed = Equals(command, MString(u"remove-files"));

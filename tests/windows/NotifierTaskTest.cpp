@@ -1,0 +1,617 @@
+// The update notifier task against the real task scheduler and session
+// library, and against their stand-ins (tools/TaskSchedulerStandIn.cpp as the
+// scheduler class's TreatAs, tools/WtsStandIn.cpp in system32, both put there
+// by scripts/task-standin-fixture.sh). The first scheduler generation runs in
+// a copy of this program that Wine tells it runs on Windows XP; the session
+// stand-in is loaded by a copy of the host that asks for it.
+#include <windows.h>
+
+#include <mstask.h>
+#include <taskschd.h>
+#include <wtsapi32.h>
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "WineTestSupport.h"
+#include "foundation/Win32Handles.h"
+#include "update/NotifierTask.h"
+
+namespace {
+
+const wchar_t kPluginTask[] = L"Arvex Glint Player NPAPI Notifier";
+const wchar_t kPepperTask[] = L"Arvex Glint Player PPAPI Notifier";
+const wchar_t kProgram[] = L"C:\\Program Files\\Arvex\\GlintUpdater.exe";
+const wchar_t kAppDefaults[] = L"Software\\Wine\\AppDefaults\\";
+const wchar_t kStandIns[] = L"Software\\GlintTestStandIns";
+const wchar_t kRole[] = L"GLINT_TASK_ROLE";
+const std::string kNotImplemented = "-2147467263";
+
+std::string Dec(HRESULT hr) {
+  return std::to_string(static_cast<int32_t>(hr));
+}
+
+struct Releaser {
+  void operator()(IUnknown* object) const { object->Release(); }
+};
+template <typename T>
+using Com = std::unique_ptr<T, Releaser>;
+
+// Reports as "code.level=detail", space separated; from the host object, or
+// from a host program's status lines.
+std::string Trail(const ReferenceHost& host, size_t from = 0) {
+  std::string out;
+  for (size_t i = from; i < host.Reports().size(); ++i) {
+    const StatusReport& r = host.Reports()[i];
+    out += (out.empty() ? "" : " ") + std::to_string(r.code) + "." + std::to_string(r.level) + "=" +
+           ToUtf8(r.detail);
+  }
+  return out;
+}
+std::string TrailOf(const std::string& output) {
+  std::istringstream lines(output);
+  std::string out;
+  for (std::string line; std::getline(lines, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    int level = 0;
+    unsigned code = 0, used = 0;
+    if (sscanf(line.c_str(), "status level=%d code=%u detail=%n", &level, &code, &used) < 2) {
+      continue;
+    }
+    out += (out.empty() ? "" : " ") + std::to_string(code) + "." + std::to_string(level) + "=" +
+           line.substr(used);
+  }
+  return out;
+}
+// What came after the object's construction (code 1106).
+std::string After1106(const std::string& trail) {
+  const size_t at = trail.find("1106.1=");
+  return at == std::string::npos ? "no 1106 in " + trail
+                                 : trail.substr(std::min(at + 8, trail.size()));
+}
+
+std::wstring TempPath(const wchar_t* name) {
+  wchar_t temp[MAX_PATH] = {};
+  GetTempPathW(MAX_PATH, temp);
+  return temp + std::wstring(name);
+}
+
+struct ProgramRun {
+  DWORD exitCode;
+  std::string output;  // stdout and stderr
+};
+
+// Runs a program with both outputs in a file; a `role` goes into the
+// child's environment.
+ProgramRun RunProgram(const std::wstring& program, const std::wstring& arguments,
+                      const wchar_t* role = nullptr) {
+  const std::wstring out =
+      TempPath(L"glint-task-run-") + std::to_wstring(GetCurrentProcessId()) + L".out";
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  UniqueHandle file(CreateFileW(out.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                CREATE_ALWAYS, 0, nullptr));
+  std::wstring line = L"\"" + program + L"\" " + arguments;
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = startup.hStdError = file.Get();
+  PROCESS_INFORMATION process = {};
+  if (role != nullptr) SetEnvironmentVariableW(kRole, role);
+  const BOOL started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                      nullptr, &startup, &process);
+  if (role != nullptr) SetEnvironmentVariableW(kRole, nullptr);
+  if (!started) return {~0u, "not started"};
+  UniqueHandle thread(process.hThread), handle(process.hProcess);
+  DWORD code = ~0u;
+  if (WaitForSingleObject(handle.Get(), 240000) == WAIT_OBJECT_0) {
+    GetExitCodeProcess(handle.Get(), &code);
+  }
+  file.Reset();
+  ProgramRun run{code, ReadAll(out)};
+  DeleteFileW(out.c_str());
+  return run;
+}
+
+std::wstring Variable(const wchar_t* name) {
+  wchar_t value[MAX_PATH] = {};
+  GetEnvironmentVariableW(name, value, MAX_PATH);
+  return value;
+}
+
+// A program of the tests' folder copied under its own name into `folder`
+// (with the library beside it, for the host); its AppDefaults key and the
+// copy go at the end.
+class ProgramCopy {
+ public:
+  ProgramCopy(const std::wstring& folder, const wchar_t* source, const std::wstring& name)
+      : key_(kAppDefaults + name), path_(folder + L"\\" + name) {
+    CopyFileW((ProgramFolder() + L"\\" + source).c_str(), path_.c_str(), FALSE);
+    CopyFileW((ProgramFolder() + L"\\GlintUtil.dll").c_str(), (folder + L"\\GlintUtil.dll").c_str(),
+              FALSE);
+  }
+  ~ProgramCopy() {
+    RegDeleteTreeW(HKEY_CURRENT_USER, key_.c_str());
+    RegDeleteKeyW(HKEY_CURRENT_USER, key_.c_str());
+    DeleteFileW(path_.c_str());
+  }
+  void Set(const std::wstring& subkey, const wchar_t* name, const wchar_t* value) {
+    RegSetKeyValueW(HKEY_CURRENT_USER, (key_ + subkey).c_str(), name, REG_SZ, value,
+                    static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t)));
+  }
+  const std::wstring& Path() const { return path_; }
+
+ private:
+  std::wstring key_, path_;
+};
+
+// "domain\user" of session 0 as the system's session library says.
+std::string SystemAccount() {
+  std::string account;
+  for (WTS_INFO_CLASS info : {WTSDomainName, WTSUserName}) {
+    wchar_t* text = nullptr;
+    DWORD bytes = 0;
+    if (WTSQuerySessionInformationW(WTS_CURRENT_SERVER_HANDLE, 0, info, &text, &bytes)) {
+      account += (account.empty() ? "" : "\\") + Utf8Of(text);
+      WTSFreeMemory(text);
+    }
+  }
+  return account;
+}
+
+// --- the real schedulers -------------------------------------------------------------
+
+// Wine's current scheduler lacks a trigger's id and repetition: a new task
+// stops at the repetition and nothing is stored. A task registered by the
+// test is found; its update stops at the trigger count. Deletion is silent.
+TEST(NotifierTaskReal, CurrentSchedulerCreateUpdateAndDelete) {
+  ReferenceHost host;
+  host.SetStatusStream(nullptr);
+  EXPECT_FALSE(RegisterNotifierTask(M(kProgram), u"-check plugin"_ms, &host, kPlayerPlugin));
+  EXPECT_EQ(Trail(host),
+            "37.0=0 36.1=0 1106.1= 1192.1=" + kNotImplemented + " 1195.1=" + kNotImplemented);
+  EXPECT_FALSE(Exists(KnownFolder(0x25 /* CSIDL_SYSTEM */) + L"\\tasks\\" + kPluginTask));
+
+  const std::wstring xml = TempPath(L"glint-notifier-task.xml");
+  ScratchFiles files;
+  files.File(xml,
+             "<?xml version=\"1.0\"?><Task xmlns=\"http://schemas.microsoft.com/windows/2004/"
+             "02/mit/task\"><Actions><Exec><Command>x.exe</Command></Exec></Actions></Task>");
+  const ProgramRun made =
+      RunProgram(KnownFolder(0x25) + L"\\schtasks.exe",
+                 std::wstring(L"/create /tn \"") + kPluginTask + L"\" /xml " + xml);
+  ASSERT_EQ(made.exitCode, 0u) << made.output;
+  const size_t from = host.Reports().size();
+  EXPECT_FALSE(RegisterNotifierTask(M(kProgram), u"-check plugin"_ms, &host, kPlayerPlugin));
+  EXPECT_EQ(After1106(Trail(host, from)), "1175.1=" + kNotImplemented);
+  const size_t reported = host.Reports().size();
+  EXPECT_TRUE(DeleteNotifierTask(&host, kPlayerPlugin));
+  EXPECT_FALSE(DeleteNotifierTask(&host, kPlayerPlugin));
+  EXPECT_EQ(host.Reports().size(), reported);
+}
+
+// The first generation, in copies of this program and the host that Wine
+// tells they run on Windows XP (its first scheduler serves those).
+TEST(NotifierTaskReal, FirstSchedulerInCopiesUnderWindowsXp) {
+  const std::wstring folder = NewTempFolder(L"glint-task-xp");
+  {
+    ProgramCopy self(folder, L"notifier_task_test.exe", L"glint_task_xp.exe");
+    ProgramCopy host(folder, L"glinthost.exe", L"glint_task_xp_host.exe");
+    self.Set(L"", L"Version", L"winxp64");
+    host.Set(L"", L"Version", L"winxp64");
+    SetEnvironmentVariableW(L"GLINT_TASK_HOST", host.Path().c_str());
+    const ProgramRun run = RunProgram(self.Path(), L"--gtest_filter=FirstSchedulerChild.*", L"xp");
+    SetEnvironmentVariableW(L"GLINT_TASK_HOST", nullptr);
+    EXPECT_EQ(run.exitCode, 0u) << run.output;
+    EXPECT_NE(run.output.find("[  PASSED  ] 1 test"), std::string::npos) << run.output;
+  }
+  RemoveTree(folder);
+}
+
+// --- in the Windows XP copy --------------------------------------------------------
+
+struct FirstTask {
+  HRESULT found = E_FAIL;
+  std::string comment, creator, application, parameters;
+  DWORD flags = 0;
+  TASK_TRIGGER trigger = {};
+};
+
+// Reads a first-generation task back; with `interval`, then changes its
+// trigger's interval and its application, as someone else's change would.
+FirstTask FirstTaskOf(const wchar_t* name, WORD interval = 0) {
+  FirstTask t;
+  const HRESULT initialised = CoInitialize(nullptr);
+  {
+    ITaskScheduler* scheduler = nullptr;
+    ITask* task = nullptr;
+    ITaskTrigger* trigger = nullptr;
+    t.found = CoCreateInstance(CLSID_CTaskScheduler, nullptr, CLSCTX_INPROC_SERVER,
+                               IID_ITaskScheduler, reinterpret_cast<void**>(&scheduler));
+    Com<ITaskScheduler> s(scheduler);
+    if (SUCCEEDED(t.found)) {
+      t.found = scheduler->Activate(name, IID_ITask, reinterpret_cast<IUnknown**>(&task));
+    }
+    Com<ITask> owned(task);
+    if (SUCCEEDED(t.found) && SUCCEEDED(task->GetTrigger(0, &trigger))) {
+      Com<ITaskTrigger> tr(trigger);
+      t.trigger.cbTriggerSize = sizeof t.trigger;
+      trigger->GetTrigger(&t.trigger);
+      using Getter = HRESULT (STDMETHODCALLTYPE ITask::*)(LPWSTR*);
+      for (auto [get, text] : {std::pair<Getter, std::string*>{&ITask::GetComment, &t.comment},
+                               {&ITask::GetCreator, &t.creator},
+                               {&ITask::GetApplicationName, &t.application},
+                               {&ITask::GetParameters, &t.parameters}}) {
+        LPWSTR value = nullptr;
+        *text = SUCCEEDED((task->*get)(&value)) ? Utf8Of(value) : "?";
+        CoTaskMemFree(value);
+      }
+      task->GetFlags(&t.flags);
+      TASK_TRIGGER changed = t.trigger;
+      changed.MinutesInterval = interval;
+      IPersistFile* file = nullptr;
+      if (interval != 0 && SUCCEEDED(trigger->SetTrigger(&changed)) &&
+          SUCCEEDED(task->SetApplicationName(L"C:\\elsewhere.exe")) &&
+          SUCCEEDED(task->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
+        file->Save(nullptr, TRUE);
+        file->Release();
+      }
+    }
+  }
+  if (SUCCEEDED(initialised)) CoUninitialize();
+  return t;
+}
+
+std::string Schedule(const TASK_TRIGGER& t) {
+  char text[100];
+  snprintf(text, sizeof text, "%d-%d-%d %d:%d daily(%d) every %d, %lu of %lu", t.wBeginYear,
+           t.wBeginMonth, t.wBeginDay, t.wStartHour, t.wStartMinute, t.TriggerType,
+           t.Type.Daily.DaysInterval, t.MinutesInterval, t.MinutesDuration);
+  return text;
+}
+
+std::wstring JobFile(const wchar_t* name) {
+  return KnownFolder(0x24 /* CSIDL_WINDOWS */) + L"\\tasks\\" + name + L".job";
+}
+
+// Wine's scheduler service reads job files as they change and can hold one
+// for a moment: a deletion is tried again while the file is there.
+bool DeleteFirstTask(ReferenceHost* host, uint32_t type, const wchar_t* name) {
+  for (int attempt = 0; attempt < 50; ++attempt, Sleep(100)) {
+    if (DeleteNotifierTask(host, type)) return true;
+    if (!Exists(JobFile(name))) return false;
+  }
+  return false;
+}
+
+TEST(FirstSchedulerChild, CreateUpdateDeleteAndMinutes) {
+  if (Variable(kRole) != L"xp") GTEST_SKIP() << "runs in the Windows XP copy";
+  ReferenceHost host;
+  host.SetStatusStream(nullptr);
+  DeleteNotifierTask(&host, kPlayerPlugin);  // a leftover of an earlier run
+
+  // Created by the host, whose strings describe the task.
+  const ProgramRun created =
+      RunProgram(Variable(L"GLINT_TASK_HOST"),
+                 std::wstring(L"register-task plugin \"") + kProgram + L"\" \"-check plugin\"");
+  EXPECT_NE(TrailOf(created.output).find("37.0=0 36.1=0 1106.1= 33.0="), std::string::npos)
+      << created.output;
+  ASSERT_TRUE(Exists(JobFile(kPluginTask)));
+  const FirstTask before = FirstTaskOf(kPluginTask, 15);
+  ASSERT_EQ(before.found, S_OK) << Hex(before.found);
+  EXPECT_EQ(before.comment + "|" + before.creator + "|" + before.application + "|" +
+                before.parameters + "|" + std::to_string(before.flags),
+            "Checks for updates of the Arvex Glint Player (NPAPI)|Arvex|" + Utf8Of(kProgram) +
+                "|-check plugin|9216");
+  const int minute = before.trigger.wStartMinute;
+  EXPECT_LT(minute, 60);
+  EXPECT_EQ(Schedule(before.trigger),
+            "2000-1-1 0:" + std::to_string(minute) + " daily(1) every 7, 60 of 1440");
+
+  // Updated from this program: the schedule stays, the interval and the
+  // action are put back.
+  EXPECT_TRUE(
+      RegisterNotifierTask(u"C:\\new\\updater.exe"_ms, u"-check again"_ms, &host, kPlayerPlugin));
+  EXPECT_EQ(After1106(Trail(host)), "32.0=");
+  const FirstTask after = FirstTaskOf(kPluginTask);
+  EXPECT_EQ(Schedule(after.trigger), Schedule(before.trigger));
+  EXPECT_EQ(after.application + "|" + after.parameters + "|" + after.comment,
+            "C:\\new\\updater.exe|-check again|" + before.comment);
+
+  const size_t reported = host.Reports().size();
+  EXPECT_TRUE(DeleteFirstTask(&host, kPlayerPlugin, kPluginTask));
+  EXPECT_FALSE(Exists(JobFile(kPluginTask)));
+  EXPECT_FALSE(DeleteNotifierTask(&host, kPlayerPlugin));
+  EXPECT_EQ(host.Reports().size(), reported);
+
+  // This program has no description strings; each creation draws its minute.
+  DeleteNotifierTask(&host, kPlayerPepper);
+  std::set<int> minutes;
+  for (int i = 0; i < 30; ++i) {
+    const size_t from = host.Reports().size();
+    ASSERT_TRUE(RegisterNotifierTask(M(kProgram), u"-check pepperplugin"_ms, &host, kPlayerPepper))
+        << Trail(host, from);
+    const FirstTask task = FirstTaskOf(kPepperTask);
+    EXPECT_EQ(task.comment, "MISSING LOCALIZATION");
+    EXPECT_LT(task.trigger.wStartMinute, 60);
+    minutes.insert(task.trigger.wStartMinute);
+    ASSERT_TRUE(DeleteFirstTask(&host, kPlayerPepper, kPepperTask));
+  }
+  EXPECT_GE(minutes.size(), 10u);
+}
+
+// --- the stand-ins ------------------------------------------------------------------
+
+// The stand-ins' settings, log and side file, fresh for each test.
+class StandIn : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = NewTempFolder(L"glint-task-standin");
+    registry_.SetString(HKEY_CURRENT_USER, kStandIns, L"Log", folder_ + L"\\log.txt");
+    registry_.SetString(HKEY_CURRENT_USER, kStandIns, L"Tasks", folder_ + L"\\tasks.txt");
+    host_.SetStatusStream(nullptr);
+  }
+  void TearDown() override {
+    DeleteNotifierTask(&host_, kPlayerPlugin);
+    RemoveTree(folder_);
+  }
+  // Empties the log and, unless kept, the stored tasks.
+  void Clear(bool keepTasks = false) {
+    DeleteFileW((folder_ + L"\\log.txt").c_str());
+    if (!keepTasks) DeleteFileW((folder_ + L"\\tasks.txt").c_str());
+  }
+  std::string Log() const { return ReadAll(folder_ + L"\\log.txt"); }
+  std::string Tasks() const { return ReadAll(folder_ + L"\\tasks.txt"); }
+  void Rewrite(const std::string& tasks) {
+    UniqueHandle file(CreateFileW((folder_ + L"\\tasks.txt").c_str(), GENERIC_WRITE, 0, nullptr,
+                                  CREATE_ALWAYS, 0, nullptr));
+    DWORD written = 0;
+    WriteFile(file.Get(), tasks.data(), static_cast<DWORD>(tasks.size()), &written, nullptr);
+  }
+  void Fail(const wchar_t* method, HRESULT result) {
+    registry_.SetString(HKEY_CURRENT_USER, kStandIns, L"FailMethod", method);
+    registry_.SetDword(HKEY_CURRENT_USER, kStandIns, L"FailResult", static_cast<DWORD>(result));
+  }
+  bool Register(uint32_t type = kPlayerPlugin) {
+    from_ = host_.Reports().size();
+    return RegisterNotifierTask(M(kProgram), u"-check plugin"_ms, &host_, type);
+  }
+  std::string Reported() const { return After1106(Trail(host_, from_)); }
+
+  std::wstring folder_;
+  ScratchRegistry registry_;
+  ReferenceHost host_;
+  size_t from_ = 0;
+};
+
+// The calls in order, each ended by a newline.
+std::string Lines(std::initializer_list<std::string> lines) {
+  std::string text;
+  for (const std::string& line : lines) text += line + "\n";
+  return text;
+}
+
+TEST_F(StandIn, CreateAndUpdateHandEveryValueToTheScheduler) {
+  const std::string connect =
+      Lines({"DllGetClassObject", "ITaskService.Connect VT_EMPTY VT_EMPTY VT_EMPTY VT_EMPTY",
+             "ITaskService.GetFolder \\", "ITaskFolder.GetTask Arvex Glint Player NPAPI Notifier"});
+  const std::string action =
+      Lines({"IActionCollection.Create 0", "QueryInterface IExecAction",
+             "IExecAction.put_Path " + Utf8Of(kProgram), "IExecAction.put_Arguments -check plugin",
+             "ITaskFolder.RegisterTaskDefinition path=Arvex Glint Player NPAPI Notifier flags=6 "
+             "user=VT_BSTR:" +
+                 SystemAccount() + " password=VT_EMPTY logon=3 sddl=VT_BSTR:"});
+  Clear();
+  EXPECT_TRUE(Register());
+  EXPECT_EQ(Reported(), "31.0=");
+  std::string log = Log();
+  const size_t minute = log.find("put_StartBoundary 2000-01-01T00:") + 32;
+  ASSERT_LT(minute, log.size());
+  EXPECT_TRUE(log[minute] >= '0' && log[minute] <= '5' && isdigit(log[minute + 1])) << log;
+  const std::string boundary = "Trigger.StartBoundary=2000-01-01T00:" + log.substr(minute, 2);
+  EXPECT_EQ(
+      log.replace(minute, 2, "MM"),
+      connect +
+          Lines({"ITaskService.NewTask 0", "ITaskDefinition.get_Settings",
+                 "ITaskSettings.put_StartWhenAvailable -1", "ITaskSettings.put_Compatibility 2",
+                 "ITaskSettings.put_DisallowStartIfOnBatteries 0",
+                 "ITaskSettings.put_RunOnlyIfNetworkAvailable -1",
+                 "ITaskDefinition.get_RegistrationInfo", "IRegistrationInfo.put_Author Arvex",
+                 "IRegistrationInfo.put_Description MISSING LOCALIZATION",
+                 "ITaskDefinition.get_Triggers", "ITriggerCollection.Create 2",
+                 "QueryInterface IDailyTrigger", "ITrigger.put_Id NotificationTrigger",
+                 "ITrigger.put_StartBoundary 2000-01-01T00:MM:00Z",
+                 "IDailyTrigger.put_DaysInterval 7", "ITrigger.get_Repetition",
+                 "IRepetitionPattern.put_Duration P1D", "IRepetitionPattern.put_Interval PT1H",
+                 "ITaskDefinition.get_Actions"}) +
+          action);
+
+  // Someone changed the interval; the update puts it back, keeps the start
+  // and replaces the action.
+  std::string tasks = Tasks();
+  tasks.replace(tasks.find("Repetition.Interval=PT1H") + 20, 4, "PT5M");
+  Rewrite(tasks);
+  Clear(true);
+  EXPECT_TRUE(Register());
+  EXPECT_EQ(Reported(), "30.0=");
+  EXPECT_EQ(Log(),
+            connect +
+                Lines({"IRegisteredTask.get_Definition", "ITaskDefinition.get_Triggers",
+                       "ITriggerCollection.get_Count", "ITriggerCollection.get_Item 1",
+                       "ITrigger.get_Repetition", "IRepetitionPattern.put_Interval PT1H",
+                       "ITaskDefinition.get_Settings", "ITaskSettings.put_StartWhenAvailable -1",
+                       "ITaskSettings.put_Compatibility 2", "ITaskDefinition.get_Actions",
+                       "IActionCollection.Clear"}) +
+                action);
+  for (const std::string& field : {boundary, std::string("Repetition.Interval=PT1H")}) {
+    EXPECT_NE(Tasks().find(field), std::string::npos) << field << "\n" << Tasks();
+  }
+
+  const size_t reported = host_.Reports().size();
+  EXPECT_TRUE(DeleteNotifierTask(&host_, kPlayerPlugin));
+  EXPECT_FALSE(DeleteNotifierTask(&host_, kPlayerPlugin));
+  EXPECT_EQ(host_.Reports().size(), reported);
+  EXPECT_EQ(Tasks(), "");
+}
+
+TEST_F(StandIn, EachFailureReportsItsCodeAndGoesOnOnlyWhereItMay) {
+  constexpr HRESULT kRefused = static_cast<HRESULT>(0x80040F01);
+  struct Case {
+    const wchar_t* method;  // failing in the stand-in
+    uint32_t code;          // 0: nothing reported
+    bool continues, update;
+  } cases[] = {
+      // clang-format off
+      {L"DllGetClassObject", 1170, false, false}, {L"ITaskService.Connect", 1171, false, false},
+      {L"ITaskService.GetFolder", 1172, false, false},
+      {L"ITaskService.NewTask", 1181, false, false},
+      {L"ITaskDefinition.get_Settings", 1182, false, false},
+      {L"ITaskSettings.put_StartWhenAvailable", 0, false, false},
+      {L"ITaskSettings.put_Compatibility", 1183, true, false},
+      {L"ITaskSettings.put_DisallowStartIfOnBatteries", 1184, true, false},
+      {L"ITaskSettings.put_RunOnlyIfNetworkAvailable", 1185, true, false},
+      {L"ITaskDefinition.get_RegistrationInfo", 1186, false, false},
+      {L"IRegistrationInfo.put_Author", 1187, false, false},
+      {L"IRegistrationInfo.put_Description", 1188, false, false},
+      {L"ITaskDefinition.get_Triggers", 1189, false, false},
+      {L"ITriggerCollection.Create", 1190, false, false},
+      {L"QueryInterface IDailyTrigger", 1191, false, false},
+      {L"ITrigger.put_Id", 1192, true, false}, {L"ITrigger.put_StartBoundary", 1193, true, false},
+      {L"IDailyTrigger.put_DaysInterval", 1194, false, false},
+      {L"ITrigger.get_Repetition", 1195, false, false},
+      {L"IRepetitionPattern.put_Duration", 1196, false, false},
+      {L"IRepetitionPattern.put_Interval", 1197, false, false},
+      {L"ITaskDefinition.get_Actions", 1198, false, false},
+      {L"IActionCollection.Create", 1199, false, false},
+      {L"QueryInterface IExecAction", 1700, false, false},
+      {L"IExecAction.put_Path", 1701, false, false},
+      {L"IExecAction.put_Arguments", 1702, false, false},
+      {L"ITaskFolder.RegisterTaskDefinition", 1703, false, false},
+      {L"IRegisteredTask.get_Definition", 1173, false, true},
+      {L"ITaskDefinition.get_Triggers", 1174, false, true},
+      {L"ITriggerCollection.get_Count", 1175, false, true},
+      {L"ITriggerCollection.get_Item", 1177, false, true},
+      {L"ITrigger.get_Repetition", 1178, false, true},
+      {L"IRepetitionPattern.put_Interval", 1179, false, true},
+      {L"ITaskDefinition.get_Settings", 1182, false, true},
+      {L"ITaskSettings.put_StartWhenAvailable", 0, false, true},
+      {L"ITaskSettings.put_Compatibility", 1183, true, true},
+      {L"ITaskDefinition.get_Actions", 0, false, true}, {L"IActionCollection.Clear", 0, true, true},
+      {L"IActionCollection.Create", 1199, false, true},
+      {L"ITaskFolder.RegisterTaskDefinition", 1759, false, true},
+      // clang-format on
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Utf8Of(c.method) + (c.update ? " (update)" : " (create)"));
+    Clear();
+    if (c.update) {
+      ASSERT_TRUE(Register());
+    }
+    Fail(c.method, kRefused);
+    testing::internal::CaptureStdout();
+    const bool registered = Register();
+    const std::string printed = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(registered, c.continues);
+    const bool said = std::wstring(c.method).find(L"StartWhenAvailable") != std::wstring::npos;
+    EXPECT_EQ(printed, said ? "\nCannot put setting information: 80040f01" : "");
+    Fail(L"", S_OK);
+    std::string expected = c.code == 0 ? "" : std::to_string(c.code) + ".1=" + Dec(kRefused);
+    if (c.continues)
+      expected += (expected.empty() ? "" : " ") + std::string(c.update ? "30" : "31");
+    EXPECT_EQ(Reported(), expected + (c.continues ? ".0=" : ""));
+  }
+
+  // A stored task without a trigger; a type without a name, which the
+  // scheduler refuses.
+  Clear();
+  ASSERT_TRUE(Register());
+  Rewrite(Tasks().substr(0, Tasks().find('\t')) + "\n");
+  EXPECT_FALSE(Register());
+  EXPECT_EQ(Reported(), "1176.1=0");
+  EXPECT_FALSE(Register(99));
+  EXPECT_EQ(Reported(), "1703.1=" + Dec(E_ACCESSDENIED));
+}
+
+// COM on the calling thread: a thread already in the single-threaded
+// apartment is refused; every other call leaves the thread as it found it.
+TEST_F(StandIn, ApartmentsAreLeftAsFound) {
+  Clear();
+  std::thread([this] {
+    ASSERT_EQ(CoInitialize(nullptr), S_OK);
+    EXPECT_FALSE(Register());
+    EXPECT_EQ(Reported(), "1168.1=" + Dec(RPC_E_CHANGED_MODE));
+    CoUninitialize();
+    EXPECT_TRUE(Register());
+    Fail(L"ITaskService.Connect", E_FAIL);
+    EXPECT_FALSE(Register());
+    Fail(L"", S_OK);
+    EXPECT_TRUE(DeleteNotifierTask(&host_, kPlayerPlugin));
+    EXPECT_EQ(CoInitialize(nullptr), S_OK);
+    CoUninitialize();
+  }).join();
+}
+
+// The console session's account through the session stand-in, which a copy
+// of the host loads: sessions, states and names as the settings say.
+TEST_F(StandIn, AccountOfTheConsoleSession) {
+  const std::wstring system32 = KnownFolder(0x25 /* CSIDL_SYSTEM */) + L"\\wtsapi32.dll";
+  ProgramCopy copy(folder_, L"glinthost.exe", L"glint_task_wts.exe");
+  copy.Set(L"\\DllOverrides", L"wtsapi32", L"native");
+  const std::wstring d200(200, L'd'), u72(72, L'u');
+  struct Case {
+    const char* name;
+    const wchar_t *sessions, *fail, *user, *domain;  // null: not set
+    const wchar_t* library;                          // the stand-in build in system32
+    const char* reported;                            // before 1106
+    std::string account;
+  } cases[] = {
+      {"last active session", L"0:4 3:0 5:0 7:4", nullptr, nullptr, nullptr, L"",
+       "37.0=4 39.1=0 41.1=0 39.1=3 40.1=3 39.1=5 40.1=5 39.1=7 41.1=5 36.1=5", "DOMAIN5\\user5"},
+      {"no active session", L"0:4", nullptr, L"", nullptr, L"",
+       "37.0=1 39.1=0 41.1=0 36.1=0 1747.1=", ""},
+      {"sessions unknown", L"3:0", L"enumerate=1722", nullptr, nullptr, L"", "1754.1=1722 36.1=0",
+       "DOMAIN0\\user0"},
+      {"one state unknown", L"0:4 3:0 5:0", L"state5=21", nullptr, nullptr, L"",
+       "37.0=3 39.1=0 41.1=0 39.1=3 40.1=3 1755.1=21 36.1=3", "DOMAIN3\\user3"},
+      {"user unknown", L"2:0", L"user=5", nullptr, nullptr, L"",
+       "37.0=1 39.1=2 40.1=2 36.1=2 1752.1=5 1747.1=", ""},
+      {"domain unknown", L"2:0", L"domain=6", nullptr, nullptr, L"",
+       "37.0=1 39.1=2 40.1=2 36.1=2 1753.1=6 1746.1=", "user2"},
+      {"names of 272 units", L"2:0", nullptr, u72.c_str(), d200.c_str(), L"",
+       "37.0=1 39.1=2 40.1=2 36.1=2 1746.1=", std::string(72, 'u')},
+      {"no narrow query", L"2:0", nullptr, nullptr, nullptr, L"-no-a", "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (auto [name, value] : {std::pair{L"WtsSessions", c.sessions},
+                               {L"WtsFail", c.fail},
+                               {L"WtsUser", c.user},
+                               {L"WtsDomain", c.domain}}) {
+      if (value != nullptr) registry_.SetString(HKEY_CURRENT_USER, kStandIns, name, value);
+      if (value == nullptr) registry_.Remove(HKEY_CURRENT_USER, kStandIns, name);
+    }
+    ASSERT_TRUE(CopyFileW((ProgramFolder() + L"\\wtsapi32-standin" + c.library + L".dll").c_str(),
+                          system32.c_str(), FALSE));
+    Clear();
+    const ProgramRun run =
+        RunProgram(copy.Path(), std::wstring(L"register-task pepper \"") + kProgram + L"\" x");
+    const std::string trail = TrailOf(run.output);
+    EXPECT_EQ(trail.substr(0, trail.find("1106.1=")),
+              std::string(c.reported) + (*c.reported ? " " : ""))
+        << run.output;
+    EXPECT_NE(Log().find(" user=VT_BSTR:" + c.account + " password="), std::string::npos) << Log();
+    EXPECT_EQ(Log().find("WTSQuerySessionInformationA"), std::string::npos);
+    // The host's own string describes its task.
+    EXPECT_NE(Log().find("put_Description Checks for updates of the Arvex Glint Player (PPAPI)\n"),
+              std::string::npos);
+  }
+  DeleteNotifierTask(&host_, kPlayerPepper);
+  CopyFileW((ProgramFolder() + L"\\wtsapi32-standin.dll").c_str(), system32.c_str(), FALSE);
+}
+
+}  // namespace

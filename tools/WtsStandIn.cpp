@@ -1,0 +1,152 @@
+// A stand-in for the terminal-session library (wtsapi32.dll): the sessions,
+// their states and names come from the stand-in settings, so that tests can
+// choose a console user and make each query fail.
+//
+//   WtsSessions  "0:4 3:0 5:0 7:4"   session id:connection state (0 = active)
+//   WtsUser      user name of every session (default "user<id>")
+//   WtsDomain    domain name of every session (default "DOMAIN<id>")
+//   WtsFail      "enumerate=1722 state3=21 user=5 domain=6": calls that fail
+//                with that Windows error
+//
+// Built twice: the second build lacks WTSQuerySessionInformationA.
+#include <windows.h>
+
+#include <cstring>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "StandInSettings.h"
+
+namespace {
+
+// The library's own types, without its header (which declares the
+// functions as imports).
+enum ConnectState : DWORD { kActive = 0 };
+enum InfoClass : DWORD { kUserName = 5, kDomainName = 7, kConnectState = 8 };
+struct SessionInfoA {
+  DWORD SessionId;
+  char* pWinStationName;
+  DWORD State;
+};
+
+struct Session {
+  DWORD id;
+  DWORD state;
+};
+
+std::vector<Session> Sessions() {
+  std::wistringstream in(standin::Text(L"WtsSessions"));
+  std::vector<Session> sessions;
+  for (std::wstring entry; in >> entry;) {
+    const size_t colon = entry.find(L':');
+    if (colon == std::wstring::npos) continue;
+    sessions.push_back({static_cast<DWORD>(std::stoul(entry.substr(0, colon))),
+                        static_cast<DWORD>(std::stoul(entry.substr(colon + 1)))});
+  }
+  return sessions;
+}
+
+// The Windows error the settings give this call, or 0.
+DWORD Failure(const std::wstring& call) {
+  std::wistringstream in(standin::Text(L"WtsFail"));
+  for (std::wstring entry; in >> entry;) {
+    const size_t equals = entry.find(L'=');
+    if (equals != std::wstring::npos && entry.substr(0, equals) == call) {
+      return static_cast<DWORD>(std::stoul(entry.substr(equals + 1)));
+    }
+  }
+  return 0;
+}
+
+BOOL Fail(DWORD error) {
+  SetLastError(error);
+  return FALSE;
+}
+
+void* Copy(const void* data, size_t size, DWORD* bytes) {
+  void* block = LocalAlloc(LMEM_FIXED, size);
+  if (block != nullptr) std::memcpy(block, data, size);
+  *bytes = static_cast<DWORD>(size);
+  return block;
+}
+
+// The answer for a session and class, as the query returns it.
+BOOL Query(const char* function, DWORD session, DWORD infoClass, void** buffer, DWORD* bytes,
+           bool wide) {
+  standin::Log(std::string(function) + " " + std::to_string(session) + " " +
+               std::to_string(infoClass));
+  *buffer = nullptr;
+  *bytes = 0;
+  const std::wstring id = std::to_wstring(session);
+  if (infoClass == kConnectState) {
+    if (DWORD error = Failure(L"state" + id)) return Fail(error);
+    for (const Session& s : Sessions()) {
+      if (s.id == session) {
+        *buffer = Copy(&s.state, sizeof s.state, bytes);
+        return TRUE;
+      }
+    }
+    return Fail(ERROR_FILE_NOT_FOUND);
+  }
+  std::wstring text;
+  if (infoClass == kUserName) {
+    if (DWORD error = Failure(L"user")) return Fail(error);
+    text = standin::Text(L"WtsUser", L"user" + id);
+  } else if (infoClass == kDomainName) {
+    if (DWORD error = Failure(L"domain")) return Fail(error);
+    text = standin::Text(L"WtsDomain", L"DOMAIN" + id);
+  } else {
+    return Fail(ERROR_NOT_SUPPORTED);
+  }
+  if (wide) {
+    *buffer = Copy(text.c_str(), (text.size() + 1) * sizeof(wchar_t), bytes);
+  } else {
+    const std::string narrow(text.begin(), text.end());
+    *buffer = Copy(narrow.c_str(), narrow.size() + 1, bytes);
+  }
+  return TRUE;
+}
+
+}  // namespace
+
+extern "C" {
+
+__declspec(dllexport) void WINAPI WTSFreeMemory(void* memory) {
+  LocalFree(memory);
+}
+
+__declspec(dllexport) BOOL WINAPI WTSEnumerateSessionsA(HANDLE, DWORD reserved, DWORD version,
+                                                        SessionInfoA** sessions, DWORD* count) {
+  standin::Log("WTSEnumerateSessionsA " + std::to_string(reserved) + " " + std::to_string(version));
+  *sessions = nullptr;
+  *count = 0;
+  if (DWORD error = Failure(L"enumerate")) return Fail(error);
+  const std::vector<Session> list = Sessions();
+  static char station[] = "Console";
+  auto* block =
+      static_cast<SessionInfoA*>(LocalAlloc(LMEM_FIXED, (list.size() + 1) * sizeof(SessionInfoA)));
+  if (block == nullptr) return Fail(ERROR_NOT_ENOUGH_MEMORY);
+  for (size_t i = 0; i < list.size(); ++i) block[i] = {list[i].id, station, list[i].state};
+  *sessions = block;
+  *count = static_cast<DWORD>(list.size());
+  return TRUE;
+}
+
+__declspec(dllexport) BOOL WINAPI
+    WTSQuerySessionInformationW(HANDLE, DWORD session, DWORD infoClass, wchar_t** buffer,
+                                DWORD* bytes) {
+  return Query("WTSQuerySessionInformationW", session, infoClass, reinterpret_cast<void**>(buffer),
+               bytes, true);
+}
+
+#ifndef GLINT_WTS_WITHOUT_NARROW_QUERY
+__declspec(dllexport) BOOL WINAPI
+    WTSQuerySessionInformationA(HANDLE, DWORD session, DWORD infoClass, char** buffer,
+                                DWORD* bytes) {
+  return Query("WTSQuerySessionInformationA", session, infoClass, reinterpret_cast<void**>(buffer),
+               bytes, false);
+}
+#endif
+
+}  // extern "C"
