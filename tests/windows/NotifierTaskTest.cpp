@@ -91,8 +91,11 @@ struct ProgramRun {
 // child's environment.
 ProgramRun RunProgram(const std::wstring& program, const std::wstring& arguments,
                       const wchar_t* role = nullptr) {
-  const std::wstring out =
-      TempPath(L"glint-task-run-") + std::to_wstring(GetCurrentProcessId()) + L".out";
+  // A name of its own per run: a file a finished run's child still holds
+  // stays pending deletion and cannot be made again.
+  static int runs = 0;
+  const std::wstring out = TempPath(L"glint-task-run-") + std::to_wstring(GetCurrentProcessId()) +
+                           L"-" + std::to_wstring(++runs) + L".out";
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
   UniqueHandle file(CreateFileW(out.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
                                 CREATE_ALWAYS, 0, nullptr));
