@@ -1,6 +1,6 @@
 // The update notifier task against the real task scheduler and session
-// library, and against their stand-ins (tools/TaskSchedulerStandIn.cpp as the
-// scheduler class's TreatAs, tools/WtsStandIn.cpp in system32, both put there
+// library, and against their stand-ins (stubs/TaskSchedulerStandIn.cpp as the
+// scheduler class's TreatAs, stubs/WtsStandIn.cpp in system32, both put there
 // by scripts/task-standin-fixture.sh). The first scheduler generation runs in
 // a copy of this program that Wine tells it runs on Windows XP; the session
 // stand-in is loaded by a copy of the host that asks for it.

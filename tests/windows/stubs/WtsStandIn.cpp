@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "StandInSettings.h"
+#include "TaskStandInSettings.h"
 
 namespace {
 

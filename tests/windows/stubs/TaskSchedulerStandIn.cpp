@@ -4,7 +4,7 @@
 // task names and fails one named method on request. Only the methods the
 // notifier task calls exist; every other slot answers E_NOTIMPL.
 //
-// Settings (tools/StandInSettings.h):
+// Settings (TaskStandInSettings.h):
 //   Log         the log file, one line per call: "Interface.method values"
 //   Tasks       the side file, one line per task: name, then key=value fields
 //   FailMethod  "Interface.method" to fail, FailResult the HRESULT it answers
@@ -19,7 +19,7 @@
 #include <sstream>
 #include <string>
 
-#include "StandInSettings.h"
+#include "TaskStandInSettings.h"
 
 namespace {
 
