@@ -8,12 +8,14 @@
 #   C:\users\glint-linked\AppData\Local\Kestrelink\Glint Player\{inner, file.sol}, links to
 #     C:\glint-tree\outside and C:\glint-tree\outside-file.txt inside a real data folder
 #   C:\glint-tree\product\Temp -> C:\glint-tree\outside, beside a product folder "Glint"
+#   C:\glint-tree\linked-product\Glint -> C:\glint-tree\outside-empty, an empty folder
 # Links are removed from Linux first: Wine deletes a link's target with it.
 #   tree-fixture.sh setup|cleanup PREFIX
 set -euo pipefail
 base="$2/drive_c/glint-tree"
 profile="$2/drive_c/users/glint-linked"
 rm -f "$base/tree/a/dirlink" "$base/tree/filelink.txt" "$base/rootlink" "$base/product/Temp" \
+  "$base/linked-product/Glint" \
   "$profile/AppData/Roaming/Kestrelink/Glint Player" \
   "$profile/AppData/Local/Kestrelink/Glint Player/inner" \
   "$profile/AppData/Local/Kestrelink/Glint Player/file.sol"
@@ -35,3 +37,5 @@ ln -s "$base/outside" "$profile/AppData/Local/Kestrelink/Glint Player/inner"
 ln -s "$base/outside-file.txt" "$profile/AppData/Local/Kestrelink/Glint Player/file.sol"
 mkdir -p "$base/product/Glint"
 ln -s "$base/outside" "$base/product/Temp"
+mkdir -p "$base/linked-product" "$base/outside-empty"
+ln -s "$base/outside-empty" "$base/linked-product/Glint"

@@ -110,9 +110,21 @@ bool DeleteTree(const MString& folder) {
   return GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES;
 }
 
-bool DeleteFileInPlace(const MString& file) {
-  const std::wstring path(W(file));
+namespace {
+
+bool DeleteInPlace(const MString& name, bool directory) {
+  const std::wstring path(W(name));
   const std::wstring expected = path.size() < kMaxPath ? ExpectedFinalPath(path) : std::wstring();
-  UniqueHandle handle = expected.empty() ? UniqueHandle() : OpenChecked(path, false, expected);
+  UniqueHandle handle = expected.empty() ? UniqueHandle() : OpenChecked(path, directory, expected);
   return handle && FileObject::DeleteByHandle(handle.Get()) == 0;
+}
+
+}  // namespace
+
+bool DeleteFileInPlace(const MString& file) {
+  return DeleteInPlace(file, false);
+}
+
+bool RemoveEmptyFolderInPlace(const MString& folder) {
+  return DeleteInPlace(folder, true);
 }

@@ -16,3 +16,7 @@ bool DeleteTree(const MString& folder);
 // Deletes one file through its handle, when it is no link and the system
 // opens it where its name says; false otherwise or when it stays.
 bool DeleteFileInPlace(const MString& file);
+
+// Removes one empty folder through its handle, when it is no link and the
+// system opens it where its name says; false otherwise or when it stays.
+bool RemoveEmptyFolderInPlace(const MString& folder);

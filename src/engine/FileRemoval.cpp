@@ -168,7 +168,7 @@ bool RemoveFilesByPattern(GlintBrokerShim* shim, uint32_t mask, const MString& d
     if (EndsWith(path, MString(u"gcs.cfg")) && !fullRemoval) continue;
     DeleteFileInPlace(path);
   }
-  RemoveDirectoryW(W(dir));
+  RemoveEmptyFolderInPlace(dir);
   // Neither "Temp" nor the parent is scheduled when it is a link, or lies
   // behind one: deleting a link can take its target with it.
   const MString parent = Parent(dir);
@@ -213,7 +213,7 @@ void RemovePerUserData(GlintBrokerShim* shim) {
         continue;
       }
       if (DeleteTree(d.folder)) {
-        if (d.company) RemoveDirectoryW(W(Parent(d.folder)));
+        if (d.company) RemoveEmptyFolderInPlace(Parent(d.folder));
       } else {
         ReportStatus(host, kStatusError, kStatusFolderKept, d.folder);
       }

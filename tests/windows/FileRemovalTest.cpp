@@ -173,7 +173,8 @@ TEST_F(FileRemoval, ByPatternFromTheSystemFolderListing) {
 }
 
 // A product folder whose "Temp" neighbour is a link planted elsewhere: the
-// link is neither entered, deleted nor scheduled, its target intact.
+// link is neither entered, deleted nor scheduled, its target intact. A
+// product folder that is itself a link leaves its empty target alone.
 TEST_F(FileRemoval, LinkedTempBesideTheProductFolder) {
   const std::wstring parent = L"C:\\glint-tree\\product";
   Restart(u"FullRemoval 1;");
@@ -184,6 +185,9 @@ TEST_F(FileRemoval, LinkedTempBesideTheProductFolder) {
   EXPECT_TRUE(Exists(parent + L"\\Temp\\sentinel.txt"));
   EXPECT_EQ(PendingRenames().find(parent + L"\\Temp"), std::wstring::npos);
   EXPECT_NE(PendingRenames().find(parent + L"||"), std::wstring::npos);
+  EXPECT_TRUE(shim()->RemoveFilesByPattern(kPlayerActiveX | kPlayerPlugin | kPlayerPepper,
+                                           M(L"C:\\glint-tree\\linked-product\\Glint").Give()));
+  EXPECT_TRUE(Exists(L"C:\\glint-tree\\outside-empty"));
   RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSession, L"PendingFileRenameOperations");
 }
 
