@@ -9,13 +9,14 @@
 #     C:\glint-tree\outside and C:\glint-tree\outside-file.txt inside a real data folder
 #   C:\glint-tree\product\Temp -> C:\glint-tree\outside, beside a product folder "Glint"
 #   C:\glint-tree\linked-product\Glint -> C:\glint-tree\outside-empty, an empty folder
+#   C:\glint-tree\Plugins\NPGlint34_0_0_384.dll -> C:\glint-tree\outside-file.txt
 # Links are removed from Linux first: Wine deletes a link's target with it.
 #   tree-fixture.sh setup|cleanup PREFIX
 set -euo pipefail
 base="$2/drive_c/glint-tree"
 profile="$2/drive_c/users/glint-linked"
 rm -f "$base/tree/a/dirlink" "$base/tree/filelink.txt" "$base/rootlink" "$base/product/Temp" \
-  "$base/linked-product/Glint" \
+  "$base/linked-product/Glint" "$base/Plugins/NPGlint34_0_0_384.dll" \
   "$profile/AppData/Roaming/Kestrelink/Glint Player" \
   "$profile/AppData/Local/Kestrelink/Glint Player/inner" \
   "$profile/AppData/Local/Kestrelink/Glint Player/file.sol"
@@ -39,3 +40,5 @@ mkdir -p "$base/product/Glint"
 ln -s "$base/outside" "$base/product/Temp"
 mkdir -p "$base/linked-product" "$base/outside-empty"
 ln -s "$base/outside-empty" "$base/linked-product/Glint"
+mkdir -p "$base/Plugins"
+ln -s "$base/outside-file.txt" "$base/Plugins/NPGlint34_0_0_384.dll"

@@ -110,21 +110,35 @@ bool DeleteTree(const MString& folder) {
   return GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES;
 }
 
-namespace {
-
-bool DeleteInPlace(const MString& name, bool directory) {
-  const std::wstring path(W(name));
-  const std::wstring expected = path.size() < kMaxPath ? ExpectedFinalPath(path) : std::wstring();
-  UniqueHandle handle = expected.empty() ? UniqueHandle() : OpenChecked(path, directory, expected);
-  return handle && FileObject::DeleteByHandle(handle.Get()) == 0;
+bool DeleteFileInPlace(const MString& file) {
+  return DeleteFileInPlaceError(file, false) == 0;
 }
 
-}  // namespace
-
-bool DeleteFileInPlace(const MString& file) {
-  return DeleteInPlace(file, false);
+uint32_t DeleteFileInPlaceError(const MString& file, bool clearAttributes) {
+  const std::wstring path(W(file));
+  const std::wstring expected = path.size() < kMaxPath ? ExpectedFinalPath(path) : std::wstring();
+  if (expected.empty()) {
+    return GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES ? GetLastError()
+                                                                       : ERROR_FILENAME_EXCED_RANGE;
+  }
+  UniqueHandle handle(CreateFileW(
+      path.c_str(), DELETE | FILE_READ_ATTRIBUTES | (clearAttributes ? FILE_WRITE_ATTRIBUTES : 0) |
+                        SYNCHRONIZE,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+      FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!handle) return GetLastError();
+  if (!SameText(FileObject::FinalPath(handle.Get()), expected)) return ERROR_CANT_RESOLVE_FILENAME;
+  if (clearAttributes) {
+    FILE_BASIC_INFO basic{};
+    basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    SetFileInformationByHandle(handle.Get(), FileBasicInfo, &basic, sizeof basic);
+  }
+  return FileObject::DeleteByHandle(handle.Get());
 }
 
 bool RemoveEmptyFolderInPlace(const MString& folder) {
-  return DeleteInPlace(folder, true);
+  const std::wstring path(W(folder));
+  const std::wstring expected = path.size() < kMaxPath ? ExpectedFinalPath(path) : std::wstring();
+  UniqueHandle handle = expected.empty() ? UniqueHandle() : OpenChecked(path, true, expected);
+  return handle && FileObject::DeleteByHandle(handle.Get()) == 0;
 }

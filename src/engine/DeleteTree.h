@@ -5,6 +5,8 @@
 // handle.
 #pragma once
 
+#include <cstdint>
+
 #include "foundation/MString.h"
 
 // Removes everything under `folder` that it can, then the folder; true when
@@ -16,6 +18,13 @@ bool DeleteTree(const MString& folder);
 // Deletes one file through its handle, when it is no link and the system
 // opens it where its name says; false otherwise or when it stays.
 bool DeleteFileInPlace(const MString& file);
+
+// The same with the reason it stays, as DeleteFileW gives it (2 absent, 5
+// refused or read-only, 32 held), or ERROR_CANT_RESOLVE_FILENAME for a link
+// or a file found elsewhere than its name says; 0 when it is gone. With
+// `clearAttributes` the opened file's attributes are cleared first, so a
+// read-only file goes too.
+uint32_t DeleteFileInPlaceError(const MString& file, bool clearAttributes);
 
 // Removes one empty folder through its handle, when it is no link and the
 // system opens it where its name says; false otherwise or when it stays.

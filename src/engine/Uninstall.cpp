@@ -4,6 +4,7 @@
 
 #include <shlwapi.h>
 
+#include "engine/DeleteTree.h"
 #include "engine/GlintBrokerShim.h"
 #include "engine/HostCallbacks.h"
 #include "engine/KeyTableActions.h"
@@ -61,8 +62,8 @@ uint32_t RemovePlayerFile(GlintBrokerShim* shim, const MString& path, uint32_t t
   HostCallbacks* host = shim->Host();
   // Absent: it cannot be opened for reading, for any reason but a refusal.
   if (!Open(path, GENERIC_READ) && GetLastError() != ERROR_ACCESS_DENIED) return 0;
-  if (DeleteFileW(W(path))) return 0;
-  uint32_t error = GetLastError();
+  uint32_t error = DeleteFileInPlaceError(path, false);
+  if (error == 0) return 0;
   // Both reports carry the first error.
   const MString detail = PathWithHexError(path, error);
   if (error != ERROR_FILE_NOT_FOUND) {
@@ -73,8 +74,7 @@ uint32_t RemovePlayerFile(GlintBrokerShim* shim, const MString& path, uint32_t t
       ReportStatus(host, kStatusProgress, kStatusUnlockingFile, path);
       LockFile(path, false);
     }
-    SetFileAttributesW(W(path), FILE_ATTRIBUTE_NORMAL);
-    error = DeleteFileW(W(path)) ? 0 : GetLastError();
+    error = DeleteFileInPlaceError(path, true);
   }
   if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION) {
     const SetupEngine* engine = shim->GetEngine();
@@ -180,7 +180,9 @@ bool RemoveSharedUtilityFile(GlintBrokerShim* shim, const MString& path) {
   for (uint32_t type : {kPlayerActiveX, kPlayerPlugin, kPlayerPepper}) {
     if (ReadInstallRecord(shim, type, false).found) return true;
   }
-  if (GetFileAttributesW(W(path)) != INVALID_FILE_ATTRIBUTES && !DeleteFileW(W(path))) return false;
+  if (GetFileAttributesW(W(path)) != INVALID_FILE_ATTRIBUTES && !DeleteFileInPlace(path)) {
+    return false;
+  }
   if (!EndsWith(path, MString(u".exe"))) return true;
   const MString name = LastName(path);
   const MString options =
@@ -254,7 +256,7 @@ bool RemoveUpdateService(HostCallbacks* host, const MString& path, bool setNotif
   if (!Present(path)) return true;
   const ServiceController update = UpdateServiceController(host, path);
   bool result = setNotify ? update.SetUpdateMode(1) : update.RunCommand(MString(u"-uninstall"));
-  if (!DeleteFileW(W(path))) result = false;
+  if (!DeleteFileInPlace(path)) result = false;
   DeleteOptionsKey(path);
   return result;
 }
@@ -287,8 +289,9 @@ bool RemoveFeedbackService(HostCallbacks* host, const MString& feedbackPath,
                                    MString(u"Arvex Glint Player Feedback Service"));
   if (!feedback.StopService()) ReportStatus(host, kStatusError, kStatusStopRefused);
   feedback.UninstallService();
-  if (DeleteFileW(W(feedbackPath))) return true;
-  ReportStatus(host, kStatusError, kStatusFeedbackKept, MString(u" ") + HexError(GetLastError()));
+  const uint32_t error = DeleteFileInPlaceError(feedbackPath, false);
+  if (error == 0) return true;
+  ReportStatus(host, kStatusError, kStatusFeedbackKept, MString(u" ") + HexError(error));
   return false;
 }
 
@@ -316,7 +319,7 @@ bool RemoveHelperService(HostCallbacks* host, const MString& path, bool skipPart
   const ServiceController helper(host, path, MString(u"Glint Helper Service"),
                                  MString(u"Glint Helper Service"));
   bool result = helper.StopService() && helper.UninstallService();
-  if (!DeleteFileW(W(path))) {
+  if (!DeleteFileInPlace(path)) {
     if (ScheduleDeleteAtRestart(host, path)) {
       ReportStatus(host, kStatusAtRestart, kStatusDeletedAtRestart, path);
     }

@@ -118,17 +118,21 @@ TEST_F(FileRemoval, ListedFilesInEveryBrowsersPluginFolder) {
                       L"x");
   registry_.SetString(HKEY_CURRENT_USER, L"Software\\Opera Software", L"Last CommandLine",
                       folder_ + L"\\opera\\opera.exe");
-  // Neither a program nor a plugin folder: not taken.
+  // Neither a program nor a plugin folder: not taken. (The user's value
+  // comes first: a plugin folder whose player is a link planted elsewhere.)
   registry_.SetString(HKEY_LOCAL_MACHINE, L"Software\\Opera Software", L"Plugin Path", folders[3]);
+  registry_.SetString(HKEY_CURRENT_USER, L"Software\\Opera Software", L"Plugin Path",
+                      L"C:\\glint-tree\\Plugins");
   Restart((u"FilenamesPlugin " + std::u16string(player.begin(), player.end()) + u";").c_str());
   shim()->LoadFileLists();
   EXPECT_TRUE(shim()->RemoveListedFiles(kPlayerPlugin, M(folders[2]).Give()));
   for (int i = 0; i < 3; ++i) EXPECT_FALSE(Exists(folders[i] + L"\\" + player)) << i;
   EXPECT_TRUE(Exists(folders[3] + L"\\" + player));
+  EXPECT_TRUE(Exists(L"C:\\glint-tree\\outside-file.txt"));
   EXPECT_NE(Reports().find(L"1036:1 "), std::wstring::npos) << Reports();
   EXPECT_EQ(host_->RemovalsFinished(), 1);
   // Collected once: a second run finds the same folders, nothing new.
-  EXPECT_EQ(shim()->GetBrowserPluginFolders()->Count(), 3u);
+  EXPECT_EQ(shim()->GetBrowserPluginFolders()->Count(), 4u);
   SHDeleteKeyW(HKEY_LOCAL_MACHINE, L"Software\\Mozilla\\Glint Test 1");
   SHDeleteKeyW(HKEY_LOCAL_MACHINE, L"Software\\Mozilla\\Glint Test 2");
 }
