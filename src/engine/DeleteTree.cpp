@@ -142,3 +142,17 @@ bool RemoveEmptyFolderInPlace(const MString& folder) {
   UniqueHandle handle = expected.empty() ? UniqueHandle() : OpenChecked(path, true, expected);
   return handle && FileObject::DeleteByHandle(handle.Get()) == 0;
 }
+
+bool LiesInPlace(const MString& name) {
+  const std::wstring path(W(name));
+  const std::wstring expected = path.size() < kMaxPath ? ExpectedFinalPath(path) : std::wstring();
+  if (expected.empty()) return false;
+  UniqueHandle handle(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING,
+                                  FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!handle) return false;
+  const DWORD attributes = FileObject::Attributes(handle.Get());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+         SameText(FileObject::FinalPath(handle.Get()), expected);
+}

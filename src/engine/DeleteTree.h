@@ -29,3 +29,8 @@ uint32_t DeleteFileInPlaceError(const MString& file, bool clearAttributes);
 // Removes one empty folder through its handle, when it is no link and the
 // system opens it where its name says; false otherwise or when it stays.
 bool RemoveEmptyFolderInPlace(const MString& folder);
+
+// Whether the object at `path` is no link and the system opens it where its
+// name says: asked with attribute access only, which a holder's sharing
+// never refuses. False too when it is absent.
+bool LiesInPlace(const MString& path);

@@ -90,6 +90,12 @@ uint32_t RemovePlayerFile(GlintBrokerShim* shim, const MString& path, uint32_t t
 }
 
 bool ScheduleDeleteAtRestart(HostCallbacks* host, const MString& path) {
+  // The restart deletes by name: a link there would take its target.
+  if (!LiesInPlace(path) && GetFileAttributesW(W(path)) != INVALID_FILE_ATTRIBUTES) {
+    ReportStatus(host, kStatusError, kStatusRestartFailed,
+                 PathWithDecimalError(path, ERROR_CANT_RESOLVE_FILENAME));
+    return false;
+  }
   RegKey key;
   if (key.Create(HKEY_LOCAL_MACHINE,
                  MString(u"SYSTEM\\CurrentControlSet\\Control\\Session Manager"),

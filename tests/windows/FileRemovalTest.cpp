@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "WineTestSupport.h"
+#include "engine/Uninstall.h"
 #include "foundation/Win32Handles.h"
 
 namespace {
@@ -192,6 +193,10 @@ TEST_F(FileRemoval, LinkedTempBesideTheProductFolder) {
   EXPECT_TRUE(shim()->RemoveFilesByPattern(kPlayerActiveX | kPlayerPlugin | kPlayerPepper,
                                            M(L"C:\\glint-tree\\linked-product\\Glint").Give()));
   EXPECT_TRUE(Exists(L"C:\\glint-tree\\outside-empty"));
+  // Nor is a file link left for the restart, which deletes by name.
+  const std::wstring link = L"C:\\glint-tree\\Plugins\\NPGlint34_0_0_384.dll";
+  EXPECT_FALSE(ScheduleDeleteAtRestart(host_.get(), M(link)));
+  EXPECT_EQ(PendingRenames().find(link), std::wstring::npos);
   RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSession, L"PendingFileRenameOperations");
 }
 
