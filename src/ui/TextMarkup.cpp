@@ -22,6 +22,10 @@ MString Copy(Units units) {
   return copy;
 }
 
+// More than a line of text holds at the usual sizes; longer lines cost a few
+// more measurements.
+constexpr size_t kFirstMeasuredUnits = 64;
+
 enum class ListState { None, Bullet, AfterList };
 
 struct ParseState {
@@ -84,11 +88,11 @@ int32_t AddClamped(int32_t a, int32_t b) {
                                                   std::numeric_limits<int32_t>::max()));
 }
 
-// The fitting count of `text` in `room` (at least 1) pixels, measuring a
-// window of room + 1 units that doubles while everything in it fits.
+// The fitting count of `text` in `room` pixels, measuring a window of its
+// first units that doubles while everything in it fits.
 size_t MeasureFit(Units text, const TextRun& run, int32_t room, TextPainter& painter,
                   std::vector<int32_t>& widths) {
-  size_t window = std::min(text.size(), static_cast<size_t>(room) + 1);
+  size_t window = std::min<size_t>(text.size(), kFirstMeasuredUnits);
   for (;;) {
     widths.assign(window, 0);
     const size_t fit =

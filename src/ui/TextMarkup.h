@@ -83,9 +83,9 @@ class TextPainter {
 // moves to the next line; when nothing fits a whole line either, the rest of
 // the run is dropped and the layout goes on with the next run.
 //
-// Each measurement covers at most room + 1 units, doubled while all of them
-// fit, so a long run costs time in proportion to its length rather than to
-// its length times its lines.
+// Each line measures the first 64 units of the rest, doubled while all of
+// them fit, so a long run costs time in proportion to its length rather
+// than to its length times its lines.
 int32_t LayOutTextRuns(const std::vector<TextRun>& runs, int32_t width, TextPainter& painter);
 
 // The alpha pass over a drawn text image of `width` x `height` pixels
