@@ -4,12 +4,16 @@
 // element arithmetic at its edges.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "TestStrings.h"
 #include "ui/ElementGeometry.h"
+#include "ui/SkinRegions.h"
 #include "ui/TargaImage.h"
 #include "ui/TextMarkup.h"
 
@@ -39,6 +43,7 @@ Bytes Tga(uint16_t width, uint16_t height, uint8_t bits, bool runLength, const B
 
 struct Decoded {
   TargaStatus status = TargaStatus::Ok;
+  uint32_t width = 0, height = 0;
   std::vector<uint32_t> pixels;  // 0xAARRGGBB, in stored order
 };
 
@@ -54,6 +59,8 @@ Decoded Decode(const Bytes& file) {
   for (size_t i = count * 4; i < buffer.size(); ++i)
     EXPECT_EQ(buffer[i], 0xCD) << "written past the pixels";
   if (out.status != TargaStatus::Ok) return out;
+  out.width = header.width;
+  out.height = header.height;
   out.pixels.resize(count);
   std::memcpy(out.pixels.data(), buffer.data(), count * 4);
   return out;
@@ -111,10 +118,145 @@ TEST(TargaImage, DecodesAndRefuses) {
     SCOPED_TRACE(c.name);
     const Decoded d = Decode(c.file);
     EXPECT_EQ(d.status, c.status);
+    if (c.status == TargaStatus::Ok) EXPECT_EQ(size_t{d.width} * d.height, c.pixels.size());
     EXPECT_EQ(d.pixels, c.pixels);
   }
   TargaHeader header;
   EXPECT_EQ(ReadTargaHeader(nullptr, 100, &header), TargaStatus::TooShort);
+}
+
+// ---------------------------------------------------------------- skins
+
+struct Sheet {
+  int32_t id, width, height;
+};
+const Sheet kSheets[] = {{161, 569, 175}, {162, 72, 44}, {164, 460, 130}};
+
+struct Region {
+  std::string use;
+  int32_t sheet;
+  UiSourceRect rect;
+};
+
+std::vector<Region> AllRegions() {
+  std::vector<Region> regions;
+  const auto add = [&](std::string use, UiSourceRect rect, int32_t sheet = kSkinSheetMain) {
+    regions.push_back({std::move(use), sheet, rect});
+  };
+  const auto slices = [&](const std::string& use, const SkinSlices& s) {
+    for (int i = 0; i < 3; ++i) add(use + " slice " + std::to_string(i), s[i]);
+  };
+  const auto nine = [&](const std::string& use, const SkinNineSlice& n) {
+    const MNineSliceSpec spec =
+        MakeNineSliceSpec(nullptr, n.x, n.y, n.columns, n.rows, DrawMode::AlphaBlend);
+    for (int r = 0; r < 3; ++r)
+      slices(use + " row " + std::to_string(r), {spec[r].left, spec[r].middle, spec[r].right});
+  };
+  const auto toggle = [&](const std::string& use, const SkinToggleLooks& t) {
+    add(use + " unchecked", t.uncheckedNormal);
+    add(use + " unchecked hover", t.uncheckedHover);
+    add(use + " checked", t.checkedNormal);
+    add(use + " checked hover", t.checkedHover);
+  };
+  slices("footer bar", kFooterBarSlices);
+  nine("focus ring", kFocusRing);
+  slices("button normal", kButtonNormal);
+  slices("button hover", kButtonHover);
+  slices("button pressed", kButtonPressed);
+  slices("button disabled", kButtonDisabled);
+  toggle("check box", kCheckBoxLooks);
+  toggle("radio button", kRadioButtonLooks);
+  add("maker logo", kMakerLogo);
+  add("note icon", kNoteIcon);
+  add("conflict row icon", kConflictRowIcon);
+  add("failure icon", kFailureIcon);
+  slices("progress track", kProgressTrackSlices);
+  slices("progress fill", kProgressFillSlices);
+  nine("installer splash", kInstallerSplashBackground);
+  nine("uninstaller splash", kUninstallerSplashBackground);
+  add("splash picture", kSplashPicture, kSkinSheetSplash);
+  return regions;
+}
+
+std::string SkinPath(int32_t id, const char* extension) {
+  return std::string(GLINT_SKINS_DIR) + "/skin" + std::to_string(id) + extension;
+}
+
+// The PNG master as ImageMagick reads it (straight alpha, top row first),
+// premultiplied with rounding: what the sheet's pixels must be, as 0xAARRGGBB.
+std::vector<uint32_t> PremultipliedMaster(const Sheet& sheet) {
+  const std::string command = "convert '" + SkinPath(sheet.id, ".png") + "' -depth 8 rgba:-";
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return {};
+  std::vector<uint8_t> rgba(size_t(sheet.width) * sheet.height * 4);
+  const size_t read = std::fread(rgba.data(), 1, rgba.size(), pipe);
+  pclose(pipe);
+  if (read != rgba.size()) return {};
+  std::vector<uint32_t> pixels;
+  for (size_t i = 0; i < rgba.size(); i += 4) {
+    const uint32_t a = rgba[i + 3];
+    const auto pre = [a](uint32_t c) { return (c * a * 2 + 255) / 510; };
+    pixels.push_back(a << 24 | pre(rgba[i]) << 16 | pre(rgba[i + 1]) << 8 | pre(rgba[i + 2]));
+  }
+  return pixels;
+}
+
+// The resources are the premultiplied masters, bottom row first, with every
+// colour within its alpha; the regions lie inside their sheets, apart, and
+// each shows something (the focus ring's centre is meant to be clear).
+TEST(SkinSheets, ResourcesMatchMastersAndRegions) {
+  std::vector<Decoded> sheets;
+  for (const Sheet& sheet : kSheets) {
+    SCOPED_TRACE("sheet " + std::to_string(sheet.id));
+    std::ifstream file(SkinPath(sheet.id, ".tga"), std::ios::binary);
+    const Bytes bytes{std::istreambuf_iterator<char>(file), {}};
+    ASSERT_GT(bytes.size(), kTargaHeaderBytes);
+    EXPECT_EQ(bytes[0], 0) << "an ID field";
+    EXPECT_EQ(bytes[2], 10) << "not run-length true colour";
+    sheets.push_back(Decode(bytes));
+    const Decoded& d = sheets.back();
+    ASSERT_EQ(d.status, TargaStatus::Ok);
+    ASSERT_EQ(d.width, uint32_t(sheet.width));
+    ASSERT_EQ(d.height, uint32_t(sheet.height));
+    const std::vector<uint32_t> master = PremultipliedMaster(sheet);
+    ASSERT_EQ(master.size(), d.pixels.size()) << "convert could not read the master";
+    size_t differing = 0, overAlpha = 0;
+    for (int32_t y = 0; y < sheet.height; ++y) {
+      for (int32_t x = 0; x < sheet.width; ++x) {
+        const uint32_t p = d.pixels[size_t(sheet.height - 1 - y) * sheet.width + x];
+        differing += p != master[size_t(y) * sheet.width + x];
+        const uint32_t a = p >> 24;
+        overAlpha += (p & 0xFF) > a || (p >> 8 & 0xFF) > a || (p >> 16 & 0xFF) > a;
+      }
+    }
+    EXPECT_EQ(differing, 0u);
+    EXPECT_EQ(overAlpha, 0u);
+  }
+  ASSERT_EQ(sheets.size(), std::size(kSheets));
+
+  const std::vector<Region> regions = AllRegions();
+  for (size_t i = 0; i < regions.size(); ++i) {
+    const Region& r = regions[i];
+    SCOPED_TRACE(r.use);
+    const size_t s = r.sheet == kSkinSheetMain ? 0 : 2;
+    const UiSourceRect& q = r.rect;
+    ASSERT_TRUE(q.width > 0 && q.height > 0 && q.x >= 0 && q.y >= 0 &&
+                q.x + q.width <= kSheets[s].width && q.y + q.height <= kSheets[s].height);
+    for (size_t j = 0; j < i; ++j) {
+      const UiSourceRect& o = regions[j].rect;
+      EXPECT_TRUE(regions[j].sheet != r.sheet || o.x + o.width <= q.x || q.x + q.width <= o.x ||
+                  o.y + o.height <= q.y || q.y + q.height <= o.y)
+          << "overlaps " << regions[j].use;
+    }
+    bool shows = false;
+    for (int32_t y = q.y; y < q.y + q.height; ++y) {
+      for (int32_t x = q.x; x < q.x + q.width; ++x) {
+        shows |=
+            sheets[s].pixels[size_t(kSheets[s].height - 1 - y) * kSheets[s].width + x] >> 24 != 0;
+      }
+    }
+    EXPECT_TRUE(shows || r.use == "focus ring row 1 slice 1");
+  }
 }
 
 // ---------------------------------------------------------------- mark-up
