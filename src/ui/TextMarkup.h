@@ -63,9 +63,11 @@ class TextPainter {
                          int32_t* widths) = 0;
   // Draws `piece` of `run` with its top-left corner at (x, y) of the area
   // (the area adds its vertical offset) and returns the line height
-  // (DrawTextW with DT_SINGLELINE | DT_NOCLIP). `width` is the piece's
-  // measured width: a link run gets its link element and underline on
-  // (x, y, x + width, y + line height).
+  // (DrawTextW with DT_SINGLELINE | DT_NOCLIP, in white, or in the link
+  // colour when IsLinkRun). `width` is the piece's measured width: a link
+  // run gets its link element and underline on (x, y, x + width, y + line
+  // height). An empty run arrives as an empty piece, so that its line gets
+  // a height.
   virtual int32_t Draw(std::u16string_view piece, const TextRun& run, int32_t x, int32_t y,
                        int32_t width) = 0;
 
