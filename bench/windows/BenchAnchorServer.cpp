@@ -17,7 +17,7 @@
 #include <new>
 #include <string>
 
-#include "ComRef.h"
+#include "foundation/ComRef.h"
 #include "bench/BenchAnchor.h"
 #include "foundation/Win32Handles.h"
 

@@ -26,7 +26,7 @@
 #include <vector>
 
 #include "BenchHarness.h"
-#include "ComRef.h"
+#include "foundation/ComRef.h"
 #include "bench/BenchAnchor.h"
 #include "broker/GlintBroker.h"
 #include "foundation/Win32Handles.h"
@@ -40,14 +40,6 @@ constexpr DWORD kExitTimeoutMs = 20000;
 
 // What one read or write moves: a typical stored object or a read buffer.
 constexpr ULONG kChunk = 64 * 1024;
-
-struct BstrTraits {
-  using Value = BSTR;
-  static Value Invalid() { return nullptr; }
-  static bool Valid(Value v) { return v != nullptr; }
-  static void Close(Value v) { SysFreeString(v); }
-};
-using UniqueBstr = UniqueResource<BstrTraits>;
 
 struct SafeArrayTraits {
   using Value = SAFEARRAY*;

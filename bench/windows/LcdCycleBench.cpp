@@ -10,7 +10,7 @@
 #include <string>
 
 #include "BenchHarness.h"
-#include "ComRef.h"
+#include "foundation/ComRef.h"
 #include "bench/BenchAnchor.h"
 #include "broker/GlintBroker.h"
 

@@ -16,6 +16,7 @@
 
 #include "engine/HostCallbacks.h"
 #include "engine/StatusDetail.h"
+#include "foundation/ComRef.h"
 #include "foundation/SystemModule.h"
 #include "foundation/WideText.h"
 #include "foundation/Win32Handles.h"
@@ -111,29 +112,6 @@ constexpr HRESULT kTaskNotFound = static_cast<HRESULT>(0x80070002);
 constexpr LONG kCreateOrUpdate = TASK_CREATE_OR_UPDATE;  // 6
 constexpr DWORD kFirstTaskFlags =
     TASK_FLAG_RUN_ONLY_IF_LOGGED_ON | TASK_FLAG_RUN_IF_CONNECTED_TO_INTERNET;
-
-template <typename T>
-struct ComTraits {
-  using Value = T*;
-  static Value Invalid() { return nullptr; }
-  static bool Valid(Value v) { return v != nullptr; }
-  static void Close(Value v) { v->Release(); }
-};
-template <typename T>
-using ComPtr = UniqueResource<ComTraits<T>>;
-
-template <typename T>
-void** Out(ComPtr<T>& pointer) {
-  return reinterpret_cast<void**>(pointer.Receive());
-}
-
-struct BstrTraits {
-  using Value = BSTR;
-  static Value Invalid() { return nullptr; }
-  static bool Valid(Value v) { return v != nullptr; }
-  static void Close(Value v) { SysFreeString(v); }
-};
-using UniqueBstr = UniqueResource<BstrTraits>;
 
 UniqueBstr Bstr(const MString& text) {
   return UniqueBstr(SysAllocStringLen(W(text), text.Length()));
@@ -256,10 +234,10 @@ bool PrepareCom(HostCallbacks* host, HRESULT initialised, uint32_t initCode,
 }
 
 // The local scheduler's root folder.
-ComPtr<ITaskFolder> RootFolder(HostCallbacks* host, ComPtr<ITaskService>* service,
+ComRef<ITaskFolder> RootFolder(HostCallbacks* host, ComRef<ITaskService>* service,
                                uint32_t serviceCode, uint32_t connectCode, uint32_t folderCode) {
   HRESULT hr = CoCreateInstance(CLSID_TaskScheduler, nullptr, CLSCTX_INPROC_SERVER,
-                                IID_ITaskService, Out(*service));
+                                IID_ITaskService, service->Receive());
   if (FAILED(hr)) {
     ReportFailure(host, serviceCode, hr);
     return {};
@@ -271,9 +249,9 @@ ComPtr<ITaskFolder> RootFolder(HostCallbacks* host, ComPtr<ITaskService>* servic
     ReportFailure(host, connectCode, hr);
     return {};
   }
-  ComPtr<ITaskFolder> root;
+  ComRef<ITaskFolder> root;
   UniqueBstr path = Bstr(u"\\"_ms);
-  hr = service->Get()->GetFolder(path.Get(), root.Receive());
+  hr = service->Get()->GetFolder(path.Get(), root.ReceiveTyped());
   if (FAILED(hr)) {
     ReportFailure(host, folderCode, hr);
     return {};
@@ -293,11 +271,11 @@ bool StartWhenAvailable(ITaskSettings* settings) {
 // The one action: start the program with its arguments.
 bool AddExecAction(HostCallbacks* host, IActionCollection* actions, const MString& program,
                    const MString& arguments) {
-  ComPtr<IAction> action;
-  HRESULT hr = actions->Create(TASK_ACTION_EXEC, action.Receive());
+  ComRef<IAction> action;
+  HRESULT hr = actions->Create(TASK_ACTION_EXEC, action.ReceiveTyped());
   if (FAILED(hr)) return ReportFailure(host, kCreateAction, hr), false;
-  ComPtr<IExecAction> exec;
-  hr = action.Get()->QueryInterface(IID_IExecAction, Out(exec));
+  ComRef<IExecAction> exec;
+  hr = action.Get()->QueryInterface(IID_IExecAction, exec.Receive());
   if (FAILED(hr)) return ReportFailure(host, kExecAction, hr), false;
   UniqueBstr path = Bstr(program);
   hr = exec.Get()->put_Path(path.Get());
@@ -321,10 +299,10 @@ HRESULT RegisterDefinition(ITaskFolder* root, const MString& name, ITaskDefiniti
   userValue.bstrVal = user.Get();
   sddlValue.vt = VT_BSTR;
   sddlValue.bstrVal = sddl.Get();
-  ComPtr<IRegisteredTask> registered;
+  ComRef<IRegisteredTask> registered;
   return root->RegisterTaskDefinition(path.Get(), definition, kCreateOrUpdate, userValue, password,
                                       TASK_LOGON_INTERACTIVE_TOKEN, sddlValue,
-                                      registered.Receive());
+                                      registered.ReceiveTyped());
 }
 
 // Sets a value through a COM setter: false (after reporting) when it fails
@@ -340,35 +318,35 @@ bool Step(HostCallbacks* host, uint32_t code, bool continues, Fn&& call) {
 bool UpdateCurrent(HostCallbacks* host, ITaskFolder* root, IRegisteredTask* existing,
                    const MString& name, const MString& program, const MString& arguments,
                    const MString& account) {
-  ComPtr<ITaskDefinition> definition;
-  HRESULT hr = existing->get_Definition(definition.Receive());
+  ComRef<ITaskDefinition> definition;
+  HRESULT hr = existing->get_Definition(definition.ReceiveTyped());
   if (FAILED(hr)) return ReportFailure(host, kGetDefinition, hr), false;
-  ComPtr<ITriggerCollection> triggers;
-  hr = definition.Get()->get_Triggers(triggers.Receive());
+  ComRef<ITriggerCollection> triggers;
+  hr = definition.Get()->get_Triggers(triggers.ReceiveTyped());
   if (FAILED(hr)) return ReportFailure(host, kGetTriggers, hr), false;
   LONG count = 0;
   hr = triggers.Get()->get_Count(&count);
   if (FAILED(hr)) return ReportFailure(host, kTriggerCount, hr), false;
   if (count < 1) return ReportFailure(host, kNoTrigger, hr), false;
-  ComPtr<ITrigger> trigger;
-  hr = triggers.Get()->get_Item(1, trigger.Receive());
+  ComRef<ITrigger> trigger;
+  hr = triggers.Get()->get_Item(1, trigger.ReceiveTyped());
   if (FAILED(hr)) return ReportFailure(host, kGetTrigger, hr), false;
-  ComPtr<IRepetitionPattern> repetition;
-  hr = trigger.Get()->get_Repetition(repetition.Receive());
+  ComRef<IRepetitionPattern> repetition;
+  hr = trigger.Get()->get_Repetition(repetition.ReceiveTyped());
   if (FAILED(hr)) return ReportFailure(host, kGetRepetition, hr), false;
   UniqueBstr hourly = Bstr(u"PT1H"_ms);
   hr = repetition.Get()->put_Interval(hourly.Get());
   if (FAILED(hr)) return ReportFailure(host, kPutInterval, hr), false;
 
-  ComPtr<ITaskSettings> settings;
-  hr = definition.Get()->get_Settings(settings.Receive());
+  ComRef<ITaskSettings> settings;
+  hr = definition.Get()->get_Settings(settings.ReceiveTyped());
   if (FAILED(hr)) return ReportFailure(host, kGetSettings, hr), false;
   if (!StartWhenAvailable(settings.Get())) return false;
   Step(host, kCompatibility, true,
        [&] { return settings.Get()->put_Compatibility(TASK_COMPATIBILITY_V2); });
 
-  ComPtr<IActionCollection> actions;
-  if (FAILED(definition.Get()->get_Actions(actions.Receive()))) return false;
+  ComRef<IActionCollection> actions;
+  if (FAILED(definition.Get()->get_Actions(actions.ReceiveTyped()))) return false;
   actions.Get()->Clear();  // whatever it answers, the new action goes in
   if (!AddExecAction(host, actions.Get(), program, arguments)) return false;
 
@@ -381,12 +359,12 @@ bool UpdateCurrent(HostCallbacks* host, ITaskFolder* root, IRegisteredTask* exis
 bool CreateCurrent(HostCallbacks* host, ITaskService* service, ITaskFolder* root,
                    const MString& name, const MString& description, const MString& program,
                    const MString& arguments, const MString& account) {
-  ComPtr<ITaskDefinition> definition;
-  HRESULT hr = service->NewTask(0, definition.Receive());
+  ComRef<ITaskDefinition> definition;
+  HRESULT hr = service->NewTask(0, definition.ReceiveTyped());
   if (FAILED(hr)) return ReportFailure(host, kNewDefinition, hr), false;
 
-  ComPtr<ITaskSettings> settings;
-  hr = definition.Get()->get_Settings(settings.Receive());
+  ComRef<ITaskSettings> settings;
+  hr = definition.Get()->get_Settings(settings.ReceiveTyped());
   if (FAILED(hr)) return ReportFailure(host, kGetSettings, hr), false;
   ITaskSettings* s = settings.Get();
   if (!StartWhenAvailable(s)) return false;
@@ -394,8 +372,8 @@ bool CreateCurrent(HostCallbacks* host, ITaskService* service, ITaskFolder* root
   Step(host, kBatteries, true, [&] { return s->put_DisallowStartIfOnBatteries(VARIANT_FALSE); });
   Step(host, kNetwork, true, [&] { return s->put_RunOnlyIfNetworkAvailable(VARIANT_TRUE); });
 
-  ComPtr<IRegistrationInfo> info;
-  hr = definition.Get()->get_RegistrationInfo(info.Receive());
+  ComRef<IRegistrationInfo> info;
+  hr = definition.Get()->get_RegistrationInfo(info.ReceiveTyped());
   if (FAILED(hr)) return ReportFailure(host, kRegistrationInfo, hr), false;
   UniqueBstr author = Bstr(u"Arvex"_ms), text = Bstr(description);
   if (!Step(host, kAuthor, false, [&] { return info.Get()->put_Author(author.Get()); }) ||
@@ -403,14 +381,14 @@ bool CreateCurrent(HostCallbacks* host, ITaskService* service, ITaskFolder* root
     return false;
   }
 
-  ComPtr<ITriggerCollection> triggers;
-  hr = definition.Get()->get_Triggers(triggers.Receive());
+  ComRef<ITriggerCollection> triggers;
+  hr = definition.Get()->get_Triggers(triggers.ReceiveTyped());
   if (FAILED(hr)) return ReportFailure(host, kNewTriggers, hr), false;
-  ComPtr<ITrigger> trigger;
-  hr = triggers.Get()->Create(TASK_TRIGGER_DAILY, trigger.Receive());
+  ComRef<ITrigger> trigger;
+  hr = triggers.Get()->Create(TASK_TRIGGER_DAILY, trigger.ReceiveTyped());
   if (FAILED(hr)) return ReportFailure(host, kCreateTrigger, hr), false;
-  ComPtr<IDailyTrigger> daily;
-  hr = trigger.Get()->QueryInterface(IID_IDailyTrigger, Out(daily));
+  ComRef<IDailyTrigger> daily;
+  hr = trigger.Get()->QueryInterface(IID_IDailyTrigger, daily.Receive());
   if (FAILED(hr)) return ReportFailure(host, kDailyTrigger, hr), false;
   IDailyTrigger* d = daily.Get();
   const uint32_t tens = RandomDraw();
@@ -419,8 +397,8 @@ bool CreateCurrent(HostCallbacks* host, ITaskService* service, ITaskFolder* root
   Step(host, kTriggerId, true, [&] { return d->put_Id(id.Get()); });
   Step(host, kStartBoundary, true, [&] { return d->put_StartBoundary(start.Get()); });
   if (!Step(host, kDaysInterval, false, [&] { return d->put_DaysInterval(7); })) return false;
-  ComPtr<IRepetitionPattern> repetition;
-  hr = d->get_Repetition(repetition.Receive());
+  ComRef<IRepetitionPattern> repetition;
+  hr = d->get_Repetition(repetition.ReceiveTyped());
   if (FAILED(hr)) return ReportFailure(host, kNewRepetition, hr), false;
   UniqueBstr day = Bstr(u"P1D"_ms), hourly = Bstr(u"PT1H"_ms);
   if (!Step(host, kDuration, false, [&] { return repetition.Get()->put_Duration(day.Get()); }) ||
@@ -429,8 +407,8 @@ bool CreateCurrent(HostCallbacks* host, ITaskService* service, ITaskFolder* root
     return false;
   }
 
-  ComPtr<IActionCollection> actions;
-  hr = definition.Get()->get_Actions(actions.Receive());
+  ComRef<IActionCollection> actions;
+  hr = definition.Get()->get_Actions(actions.ReceiveTyped());
   if (FAILED(hr)) return ReportFailure(host, kGetActions, hr), false;
   if (!AddExecAction(host, actions.Get(), program, arguments)) return false;
 
@@ -442,8 +420,8 @@ bool CreateCurrent(HostCallbacks* host, ITaskService* service, ITaskFolder* root
 
 // The first scheduler's work item saved through its file.
 bool SaveWorkItem(HostCallbacks* host, ITask* task, uint32_t persistCode, uint32_t saveCode) {
-  ComPtr<IPersistFile> file;
-  HRESULT hr = task->QueryInterface(IID_IPersistFile, Out(file));
+  ComRef<IPersistFile> file;
+  HRESULT hr = task->QueryInterface(IID_IPersistFile, file.Receive());
   if (FAILED(hr)) return ReportFailure(host, persistCode, hr), false;
   hr = file.Get()->Save(nullptr, TRUE);
   if (FAILED(hr)) return ReportFailure(host, saveCode, hr), false;
@@ -453,7 +431,7 @@ bool SaveWorkItem(HostCallbacks* host, ITask* task, uint32_t persistCode, uint32
 bool CreateFirst(HostCallbacks* host, ITaskScheduler* scheduler, const MString& name,
                  const MString& description, const MString& program, const MString& arguments,
                  const MString& account) {
-  ComPtr<ITask> task;
+  ComRef<ITask> task;
   HRESULT hr = scheduler->NewWorkItem(W(name), CLSID_CTask, IID_ITask,
                                       reinterpret_cast<IUnknown**>(task.Receive()));
   if (FAILED(hr)) return ReportFailure(host, kNewWorkItem, hr), false;
@@ -461,8 +439,8 @@ bool CreateFirst(HostCallbacks* host, ITaskScheduler* scheduler, const MString& 
   hr = t->SetAccountInformation(W(account), nullptr);
   if (FAILED(hr)) return ReportFailure(host, kFirstAccount, hr), false;
   WORD index = 0;
-  ComPtr<ITaskTrigger> trigger;
-  hr = t->CreateTrigger(&index, trigger.Receive());
+  ComRef<ITaskTrigger> trigger;
+  hr = t->CreateTrigger(&index, trigger.ReceiveTyped());
   if (FAILED(hr)) return ReportFailure(host, kFirstCreateTrigger, hr), false;
   Step(host, kCreator, true, [&] { return t->SetCreator(L"Arvex"); });
   Step(host, kComment, true, [&] { return t->SetComment(W(description)); });
@@ -494,8 +472,8 @@ bool UpdateFirst(HostCallbacks* host, ITask* task, const MString& program, const
   HRESULT hr = task->GetTriggerCount(&count);
   if (FAILED(hr)) return ReportFailure(host, kFirstTriggerCount, hr), false;
   if (count == 0) return ReportFailure(host, kFirstNoTrigger, hr), false;
-  ComPtr<ITaskTrigger> trigger;
-  hr = task->GetTrigger(0, trigger.Receive());
+  ComRef<ITaskTrigger> trigger;
+  hr = task->GetTrigger(0, trigger.ReceiveTyped());
   if (FAILED(hr)) return ReportFailure(host, kFirstGetTrigger, hr), false;
   TASK_TRIGGER schedule = {};
   schedule.cbTriggerSize = sizeof schedule;
@@ -600,12 +578,12 @@ bool NotifierTask::RegisterCurrent(const MString& name, const MString& descripti
   const HRESULT initialised = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   const ComApartment apartment(initialised);
   if (!PrepareCom(host_, initialised, kComInit, kComSecurity)) return false;
-  ComPtr<ITaskService> service;
-  ComPtr<ITaskFolder> root = RootFolder(host_, &service, kService, kConnect, kRootFolder);
+  ComRef<ITaskService> service;
+  ComRef<ITaskFolder> root = RootFolder(host_, &service, kService, kConnect, kRootFolder);
   if (!root) return false;
-  ComPtr<IRegisteredTask> existing;
+  ComRef<IRegisteredTask> existing;
   UniqueBstr path = Bstr(name);
-  if (SUCCEEDED(root.Get()->GetTask(path.Get(), existing.Receive())) && existing) {
+  if (SUCCEEDED(root.Get()->GetTask(path.Get(), existing.ReceiveTyped())) && existing) {
     return UpdateCurrent(host_, root.Get(), existing.Get(), name, program_, arguments_, account_);
   }
   return CreateCurrent(host_, service.Get(), root.Get(), name, description, program_, arguments_,
@@ -616,11 +594,11 @@ bool NotifierTask::RegisterFirst(const MString& name, const MString& description
   const HRESULT initialised = CoInitialize(nullptr);
   const ComApartment apartment(initialised);
   if (FAILED(initialised)) return ReportFailure(host_, kFirstComInit, initialised), false;
-  ComPtr<ITaskScheduler> scheduler;
+  ComRef<ITaskScheduler> scheduler;
   HRESULT hr = CoCreateInstance(CLSID_CTaskScheduler, nullptr, CLSCTX_INPROC_SERVER,
-                                IID_ITaskScheduler, Out(scheduler));
+                                IID_ITaskScheduler, scheduler.Receive());
   if (FAILED(hr)) return ReportFailure(host_, kFirstScheduler, hr), false;
-  ComPtr<ITask> task;
+  ComRef<ITask> task;
   hr = scheduler.Get()->Activate(W(name), IID_ITask, reinterpret_cast<IUnknown**>(task.Receive()));
   if (hr == kTaskNotFound) {
     return CreateFirst(host_, scheduler.Get(), name, description, program_, arguments_, account_);
@@ -641,8 +619,8 @@ bool DeleteNotifierTask(HostCallbacks* host, uint32_t type) {
     const HRESULT initialised = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     const ComApartment apartment(initialised);
     if (!PrepareCom(host, initialised, kDeleteComInit, kDeleteSecurity)) return false;
-    ComPtr<ITaskService> service;
-    ComPtr<ITaskFolder> root =
+    ComRef<ITaskService> service;
+    ComRef<ITaskFolder> root =
         RootFolder(host, &service, kDeleteService, kDeleteConnect, kDeleteRootFolder);
     if (!root) return false;
     UniqueBstr path = Bstr(name);
@@ -651,9 +629,9 @@ bool DeleteNotifierTask(HostCallbacks* host, uint32_t type) {
   const HRESULT initialised = CoInitialize(nullptr);
   const ComApartment apartment(initialised);
   if (FAILED(initialised)) return ReportFailure(host, kDeleteFirstComInit, initialised), false;
-  ComPtr<ITaskScheduler> scheduler;
+  ComRef<ITaskScheduler> scheduler;
   const HRESULT hr = CoCreateInstance(CLSID_CTaskScheduler, nullptr, CLSCTX_INPROC_SERVER,
-                                      IID_ITaskScheduler, Out(scheduler));
+                                      IID_ITaskScheduler, scheduler.Receive());
   if (FAILED(hr)) return ReportFailure(host, kDeleteFirstScheduler, hr), false;
   return SUCCEEDED(scheduler.Get()->Delete(W(name)));
 }

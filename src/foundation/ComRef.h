@@ -1,9 +1,13 @@
-// Owner of one COM interface pointer: released exactly once, on every path.
+// Owners of COM resources: one interface pointer, released exactly once on
+// every path, and one BSTR.
 #pragma once
 
+#include <oleauto.h>
 #include <unknwn.h>
 
 #include <utility>
+
+#include "foundation/Win32Handles.h"
 
 template <typename T>
 class ComRef {
@@ -40,3 +44,11 @@ class ComRef {
  private:
   T* pointer_ = nullptr;
 };
+
+struct BstrTraits {
+  using Value = BSTR;
+  static Value Invalid() { return nullptr; }
+  static bool Valid(Value v) { return v != nullptr; }
+  static void Close(Value v) { SysFreeString(v); }
+};
+using UniqueBstr = UniqueResource<BstrTraits>;
