@@ -142,7 +142,7 @@ good|signer-b|plain|CP1252|Glint Demo|https://games.example.com/play/index.html
 quoted|signer-b|plain|CP1252|Quoted|https://games.example.com/a%20b%22c
 cjk|signer-b|plain|CP932|遊戯広場|https://games.example.com/play/index.html
 cjk15|signer-b|plain|CP932|遊戯広場遊戯広場遊戯広場遊戯広|https://games.example.com/play/index.html
-con|signer-b|plain|CP1252|CON|https://games.example.com/play/index.html
+device-name|signer-b|plain|CP1252|CON|https://games.example.com/play/index.html
 dot|signer-b|plain|CP1252|game.exe|https://games.example.com/play/index.html
 name30|signer-b|plain|CP1252|abcdefghijabcdefghijabcdefghij|https://games.example.com/play/index.html
 ftp|signer-b|plain|CP1252|Glint Demo|ftp://games.example.com/play/index.html

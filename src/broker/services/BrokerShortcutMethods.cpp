@@ -25,6 +25,7 @@
 #include "broker/signeddata/SignedData.h"
 #include "broker/signeddata/SignedDataRoots.h"
 #include "foundation/Win32Error.h"
+#include "foundation/Win32Handles.h"
 
 namespace {
 
@@ -82,8 +83,16 @@ Text KnownFolder(int csidl) {
   return FromWide(path);
 }
 
+// An entry of exactly that name in its folder. A device name ("CON.lnk")
+// answers with the device's own name, so it is none: its save then fails
+// instead of moving on to a numbered name.
 bool FileExists(const Text& path) {
-  return GetFileAttributesW(W(path)) != INVALID_FILE_ATTRIBUTES;
+  WIN32_FIND_DATAW entry;
+  UniqueFind found(FindFirstFileW(W(path), &entry));
+  if (!found.Valid()) return false;
+  const size_t slash = path.find_last_of(u'\\');
+  const Text last = slash == Text::npos ? path : path.substr(slash + 1);
+  return CompareStringOrdinal(entry.cFileName, -1, W(last), -1, TRUE) == CSTR_EQUAL;
 }
 
 // The icon cache, or nothing when the roaming folder is unknown, too long,
