@@ -127,17 +127,25 @@ Text LocationFolder(ShortcutRules::Location location) {
 
 // The text in the thread's ANSI code page; nothing when a character has no
 // exact form there (a best-fit or default character would sign other text
-// than the player meant).
+// than the player meant). A code page that takes no default character (UTF-8)
+// refuses unpaired surrogates instead.
 std::optional<std::string> Ansi(const Text& text) {
   if (text.empty()) return std::string();
   const int units = static_cast<int>(text.size());
   BOOL usedDefault = FALSE;
-  int size = WideCharToMultiByte(CP_THREAD_ACP, WC_NO_BEST_FIT_CHARS, W(text), units, nullptr, 0,
-                                 nullptr, &usedDefault);
+  DWORD flags = WC_NO_BEST_FIT_CHARS;
+  BOOL* defaulted = &usedDefault;
+  int size =
+      WideCharToMultiByte(CP_THREAD_ACP, flags, W(text), units, nullptr, 0, nullptr, defaulted);
+  if (size <= 0 && GetLastError() == ERROR_INVALID_PARAMETER) {
+    flags = WC_ERR_INVALID_CHARS;
+    defaulted = nullptr;
+    size = WideCharToMultiByte(CP_THREAD_ACP, flags, W(text), units, nullptr, 0, nullptr, nullptr);
+  }
   if (size <= 0 || usedDefault) return std::nullopt;
   std::string out(static_cast<size_t>(size), '\0');
-  if (WideCharToMultiByte(CP_THREAD_ACP, WC_NO_BEST_FIT_CHARS, W(text), units, out.data(), size,
-                          nullptr, &usedDefault) != size ||
+  if (WideCharToMultiByte(CP_THREAD_ACP, flags, W(text), units, out.data(), size, nullptr,
+                          defaulted) != size ||
       usedDefault) {
     return std::nullopt;
   }
