@@ -219,13 +219,15 @@ class Shortcuts : public BrokerSuite {
     registry_ = new ScratchRegistry;
     registry_->SetString(HKEY_LOCAL_MACHINE, L"Software\\Classes\\http\\shell\\open\\command", L"",
                          L"\"" + RecorderPath() + L"\" \"%1\"");
-    // A fresh prefix has no Quick Launch folder.
-    quickLaunchMade_ = !Exists(QuickLaunch());
-    if (quickLaunchMade_) SHCreateDirectoryExW(nullptr, QuickLaunch().c_str(), nullptr);
+    // A fresh prefix has no Quick Launch folder (nor its parent).
+    for (const std::wstring& folder : Made()) madeFolders_.push_back(!Exists(folder));
+    SHCreateDirectoryExW(nullptr, QuickLaunch().c_str(), nullptr);
   }
   static void TearDownTestSuite() {
     delete registry_;
-    if (quickLaunchMade_) RemoveDirectoryW(QuickLaunch().c_str());
+    for (size_t i = 0; i < Made().size(); ++i) {
+      if (madeFolders_[i]) RemoveDirectoryW(Made()[i].c_str());
+    }
     BrokerSuite::TearDownTestSuite();
     // Nothing of ours in the Linux user's home or its menus.
     wchar_t home[MAX_PATH] = {};
@@ -305,14 +307,22 @@ class Shortcuts : public BrokerSuite {
     return hr;
   }
 
+  // Folders the suite may make, deepest first: Quick Launch and its parent
+  // for the suite, the icon cache's for the broker.
+  static std::vector<std::wstring> Made() {
+    const std::wstring arvex = Roaming() + L"\\Arvex";
+    return {QuickLaunch(), Roaming() + L"\\Microsoft\\Internet Explorer", Cache(),
+            arvex + L"\\Glint Player", arvex};
+  }
+
   static ScratchRegistry* registry_;
-  static bool quickLaunchMade_;
+  static std::vector<bool> madeFolders_;
   std::set<std::string> before_;
   std::unique_ptr<Session> session_;
   DWORD lastDesktop_ = 0;
 };
 ScratchRegistry* Shortcuts::registry_ = nullptr;
-bool Shortcuts::quickLaunchMade_ = false;
+std::vector<bool> Shortcuts::madeFolders_;
 
 // ---------------------------------------------------------------- icon path
 
