@@ -94,6 +94,20 @@ wait "$receiver"
 sed -n '3,$s/^/receiver: /p' "$received"
 rm -f "$received"
 
+# A desktop shortcut: the player asks for its icon's path in the icon cache,
+# then for an internet shortcut on the desktop to the maker's redirect
+# service showing that icon. The shell reads it back; it is removed again.
+echo
+echo "\$ glintplayer BrokerCreateIconPath & BrokerCreateDesktopShortcut"
+redirect='https://www.glint.example/cn/glintservice/shortcut/shortcutredirect/?url=https%3A%2F%2Fgames.example.com%2Fplay'
+icon="$appdata\Arvex\Glint Player\Icon Cache\GlintDemo.ico"
+wine "$player" 'BrokerCreateIconPath("GlintDemo")' \
+  "BrokerCreateDesktopShortcut(\"GlintDemo\", \"$redirect\", \"$icon\", 1)"
+desktop=$(winepath -u "$(wine cmd /c echo %USERPROFILE% 2>/dev/null | tr -d '\r')\Desktop")
+echo "desktop: $(ls "$desktop" | tr '\n' ' ')"
+tr -d '\r' <"$desktop/GlintDemo.url" | sed 's/^/GlintDemo.url: /'
+rm -f "$desktop/GlintDemo.url"
+
 # The update offer: the player stand-in hands the broker the update
 # server's document, the host shows its notice and turns it down; a newer
 # offer is stored, the turned-down one is then refused.

@@ -11,13 +11,34 @@ glint_wine_prepare() {
   if [ ! -f "$prefix/.glint-ready" ]; then
     echo "wine: creating prefix $prefix"
     mkdir -p "$prefix"
-    wineboot --init >/dev/null 2>&1 </dev/null
+    # No menu entries under $HOME while the prefix is made.
+    WINEDLLOVERRIDES="$WINEDLLOVERRIDES;winemenubuilder.exe=d" wineboot --init >/dev/null 2>&1 </dev/null
     wineserver -w
     # Version checks see Windows 10 (for programs that declare support).
     wine winecfg -v win10 >/dev/null 2>&1 </dev/null
     wineserver -w
     touch "$prefix/.glint-ready"
   fi
+  glint_wine_keep_home "$prefix"
+}
+
+# Nothing a test writes into the prefix may reach the Linux user's home: the
+# user folders a fresh prefix links to $HOME become real folders, and the
+# shell's menu builder (run for each link saved under the Start menu) is off.
+glint_wine_keep_home() {
+  local prefix=$1 users folder
+  [ -f "$prefix/.glint-home-kept" ] && return 0
+  for users in "$prefix"/drive_c/users/*; do
+    for folder in Desktop Documents Downloads Music Pictures Videos; do
+      if [ -L "$users/$folder" ]; then
+        rm -f "$users/$folder" && mkdir -p "$users/$folder"
+      fi
+    done
+  done
+  (cd / && wine reg add 'HKCU\Software\Wine\DllOverrides' /v winemenubuilder.exe /t REG_SZ /d '' /f \
+    >/dev/null 2>&1 </dev/null)
+  wineserver -w
+  touch "$prefix/.glint-home-kept"
 }
 
 GLINT_WINESERVER_PID=""

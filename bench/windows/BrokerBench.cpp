@@ -11,7 +11,11 @@
 //     BrokerCreateFile opened;
 //   - the player's commonest write: BrokerCreateFile (write, shared-objects
 //     folder) + BrokerWriteFile 4 KiB + BrokerCloseHandle beside three Empty
-//     calls, so that the figure shows what the open's checks add.
+//     calls, so that the figure shows what the open's checks add;
+//   - a shortcut request refused at its last check: BrokerCreateInternetShortcut
+//     with a message valid under root B whose content lacks the digest of the
+//     4 KiB strings (SignedDataFixture.sh's "no-digest", found in this build
+//     tree's signed-data-fixtures) beside Empty.
 // Both servers must be registered in the prefix first (glinthost.exe
 // register-broker, bench_anchor.exe register); scripts/bench.sh does that, and
 // runs the Wine session on one CPU so that the call figures are repeatable.
@@ -330,6 +334,76 @@ bool MeasureWriteCycle(IGlintBroker6* broker, IBenchAnchor* anchor, CycleFigures
   return true;
 }
 
+// The bytes of a file; empty when it cannot be read.
+std::string FileBytes(const std::wstring& path) {
+  UniqueHandle file(
+      CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  std::string bytes;
+  char chunk[4096];
+  DWORD got = 0;
+  while (file && ReadFile(file.Get(), chunk, sizeof chunk, &got, nullptr) && got != 0) {
+    bytes.append(chunk, got);
+  }
+  return bytes;
+}
+
+// A shortcut authorisation that SignedDataFixture.sh made in this build tree
+// (the folder above bin).
+std::wstring ShortcutFixture(const wchar_t* file) {
+  wchar_t self[MAX_PATH] = {};
+  std::wstring path(self, GetModuleFileNameW(nullptr, self, MAX_PATH));
+  for (int up = 0; up < 2 && path.find_last_of(L'\\') != std::wstring::npos; ++up) {
+    path.resize(path.find_last_of(L'\\'));
+  }
+  return path + L"\\signed-data-fixtures\\shortcut\\" + file;
+}
+
+UniqueSafeArray ByteVector(const std::string& bytes) {
+  UniqueSafeArray array(SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size())));
+  void* raw = nullptr;
+  if (array && SUCCEEDED(SafeArrayAccessData(array.Get(), &raw))) {
+    std::memcpy(raw, bytes.data(), bytes.size());
+    SafeArrayUnaccessData(array.Get());
+  }
+  return array;
+}
+
+// BrokerCreateInternetShortcut refused at its last check: the name, URL and
+// icon pass, the strings hold the snippet, the message verifies under root
+// B, the 4 KiB strings are hashed, and the content lacks their digest.
+bool MeasureRefusedShortcut(IGlintBroker6* broker, IBenchAnchor* anchor, bench::Pair& figure) {
+  const std::string strings = FileBytes(ShortcutFixture(L"no-digest.strings"));
+  const std::string message = FileBytes(ShortcutFixture(L"no-digest.p7"));
+  if (strings.empty() || message.empty()) {
+    std::printf(
+        "no shortcut authorisation at %ls: make it with tests/windows/SignedDataFixture.sh"
+        " BUILD/signed-data-fixtures SOURCE\n",
+        ShortcutFixture(L"").c_str());
+    return false;
+  }
+  wchar_t roaming[MAX_PATH] = {};
+  SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, 0, roaming);
+  const std::wstring iconPath =
+      std::wstring(roaming) + L"\\Arvex\\Glint Player\\Icon Cache\\Glint Demo.ico";
+  UniqueBstr name(SysAllocString(L"Glint Demo"));
+  UniqueBstr url(SysAllocString(L"https://games.example.com/play/index.html"));
+  UniqueBstr icon(SysAllocString(iconPath.c_str()));
+  UniqueSafeArray stringArray = ByteVector(strings), messageArray = ByteVector(message);
+  int failures = 0;
+  auto refused = [&] {
+    HRESULT answer = broker->BrokerCreateInternetShortcut(name.Get(), url.Get(), icon.Get(),
+                                                          messageArray.Get(), stringArray.Get(), 1);
+    if (answer != RPC_E_INVALID_PARAMETER) ++failures;
+  };
+  figure = bench::PairedMediansNs(
+      refused, [&] { anchor->Empty(); }, 20, 51);
+  if (failures != 0) {
+    std::printf("%d shortcut requests were not refused: the figure is not valid\n", failures);
+    return false;
+  }
+  return true;
+}
+
 void PrintRatio(const char* figure, double ns, double anchorNs, const char* target) {
   std::printf("  %-36s %6.2f%s\n", figure, anchorNs > 0 ? ns / anchorNs : 0.0, target);
 }
@@ -408,6 +482,13 @@ int Run() {
   bench::Report("  the same, emptying the file again", cycle.rewrite.subject,
                 "three IBenchAnchor::Empty calls", cycle.rewrite.anchor);
 
+  bench::Pair shortcut;
+  const bool shortcutMeasured = MeasureRefusedShortcut(broker.Get(), anchor.Get(), shortcut);
+  if (shortcutMeasured) {
+    bench::Report("BrokerCreateInternetShortcut, refused last", shortcut.subject,
+                  "IBenchAnchor::Empty through the proxy", shortcut.anchor);
+  }
+
   int failures = 0;
   auto createAndRelease = [&failures](const Server& server, const IID* iid) {
     ComRef<IUnknown> object;
@@ -451,6 +532,10 @@ int Run() {
              "   (target <= 1.3)");
   PrintRatio("  the same, emptying the file again", cycle.rewrite.subject, cycle.rewrite.anchor,
              "");
+  if (shortcutMeasured) {
+    PrintRatio("shortcut refused at its last check", shortcut.subject, shortcut.anchor,
+               "   (target <= 1.3)");
+  }
   PrintRatio("object creation, running server", create.subject, create.anchor,
              "   (target <= 1.5)");
   PrintRatio("object creation, asking for IUnknown", bare.subject, bare.anchor, "");

@@ -1,0 +1,599 @@
+// Icons and shortcuts against a live broker: icon paths in the icon cache,
+// internet shortcuts authorised by messages signed under root B (made by
+// SignedDataFixture.sh with openssl), desktop shortcuts under their rate
+// limit. Every file the broker writes is read back through the shell; every
+// refusal is checked against the three locations and the icon cache. The
+// http "open" handler is the command-line recorder while the suite runs.
+#include <windows.h>
+#include <ole2.h>
+#include <intshcut.h>
+#include <isguids.h>
+#include <shlguid.h>
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "BrokerTestSupport.h"
+#include "WineTestSupport.h"
+#include "broker/services/ShortcutRules.h"
+
+namespace {
+
+constexpr HRESULT kRefused = RPC_E_INVALID_PARAMETER;
+constexpr wchar_t kNull[] = L"<null>";    // a case's string sent as a null BSTR
+constexpr wchar_t kEmpty[] = L"<empty>";  // a case's icon sent as an empty BSTR
+constexpr wchar_t kName[] = L"Glint Demo";
+constexpr wchar_t kUrl[] = L"https://games.example.com/play/index.html";
+constexpr wchar_t kCjkName[] = L"\u904A\u622F\u5E83\u5834";  // four characters, 8 bytes in 932
+constexpr ULONG kDesktop = 1, kPrograms = 2, kQuickLaunch = 4, kPin = 8;
+
+std::wstring Roaming() {
+  return KnownFolder(CSIDL_APPDATA);
+}
+std::wstring Cache() {
+  return Roaming() + L"\\Arvex\\Glint Player\\Icon Cache";
+}
+std::wstring QuickLaunch() {
+  return Roaming() + L"\\Microsoft\\Internet Explorer\\Quick Launch";
+}
+std::wstring Icon(const std::wstring& name, const std::wstring& suffix = L"") {
+  return Cache() + L"\\" + name + suffix + L".ico";
+}
+std::wstring Folder(ULONG location) {
+  if (location == kDesktop) return KnownFolder(CSIDL_DESKTOPDIRECTORY);
+  if (location == kPrograms) return KnownFolder(CSIDL_PROGRAMS);
+  return QuickLaunch();
+}
+std::wstring Redirect(const std::wstring& target = L"https%3A%2F%2Fgames.example.com%2Fplay") {
+  const ShortcutRules::Text& prefix = ShortcutRules::RedirectPrefix();
+  return std::wstring(prefix.begin(), prefix.end()) + target;
+}
+std::wstring Fixture(const std::wstring& name) {
+  return std::wstring(GLINT_SIGNED_FIXTURES) + L"\\shortcut\\" + name;
+}
+std::wstring RecorderLog() {
+  return RecorderPath() + L".log";
+}
+
+// Every entry (size and write time) under the three locations and the
+// player's roaming folder, where the icon cache lives.
+std::set<std::string> Snapshot() {
+  std::set<std::string> lines;
+  for (ULONG location : {kDesktop, kPrograms, kQuickLaunch}) FolderLines(Folder(location), &lines);
+  FolderLines(Roaming() + L"\\Arvex", &lines);
+  return lines;
+}
+void Touch(const std::wstring& path) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE) << Utf8Of(path.c_str());
+  CloseHandle(file);
+}
+
+BSTR Arg(const std::wstring& text) {
+  if (text == kNull) return nullptr;
+  if (text == kEmpty) return SysAllocString(L"");
+  return SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+}
+
+// Byte blobs in the shapes a player might send.
+SAFEARRAY* TwoDimensional(const std::string& data) {
+  SAFEARRAYBOUND bounds[2] = {{static_cast<ULONG>(data.size()), 0}, {1, 0}};
+  SAFEARRAY* array = SafeArrayCreate(VT_UI1, 2, bounds);
+  memcpy(array->pvData, data.data(), data.size());
+  return array;
+}
+SAFEARRAY* LowerBoundOne(const std::string& data) {
+  SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 1, static_cast<ULONG>(data.size()));
+  memcpy(array->pvData, data.data(), data.size());
+  return array;
+}
+SAFEARRAY* Words(const std::string& data) {
+  SAFEARRAY* array = SafeArrayCreateVector(VT_UI2, 0, static_cast<ULONG>(data.size() + 1) / 2);
+  memcpy(array->pvData, data.data(), data.size());
+  return array;
+}
+SAFEARRAY* NoArray(const std::string&) {
+  return nullptr;
+}
+
+// One BrokerCreateInternetShortcut request: the fixture's authorisation
+// `fixture` (its strings blob and signed message), possibly altered or sent
+// in another shape, with this name, URL, icon (empty: the cache's icon for
+// the name) and flags.
+struct InternetCase {
+  const char* label;
+  const wchar_t* fixture = L"good";
+  std::wstring name = kName;
+  std::wstring url = kUrl;
+  std::wstring icon = L"";
+  ULONG flags = kDesktop;
+  std::function<void(std::string& strings, std::string& message)> alter = nullptr;
+  SAFEARRAY* (*strings)(const std::string&) = ByteArray;
+  SAFEARRAY* (*message)(const std::string&) = ByteArray;
+};
+
+HRESULT Send(IGlintBroker6* broker, const InternetCase& c) {
+  std::string strings = ReadAll(Fixture(std::wstring(c.fixture) + L".strings"));
+  std::string message = ReadAll(Fixture(std::wstring(c.fixture) + L".p7"));
+  EXPECT_FALSE(strings.empty() || message.empty()) << "fixture missing: " << c.label;
+  if (c.alter) c.alter(strings, message);
+  BSTR name = Arg(c.name), url = Arg(c.url), icon = Arg(c.icon.empty() ? Icon(c.name) : c.icon);
+  SAFEARRAY *stringArray = c.strings(strings), *messageArray = c.message(message);
+  HRESULT hr =
+      broker->BrokerCreateInternetShortcut(name, url, icon, messageArray, stringArray, c.flags);
+  for (BSTR text : {name, url, icon}) SysFreeString(text);
+  for (SAFEARRAY* array : {stringArray, messageArray}) SafeArrayDestroy(array);
+  return hr;
+}
+
+// A shell link as the shell reads it back.
+struct Link {
+  HRESULT loaded = E_FAIL;
+  std::wstring target, arguments, icon;
+  int index = -1;
+};
+Link ReadLink(const std::wstring& path) {
+  Link link;
+  IShellLinkW* shell = nullptr;
+  IPersistFile* file = nullptr;
+  link.loaded = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                 reinterpret_cast<void**>(&shell));
+  if (SUCCEEDED(link.loaded)) {
+    link.loaded = shell->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file));
+  }
+  if (SUCCEEDED(link.loaded)) link.loaded = file->Load(path.c_str(), STGM_READ);
+  if (SUCCEEDED(link.loaded)) {
+    wchar_t text[1024] = {};
+    shell->GetPath(text, 1024, nullptr, SLGP_RAWPATH);
+    link.target = text;
+    text[0] = 0;
+    shell->GetArguments(text, 1024);
+    link.arguments = text;
+    text[0] = 0;
+    shell->GetIconLocation(text, 1024, &link.index);
+    link.icon = text;
+  }
+  if (file != nullptr) file->Release();
+  if (shell != nullptr) shell->Release();
+  return link;
+}
+
+// An internet shortcut as the shell reads it back (from a ".url" or ".lnk" name).
+struct InternetShortcut {
+  HRESULT loaded = E_FAIL;
+  std::wstring url, icon;
+  int index = -1;
+};
+InternetShortcut ReadInternetShortcut(const std::wstring& path) {
+  InternetShortcut read;
+  IUniformResourceLocatorW* locator = nullptr;
+  IPersistFile* file = nullptr;
+  IPropertySetStorage* sets = nullptr;
+  IPropertyStorage* properties = nullptr;
+  read.loaded = CoCreateInstance(CLSID_InternetShortcut, nullptr, CLSCTX_INPROC_SERVER,
+                                 IID_IUniformResourceLocatorW, reinterpret_cast<void**>(&locator));
+  if (SUCCEEDED(read.loaded)) {
+    read.loaded = locator->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file));
+  }
+  if (SUCCEEDED(read.loaded)) read.loaded = file->Load(path.c_str(), STGM_READ);
+  if (SUCCEEDED(read.loaded)) {
+    LPWSTR url = nullptr;
+    if (SUCCEEDED(locator->GetURL(&url)) && url != nullptr) read.url = url;
+    CoTaskMemFree(url);
+    if (SUCCEEDED(
+            locator->QueryInterface(IID_IPropertySetStorage, reinterpret_cast<void**>(&sets))) &&
+        SUCCEEDED(sets->Open(FMTID_Intshcut, STGM_READ, &properties))) {
+      PROPSPEC specs[2] = {{PRSPEC_PROPID, {PID_IS_ICONFILE}}, {PRSPEC_PROPID, {PID_IS_ICONINDEX}}};
+      PROPVARIANT values[2] = {};
+      if (SUCCEEDED(properties->ReadMultiple(2, specs, values))) {
+        if (values[0].vt == VT_LPWSTR) read.icon = values[0].pwszVal;
+        if (values[1].vt == VT_I4) read.index = values[1].lVal;
+      }
+      FreePropVariantArray(2, values);
+    }
+  }
+  if (properties != nullptr) properties->Release();
+  if (sets != nullptr) sets->Release();
+  if (file != nullptr) file->Release();
+  if (locator != nullptr) locator->Release();
+  return read;
+}
+
+bool SamePath(const std::wstring& a, const std::wstring& b) {
+  return lstrcmpiW(a.c_str(), b.c_str()) == 0;
+}
+
+// A live broker per test, the recorder as the browser, Quick Launch present;
+// whatever a test wrote into the locations or the player's roaming folder is
+// removed afterwards, and nothing may reach the Linux user's home.
+class Shortcuts : public BrokerSuite {
+ protected:
+  static void SetUpTestSuite() {
+    BrokerSuite::SetUpTestSuite();
+    registry_ = new ScratchRegistry;
+    registry_->SetString(HKEY_LOCAL_MACHINE, L"Software\\Classes\\http\\shell\\open\\command", L"",
+                         L"\"" + RecorderPath() + L"\" \"%1\"");
+    // A fresh prefix has no Quick Launch folder (nor its parent).
+    for (const std::wstring& folder : Made()) madeFolders_.push_back(!Exists(folder));
+    SHCreateDirectoryExW(nullptr, QuickLaunch().c_str(), nullptr);
+  }
+  static void TearDownTestSuite() {
+    delete registry_;
+    for (size_t i = 0; i < Made().size(); ++i) {
+      if (madeFolders_[i]) RemoveDirectoryW(Made()[i].c_str());
+    }
+    BrokerSuite::TearDownTestSuite();
+    // Nothing of ours in the Linux user's home or its menus.
+    wchar_t home[MAX_PATH] = {};
+    if (GetEnvironmentVariableW(L"HOME", home, MAX_PATH) == 0) return;
+    std::wstring root = std::wstring(L"Z:") + home;
+    for (wchar_t& c : root) c = c == L'/' ? L'\\' : c;
+    for (const wchar_t* name : {kName, L"MyGame", L"My_Game", L"Quoted", kCjkName}) {
+      for (const wchar_t* extension : {L".lnk", L".url"}) {
+        EXPECT_FALSE(Exists(root + L"\\" + name + extension)) << Utf8Of(name);
+      }
+      EXPECT_FALSE(
+          Exists(root + L"\\.local\\share\\applications\\wine\\Programs\\" + name + L".desktop"))
+          << Utf8Of(name);
+    }
+  }
+  void SetUp() override {
+    before_ = Snapshot();
+    DeleteFileW(RecorderLog().c_str());
+    session_ = std::make_unique<Session>();
+    ASSERT_EQ(session_->created, S_OK);
+  }
+  void TearDown() override {
+    session_.reset();
+    std::set<std::string> existed;
+    for (const std::string& line : before_) existed.insert(PathOf(line));
+    std::vector<std::string> added;
+    for (const std::string& line : Snapshot()) {
+      if (!existed.count(PathOf(line))) added.push_back(PathOf(line));
+    }
+    // Deepest first, so folders are empty when their turn comes.
+    for (auto it = added.rbegin(); it != added.rend(); ++it) {
+      std::wstring path = WideOf(*it);
+      if (!DeleteFileW(path.c_str())) RemoveDirectoryW(path.c_str());
+    }
+    DeleteFileW(RecorderLog().c_str());
+  }
+  // A snapshot line is "path size time".
+  static std::string PathOf(const std::string& line) {
+    std::string path = line.substr(0, line.rfind(' '));
+    return path.substr(0, path.rfind(' '));
+  }
+  static std::wstring WideOf(const std::string& utf8) {
+    std::wstring wide(utf8.size(), L'\0');
+    wide.resize(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
+                                    wide.data(), static_cast<int>(wide.size())));
+    return wide;
+  }
+  IGlintBroker6* broker() const { return session_->broker; }
+  // What changed in the locations and the icon cache since the test began.
+  std::string Changes() const { return LinesOnlyIn(Snapshot(), before_); }
+  HRESULT Desktop(const std::wstring& name, const std::wstring& url, const std::wstring& icon,
+                  ULONG flags, IGlintBroker6* object = nullptr) {
+    BSTR n = Arg(name), u = Arg(url), i = Arg(icon);
+    HRESULT hr = (object ? object : broker())->BrokerCreateDesktopShortcut(n, u, i, flags);
+    for (BSTR text : {n, u, i}) SysFreeString(text);
+    return hr;
+  }
+  // The desktop shortcut's rate limit: the next call comes more than three
+  // seconds after the previous one.
+  HRESULT PacedDesktop(const std::wstring& name, const std::wstring& url, const std::wstring& icon,
+                       ULONG flags) {
+    if (lastDesktop_ != 0) {
+      DWORD since = GetTickCount() - lastDesktop_;
+      if (since < 3200) Sleep(3200 - since);
+    }
+    HRESULT hr = Desktop(name, url, icon, flags);
+    lastDesktop_ = GetTickCount();
+    return hr;
+  }
+  HRESULT IconPath(const std::wstring& name, std::wstring* path, LONG overwrite = -1) {
+    BSTR n = Arg(name), out = reinterpret_cast<BSTR>(1);
+    HRESULT hr = overwrite == -1 ? broker()->BrokerCreateIconPath(n, &out)
+                                 : broker()->BrokerCreateIconPathV2(n, &out, overwrite);
+    path->assign(out != nullptr ? out : L"<none>");
+    SysFreeString(n);
+    SysFreeString(out);
+    return hr;
+  }
+
+  // Folders the suite may make, deepest first: Quick Launch and its parent
+  // for the suite, the icon cache's for the broker.
+  static std::vector<std::wstring> Made() {
+    const std::wstring arvex = Roaming() + L"\\Arvex";
+    return {QuickLaunch(), Roaming() + L"\\Microsoft\\Internet Explorer", Cache(),
+            arvex + L"\\Glint Player", arvex};
+  }
+
+  static ScratchRegistry* registry_;
+  static std::vector<bool> madeFolders_;
+  std::set<std::string> before_;
+  std::unique_ptr<Session> session_;
+  DWORD lastDesktop_ = 0;
+};
+ScratchRegistry* Shortcuts::registry_ = nullptr;
+std::vector<bool> Shortcuts::madeFolders_;
+
+// ---------------------------------------------------------------- icon path
+
+TEST_F(Shortcuts, IconPathsNumberTheCopiesAndStayInsideThePathBuffer) {
+  RemoveTree(Roaming() + L"\\Arvex");
+  std::wstring path;
+  ASSERT_EQ(IconPath(L"name", &path), S_OK);
+  EXPECT_EQ(path, Icon(L"name"));
+  EXPECT_TRUE(Exists(Cache())) << "the cache folder is made";
+  EXPECT_FALSE(Exists(path)) << "the broker only names the icon";
+  for (const wchar_t* suffix : {L" (2)", L" (3)"}) {
+    Touch(path);
+    ASSERT_EQ(IconPath(L"name", &path), S_OK);
+    EXPECT_EQ(path, Icon(L"name", suffix));
+  }
+  // The second form overwrites for exactly 1; an omitted argument arrives
+  // as DISP_E_PARAMNOTFOUND.
+  struct {
+    LONG overwrite;
+    const wchar_t* suffix;
+  } const forms[] = {
+      {1, L""}, {2, L" (3)"}, {0, L" (3)"}, {static_cast<LONG>(0x80020004), L" (3)"}};
+  for (const auto& form : forms) {
+    SCOPED_TRACE(form.overwrite);
+    ASSERT_EQ(IconPath(L"name", &path, form.overwrite), S_OK);
+    EXPECT_EQ(path, Icon(L"name", form.suffix));
+  }
+  // 259 units fit the buffer, 260 do not; a plain name that fits can still
+  // leave no room for a number.
+  const size_t room = 259 - (Cache().size() + 1) - 4;
+  struct {
+    size_t length;
+    bool exists;
+    HRESULT expected;
+  } const lengths[] = {{room, false, S_OK}, {room + 1, false, E_FAIL}, {room, true, E_FAIL}};
+  for (const auto& c : lengths) {
+    SCOPED_TRACE(c.length);
+    const std::wstring name(c.length, L'n');
+    if (c.exists) Touch(Icon(name));
+    EXPECT_EQ(IconPath(name, &path), c.expected);
+    EXPECT_EQ(path, c.expected == S_OK ? Icon(name) : L"<none>");
+  }
+}
+
+// ---------------------------------------------------------- internet shortcut
+
+// Each location alone and all three: a link to the recorder with the
+// canonical URL as its one argument and the cache's icon.
+TEST_F(Shortcuts, InternetShortcutsLinkTheBrowserWithTheUrlAndIcon) {
+  struct {
+    ULONG flags;
+    const wchar_t* fixture;
+    const wchar_t* name;
+    const wchar_t* url;
+    const wchar_t* arguments;
+    const wchar_t* iconSuffix;
+  } const cases[] = {
+      {kDesktop, L"good", kName, kUrl, kUrl, L""},
+      {kPrograms, L"good", kName, kUrl, kUrl, L" (2)"},
+      {kQuickLaunch, L"good", kName, kUrl, kUrl, L""},
+      {kDesktop | kPrograms | kQuickLaunch, L"good", kName, kUrl, kUrl, L" (12)"},
+      // A space or quote in the URL stays inside the one argument.
+      {kDesktop, L"quoted", L"Quoted", L"https://games.example.com/a b\"c",
+       L"https://games.example.com/a%20b%22c", L""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.flags);
+    const InternetCase request{.label = "located",
+                               .fixture = c.fixture,
+                               .name = c.name,
+                               .url = c.url,
+                               .icon = Icon(c.name, c.iconSuffix),
+                               .flags = c.flags};
+    ASSERT_EQ(Send(broker(), request), S_OK);
+    for (ULONG location : {kDesktop, kPrograms, kQuickLaunch}) {
+      const std::wstring path = Folder(location) + L"\\" + c.name + L".lnk";
+      if (!(c.flags & location)) {
+        EXPECT_FALSE(Exists(path)) << location;
+        continue;
+      }
+      Link link = ReadLink(path);
+      ASSERT_EQ(link.loaded, S_OK) << location;
+      EXPECT_TRUE(SamePath(link.target, RecorderPath())) << Utf8Of(link.target.c_str());
+      EXPECT_EQ(link.arguments, c.arguments);
+      EXPECT_EQ(link.icon, Icon(c.name, c.iconSuffix));
+      EXPECT_EQ(link.index, 0);
+      DeleteFileW(path.c_str());
+    }
+  }
+  EXPECT_EQ(ReadAll(RecorderLog()), "") << "saving a link starts nothing";
+}
+
+TEST_F(Shortcuts, InternetShortcutsKeepExistingFilesAndStopAtTheFirstFailedSave) {
+  const std::wstring desktop = Folder(kDesktop) + L"\\" + kName;
+  Touch(desktop + L".lnk");
+  ASSERT_EQ(Send(broker(), {.label = "taken"}), S_OK);
+  EXPECT_EQ(ReadAll(desktop + L".lnk"), "") << "the existing file is left alone";
+  EXPECT_EQ(ReadLink(desktop + L" (2).lnk").arguments, kUrl);
+
+  // Pinned: the Quick Launch file is gone, and the verb started nothing.
+  ASSERT_EQ(Send(broker(), {.label = "pinned", .flags = kQuickLaunch | kPin}), S_OK);
+  Sleep(1000);
+  EXPECT_FALSE(Exists(QuickLaunch() + L"\\" + kName + L".lnk"));
+  EXPECT_FALSE(Exists(RecorderLog()));
+
+  // "CON" passes the name rules; the shell cannot save it.
+  std::set<std::string> before = Snapshot();
+  HRESULT hr = Send(broker(), {.label = "device name", .fixture = L"device-name", .name = L"CON"});
+  EXPECT_TRUE(FAILED(hr) && hr != kRefused) << Hex(hr);
+  EXPECT_EQ(LinesOnlyIn(Snapshot(), before), "");
+
+  // Without the Quick Launch folder: the desktop file stays, the save's error comes back.
+  ASSERT_TRUE(RemoveDirectoryW(QuickLaunch().c_str()));
+  hr = Send(broker(), {.label = "no quick launch", .flags = kDesktop | kQuickLaunch});
+  SHCreateDirectoryExW(nullptr, QuickLaunch().c_str(), nullptr);
+  EXPECT_EQ(hr, HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND));
+  EXPECT_TRUE(Exists(desktop + L" (3).lnk"));
+}
+
+TEST_F(Shortcuts, RefusedInternetShortcutsWriteNothing) {
+  auto flipFirst = [](std::string& bytes, const std::string& text) {
+    size_t at = bytes.find(text);
+    ASSERT_NE(at, std::string::npos) << text;
+    bytes[at] ^= 0x20;
+  };
+  const InternetCase cases[] = {
+      {.label = "no name", .name = kNull},
+      {.label = "empty name", .name = L""},
+      {.label = "no url", .url = kNull},
+      {.label = "empty url", .url = L""},
+      {.label = "no icon", .icon = kNull},
+      {.label = "empty icon", .icon = kEmpty},
+      {.label = "no flags", .flags = 0},
+      {.label = "no strings", .strings = NoArray},
+      {.label = "no message", .message = NoArray},
+      {.label = "dot in name", .fixture = L"dot", .name = L"game.exe"},
+      {.label = "30 characters", .fixture = L"name30", .name = L"abcdefghijabcdefghijabcdefghij"},
+      {.label = "NUL in name", .name = std::wstring(kName) + L'\0' + L"x"},
+      {.label = "ftp", .fixture = L"ftp", .url = L"ftp://games.example.com/play/index.html"},
+      {.label = "file to a program", .url = L"file:///C:/windows/notepad.exe"},
+      {.label = "URL of 192 bytes",
+       .fixture = L"url192",
+       .url = L"https://games.example.com/play/" + std::wstring(161, L'a')},
+      {.label = "CR LF in URL", .url = std::wstring(kUrl) + L"\r\nIconFile=x"},
+      {.label = "NUL in URL", .url = std::wstring(kUrl) + L'\0' + L"x"},
+      {.label = "icon of another name", .icon = Icon(L"Other")},
+      {.label = "icon in another folder",
+       .icon = KnownFolder(CSIDL_LOCAL_APPDATA) + L"\\Arvex\\Glint Player\\Icon Cache\\" + kName +
+               L".ico"},
+      {.label = "icon .ICO", .icon = Cache() + L"\\" + kName + L".ICO"},
+      {.label = "icon with trailing text", .icon = Icon(kName) + L".lnk"},
+      {.label = "icon on a share",
+       .icon = std::wstring(L"\\\\games.example.com\\share\\") + kName + L".ico"},
+      {.label = "two-dimensional strings", .strings = TwoDimensional},
+      {.label = "strings from 1", .strings = LowerBoundOne},
+      {.label = "strings of words", .strings = Words},
+      {.label = "two-dimensional message", .message = TwoDimensional},
+      {.label = "under root A", .fixture = L"root-a"},
+      {.label = "expired signer", .fixture = L"expired"},
+      {.label = "self-signed", .fixture = L"self-signed"},
+      {.label = "altered after signing",
+       .alter = [&](std::string&, std::string& m) { flipFirst(m, "GLINT SHORTCUT"); }},
+      {.label = "lower-case digest", .fixture = L"lower-digest"},
+      {.label = "digest after a zero byte", .fixture = L"zero-digest"},
+      {.label = "snippet after a zero byte", .fixture = L"zero-snippet"},
+      {.label = "strings changed", .alter = [&](std::string& s, std::string&) { s[0] ^= 1; }},
+      // Code page 1252 has no form of these characters.
+      {.label = "CJK outside the code page", .fixture = L"cjk", .name = kCjkName},
+  };
+  for (InternetCase c : cases) {
+    SCOPED_TRACE(c.label);
+    if (c.flags != 0) c.flags = kDesktop | kPrograms | kQuickLaunch;
+    EXPECT_EQ(Send(broker(), c), kRefused);
+    EXPECT_EQ(Changes(), "");
+  }
+  // The same request unaltered passes: the refusals above are the cases'.
+  EXPECT_EQ(Send(broker(), {.label = "control"}), S_OK);
+}
+
+// Run with the thread's code page 932 (LC_ALL=ja_JP.UTF-8).
+TEST_F(Shortcuts, Cp932NamesAreSignedOverTheirCodePageBytes) {
+  if (GetACP() != 932) GTEST_SKIP() << "needs code page 932, not " << GetACP();
+  ASSERT_EQ(Send(broker(), {.label = "cjk", .fixture = L"cjk", .name = kCjkName}), S_OK);
+  EXPECT_EQ(ReadLink(Folder(kDesktop) + L"\\" + kCjkName + L".lnk").arguments, kUrl);
+  // 15 characters are 30 bytes there.
+  const std::set<std::string> before = Snapshot();
+  const std::wstring fifteen = std::wstring(kCjkName) + kCjkName + kCjkName + L"\u904A\u622F\u5E83";
+  EXPECT_EQ(Send(broker(), {.label = "cjk15", .fixture = L"cjk15", .name = fifteen}), kRefused);
+  EXPECT_EQ(LinesOnlyIn(Snapshot(), before), "");
+}
+
+// ----------------------------------------------------------- desktop shortcut
+
+// One call every three seconds, refused calls included, for every broker
+// object of the process. The first call's answer depends on the uptime.
+TEST_F(Shortcuts, DesktopShortcutsWaitThreeSecondsSinceTheLastCall) {
+  Desktop(L"MyGame", Redirect(), L"", kPin);
+  struct {
+    DWORD wait;
+    HRESULT expected;
+  } const steps[] = {{1000, kRefused}, {1500, kRefused}, {3300, S_OK}};
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.wait);
+    Sleep(step.wait);
+    EXPECT_EQ(Desktop(L"MyGame", Redirect(), L"", kPin), step.expected);
+  }
+  IGlintBroker6* second = nullptr;
+  ASSERT_EQ(CreateBroker(&second), S_OK);
+  EXPECT_EQ(ProcessesNamed(kServer).size(), 1u);
+  Sleep(3300);
+  EXPECT_EQ(Desktop(L"MyGame", Redirect(), L"", kPin, second), S_OK);
+  EXPECT_EQ(Desktop(L"MyGame", Redirect(), L"", kPin), kRefused);
+  second->Release();
+  EXPECT_EQ(Changes(), "");
+}
+
+TEST_F(Shortcuts, DesktopShortcutsPointAtTheRedirectServiceWithPlainNames) {
+  const std::wstring prefix = Redirect(L"");
+  const std::wstring host = prefix.substr(0, prefix.find(L"/cn/"));
+  struct {
+    const char* label;
+    std::wstring name;
+    std::wstring url;
+    std::wstring icon;
+    ULONG flags;
+    HRESULT expected;
+  } const cases[] = {
+      {"MyGame", L"MyGame", Redirect(), Icon(L"MyGame"), kDesktop, S_OK},
+      {"underscore", L"My_Game", Redirect(), Icon(L"My_Game", L" (2)"), kDesktop, S_OK},
+      {"CJK", kCjkName, Redirect(), L"", kDesktop, S_OK},
+      {"links", L"MyGame", Redirect(), Icon(L"MyGame"), kPrograms | kQuickLaunch, S_OK},
+      {"pin alone", L"MyGame", Redirect(), L"", kPin, S_OK},
+      {"space", L"My Game", Redirect(), L"", kDesktop, kRefused},
+      {"hyphen", L"My-Game", Redirect(), L"", kDesktop, kRefused},
+      {"empty name", L"", Redirect(), L"", kDesktop, kRefused},
+      {"no flags", L"MyGame", Redirect(), L"", 0, kRefused},
+      {"http", L"MyGame", L"http" + Redirect().substr(5), L"", kDesktop, kRefused},
+      {"other host", L"MyGame", L"https://www.example.com" + Redirect().substr(host.size()), L"",
+       kDesktop, kRefused},
+      {"upper-case path", L"MyGame", host + L"/CN" + Redirect().substr(host.size() + 3), L"",
+       kDesktop, kRefused},
+      {"upper-case scheme", L"MyGame", L"HTTPS" + Redirect().substr(5), L"", kDesktop, kRefused},
+      {"CR LF", L"MyGame", Redirect(L"x\r\nIconFile=\\\\games.example.com\\s\\i.ico"), L"",
+       kDesktop, kRefused},
+      {"icon on a share", L"MyGame", Redirect(), L"\\\\games.example.com\\share\\MyGame.ico",
+       kDesktop, kRefused},
+      {"icon of another name", L"MyGame", Redirect(), Icon(L"Other"), kDesktop, kRefused},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    const std::set<std::string> before = Snapshot();
+    ASSERT_EQ(PacedDesktop(c.name, c.url, c.icon, c.flags), c.expected);
+    if (c.expected != S_OK || c.flags == kPin) {
+      EXPECT_EQ(LinesOnlyIn(Snapshot(), before), "");
+      continue;
+    }
+    for (ULONG location : {kDesktop, kPrograms, kQuickLaunch}) {
+      const std::wstring path =
+          Folder(location) + L"\\" + c.name + (location == kDesktop ? L".url" : L".lnk");
+      if (!(c.flags & location)) continue;
+      InternetShortcut read = ReadInternetShortcut(path);
+      ASSERT_EQ(read.loaded, S_OK) << location;
+      EXPECT_EQ(read.url, c.url);
+      EXPECT_EQ(read.icon, c.icon);
+      // Wine's reader fills only the low half of the index.
+      if (!c.icon.empty()) {
+        EXPECT_EQ(read.index & 0xFFFF, 0);
+      }
+      DeleteFileW(path.c_str());
+    }
+  }
+}
+
+}  // namespace
