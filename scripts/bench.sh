@@ -45,6 +45,8 @@ wine "$bin/path_policy_bench.exe"
 echo "== broker under Wine"
 # COM starts both servers from the prefix's registration: the broker
 # (glinthost.exe) and its anchor, a minimal local server.
+# The refused shortcut request carries an authorisation made under root B.
+bash tests/windows/SignedDataFixture.sh "$root/build/bench-windows/signed-data-fixtures" "$root" >/dev/null
 wine "$bin/glinthost.exe" register-broker >/dev/null
 wine "$bin/bench_anchor.exe" register >/dev/null
 wine "$bin/broker_bench.exe"

@@ -17,8 +17,12 @@ glint_wine_prepare() {
     # Version checks see Windows 10 (for programs that declare support).
     wine winecfg -v win10 >/dev/null 2>&1 </dev/null
     wineserver -w
+    glint_wine_keep_home "$prefix"
+    wineserver -w
     touch "$prefix/.glint-ready"
   fi
+  # A prefix made before the rule: no waiting here, a persistent server may
+  # be running for it (its setting reaches that server all the same).
   glint_wine_keep_home "$prefix"
 }
 
@@ -37,7 +41,6 @@ glint_wine_keep_home() {
   done
   (cd / && wine reg add 'HKCU\Software\Wine\DllOverrides' /v winemenubuilder.exe /t REG_SZ /d '' /f \
     >/dev/null 2>&1 </dev/null)
-  wineserver -w
   touch "$prefix/.glint-home-kept"
 }
 
