@@ -111,6 +111,8 @@ class Player {
   LONG_PTR Source(DWORD access = PROCESS_DUP_HANDLE | PROCESS_QUERY_LIMITED_INFORMATION) {
     return Into(GetCurrentProcess(), access);
   }
+  // One of this process's handles as a value inside the broker.
+  LONG_PTR Remote(HANDLE handle) { return Into(handle, 0, DUPLICATE_SAME_ACCESS); }
   // The broker's own process as a handle value inside the broker.
   LONG_PTR BrokerItself() {
     UniqueHandle own(OpenProcess(PROCESS_ALL_ACCESS, FALSE, GetProcessId(server_.Get())));
@@ -140,10 +142,10 @@ class Player {
   }
 
  private:
-  LONG_PTR Into(HANDLE process, DWORD access) {
+  LONG_PTR Into(HANDLE handle, DWORD access, DWORD options = 0) {
     HANDLE remote = nullptr;
-    EXPECT_TRUE(DuplicateHandle(GetCurrentProcess(), process, server_.Get(), &remote, access, FALSE,
-                                0))
+    EXPECT_TRUE(DuplicateHandle(GetCurrentProcess(), handle, server_.Get(), &remote, access, FALSE,
+                                options))
         << GetLastError();
     return reinterpret_cast<LONG_PTR>(remote);
   }
@@ -238,6 +240,8 @@ TEST_F(DeviceServices, AudioBadInputKeepsThePreviousEvent) {
     EXPECT_EQ(player.SetState(wrong, spare), S_FALSE);
     EXPECT_EQ(session.broker->BrokerMMNotificationClientDestroy(wrong), S_FALSE);
   }
+  // The broker as source with an event value that is valid in the broker.
+  HANDLE inBroker = reinterpret_cast<HANDLE>(player.Remote(spare));
   struct Case {
     const char* name;
     LONG_PTR source;
@@ -247,8 +251,8 @@ TEST_F(DeviceServices, AudioBadInputKeepsThePreviousEvent) {
       {"no such handle in the source", source, reinterpret_cast<HANDLE>(0x7FF0)},
       {"source without duplication right", player.Source(PROCESS_QUERY_LIMITED_INFORMATION),
        spare},
-      {"source the broker itself", player.BrokerItself(), spare},
-      {"source the broker's own pseudo handle", -1, spare},
+      {"source the broker itself", player.BrokerItself(), inBroker},
+      {"source the broker's own pseudo handle", -1, inBroker},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -356,38 +360,55 @@ TEST_F(DeviceServices, AudioCallbacksRaceInstallations) {
   EXPECT_EQ(session.broker->BrokerMMNotificationClientDestroy(cookie), S_OK);
 }
 
-// The screensaver timeout: restarted at its value, refused when off; the
-// user's profile keeps what it had.
-TEST_F(DeviceServices, ScreensaverDelay) {
-  UINT original = 0;
-  ASSERT_TRUE(SystemParametersInfoW(SPI_GETSCREENSAVETIMEOUT, 0, &original, 0));
-  const std::string profile = [] {
-    wchar_t text[32] = {};
-    DWORD size = sizeof text;
-    RegGetValueW(HKEY_CURRENT_USER, kDesktop, L"ScreenSaveTimeOut", RRF_RT_REG_SZ, nullptr, text,
-                 &size);
-    return Utf8Of(text);
-  }();
-  Session session;
-  ASSERT_HRESULT_SUCCEEDED(session.created);
-  struct Case {
-    UINT timeout;
-    HRESULT expected;
-  } cases[] = {{600, S_OK}, {600, S_OK}, {0, E_FAIL}, {1, S_OK}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.timeout);
-    ASSERT_TRUE(SystemParametersInfoW(SPI_SETSCREENSAVETIMEOUT, c.timeout, nullptr, 0));
-    EXPECT_EQ(session.broker->BrokerDelayScreensaver(), c.expected);
-    UINT now = 12345;
-    ASSERT_TRUE(SystemParametersInfoW(SPI_GETSCREENSAVETIMEOUT, 0, &now, 0));
-    EXPECT_EQ(now, c.timeout);
-  }
-  SystemParametersInfoW(SPI_SETSCREENSAVETIMEOUT, original, nullptr, 0);
+std::wstring ProfileTimeout() {
   wchar_t text[32] = {};
   DWORD size = sizeof text;
   RegGetValueW(HKEY_CURRENT_USER, kDesktop, L"ScreenSaveTimeOut", RRF_RT_REG_SZ, nullptr, text,
                &size);
-  EXPECT_EQ(Utf8Of(text), profile);
+  return text;
+}
+
+// The desktop's timeout as a process that never set it sees it: on this test
+// platform a process that set the value keeps answering its own copy.
+UINT DesktopTimeout() {
+  UniqueHandle child = StartSelf(L"DeviceServicesChild.DISABLED_ReadTimeout", L"");
+  DWORD code = 0xFFFFFFFF;
+  if (WaitForSingleObject(child.Get(), 30000) == WAIT_OBJECT_0) {
+    GetExitCodeProcess(child.Get(), &code);
+  }
+  return code;
+}
+
+TEST(DeviceServicesChild, DISABLED_ReadTimeout) {
+  UINT timeout = 0xFFFFFFFE;
+  SystemParametersInfoW(SPI_GETSCREENSAVETIMEOUT, 0, &timeout, 0);
+  ExitProcess(timeout);
+}
+
+// The screensaver timeout: restarted at its value (twice), refused when
+// off; the user's profile keeps what it had. A broker per case: on this
+// test platform a process keeps the value it first read or set.
+TEST_F(DeviceServices, ScreensaverDelay) {
+  UINT original = 0;
+  ASSERT_TRUE(SystemParametersInfoW(SPI_GETSCREENSAVETIMEOUT, 0, &original, 0));
+  const std::wstring profile = ProfileTimeout();
+  struct Case {
+    UINT timeout;
+    HRESULT expected;
+  } cases[] = {{600, S_OK}, {0, E_FAIL}, {45, S_OK}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.timeout);
+    ASSERT_TRUE(SystemParametersInfoW(SPI_SETSCREENSAVETIMEOUT, c.timeout, nullptr, 0));
+    Session session;
+    ASSERT_HRESULT_SUCCEEDED(session.created);
+    for (int call = 0; call < 2; ++call) {
+      EXPECT_EQ(session.broker->BrokerDelayScreensaver(), c.expected);
+      EXPECT_EQ(DesktopTimeout(), c.timeout);
+    }
+  }
+  SystemParametersInfoW(SPI_SETSCREENSAVETIMEOUT, original, nullptr, 0);
+  EXPECT_EQ(DesktopTimeout(), original);
+  EXPECT_EQ(ProfileTimeout(), profile);
 }
 
 // Game controllers counted by the stand-in; creation failure and the
