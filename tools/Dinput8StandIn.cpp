@@ -20,8 +20,7 @@
 
 namespace {
 
-const IID kIidWide = {
-    0xBF798031, 0x483A, 0x4DA2, {0xAA, 0x99, 0x5D, 0x64, 0xED, 0x36, 0x97, 0x00}};
+const IID kIidWide = {0xBF798031, 0x483A, 0x4DA2, {0xAA, 0x99, 0x5D, 0x64, 0xED, 0x36, 0x97, 0x00}};
 
 void Log(const std::string& line) {
   const std::wstring path = standin::Text(L"DinputLog");
@@ -99,9 +98,9 @@ class Input final : public IDirectInput8W {
 
 }  // namespace
 
-extern "C" __declspec(dllexport) HRESULT WINAPI DirectInput8Create(HINSTANCE instance,
-                                                                   DWORD version, REFIID iid,
-                                                                   LPVOID* out, LPUNKNOWN outer) {
+extern "C" __declspec(dllexport) HRESULT WINAPI
+    DirectInput8Create(HINSTANCE instance, DWORD version, REFIID iid, LPVOID* out,
+                       LPUNKNOWN outer) {
   Log("create version=" + Hex(version) +
       " interface=" + (IsEqualIID(iid, kIidWide) ? "wide" : "other") +
       " module=" + (instance == GetModuleHandleW(nullptr) ? "main" : "other") +

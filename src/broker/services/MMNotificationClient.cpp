@@ -121,8 +121,7 @@ HRESULT STDMETHODCALLTYPE MMNotificationClient::OnDefaultDeviceChanged(EDataFlow
   return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE MMNotificationClient::OnPropertyValueChanged(LPCWSTR,
-                                                                       const PROPERTYKEY) {
+HRESULT STDMETHODCALLTYPE MMNotificationClient::OnPropertyValueChanged(LPCWSTR, const PROPERTYKEY) {
   return S_OK;
 }
 
