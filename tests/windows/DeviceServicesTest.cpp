@@ -16,6 +16,7 @@
 #include "BrokerTestSupport.h"
 #include "WineTestSupport.h"
 #include "broker/server/CoGlintBrokerServer.h"
+#include "broker/services/MMNotificationClient.h"
 
 namespace {
 
@@ -369,12 +370,28 @@ TEST_F(DeviceServices, ControllerCount) {
   }
 }
 
-// Missing out-pointers never cross processes: a broker object in this process.
-TEST_F(DeviceServices, MissingOutPointers) {
+// What never crosses processes, in this process: missing out-pointers, and
+// the client's interface rules.
+TEST_F(DeviceServices, InProcessRules) {
   auto* broker = new CoGlintBrokerServer(nullptr);
   EXPECT_EQ(broker->BrokerGetDirectInputCount(nullptr), E_INVALIDARG);
   EXPECT_EQ(broker->BrokerMMNotificationClientCreate(0, nullptr), E_INVALIDARG);
   broker->Release();
+  auto* client = new MMNotificationClient(GetCurrentProcess());
+  EXPECT_TRUE(client->Registered());  // with Wine's own enumerator
+  for (auto [iid, expected] : {std::pair{IID_IUnknown, S_OK},
+                               {__uuidof(IMMNotificationClient), S_OK},
+                               {IID_IDispatch, E_NOINTERFACE}}) {
+    void* object = &expected;
+    EXPECT_EQ(client->QueryInterface(iid, &object), expected);
+    EXPECT_EQ(object, expected == S_OK ? client : nullptr);
+    if (object != nullptr) client->Release();
+  }
+  EXPECT_EQ(client->QueryInterface(IID_IUnknown, nullptr), E_POINTER);
+  EXPECT_FALSE(client->Install(MMNotificationClient::Role::DefaultDevice, 4));  // itself as source
+  EXPECT_EQ(client->AddRef(), 2u);
+  EXPECT_EQ(client->Release(), 1u);
+  EXPECT_EQ(client->Release(), 0u);
 }
 
 }  // namespace
