@@ -7,10 +7,12 @@
 // lets an unregistration wait for a call under way.
 //
 // Settings (tools/StandInSettings.h):
-//   AudioLog      log file: "register", "unregister", "round N" (listeners called)
+//   AudioLog      log file: "register", "unregister", after the rounds of a
+//                 trigger "round N" (listeners called), and "rounds M" with AudioUntil
 //   AudioTrigger  name of the event that starts a round of calls
 //   AudioDone     name of the event set when a round has ended
 //   AudioRounds   how many times the calls are repeated per trigger (1)
+//   AudioUntil    name of an event: the rounds also go on until it is set
 //   AudioCalls    "default,FLOW,ROLE,ID;state,ID,STATE;added,ID;removed,ID;property,ID"
 //   AudioDevices  "ID=FLOW;…"; FLOW "x" is a device without an endpoint interface
 #include <windows.h>
@@ -125,7 +127,14 @@ class Device final : public Unknown<IMMDevice, IMMEndpoint> {
 void CallListeners() {
   const std::vector<std::wstring> calls = Split(standin::Text(L"AudioCalls"), L';');
   const DWORD rounds = standin::Number(L"AudioRounds", 1);
-  for (DWORD round = 0; round < rounds; ++round) {
+  const std::wstring until = standin::Text(L"AudioUntil");
+  HANDLE stop = until.empty() ? nullptr : OpenEventW(SYNCHRONIZE, FALSE, until.c_str());
+  auto more = [&](DWORD round) {
+    return round < rounds || (stop != nullptr && WaitForSingleObject(stop, 0) != WAIT_OBJECT_0);
+  };
+  size_t called = 0;
+  DWORD round = 0;
+  for (; more(round); ++round) {
     EnterCriticalSection(&g_lock);
     for (IMMNotificationClient* listener : g_listeners) {
       for (const std::wstring& call : calls) {
@@ -147,9 +156,13 @@ void CallListeners() {
         }
       }
     }
-    const size_t called = g_listeners.size();
+    called = g_listeners.size();
     LeaveCriticalSection(&g_lock);
-    if (round + 1 == rounds) Log("round " + std::to_string(called));
+  }
+  Log("round " + std::to_string(called));
+  if (stop != nullptr) {
+    Log("rounds " + std::to_string(round));
+    CloseHandle(stop);
   }
 }
 

@@ -266,29 +266,34 @@ TEST_F(DeviceServices, AudioDuplicatesCloseWithTheirClient) {
   EXPECT_EQ(Lines(Log(), "round 1"), 2);  // the keeper's client alone, both times
 }
 
-// 10 000 callbacks on the stand-in's thread while the player installs 500
-// events: the broker stays up, every replaced duplicate is closed and the
-// last event installed is the one signalled.
+// Callbacks on the stand-in's thread for as long as the player installs 500
+// events, and at least 10 000: the broker stays up, every replaced duplicate
+// is closed and the last event installed is the one signalled.
 TEST_F(DeviceServices, AudioCallbacksRaceInstallations) {
   UseAudioStandIn();
   Session session;
   ASSERT_HRESULT_SUCCEEDED(session.created);
   Player player(session.broker);
   const LONG_PTR cookie = player.Client();
+  Named stop(TRUE), last(TRUE);
+  registry_.SetString(HKEY_CURRENT_USER, kSettings, L"AudioUntil", stop.name);
   Start(L"default,0,0,speakers", 10000);
   std::vector<std::wstring> replaced;
-  Named last(TRUE);
   for (int i = 0; i < 499; ++i) {
     Named event(TRUE);
     ASSERT_EQ(player.Set(false, cookie, event.handle.Get()), S_OK) << i;
     replaced.push_back(event.name);
   }
   ASSERT_EQ(player.Set(false, cookie, last.handle.Get()), S_OK);
+  EXPECT_EQ(WaitForSingleObject(done_.handle.Get(), 0), WAIT_TIMEOUT) << "no overlap";
+  SetEvent(stop.handle.Get());
   ASSERT_TRUE(Finish(120000));
   for (const std::wstring& name : replaced) ASSERT_EQ(OpenError(name), kGone);
   ResetEvent(last.handle.Get());
   ASSERT_TRUE(Round(L"default,0,0,speakers"));
   EXPECT_TRUE(Signalled(last.handle.Get()));
+  const std::string log = Log();
+  EXPECT_GE(std::stoul(log.substr(log.find("rounds ") + 7)), 10000u);
 }
 
 std::wstring ProfileTimeout() {
