@@ -28,7 +28,13 @@ Windows Registry Editor Version 5.00
 
 [HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\glinthost.exe\\DllOverrides]
 "dinput8"=-
+
+[HKEY_CURRENT_USER\\Software\\GlintTestStandIns]
 REG
+  for name in AudioLog AudioTrigger AudioDone AudioRounds AudioUntil AudioCalls AudioDevices \
+    DinputLog DinputCount DinputCreate; do
+    echo "\"$name\"=-" >>"$out/cleanup.reg"
+  done
   wine_reg_import "$out/cleanup.reg"
   if [ -f "$out/dinput8-original.dll" ]; then
     cp "$out/dinput8-original.dll" "$system32/dinput8.dll"
