@@ -106,7 +106,8 @@ class Player {
                                 rights == 0 ? DUPLICATE_SAME_ACCESS : 0));
     return reinterpret_cast<LONG_PTR>(remote);
   }
-  LONG_PTR Source(DWORD rights = kPlayerRights) { return Remote(GetCurrentProcess(), rights); }
+  // The bare duplication right is enough for a source.
+  LONG_PTR Source(DWORD rights = PROCESS_DUP_HANDLE) { return Remote(GetCurrentProcess(), rights); }
   LONG_PTR Client(LONG_PTR source = 0) {
     LONG_PTR cookie = 0;
     EXPECT_EQ(broker->BrokerMMNotificationClientCreate(source ? source : Source(), &cookie), S_OK);

@@ -37,11 +37,16 @@ class ExclusiveLock {
   SRWLOCK* lock_;
 };
 
-// A source process that is the broker itself would let the player name
-// the broker's own handles; one whose identity cannot be read is treated
-// the same way.
+// A source process that is the broker itself would let the player name the
+// broker's own handles. Handles are compared as objects where the system
+// can (no access right needed); elsewhere by process id, and a handle whose
+// id cannot be read is taken for the broker's.
 bool NamesThisProcess(HANDLE process) {
+  using CompareFn = BOOL(WINAPI*)(HANDLE, HANDLE);
+  static const auto compare = reinterpret_cast<CompareFn>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"kernelbase.dll"), "CompareObjectHandles")));
   if (process == GetCurrentProcess()) return true;
+  if (compare != nullptr) return compare(process, GetCurrentProcess()) != FALSE;
   const DWORD id = GetProcessId(process);
   return id == 0 || id == GetCurrentProcessId();
 }
