@@ -15,6 +15,7 @@
 #include "broker/GlintBroker.h"
 #include "broker/localconnection/LcdAccessorWin32.h"
 #include "broker/policy/PlayerPaths.h"
+#include "broker/services/MMNotificationClient.h"
 #include "foundation/DynamicLoadLibraryHelper.h"
 
 class EnterpriseIds;
@@ -276,4 +277,6 @@ class CoGlintBrokerServer final : public IGlintBroker6 {
   // Local connections: made by the first call that needs it.
   Win32LcdAccessor* Lcd();
   std::unique_ptr<Win32LcdAccessor> lcdAccessor_;
+  // Audio notification clients; those still listed go with the object.
+  MMNotificationClientTable audioClients_;
 };

@@ -1,0 +1,116 @@
+// A stand-in for the system's DirectInput 8 library, copied over the system
+// folder's placeholder by the device tests and loaded only by programs whose
+// settings prefer the native copy. It reports a configured number of game
+// controllers and records what it was asked.
+//
+// Settings (tools/StandInSettings.h):
+//   DinputLog     log file: "create version=0xVVVV interface=wide|other module=main|other",
+//                 "enum class=C flags=F reported=N"
+//   DinputCount   controllers reported (0)
+//   DinputCreate  HRESULT that DirectInput8Create answers (S_OK)
+#include <windows.h>
+#define DIRECTINPUT_VERSION 0x0800
+#include <dinput.h>
+
+#include <atomic>
+#include <cstdio>
+#include <string>
+
+#include "TaskStandInSettings.h"
+
+namespace {
+
+const IID kIidWide = {0xBF798031, 0x483A, 0x4DA2, {0xAA, 0x99, 0x5D, 0x64, 0xED, 0x36, 0x97, 0x00}};
+
+void Log(const std::string& line) {
+  const std::wstring path = standin::Text(L"DinputLog");
+  if (path.empty()) return;
+  HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return;
+  const std::string text = line + "\n";
+  DWORD written = 0;
+  WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  CloseHandle(file);
+}
+
+std::string Hex(DWORD value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%04lX", static_cast<unsigned long>(value));
+  return text;
+}
+
+class Input final : public IDirectInput8W {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (out == nullptr) return E_POINTER;
+    *out = nullptr;
+    if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, kIidWide)) return E_NOINTERFACE;
+    *out = static_cast<IDirectInput8W*>(this);
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const ULONG left = --refs_;
+    if (left == 0) delete this;
+    return left;
+  }
+  HRESULT STDMETHODCALLTYPE CreateDevice(REFGUID, LPDIRECTINPUTDEVICE8W*, LPUNKNOWN) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE EnumDevices(DWORD kind, LPDIENUMDEVICESCALLBACKW callback,
+                                        LPVOID context, DWORD flags) override {
+    if (callback == nullptr) return E_POINTER;
+    const DWORD count = standin::Number(L"DinputCount", 0);
+    DWORD reported = 0;
+    for (DWORD i = 0; i < count; ++i) {
+      DIDEVICEINSTANCEW device{};
+      device.dwSize = sizeof device;
+      device.guidInstance.Data1 = i + 1;
+      device.dwDevType = DI8DEVTYPE_GAMEPAD;
+      std::swprintf(device.tszInstanceName, MAX_PATH, L"Controller %lu",
+                    static_cast<unsigned long>(i + 1));
+      ++reported;
+      if (callback(&device, context) != DIENUM_CONTINUE) break;
+    }
+    Log("enum class=" + std::to_string(kind) + " flags=" + std::to_string(flags) +
+        " reported=" + std::to_string(reported));
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetDeviceStatus(REFGUID) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE RunControlPanel(HWND, DWORD) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Initialize(HINSTANCE, DWORD) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE FindDevice(REFGUID, LPCWSTR, LPGUID) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE EnumDevicesBySemantics(LPCWSTR, LPDIACTIONFORMATW,
+                                                   LPDIENUMDEVICESBYSEMANTICSCBW, LPVOID,
+                                                   DWORD) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE ConfigureDevices(LPDICONFIGUREDEVICESCALLBACK,
+                                             LPDICONFIGUREDEVICESPARAMSW, DWORD, LPVOID) override {
+    return E_NOTIMPL;
+  }
+
+ private:
+  std::atomic<ULONG> refs_{1};
+};
+
+}  // namespace
+
+extern "C" __declspec(dllexport) HRESULT WINAPI
+    DirectInput8Create(HINSTANCE instance, DWORD version, REFIID iid, LPVOID* out,
+                       LPUNKNOWN outer) {
+  Log("create version=" + Hex(version) +
+      " interface=" + (IsEqualIID(iid, kIidWide) ? "wide" : "other") +
+      " module=" + (instance == GetModuleHandleW(nullptr) ? "main" : "other") +
+      " outer=" + (outer == nullptr ? "none" : "given"));
+  if (out == nullptr) return E_POINTER;
+  *out = nullptr;
+  const HRESULT result = static_cast<HRESULT>(standin::Number(L"DinputCreate", S_OK));
+  if (FAILED(result)) return result;
+  Input* input = new Input;
+  const HRESULT asked = input->QueryInterface(iid, out);
+  input->Release();
+  return asked;
+}
