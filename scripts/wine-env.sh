@@ -27,11 +27,13 @@ glint_wine_prepare() {
 }
 
 # Nothing a test writes into the prefix may reach the Linux user's home: the
-# user folders a fresh prefix links to $HOME become real folders, and the
-# shell's menu builder (run for each link saved under the Start menu) is off.
+# user folders a fresh prefix links to $HOME become real folders, the
+# shell's menu builder (run for each link saved under the Start menu) is off,
+# and so is the audio driver (the sound server's client writes its cookie
+# under $HOME as soon as a program asks for the audio devices).
 glint_wine_keep_home() {
   local prefix=$1 users folder
-  [ -f "$prefix/.glint-home-kept" ] && return 0
+  [ -f "$prefix/.glint-home-kept-2" ] && return 0
   for users in "$prefix"/drive_c/users/*; do
     for folder in Desktop Documents Downloads Music Pictures Videos; do
       if [ -L "$users/$folder" ]; then
@@ -41,7 +43,9 @@ glint_wine_keep_home() {
   done
   (cd / && wine reg add 'HKCU\Software\Wine\DllOverrides' /v winemenubuilder.exe /t REG_SZ /d '' /f \
     >/dev/null 2>&1 </dev/null)
-  touch "$prefix/.glint-home-kept"
+  (cd / && wine reg add 'HKCU\Software\Wine\Drivers' /v Audio /t REG_SZ /d '' /f \
+    >/dev/null 2>&1 </dev/null)
+  touch "$prefix/.glint-home-kept-2"
 }
 
 GLINT_WINESERVER_PID=""
