@@ -2,6 +2,8 @@
 // registration, and every call crosses into that process.
 #include <windows.h>
 
+#include <shlobj.h>
+
 #include <gtest/gtest.h>
 
 #include "BrokerTestSupport.h"
@@ -23,6 +25,10 @@ class BrokerCrossProcess : public BrokerSuite {
  protected:
   void TearDown() override {
     if (!WaitUntilGone(kServer, 15000)) KillAll(kServer);  // each test leaves no server
+    // The icon method, called with empty arguments, made the icon cache.
+    const std::wstring arvex = KnownFolder(CSIDL_APPDATA) + L"\\Arvex";
+    for (const wchar_t* folder : {L"\\Glint Player\\Icon Cache", L"\\Glint Player", L""})
+      RemoveDirectoryW((arvex + folder).c_str());
   }
 };
 
