@@ -112,7 +112,7 @@ TEST(Lengths, FixedBlobsExactly) {
 TEST(Lengths, TextOutputCountsFirstThenBlobs) {
   struct Case {
     const char* name;
-    TextOut call;
+    TextOutCall call;
     uint64_t rect, string, advances;
     Verdict verdict;
     bool rectangle = false, passAdvances = false;

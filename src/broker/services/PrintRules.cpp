@@ -77,7 +77,7 @@ BitmapVerdict CheckBitmap(const BitmapHeader& header, uint64_t headerBytes, uint
   return BitmapVerdict::Fits;
 }
 
-TextOutPlan CheckTextOut(const TextOut& call, uint64_t rectBytes, uint64_t stringBytes,
+TextOutPlan CheckTextOut(const TextOutCall& call, uint64_t rectBytes, uint64_t stringBytes,
                          uint64_t advanceBytes) {
   TextOutPlan plan;
   if (call.count > kMaxTextCount) {

@@ -111,7 +111,7 @@ BitmapVerdict CheckBitmap(const BitmapHeader& header, uint64_t headerBytes, uint
 inline constexpr uint32_t kMaxTextCount = 8192;
 inline constexpr uint32_t kAdvancePairs = 0x2000;  // ETO_PDY: x and y advances
 
-struct TextOut {
+struct TextOutCall {
   uint32_t count = 0;
   uint32_t options = 0;
   bool wide = false;
@@ -130,7 +130,7 @@ struct TextOutPlan {
 // when it is not passed on), the string (count + 1 units and no other
 // length) and the advances (at least count × 4 bytes, × 8 with ETO_PDY,
 // unless not passed on). Lengths are blob lengths in bytes.
-TextOutPlan CheckTextOut(const TextOut& call, uint64_t rectBytes, uint64_t stringBytes,
+TextOutPlan CheckTextOut(const TextOutCall& call, uint64_t rectBytes, uint64_t stringBytes,
                          uint64_t advanceBytes);
 
 // BrokerGetTextExtentPoint32A/W: the count, then the string's length.
