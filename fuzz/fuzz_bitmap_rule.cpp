@@ -64,7 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   uint64_t pixelBytes = value;
   if ((lengthMode & 1) == 0 && reads.known && reads.pixelBytes <= UINT64_MAX) {
     const int8_t offset = static_cast<int8_t>(value);
-    const u128 wanted = offset < 0 ? reads.pixelBytes - u128(-offset) : reads.pixelBytes + u128(offset);
+    const u128 wanted =
+        offset < 0 ? reads.pixelBytes - u128(-offset) : reads.pixelBytes + u128(offset);
     const bool outside = (offset < 0 && reads.pixelBytes < u128(-offset)) || wanted > UINT64_MAX;
     pixelBytes = outside ? 0 : uint64_t(wanted);
   }

@@ -14,7 +14,8 @@ using namespace PrintRules;
 
 // A 40-byte header as the player sends it, little-endian.
 std::vector<uint8_t> HeaderBytes(uint32_t size, int32_t width, int32_t height, uint16_t bits,
-                                 uint32_t clrUsed = 0, uint16_t planes = 1, uint32_t compression = 0) {
+                                 uint32_t clrUsed = 0, uint16_t planes = 1,
+                                 uint32_t compression = 0) {
   std::vector<uint8_t> b;
   auto put = [&](uint32_t v, int n) {
     for (int i = 0; i < n; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
@@ -27,9 +28,11 @@ std::vector<uint8_t> HeaderBytes(uint32_t size, int32_t width, int32_t height, u
 }
 
 TEST(HandleNumbers, SignExtendInLowBitsOut) {
+  // clang-format off
   const std::pair<uint32_t, uint64_t> cases[] = {
       {0, 0}, {1, 1}, {0x7FFFFFFF, 0x7FFFFFFF}, {0x80000000, 0xFFFFFFFF80000000},
       {0x80001234, 0xFFFFFFFF80001234}, {0xFFFFFFFF, 0xFFFFFFFFFFFFFFFF}};
+  // clang-format on
   for (const auto& [number, handle] : cases) {
     SCOPED_TRACE(number);
     EXPECT_EQ(HandleFromNumber(number), handle);
@@ -59,6 +62,7 @@ TEST(Bitmaps, SizeRuleCoversWhatIsRead) {
     BitmapVerdict expected;
   };
   using V = BitmapVerdict;
+  // clang-format off
   const Case cases[] = {
       {"32 bpp 100 x -50", HeaderBytes(40, 100, -50, 32), 44, 20000, V::Fits},
       {"32 bpp one byte short", HeaderBytes(40, 100, -50, 32), 44, 19999, V::PixelsShort},
@@ -82,12 +86,13 @@ TEST(Bitmaps, SizeRuleCoversWhatIsRead) {
       {"2 bpp", HeaderBytes(40, 1, 1, 2), 48, 4, V::BadBitCount},
       {"64 bpp", HeaderBytes(40, 1, 1, 64), 44, 8, V::BadBitCount},
       // 2^27 × 32 bits is 2^32: wrapped to 0, any pixel blob would pass.
-      {"width x bpp past 32 bits", HeaderBytes(40, 1 << 27, 1, 32), 44, (1u << 29) - 1, V::PixelsShort},
+      {"width x bpp past 2^32", HeaderBytes(40, 1 << 27, 1, 32), 44, (1u << 29) - 1, V::PixelsShort},
       {"width x bpp exact", HeaderBytes(40, 1 << 27, 1, 32), 44, 1u << 29, V::Fits},
       {"largest image", HeaderBytes(40, INT32_MAX, INT32_MIN + 1, 32), 44, 0xFFFFFFFC00000003,
        V::PixelsShort},
       {"header blob 39", HeaderBytes(40, 1, 1, 32), 39, 4, V::HeaderShort},
   };
+  // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const auto header = ReadBitmapHeader(c.header);
@@ -99,8 +104,9 @@ TEST(Bitmaps, SizeRuleCoversWhatIsRead) {
 }
 
 TEST(Lengths, FixedBlobsExactly) {
-  for (auto blob : {FixedBlob::Rectangle, FixedBlob::OpaqueBitmapHeader, FixedBlob::TransparentBitmapHeader,
-                    FixedBlob::FontDescription, FixedBlob::WorldTransform}) {
+  for (auto blob :
+       {FixedBlob::Rectangle, FixedBlob::OpaqueBitmapHeader, FixedBlob::TransparentBitmapHeader,
+        FixedBlob::FontDescription, FixedBlob::WorldTransform}) {
     const uint64_t n = static_cast<uint32_t>(blob);
     SCOPED_TRACE(n);
     EXPECT_EQ(CheckFixedBlob(blob, n - 1), Verdict::BadBlob);
@@ -118,6 +124,7 @@ TEST(Lengths, TextOutputCountsFirstThenBlobs) {
     bool rectangle = false, passAdvances = false;
   };
   using V = Verdict;
+  // clang-format off
   const Case cases[] = {
       {"W 3 in 8 bytes", {3, 0, true}, 16, 8, 12, V::Accept, true, true},
       {"W 3 in 6 bytes", {3, 0, true}, 16, 6, 12, V::BadBlob},
@@ -131,11 +138,12 @@ TEST(Lengths, TextOutputCountsFirstThenBlobs) {
       {"advances count x 4 short", {3, 0, true}, 16, 8, 11, V::BadBlob},
       {"ETO_PDY count x 4", {3, kAdvancePairs, true}, 16, 8, 12, V::BadBlob},
       {"ETO_PDY count x 8", {3, kAdvancePairs, true}, 16, 8, 24, V::Accept, true, true},
-      {"no advances passed", {3, kAdvancePairs, true, false, true}, 16, 8, 0, V::Accept, true, false},
+      {"no advances", {3, kAdvancePairs, true, false, true}, 16, 8, 0, V::Accept, true, false},
       {"rectangle not passed", {3, 0, false, true}, 16, 4, 12, V::Accept, false, true},
       {"rectangle not passed, 0 bytes", {3, 0, false, true}, 0, 4, 12, V::BadBlob},
       {"rectangle 17", {3, 0, false}, 17, 4, 12, V::BadBlob},
   };
+  // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const TextOutPlan plan = CheckTextOut(c.call, c.rect, c.string, c.advances);
@@ -150,12 +158,15 @@ TEST(Lengths, TextOutputCountsFirstThenBlobs) {
 }
 
 TEST(Lengths, CurvePointAndDialogCounts) {
+  // clang-format off
   const std::tuple<uint32_t, uint64_t, Verdict> bezier[] = {
       {3, 24, Verdict::Accept}, {3, 23, Verdict::BadBlob}, {3, 25, Verdict::BadBlob},
       {0, 0, Verdict::Accept}, {0, 7, Verdict::Accept},
       {0x20000000, 0, Verdict::BadBlob},  // × 8 wraps to 0 in 32 bits
       {0x20000000, 1ull << 32, Verdict::Accept}};
-  for (const auto& [count, bytes, verdict] : bezier) EXPECT_EQ(CheckBezier(count, bytes), verdict) << count;
+  // clang-format on
+  for (const auto& [count, bytes, verdict] : bezier)
+    EXPECT_EQ(CheckBezier(count, bytes), verdict) << count;
   EXPECT_EQ(CheckPointCount(0), Verdict::Accept);
   EXPECT_EQ(CheckPointCount(1), Verdict::Accept);
   EXPECT_EQ(CheckPointCount(2), Verdict::BadArgument);

@@ -18,7 +18,7 @@ namespace PrintRules {
 // What the Win32 layer answers for a refused request.
 enum class Verdict {
   Accept,
-  BadBlob,   // a blob of the wrong length: E_FAIL
+  BadBlob,      // a blob of the wrong length: E_FAIL
   BadArgument,  // a count or flag the broker never passes on: E_INVALIDARG
 };
 
@@ -80,15 +80,15 @@ std::optional<BitmapHeader> ReadBitmapHeader(std::span<const uint8_t> blob);
 // Why a bitmap is refused; every refusal is E_FAIL to the player.
 enum class BitmapVerdict {
   Fits,
-  HeaderShort,       // the header blob holds no whole header
-  NotInfoHeader,     // biSize other than 40: later header forms read more
+  HeaderShort,    // the header blob holds no whole header
+  NotInfoHeader,  // biSize other than 40: later header forms read more
   NotOnePlane,
-  Compressed,        // anything but BI_RGB
-  BadWidth,          // not above 0
-  BadHeight,         // 0, or INT32_MIN, which has no absolute value
-  BadBitCount,       // not 1, 4, 8, 16, 24 or 32
-  TooFewColours,     // the colour table is longer than the header blob's
-  PixelsShort,       // fewer pixel bytes than the rows the header describes
+  Compressed,     // anything but BI_RGB
+  BadWidth,       // not above 0
+  BadHeight,      // 0, or INT32_MIN, which has no absolute value
+  BadBitCount,    // not 1, 4, 8, 16, 24 or 32
+  TooFewColours,  // the colour table is longer than the header blob's
+  PixelsShort,    // fewer pixel bytes than the rows the header describes
 };
 
 // Colour entries the header calls for: biClrUsed, or 2^bpp when that is 0
@@ -115,8 +115,8 @@ struct TextOutCall {
   uint32_t count = 0;
   uint32_t options = 0;
   bool wide = false;
-  bool rectNull = false;     // dwIsRectNULL non-zero
-  bool advancesNull = false; // dwIsDxNULL non-zero
+  bool rectNull = false;      // dwIsRectNULL non-zero
+  bool advancesNull = false;  // dwIsDxNULL non-zero
 };
 
 // The checked text output, and what GDI receives.
@@ -160,9 +160,11 @@ std::optional<std::array<uint8_t, kFontDescriptionBytes>> FontDescriptionFrom(
 
 // Print dialog flags that ask for a hook procedure or dialog template the
 // caller would have to supply (PD_ENABLEPRINTHOOK, PD_ENABLESETUPHOOK,
-// PD_ENABLEPRINTTEMPLATE, PD_ENABLESETUPTEMPLATE and their handle forms):
-// the broker has none to give, and the dialog would call an address of 0.
-inline constexpr uint32_t kRefusedDialogFlags = 0x1000 | 0x2000 | 0x4000 | 0x8000 | 0x10000 | 0x20000;
+// PD_ENABLEPRINTTEMPLATE, PD_ENABLESETUPTEMPLATE and their handle forms).
+// The broker supplies none, and a hook flag without a hook makes the dialog
+// call address 0 inside the broker.
+inline constexpr uint32_t kRefusedDialogFlags =
+    0x1000 | 0x2000 | 0x4000 | 0x8000 | 0x10000 | 0x20000;
 
 inline constexpr Verdict CheckDialogFlags(uint32_t flags) {
   return (flags & kRefusedDialogFlags) == 0 ? Verdict::Accept : Verdict::BadArgument;
