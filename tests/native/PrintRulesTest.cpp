@@ -86,7 +86,7 @@ TEST(Bitmaps, SizeRuleCoversWhatIsRead) {
       {"2 bpp", HeaderBytes(40, 1, 1, 2), 48, 4, V::BadBitCount},
       {"64 bpp", HeaderBytes(40, 1, 1, 64), 44, 8, V::BadBitCount},
       // 2^27 × 32 bits is 2^32: wrapped to 0, any pixel blob would pass.
-      {"width x bpp past 2^32", HeaderBytes(40, 1 << 27, 1, 32), 44, (1u << 29) - 1, V::PixelsShort},
+      {"width x bpp >= 2^32", HeaderBytes(40, 1 << 27, 1, 32), 44, (1u << 29) - 1, V::PixelsShort},
       {"width x bpp exact", HeaderBytes(40, 1 << 27, 1, 32), 44, 1u << 29, V::Fits},
       {"largest image", HeaderBytes(40, INT32_MAX, INT32_MIN + 1, 32), 44, 0xFFFFFFFC00000003,
        V::PixelsShort},
