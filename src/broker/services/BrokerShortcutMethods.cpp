@@ -24,6 +24,7 @@
 #include "broker/signeddata/Sha256.h"
 #include "broker/signeddata/SignedData.h"
 #include "broker/signeddata/SignedDataRoots.h"
+#include "foundation/DynamicLoadLibraryHelper.h"
 #include "foundation/Win32Error.h"
 #include "foundation/Win32Handles.h"
 
@@ -77,9 +78,14 @@ Text FromWide(const wchar_t* text) {
   return Text(reinterpret_cast<const char16_t*>(text));
 }
 
+// Through the run-time binding: the library imports no optional function.
 Text KnownFolder(int csidl) {
-  wchar_t path[MAX_PATH] = {};
-  if (FAILED(SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path))) return Text();
+  wchar_t path[MAX_PATH + 1] = {};
+  Shell32DllHelper shell32;
+  if (shell32.SHGetFolderPathW == nullptr ||
+      FAILED(shell32.SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path))) {
+    return Text();
+  }
   return FromWide(path);
 }
 
