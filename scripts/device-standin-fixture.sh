@@ -13,11 +13,7 @@ standin='{6A1D4E2B-3C5F-4B7A-8E9D-1F2C3B4A5D61}'
 system32="$prefix/drive_c/windows/system32"
 mkdir -p "$out"
 
-wine_reg_import() {  # reg.exe from the current folder would win: run it from /
-  (cd / && WINEPREFIX="$prefix" WINEDEBUG=-all wine reg import "$(winepath_of "$1")" \
-    >>"$out/fixture.log" 2>&1 </dev/null)
-}
-winepath_of() { echo "Z:${1//\//\\}"; }
+source "$(dirname "$0")/standin-fixture-lib.sh"
 
 if [ "$1" = cleanup ]; then
   cat >"$out/cleanup.reg" <<REG
@@ -36,26 +32,13 @@ REG
     echo "\"$name\"=-" >>"$out/cleanup.reg"
   done
   wine_reg_import "$out/cleanup.reg"
-  if [ -f "$out/dinput8-original.dll" ]; then
-    cp "$out/dinput8-original.dll" "$system32/dinput8.dll"
-    rm -f "$out/dinput8-original.dll"
-  elif ! grep -q "Wine builtin DLL" "$system32/dinput8.dll" 2>/dev/null; then
-    cp /usr/lib/x86_64-linux-gnu/wine/x86_64-windows/dinput8.dll "$system32/dinput8.dll"
-  fi
+  restore_system_dll dinput8
   exit 0
 fi
 
-dll=$(winepath_of "$bin/audio-standin.dll")
-cat >"$out/setup.reg" <<REG
-Windows Registry Editor Version 5.00
-
-[HKEY_LOCAL_MACHINE\\Software\\Classes\\CLSID\\$standin\\InprocServer32]
-@="${dll//\\/\\\\}"
-"ThreadingModel"="Both"
-REG
+{
+  printf 'Windows Registry Editor Version 5.00\n\n'
+  standin_class_reg "$standin" "$bin/audio-standin.dll"
+} >"$out/setup.reg"
 wine_reg_import "$out/setup.reg"
-# Keep Wine's own file once (it says so inside), whatever an earlier run left.
-if grep -q "Wine builtin DLL" "$system32/dinput8.dll" 2>/dev/null; then
-  cp "$system32/dinput8.dll" "$out/dinput8-original.dll"
-fi
-cp "$bin/dinput8-standin.dll" "$system32/dinput8.dll"
+replace_system_dll dinput8 "$bin/dinput8-standin.dll"

@@ -11,11 +11,7 @@ standin='{5E8B2D3C-7A41-4C0E-9B7D-2F6A1C9E4B10}'
 system32="$prefix/drive_c/windows/system32"
 mkdir -p "$out"
 
-wine_reg_import() {  # reg.exe from the current folder would win: run it from /
-  (cd / && WINEPREFIX="$prefix" WINEDEBUG=-all wine reg import "$(winepath_of "$1")" \
-    >>"$out/fixture.log" 2>&1 </dev/null)
-}
-winepath_of() { echo "Z:${1//\//\\}"; }
+source "$(dirname "$0")/standin-fixture-lib.sh"
 
 if [ "$1" = cleanup ]; then
   cat >"$out/cleanup.reg" <<REG
@@ -25,29 +21,14 @@ Windows Registry Editor Version 5.00
 [-HKEY_LOCAL_MACHINE\\Software\\Classes\\CLSID\\$standin]
 REG
   wine_reg_import "$out/cleanup.reg"
-  if [ -f "$out/wtsapi32-original.dll" ]; then
-    cp "$out/wtsapi32-original.dll" "$system32/wtsapi32.dll"
-    rm -f "$out/wtsapi32-original.dll"
-  elif ! grep -q "Wine builtin DLL" "$system32/wtsapi32.dll" 2>/dev/null; then
-    cp /usr/lib/x86_64-linux-gnu/wine/x86_64-windows/wtsapi32.dll "$system32/wtsapi32.dll"
-  fi
+  restore_system_dll wtsapi32
   exit 0
 fi
 
-dll=$(winepath_of "$bin/taskschd-standin.dll")
-cat >"$out/setup.reg" <<REG
-Windows Registry Editor Version 5.00
-
-[HKEY_LOCAL_MACHINE\\Software\\Classes\\CLSID\\$standin\\InprocServer32]
-@="${dll//\\/\\\\}"
-"ThreadingModel"="Both"
-
-[HKEY_LOCAL_MACHINE\\Software\\Classes\\CLSID\\$scheduler\\TreatAs]
-@="$standin"
-REG
+{
+  printf 'Windows Registry Editor Version 5.00\n\n'
+  standin_class_reg "$standin" "$bin/taskschd-standin.dll"
+  printf '\n[HKEY_LOCAL_MACHINE\\Software\\Classes\\CLSID\\%s\\TreatAs]\n@="%s"\n' "$scheduler" "$standin"
+} >"$out/setup.reg"
 wine_reg_import "$out/setup.reg"
-# Keep Wine's own file once (it says so inside), whatever an earlier run left.
-if grep -q "Wine builtin DLL" "$system32/wtsapi32.dll" 2>/dev/null; then
-  cp "$system32/wtsapi32.dll" "$out/wtsapi32-original.dll"
-fi
-cp "$bin/wtsapi32-standin.dll" "$system32/wtsapi32.dll"
+replace_system_dll wtsapi32 "$bin/wtsapi32-standin.dll"

@@ -36,15 +36,7 @@ const IID kIidEndpoint = {
     0x1BE09788, 0x6894, 0x4089, {0x85, 0x86, 0x9A, 0x2A, 0x6C, 0x26, 0x5A, 0xC5}};
 
 void Log(const std::string& line) {
-  const std::wstring path = standin::Text(L"AudioLog");
-  if (path.empty()) return;
-  HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return;
-  const std::string text = line + "\n";
-  DWORD written = 0;
-  WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-  CloseHandle(file);
+  standin::Log(line, L"AudioLog");
 }
 
 std::vector<std::wstring> Split(const std::wstring& text, wchar_t separator) {

@@ -76,9 +76,9 @@ inline void WriteFileText(const std::wstring& path, const std::string& text) {
   CloseHandle(file);
 }
 
-// Appends one line to the log named by the "Log" setting (nothing without it).
-inline void Log(const std::string& line) {
-  const std::wstring path = Text(L"Log");
+// Appends one line to the log the `setting` names (nothing without it).
+inline void Log(const std::string& line, const wchar_t* setting = L"Log") {
+  const std::wstring path = Text(setting);
   if (path.empty()) return;
   HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                             nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
