@@ -5,8 +5,9 @@
 # IDL, resource scripts, module definitions, CMake). Tests: everything in
 # tests/ written by hand (test sources, helpers, stand-ins, the add-in test
 # server, CMake) and the scripts only tests use (the *-fixture.sh scripts
-# that tests/windows/CMakeLists.txt runs, and the *-fixture-lib.sh they source). Left out: fixture data (keys,
-# certificates, sample texts and configurations) and generated files (none
+# that tests/windows/CMakeLists.txt runs and the *-fixture-lib.sh they
+# source). Left out: fixture data (keys, certificates, sample texts and
+# configurations) and generated files (none
 # are kept in the tree). Lines are counted as they are, blank ones included.
 # -v lists every counted file.
 set -euo pipefail
