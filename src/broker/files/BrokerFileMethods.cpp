@@ -13,6 +13,7 @@
 #include <cstring>
 #include <vector>
 
+#include "broker/server/ByteBlob.h"
 #include "broker/server/CoGlintBrokerServer.h"
 #include "broker/policy/ExecutableWatch.h"
 #include "broker/files/FileObject.h"
@@ -276,17 +277,10 @@ HRESULT CoGlintBrokerServer::BrokerWriteFile(ULONG p_fileCookie, SAFEARRAY* p_da
   *p_numWritten = 0;
   FileCookie* node = OpenedCookie(p_fileCookie);
   if (node == nullptr || node->search) return E_INVALIDARG;
-  LONG lower = 0, upper = -1;
-  if (SafeArrayGetDim(p_data) != 1 || SafeArrayGetElemsize(p_data) != 1 ||
-      FAILED(SafeArrayGetLBound(p_data, 1, &lower)) || lower != 0 ||
-      FAILED(SafeArrayGetUBound(p_data, 1, &upper))) {
-    return E_FAIL;
-  }
-  void* raw = nullptr;
-  HRESULT locked = SafeArrayAccessData(p_data, &raw);
-  if (FAILED(locked)) return locked;
-  const auto* data = static_cast<const uint8_t*>(raw);
-  const DWORD length = static_cast<DWORD>(upper + 1);
+  const ByteBlob blob(p_data);
+  if (!blob.Valid()) return blob.Result();
+  const uint8_t* data = blob.Bytes().data();
+  const DWORD length = static_cast<DWORD>(blob.Bytes().size());
 
   HRESULT result = S_OK;
   if (node->examining && !node->blocked && node->HasHandle()) {
@@ -345,7 +339,6 @@ HRESULT CoGlintBrokerServer::BrokerWriteFile(ULONG p_fileCookie, SAFEARRAY* p_da
     node->bytesWritten += length;
     node->lastWriteLength = length;
   }
-  SafeArrayUnaccessData(p_data);
   return result;
 }
 

@@ -5,6 +5,7 @@
 // In these methods a null out-pointer and a missing accessor both answer
 // E_FAIL; out-values start cleared. Names arrive as BSTRs and reach the
 // accessor as UTF-8.
+#include "broker/server/ByteBlob.h"
 #include "broker/server/CoGlintBrokerServer.h"
 
 #include <cstring>
@@ -71,16 +72,6 @@ class ArrayData {
   void* data_ = nullptr;
   HRESULT result_;
 };
-
-// A message as the block takes it: bytes, lower bound 0, one dimension.
-bool IsMessageArray(SAFEARRAY* array) {
-  if (array == nullptr || SafeArrayGetDim(array) != 1 || SafeArrayGetElemsize(array) != 1) {
-    return false;
-  }
-  LONG lower = 0;
-  if (FAILED(SafeArrayGetLBound(array, 1, &lower)) || lower != 0) return false;
-  return array->rgsabound[0].cElements <= lcd::kDataSize;
-}
 
 }  // namespace
 
@@ -171,14 +162,14 @@ HRESULT CoGlintBrokerServer::BrokerLcdGetMessageTarget(BSTR* p_string) {
 HRESULT CoGlintBrokerServer::BrokerLcdDispatchMessage(SAFEARRAY* p_msgData,
                                                       ULONG p_senderGmvVersion,
                                                       ULONG p_expectedMsgFormat, ULONG p_realm) {
-  if (!IsMessageArray(p_msgData)) return E_FAIL;
+  ByteBlob message(p_msgData);
+  if (!message.Valid()) return message.Result();
+  if (message.Bytes().size() > lcd::kDataSize) return E_FAIL;
   ILcdAccessor* lcd = Lcd();
   if (lcd == nullptr) return E_FAIL;
-  ArrayData message(p_msgData);
-  if (FAILED(message.Result())) return message.Result();
-  int32_t result = lcd->DispatchMessage(static_cast<const uint8_t*>(message.Data()),
-                                        p_msgData->rgsabound[0].cElements, p_senderGmvVersion,
-                                        p_expectedMsgFormat, p_realm);
+  int32_t result = lcd->DispatchMessage(message.Bytes().data(),
+                                        static_cast<uint32_t>(message.Bytes().size()),
+                                        p_senderGmvVersion, p_expectedMsgFormat, p_realm);
   if (result == lcd::kDispatchPosted) return S_OK;
   return result == lcd::kDispatchNoReceiver ? E_INVALIDARG : S_FALSE;
 }

@@ -19,6 +19,7 @@
 #include <string>
 #include <string_view>
 
+#include "broker/server/ByteBlob.h"
 #include "broker/server/CoGlintBrokerServer.h"
 #include "broker/services/ShortcutRules.h"
 #include "broker/signeddata/Sha256.h"
@@ -158,49 +159,17 @@ std::optional<std::string> Ansi(const Text& text) {
   return out;
 }
 
-// A one-dimensional byte array with lower bound 0, locked while this lives;
-// any other shape (Automation delivers it as the caller built it) is invalid.
-class LockedBytes {
- public:
-  explicit LockedBytes(SAFEARRAY* array) {
-    if (array == nullptr || SafeArrayGetDim(array) != 1 || SafeArrayGetElemsize(array) != 1) return;
-    VARTYPE type = VT_EMPTY;
-    if (SUCCEEDED(SafeArrayGetVartype(array, &type)) && type != VT_UI1) return;
-    LONG lower = 0, upper = 0;
-    if (FAILED(SafeArrayGetLBound(array, 1, &lower)) || lower != 0 ||
-        FAILED(SafeArrayGetUBound(array, 1, &upper))) {
-      return;
-    }
-    void* data = nullptr;
-    if (FAILED(SafeArrayAccessData(array, &data))) return;
-    array_ = array;
-    bytes_ = std::span<const uint8_t>(static_cast<const uint8_t*>(data),
-                                      static_cast<size_t>(static_cast<LONGLONG>(upper) + 1));
-  }
-  ~LockedBytes() {
-    if (array_ != nullptr) SafeArrayUnaccessData(array_);
-  }
-  LockedBytes(const LockedBytes&) = delete;
-  LockedBytes& operator=(const LockedBytes&) = delete;
-  bool Valid() const { return array_ != nullptr; }
-  std::span<const uint8_t> Bytes() const { return bytes_; }
-
- private:
-  SAFEARRAY* array_ = nullptr;
-  std::span<const uint8_t> bytes_;
-};
-
 // The authorisation: the strings blob holds the snippet for this URL and
 // name, and a message signed under built-in root B holds the blob's digest.
 bool Authorised(SAFEARRAY* signedAuthData, SAFEARRAY* strings, const Text& canonicalUrl,
                 const Text& name) {
-  LockedBytes stringBytes(strings);
+  ByteBlob stringBytes(strings);
   if (!stringBytes.Valid()) return false;
   std::optional<std::string> ansiName = Ansi(name);
   std::optional<std::string> ansiUrl = Ansi(canonicalUrl);
   if (!ansiName || !ansiUrl) return false;
   if (!ShortcutRules::StringsHoldSnippet(stringBytes.Bytes(), *ansiUrl, *ansiName)) return false;
-  LockedBytes message(signedAuthData);
+  ByteBlob message(signedAuthData);
   if (!message.Valid()) return false;
   std::vector<uint8_t> content;
   const std::span<const uint8_t> root = BuiltInRootB();
