@@ -45,14 +45,6 @@ constexpr DWORD kExitTimeoutMs = 20000;
 // What one read or write moves: a typical stored object or a read buffer.
 constexpr ULONG kChunk = 64 * 1024;
 
-struct SafeArrayTraits {
-  using Value = SAFEARRAY*;
-  static Value Invalid() { return nullptr; }
-  static bool Valid(Value v) { return v != nullptr; }
-  static void Close(Value v) { SafeArrayDestroy(v); }
-};
-using UniqueSafeArray = UniqueResource<SafeArrayTraits>;
-
 struct Server {
   const char* name;
   const wchar_t* image;  // the process COM starts

@@ -1,5 +1,5 @@
 // Owners of COM resources: one interface pointer, released exactly once on
-// every path, and one BSTR.
+// every path, one BSTR and one SAFEARRAY.
 #pragma once
 
 #include <oleauto.h>
@@ -52,3 +52,11 @@ struct BstrTraits {
   static void Close(Value v) { SysFreeString(v); }
 };
 using UniqueBstr = UniqueResource<BstrTraits>;
+
+struct SafeArrayTraits {
+  using Value = SAFEARRAY*;
+  static Value Invalid() { return nullptr; }
+  static bool Valid(Value v) { return v != nullptr; }
+  static void Close(Value v) { SafeArrayDestroy(v); }
+};
+using UniqueSafeArray = UniqueResource<SafeArrayTraits>;

@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "broker/localconnection/LcdAccessorWin32.h"
+#include "foundation/ComRef.h"
 
 namespace {
 
@@ -44,14 +45,6 @@ class LcdName {
   size_t size_ = 0;
   bool fits_ = false;
 };
-
-struct SafeArrayTraits {
-  using Value = SAFEARRAY*;
-  static Value Invalid() { return nullptr; }
-  static bool Valid(Value v) { return v != nullptr; }
-  static void Close(Value v) { SafeArrayDestroy(v); }
-};
-using UniqueSafeArray = UniqueResource<SafeArrayTraits>;
 
 // Access to an array's elements for the length of a scope.
 class ArrayData {
