@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "WineTestSupport.h"
+#include "foundation/ComRef.h"
 #include "foundation/Win32Handles.h"
 #include "update/NotifierTask.h"
 
@@ -36,12 +37,6 @@ const std::string kNotImplemented = "-2147467263";
 std::string Dec(HRESULT hr) {
   return std::to_string(static_cast<int32_t>(hr));
 }
-
-struct Releaser {
-  void operator()(IUnknown* object) const { object->Release(); }
-};
-template <typename T>
-using Com = std::unique_ptr<T, Releaser>;
 
 // Reports as "code.level=detail", space separated; from the host object, or
 // from a host program's status lines.
@@ -231,18 +226,15 @@ FirstTask FirstTaskOf(const wchar_t* name, WORD interval = 0) {
   FirstTask t;
   const HRESULT initialised = CoInitialize(nullptr);
   {
-    ITaskScheduler* scheduler = nullptr;
-    ITask* task = nullptr;
-    ITaskTrigger* trigger = nullptr;
+    ComRef<ITaskScheduler> scheduler;
+    ComRef<ITask> task;
+    ComRef<ITaskTrigger> trigger;
     t.found = CoCreateInstance(CLSID_CTaskScheduler, nullptr, CLSCTX_INPROC_SERVER,
-                               IID_ITaskScheduler, reinterpret_cast<void**>(&scheduler));
-    Com<ITaskScheduler> s(scheduler);
+                               IID_ITaskScheduler, scheduler.Receive());
     if (SUCCEEDED(t.found)) {
-      t.found = scheduler->Activate(name, IID_ITask, reinterpret_cast<IUnknown**>(&task));
+      t.found = scheduler->Activate(name, IID_ITask, reinterpret_cast<IUnknown**>(task.Receive()));
     }
-    Com<ITask> owned(task);
-    if (SUCCEEDED(t.found) && SUCCEEDED(task->GetTrigger(0, &trigger))) {
-      Com<ITaskTrigger> tr(trigger);
+    if (SUCCEEDED(t.found) && SUCCEEDED(task->GetTrigger(0, trigger.ReceiveTyped()))) {
       t.trigger.cbTriggerSize = sizeof t.trigger;
       trigger->GetTrigger(&t.trigger);
       using Getter = HRESULT (STDMETHODCALLTYPE ITask::*)(LPWSTR*);
@@ -251,18 +243,17 @@ FirstTask FirstTaskOf(const wchar_t* name, WORD interval = 0) {
                                {&ITask::GetApplicationName, &t.application},
                                {&ITask::GetParameters, &t.parameters}}) {
         LPWSTR value = nullptr;
-        *text = SUCCEEDED((task->*get)(&value)) ? Utf8Of(value) : "?";
+        *text = SUCCEEDED((task.Get()->*get)(&value)) ? Utf8Of(value) : "?";
         CoTaskMemFree(value);
       }
       task->GetFlags(&t.flags);
       TASK_TRIGGER changed = t.trigger;
       changed.MinutesInterval = interval;
-      IPersistFile* file = nullptr;
+      ComRef<IPersistFile> file;
       if (interval != 0 && SUCCEEDED(trigger->SetTrigger(&changed)) &&
           SUCCEEDED(task->SetApplicationName(L"C:\\elsewhere.exe")) &&
-          SUCCEEDED(task->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
+          SUCCEEDED(task->QueryInterface(IID_IPersistFile, file.Receive()))) {
         file->Save(nullptr, TRUE);
-        file->Release();
       }
     }
   }
