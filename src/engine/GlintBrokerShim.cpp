@@ -23,6 +23,7 @@
 #include "update/UpdateNoticeWin32.h"
 #include "engine/SetupEngine.h"
 #include "engine/StatusDetail.h"
+#include "engine/StringTablesWin32.h"
 #include "engine/VersionCompare.h"
 #include "foundation/Registry.h"
 #include "foundation/SystemModule.h"
@@ -54,10 +55,9 @@ void GlintBrokerShim::Destroy() {
 void GlintBrokerShim::LoadLocalizedString(MString* text, uint32_t id, bool hostFallback) {
   if (text == nullptr) return;
   HMODULE module = host_ != nullptr ? static_cast<HMODULE>(host_->ResourceModule()) : nullptr;
-  const wchar_t* resource = nullptr;
-  int length = LoadStringW(module, id, reinterpret_cast<LPWSTR>(&resource), 0);
-  if (length > 0 && resource != nullptr) {
-    *text = FromWide(resource, length);
+  MString found = LoadTableString(module, id);
+  if (!found.IsNull()) {
+    *text = found;
     return;
   }
   // The host's slot 3 answers through the out string alone; whatever it

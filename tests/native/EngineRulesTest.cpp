@@ -1,10 +1,14 @@
 // The engine's pure rules: version order, per-type keys and the detail
-// strings of status reports.
+// strings of status reports, the choice of string table.
 #include <gtest/gtest.h>
+
+#include <string>
+#include <tuple>
 
 #include "engine/HostCallbacks.h"
 #include "engine/ProductNames.h"
 #include "engine/StatusDetail.h"
+#include "engine/StringTables.h"
 #include "engine/VersionCompare.h"
 
 namespace {
@@ -75,6 +79,45 @@ TEST(StatusDetails, ErrorsRegistryFormsAndReportsToTheHost) {
   ReportStatus(&host, kStatusProgress, 18);
   ReportStatus(nullptr, kStatusError, 1);
   EXPECT_EQ(host.lines, (std::vector<std::string>{"0/1/1037/Software\\K/V 2", "0/0/18/"}));
+}
+
+// Each language reads its own table, else its primary language's, else English.
+TEST(StringTables, LanguageChoosesItsTableOrItsPrimaryLanguagesOrEnglish) {
+  size_t count = 0;
+  const uint16_t* tables = StringTableLanguages(&count);
+  ASSERT_EQ(count, 16u);
+  for (size_t i = 0; i < count; ++i) EXPECT_EQ(StringTableLanguage(tables[i]), tables[i]);
+  // clang-format off
+  const std::pair<uint16_t, uint16_t> cases[] = {
+      {0x0C0C /* fr-CA */, 0x040C}, {0x080A /* es-MX */, 0x0C0A}, {0x040A /* es, old sort */, 0x0C0A},
+      {0x0816 /* pt-PT */, 0x0416}, {0x0C04 /* zh-HK */, 0x0404}, {0x1404 /* zh-MO */, 0x0404},
+      {0x1004 /* zh-SG */, 0x0804}, {0x7C04 /* zh-Hant */, 0x0404}, {0x0004 /* zh-Hans */, 0x0804},
+      {0x0813 /* nl-BE */, 0x0413}, {0x0C07 /* de-AT */, 0x0407}, {0x0807 /* de-CH */, 0x0407},
+      {0x041D /* sv-SE */, 0x001D}, {0x081D /* sv-FI */, 0x001D}, {0x0809 /* en-GB */, 0x0409},
+      {0x040B /* fi-FI */, 0x0409}, {0x0000, 0x0409}, {0xFFFF, 0x0409}, {0x0405, 0x0405}};
+  // clang-format on
+  for (const auto& [language, table] : cases)
+    EXPECT_EQ(StringTableLanguage(language), table) << std::hex << language;
+}
+
+TEST(StringTables, OneStringOutOfABlockNeverReadsPastIt) {
+  // Strings 32..47: 32 "ab", 33 empty, 34 "xyz", the rest empty.
+  std::u16string block = {2, u'a', u'b', 0, 3, u'x', u'y', u'z'};
+  block.append(13, u'\0');
+  const std::tuple<size_t, uint32_t, const char*> cases[] = {
+      {block.size(), 32, "ab"},  {block.size(), 33, ""},  {block.size(), 34, "xyz"},
+      {block.size(), 47, ""},    {block.size(), 48, "ab"} /* index 0 of its own block */,
+      {7, 34, "<null>"} /* the length unit is there, its text is cut */,
+      {8, 34, "xyz"},            {4, 33, ""},  {3, 33, "<null>"}, {0, 32, "<null>"}};
+  for (const auto& [units, id, expected] : cases) {
+    MString s = StringFromTableBlock(block.data(), units, id);
+    EXPECT_EQ(s.IsNull() ? "<null>" : U8(s), expected) << units << " " << id;
+  }
+  EXPECT_TRUE(StringFromTableBlock(nullptr, 16, 1).IsNull());
+  const char16_t huge[] = {0xFFFF, u'a'};
+  EXPECT_TRUE(StringFromTableBlock(huge, 2, 0).IsNull());
+  EXPECT_EQ(StringTableBlockId(15), 1u);
+  EXPECT_EQ(StringTableBlockId(16), 2u);
 }
 
 }  // namespace
