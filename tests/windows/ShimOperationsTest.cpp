@@ -157,6 +157,60 @@ TEST_F(ShimTest, LocalizedStringsComeFromTheLibraryThenTheHost) {
   }
 }
 
+// Each table through the thread's language: its script, the placeholders,
+// links and breaks of English, and the width; a language without a table reads
+// its primary language's, else English.
+TEST_F(ShimTest, EachLanguageReadsItsOwnTable) {
+  const LCID before = GetThreadLocale();
+  auto texts = [&](LANGID language) {
+    EXPECT_TRUE(SetThreadLocale(MAKELCID(language, SORT_DEFAULT))) << std::hex << language;
+    std::vector<std::string> all;
+    for (uint32_t id = 0; id < 106; ++id) {
+      MString text;
+      shim()->LoadLocalizedString(&text, id, false);
+      all.push_back(ToUtf8(text));
+    }
+    return all;
+  };
+  auto count = [](const std::string& text, const char* what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+  };
+  const std::vector<std::string> english = texts(0x0409);
+  // clang-format off
+  const struct { LANGID language; const char* script; } tables[] = {
+      {0x0404, "\xE7"}, {0x0405, "\xC5\xA1"}, {0x0407, "\xC3"}, {0x040C, "\xC3"}, {0x0410, "\xC3"},
+      {0x0411, "\xE3"}, {0x0412, "\xEC"}, {0x0413, " de "}, {0x0415, "\xC5"}, {0x0416, "\xC3"},
+      {0x0419, "\xD0"}, {0x041F, "\xC4\xB1"}, {0x0804, "\xE5"}, {0x0C0A, "\xC3"},
+      {0x041D /* the neutral Swedish table */, "\xC3"}};
+  // clang-format on
+  for (const auto& table : tables) {
+    const std::vector<std::string> own = texts(table.language);
+    int differing = 0;
+    std::string scripts;
+    for (uint32_t id = 0; id < own.size(); ++id) {
+      EXPECT_EQ(own[id] == "MISSING LOCALIZATION", english[id] == "MISSING LOCALIZATION") << id;
+      for (const char* mark : {"^", "<a ", "<br/", "https://"})
+        EXPECT_EQ(count(own[id], mark), count(english[id], mark)) << std::hex << table.language << " " << id;
+      differing += own[id] != english[id];
+      scripts += own[id];
+    }
+    EXPECT_GE(differing, 60) << std::hex << table.language;
+    EXPECT_NE(scripts.find(table.script), std::string::npos) << std::hex << table.language;
+    EXPECT_EQ(own[71], table.language == 0x0405 ? "750" : "730");
+  }
+  // clang-format off
+  const std::pair<LANGID, LANGID> fallbacks[] = {
+      {0x0C0C, 0x040C}, {0x080A, 0x0C0A}, {0x0816, 0x0416}, {0x0C04, 0x0404}, {0x1404, 0x0404},
+      {0x0813, 0x0413}, {0x0C07, 0x0407}, {0x0807, 0x0407}, {0x081D, 0x041D}, {0x040B, 0x0409},
+      {0x0809, 0x0409}};
+  // clang-format on
+  for (const auto& [language, table] : fallbacks)
+    EXPECT_EQ(texts(language)[18], texts(table)[18]) << std::hex << language;
+  SetThreadLocale(before);
+}
+
 TEST_F(ShimTest, UacAndRealPlayer6FollowTheRegistry) {
   const std::wstring uac = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Policies\\System";
   for (DWORD lua : {1, 0, 2}) {  // 2: absent
