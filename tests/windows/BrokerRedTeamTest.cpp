@@ -293,6 +293,8 @@ TEST_F(RedTeam, HostilePathsGetTheirAnswersAndNothingEscapes) {
   EXPECT_TRUE(Exists(s + L"\\fine.dll"));
   std::cout << cases.size() << " hostile paths and requests\n";
   DeleteFileW(hardLink.c_str());
+  for (const wchar_t* left : {L"\\ok.sol", L"\\renamed.sol", L"\\fine.dll"})
+    DeleteFileW((s + left).c_str());
 }
 
 // A step made from the Linux side between two broker calls (links Wine
