@@ -265,6 +265,10 @@ TEST(LcdTarget, HeadersFieldsAndBuffers) {
 
 TEST(LcdPrune, ADeadMessageTakesEveryConnectionOfItsTarget) {
   MemoryLcdAccessor a;
+  // A new block as other players expect it: valid and initialised, no
+  // message, an empty list.
+  EXPECT_EQ(Block(a).substr(0, 16), "\x01\0\0\0\x01\0\0\0\0\0\0\0\0\0\0\0"s);
+  EXPECT_EQ(List(a), "\0"s);
   ASSERT_TRUE(a.TryAddConnection("gone", 1, 1, '2'));
   ASSERT_TRUE(a.TryAddConnection("stay", 0, 0, '2'));
   ASSERT_TRUE(a.TryAddConnection("gone", 0, 0, '3'));

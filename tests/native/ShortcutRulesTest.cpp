@@ -49,6 +49,9 @@ TEST(IconCache, UniqueNamesWithinThePathBuffer) {
   EXPECT_FALSE(UniquePath(u"C:", n252, u".ico", false, exists));
   EXPECT_EQ(Show(UniquePath(u"C:", n248, u".ico", false, exists)),
             Show(u"C:\\" + n248 + u" (2).ico"));
+  const Text n249(249, u'n');  // its first numbered name would take exactly 260 units
+  files.insert(u"C:\\" + n249 + u".ico");
+  EXPECT_FALSE(UniquePath(u"C:", n249, u".ico", false, exists));
   uint32_t asked = 0;  // every name taken: the search ends
   EXPECT_FALSE(UniquePath(kCache, u"x", u".ico", false, [&](const Text&) { return ++asked > 0; }));
   EXPECT_EQ(asked, kLastUniqueNumber);
@@ -207,6 +210,8 @@ TEST(ShortcutRequests, EachRefusalOnAnOtherwiseGoodRequest) {
   EXPECT_FALSE(netWith([](auto& r) { r.flags = 0; }));
   EXPECT_FALSE(netWith([](auto& r) { r.url += u"\r\n"; }));
   EXPECT_FALSE(netWith([](auto& r) { r.canonicalUrl = u"http:" + Text(255, u'a'); }));
+  EXPECT_FALSE(netWith([](auto& r) { r.canonicalUrl = u"http://a/" + Text(251, u'a'); }));
+  EXPECT_FALSE(netWith([](auto& r) { r.canonicalUrl = u"file://a/b"; }));
   EXPECT_FALSE(netWith([](auto& r) { r.iconPath = kCache + u"\\Other.ico"; }));
   EXPECT_FALSE(deskWith([](auto& r) { r.url = u"https://evil.example/?url=x"; }));
   EXPECT_FALSE(deskWith([](auto& r) { r.url += u"\nIconFile=\\\\host\\share\\x.ico"; }));
