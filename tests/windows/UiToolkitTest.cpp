@@ -132,6 +132,16 @@ class UiToolkitTest : public ::testing::Test {
     }
     return run(ui_);
   }
+  // The window in front with the element's proxy focused (activation can
+  // move while other programs start).
+  static bool FocusOn(MRegion* element) {
+    HWND hwnd = gallery_->Handle();
+    return PumpUntil([&] {
+      if (GetForegroundWindow() != hwnd) SetForegroundWindow(hwnd);
+      if (GetFocus() != element->proxy) gallery_->SetFocusElement(element, true);
+      return GetFocus() == element->proxy;
+    });
+  }
   // Mouse input as the window procedure gets it, at client coordinates.
   static void Mouse(UINT message, int x, int y) {
     SendMessageW(gallery_->Handle(), message, message == WM_LBUTTONDOWN ? MK_LBUTTON : 0,
@@ -737,51 +747,6 @@ TEST_F(UiToolkitTest, TooltipToolsAndDelays) {
   SetRectXYWH(tip, 660, 220, 47, 71);
 }
 
-TEST_F(UiToolkitTest, LinkClicksOpenThroughTheShim) {
-  ScratchRegistry registry;
-  ScratchFiles files;
-  const std::wstring handler = NewTempFolder(L"glint-ui-link") + L"\\urlhandler.exe";
-  files.Copy(RecorderPath(), handler);
-  registry.SetString(HKEY_CLASSES_ROOT, L"glinttest", L"URL Protocol", L"");
-  registry.SetString(HKEY_CLASSES_ROOT, L"glinttest\\shell\\open\\command", L"",
-                     L"\"" + handler + L"\" \"%1\"");
-  // The applet's file and a recorder as control.exe beside this program,
-  // where process creation looks first.
-  wchar_t windows[MAX_PATH] = {};
-  GetWindowsDirectoryW(windows, MAX_PATH);
-  const std::wstring wow = std::wstring(windows) + L"\\SysWOW64";
-  CreateDirectoryW(wow.c_str(), nullptr);
-  files.File(wow + L"\\GlintPlayerCPLApp.cpl", "applet");
-  const std::wstring control = ProgramFolder() + L"\\control.exe";
-  files.Copy(RecorderPath(), control);
-
-  struct Case {
-    int link;
-    std::wstring log;
-    const char* expected;
-  };
-  for (const Case& c : {Case{0, handler + L".log", "glinttest:license"},
-                        Case{1, control + L".log", "GlintPlayerCPLApp.cpl"}}) {
-    SCOPED_TRACE(c.expected);
-    MHTMLLink* link = gallery_->paragraph->Links()[c.link];
-    const UiRect at = AbsoluteRect(link);
-    const int x = at.left + at.Width() / 2, y = at.top + at.Height() / 2;
-    Mouse(WM_MOUSEMOVE, x, y);
-    EXPECT_EQ(link->State(), kOver);
-    EXPECT_EQ(gallery_->CursorState(), 1);
-    EXPECT_EQ(link->Underline().imageOrColour, 0xFF982Eu);
-    Mouse(WM_LBUTTONDOWN, x, y);
-    EXPECT_EQ(link->State(), kPressedOver);
-    Mouse(WM_LBUTTONUP, x, y);
-    Mouse(WM_MOUSEMOVE, 700, 340);
-    EXPECT_EQ(link->State(), kIdle);
-    EXPECT_EQ(gallery_->CursorState(), 0);
-    EXPECT_EQ(link->Underline().imageOrColour, 0xD88127u);
-    EXPECT_NE(WaitForContent(c.log).find(c.expected), std::string::npos);
-    DeleteFileW(c.log.c_str());
-  }
-}
-
 // Keyboard -------------------------------------------------------------------
 
 TEST_F(UiToolkitTest, TabVisitsEveryFocusableProxyOnceAndWraps) {
@@ -801,8 +766,7 @@ TEST_F(UiToolkitTest, TabVisitsEveryFocusableProxyOnceAndWraps) {
   };
   for (const Case& c : {Case{"Tab", false}, Case{"Shift+Tab", true}}) {
     SCOPED_TRACE(c.name);
-    gallery_->SetFocusElement(gallery_->buttons[0], true);
-    ASSERT_TRUE(PumpUntil([] { return GetFocus() == gallery_->buttons[0]->proxy; }));
+    ASSERT_TRUE(FocusOn(gallery_->buttons[0]));
     std::vector<MRegion*> visited;
     for (size_t i = 0; i < expected.size(); ++i) {
       MRegion* before = gallery_->Focused();
@@ -826,8 +790,7 @@ TEST_F(UiToolkitTest, SpaceAndEnterClickTheFocusedButton) {
   SetForegroundWindow(gallery_->Handle());
   for (WORD key : {WORD(VK_SPACE), WORD(VK_RETURN)}) {
     SCOPED_TRACE(key);
-    gallery_->SetFocusElement(gallery_->buttons[0], true);
-    ASSERT_TRUE(PumpUntil([] { return GetFocus() == gallery_->buttons[0]->proxy; }));
+    ASSERT_TRUE(FocusOn(gallery_->buttons[0]));
     KindsFrom(100);
     Key(key, false);
     Key(key, true);
@@ -854,8 +817,7 @@ TEST_F(UiToolkitTest, HidingOrDisablingTheFocusedElementDropsFocusAndRing) {
   MRegion* box = gallery_->boxes[1];
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    gallery_->SetFocusElement(box, true);
-    ASSERT_TRUE(PumpUntil([&] { return GetFocus() == box->proxy; }));
+    ASSERT_TRUE(FocusOn(box));
     EXPECT_TRUE(gallery_->ring->visible);
     c.take(box);
     EXPECT_EQ(gallery_->Focused(), nullptr);
@@ -983,6 +945,52 @@ TEST_F(UiToolkitTest, TargaResourcesFromAModuleAndTheirRefusals) {
   EXPECT_EQ(ReadClient(window.Handle()).At(10, 10), PixelOf(kBackground));
   RemoveRootElement(&window, &element);
   FreeLibrary(module);
+}
+
+// Last: the pages it opens start other programs.
+TEST_F(UiToolkitTest, LinkClicksOpenThroughTheShim) {
+  ScratchRegistry registry;
+  ScratchFiles files;
+  const std::wstring handler = NewTempFolder(L"glint-ui-link") + L"\\urlhandler.exe";
+  files.Copy(RecorderPath(), handler);
+  registry.SetString(HKEY_CLASSES_ROOT, L"glinttest", L"URL Protocol", L"");
+  registry.SetString(HKEY_CLASSES_ROOT, L"glinttest\\shell\\open\\command", L"",
+                     L"\"" + handler + L"\" \"%1\"");
+  // The applet's file and a recorder as control.exe beside this program,
+  // where process creation looks first.
+  wchar_t windows[MAX_PATH] = {};
+  GetWindowsDirectoryW(windows, MAX_PATH);
+  const std::wstring wow = std::wstring(windows) + L"\\SysWOW64";
+  CreateDirectoryW(wow.c_str(), nullptr);
+  files.File(wow + L"\\GlintPlayerCPLApp.cpl", "applet");
+  const std::wstring control = ProgramFolder() + L"\\control.exe";
+  files.Copy(RecorderPath(), control);
+
+  struct Case {
+    int link;
+    std::wstring log;
+    const char* expected;
+  };
+  for (const Case& c : {Case{0, handler + L".log", "glinttest:license"},
+                        Case{1, control + L".log", "GlintPlayerCPLApp.cpl"}}) {
+    SCOPED_TRACE(c.expected);
+    MHTMLLink* link = gallery_->paragraph->Links()[c.link];
+    const UiRect at = AbsoluteRect(link);
+    const int x = at.left + at.Width() / 2, y = at.top + at.Height() / 2;
+    Mouse(WM_MOUSEMOVE, x, y);
+    EXPECT_EQ(link->State(), kOver);
+    EXPECT_EQ(gallery_->CursorState(), 1);
+    EXPECT_EQ(link->Underline().imageOrColour, 0xFF982Eu);
+    Mouse(WM_LBUTTONDOWN, x, y);
+    EXPECT_EQ(link->State(), kPressedOver);
+    Mouse(WM_LBUTTONUP, x, y);
+    Mouse(WM_MOUSEMOVE, 700, 340);
+    EXPECT_EQ(link->State(), kIdle);
+    EXPECT_EQ(gallery_->CursorState(), 0);
+    EXPECT_EQ(link->Underline().imageOrColour, 0xD88127u);
+    EXPECT_NE(WaitForContent(c.log).find(c.expected), std::string::npos);
+    DeleteFileW(c.log.c_str());
+  }
 }
 
 }  // namespace
