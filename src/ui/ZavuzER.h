@@ -20,8 +20,7 @@ class ZavuzER;
 // player kinds (value points to a 32-bit flag word the host fills).
 using NotifyCallback = intptr_t (*)(ZavuzER* ui, int32_t code, intptr_t value, void* context);
 
-using AlphaBlendFn = BOOL(WINAPI*)(HDC, int, int, int, int, HDC, int, int, int, int,
-                                   BLENDFUNCTION);
+using AlphaBlendFn = BOOL(WINAPI*)(HDC, int, int, int, int, HDC, int, int, int, int, BLENDFUNCTION);
 
 class ZavuzER final {
  public:

@@ -43,8 +43,8 @@ void Chunk(std::string& png, const char* type, const std::string& data) {
   png.append(size, 4);
   std::string body = std::string(type, 4) + data;
   png += body;
-  const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(body.data()),
-                          static_cast<uInt>(body.size()));
+  const uLong crc =
+      crc32(0, reinterpret_cast<const Bytef*>(body.data()), static_cast<uInt>(body.size()));
   const char sum[4] = {char(crc >> 24), char(crc >> 16), char(crc >> 8), char(crc)};
   png.append(sum, 4);
 }
@@ -186,10 +186,10 @@ void GalleryWindow::Build() {
   }
 
   paragraph = Own(new MTextArea(this, 16, true, false));
-  paragraph->SetText(MString(
-      u"The installer <strong>needs</strong> your attention.<br>Read the license "
-      u"<a href='glinttest:license'>here</a> or open the <ncp>settings</ncp>."
-      u"<li>first item<li>second item</ul>And more text after the list."));
+  paragraph->SetText(
+      MString(u"The installer <strong>needs</strong> your attention.<br>Read the license "
+              u"<a href='glinttest:license'>here</a> or open the <ncp>settings</ncp>."
+              u"<li>first item<li>second item</ul>And more text after the list."));
   SetRectXYWH(paragraph, 10, 90, 400, 110);
   AddRootElement(this, paragraph);
   paragraph->Layout();

@@ -362,8 +362,7 @@ TEST_F(UiToolkitTest, GalleryScreenshotAndDrawModes) {
   for (int y = 0; y < 130; y += 7) {
     for (int x = 0; x < 400; x += 9, ++copied) {
       const uint8_t* s = splash.bits + ((splash.height - 1 - y) * splash.width + x) * 4;
-      ASSERT_EQ(shot.At(10 + x, 210 + y), uint32_t(s[2] << 16 | s[1] << 8 | s[0]))
-          << x << "," << y;
+      ASSERT_EQ(shot.At(10 + x, 210 + y), uint32_t(s[2] << 16 | s[1] << 8 | s[0])) << x << "," << y;
     }
   }
   EXPECT_GT(copied, 100);
@@ -373,7 +372,8 @@ TEST_F(UiToolkitTest, GalleryScreenshotAndDrawModes) {
   for (int y = 0; y < 71; ++y) {
     for (int x = 0; x < 47; ++x) {
       const uint8_t* s =
-          sheet.bits + ((sheet.height - 1 - (kMakerLogo.y + y)) * sheet.width + kMakerLogo.x + x) * 4;
+          sheet.bits +
+          ((sheet.height - 1 - (kMakerLogo.y + y)) * sheet.width + kMakerLogo.x + x) * 4;
       const uint32_t got = shot.At(660 + x, 220 + y);
       for (int ch = 0; ch < 3; ++ch) {
         const int expected = s[ch] + Channel(background, 8 * ch) * (255 - s[3]) / 255;
@@ -693,9 +693,9 @@ TEST_F(UiToolkitTest, ProgressFillAndTrack) {
     bool fill;
     int32_t right;
   };
-  for (const Case& c : {Case{0, 0, false, 0}, Case{-5, 0, false, 0}, Case{1, 1, true, 0},
-                        Case{100, 100, true, 299}, Case{101, 100, true, 299},
-                        Case{0, 0, false, 0}}) {
+  for (const Case& c :
+       {Case{0, 0, false, 0}, Case{-5, 0, false, 0}, Case{1, 1, true, 0}, Case{100, 100, true, 299},
+        Case{101, 100, true, 299}, Case{0, 0, false, 0}}) {
     SCOPED_TRACE(c.percent);
     bar.SetPercentage(c.percent);
     bar.Layout();
@@ -856,7 +856,8 @@ TEST_F(UiToolkitTest, SkinResourcesDecodeToThePremultipliedMasters) {
       const uint8_t* row = image.bits + size_t(c.height - 1 - y) * c.width * 4;
       for (int x = 0; x < c.width; ++x) {
         const uint8_t* d = row + x * 4;
-        const auto* m = reinterpret_cast<const uint8_t*>(master.data()) + (size_t(y) * c.width + x) * 4;
+        const auto* m =
+            reinterpret_cast<const uint8_t*>(master.data()) + (size_t(y) * c.width + x) * 4;
         const auto pre = [a = m[3]](uint8_t c) { return (c * a * 2 + 255) / 510; };
         if (d[0] != pre(m[2]) || d[1] != pre(m[1]) || d[2] != pre(m[0]) || d[3] != m[3]) {
           ++mismatches;
@@ -899,7 +900,8 @@ TEST_F(UiToolkitTest, TargaResourcesFromAModuleAndTheirRefusals) {
       {"packet across rows", 5, 0,
        px(1, 2, 3, 255) + px(1, 2, 3, 255) + px(9, 9, 9, 9) + px(8, 8, 8, 8) + px(1, 2, 3, 255) +
            px(1, 2, 3, 255) + px(1, 2, 3, 255) + px(1, 2, 3, 255)},
-      {"run past the end cut", 6, 0, px(5, 6, 7, 8) + px(5, 6, 7, 8) + px(5, 6, 7, 8) + px(5, 6, 7, 8)},
+      {"run past the end cut", 6, 0,
+       px(5, 6, 7, 8) + px(5, 6, 7, 8) + px(5, 6, 7, 8) + px(5, 6, 7, 8)},
       {"image-ID field", 10, 0, ""},
       {"colour map", 11, 0, ""},
       {"16 bits", 12, 0, ""},
