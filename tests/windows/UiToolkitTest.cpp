@@ -3,6 +3,7 @@
 // window messages and SendInput, and the toolkit object through its table.
 #include <windows.h>
 #include <commctrl.h>
+#include <oleacc.h>
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -194,6 +195,61 @@ TEST_F(UiToolkitTest, WindowIsTheTopmostToolkitWindowWithItsObject) {
   EXPECT_EQ(client.bottom, 345);
   EXPECT_EQ(SendMessageW(hwnd, WM_GETDLGCODE, 0, 0), DLGC_WANTTAB);
   EXPECT_EQ(SendMessageW(hwnd, WM_DRAWITEM, 0, 0), 1);
+  const int settled = gallery_->settledEvents;  // timer 0 drives the size animation
+  EXPECT_TRUE(PumpUntil([&] { return gallery_->settledEvents > settled + 2; }));
+}
+
+// An accessibility object that notes what it is asked for.
+struct NotedObject final : IUnknown {
+  LONG references = 1;
+  int accessibleAsked = 0;
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    *out = nullptr;
+    if (iid == IID_IAccessible) ++accessibleAsked;
+    if (iid != IID_IUnknown) return E_NOINTERFACE;
+    *out = this;
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++references; }
+  ULONG STDMETHODCALLTYPE Release() override { return --references; }
+};
+
+TEST_F(UiToolkitTest, ProxyWindowsAnswerObjectQueriesThroughTheirAccessibleObject) {
+  static NotedObject object;
+  struct Case {
+    const char* name;
+    AccessibleFactory factory;
+    int asked;
+  };
+  const Case cases[] = {
+      {"none installed", nullptr, 0},
+      {"installed", [](MRegion*) -> IUnknown* { return object.AddRef(), &object; }, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    object.accessibleAsked = 0;
+    SetAccessibleFactory(c.factory);
+    {
+      MSkinnedSection element;
+      element.id = 60;
+      element.SetProxyFlag();
+      SetRectXYWH(&element, 450, 250, 20, 20);
+      AddRootElement(gallery_, &element);
+      ASSERT_NE(element.proxy, nullptr);
+      EXPECT_EQ(GetPropW(element.proxy, MAKEINTATOM(AccessiblePropertyAtom())) != nullptr,
+                c.asked != 0);
+      const LRESULT result =
+          SendMessageW(element.proxy, WM_GETOBJECT, 0, static_cast<LPARAM>(OBJID_CLIENT));
+      EXPECT_EQ(object.accessibleAsked, c.asked);
+      if (c.asked == 0) {
+        EXPECT_EQ(result, 0);
+      }
+      EXPECT_EQ(SendMessageW(element.proxy, WM_GETDLGCODE, 0, 0), DLGC_WANTTAB);
+    }
+    EXPECT_EQ(object.references, 1);  // the element let its reference go
+  }
+  SetAccessibleFactory(nullptr);
 }
 
 TEST_F(UiToolkitTest, SizeAnimatesTickByTickBothWays) {
