@@ -19,7 +19,7 @@ constexpr char16_t kParagraph[] =
     u"Read the license <a href='glinttest:license'>here</a> or open the <ncp>settings</ncp> "
     u"to change how updates arrive.<li>Close every browser window<li>Close the settings "
     u"manager</ul>Security updates and enhancements are periodically released and can be "
-    u"downloaded and installed automatically."
+    u"downloaded and installed automatically. Please restart your browser."
     u"";
 
 // The paragraph without its tags, as plain text for the anchor.
