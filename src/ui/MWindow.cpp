@@ -131,7 +131,10 @@ MWindow::~MWindow() {
     KillTimer(hwnd_, kTimerId);
     SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
   }
-  // Elements still in the tree outlive the window only as plain objects.
+  // Elements still in the tree outlive the window only as plain objects. The
+  // subclass is gone by now: nothing may ask it to move the focus.
+  focused_ = nullptr;
+  captured_ = nullptr;
   while (firstRoot_ != nullptr) RemoveRootElement(this, firstRoot_);
   if (hwnd_ != nullptr) DestroyWindow(hwnd_);
   if (backBuffer_ != nullptr) {

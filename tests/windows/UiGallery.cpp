@@ -173,6 +173,15 @@ void GalleryWindow::Build() {
   buttons[2]->Layout();
   SetButtonEnabled(buttons[3], false);
   for (int i = 0; i < 2; ++i) {
+    // Hover looks of both toggles, for the screenshot.
+    MCheckboxButton* hoverBox = Own(CreateCheckBox(this, &skin161, i == 1));
+    MRadioButton* hoverRadio = Own(CreateRadioButton(this, &skin161, i == 1, i, nullptr));
+    for (MCheckboxButton* toggle : {static_cast<MCheckboxButton*>(hoverRadio), hoverBox}) {
+      SetRectXYWH(toggle, (toggle == hoverBox ? 130 : 190) + 25 * i, 60, 15, 15);
+      AddRootElement(this, toggle);
+      toggle->SetSpec(toggle->LookFor(kOver));
+      toggle->Layout();
+    }
     boxes[i] = Own(CreateCheckBox(this, &skin161, i == 1));
     boxes[i]->id = 110 + i;
     SetRectXYWH(boxes[i], 10 + 25 * i, 60, 15, 15);

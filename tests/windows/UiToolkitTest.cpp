@@ -863,6 +863,7 @@ TEST_F(UiToolkitTest, HidingOrDisablingTheFocusedElementDropsFocusAndRing) {
     SCOPED_TRACE(c.name);
     ASSERT_TRUE(FocusOn(box));
     EXPECT_TRUE(gallery_->ring->visible);
+    SaveClientPng(ArtefactPath(L"gallery-focused.png"), Repaint());
     c.take(box);
     EXPECT_EQ(gallery_->Focused(), nullptr);
     EXPECT_FALSE(gallery_->RingShown());
