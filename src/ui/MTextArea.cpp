@@ -45,7 +45,7 @@ class MTextArea::Painter final : public TextPainter {
   size_t Measure(std::u16string_view text, const TextRun& run, int32_t room,
                  int32_t* widths) override {
     HDC dc = area_->surface_.dc;
-    SelectObject(dc, area_->Font(run.bold));
+    UseFont(dc, run.bold);
     int fit = 0;
     SIZE size{};
     partial_.resize(text.size());
@@ -60,9 +60,10 @@ class MTextArea::Painter final : public TextPainter {
   int32_t Draw(std::u16string_view piece, const TextRun& run, int32_t x, int32_t y,
                int32_t width) override {
     HDC dc = area_->surface_.dc;
-    SelectObject(dc, area_->Font(run.bold));
+    UseFont(dc, run.bold);
     const bool link = IsLinkRun(run);
-    SetTextColor(dc, link ? area_->linkText_ : 0xFFFFFF);
+    const COLORREF colour = link ? area_->linkText_ : 0xFFFFFF;
+    if (colour != colour_) colour_ = SetTextColor(dc, colour) != CLR_INVALID ? colour : CLR_INVALID;
     const int32_t top = y + area_->verticalOffset_;
     int32_t lineHeight = 0;
     if (piece.empty()) {
@@ -95,8 +96,16 @@ class MTextArea::Painter final : public TextPainter {
   }
 
  private:
+  // Runs change fonts and colours rarely; the calls are saved for when they do.
+  void UseFont(HDC dc, bool bold) {
+    HFONT font = area_->Font(bold);
+    if (font != font_) SelectObject(dc, font_ = font);
+  }
+
   MTextArea* area_;
   int32_t width_, height_;
+  HFONT font_ = nullptr;
+  COLORREF colour_ = CLR_INVALID;
   std::vector<int> partial_;
 };
 
