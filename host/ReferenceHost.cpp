@@ -75,10 +75,30 @@ void ReferenceHost::ReportStatus(int32_t, int32_t level, uint32_t code, MStringA
       StatusReport{level, code, MString(text.CStr(), static_cast<int32_t>(text.Length()))});
 }
 
-void ReferenceHost::LoadHostString(MString* text, uint32_t id, int32_t) {
+// With `fromLibrary` 1 (the setup window's texts) the library's string table
+// in the resource module answers first; with 0 (the library's own fallback)
+// only the host's strings do, so the two lookups never call each other.
+void ReferenceHost::LoadHostString(MString* text, uint32_t id, int32_t fromLibrary) {
+  if (text == nullptr) return;
+  if (fromLibrary == 1) {
+    const wchar_t* resource = nullptr;
+    int length = LoadStringW(static_cast<HMODULE>(ResourceModule()), id,
+                             reinterpret_cast<LPWSTR>(&resource), 0);
+    if (length > 0 && resource != nullptr) {
+      *text = FromWide(resource, length);
+      return;
+    }
+  }
   MString path = MString(u"HostStrings.") + FormatNumber(id, 10);
   const MConfigNode* node = FindConfigNodeInTexts(config_.get(), path);
-  if (node != nullptr && node->values != nullptr) *text = node->values->name;
+  if (node != nullptr && node->values != nullptr) {
+    *text = node->values->name;
+    return;
+  }
+  // The setup window's two texts that the library's table leaves to hosts
+  // (the progress percentage and the window title), unless configured.
+  if (fromLibrary == 1 && id == 15) *text = MString(u"^%");
+  if (fromLibrary == 1 && id == 29) *text = MString(u"Arvex Glint Player ^ Setup");
 }
 
 uint32_t ReferenceHost::GetHostFlags() {

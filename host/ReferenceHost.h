@@ -46,7 +46,7 @@ class ReferenceHost final : public HostCallbacks {
   bool Flag(const char16_t* path, bool fallback) const;
 
   void ReportStatus(int32_t, int32_t level, uint32_t code, MStringArg detail) override;
-  void LoadHostString(MString* text, uint32_t id, int32_t) override;
+  void LoadHostString(MString* text, uint32_t id, int32_t fromLibrary) override;
   uint32_t GetHostFlags() override;
   bool IsRunFinished() override;
   bool IsRemovalRun() override;

@@ -9,6 +9,7 @@
 #include "foundation/SystemModule.h"
 #include "foundation/WideText.h"
 #include "foundation/Win32Handles.h"
+#include "ui/MWindow.h"
 
 namespace {
 
@@ -74,10 +75,9 @@ constexpr char16_t kInternetExplorer32[] =
 }  // namespace
 
 // The native window of the setup window that asks, as the parent of what
-// opens. The setup window is not part of this build yet, so pages open
-// without a parent.
-static HWND ParentWindow(MWindow*) {
-  return nullptr;
+// opens; pages asked for without a window open without a parent.
+static HWND ParentWindow(MWindow* window) {
+  return window != nullptr ? window->Handle() : nullptr;
 }
 
 bool GlintBrokerShim::FindBrowser() {
