@@ -25,7 +25,7 @@ echo "== under Wine"
 cmake -S . -B build/bench-windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo --no-warn-unused-cli >/dev/null
 ninja -C build/bench-windows -j "$(nproc)" glint_bench path_policy_bench broker_bench lcd_bench \
-  broker_soak_test setup_bench update_bench >/dev/null
+  broker_soak_test setup_bench update_bench ui_bench >/dev/null
 # The Wine part runs on one CPU: a cross-process COM call wakes three
 # processes (client, server, wine server), and on a small VM whether they meet
 # on one CPU or two changes a call by half, at random for each server process.
@@ -69,6 +69,10 @@ proxy="$root/build/bench-windows/update-proxy"
 bash scripts/update-proxy-fixture.sh setup "$proxy" "$root"
 wine "$bin/update_bench.exe" "$(winepath -w "$proxy/ports")" || true
 bash scripts/update-proxy-fixture.sh cleanup "$proxy" "$root"
+
+echo "== setup window drawing under Wine and Xvfb"
+glint_xvfb_start
+wine "$bin/ui_bench.exe"
 
 echo "== SHA-256 beside OpenSSL"
 bash "$root/scripts/bench-sha256.sh"

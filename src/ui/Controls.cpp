@@ -89,8 +89,7 @@ bool MButton::OnMove(bool inside) {
   }
 }
 
-bool MButton::Handler(MRegion*, MWindow* window, POINT, int inside, UINT message,
-                      void* context) {
+bool MButton::Handler(MRegion*, MWindow* window, POINT, int inside, UINT message, void* context) {
   auto* self = static_cast<MButton*>(context);
   if (!self->enabled) return false;
   switch (message) {
@@ -133,10 +132,9 @@ void SetButtonEnabled(MButton* button, bool on) {
   if (button->label_ != nullptr) button->label_->Layout();
 }
 
-MCheckboxButton::MCheckboxButton(MWindow* window, const MSliceSpec* normal,
-                                 const MSliceSpec* hover, const MSliceSpec* pressed,
-                                 const MSliceSpec* checkedNormal, const MSliceSpec* checkedHover,
-                                 const MSliceSpec* checkedPressed)
+MCheckboxButton::MCheckboxButton(MWindow* window, const MSliceSpec* normal, const MSliceSpec* hover,
+                                 const MSliceSpec* pressed, const MSliceSpec* checkedNormal,
+                                 const MSliceSpec* checkedHover, const MSliceSpec* checkedPressed)
     : MButton(window, normal, hover, pressed, nullptr),
       checkedNormal_(checkedNormal),
       checkedHover_(checkedHover),
@@ -154,8 +152,7 @@ MRadioButton::MRadioButton(MWindow* window, const MSliceSpec* normal, const MSli
                            const MSliceSpec* pressed, const MSliceSpec* checkedNormal,
                            const MSliceSpec* checkedHover, const MSliceSpec* checkedPressed,
                            int32_t value, MRadioGroup* group)
-    : MCheckboxButton(window, normal, hover, pressed, checkedNormal, checkedHover,
-                      checkedPressed),
+    : MCheckboxButton(window, normal, hover, pressed, checkedNormal, checkedHover, checkedPressed),
       value_(value),
       group_(group) {
   kind_ = ControlKind::RadioButton;
@@ -216,11 +213,16 @@ MButton* CreateButton(MWindow* window, MSkinImage* skin, const MString& labelTex
   MSliceSpec* hover = OwnLook(looks, ButtonLook(skin, kButtonHover));
   MSliceSpec* pressed = OwnLook(looks, ButtonLook(skin, kButtonPressed));
   MSliceSpec* disabled = OwnLook(looks, ButtonLook(skin, kButtonDisabled));
-  auto* label = new MTextArea(window, 16, false, false);
+  auto* label = new (std::nothrow) MTextArea(window, 16, false, false);
+  auto* button = new (std::nothrow) MButton(window, normal, hover, pressed, disabled);
+  if (label == nullptr || button == nullptr) {
+    delete label;
+    delete button;
+    return nullptr;
+  }
   label->SetProxyFlag();
   label->SetText(labelText);
   label->SetFormat(DT_CENTER | DT_VCENTER);
-  auto* button = new MButton(window, normal, hover, pressed, disabled);
   button->KeepLooks(std::move(looks));
   button->SetProxyFlag();
   button->AttachLabel(label);
@@ -239,8 +241,10 @@ Control* CreateToggle(MWindow* window, MSkinImage* skin, const SkinToggleLooks& 
         regions.checkedNormal, regions.checkedHover, regions.checkedPressed}) {
     looks.push_back(std::make_unique<MSliceSpec>(MakeSliceSpec(skin, r)));
   }
-  auto* control = new Control(window, looks[0].get(), looks[1].get(), looks[2].get(),
-                              looks[3].get(), looks[4].get(), looks[5].get(), extra...);
+  auto* control =
+      new (std::nothrow) Control(window, looks[0].get(), looks[1].get(), looks[2].get(),
+                                 looks[3].get(), looks[4].get(), looks[5].get(), extra...);
+  if (control == nullptr) return nullptr;
   control->KeepLooks(std::move(looks));
   control->SetProxyFlag();
   return control;
@@ -250,13 +254,14 @@ Control* CreateToggle(MWindow* window, MSkinImage* skin, const SkinToggleLooks& 
 
 MCheckboxButton* CreateCheckBox(MWindow* window, MSkinImage* skin, bool checked) {
   auto* box = CreateToggle<MCheckboxButton>(window, skin, kCheckBoxLooks);
-  box->SetChecked(checked);
+  if (box != nullptr) box->SetChecked(checked);
   return box;
 }
 
 MRadioButton* CreateRadioButton(MWindow* window, MSkinImage* skin, bool checked, int32_t value,
                                 MRadioGroup* group) {
   auto* radio = CreateToggle<MRadioButton>(window, skin, kRadioButtonLooks, value, group);
+  if (radio == nullptr) return nullptr;
   if (group != nullptr) group->Add(radio);
   if (checked) {
     if (group != nullptr) {
@@ -304,8 +309,7 @@ void MNCPLink::Open() {
   if (ui != nullptr && ui->Shim() != nullptr) ui->Shim()->OpenControlPanelApplet();
 }
 
-bool MHTMLLink::Handler(MRegion*, MWindow* window, POINT, int inside, UINT message,
-                        void* context) {
+bool MHTMLLink::Handler(MRegion*, MWindow* window, POINT, int inside, UINT message, void* context) {
   auto* self = static_cast<MHTMLLink*>(context);
   switch (message) {
     case WM_MOUSEMOVE:
@@ -385,8 +389,8 @@ MTooltipArea::MTooltipArea(MWindow* window, HWND toolWindow) : owner_(window) {
   InitCommonControlsEx(&init);
   HINSTANCE module = window != nullptr ? window->Ui()->Module() : nullptr;
   tooltip_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
-                             CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
-                             toolWindow, nullptr, module, nullptr);
+                             CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, toolWindow,
+                             nullptr, module, nullptr);
   if (tooltip_ != nullptr) {
     SendMessageW(tooltip_, TTM_SETDELAYTIME, TTDT_INITIAL, MAKELPARAM(100, 0));
     SendMessageW(tooltip_, TTM_SETDELAYTIME, TTDT_AUTOPOP, MAKELPARAM(30000, 0));
@@ -416,7 +420,8 @@ void MTooltipArea::SetTipText(const MString& text) {
   tip_ = text;
   const int size = WideCharToMultiByte(CP_ACP, 0, W(text), -1, nullptr, 0, nullptr, nullptr);
   narrowTip_.assign(size > 0 ? size : 1, '\0');
-  if (size > 0) WideCharToMultiByte(CP_ACP, 0, W(text), -1, narrowTip_.data(), size, nullptr, nullptr);
+  if (size > 0)
+    WideCharToMultiByte(CP_ACP, 0, W(text), -1, narrowTip_.data(), size, nullptr, nullptr);
   tool_.lpszText = narrowTip_.data();
   if (tooltip_ == nullptr) return;
   TOOLINFOW wide{};

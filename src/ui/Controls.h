@@ -44,6 +44,10 @@ class MButton : public MScale3Section {
   MTextArea* Label() const { return label_; }
   uint8_t State() const { return state_; }
   ControlKind Kind() const { return kind_; }
+  // The look the handler shows in a tracking state.
+  const MSliceSpec* LookFor(uint8_t state) const {
+    return state == kOver ? HoverLook() : state == kPressedOver ? PressedLook() : NormalLook();
+  }
   void KeepLooks(std::vector<std::unique_ptr<MSliceSpec>> looks) { ownedLooks_ = std::move(looks); }
 
  protected:

@@ -2,6 +2,8 @@
 
 #include <oleacc.h>
 
+#include <new>
+
 #include "foundation/WideText.h"
 #include "ui/MAccProxyObject.h"
 #include "ui/MWindow.h"
@@ -20,10 +22,10 @@ using LresultFromObjectFn = LRESULT(WINAPI*)(REFIID, WPARAM, LPUNKNOWN);
 
 LresultFromObjectFn LresultFromObjectEntry() {
   static HMODULE oleacc = LoadLibraryW(L"OLEAcc.dll");
-  static auto entry = oleacc != nullptr
-                          ? reinterpret_cast<LresultFromObjectFn>(reinterpret_cast<void*>(
-                                GetProcAddress(oleacc, "LresultFromObject")))
-                          : nullptr;
+  static auto entry =
+      oleacc != nullptr ? reinterpret_cast<LresultFromObjectFn>(
+                              reinterpret_cast<void*>(GetProcAddress(oleacc, "LresultFromObject")))
+                        : nullptr;
   return entry;
 }
 
@@ -66,10 +68,9 @@ LRESULT CALLBACK ProxyProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
     case WM_MOUSEMOVE:
     case WM_LBUTTONDOWN:
     case WM_LBUTTONUP:
-      return MWindow::WindowProcedure(
-          parent, message, wParam,
-          ToParentPoint(hwnd, static_cast<short>(LOWORD(lParam)),
-                        static_cast<short>(HIWORD(lParam))));
+      return MWindow::WindowProcedure(parent, message, wParam,
+                                      ToParentPoint(hwnd, static_cast<short>(LOWORD(lParam)),
+                                                    static_cast<short>(HIWORD(lParam))));
     default:
       if (message >= WM_USER) return MWindow::WindowProcedure(parent, message, wParam, lParam);
       break;
@@ -81,11 +82,10 @@ void CreateProxy(MRegion* element) {
   MWindow* window = element->window;
   if (window == nullptr || window->Handle() == nullptr || element->proxy != nullptr) return;
   const UiRect at = AbsoluteRect(element);
-  HWND proxy = CreateWindowExW(0, L"BUTTON", W(element->text),
-                               WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_OWNERDRAW, at.left, at.top,
-                               at.Width(), at.Height(), window->Handle(),
-                               reinterpret_cast<HMENU>(static_cast<intptr_t>(element->id)),
-                               window->Ui()->Module(), nullptr);
+  HWND proxy = CreateWindowExW(
+      0, L"BUTTON", W(element->text), WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_OWNERDRAW, at.left,
+      at.top, at.Width(), at.Height(), window->Handle(),
+      reinterpret_cast<HMENU>(static_cast<intptr_t>(element->id)), window->Ui()->Module(), nullptr);
   if (proxy == nullptr) return;
   element->proxy = proxy;
   if (element->accessible == nullptr) element->accessible = NewAccProxyObject(element);
@@ -315,7 +315,7 @@ void MScale3Section::Layout() {
 
 MScale9Section::MScale9Section(MWindow* window, const MNineSliceSpec* spec) : spec_(spec) {
   for (int i = 0; i < 3; ++i) {
-    rows_[i] = new MScale3Section(window, spec != nullptr ? &(*spec)[i] : nullptr);
+    rows_[i] = new (std::nothrow) MScale3Section(window, spec != nullptr ? &(*spec)[i] : nullptr);
     AddChild(this, rows_[i]);
   }
 }
@@ -328,6 +328,7 @@ void MScale9Section::Layout() {
   if (spec_ == nullptr) return;
   const std::array<UiRect, 3> rects = NineSliceRowRects(*spec_, Width(), Height());
   for (int i = 0; i < 3; ++i) {
+    if (rows_[i] == nullptr) continue;
     rows_[i]->rect = rects[i];
     rows_[i]->alpha = alpha;
     rows_[i]->Layout();

@@ -35,8 +35,8 @@ enum : uint8_t {
 };
 
 struct MRegion : MLink {
-  UiRect rect;                  // relative to the parent (root: the client area)
-  MWindow* window = nullptr;    // set while in a window's tree
+  UiRect rect;                // relative to the parent (root: the client area)
+  MWindow* window = nullptr;  // set while in a window's tree
   MRegion* parent = nullptr;
   MRegion* firstChild = nullptr;
   UiSourceRect source;          // inside the image

@@ -1,4 +1,5 @@
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "ui/Controls.h"
@@ -49,8 +50,7 @@ class MTextArea::Painter final : public TextPainter {
     SIZE size{};
     partial_.resize(text.size());
     if (!GetTextExtentExPointW(dc, reinterpret_cast<const wchar_t*>(text.data()),
-                               static_cast<int>(text.size()), room, &fit, partial_.data(),
-                               &size)) {
+                               static_cast<int>(text.size()), room, &fit, partial_.data(), &size)) {
       return 0;
     }
     for (int i = 0; i < fit; ++i) widths[i] = partial_[i];
@@ -78,13 +78,16 @@ class MTextArea::Painter final : public TextPainter {
     if (link && !piece.empty()) {
       MHTMLLink* element =
           run.kind == TextRunKind::CommandLink
-              ? new MNCPLink(area_->owner_, run.target, area_->linkUnderline_, area_->linkHover_)
-              : new MHTMLLink(area_->owner_, run.target, area_->linkUnderline_,
-                              area_->linkHover_);
-      SetRectXYWH(element, x, top, width, lineHeight);
-      AddChild(area_, element);
-      element->Layout();
-      area_->links_.push_back(element);
+              ? new (std::nothrow)
+                    MNCPLink(area_->owner_, run.target, area_->linkUnderline_, area_->linkHover_)
+              : new (std::nothrow)
+                    MHTMLLink(area_->owner_, run.target, area_->linkUnderline_, area_->linkHover_);
+      if (element != nullptr) {
+        SetRectXYWH(element, x, top, width, lineHeight);
+        AddChild(area_, element);
+        element->Layout();
+        area_->links_.push_back(element);
+      }
       const RECT underline{x, top + lineHeight - 1, x + width, top + lineHeight};
       FillRect(dc, &underline, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
     }

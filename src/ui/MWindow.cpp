@@ -21,9 +21,9 @@ HWND CreateToolkitWindow(HINSTANCE instance, DWORD style, MWindow* window) {
   if (create == nullptr) return nullptr;
   RECT frame{0, 0, 100, 100};
   AdjustWindowRectEx(&frame, style, FALSE, WS_EX_DLGMODALFRAME);
-  return create(WS_EX_DLGMODALFRAME, kToolkitWindowClass, L"", style, CW_USEDEFAULT,
-                CW_USEDEFAULT, frame.right - frame.left, frame.bottom - frame.top, nullptr,
-                nullptr, instance, window);
+  return create(WS_EX_DLGMODALFRAME, kToolkitWindowClass, L"", style, CW_USEDEFAULT, CW_USEDEFAULT,
+                frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr, instance,
+                window);
 }
 
 struct PaintContext {
@@ -249,8 +249,8 @@ void MWindow::DispatchMouse(UINT message, LPARAM lParam) {
   }
   if (!handled) {
     for (MRegion* root = firstRoot_; root != nullptr && !handled; root = root->NextSibling()) {
-      handled = DispatchTo(root, this, POINT{p.x - root->rect.left, p.y - root->rect.top},
-                           message, false);
+      handled = DispatchTo(root, this, POINT{p.x - root->rect.left, p.y - root->rect.top}, message,
+                           false);
     }
   }
   if (!handled && message == WM_LBUTTONDOWN) SetFocusElement(nullptr, false);
@@ -283,9 +283,9 @@ LRESULT MWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_KEYDOWN:
       if (wParam == VK_TAB) {
         HWND found = FindFocusWindow(GetWindow(hwnd_, GW_CHILD), GetKeyState(VK_SHIFT) < 0);
-        SetFocusElement(found != nullptr ? reinterpret_cast<MRegion*>(
-                                               GetWindowLongPtrW(found, GWLP_USERDATA))
-                                         : nullptr,
+        SetFocusElement(found != nullptr
+                            ? reinterpret_cast<MRegion*>(GetWindowLongPtrW(found, GWLP_USERDATA))
+                            : nullptr,
                         true);
         return 0;
       }

@@ -203,6 +203,12 @@ void ApplyTextAlpha(uint8_t* topRow, ptrdiff_t rowStep, int32_t width, int32_t h
     const uint8_t* above = pixel - rowStep;
     for (int32_t column = 0; column < width; ++column, pixel += 4, above += 4) {
       const uint32_t g = pixel[1];
+      // No green here or above: alpha 0 clears the pixel. Most of a text
+      // image is such background, and skipping it keeps Render cheap.
+      if (g == 0 && above[1] == 0) {
+        std::memset(pixel, 0, 4);
+        continue;
+      }
       const uint32_t alpha = ((g + ((above[1] * (255 - g)) >> 8)) * constantAlpha) >> 8;
       pixel[0] = static_cast<uint8_t>((pixel[0] * alpha) >> 8);
       pixel[1] = static_cast<uint8_t>((g * alpha) >> 8);

@@ -20,10 +20,9 @@ class ZavuzER;
 // player kinds (value points to a 32-bit flag word the host fills).
 using NotifyCallback = intptr_t (*)(ZavuzER* ui, int32_t code, intptr_t value, void* context);
 
-using AlphaBlendFn = BOOL(WINAPI*)(HDC, int, int, int, int, HDC, int, int, int, int,
-                                   BLENDFUNCTION);
+using AlphaBlendFn = BOOL(WINAPI*)(HDC, int, int, int, int, HDC, int, int, int, int, BLENDFUNCTION);
 
-class ZavuzER {
+class ZavuzER final {
  public:
   // `module` holds the skins (null: the process's main module); `shim` is
   // the shim that created the toolkit, which links ask to open pages.

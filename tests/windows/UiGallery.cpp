@@ -1,0 +1,235 @@
+#include "UiGallery.h"
+
+#include <zlib.h>
+
+#include <cstdio>
+
+#include "ui/SkinRegions.h"
+
+ClientPixels ReadClient(HWND hwnd) {
+  ClientPixels shot;
+  RECT client{};
+  GetClientRect(hwnd, &client);
+  shot.width = client.right;
+  shot.height = client.bottom;
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = shot.width;
+  info.bmiHeader.biHeight = -shot.height;  // top row first
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HDC windowDc = GetDC(hwnd);
+  HDC memory = CreateCompatibleDC(windowDc);
+  HBITMAP dib = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ old = SelectObject(memory, dib);
+  BitBlt(memory, 0, 0, shot.width, shot.height, windowDc, 0, 0, SRCCOPY);
+  GdiFlush();
+  const auto* pixels = static_cast<const uint32_t*>(bits);
+  shot.pixels.assign(pixels, pixels + static_cast<size_t>(shot.width) * shot.height);
+  SelectObject(memory, old);
+  DeleteObject(dib);
+  DeleteDC(memory);
+  ReleaseDC(hwnd, windowDc);
+  return shot;
+}
+
+namespace {
+
+void Chunk(std::string& png, const char* type, const std::string& data) {
+  const uint32_t length = static_cast<uint32_t>(data.size());
+  const char size[4] = {char(length >> 24), char(length >> 16), char(length >> 8), char(length)};
+  png.append(size, 4);
+  std::string body = std::string(type, 4) + data;
+  png += body;
+  const uLong crc =
+      crc32(0, reinterpret_cast<const Bytef*>(body.data()), static_cast<uInt>(body.size()));
+  const char sum[4] = {char(crc >> 24), char(crc >> 16), char(crc >> 8), char(crc)};
+  png.append(sum, 4);
+}
+
+std::string BigEndian(uint32_t v) {
+  return {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+}
+
+}  // namespace
+
+bool SavePng(const std::wstring& path, int32_t width, int32_t height, const uint8_t* bgra,
+             bool withAlpha) {
+  std::string raw;
+  for (int32_t y = 0; y < height; ++y) {
+    raw += '\0';  // no filter
+    for (int32_t x = 0; x < width; ++x) {
+      const uint8_t* p = bgra + (static_cast<size_t>(y) * width + x) * 4;
+      raw += char(p[2]);
+      raw += char(p[1]);
+      raw += char(p[0]);
+      raw += char(withAlpha ? p[3] : 255);
+    }
+  }
+  uLongf packedSize = compressBound(static_cast<uLong>(raw.size()));
+  std::string packed(packedSize, '\0');
+  if (compress2(reinterpret_cast<Bytef*>(packed.data()), &packedSize,
+                reinterpret_cast<const Bytef*>(raw.data()), static_cast<uLong>(raw.size()),
+                9) != Z_OK) {
+    return false;
+  }
+  packed.resize(packedSize);
+  std::string png = "\x89PNG\r\n\x1a\n";
+  Chunk(png, "IHDR", BigEndian(width) + BigEndian(height) + std::string("\x08\x06\0\0\0", 5));
+  Chunk(png, "IDAT", packed);
+  Chunk(png, "IEND", "");
+  FILE* file = _wfopen(path.c_str(), L"wb");
+  if (file == nullptr) return false;
+  const bool written = fwrite(png.data(), 1, png.size(), file) == png.size();
+  return fclose(file) == 0 && written;
+}
+
+void SaveClientPng(const std::wstring& path, const ClientPixels& shot) {
+  SavePng(path, shot.width, shot.height, reinterpret_cast<const uint8_t*>(shot.pixels.data()),
+          false);
+}
+
+void PumpMessages() {
+  MSG message;
+  for (int round = 0; round < 3; ++round) {
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      if (message.message == WM_QUIT) continue;
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+  }
+}
+
+GalleryWindow::GalleryWindow(ZavuzER* ui) : MWindow(ui) {
+  SetBackground(0x333332);
+}
+
+GalleryWindow::~GalleryWindow() {
+  for (auto it = owned.rbegin(); it != owned.rend(); ++it) delete *it;
+  delete ring;
+}
+
+bool GalleryWindow::OnEvent(int32_t source, int32_t kind, intptr_t value) {
+  if (source == kSourceWindow) {
+    if (kind == kWindowSettled) ++settledEvents;
+    return true;
+  }
+  if (source == kSourceHost && kind == 5) {
+    EndSession(static_cast<int32_t>(value));
+    return true;
+  }
+  events.push_back(UiEvent{source, kind, value});
+  return true;
+}
+
+bool GalleryWindow::SetFocusElement(MRegion* element, bool showRing) {
+  if (element != nullptr) {
+    if (element->proxy != nullptr) SetFocus(element->proxy);
+    focused_ = element;
+    if (ring != nullptr) InvalidateElement(this, ring);
+    if (ring != nullptr && showRing) {
+      ringShown_ = 1;
+      const UiRect at = AbsoluteRect(element);
+      SetRect(ring, at.left - 2, at.top - 2, at.right + 2, at.bottom + 2);
+      ring->Layout();
+      SetVisible(ring, true);
+      InvalidateElement(this, ring);
+    } else if (ring != nullptr) {
+      SetVisible(ring, false);
+    }
+    return true;
+  }
+  SetFocus(Handle());
+  focused_ = nullptr;
+  ringShown_ = 0;
+  if (ring != nullptr) {
+    SetVisible(ring, false);
+    InvalidateElement(this, ring);
+  }
+  return false;
+}
+
+void GalleryWindow::Build() {
+  LoadSkinImage(this, &skin161, kSkinSheetMain, 0);
+  LoadSkinImage(this, &skin164, kSkinSheetSplash, 0);
+  SetClientSize(730, 345);
+
+  const wchar_t* labels[4] = {L"INSTALL", L"HOVER", L"PRESSED", L"DISABLED"};
+  for (int i = 0; i < 4; ++i) {
+    MButton* button =
+        Own(CreateButton(this, &skin161, MString(reinterpret_cast<const char16_t*>(labels[i]))));
+    button->id = 100 + i;
+    SetRectXYWH(button, 10 + 150 * i, 10, 140, 33);
+    AddRootElement(this, button);
+    button->Layout();
+    buttons[i] = button;
+  }
+  // The looks the handler would show, set directly for the screenshot.
+  buttons[1]->SetSpec(buttons[1]->LookFor(kOver));
+  buttons[1]->Layout();
+  buttons[2]->SetSpec(buttons[2]->LookFor(kPressedOver));
+  buttons[2]->Layout();
+  SetButtonEnabled(buttons[3], false);
+  for (int i = 0; i < 2; ++i) {
+    boxes[i] = Own(CreateCheckBox(this, &skin161, i == 1));
+    boxes[i]->id = 110 + i;
+    SetRectXYWH(boxes[i], 10 + 25 * i, 60, 15, 15);
+    AddRootElement(this, boxes[i]);
+    boxes[i]->Layout();
+    radios[i] = Own(CreateRadioButton(this, &skin161, i == 1, i, &radioGroup));
+    radios[i]->id = 120 + i;
+    SetRectXYWH(radios[i], 70 + 25 * i, 60, 15, 15);
+    AddRootElement(this, radios[i]);
+    radios[i]->Layout();
+  }
+
+  paragraph = Own(new MTextArea(this, 16, true, false));
+  paragraph->SetText(
+      MString(u"The installer <strong>needs</strong> your attention.<br>Read the license "
+              u"<a href='glinttest:license'>here</a> or open the <ncp>settings</ncp>."
+              u"<li>first item<li>second item</ul>And more text after the list."));
+  SetRectXYWH(paragraph, 10, 90, 400, 110);
+  AddRootElement(this, paragraph);
+  paragraph->Layout();
+
+  trackSpec = MakeSliceSpec(&skin161, kProgressTrackSlices[0], kProgressTrackSlices[1],
+                            kProgressTrackSlices[2]);
+  fillSpec = MakeSliceSpec(&skin161, kProgressFillSlices[0], kProgressFillSlices[1],
+                           kProgressFillSlices[2]);
+  const int32_t percents[3] = {0, 50, 100};
+  for (int i = 0; i < 3; ++i) {
+    progress[i] = Own(new MProgressBar(this, &trackSpec, &fillSpec));
+    SetRectXYWH(progress[i], 420, 90 + 40 * i, 300, 33);
+    AddRootElement(this, progress[i]);
+    progress[i]->SetPercentage(percents[i]);
+    progress[i]->Layout();
+  }
+
+  splash = Own(new MSkinnedSection);
+  splash->SetImage(&skin164);
+  splash->SetMode(DrawMode::OpaqueCopy);
+  splash->source = kSplashPicture;
+  SetRectXYWH(splash, 10, 210, 400, 130);
+  AddRootElement(this, splash);
+
+  logo = Own(new MSkinnedSection);
+  logo->SetImage(&skin161);
+  logo->source = kMakerLogo;
+  SetRectXYWH(logo, 660, 220, 47, 71);
+  AddRootElement(this, logo);
+
+  tooltip = Own(new MTooltipArea(this, Handle()));
+  SetRectXYWH(tooltip, 660, 220, 47, 71);
+  AddRootElement(this, tooltip);
+  tooltip->SetTipText(MString(u"Arvex Glint Player"));
+
+  ringSpec = MakeNineSliceSpec(&skin161, kFocusRing.x, kFocusRing.y, kFocusRing.columns,
+                               kFocusRing.rows, DrawMode::AlphaBlend);
+  ring = new MScale9Section(this, &ringSpec);
+  SetRectXYWH(ring, 230, 192, 25, 25);
+  ring->Layout();
+  AddRootElement(this, ring);
+  SetVisible(ring, false);
+}

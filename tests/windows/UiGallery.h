@@ -1,0 +1,83 @@
+// A setup window holding every control look, for the toolkit's tests and
+// benchmark: the skins loaded from GlintUtil.dll, a focus ring like the
+// installer window's, event recording, and the client area read back with
+// BitBlt and saved as PNG.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ui/Controls.h"
+#include "ui/MSkinImage.h"
+#include "ui/MWindow.h"
+#include "ui/ZavuzER.h"
+
+struct UiEvent {
+  int32_t source, kind;
+  intptr_t value;
+  friend bool operator==(const UiEvent&, const UiEvent&) = default;
+};
+
+// The client area (or a part of it) as 32-bit pixels, top row first.
+struct ClientPixels {
+  int32_t width = 0, height = 0;
+  std::vector<uint32_t> pixels;  // 0xAARRGGBB as BitBlt leaves them (alpha unspecified)
+  uint32_t At(int32_t x, int32_t y) const { return pixels[y * width + x] & 0xFFFFFF; }
+};
+ClientPixels ReadClient(HWND hwnd);
+// PNG of 32-bit top-down pixels (blue, green, red, alpha bytes); alpha kept
+// when `withAlpha`, else opaque.
+bool SavePng(const std::wstring& path, int32_t width, int32_t height, const uint8_t* bgra,
+             bool withAlpha);
+void SaveClientPng(const std::wstring& path, const ClientPixels& shot);
+// Dispatches every pending message of this thread (painting included).
+void PumpMessages();
+
+class GalleryWindow final : public MWindow {
+ public:
+  explicit GalleryWindow(ZavuzER* ui);
+  ~GalleryWindow() override;
+
+  bool OnEvent(int32_t source, int32_t kind, intptr_t value) override;
+  bool SetFocusElement(MRegion* element, bool showRing) override;
+
+  // Control events and host events (sources other than the window's own).
+  std::vector<UiEvent> events;
+  int settledEvents = 0;
+  MSkinImage skin161, skin164;
+  MNineSliceSpec ringSpec;
+  MScale9Section* ring = nullptr;
+  // Owned elements of the gallery, deleted in reverse order.
+  std::vector<MSkinnedSection*> owned;
+
+  // Builds every look at fixed places of a 730 x 345 client area.
+  void Build();
+  template <typename T>
+  T* Own(T* element) {
+    owned.push_back(element);
+    return element;
+  }
+
+  MButton* buttons[4] = {};  // normal, hover, pressed, disabled
+  MCheckboxButton* boxes[2] = {};
+  MRadioButton* radios[2] = {};
+  MRadioGroup radioGroup;
+  MTextArea* paragraph = nullptr;
+  MProgressBar* progress[3] = {};  // 0, 50, 100 %
+  MSkinnedSection* logo = nullptr;
+  MSkinnedSection* splash = nullptr;
+  MTooltipArea* tooltip = nullptr;
+  MSliceSpec trackSpec, fillSpec;
+};
+
+// Notes what the host hears through Notify.
+struct NotifyLog {
+  std::vector<std::pair<int32_t, intptr_t>> calls;
+  static intptr_t Callback(ZavuzER*, int32_t code, intptr_t value, void* context) {
+    static_cast<NotifyLog*>(context)->calls.emplace_back(code, value);
+    return 7;
+  }
+};

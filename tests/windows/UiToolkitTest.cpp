@@ -1,0 +1,1042 @@
+// The window toolkit and its controls on the real user32 and GDI: one
+// gallery window of every control look, read back with BitBlt, driven with
+// window messages and SendInput, and the toolkit object through its table.
+#include <windows.h>
+#include <commctrl.h>
+#include <oleacc.h>
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <functional>
+#include <set>
+
+#include "UiGallery.h"
+#include "WineTestSupport.h"
+#include "engine/HostCallbacks.h"
+#include "foundation/WideText.h"
+#include "ui/SkinRegions.h"
+
+namespace {
+
+constexpr COLORREF kBackground = 0x333332;
+
+std::wstring ArtefactPath(const wchar_t* name) {
+  CreateDirectoryW(GLINT_UI_ARTEFACTS, nullptr);
+  return std::wstring(GLINT_UI_ARTEFACTS) + L"\\" + name;
+}
+
+// COLORREF (0x00BBGGRR) as a read-back pixel (0xRRGGBB).
+uint32_t PixelOf(COLORREF c) {
+  return (c & 0xFF) << 16 | (c & 0xFF00) | (c >> 16 & 0xFF);
+}
+
+int Channel(uint32_t pixel, int shift) {
+  return static_cast<int>(pixel >> shift & 0xFF);
+}
+
+// Pumps until `done` holds or `ms` pass (input from SendInput arrives
+// through the X server, a little later).
+bool PumpUntil(const std::function<bool()>& done, DWORD ms = 2000) {
+  const DWORD start = GetTickCount();
+  do {
+    PumpMessages();
+    if (done()) return true;
+    Sleep(10);
+  } while (GetTickCount() - start < ms);
+  return done();
+}
+
+void Key(WORD key, bool up) {
+  INPUT input{};
+  input.type = INPUT_KEYBOARD;
+  input.ki.wVk = key;
+  input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+  SendInput(1, &input, sizeof input);
+}
+
+// A host whose slot 8 inflates zlib data, as hosts with compressed skins do.
+class InflatingHost final : public HostCallbacks {
+ public:
+  bool ExpandImage(uint8_t* out, uint32_t outSize, const uint8_t* in, uint32_t inSize) override {
+    uLongf size = outSize;
+    return uncompress(out, &size, in, inSize) == Z_OK && size == outSize;
+  }
+};
+
+// An element that notes the dispatch it receives.
+struct Probe : MSkinnedSection {
+  struct Call {
+    POINT point;
+    int inside;
+    UINT message;
+  };
+  std::vector<Call> calls;
+  bool answer = true;
+  Probe() {
+    handler = [](MRegion*, MWindow*, POINT p, int inside, UINT message, void* context) {
+      auto* self = static_cast<Probe*>(context);
+      if (message != WM_TIMER) self->calls.push_back(Call{p, inside, message});
+      return self->answer;
+    };
+    handlerContext = this;
+  }
+};
+
+std::vector<MRegion*> Children(const MRegion* parent) {
+  std::vector<MRegion*> list;
+  for (MRegion* c = parent->firstChild; c != nullptr; c = c->NextSibling()) list.push_back(c);
+  return list;
+}
+
+class UiToolkitTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    library_ = new GlintLibrary;
+    ASSERT_TRUE(library_->Load()) << "error " << library_->Error();
+    host_ = new ReferenceHost;
+    host_->SetStatusStream(nullptr);
+    host_->SetResourceModule(library_->Module());
+    host_->AddConfiguration(MString(u"HostFlags 0;"));
+    shim_ = library_->Start()(host_);
+    ASSERT_NE(shim_, nullptr);
+    ui_ = new ZavuzER(host_, library_->Module(), shim_);
+    gallery_ = new GalleryWindow(ui_);
+    ASSERT_NE(gallery_->Handle(), nullptr);
+    ui_->AttachWindow(gallery_);
+    gallery_->Build();
+    gallery_->Show(true);
+    SetForegroundWindow(gallery_->Handle());
+    PumpMessages();
+  }
+  static void TearDownTestSuite() {
+    delete gallery_;
+    delete ui_;
+    if (shim_ != nullptr) shim_->Destroy();
+    delete host_;
+    delete library_;
+  }
+  void SetUp() override {
+    PumpMessages();
+    gallery_->events.clear();
+  }
+  void TearDown() override { ui_->SetNotifyCallback(nullptr, nullptr); }
+  // Runs the loop. Wine's AtlAxWinInit fails with 1410 when its window
+  // classes already exist, which they do after an earlier Run of this
+  // process: they go with the library's handle kept here.
+  static int32_t RunOnce(int32_t (*run)(ZavuzER*)) {
+    static HMODULE atl = LoadLibraryW(L"atl.dll");
+    for (const wchar_t* name : {L"AtlAxWin", L"AtlAxWinLic", L"AtlAxWin100", L"AtlAxWinLic100"}) {
+      UnregisterClassW(name, atl);
+    }
+    return run(ui_);
+  }
+  // The window in front with the element's proxy focused (activation can
+  // move while other programs start).
+  static bool FocusOn(MRegion* element) {
+    HWND hwnd = gallery_->Handle();
+    return PumpUntil([&] {
+      if (GetForegroundWindow() != hwnd) SetForegroundWindow(hwnd);
+      if (GetFocus() != element->proxy) gallery_->SetFocusElement(element, true);
+      return GetFocus() == element->proxy;
+    });
+  }
+  // Mouse input as the window procedure gets it, at client coordinates.
+  static void Mouse(UINT message, int x, int y) {
+    SendMessageW(gallery_->Handle(), message, message == WM_LBUTTONDOWN ? MK_LBUTTON : 0,
+                 MAKELPARAM(x, y));
+  }
+  static ClientPixels Repaint() {
+    InvalidateRect(gallery_->Handle(), nullptr, FALSE);
+    UpdateWindow(gallery_->Handle());
+    return ReadClient(gallery_->Handle());
+  }
+  // The kinds the control with `id` posted since the last clear.
+  static std::vector<int32_t> KindsFrom(int32_t id) {
+    PumpMessages();
+    std::vector<int32_t> kinds;
+    for (const UiEvent& e : gallery_->events) {
+      if (e.source == id) kinds.push_back(e.kind);
+    }
+    gallery_->events.clear();
+    return kinds;
+  }
+
+  static GlintLibrary* library_;
+  static ReferenceHost* host_;
+  static GlintBrokerShim* shim_;
+  static ZavuzER* ui_;
+  static GalleryWindow* gallery_;
+};
+
+GlintLibrary* UiToolkitTest::library_ = nullptr;
+ReferenceHost* UiToolkitTest::host_ = nullptr;
+GlintBrokerShim* UiToolkitTest::shim_ = nullptr;
+ZavuzER* UiToolkitTest::ui_ = nullptr;
+GalleryWindow* UiToolkitTest::gallery_ = nullptr;
+
+// Window and host ------------------------------------------------------------
+
+TEST_F(UiToolkitTest, WindowIsTheTopmostToolkitWindowWithItsObject) {
+  HWND hwnd = gallery_->Handle();
+  wchar_t name[64] = {};
+  GetClassNameW(hwnd, name, 64);
+  EXPECT_STREQ(name, kToolkitWindowClass);
+  EXPECT_TRUE(GetWindowLongW(hwnd, GWL_EXSTYLE) & WS_EX_TOPMOST);
+  EXPECT_TRUE(GetWindowLongW(hwnd, GWL_EXSTYLE) & WS_EX_DLGMODALFRAME);
+  const LONG style = GetWindowLongW(hwnd, GWL_STYLE);
+  EXPECT_EQ(style & (WS_CAPTION | WS_SYSMENU), WS_CAPTION | WS_SYSMENU);
+  EXPECT_EQ(GetWindowLongPtrW(hwnd, GWLP_USERDATA), reinterpret_cast<LONG_PTR>(gallery_));
+  RECT client{};
+  GetClientRect(hwnd, &client);
+  EXPECT_EQ(client.right, 730);
+  EXPECT_EQ(client.bottom, 345);
+  EXPECT_EQ(SendMessageW(hwnd, WM_GETDLGCODE, 0, 0), DLGC_WANTTAB);
+  EXPECT_EQ(SendMessageW(hwnd, WM_DRAWITEM, 0, 0), 1);
+  const int settled = gallery_->settledEvents;  // timer 0 drives the size animation
+  EXPECT_TRUE(PumpUntil([&] { return gallery_->settledEvents > settled + 2; }));
+}
+
+// An accessibility object that notes what it is asked for.
+struct NotedObject final : IUnknown {
+  LONG references = 1;
+  int accessibleAsked = 0;
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    *out = nullptr;
+    if (iid == IID_IAccessible) ++accessibleAsked;
+    if (iid != IID_IUnknown) return E_NOINTERFACE;
+    *out = this;
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++references; }
+  ULONG STDMETHODCALLTYPE Release() override { return --references; }
+};
+
+TEST_F(UiToolkitTest, ProxyWindowsAnswerObjectQueriesThroughTheirAccessibleObject) {
+  static NotedObject object;
+  struct Case {
+    const char* name;
+    AccessibleFactory factory;
+    int asked;
+  };
+  const Case cases[] = {
+      {"none installed", nullptr, 0},
+      {"installed", [](MRegion*) -> IUnknown* { return object.AddRef(), &object; }, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    object.accessibleAsked = 0;
+    SetAccessibleFactory(c.factory);
+    {
+      MSkinnedSection element;
+      element.id = 60;
+      element.SetProxyFlag();
+      SetRectXYWH(&element, 450, 250, 20, 20);
+      AddRootElement(gallery_, &element);
+      ASSERT_NE(element.proxy, nullptr);
+      EXPECT_EQ(GetPropW(element.proxy, MAKEINTATOM(AccessiblePropertyAtom())) != nullptr,
+                c.asked != 0);
+      const LRESULT result =
+          SendMessageW(element.proxy, WM_GETOBJECT, 0, static_cast<LPARAM>(OBJID_CLIENT));
+      EXPECT_EQ(object.accessibleAsked, c.asked);
+      if (c.asked == 0) {
+        EXPECT_EQ(result, 0);
+      }
+      EXPECT_EQ(SendMessageW(element.proxy, WM_GETDLGCODE, 0, 0), DLGC_WANTTAB);
+    }
+    EXPECT_EQ(object.references, 1);  // the element let its reference go
+  }
+  SetAccessibleFactory(nullptr);
+}
+
+TEST_F(UiToolkitTest, SizeAnimatesTickByTickBothWays) {
+  struct Case {
+    const char* name;
+    int32_t from, to;
+    std::vector<int32_t> steps;
+  };
+  const Case cases[] = {
+      {"grow", 100, 450, {175, 87, 44, 22, 11, 5, 3, 1, 1, 1}},
+      {"shrink", 450, 100, {-175, -88, -44, -22, -11, -5, -3, -1, -1}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    gallery_->SetClientSize(c.from, 345);
+    gallery_->SetTargetSize(c.to, 345);
+    std::vector<int32_t> steps;
+    for (int tick = 0; tick < 20 && gallery_->Current().Width() != c.to; ++tick) {
+      const int32_t before = gallery_->Current().Width();
+      gallery_->Tick();
+      steps.push_back(gallery_->Current().Width() - before);
+      // Wine keeps a captioned window at least 110 pixels wide.
+      RECT client{};
+      GetClientRect(gallery_->Handle(), &client);
+      if (gallery_->Current().Width() >= 110) {
+        EXPECT_EQ(client.right, gallery_->Current().Width());
+      }
+    }
+    EXPECT_EQ(steps, c.steps);
+    const int settled = gallery_->settledEvents;
+    gallery_->Tick();  // settled: nothing moves, size settled again
+    EXPECT_EQ(gallery_->Current().Width(), c.to);
+    EXPECT_EQ(gallery_->settledEvents, settled + 1);
+  }
+  gallery_->SetClientSize(730, 345);
+}
+
+TEST_F(UiToolkitTest, ToolkitSlotsThroughTheRawTable) {
+  using SetCallback = void (*)(ZavuzER*, NotifyCallback, void*);
+  using NotifyFn = intptr_t (*)(ZavuzER*, int32_t, intptr_t);
+  using PostFn = void (*)(ZavuzER*, int32_t, int32_t, intptr_t);
+  using RunFn = int32_t (*)(ZavuzER*);
+  using LoadTextFn = void (*)(ZavuzER*, MString*, uint32_t);
+  void** table = *reinterpret_cast<void***>(ui_);
+  NotifyLog log;
+  reinterpret_cast<SetCallback>(table[0])(ui_, &NotifyLog::Callback, &log);
+  EXPECT_EQ(reinterpret_cast<NotifyFn>(table[1])(ui_, 4, 9), 7);
+
+  struct Case {
+    const char* name;
+    std::function<void()> end;
+    int32_t code;
+  };
+  const Case cases[] = {
+      {"host end request", [&] { reinterpret_cast<PostFn>(table[3])(ui_, kSourceHost, 5, 1234); },
+       1234},
+      {"window closed", [] { PostMessageW(gallery_->Handle(), WM_CLOSE, 0, 0); }, 1039},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    log.calls.clear();
+    gallery_->Show(true);
+    c.end();
+    EXPECT_EQ(RunOnce(reinterpret_cast<RunFn>(table[4])), c.code);
+    EXPECT_FALSE(IsWindowVisible(gallery_->Handle()));
+    ASSERT_EQ(log.calls.size(), 1u);
+    EXPECT_EQ(log.calls[0], std::make_pair(0, static_cast<intptr_t>(c.code)));
+  }
+  ui_->SetNotifyCallback(nullptr, nullptr);
+  EXPECT_EQ(ui_->Notify(0, 1), 0);
+  gallery_->Show(true);
+
+  struct Text {
+    uint32_t id;
+    const char16_t* expected;
+  };
+  for (const Text& t : {Text{15, u"^%"}, Text{29, u"Arvex Glint Player ^ Setup"},
+                        Text{18, u"INSTALL"}, Text{9999, u"untouched"}}) {
+    SCOPED_TRACE(t.id);
+    MString text(u"untouched");
+    reinterpret_cast<LoadTextFn>(table[5])(ui_, &text, t.id);
+    EXPECT_EQ(Wide(text), Wide(MString(t.expected)));
+  }
+}
+
+TEST_F(UiToolkitTest, ConfiguredHostStringsServeTheWindowTexts) {
+  ReferenceHost host;
+  host.SetResourceModule(library_->Module());
+  host.AddConfiguration(MString(u"HostStrings { 29 \"Setup ^\"; 18 \"not asked\"; };"));
+  ZavuzER ui(&host, library_->Module());
+  MString text;
+  ui.LoadText(&text, 29);
+  EXPECT_EQ(Wide(text), L"Setup ^");
+  ui.LoadText(&text, 18);
+  EXPECT_EQ(Wide(text), L"INSTALL");  // the library's table answers first
+  // The library's own fallback (slot 1) asks with 0: host strings only.
+  text = MString(u"kept");
+  host.LoadHostString(&text, 18, 0);
+  EXPECT_EQ(Wide(text), L"not asked");
+  text = MString(u"kept");
+  host.LoadHostString(&text, 15, 0);
+  EXPECT_EQ(Wide(text), L"kept");
+}
+
+// Run when the system's control-hosting library is the failing stand-in
+// (the atl_standin ctest entry).
+TEST_F(UiToolkitTest, FailingControlHostingReturnsItsErrorWithoutAWindow) {
+  if (std::getenv("GLINT_ATL_STANDIN") == nullptr) GTEST_SKIP() << "needs the atl stand-in";
+  gallery_->Show(false);
+  PostMessageW(gallery_->Handle(), WM_CLOSE, 0, 0);
+  EXPECT_EQ(RunOnce([](ZavuzER* ui) { return ui->Run(); }),
+            static_cast<int32_t>(ERROR_DLL_INIT_FAILED));
+  EXPECT_FALSE(IsWindowVisible(gallery_->Handle()));
+  PumpMessages();
+}
+
+TEST_F(UiToolkitTest, FontsFollowTheThreadLocale) {
+  struct Case {
+    LCID locale;
+    const wchar_t* face;
+    LONG height;
+  };
+  const LCID saved = GetThreadLocale();
+  for (const Case& c : {Case{1041, L"Mincho", 14}, Case{2052, L"SimSun", 13},
+                        Case{1028, L"Mingliu", 13}, Case{1033, L"Arial", 16}}) {
+    SCOPED_TRACE(c.locale);
+    SetThreadLocale(c.locale);
+    MTextArea area(gallery_, 16, false, true);
+    SetThreadLocale(saved);
+    SetRectXYWH(&area, 0, 0, 100, 20);
+    area.SetText(MString(u"text"));
+    area.Layout();
+    LOGFONTW selected{};
+    GetObjectW(GetCurrentObject(area.Dc(), OBJ_FONT), sizeof selected, &selected);
+    EXPECT_STREQ(selected.lfFaceName, c.face);
+    EXPECT_EQ(selected.lfHeight, c.height);
+    EXPECT_EQ(selected.lfWeight, FW_BOLD);
+    LOGFONTW regular{};
+    GetObjectW(area.Font(false), sizeof regular, &regular);
+    EXPECT_EQ(regular.lfWeight, FW_NORMAL);
+    EXPECT_EQ(regular.lfQuality, PROOF_QUALITY);
+  }
+}
+
+// Under LC_ALL (the ja/zh ctest entries) the thread locale alone picks it.
+TEST_F(UiToolkitTest, FontOfTheProcessLocale) {
+  const char* expected = std::getenv("GLINT_EXPECT_FACE");
+  if (expected == nullptr) GTEST_SKIP() << "run by the locale entries";
+  MTextArea area(gallery_, 16, false, false);
+  LOGFONTA font{};
+  GetObjectA(area.Font(false), sizeof font, &font);
+  EXPECT_STREQ(font.lfFaceName, expected) << "thread locale " << GetThreadLocale();
+}
+
+// Pixels ---------------------------------------------------------------------
+
+TEST_F(UiToolkitTest, GalleryScreenshotAndDrawModes) {
+  const ClientPixels shot = Repaint();
+  SaveClientPng(ArtefactPath(L"gallery.png"), shot);
+  const uint32_t background = PixelOf(kBackground);
+  EXPECT_EQ(shot.At(725, 340), background);
+
+  // Mode 1: the splash picture copied exactly.
+  const MSkinImage& splash = gallery_->skin164;
+  int copied = 0;
+  for (int y = 0; y < 130; y += 7) {
+    for (int x = 0; x < 400; x += 9, ++copied) {
+      const uint8_t* s = splash.bits + ((splash.height - 1 - y) * splash.width + x) * 4;
+      ASSERT_EQ(shot.At(10 + x, 210 + y), uint32_t(s[2] << 16 | s[1] << 8 | s[0])) << x << "," << y;
+    }
+  }
+  EXPECT_GT(copied, 100);
+
+  // Mode 2: the logo blended over the background, within 1.
+  const MSkinImage& sheet = gallery_->skin161;
+  for (int y = 0; y < 71; ++y) {
+    for (int x = 0; x < 47; ++x) {
+      const uint8_t* s =
+          sheet.bits +
+          ((sheet.height - 1 - (kMakerLogo.y + y)) * sheet.width + kMakerLogo.x + x) * 4;
+      const uint32_t got = shot.At(660 + x, 220 + y);
+      for (int ch = 0; ch < 3; ++ch) {
+        const int expected = s[ch] + Channel(background, 8 * ch) * (255 - s[3]) / 255;
+        ASSERT_NEAR(Channel(got, 8 * ch), expected, 1) << x << "," << y << " channel " << ch;
+      }
+    }
+  }
+}
+
+TEST_F(UiToolkitTest, ChildrenOfImagelessParentsAtNestedOffsetsAndOnlyTheUpdateRect) {
+  MSkinnedSection parent, child, grandchild, other;
+  SetRectXYWH(&parent, 450, 230, 60, 60);  // no image: only its children show
+  SetRectXYWH(&child, 5, 6, 40, 40);
+  SetRectXYWH(&grandchild, 3, 4, 10, 10);
+  grandchild.SetMode(DrawMode::SolidFill);
+  grandchild.SetColour(0x123456);
+  SetRectXYWH(&other, 530, 230, 10, 10);
+  other.SetMode(DrawMode::SolidFill);
+  other.SetColour(0x0000FF);
+  AddRootElement(gallery_, &parent);
+  AddChild(&parent, &child);
+  AddChild(&child, &grandchild);
+  AddRootElement(gallery_, &other);
+
+  ClientPixels shot = Repaint();
+  EXPECT_EQ(shot.At(458, 240), PixelOf(0x123456));  // 450 + 5 + 3, 230 + 6 + 4
+  EXPECT_EQ(shot.At(457, 240), PixelOf(kBackground));
+  EXPECT_EQ(shot.At(458, 239), PixelOf(kBackground));
+  EXPECT_EQ(shot.At(467, 249), PixelOf(0x123456));
+  EXPECT_EQ(shot.At(468, 250), PixelOf(kBackground));
+
+  // Both change; only the grandchild's rect is repainted.
+  grandchild.SetColour(0x00FF00);
+  other.SetColour(0xFF0000);
+  InvalidateElement(gallery_, &grandchild);
+  UpdateWindow(gallery_->Handle());
+  shot = ReadClient(gallery_->Handle());
+  EXPECT_EQ(shot.At(460, 242), PixelOf(0x00FF00));
+  EXPECT_EQ(shot.At(532, 232), PixelOf(0x0000FF));
+
+  // Hidden: the subtree is skipped.
+  SetVisible(&child, false);
+  shot = Repaint();
+  EXPECT_EQ(shot.At(460, 242), PixelOf(kBackground));
+  RemoveRootElement(gallery_, &other);
+  RemoveRootElement(gallery_, &parent);
+}
+
+TEST_F(UiToolkitTest, TextGlyphsCastAShadowAndLinksAreUnderlinedElements) {
+  MTextArea* text = gallery_->paragraph;
+  ASSERT_EQ(text->Links().size(), 2u);
+  MHTMLLink* link = text->Links()[0];
+  EXPECT_EQ(Wide(link->Target()), L"glinttest:license");
+  EXPECT_EQ(dynamic_cast<MNCPLink*>(link), nullptr);
+  EXPECT_NE(dynamic_cast<MNCPLink*>(text->Links()[1]), nullptr);
+  EXPECT_EQ(link->parent, text);
+  EXPECT_EQ(link->id, 1);
+
+  const ClientPixels shot = Repaint();
+  const UiRect at = AbsoluteRect(link);
+  for (int x = at.left; x < at.right; ++x) {
+    ASSERT_EQ(shot.At(x, at.bottom - 1), PixelOf(0xD88127)) << x;
+  }
+  // A bright glyph pixel above a pixel darker than the background.
+  const UiRect area = AbsoluteRect(text);
+  int shadows = 0;
+  for (int y = area.top; y + 1 < area.bottom; ++y) {
+    for (int x = area.left; x < area.right; ++x) {
+      const uint32_t p = shot.At(x, y), below = shot.At(x, y + 1);
+      if (Channel(p, 8) > 200 && Channel(below, 8) < 0x20 && Channel(below, 16) < 0x20) ++shadows;
+    }
+  }
+  EXPECT_GT(shadows, 20);
+  EXPECT_GE(text->Render(), 5);  // two lines, two items, the text after the list
+  EXPECT_EQ(Wide(text->text), Wide(text->Text()));
+}
+
+// Dispatch and tree ------------------------------------------------------------
+
+TEST_F(UiToolkitTest, ClicksInsideStrictlyAndForcedWhenCaptured) {
+  Probe probe;
+  SetRectXYWH(&probe, 450, 250, 40, 30);
+  AddRootElement(gallery_, &probe);
+  struct Case {
+    int x, y;
+    bool called;
+  };
+  for (const Case& c : {Case{0, 0, false}, Case{1, 1, true}, Case{39, 29, true},
+                        Case{40, 30, false}, Case{0, 15, false}, Case{20, 0, false}}) {
+    SCOPED_TRACE(testing::Message() << c.x << "," << c.y);
+    probe.calls.clear();
+    Mouse(WM_LBUTTONDOWN, 450 + c.x, 250 + c.y);
+    ASSERT_EQ(probe.calls.size(), c.called ? 1u : 0u);
+    if (c.called) {
+      EXPECT_EQ(probe.calls[0].point.x, c.x);
+      EXPECT_EQ(probe.calls[0].inside, 1);
+    }
+  }
+  probe.calls.clear();
+  CaptureMouse(&probe);
+  Mouse(WM_MOUSEMOVE, 5, 7);
+  ReleaseMouse(&probe);
+  ASSERT_EQ(probe.calls.size(), 1u);
+  EXPECT_EQ(probe.calls[0].inside, 0);
+  EXPECT_EQ(probe.calls[0].point.x, 5 - 450);
+  EXPECT_EQ(probe.calls[0].point.y, 7 - 250);
+  EXPECT_EQ(gallery_->Captured(), nullptr);
+  RemoveRootElement(gallery_, &probe);
+}
+
+TEST_F(UiToolkitTest, ChildrenBeforeParentsFirstTrueStopsHiddenSubtreesSkipped) {
+  struct Case {
+    const char* name;
+    bool childAnswer, hideHolder;
+    size_t childCalls, holderCalls, secondCalls;
+  };
+  for (const Case& c : {Case{"first true stops", true, false, 1, 0, 0},
+                        Case{"false goes on", false, false, 1, 1, 1},
+                        Case{"hidden subtree skipped", true, true, 0, 0, 1}}) {
+    SCOPED_TRACE(c.name);
+    Probe holder, child, second;
+    SetRectXYWH(&holder, 450, 250, 40, 30);
+    SetRectXYWH(&child, 0, 0, 40, 30);  // covers its parent
+    SetRectXYWH(&second, 450, 250, 40, 30);
+    child.answer = c.childAnswer;
+    holder.answer = false;
+    AddRootElement(gallery_, &holder);
+    AddChild(&holder, &child);
+    AddRootElement(gallery_, &second);
+    if (c.hideHolder) SetVisible(&holder, false);
+    Mouse(WM_LBUTTONDOWN, 460, 260);
+    EXPECT_EQ(child.calls.size(), c.childCalls);
+    EXPECT_EQ(holder.calls.size(), c.holderCalls);
+    EXPECT_EQ(second.calls.size(), c.secondCalls);
+    RemoveRootElement(gallery_, &second);
+    RemoveRootElement(gallery_, &holder);
+  }
+}
+
+TEST_F(UiToolkitTest, RemovingAChildKeepsTheRestAndDestroysItsProxy) {
+  for (int removed = 0; removed < 3; ++removed) {
+    SCOPED_TRACE(removed);
+    MSkinnedSection parent, children[3];
+    SetRectXYWH(&parent, 450, 250, 90, 30);
+    for (int i = 0; i < 3; ++i) {
+      SetRectXYWH(&children[i], 30 * i, 0, 30, 30);
+      children[i].id = 50 + i;
+      children[i].SetProxyFlag();
+      AddChild(&parent, &children[i]);
+    }
+    EXPECT_EQ(children[0].proxy, nullptr);  // no window yet
+    AddRootElement(gallery_, &parent);
+    HWND proxies[3];
+    for (int i = 0; i < 3; ++i) {
+      proxies[i] = children[i].proxy;
+      ASSERT_TRUE(IsWindow(proxies[i]));
+      EXPECT_EQ(GetDlgCtrlID(proxies[i]), 50 + i);
+      RECT r{};
+      GetWindowRect(proxies[i], &r);
+      MapWindowPoints(nullptr, gallery_->Handle(), reinterpret_cast<POINT*>(&r), 2);
+      EXPECT_EQ(r.left, 450 + 30 * i);
+    }
+    RemoveChild(&parent, &children[removed]);
+    EXPECT_FALSE(IsWindow(proxies[removed]));
+    EXPECT_EQ(children[removed].parent, nullptr);
+    EXPECT_EQ(children[removed].window, nullptr);
+    std::vector<MRegion*> expected;
+    for (int i = 0; i < 3; ++i) {
+      if (i != removed) {
+        expected.push_back(&children[i]);
+        EXPECT_TRUE(IsWindow(proxies[i]));
+      }
+    }
+    EXPECT_EQ(Children(&parent), expected);
+    EXPECT_EQ(expected[1]->previous, expected[0]);
+    RemoveRootElement(gallery_, &parent);
+    for (int i = 0; i < 3; ++i) EXPECT_FALSE(IsWindow(proxies[i]));
+  }
+}
+
+// Controls -------------------------------------------------------------------
+
+TEST_F(UiToolkitTest, ButtonStatesAndEvents) {
+  struct Step {
+    UINT message;
+    int x, y;
+    uint8_t state;
+    std::vector<int32_t> kinds;
+  };
+  struct Case {
+    const char* name;
+    bool enabled;
+    std::vector<Step> steps;
+  };
+  const int in = 20, out = 300;
+  const std::vector<Case> cases = {
+      {"click",
+       true,
+       {{WM_MOUSEMOVE, in, 10, kOver, {kControlEntered}},
+        {WM_LBUTTONDOWN, in, 10, kPressedOver, {kControlPressed}},
+        {WM_LBUTTONUP, in, 10, kOver, {kControlClicked}},
+        // The click released the capture: leaving goes unnoticed.
+        {WM_MOUSEMOVE, out, 10, kOver, {}}}},
+      {"enter and leave",
+       true,
+       {{WM_MOUSEMOVE, in, 10, kOver, {kControlEntered}},
+        {WM_MOUSEMOVE, out, 10, kIdle, {kControlLeft}}}},
+      {"drag out and release",
+       true,
+       {{WM_MOUSEMOVE, in, 10, kOver, {kControlEntered}},
+        {WM_LBUTTONDOWN, in, 10, kPressedOver, {kControlPressed}},
+        {WM_MOUSEMOVE, out, 10, kPressedOutside, {kControlLeft}},
+        {WM_MOUSEMOVE, out, 12, kPressedOutside, {}},
+        {WM_LBUTTONUP, out, 10, kIdle, {kControlReleasedOutside}}}},
+      {"drag out and back",
+       true,
+       {{WM_MOUSEMOVE, in, 10, kOver, {kControlEntered}},
+        {WM_LBUTTONDOWN, in, 10, kPressedOver, {kControlPressed}},
+        {WM_MOUSEMOVE, out, 10, kPressedOutside, {kControlLeft}},
+        {WM_MOUSEMOVE, in, 10, kPressedOver, {kControlEntered}},
+        {WM_LBUTTONUP, in, 10, kOver, {kControlClicked}}}},
+      {"disabled is silent",
+       false,
+       {{WM_MOUSEMOVE, in, 10, kIdle, {}},
+        {WM_LBUTTONDOWN, in, 10, kIdle, {}},
+        {WM_LBUTTONUP, in, 10, kIdle, {}}}},
+  };
+  MButton* button = CreateButton(gallery_, &gallery_->skin161, MString(u"TEST"));
+  button->id = 130;
+  SetRectXYWH(button, 450, 250, 140, 33);
+  AddRootElement(gallery_, button);
+  button->Layout();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetButtonEnabled(button, false);  // back to idle
+    SetButtonEnabled(button, c.enabled);
+    EXPECT_EQ(button->Label()->alpha, c.enabled ? 255 : 128);
+    EXPECT_EQ(button->Spec(), c.enabled ? button->LookFor(kIdle) : button->Spec());
+    KindsFrom(130);
+    for (size_t i = 0; i < c.steps.size(); ++i) {
+      SCOPED_TRACE(i);
+      const Step& s = c.steps[i];
+      Mouse(s.message, 450 + s.x, 250 + s.y);
+      EXPECT_EQ(button->State(), s.state);
+      EXPECT_EQ(KindsFrom(130), s.kinds);
+      if (s.state == kPressedOver) {
+        EXPECT_EQ(button->Label()->rect.top, 1);
+      }
+    }
+    EXPECT_EQ(gallery_->Captured(), nullptr);
+  }
+  delete button;
+}
+
+TEST_F(UiToolkitTest, RadioGroupOfSevenAndCheckBoxClicks) {
+  MRadioGroup group;
+  std::vector<std::unique_ptr<MRadioButton>> radios;
+  const uint32_t capacities[7] = {3, 3, 3, 6, 6, 6, 12};
+  for (int i = 0; i < 7; ++i) {
+    radios.emplace_back(CreateRadioButton(gallery_, &gallery_->skin161, i == 2, i, &group));
+    radios[i]->id = 140 + i;
+    SetRectXYWH(radios[i].get(), 450 + 20 * i, 250, 15, 15);
+    AddRootElement(gallery_, radios[i].get());
+    radios[i]->Layout();
+    EXPECT_EQ(group.Capacity(), capacities[i]);
+  }
+  EXPECT_EQ(group.Count(), 7u);
+  EXPECT_EQ(group.Selected(), radios[2].get());
+  for (int i = 0; i < 7; ++i) EXPECT_EQ(group.At(i), radios[i].get());
+
+  // A click releases the capture, so the pointer's leaving goes unnoticed
+  // and a second click finds the control under the pointer already.
+  struct Case {
+    int clicked;
+    std::vector<int32_t> kinds;
+  };
+  const Case cases[] = {{5, {kControlEntered, kControlPressed, kControlClicked}},
+                        {5, {kControlPressed, kControlClicked}},
+                        {0, {kControlEntered, kControlPressed, kControlClicked}}};
+  MRadioButton* previous = radios[2].get();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.clicked);
+    const int x = 450 + 20 * c.clicked + 7;
+    Mouse(WM_MOUSEMOVE, x, 257);
+    Mouse(WM_LBUTTONDOWN, x, 257);
+    Mouse(WM_LBUTTONUP, x, 257);
+    EXPECT_EQ(KindsFrom(140 + c.clicked), c.kinds);
+    MRadioButton* selected = radios[c.clicked].get();
+    EXPECT_EQ(group.Selected(), selected);
+    for (int i = 0; i < 7; ++i) EXPECT_EQ(radios[i]->Checked(), i == c.clicked) << i;
+    EXPECT_EQ(selected->Spec(), selected->LookFor(kOver));
+    if (previous != selected) {
+      EXPECT_EQ(previous->Spec(), previous->LookFor(kIdle));
+    }
+    previous = selected;
+  }
+
+  MCheckboxButton* box = gallery_->boxes[0];
+  const bool before = box->Checked();
+  const UiRect at = AbsoluteRect(box);
+  for (int round = 1; round <= 2; ++round) {
+    Mouse(WM_MOUSEMOVE, at.left + 7, at.top + 7);
+    Mouse(WM_LBUTTONDOWN, at.left + 7, at.top + 7);
+    Mouse(WM_LBUTTONUP, at.left + 7, at.top + 7);
+    Mouse(WM_MOUSEMOVE, 700, 340);
+    EXPECT_EQ(box->Checked(), round == 1 ? !before : before);
+  }
+  for (auto& radio : radios) RemoveRootElement(gallery_, radio.get());
+}
+
+TEST_F(UiToolkitTest, ProgressFillAndTrack) {
+  MProgressBar bar(gallery_, &gallery_->trackSpec, &gallery_->fillSpec);
+  SetRectXYWH(&bar, 420, 250, 300, 33);
+  AddRootElement(gallery_, &bar);
+  struct Case {
+    int32_t percent, stored;
+    bool fill;
+    int32_t right;
+  };
+  for (const Case& c :
+       {Case{0, 0, false, 0}, Case{-5, 0, false, 0}, Case{1, 1, true, 0}, Case{100, 100, true, 299},
+        Case{101, 100, true, 299}, Case{0, 0, false, 0}}) {
+    SCOPED_TRACE(c.percent);
+    bar.SetPercentage(c.percent);
+    bar.Layout();
+    EXPECT_EQ(bar.Percentage(), c.stored);
+    EXPECT_EQ(bar.firstChild, &bar.Track());
+    EXPECT_EQ(bar.Track().NextSibling(), c.fill ? &bar.Fill() : nullptr);
+    if (c.right != 0) {
+      EXPECT_EQ(bar.Fill().rect.right, c.right);
+    }
+  }
+  RemoveRootElement(gallery_, &bar);
+}
+
+TEST_F(UiToolkitTest, TooltipToolsAndDelays) {
+  MTooltipArea* tip = gallery_->tooltip;
+  ASSERT_TRUE(IsWindow(tip->Tooltip()));
+  EXPECT_EQ(SendMessageW(tip->Tooltip(), TTM_GETDELAYTIME, TTDT_INITIAL, 0), 100);
+  EXPECT_EQ(SendMessageW(tip->Tooltip(), TTM_GETDELAYTIME, TTDT_AUTOPOP, 0), 30000);
+  EXPECT_TRUE(GetWindowLongW(tip->Tooltip(), GWL_EXSTYLE) & WS_EX_TOPMOST);
+  for (bool on : {true, true, false, false, true, false}) {
+    tip->SetActive(on);
+    EXPECT_EQ(SendMessageW(tip->Tooltip(), TTM_GETTOOLCOUNT, 0, 0), on ? 1 : 0);
+  }
+  tip->SetActive(true);
+  SetRectXYWH(tip, 600, 220, 47, 71);
+  tip->Layout();
+  TOOLINFOW tool{};
+  tool.cbSize = sizeof tool;
+  wchar_t text[80] = {};
+  tool.lpszText = text;
+  ASSERT_TRUE(SendMessageW(tip->Tooltip(), TTM_ENUMTOOLSW, 0, reinterpret_cast<LPARAM>(&tool)));
+  EXPECT_EQ(tool.rect.left, 600);
+  EXPECT_EQ(tool.rect.bottom, 291);
+  EXPECT_EQ(tool.uFlags & (TTF_SUBCLASS | TTF_CENTERTIP), UINT(TTF_SUBCLASS | TTF_CENTERTIP));
+  EXPECT_STREQ(text, L"Arvex Glint Player");
+  tip->SetActive(false);
+  SetRectXYWH(tip, 660, 220, 47, 71);
+}
+
+// Keyboard -------------------------------------------------------------------
+
+TEST_F(UiToolkitTest, TabVisitsEveryFocusableProxyOnceAndWraps) {
+  SetVisible(gallery_->boxes[0], false);
+  std::set<MRegion*> expected;
+  for (MButton* b : gallery_->buttons) {
+    if (b->enabled) expected.insert(b);
+  }
+  expected.insert(gallery_->boxes[1]);
+  for (MRadioButton* r : gallery_->radios) expected.insert(r);
+  gallery_->Show(true);
+  SetForegroundWindow(gallery_->Handle());
+
+  struct Case {
+    const char* name;
+    bool shift;
+  };
+  for (const Case& c : {Case{"Tab", false}, Case{"Shift+Tab", true}}) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(FocusOn(gallery_->buttons[0]));
+    std::vector<MRegion*> visited;
+    for (size_t i = 0; i < expected.size(); ++i) {
+      MRegion* before = gallery_->Focused();
+      if (c.shift) Key(VK_SHIFT, false);
+      Key(VK_TAB, false);
+      Key(VK_TAB, true);
+      if (c.shift) Key(VK_SHIFT, true);
+      ASSERT_TRUE(PumpUntil([&] { return gallery_->Focused() != before; })) << i;
+      visited.push_back(gallery_->Focused());
+      EXPECT_EQ(GetFocus(), gallery_->Focused()->proxy);
+      EXPECT_TRUE(gallery_->RingShown());
+    }
+    EXPECT_EQ(std::set<MRegion*>(visited.begin(), visited.end()), expected);
+    EXPECT_EQ(visited.back(), gallery_->buttons[0]);  // wrapped round
+  }
+  SetVisible(gallery_->boxes[0], true);
+}
+
+TEST_F(UiToolkitTest, SpaceAndEnterClickTheFocusedButton) {
+  gallery_->Show(true);
+  SetForegroundWindow(gallery_->Handle());
+  for (WORD key : {WORD(VK_SPACE), WORD(VK_RETURN)}) {
+    SCOPED_TRACE(key);
+    ASSERT_TRUE(FocusOn(gallery_->buttons[0]));
+    KindsFrom(100);
+    Key(key, false);
+    Key(key, true);
+    std::vector<int32_t> kinds;
+    PumpUntil([&] {
+      for (int32_t k : KindsFrom(100)) kinds.push_back(k);
+      return kinds.size() >= 2;
+    });
+    EXPECT_EQ(kinds, (std::vector<int32_t>{kControlPressed, kControlClicked}));
+  }
+  Mouse(WM_MOUSEMOVE, 700, 340);
+}
+
+TEST_F(UiToolkitTest, HidingOrDisablingTheFocusedElementDropsFocusAndRing) {
+  struct Case {
+    const char* name;
+    std::function<void(MRegion*)> take, give;
+  };
+  const Case cases[] = {
+      {"hidden", [](MRegion* e) { SetVisible(e, false); }, [](MRegion* e) { SetVisible(e, true); }},
+      {"disabled", [](MRegion* e) { SetEnabled(e, false); },
+       [](MRegion* e) { SetEnabled(e, true); }},
+  };
+  MRegion* box = gallery_->boxes[1];
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(FocusOn(box));
+    EXPECT_TRUE(gallery_->ring->visible);
+    c.take(box);
+    EXPECT_EQ(gallery_->Focused(), nullptr);
+    EXPECT_FALSE(gallery_->RingShown());
+    EXPECT_FALSE(gallery_->ring->visible);
+    EXPECT_EQ(MWindow::FindFocusWindow(gallery_->buttons[0]->proxy, true) == box->proxy, false);
+    c.give(box);
+  }
+}
+
+// Skins ----------------------------------------------------------------------
+
+std::string ReadFixture(const wchar_t* name) {
+  return ReadAll(std::wstring(GLINT_SKIN_FIXTURES) + L"\\" + name);
+}
+
+TEST_F(UiToolkitTest, SkinResourcesDecodeToThePremultipliedMasters) {
+  struct Case {
+    int32_t id, width, height;
+    const wchar_t* master;
+    const wchar_t* png;
+  };
+  for (const Case& c : {Case{161, 569, 175, L"skin161.rgba", L"sheet161.png"},
+                        Case{162, 72, 44, L"skin162.rgba", L"sheet162.png"},
+                        Case{164, 460, 130, L"skin164.rgba", L"sheet164.png"}}) {
+    SCOPED_TRACE(c.id);
+    MSkinImage image;
+    ASSERT_TRUE(LoadSkinImage(gallery_, &image, c.id, 0));
+    ASSERT_EQ(image.width, c.width);
+    ASSERT_EQ(image.height, c.height);
+    const std::string master = ReadFixture(c.master);
+    ASSERT_EQ(master.size(), size_t(c.width) * c.height * 4);
+    std::vector<uint8_t> topDown(master.size());
+    int mismatches = 0, notPremultiplied = 0;
+    for (int y = 0; y < c.height; ++y) {
+      const uint8_t* row = image.bits + size_t(c.height - 1 - y) * c.width * 4;
+      for (int x = 0; x < c.width; ++x) {
+        const uint8_t* d = row + x * 4;
+        const auto* m =
+            reinterpret_cast<const uint8_t*>(master.data()) + (size_t(y) * c.width + x) * 4;
+        const auto pre = [a = m[3]](uint8_t c) { return (c * a * 2 + 255) / 510; };
+        if (d[0] != pre(m[2]) || d[1] != pre(m[1]) || d[2] != pre(m[0]) || d[3] != m[3]) {
+          ++mismatches;
+        }
+        if (d[0] > d[3] || d[1] > d[3] || d[2] > d[3]) ++notPremultiplied;
+        std::copy(d, d + 4, topDown.begin() + (size_t(y) * c.width + x) * 4);
+      }
+    }
+    EXPECT_EQ(mismatches, 0);
+    EXPECT_EQ(notPremultiplied, 0);
+    EXPECT_TRUE(SavePng(ArtefactPath(c.png), c.width, c.height, topDown.data(), true));
+  }
+}
+
+TEST_F(UiToolkitTest, TargaResourcesFromAModuleAndTheirRefusals) {
+  HMODULE module = LoadLibraryW((ProgramFolder() + L"\\skin-standin.dll").c_str());
+  ASSERT_NE(module, nullptr);
+  InflatingHost host;
+  ZavuzER ui(&host, module);
+  GalleryWindow window(&ui);
+  const std::string pattern = ReadFixture(L"pattern.bgra");
+  ASSERT_EQ(pattern.size(), 5u * 3 * 4);
+  std::string opaque = pattern;  // 24-bit: alpha 255
+  for (size_t i = 3; i < opaque.size(); i += 4) opaque[i] = char(255);
+  const auto px = [](uint8_t b, uint8_t g, uint8_t r, uint8_t a) {
+    return std::string{char(b), char(g), char(r), char(a)};
+  };
+
+  struct Case {
+    const char* name;
+    int32_t id;
+    int compressed;
+    std::string pixels;  // top row first; empty: refused
+  };
+  const Case cases[] = {
+      {"raw 32 by ImageMagick", 1, 0, pattern},
+      {"run-length 32 by ImageMagick", 2, 0, pattern},
+      {"raw 24 by ImageMagick", 3, 0, opaque},
+      {"run-length 24 by ImageMagick", 4, 0, opaque},
+      {"packet across rows", 5, 0,
+       px(1, 2, 3, 255) + px(1, 2, 3, 255) + px(9, 9, 9, 9) + px(8, 8, 8, 8) + px(1, 2, 3, 255) +
+           px(1, 2, 3, 255) + px(1, 2, 3, 255) + px(1, 2, 3, 255)},
+      {"run past the end cut", 6, 0,
+       px(5, 6, 7, 8) + px(5, 6, 7, 8) + px(5, 6, 7, 8) + px(5, 6, 7, 8)},
+      {"image-ID field", 10, 0, ""},
+      {"colour map", 11, 0, ""},
+      {"16 bits", 12, 0, ""},
+      {"short header", 13, 0, ""},
+      {"short pixels", 14, 0, ""},
+      {"beyond any DIB", 15, 0, ""},
+      {"0 x 0", 16, 0, ""},
+      {"compressed, host inflates", 20, 1, pattern},
+      {"compressed, host fails", 21, 1, ""},
+      {"compressed flag 2", 1, 2, ""},
+      {"IMG asked as LZMG", 1, 1, ""},
+      {"missing resource", 99, 0, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    MSkinImage image;
+    const bool loaded = LoadSkinImage(&window, &image, c.id, c.compressed);
+    ASSERT_EQ(loaded, !c.pixels.empty());
+    if (!loaded) {
+      EXPECT_EQ(image.dc, nullptr);
+      EXPECT_EQ(image.dib, nullptr);
+      continue;
+    }
+    std::string got;
+    for (int y = 0; y < image.height; ++y) {
+      const uint8_t* row = image.bits + size_t(image.height - 1 - y) * image.width * 4;
+      got.append(reinterpret_cast<const char*>(row), image.width * 4);
+    }
+    EXPECT_EQ(got, c.pixels);
+    EXPECT_EQ(GetCurrentObject(image.dc, OBJ_BITMAP), image.dib);
+  }
+  // An element whose image failed draws nothing; the window keeps painting.
+  MSkinImage failed;
+  EXPECT_FALSE(LoadSkinImage(&window, &failed, 10, 0));
+  window.Show(true);
+  MSkinnedSection element;
+  element.SetImage(&failed);
+  element.source = UiSourceRect{0, 0, 5, 3};
+  SetRectXYWH(&element, 0, 0, 50, 50);
+  AddRootElement(&window, &element);
+  InvalidateRect(window.Handle(), nullptr, FALSE);
+  UpdateWindow(window.Handle());
+  EXPECT_EQ(ReadClient(window.Handle()).At(10, 10), PixelOf(kBackground));
+  RemoveRootElement(&window, &element);
+  FreeLibrary(module);
+}
+
+// Last: the pages it opens start other programs.
+TEST_F(UiToolkitTest, LinkClicksOpenThroughTheShim) {
+  ScratchRegistry registry;
+  ScratchFiles files;
+  const std::wstring handler = NewTempFolder(L"glint-ui-link") + L"\\urlhandler.exe";
+  files.Copy(RecorderPath(), handler);
+  registry.SetString(HKEY_CLASSES_ROOT, L"glinttest", L"URL Protocol", L"");
+  registry.SetString(HKEY_CLASSES_ROOT, L"glinttest\\shell\\open\\command", L"",
+                     L"\"" + handler + L"\" \"%1\"");
+  // The applet's file and a recorder as control.exe beside this program,
+  // where process creation looks first.
+  wchar_t windows[MAX_PATH] = {};
+  GetWindowsDirectoryW(windows, MAX_PATH);
+  const std::wstring wow = std::wstring(windows) + L"\\SysWOW64";
+  CreateDirectoryW(wow.c_str(), nullptr);
+  files.File(wow + L"\\GlintPlayerCPLApp.cpl", "applet");
+  const std::wstring control = ProgramFolder() + L"\\control.exe";
+  files.Copy(RecorderPath(), control);
+
+  struct Case {
+    int link;
+    std::wstring log;
+    const char* expected;
+  };
+  for (const Case& c : {Case{0, handler + L".log", "glinttest:license"},
+                        Case{1, control + L".log", "GlintPlayerCPLApp.cpl"}}) {
+    SCOPED_TRACE(c.expected);
+    MHTMLLink* link = gallery_->paragraph->Links()[c.link];
+    const UiRect at = AbsoluteRect(link);
+    const int x = at.left + at.Width() / 2, y = at.top + at.Height() / 2;
+    Mouse(WM_MOUSEMOVE, x, y);
+    EXPECT_EQ(link->State(), kOver);
+    EXPECT_EQ(gallery_->CursorState(), 1);
+    EXPECT_EQ(link->Underline().imageOrColour, 0xFF982Eu);
+    Mouse(WM_LBUTTONDOWN, x, y);
+    EXPECT_EQ(link->State(), kPressedOver);
+    Mouse(WM_LBUTTONUP, x, y);
+    Mouse(WM_MOUSEMOVE, 700, 340);
+    EXPECT_EQ(link->State(), kIdle);
+    EXPECT_EQ(gallery_->CursorState(), 0);
+    EXPECT_EQ(link->Underline().imageOrColour, 0xD88127u);
+    EXPECT_NE(WaitForContent(c.log).find(c.expected), std::string::npos);
+    DeleteFileW(c.log.c_str());
+  }
+}
+
+}  // namespace

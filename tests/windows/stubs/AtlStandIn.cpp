@@ -1,0 +1,11 @@
+// Stands in for the system's control-hosting library (atl.dll) in the
+// toolkit tests: its initialisation fails with a known error, so that Run
+// must report it without showing the window.
+#include <windows.h>
+
+constexpr DWORD kAtlStandInError = ERROR_DLL_INIT_FAILED;
+
+extern "C" __declspec(dllexport) BOOL WINAPI AtlAxWinInit() {
+  SetLastError(kAtlStandInError);
+  return FALSE;
+}
