@@ -5,12 +5,11 @@
 #include <new>
 
 #include "foundation/WideText.h"
+#include "ui/MAccProxyObject.h"
 #include "ui/MWindow.h"
 #include "ui/ZavuzER.h"
 
 namespace {
-
-AccessibleFactory g_accessibleFactory = nullptr;
 
 // Points inside a proxy go to the main window in its client coordinates.
 LPARAM ToParentPoint(HWND proxy, int x, int y) {
@@ -89,9 +88,7 @@ void CreateProxy(MRegion* element) {
       reinterpret_cast<HMENU>(static_cast<intptr_t>(element->id)), window->Ui()->Module(), nullptr);
   if (proxy == nullptr) return;
   element->proxy = proxy;
-  if (element->accessible == nullptr && g_accessibleFactory != nullptr) {
-    element->accessible = g_accessibleFactory(element);
-  }
+  if (element->accessible == nullptr) element->accessible = NewAccProxyObject(element);
   if (element->accessible != nullptr) {
     SetPropW(proxy, MAKEINTATOM(AccessiblePropertyAtom()), element->accessible);
   }
@@ -157,10 +154,6 @@ bool InTree(MRegion* first, const MRegion* child) {
 ATOM AccessiblePropertyAtom() {
   static ATOM atom = GlobalAddAtomW(L"ACC_PROP");
   return atom;
-}
-
-void SetAccessibleFactory(AccessibleFactory factory) {
-  g_accessibleFactory = factory;
 }
 
 UiRect AbsoluteRect(const MRegion* element) {
@@ -282,7 +275,8 @@ MSkinnedSection::~MSkinnedSection() {
     RemoveRootElement(window, this);
   }
   DestroyProxy(this);
-  if (accessible != nullptr) accessible->Release();
+  ReleaseAccProxyObject(accessible);
+  accessible = nullptr;
 }
 
 MScale3Section::MScale3Section(MWindow* window, const MSliceSpec* spec)

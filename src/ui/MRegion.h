@@ -51,7 +51,7 @@ struct MRegion : MLink {
   uint8_t enabled = 1;
   HWND proxy = nullptr;
   MString text;
-  IUnknown* accessible = nullptr;  // one reference held
+  IUnknown* accessible = nullptr;  // its MAccProxyObject, one reference held
 
   DrawMode Mode() const { return static_cast<DrawMode>(flags & kDrawModeMask); }
   void SetMode(DrawMode mode) {
@@ -134,9 +134,5 @@ void SetRectXYWH(MRegion* element, int32_t x, int32_t y, int32_t width, int32_t 
 void MoveRect(MRegion* element, int32_t left, int32_t top);
 void OffsetRect(MRegion* element, POINT by);
 
-// The accessibility object of an element with a proxy window. Until one is
-// installed, proxies carry none and WM_GETOBJECT takes the default path.
-using AccessibleFactory = IUnknown* (*)(MRegion* element);
-void SetAccessibleFactory(AccessibleFactory factory);
 // The global atom naming the proxy property that carries that object.
 ATOM AccessiblePropertyAtom();

@@ -199,57 +199,166 @@ TEST_F(UiToolkitTest, WindowIsTheTopmostToolkitWindowWithItsObject) {
   EXPECT_TRUE(PumpUntil([&] { return gallery_->settledEvents > settled + 2; }));
 }
 
-// An accessibility object that notes what it is asked for.
-struct NotedObject final : IUnknown {
-  LONG references = 1;
-  int accessibleAsked = 0;
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    *out = nullptr;
-    if (iid == IID_IAccessible) ++accessibleAsked;
-    if (iid != IID_IUnknown) return E_NOINTERFACE;
-    *out = this;
-    AddRef();
-    return S_OK;
+// The accessible object of a proxy, as a screen reader gets it.
+IAccessible* AccessibleOf(const MRegion* element) {
+  IAccessible* acc = nullptr;
+  if (element->proxy == nullptr) return nullptr;
+  if (FAILED(AccessibleObjectFromWindow(element->proxy, static_cast<DWORD>(OBJID_CLIENT),
+                                        IID_IAccessible, reinterpret_cast<void**>(&acc)))) {
+    return nullptr;
   }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++references; }
-  ULONG STDMETHODCALLTYPE Release() override { return --references; }
-};
+  return acc;
+}
+VARIANT Child(LONG id) {
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_I4;
+  v.lVal = id;
+  return v;
+}
+std::string NameOf(IAccessible* acc, LONG child = CHILDID_SELF) {
+  BSTR name = nullptr;
+  HRESULT hr = acc->get_accName(Child(child), &name);
+  std::string text = SUCCEEDED(hr) ? (name != nullptr ? Utf8Of(name) : "<none>") : Hex(hr);
+  SysFreeString(name);
+  return text;
+}
+LONG LongOf(IAccessible* acc, HRESULT (STDMETHODCALLTYPE IAccessible::*get)(VARIANT, VARIANT*)) {
+  VARIANT v;
+  VariantInit(&v);
+  return SUCCEEDED((acc->*get)(Child(CHILDID_SELF), &v)) && v.vt == VT_I4 ? v.lVal : -1;
+}
 
-TEST_F(UiToolkitTest, ProxyWindowsAnswerObjectQueriesThroughTheirAccessibleObject) {
-  static NotedObject object;
-  struct Case {
-    const char* name;
-    AccessibleFactory factory;
-    int asked;
+// Each control as a screen reader sees it: name, role and state by kind,
+// checked, focused, unavailable when disabled; its place is its proxy's,
+// a label's inside its button.
+TEST_F(UiToolkitTest, AccessibleObjectsDescribeTheirControls) {
+  constexpr LONG kFocusable = STATE_SYSTEM_FOCUSABLE;
+  MTextArea* label = gallery_->buttons[0]->Label();
+  ASSERT_NE(label, nullptr);
+  ASSERT_TRUE(gallery_->SetFocusElement(gallery_->boxes[1], false));
+  const struct {
+    const char* what;
+    MRegion* element;
+    LONG role, state;
+  } cases[] = {
+      {"button", gallery_->buttons[0], ROLE_SYSTEM_PUSHBUTTON, kFocusable},
+      {"disabled button", gallery_->buttons[3], ROLE_SYSTEM_PUSHBUTTON,
+       kFocusable | STATE_SYSTEM_UNAVAILABLE},
+      {"check box", gallery_->boxes[0], ROLE_SYSTEM_CHECKBUTTON, kFocusable},
+      {"checked, focused check box", gallery_->boxes[1], ROLE_SYSTEM_CHECKBUTTON,
+       kFocusable | STATE_SYSTEM_CHECKED | STATE_SYSTEM_FOCUSED},
+      {"radio button", gallery_->radios[0], ROLE_SYSTEM_RADIOBUTTON, kFocusable},
+      {"selected radio button", gallery_->radios[1], ROLE_SYSTEM_RADIOBUTTON,
+       kFocusable | STATE_SYSTEM_CHECKED},
+      {"button label", label, ROLE_SYSTEM_STATICTEXT, STATE_SYSTEM_READONLY},
   };
-  const Case cases[] = {
-      {"none installed", nullptr, 0},
-      {"installed", [](MRegion*) -> IUnknown* { return object.AddRef(), &object; }, 1},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    object.accessibleAsked = 0;
-    SetAccessibleFactory(c.factory);
-    {
-      MSkinnedSection element;
-      element.id = 60;
-      element.SetProxyFlag();
-      SetRectXYWH(&element, 450, 250, 20, 20);
-      AddRootElement(gallery_, &element);
-      ASSERT_NE(element.proxy, nullptr);
-      EXPECT_EQ(GetPropW(element.proxy, MAKEINTATOM(AccessiblePropertyAtom())) != nullptr,
-                c.asked != 0);
-      const LRESULT result =
-          SendMessageW(element.proxy, WM_GETOBJECT, 0, static_cast<LPARAM>(OBJID_CLIENT));
-      EXPECT_EQ(object.accessibleAsked, c.asked);
-      if (c.asked == 0) {
-        EXPECT_EQ(result, 0);
-      }
-      EXPECT_EQ(SendMessageW(element.proxy, WM_GETDLGCODE, 0, 0), DLGC_WANTTAB);
-    }
-    EXPECT_EQ(object.references, 1);  // the element let its reference go
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    IAccessible* acc = AccessibleOf(c.element);
+    ASSERT_NE(acc, nullptr);
+    EXPECT_EQ(NameOf(acc), c.element->text.IsEmpty() ? "<none>" : ToUtf8(c.element->text));
+    EXPECT_EQ(LongOf(acc, &IAccessible::get_accRole), c.role);
+    EXPECT_EQ(LongOf(acc, &IAccessible::get_accState), c.state);
+    RECT proxy{};
+    GetWindowRect(c.element->proxy, &proxy);
+    LONG x = 0, y = 0, w = 0, h = 0;
+    EXPECT_HRESULT_SUCCEEDED(acc->accLocation(&x, &y, &w, &h, Child(CHILDID_SELF)));
+    EXPECT_EQ(std::vector<LONG>({x, y, w, h}),
+              std::vector<LONG>({proxy.left, proxy.top, proxy.right - proxy.left,
+                                 proxy.bottom - proxy.top}));
+    acc->Release();
   }
-  SetAccessibleFactory(nullptr);
+  RECT button{}, inner{};
+  GetWindowRect(gallery_->buttons[0]->proxy, &button);
+  GetWindowRect(label->proxy, &inner);
+  EXPECT_EQ(inner.left - button.left, label->rect.left);  // offset by its parent
+  gallery_->SetFocusElement(nullptr, false);
+}
+
+// What needs no element, what the object refuses, and a disconnected
+// object once its element is gone (a screen reader still holding it).
+TEST_F(UiToolkitTest, AccessibleObjectsAnswerTheirContractAndOutliveTheirElement) {
+  IAccessible* acc = AccessibleOf(gallery_->buttons[0]);
+  ASSERT_NE(acc, nullptr);
+  LONG count = -1, x = 0;
+  IDispatch* dispatch = nullptr;
+  IUnknown* unknown = nullptr;
+  VARIANT v;
+  VariantInit(&v);
+  EXPECT_EQ(acc->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch)), S_OK);
+  dispatch->Release();
+  EXPECT_EQ(acc->QueryInterface(IID_IEnumVARIANT, reinterpret_cast<void**>(&unknown)),
+            E_NOINTERFACE);
+  EXPECT_EQ(unknown, nullptr);
+  EXPECT_EQ(acc->get_accChildCount(&count), S_OK);
+  EXPECT_EQ(count, 0);
+  EXPECT_EQ(acc->get_accChild(Child(1), &dispatch), S_FALSE);
+  EXPECT_EQ(dispatch, nullptr);
+  EXPECT_EQ(NameOf(acc, 1), Hex(E_INVALIDARG));
+  EXPECT_EQ(acc->accLocation(&x, nullptr, &x, &x, Child(CHILDID_SELF)), E_INVALIDARG);
+  EXPECT_EQ(acc->accLocation(&x, &x, &x, &x, Child(2)), E_INVALIDARG);
+  EXPECT_EQ(acc->accHitTest(1, 1, &v), S_FALSE);
+  EXPECT_EQ(v.vt, VT_EMPTY);
+  UINT types = 0;
+  EXPECT_EQ(acc->GetTypeInfoCount(&types), E_NOTIMPL);
+  EXPECT_EQ(acc->get_accFocus(&v), E_NOTIMPL);
+  EXPECT_EQ(acc->accSelect(SELFLAG_TAKEFOCUS, Child(CHILDID_SELF)), E_NOTIMPL);
+  BSTR shortcut = nullptr;
+  EXPECT_EQ(acc->get_accKeyboardShortcut(Child(CHILDID_SELF), &shortcut), S_OK);
+  EXPECT_TRUE(shortcut != nullptr && SysStringLen(shortcut) == 0);
+  SysFreeString(shortcut);
+  acc->Release();
+
+  IAccessible* held = nullptr;
+  {
+    MSkinnedSection element;
+    element.id = 60;
+    element.SetProxyFlag();
+    SetElementText(&element, MString(u"gone"));
+    SetRectXYWH(&element, 450, 250, 20, 20);
+    AddRootElement(gallery_, &element);
+    held = AccessibleOf(&element);
+    ASSERT_NE(held, nullptr);
+    EXPECT_EQ(NameOf(held), "gone");
+  }
+  EXPECT_EQ(NameOf(held), Hex(CO_E_OBJNOTCONNECTED));
+  EXPECT_EQ(LongOf(held, &IAccessible::get_accState), -1);
+  EXPECT_EQ(held->accLocation(&x, &x, &x, &x, Child(CHILDID_SELF)), CO_E_OBJNOTCONNECTED);
+  EXPECT_EQ(held->accDoDefaultAction(Child(CHILDID_SELF)), CO_E_OBJNOTCONNECTED);
+  held->Release();  // the last reference frees it
+}
+
+// The default action presses a control as Space does; a disabled control
+// and plain text have none.
+TEST_F(UiToolkitTest, DefaultActionPressesAnEnabledControl) {
+  const struct {
+    const char* what;
+    MRegion* element;
+    HRESULT result;
+    std::vector<UiEvent> events;
+  } cases[] = {
+      {"button", gallery_->buttons[0], S_OK, {{100, kControlPressed, 0}, {100, kControlClicked, 0}}},
+      {"check box", gallery_->boxes[0], S_OK, {{110, kControlPressed, 0}, {110, kControlClicked, 0}}},
+      {"disabled button", gallery_->buttons[3], E_FAIL, {}},
+      {"label", gallery_->buttons[0]->Label(), DISP_E_MEMBERNOTFOUND, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    IAccessible* acc = AccessibleOf(c.element);
+    ASSERT_NE(acc, nullptr);
+    gallery_->events.clear();
+    EXPECT_EQ(acc->accDoDefaultAction(Child(CHILDID_SELF)), c.result);
+    PumpUntil([&] { return gallery_->events.size() >= c.events.size() + 1; }, 300);
+    std::vector<UiEvent> got;
+    for (const UiEvent& e : gallery_->events)
+      if (e.kind == kControlPressed || e.kind == kControlClicked) got.push_back(e);
+    EXPECT_EQ(got, c.events);
+    acc->Release();
+  }
+  gallery_->boxes[0]->SetChecked(false);
+  gallery_->boxes[0]->Layout();
+  gallery_->SetFocusElement(nullptr, false);
 }
 
 TEST_F(UiToolkitTest, SizeAnimatesTickByTickBothWays) {
