@@ -213,7 +213,8 @@ bool ParseArguments(const std::wstring& list, std::vector<Token>& out, std::stri
         }
         token.kind = Token::Number;
         token.number = named->second;
-      } else if (word.find(L':') != std::wstring::npos && ParseStructure(word, token.bytes, error)) {
+      } else if (word.find(L':') != std::wstring::npos &&
+                 ParseStructure(word, token.bytes, error)) {
         token.kind = Token::Bytes;
         if (!error.empty()) return false;
       } else if (!word.empty() && (iswdigit(word[0]) || word[0] == L'-')) {
@@ -298,7 +299,8 @@ bool RunCall(IGlintBroker6* broker, const std::map<std::wstring, Method>& method
     std::wstring pair;
     while (names >> pair) {
       const size_t equals = pair.find(L'=');
-      if (equals != std::wstring::npos) keep.push_back({pair.substr(0, equals), pair.substr(equals + 1)});
+      if (equals != std::wstring::npos)
+        keep.push_back({pair.substr(0, equals), pair.substr(equals + 1)});
     }
   }
   size_t open = line.find(L'(');
@@ -396,7 +398,7 @@ bool RunCall(IGlintBroker6* broker, const std::map<std::wstring, Method>& method
     VARIANT& v = storage[p];
     for (const auto& [as, parameter] : keep) {
       if (parameter != method.params[p].name) continue;
-      g_named[as] = V_VT(&v) == VT_I4 ? static_cast<long long>(V_I4(&v))
+      g_named[as] = V_VT(&v) == VT_I4    ? static_cast<long long>(V_I4(&v))
                     : V_VT(&v) == VT_UI4 ? static_cast<long long>(V_UI4(&v))
                                          : V_I8(&v);
     }

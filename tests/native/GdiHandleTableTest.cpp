@@ -25,8 +25,8 @@ TEST(GdiHandleTable, EachNumberOnlyWhereItsKindBelongs) {
     uint32_t number;
     bool dc, object;
   } cases[] = {
-      {kDc, true, false},        {kFont, false, true}, {kReceived, false, true},
-      {kMapped, false, true},    {0, false, false},            {1, false, false},
+      {kDc, true, false},          {kFont, false, true},        {kReceived, false, true},
+      {kMapped, false, true},      {0, false, false},           {1, false, false},
       {0x8000'0000, false, false}, {0xFFFF'FFFF, false, false}, {kFont ^ 0x8000'0000, false, false},
   };
   for (const Case& c : cases) {

@@ -40,8 +40,8 @@ class Canvas {
   virtual void Stroke(int width, COLORREF colour) = 0;
   virtual void ClipRect(int l, int t, int r, int b) = 0;
   virtual void ClipNone() = 0;
-  virtual void Bitmap(Box target, Box source, const std::string& header,
-                      const std::string& pixels, bool saveRestore) = 0;
+  virtual void Bitmap(Box target, Box source, const std::string& header, const std::string& pixels,
+                      bool saveRestore) = 0;
   virtual void Transparent(Box target, Box source, const std::string& header,
                            const std::string& pixels, COLORREF colour, DWORD rop) = 0;
   // Narrow or wide text of `count` units (terminator included in `text`).
@@ -71,8 +71,8 @@ class BrokerCanvas final : public Canvas {
   void Move(int x, int y) override { Expect(b_->BrokerMoveTo(dc_, x, y)); }
   void Line(int x, int y) override { Expect(b_->BrokerLineTo(dc_, x, y)); }
   void Bezier(const std::vector<POINT>& points) override {
-    UniqueSafeArray a = Bytes(std::string(reinterpret_cast<const char*>(points.data()),
-                                          points.size() * sizeof(POINT)));
+    UniqueSafeArray a = Bytes(
+        std::string(reinterpret_cast<const char*>(points.data()), points.size() * sizeof(POINT)));
     Expect(b_->BrokerPolyBezierTo(dc_, a.Get(), static_cast<ULONG>(points.size())));
   }
   void Fill(COLORREF colour) override { Expect(b_->BrokerPathToSolidFill(dc_, colour)); }
@@ -85,14 +85,14 @@ class BrokerCanvas final : public Canvas {
   void ClipNone() override { Expect(b_->BrokerSelectClipRgnNULL(dc_, &rc_)); }
   void Bitmap(Box target, Box source, const std::string& header, const std::string& pixels,
               bool saveRestore) override {
-    UniqueSafeArray t = Bytes(Placement(target)), s = Bytes(Placement(source)),
-                    h = Bytes(header), p = Bytes(pixels);
+    UniqueSafeArray t = Bytes(Placement(target)), s = Bytes(Placement(source)), h = Bytes(header),
+                    p = Bytes(pixels);
     Expect(b_->BrokerPathToBitmapFill(dc_, t.Get(), s.Get(), p.Get(), h.Get(), saveRestore));
   }
   void Transparent(Box target, Box source, const std::string& header, const std::string& pixels,
                    COLORREF colour, DWORD rop) override {
-    UniqueSafeArray t = Bytes(Placement(target)), s = Bytes(Placement(source)),
-                    h = Bytes(header), p = Bytes(pixels);
+    UniqueSafeArray t = Bytes(Placement(target)), s = Bytes(Placement(source)), h = Bytes(header),
+                    p = Bytes(pixels);
     Expect(b_->BrokerPathToTransparentBitmapFill(dc_, t.Get(), s.Get(), p.Get(), h.Get(), colour,
                                                  rop));
   }
@@ -102,8 +102,8 @@ class BrokerCanvas final : public Canvas {
                     d = Bytes(std::string(reinterpret_cast<const char*>(advances.data()),
                                           advances.size() * sizeof(INT)));
     auto method = wide ? &IGlintBroker6::BrokerExtTextOutW : &IGlintBroker6::BrokerExtTextOutA;
-    Expect((b_->*method)(dc_, x, y, options, 1, r.Get(), s.Get(), count, advances.empty(),
-                         d.Get(), &rc_));
+    Expect((b_->*method)(dc_, x, y, options, 1, r.Get(), s.Get(), count, advances.empty(), d.Get(),
+                         &rc_));
     EXPECT_EQ(rc_, 1u);
   }
   void Font(const LOGFONTW& font) override {
@@ -253,7 +253,10 @@ std::vector<PageCase> PageCases() {
   font.lfWeight = FW_BOLD;
   wcscpy(font.lfFaceName, L"Arial");
   return {
-      {"rectangle", [](Canvas& c) { c.Rect({200, 200, 800, 600}, RGB(255, 0, 0)); },
+      {"rectangle",
+       [](Canvas& c) {
+         c.Rect({200, 200, 800, 600}, RGB(255, 0, 0));
+       },
        {{500, 400, 0xFF0000}, {900, 700, 0xFFFFFF}}},
       {"solid-path",
        [](Canvas& c) {

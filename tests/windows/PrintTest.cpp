@@ -78,11 +78,10 @@ class Print : public BrokerSuite {
   HRESULT BitmapFill(const std::string& header, size_t pixels, bool transparent = false) {
     UniqueSafeArray target = Bytes(Placement(0, 0, 10, 10)), source = Bytes(Placement(0, 0, 1, 1));
     UniqueSafeArray info = Bytes(header), data = Zeros(pixels);
-    return transparent
-               ? broker_->BrokerPathToTransparentBitmapFill(dc_, target.Get(), source.Get(),
-                                                            data.Get(), info.Get(), 0, SRCCOPY)
-               : broker_->BrokerPathToBitmapFill(dc_, target.Get(), source.Get(), data.Get(),
-                                                 info.Get(), 0);
+    return transparent ? broker_->BrokerPathToTransparentBitmapFill(
+                             dc_, target.Get(), source.Get(), data.Get(), info.Get(), 0, SRCCOPY)
+                       : broker_->BrokerPathToBitmapFill(dc_, target.Get(), source.Get(),
+                                                         data.Get(), info.Get(), 0);
   }
   IGlintBroker6* broker_ = nullptr;
   ULONG dc_ = 0;
@@ -221,7 +220,7 @@ TEST_F(Print, CurveAndPointCounts) {
     ULONG count;
     int bytes;
     HRESULT expected;
-  } cases[] = {{3, 24, S_OK}, {3, 23, E_FAIL}, {3, 25, E_FAIL}, {3, 0, E_FAIL},
+  } cases[] = {{3, 24, S_OK}, {3, 23, E_FAIL}, {3, 25, E_FAIL},         {3, 0, E_FAIL},
                {0, 5, S_OK},  {0, 0, S_OK},    {0x20000000, 0, E_FAIL}, {0x20000000, 8, E_FAIL}};
   ASSERT_EQ(broker_->BrokerBeginPath(dc_), S_OK);
   for (const Case& c : cases) {
@@ -262,8 +261,7 @@ TEST_F(Print, BitmapSizeRule) {
       {"1 bpp opaque: two colours, one sent", HeaderBlob(Header(8, 1, 1), 1), 4, false, E_FAIL},
       {"1 bpp transparent: two colours", HeaderBlob(Header(8, 1, 1), 2), 4, true, S_OK},
       {"height INT32_MIN", HeaderBlob(Header(1, INT32_MIN, 32), 1), 4, false, E_FAIL},
-      {"width x bpp beyond 32 bits", HeaderBlob(Header(0x7FFFFFFF, 1, 32), 1), 64, false,
-       E_FAIL},
+      {"width x bpp beyond 32 bits", HeaderBlob(Header(0x7FFFFFFF, 1, 32), 1), 64, false, E_FAIL},
       {"height 0", HeaderBlob(Header(1, 0, 32), 1), 4, false, E_FAIL},
   };
   for (const Case& c : cases) {
@@ -468,8 +466,7 @@ TEST_F(FontLink, HandlesSignExtendedAndAnswersPassedBack) {
   char dcText[32];
   snprintf(dcText, sizeof dcText, "%llX",
            static_cast<unsigned long long>(static_cast<long long>(static_cast<LONG>(dc_))));
-  EXPECT_NE(log.find(std::string("codepages ") + dcText + " FFFFFFFF80001234\n"),
-            std::string::npos)
+  EXPECT_NE(log.find(std::string("codepages ") + dcText + " FFFFFFFF80001234\n"), std::string::npos)
       << log;
   EXPECT_NE(log.find("release 0 FFFFFFFF80001234\n"), std::string::npos) << log;
 }
@@ -584,8 +581,8 @@ TEST_F(Print, DialogAnsweredFromAThread) {
   ASSERT_HRESULT_SUCCEEDED(session.created);
   const std::vector<DWORD> servers = ProcessesNamed(kServer);
   ASSERT_EQ(servers.size(), 1u);
-  HWND owner = CreateWindowExW(0, L"STATIC", L"player", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0,
-                               200, 100, nullptr, nullptr, nullptr, nullptr);
+  HWND owner = CreateWindowExW(0, L"STATIC", L"player", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200,
+                               100, nullptr, nullptr, nullptr, nullptr);
   ASSERT_NE(owner, nullptr);
   for (int button : {IDOK, IDCANCEL}) {
     SCOPED_TRACE(button == IDOK ? "OK" : "Cancel");

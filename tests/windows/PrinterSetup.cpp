@@ -32,8 +32,8 @@ bool CopyDescriptionFile(const std::wstring& folder) {
     HANDLE file = CreateFileW((folder + L"\\generic.ppd").c_str(), GENERIC_WRITE, 0, nullptr,
                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     DWORD done = 0;
-    written = file != INVALID_HANDLE_VALUE && WriteFile(file, data, size, &done, nullptr) &&
-              done == size;
+    written =
+        file != INVALID_HANDLE_VALUE && WriteFile(file, data, size, &done, nullptr) && done == size;
     if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
   }
   FreeLibrary(spooler);

@@ -290,8 +290,8 @@ class CoGlintBrokerServer final : public IGlintBroker6 {
   bool SelectedInOwnDc(ULONG object);
   // The narrow and wide forms of the text output and extent methods.
   HRESULT TextOutput(bool wide, ULONG dwHDC, ULONG dwX, ULONG dwY, ULONG dwOptions,
-                  ULONG dwIsRectNULL, SAFEARRAY* p_RectArray, SAFEARRAY* p_StrArray, ULONG dwCount,
-                  ULONG dwIsDxNULL, SAFEARRAY* p_DxArray, ULONG* p_dwRC);
+                     ULONG dwIsRectNULL, SAFEARRAY* p_RectArray, SAFEARRAY* p_StrArray,
+                     ULONG dwCount, ULONG dwIsDxNULL, SAFEARRAY* p_DxArray, ULONG* p_dwRC);
   HRESULT TextMeasure(bool wide, ULONG dwHDC, SAFEARRAY* p_StrArray, ULONG dwCount, ULONG* p_dwCx,
-                     ULONG* p_dwCy);
+                      ULONG* p_dwCy);
 };

@@ -77,9 +77,9 @@ bool BitmapFits(const ByteBlob& target, const ByteBlob& source, const ByteBlob& 
       !Fits(header, headerKind) || !pixelBlob.Valid())
     return false;
   auto parsed = PrintRules::ReadBitmapHeader(header.Bytes());
-  if (!parsed || PrintRules::CheckBitmap(*parsed, header.Bytes().size(),
-                                         pixelBlob.Bytes().size()) !=
-                     PrintRules::BitmapVerdict::Fits)
+  if (!parsed ||
+      PrintRules::CheckBitmap(*parsed, header.Bytes().size(), pixelBlob.Bytes().size()) !=
+          PrintRules::BitmapVerdict::Fits)
     return false;
   return true;
 }
@@ -87,9 +87,8 @@ bool BitmapFits(const ByteBlob& target, const ByteBlob& source, const ByteBlob& 
 void StretchBitmap(HDC dc, const ByteBlob& target, const ByteBlob& source, const ByteBlob& pixels,
                    const ByteBlob& header, DWORD rop) {
   const Placement t = PlacementFrom(target), s = PlacementFrom(source);
-  StretchDIBits(dc, t.x, t.y, t.width, t.height, s.x, s.y, s.width, s.height,
-                pixels.Bytes().data(), reinterpret_cast<const BITMAPINFO*>(header.Bytes().data()),
-                DIB_RGB_COLORS, rop);
+  StretchDIBits(dc, t.x, t.y, t.width, t.height, s.x, s.y, s.width, s.height, pixels.Bytes().data(),
+                reinterpret_cast<const BITMAPINFO*>(header.Bytes().data()), DIB_RGB_COLORS, rop);
 }
 
 }  // namespace
@@ -119,8 +118,7 @@ HRESULT CoGlintBrokerServer::BrokerEndPath(ULONG dwHDC) {
 
 HRESULT CoGlintBrokerServer::BrokerMoveTo(ULONG dwHDC, ULONG dwX, ULONG dwY) {
   if (!gdiHandles_.IsDc(dwHDC)) return kUnknownHandle;
-  return MoveToEx(Dc(dwHDC), static_cast<int>(dwX), static_cast<int>(dwY), nullptr) ? S_OK
-                                                                                     : E_FAIL;
+  return MoveToEx(Dc(dwHDC), static_cast<int>(dwX), static_cast<int>(dwY), nullptr) ? S_OK : E_FAIL;
 }
 
 // The two values are the end point itself, not an offset.
@@ -172,8 +170,7 @@ HRESULT CoGlintBrokerServer::BrokerPathToBitmapFill(ULONG dwHDC, SAFEARRAY* p_tR
   if (!gdiHandles_.IsDc(dwHDC)) return kUnknownHandle;
   ByteBlob target(p_tRectArray), source(p_sRectArray), header(p_BitmapInfoArray);
   ByteBlob pixels(p_BitmapArray);
-  if (!BitmapFits(target, source, header, FixedBlob::OpaqueBitmapHeader, pixels))
-    return E_FAIL;
+  if (!BitmapFits(target, source, header, FixedBlob::OpaqueBitmapHeader, pixels)) return E_FAIL;
   HDC dc = Dc(dwHDC);
   SavedState saved(dc, dwSaveRestore != 0);
   if (dwSaveRestore != 0) SelectClipPath(dc, RGN_AND);
@@ -209,8 +206,8 @@ HRESULT CoGlintBrokerServer::BrokerExtTextOutA(ULONG dwHDC, ULONG dwX, ULONG dwY
                                                SAFEARRAY* p_StrArray, ULONG dwCount,
                                                ULONG dwIsDxNULL, SAFEARRAY* p_DxArray,
                                                ULONG* p_dwRC) {
-  return TextOutput(false, dwHDC, dwX, dwY, dwOptions, dwIsRectNULL, p_RectArray, p_StrArray, dwCount,
-                 dwIsDxNULL, p_DxArray, p_dwRC);
+  return TextOutput(false, dwHDC, dwX, dwY, dwOptions, dwIsRectNULL, p_RectArray, p_StrArray,
+                    dwCount, dwIsDxNULL, p_DxArray, p_dwRC);
 }
 
 HRESULT CoGlintBrokerServer::BrokerExtTextOutW(ULONG dwHDC, ULONG dwX, ULONG dwY, ULONG dwOptions,
@@ -218,14 +215,14 @@ HRESULT CoGlintBrokerServer::BrokerExtTextOutW(ULONG dwHDC, ULONG dwX, ULONG dwY
                                                SAFEARRAY* p_StrArray, ULONG dwCount,
                                                ULONG dwIsDxNULL, SAFEARRAY* p_DxArray,
                                                ULONG* p_dwRC) {
-  return TextOutput(true, dwHDC, dwX, dwY, dwOptions, dwIsRectNULL, p_RectArray, p_StrArray, dwCount,
-                 dwIsDxNULL, p_DxArray, p_dwRC);
+  return TextOutput(true, dwHDC, dwX, dwY, dwOptions, dwIsRectNULL, p_RectArray, p_StrArray,
+                    dwCount, dwIsDxNULL, p_DxArray, p_dwRC);
 }
 
-HRESULT CoGlintBrokerServer::TextOutput(bool wide, ULONG dwHDC, ULONG dwX, ULONG dwY, ULONG dwOptions,
-                                     ULONG dwIsRectNULL, SAFEARRAY* p_RectArray,
-                                     SAFEARRAY* p_StrArray, ULONG dwCount, ULONG dwIsDxNULL,
-                                     SAFEARRAY* p_DxArray, ULONG* p_dwRC) {
+HRESULT CoGlintBrokerServer::TextOutput(bool wide, ULONG dwHDC, ULONG dwX, ULONG dwY,
+                                        ULONG dwOptions, ULONG dwIsRectNULL, SAFEARRAY* p_RectArray,
+                                        SAFEARRAY* p_StrArray, ULONG dwCount, ULONG dwIsDxNULL,
+                                        SAFEARRAY* p_DxArray, ULONG* p_dwRC) {
   if (p_dwRC == nullptr) return E_INVALIDARG;
   if (!gdiHandles_.IsDc(dwHDC)) return kUnknownHandle;
   // The count is refused before any blob is touched.
@@ -266,14 +263,14 @@ HRESULT CoGlintBrokerServer::BrokerGetTextExtentPoint32W(ULONG dwHDC, SAFEARRAY*
 }
 
 HRESULT CoGlintBrokerServer::TextMeasure(bool wide, ULONG dwHDC, SAFEARRAY* p_StrArray,
-                                        ULONG dwCount, ULONG* p_dwCx, ULONG* p_dwCy) {
+                                         ULONG dwCount, ULONG* p_dwCx, ULONG* p_dwCy) {
   if (p_dwCx == nullptr || p_dwCy == nullptr) return E_INVALIDARG;
   if (!gdiHandles_.IsDc(dwHDC)) return kUnknownHandle;
   if (dwCount > PrintRules::kMaxTextCount) return E_INVALIDARG;
   ByteBlob text(p_StrArray);
   if (!text.Valid()) return E_FAIL;
-  if (HRESULT refused = PrintGdi::ResultOf(
-          PrintRules::CheckTextExtent(dwCount, wide, text.Bytes().size()));
+  if (HRESULT refused =
+          PrintGdi::ResultOf(PrintRules::CheckTextExtent(dwCount, wide, text.Bytes().size()));
       FAILED(refused))
     return refused;
   SIZE size{};

@@ -188,13 +188,13 @@ HRESULT CoGlintBrokerServer::BrokerEndDoc(ULONG dwHDC) {
 // ------------------------------------------------------------ the DC's state
 
 // The "value" methods: GDI's answer as a 32-bit number, S_OK whatever it is.
-#define GLINT_DC_VALUE(method, call)                                 \
-  HRESULT CoGlintBrokerServer::method {                              \
-    if (p_dwRC == nullptr) return E_INVALIDARG;                      \
-    if (!gdiHandles_.IsDc(dwHDC)) return kUnknownHandle;             \
-    HDC dc = Dc(dwHDC);                                              \
-    *p_dwRC = static_cast<ULONG>(call);                              \
-    return S_OK;                                                     \
+#define GLINT_DC_VALUE(method, call)                     \
+  HRESULT CoGlintBrokerServer::method {                  \
+    if (p_dwRC == nullptr) return E_INVALIDARG;          \
+    if (!gdiHandles_.IsDc(dwHDC)) return kUnknownHandle; \
+    HDC dc = Dc(dwHDC);                                  \
+    *p_dwRC = static_cast<ULONG>(call);                  \
+    return S_OK;                                         \
   }
 
 GLINT_DC_VALUE(BrokerIntersectClipRect(ULONG dwHDC, ULONG dwLeft, ULONG dwTop, ULONG dwRight,
@@ -250,9 +250,9 @@ HRESULT CoGlintBrokerServer::BrokerSetWorldTransform(ULONG dwHDC, SAFEARRAY* p_X
   if (p_dwRC == nullptr) return E_INVALIDARG;
   if (!gdiHandles_.IsDc(dwHDC)) return kUnknownHandle;
   ByteBlob blob(p_XformArray);
-  if (!blob.Valid() || PrintRules::CheckFixedBlob(PrintRules::FixedBlob::WorldTransform,
-                                                  blob.Bytes().size()) !=
-                           PrintRules::Verdict::Accept)
+  if (!blob.Valid() ||
+      PrintRules::CheckFixedBlob(PrintRules::FixedBlob::WorldTransform, blob.Bytes().size()) !=
+          PrintRules::Verdict::Accept)
     return E_FAIL;
   XFORM transform;
   std::memcpy(&transform, blob.Bytes().data(), sizeof(transform));
