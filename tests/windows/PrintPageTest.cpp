@@ -6,6 +6,7 @@
 // per colour probe in probes.txt, which scripts/print-render.sh renders to
 // PNG and checks.
 #include <windows.h>
+#include <mlang.h>
 
 #include <gtest/gtest.h>
 
@@ -50,7 +51,14 @@ class Canvas {
   virtual void Font(const LOGFONTW& font) = 0;
   virtual void Transform(const XFORM& transform) = 0;
   virtual void TextColour(COLORREF colour) = 0;
+  // The font link's font for `codePages` in place of the selected font.
+  virtual void MappedFont(DWORD codePages) = 0;
 };
+
+const CLSID kClsidMultiLanguage = {
+    0x275C23E2, 0x3747, 0x11D0, {0x9F, 0xEA, 0x00, 0xAA, 0x00, 0x3F, 0x86, 0x46}};
+const IID kIidFontLink = {
+    0x359F3441, 0xBD4A, 0x11D0, {0xB1, 0x88, 0x00, 0xAA, 0x00, 0x38, 0xC9, 0x69}};
 
 std::string Placement(Box b) {
   return std::string(reinterpret_cast<const char*>(&b), sizeof b);
@@ -119,9 +127,20 @@ class BrokerCanvas final : public Canvas {
     Expect(b_->BrokerSetWorldTransform(dc_, a.Get(), &rc_));
   }
   void TextColour(COLORREF colour) override { Expect(b_->BrokerSetTextColor(dc_, colour, &rc_)); }
+  void MappedFont(DWORD codePages) override {
+    ULONG current = 0, mapped = 0, previous = 0;
+    Expect(b_->BrokerGetCurrentObject(dc_, OBJ_FONT, &current));
+    Expect(b_->BrokerIMLangFontLinkMapFont(dc_, codePages, current, &mapped));
+    Expect(b_->BrokerSelectObject(dc_, mapped, &previous));
+    mapped_.push_back(mapped);
+  }
+  void Finish() {
+    for (ULONG font : mapped_) Expect(b_->BrokerIMLangFontLinkReleaseFont(font));
+  }
 
  private:
   static void Expect(HRESULT hr) { EXPECT_EQ(hr, S_OK); }
+  std::vector<ULONG> mapped_;
   IGlintBroker6* b_;
   ULONG dc_;
   ULONG rc_ = 0;
@@ -204,9 +223,25 @@ class DirectCanvas final : public Canvas {
     SetWorldTransform(dc_, &transform);
   }
   void TextColour(COLORREF colour) override { SetTextColor(dc_, colour); }
+  void MappedFont(DWORD codePages) override {
+    if (!link_) {
+      ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(kClsidMultiLanguage, nullptr, CLSCTX_INPROC_SERVER,
+                                                kIidFontLink, link_.Receive()));
+    }
+    HFONT mapped = nullptr;
+    ASSERT_HRESULT_SUCCEEDED(link_->MapFont(
+        dc_, codePages, static_cast<HFONT>(GetCurrentObject(dc_, OBJ_FONT)), &mapped));
+    SelectObject(dc_, mapped);
+    mapped_.push_back(mapped);
+  }
+  void Finish() {
+    for (HFONT font : mapped_) link_->ReleaseFont(font);
+  }
 
  private:
   HDC dc_;
+  ComRef<IMLangFontLink> link_;
+  std::vector<HFONT> mapped_;
   std::vector<HFONT> fonts_;
 };
 
@@ -320,6 +355,17 @@ std::vector<PageCase> PageCases() {
                 {60, 60, 60, 60, 60});
        },
        {{215, 260, 0xC80000}}},
+      {"mapped-font",
+       [font](Canvas& c) {
+         c.Font(font);
+         c.MappedFont(0x1);  // Latin 1
+         c.TextColour(RGB(0, 0, 200));
+         const std::wstring text = L"Mapped";
+         c.Text(true, 200, 200, 0,
+                std::string(reinterpret_cast<const char*>(text.c_str()), (text.size() + 1) * 2), 6,
+                {});
+       },
+       {{215, 260, 0x0000C8}}},
       {"transform",
        [](Canvas& c) {
          c.Transform({0.5f, 0, 0, 0.5f, 100, 100});
@@ -347,13 +393,12 @@ std::string PrintWithBroker(IGlintBroker6* broker, const std::function<void(Canv
   EXPECT_EQ(broker->BrokerStartDoc(dc, &m[0], &m[1], &m[2], &m[3], &m[4], &m[5], &m[6], &m[7]),
             S_OK);
   EXPECT_EQ(broker->BrokerStartPage(dc), S_OK);
-  {
-    BrokerCanvas canvas(broker, dc);
-    draw(canvas);
-  }
+  BrokerCanvas canvas(broker, dc);
+  draw(canvas);
   EXPECT_EQ(broker->BrokerEndPage(dc), S_OK);
   EXPECT_EQ(broker->BrokerEndDoc(dc), S_OK);
-  EXPECT_EQ(broker->BrokerDeleteDC(dc, &rc), S_OK);
+  EXPECT_EQ(broker->BrokerDeleteDC(dc, &rc), S_OK);  // then the fonts it held
+  canvas.Finish();
   return TakeJob();
 }
 
@@ -366,13 +411,12 @@ std::string PrintDirectly(const std::function<void(Canvas&)>& draw) {
   document.lpszDocName = L"Glint";
   EXPECT_GT(StartDocW(dc, &document), 0);
   EXPECT_GT(StartPage(dc), 0);
-  {
-    DirectCanvas canvas(dc);
-    draw(canvas);
-  }
+  DirectCanvas canvas(dc);
+  draw(canvas);
   EndPage(dc);
   EndDoc(dc);
   DeleteDC(dc);
+  canvas.Finish();
   return TakeJob();
 }
 
