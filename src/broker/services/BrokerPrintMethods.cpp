@@ -187,39 +187,74 @@ HRESULT CoGlintBrokerServer::BrokerEndDoc(ULONG dwHDC) {
 
 // ------------------------------------------------------------ the DC's state
 
+namespace {
 // The "value" methods: GDI's answer as a 32-bit number, S_OK whatever it is.
-#define GLINT_DC_VALUE(method, call)                     \
-  HRESULT CoGlintBrokerServer::method {                  \
-    if (p_dwRC == nullptr) return E_INVALIDARG;          \
-    if (!gdiHandles_.IsDc(dwHDC)) return kUnknownHandle; \
-    HDC dc = Dc(dwHDC);                                  \
-    *p_dwRC = static_cast<ULONG>(call);                  \
-    return S_OK;                                         \
-  }
+template <typename Call>
+HRESULT DcValue(const GdiHandleTable& handles, ULONG number, ULONG* out, Call call) {
+  if (out == nullptr) return E_INVALIDARG;
+  if (!handles.IsDc(number)) return kUnknownHandle;
+  *out = static_cast<ULONG>(call(Dc(number)));
+  return S_OK;
+}
+}  // namespace
 
-GLINT_DC_VALUE(BrokerIntersectClipRect(ULONG dwHDC, ULONG dwLeft, ULONG dwTop, ULONG dwRight,
-                                       ULONG dwBottom, ULONG* p_dwRC),
-               IntersectClipRect(dc, static_cast<int>(dwLeft), static_cast<int>(dwTop),
-                                 static_cast<int>(dwRight), static_cast<int>(dwBottom)))
-GLINT_DC_VALUE(BrokerSetPolyFillMode(ULONG dwHDC, ULONG dwMode, ULONG* p_dwRC),
-               SetPolyFillMode(dc, static_cast<int>(dwMode)))
-GLINT_DC_VALUE(BrokerGetTextAlign(ULONG dwHDC, ULONG* p_dwRC), GetTextAlign(dc))
-GLINT_DC_VALUE(BrokerSetTextAlign(ULONG dwHDC, ULONG dwAlign, ULONG* p_dwRC),
-               SetTextAlign(dc, dwAlign))
-GLINT_DC_VALUE(BrokerGetBkMode(ULONG dwHDC, ULONG* p_dwRC), GetBkMode(dc))
-GLINT_DC_VALUE(BrokerSetBkMode(ULONG dwHDC, ULONG dwMode, ULONG* p_dwRC),
-               SetBkMode(dc, static_cast<int>(dwMode)))
-GLINT_DC_VALUE(BrokerGetTextColor(ULONG dwHDC, ULONG* p_dwRC), GetTextColor(dc))
-GLINT_DC_VALUE(BrokerSetTextColor(ULONG dwHDC, ULONG dwColor, ULONG* p_dwRC),
-               SetTextColor(dc, dwColor))
-GLINT_DC_VALUE(BrokerGetDeviceCaps(ULONG dwHDC, ULONG dwIndex, ULONG* p_dwRC),
-               GetDeviceCaps(dc, static_cast<int>(dwIndex)))
-GLINT_DC_VALUE(BrokerSetTextCharacterExtra(ULONG dwHDC, ULONG dwCharExtra, ULONG* p_dwRC),
-               SetTextCharacterExtra(dc, static_cast<int>(dwCharExtra)))
-GLINT_DC_VALUE(BrokerSelectClipRgnNULL(ULONG dwHDC, ULONG* p_dwRC), SelectClipRgn(dc, nullptr))
-GLINT_DC_VALUE(BrokerSetGraphicsMode(ULONG dwHDC, ULONG dwMode, ULONG* p_dwRC),
-               SetGraphicsMode(dc, static_cast<int>(dwMode)))
-#undef GLINT_DC_VALUE
+HRESULT CoGlintBrokerServer::BrokerIntersectClipRect(ULONG dwHDC, ULONG dwLeft, ULONG dwTop,
+                                                     ULONG dwRight, ULONG dwBottom, ULONG* p_dwRC) {
+  return DcValue(gdiHandles_, dwHDC, p_dwRC, [=](HDC dc) {
+    return IntersectClipRect(dc, static_cast<int>(dwLeft), static_cast<int>(dwTop),
+                             static_cast<int>(dwRight), static_cast<int>(dwBottom));
+  });
+}
+
+HRESULT CoGlintBrokerServer::BrokerSetPolyFillMode(ULONG dwHDC, ULONG dwMode, ULONG* p_dwRC) {
+  return DcValue(gdiHandles_, dwHDC, p_dwRC,
+                 [=](HDC dc) { return SetPolyFillMode(dc, static_cast<int>(dwMode)); });
+}
+
+HRESULT CoGlintBrokerServer::BrokerGetTextAlign(ULONG dwHDC, ULONG* p_dwRC) {
+  return DcValue(gdiHandles_, dwHDC, p_dwRC, [](HDC dc) { return GetTextAlign(dc); });
+}
+
+HRESULT CoGlintBrokerServer::BrokerSetTextAlign(ULONG dwHDC, ULONG dwAlign, ULONG* p_dwRC) {
+  return DcValue(gdiHandles_, dwHDC, p_dwRC, [=](HDC dc) { return SetTextAlign(dc, dwAlign); });
+}
+
+HRESULT CoGlintBrokerServer::BrokerGetBkMode(ULONG dwHDC, ULONG* p_dwRC) {
+  return DcValue(gdiHandles_, dwHDC, p_dwRC, [](HDC dc) { return GetBkMode(dc); });
+}
+
+HRESULT CoGlintBrokerServer::BrokerSetBkMode(ULONG dwHDC, ULONG dwMode, ULONG* p_dwRC) {
+  return DcValue(gdiHandles_, dwHDC, p_dwRC,
+                 [=](HDC dc) { return SetBkMode(dc, static_cast<int>(dwMode)); });
+}
+
+HRESULT CoGlintBrokerServer::BrokerGetTextColor(ULONG dwHDC, ULONG* p_dwRC) {
+  return DcValue(gdiHandles_, dwHDC, p_dwRC, [](HDC dc) { return GetTextColor(dc); });
+}
+
+HRESULT CoGlintBrokerServer::BrokerSetTextColor(ULONG dwHDC, ULONG dwColor, ULONG* p_dwRC) {
+  return DcValue(gdiHandles_, dwHDC, p_dwRC, [=](HDC dc) { return SetTextColor(dc, dwColor); });
+}
+
+HRESULT CoGlintBrokerServer::BrokerGetDeviceCaps(ULONG dwHDC, ULONG dwIndex, ULONG* p_dwRC) {
+  return DcValue(gdiHandles_, dwHDC, p_dwRC,
+                 [=](HDC dc) { return GetDeviceCaps(dc, static_cast<int>(dwIndex)); });
+}
+
+HRESULT CoGlintBrokerServer::BrokerSetTextCharacterExtra(ULONG dwHDC, ULONG dwCharExtra,
+                                                         ULONG* p_dwRC) {
+  return DcValue(gdiHandles_, dwHDC, p_dwRC,
+                 [=](HDC dc) { return SetTextCharacterExtra(dc, static_cast<int>(dwCharExtra)); });
+}
+
+HRESULT CoGlintBrokerServer::BrokerSelectClipRgnNULL(ULONG dwHDC, ULONG* p_dwRC) {
+  return DcValue(gdiHandles_, dwHDC, p_dwRC, [](HDC dc) { return SelectClipRgn(dc, nullptr); });
+}
+
+HRESULT CoGlintBrokerServer::BrokerSetGraphicsMode(ULONG dwHDC, ULONG dwMode, ULONG* p_dwRC) {
+  return DcValue(gdiHandles_, dwHDC, p_dwRC,
+                 [=](HDC dc) { return SetGraphicsMode(dc, static_cast<int>(dwMode)); });
+}
 
 HRESULT CoGlintBrokerServer::BrokerDPtoLP(ULONG dwHDC, ULONG* p_dwX, ULONG* p_dwY, ULONG dwCount,
                                           ULONG* p_dwRC) {
