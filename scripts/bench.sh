@@ -25,7 +25,7 @@ echo "== under Wine"
 cmake -S . -B build/bench-windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo --no-warn-unused-cli >/dev/null
 ninja -C build/bench-windows -j "$(nproc)" glint_bench path_policy_bench broker_bench lcd_bench \
-  broker_soak_test setup_bench update_bench ui_bench >/dev/null
+  broker_soak_test setup_bench update_bench ui_bench print_bench printer_setup >/dev/null
 # The Wine part runs on one CPU: a cross-process COM call wakes three
 # processes (client, server, wine server), and on a small VM whether they meet
 # on one CPU or two changes a call by half, at random for each server process.
@@ -53,6 +53,13 @@ wine "$bin/broker_bench.exe"
 
 echo "== local connections under Wine"
 wine "$bin/lcd_bench.exe"
+
+echo "== printing under Wine"
+# On the test printer, installed for the run and removed again.
+printout="$root/build/bench-windows/printer"
+bash scripts/printer-fixture.sh setup "$root/build/bench-windows/wine" "$root/$bin" "$printout"
+wine "$bin/print_bench.exe" || true
+bash scripts/printer-fixture.sh cleanup "$root/build/bench-windows/wine" "$root/$bin" "$printout"
 
 echo "== broker soak and load under Wine"
 # 10 000 mixed calls from one player, then eight players at once, against one

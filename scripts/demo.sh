@@ -11,7 +11,7 @@ bash scripts/install-deps.sh
 cmake -S . -B build/windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo --no-warn-unused-cli >/dev/null
 ninja -C build/windows -j "$(nproc)" GlintUtil glinthost glintplayer control_standin file_holder \
-  glintstub
+  glintstub printer_setup
 
 source scripts/wine-env.sh
 trap glint_platform_stop EXIT
@@ -107,6 +107,23 @@ desktop=$(winepath -u "$(wine cmd /c echo %USERPROFILE% 2>/dev/null | tr -d '\r'
 echo "desktop: $(ls "$desktop" | tr '\n' ' ')"
 tr -d '\r' <"$desktop/GlintDemo.url" | sed 's/^/GlintDemo.url: /'
 rm -f "$desktop/GlintDemo.url"
+
+# Printing: the demo prefix gets the test printer (Wine's PostScript driver
+# on "LPT1:", written to a file); the player stand-in prints one page through
+# the broker with every drawing method, and the page is left as PNG.
+echo
+echo "\$ glintplayer --script tools/print-session.txt"
+printout="$root/build/windows/demo-print"
+bash scripts/printer-fixture.sh setup "$root/build/windows/demo-wine" "$root/build/windows/bin" \
+  "$printout"
+rm -f "$printout/printed.ps"
+wine "$player" --script "$root/tools/print-session.txt" | sed 's/^/player: /'
+for _ in $(seq 100); do [ -s "$printout/printed.ps" ] && break; sleep 0.1; done
+gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=png16m -r100 -sOutputFile="$printout/page.png" \
+  "$printout/printed.ps"
+echo "printed page: $printout/page.png"
+bash scripts/printer-fixture.sh cleanup "$root/build/windows/demo-wine" "$root/build/windows/bin" \
+  "$printout"
 
 # The update offer: the player stand-in hands the broker the update
 # server's document, the host shows its notice and turns it down; a newer

@@ -6,15 +6,23 @@
 //
 // A call is Name(arg, ...): numbers (decimal, or 0x hexadecimal), "quoted
 // strings" ("" inside for a quote), hex:0A0B... or text:... byte arrays, and null.
-// Out-parameters are not written: they are filled in and printed. A script
-// has one call a line; '#' starts a comment line; "sleep MS" pauses;
-// "release" lets go of the broker object while the player goes on.
+// Structures are byte arrays written as their fields, separated by spaces:
+//   rect:L T R B   box:X Y W H   ints:N...   points:X Y...   xform:M11 M12 M21 M22 DX DY
+//   logfont:HEIGHT WEIGHT FACE   header:WIDTH HEIGHT BITS ENTRIES [RRGGBB...]
+//   atext:TEXT and wtext:TEXT (with their terminator)   fill:COUNT BYTE
+// Out-parameters are not written: they are filled in and printed. A call may
+// end in "-> name=parameter ..." to keep out-values under names that later
+// calls use as $name. A script has one call a line; '#' starts a comment
+// line; "sleep MS" pauses; "release" lets go of the broker object while the
+// player goes on.
 #include <windows.h>
 #include <ole2.h>
 
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -97,6 +105,65 @@ struct Token {
   std::vector<BYTE> bytes;
 };
 
+// The out-values kept by name.
+std::map<std::wstring, long long> g_named;
+
+template <typename T>
+void Append(std::vector<BYTE>& bytes, T value) {
+  const BYTE* raw = reinterpret_cast<const BYTE*>(&value);
+  bytes.insert(bytes.end(), raw, raw + sizeof value);
+}
+
+// A structure written as its fields; false for an unknown kind.
+bool ParseStructure(const std::wstring& word, std::vector<BYTE>& bytes, std::string& error) {
+  const size_t colon = word.find(L':');
+  const std::wstring kind = word.substr(0, colon), rest = word.substr(colon + 1);
+  std::wistringstream fields(rest);
+  if (kind == L"rect" || kind == L"box" || kind == L"ints" || kind == L"points") {
+    long long value = 0;
+    while (fields >> value) Append(bytes, static_cast<int32_t>(value));
+  } else if (kind == L"xform") {
+    float value = 0;
+    while (fields >> value) Append(bytes, value);
+    if (bytes.size() != 24) error = "xform: needs six numbers";
+  } else if (kind == L"logfont") {
+    LOGFONTW font{};
+    std::wstring face;
+    fields >> font.lfHeight >> font.lfWeight;
+    std::getline(fields >> std::ws, face);
+    wcsncpy(font.lfFaceName, face.c_str(), LF_FACESIZE - 1);
+    Append(bytes, font);
+  } else if (kind == L"header") {
+    BITMAPINFOHEADER header{};
+    int entries = 0;
+    header.biSize = sizeof header;
+    header.biPlanes = 1;
+    fields >> header.biWidth >> header.biHeight >> header.biBitCount >> entries;
+    Append(bytes, header);
+    unsigned long colour = 0;
+    for (int i = 0; i < entries; ++i) {
+      colour = 0;
+      fields >> std::hex >> colour;
+      Append(bytes, static_cast<uint32_t>(colour));  // 0xRRGGBB is an RGBQUAD's order
+    }
+  } else if (kind == L"atext") {
+    std::string narrow = Utf8(rest);
+    bytes.assign(narrow.begin(), narrow.end());
+    bytes.push_back(0);
+  } else if (kind == L"wtext") {
+    for (wchar_t unit : rest) Append(bytes, static_cast<uint16_t>(unit));
+    Append(bytes, uint16_t{0});
+  } else if (kind == L"fill") {
+    unsigned long count = 0, value = 0;
+    fields >> count >> std::hex >> value;
+    bytes.assign(count, static_cast<BYTE>(value));
+  } else {
+    return false;
+  }
+  if (fields.bad()) error = Utf8(kind) + ": bad field";
+  return true;
+}
+
 bool ParseArguments(const std::wstring& list, std::vector<Token>& out, std::string& error) {
   size_t i = 0;
   auto skip = [&] {
@@ -138,6 +205,18 @@ bool ParseArguments(const std::wstring& list, std::vector<Token>& out, std::stri
         token.kind = Token::Bytes;
         std::string utf8 = Utf8(word.substr(5));
         token.bytes.assign(utf8.begin(), utf8.end());
+      } else if (word.size() > 1 && word[0] == L'$') {
+        auto named = g_named.find(word.substr(1));
+        if (named == g_named.end()) {
+          error = "no out-value named " + Utf8(word.substr(1));
+          return false;
+        }
+        token.kind = Token::Number;
+        token.number = named->second;
+      } else if (word.find(L':') != std::wstring::npos &&
+                 ParseStructure(word, token.bytes, error)) {
+        token.kind = Token::Bytes;
+        if (!error.empty()) return false;
       } else if (!word.empty() && (iswdigit(word[0]) || word[0] == L'-')) {
         token.kind = Token::Number;
         token.number = std::wcstoll(word.c_str(), nullptr, 0);
@@ -210,7 +289,20 @@ std::string DescribeVariant(const VARIANT& v) {
 
 // Runs one call; false when it could not be made at all.
 bool RunCall(IGlintBroker6* broker, const std::map<std::wstring, Method>& methods,
-             const std::wstring& line) {
+             const std::wstring& whole) {
+  // "-> name=parameter ..." after the call keeps out-values by name.
+  std::wstring line = whole;
+  std::vector<std::pair<std::wstring, std::wstring>> keep;
+  if (size_t arrow = whole.rfind(L"->"); arrow != std::wstring::npos && whole.rfind(L')') < arrow) {
+    line = whole.substr(0, arrow);
+    std::wistringstream names(whole.substr(arrow + 2));
+    std::wstring pair;
+    while (names >> pair) {
+      const size_t equals = pair.find(L'=');
+      if (equals != std::wstring::npos)
+        keep.push_back({pair.substr(0, equals), pair.substr(equals + 1)});
+    }
+  }
   size_t open = line.find(L'(');
   std::wstring name = line.substr(0, open);
   while (!name.empty() && iswspace(name.back())) name.pop_back();
@@ -304,6 +396,12 @@ bool RunCall(IGlintBroker6* broker, const std::map<std::wstring, Method>& method
     if (!(method.params[p].flags & PARAMFLAG_FOUT)) continue;
     text += " " + Utf8(method.params[p].name) + "=";
     VARIANT& v = storage[p];
+    for (const auto& [as, parameter] : keep) {
+      if (parameter != method.params[p].name) continue;
+      g_named[as] = V_VT(&v) == VT_I4    ? static_cast<long long>(V_I4(&v))
+                    : V_VT(&v) == VT_UI4 ? static_cast<long long>(V_UI4(&v))
+                                         : V_I8(&v);
+    }
     switch (V_VT(&v)) {
       case VT_BSTR:
         text += V_BSTR(&v) ? "\"" + Utf8(V_BSTR(&v)) + "\"" : "null";

@@ -81,6 +81,10 @@ HRESULT CallWithHarmlessArguments(IUnknown* broker, const BrokerMethodInfo& meth
       V_VT(&storage[p]) = vt;
       V_I8(&storage[p]) = 0;
       if (vt == VT_BSTR && !outOnly) V_BSTR(&storage[p]) = SysAllocString(L"");
+      // The print dialog's flags 0 would show it and wait for a person: ask
+      // for the default printer instead (PD_RETURNDEFAULT), which shows nothing.
+      if (method.name == L"BrokerPrintDialog" && method.parameters.size() == 5 && p == 3)
+        V_I8(&storage[p]) = 0x400;
     }
     if (desc.vt == VT_PTR) {
       types[p] = VT_PTR;

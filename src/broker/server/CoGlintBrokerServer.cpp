@@ -75,6 +75,7 @@ CoGlintBrokerServer::CoGlintBrokerServer(HostCallbacks* host)
 
 CoGlintBrokerServer::~CoGlintBrokerServer() {
   if (Factory* factory = BrokerFactory()) --factory->BrokerObjectCount;
+  ReleasePrintObjects();  // its font mappings go back through the font link
   if (fontLink_ != nullptr) fontLink_->Release();
   if (multiLanguage_ != nullptr) multiLanguage_->Release();
   if (typeInfo_ != nullptr) typeInfo_->Release();

@@ -15,6 +15,7 @@
 #include "broker/GlintBroker.h"
 #include "broker/localconnection/LcdAccessorWin32.h"
 #include "broker/policy/PlayerPaths.h"
+#include "broker/services/GdiHandleTable.h"
 #include "broker/services/MMNotificationClient.h"
 #include "foundation/DynamicLoadLibraryHelper.h"
 
@@ -279,4 +280,18 @@ class CoGlintBrokerServer final : public IGlintBroker6 {
   std::unique_ptr<Win32LcdAccessor> lcdAccessor_;
   // Audio notification clients; those still listed go with the object.
   MMNotificationClientTable audioClients_;
+  // Printing: the GDI handle numbers this object may use. Its DCs, fonts
+  // and font mappings go with it.
+  GdiHandleTable gdiHandles_;
+  void ReleasePrintObjects();
+  // Records an object the player's DC returned, usable from now on.
+  void NoteReturnedObject(ULONG dc, HGDIOBJ object);
+  // Whether one of this object's DCs has the object selected.
+  bool SelectedInOwnDc(ULONG object);
+  // The narrow and wide forms of the text output and extent methods.
+  HRESULT TextOutput(bool wide, ULONG dwHDC, ULONG dwX, ULONG dwY, ULONG dwOptions,
+                     ULONG dwIsRectNULL, SAFEARRAY* p_RectArray, SAFEARRAY* p_StrArray,
+                     ULONG dwCount, ULONG dwIsDxNULL, SAFEARRAY* p_DxArray, ULONG* p_dwRC);
+  HRESULT TextMeasure(bool wide, ULONG dwHDC, SAFEARRAY* p_StrArray, ULONG dwCount, ULONG* p_dwCx,
+                      ULONG* p_dwCy);
 };
