@@ -10,6 +10,8 @@
 #include <atomic>
 
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "broker/files/FileCookie.h"
 #include "broker/GlintBroker.h"
@@ -279,4 +281,6 @@ class CoGlintBrokerServer final : public IGlintBroker6 {
   std::unique_ptr<Win32LcdAccessor> lcdAccessor_;
   // Audio notification clients; those still listed go with the object.
   MMNotificationClientTable audioClients_;
+  // Paths the user chose in this object's open and save dialogs.
+  std::vector<std::wstring> dialogPaths_;
 };
