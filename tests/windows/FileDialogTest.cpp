@@ -1,0 +1,504 @@
+// The file dialogs against a live broker: the system's real dialogs shown by
+// the broker, owned by a browser's window (owner-window.exe copied under a
+// browser's name), and driven from this process as a user would: a name
+// typed into the dialog's name box, then a click on OK or Cancel.
+#include <windows.h>
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "BrokerTestSupport.h"
+#include "WineTestSupport.h"
+#include "broker/server/CoGlintBrokerServer.h"
+#include "broker/services/FileDialogs.h"
+#include "stubs/StandInSettings.h"
+
+namespace {
+
+constexpr HRESULT kCancelled = HRESULT_FROM_WIN32(ERROR_CANCELLED);  // 0x800704C7
+constexpr HRESULT kBusy = HRESULT_FROM_WIN32(ERROR_BUSY);            // 0x800700AA
+constexpr int kNameBox = 0x480;
+const std::wstring kChosen = L"C:\\glint-dialog";
+const std::string kImage = "MZ" + std::string(58, 'x') + std::string("\x40\0\0\0PE\0\0", 8);
+
+std::wstring ProgramFiles(int csidl) {
+  return KnownFolder(csidl) + L"\\Internet Explorer\\iexplore.exe";
+}
+
+// A copy of owner-window.exe running under `image`, and its window.
+class OwnerProgram {
+ public:
+  explicit OwnerProgram(const std::wstring& image) {
+    const std::wstring output = NewTempFolder(L"glint-owner") + L"\\window.txt";
+    std::wstring command = L"\"" + image + L"\" \"" + output + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started{};
+    if (!CreateProcessW(image.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &startup, &started)) {
+      ADD_FAILURE() << "cannot start " << Utf8Of(image.c_str()) << ": " << GetLastError();
+      return;
+    }
+    CloseHandle(started.hThread);
+    process_.Reset(started.hProcess);
+    std::string number = WaitForContent(output);
+    RemoveTree(output.substr(0, output.rfind(L'\\')));
+    window = static_cast<ULONG>(std::stoull(number.empty() ? "0" : number));
+    EXPECT_NE(window, 0u) << "no window from " << Utf8Of(image.c_str());
+  }
+  ~OwnerProgram() {
+    if (!process_) return;
+    PostMessageW(PlayerWindow(window), WM_CLOSE, 0, 0);
+    if (WaitForSingleObject(process_.Get(), 10000) != WAIT_OBJECT_0) {
+      TerminateProcess(process_.Get(), 1);
+      WaitForSingleObject(process_.Get(), 5000);
+    }
+  }
+  OwnerProgram(const OwnerProgram&) = delete;
+  OwnerProgram& operator=(const OwnerProgram&) = delete;
+  ULONG window = 0;
+
+ private:
+  UniqueHandle process_;
+};
+
+// The visible dialog of process `process`, or null.
+HWND VisibleDialog(DWORD process) {
+  struct Search {
+    DWORD process;
+    HWND found = nullptr;
+  } search{process};
+  EnumWindows(
+      [](HWND window, LPARAM context) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(context);
+        wchar_t type[16] = {};
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        GetClassNameW(window, type, 16);
+        if (owner == s->process && IsWindowVisible(window) && wcscmp(type, L"#32770") == 0) {
+          s->found = window;
+          return FALSE;
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+// Answers the next dialog of the broker process as a user: each text is
+// typed into the name box and OK clicked (a folder navigates; the last
+// text closes the dialog); no text cancels. `seen` tells that a dialog came.
+class DialogUser {
+ public:
+  // `ready`, when given, runs between finding the dialog and answering it.
+  DialogUser(DWORD process, std::vector<std::wstring> texts, DWORD patience = 20000,
+             std::function<void()> ready = {})
+      : ready_(std::move(ready)),
+        thread_([this, process, texts, patience] { Answer(process, texts, patience); }) {}
+  ~DialogUser() { thread_.join(); }
+  DialogUser(const DialogUser&) = delete;
+  DialogUser& operator=(const DialogUser&) = delete;
+  bool Seen() {
+    thread_.join();
+    thread_ = std::thread([] {});
+    return seen_;
+  }
+
+ private:
+  void Answer(DWORD process, const std::vector<std::wstring>& texts, DWORD patience) {
+    HWND dialog = nullptr;
+    for (DWORD waited = 0; dialog == nullptr && waited < patience; waited += 50) {
+      Sleep(50);
+      dialog = VisibleDialog(process);
+    }
+    if (dialog == nullptr) return;
+    seen_ = true;
+    if (ready_) ready_();
+    Sleep(300);  // the dialog fills its views first
+    if (texts.empty()) {
+      PostMessageW(GetDlgItem(dialog, IDCANCEL), BM_CLICK, 0, 0);
+      return;
+    }
+    for (const std::wstring& text : texts) {
+      SendMessageW(GetDlgItem(dialog, kNameBox), WM_SETTEXT, 0,
+                   reinterpret_cast<LPARAM>(text.c_str()));
+      // Posted: a sent click would wait for any prompt that follows.
+      PostMessageW(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
+      Sleep(700);
+    }
+  }
+  std::atomic<bool> seen_{false};
+  std::function<void()> ready_;
+  std::thread thread_;
+};
+
+// A filter array as the player sends it: the UTF-16 text with its final NUL.
+SAFEARRAY* FilterBytes(const std::wstring& text) {
+  std::string bytes(reinterpret_cast<const char*>(text.c_str()), (text.size() + 1) * 2);
+  return ByteArray(bytes);
+}
+
+std::vector<std::wstring> Strings(VARIANT& value) {
+  std::vector<std::wstring> strings;
+  if (value.vt != (VT_ARRAY | VT_BSTR)) return strings;
+  LONG lower = 0, upper = -1;
+  SafeArrayGetLBound(value.parray, 1, &lower);
+  SafeArrayGetUBound(value.parray, 1, &upper);
+  EXPECT_EQ(lower, 0);
+  for (LONG i = lower; i <= upper; ++i) {
+    BSTR text = nullptr;
+    SafeArrayGetElement(value.parray, &i, &text);
+    strings.emplace_back(text != nullptr ? text : L"");
+    SysFreeString(text);
+  }
+  VariantClear(&value);
+  return strings;
+}
+
+class FileDialog : public BrokerSuite {
+ protected:
+  static void SetUpTestSuite() {
+    BrokerSuite::SetUpTestSuite();
+    // A run that was interrupted put the placeholder aside: it comes back first.
+    for (int csidl : {CSIDL_PROGRAM_FILES, CSIDL_PROGRAM_FILESX86}) {
+      const std::wstring image = ProgramFiles(csidl), aside = image + L".glint-aside";
+      if (Exists(aside)) {
+        DeleteFileW(image.c_str());
+        MoveFileW(aside.c_str(), image.c_str());
+      }
+    }
+  }
+  void SetUp() override {
+    files_.Folder(kChosen);
+    for (const wchar_t* name : {L"a.txt", L"c d.txt", L"b.txt", L"sibling.txt", L"never.txt"}) {
+      files_.File(kChosen + L"\\" + name, "content of " + Utf8Of(name));
+    }
+    edgeFolder_ = NewTempFolder(L"glint-edge");
+    files_.Copy(ProgramFolder() + L"\\owner-window.exe", edgeFolder_ + L"\\microsoftedge.exe");
+  }
+  void TearDown() override { RemoveTree(edgeFolder_); }
+  std::wstring Edge() const { return edgeFolder_ + L"\\microsoftedge.exe"; }
+  static DWORD Server() {
+    std::vector<DWORD> servers = ProcessesNamed(kServer);
+    return servers.empty() ? 0 : servers[0];
+  }
+
+  ScratchFiles files_;
+  std::wstring edgeFolder_;
+};
+
+// Which windows may own a dialog: only a browser's, by its program's place
+// (Internet Explorer in a Program Files folder) or by one of the other
+// browser's image names; the broker asks the window's process itself.
+TEST_F(FileDialog, OnlyABrowsersWindowOwnsADialog) {
+  ASSERT_HRESULT_SUCCEEDED(CoInitialize(nullptr));
+  const std::wstring folder = edgeFolder_;
+  const std::wstring ie64 = ProgramFiles(CSIDL_PROGRAM_FILES);
+  const std::wstring ie32 = ProgramFiles(CSIDL_PROGRAM_FILESX86);
+  ASSERT_NE(ie64, ie32);
+  files_.Folder(ie32.substr(0, ie32.rfind(L'\\')));
+  ASSERT_FALSE(Exists(ie32)) << "a 32-bit browser in the prefix";
+  files_.Hide(ie64);
+  const std::wstring owner = ProgramFolder() + L"\\owner-window.exe";
+  files_.Copy(owner, ie64);
+  files_.Copy(owner, ie32);
+  struct Case {
+    const char* name;
+    std::wstring image;
+    bool allowed;
+  } cases[] = {
+      {"the other browser", folder + L"\\microsoftedge.exe", true},
+      {"its content process, in other case", folder + L"\\MicrosoftEdgeCP.EXE", true},
+      {"its earlier name", folder + L"\\spartan.exe", true},
+      {"its earlier name, mixed case", folder + L"\\Spartan_Edge.exe", true},
+      {"Internet Explorer in Program Files", ie64, true},
+      {"Internet Explorer in the 32-bit Program Files", ie32, true},
+      {"Internet Explorer elsewhere", folder + L"\\iexplore.exe", false},
+      {"a name that only ends like the browser's", folder + L"\\xmicrosoftedge.exe", false},
+      {"the browser's name with another extension", folder + L"\\microsoftedge.com", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (!Exists(c.image)) files_.Copy(owner, c.image);
+    OwnerProgram program(c.image);
+    EXPECT_EQ(IsAllowedOwnerWindow(program.window), c.allowed);
+  }
+  // Numbers that name no browser's window.
+  HWND mine = CreateWindowW(L"STATIC", L"test", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
+                            nullptr, nullptr);
+  HWND gone = CreateWindowW(L"STATIC", L"gone", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
+                            nullptr, nullptr);
+  ASSERT_TRUE(mine != nullptr && gone != nullptr);
+  const ULONG goneNumber = static_cast<ULONG>(reinterpret_cast<ULONG_PTR>(gone));
+  DestroyWindow(gone);
+  for (ULONG number :
+       std::vector<ULONG>{0u, 0xFFFFFFFFu, goneNumber,
+                         static_cast<ULONG>(reinterpret_cast<ULONG_PTR>(mine))}) {
+    SCOPED_TRACE(number);
+    EXPECT_FALSE(IsAllowedOwnerWindow(number));
+  }
+  DestroyWindow(mine);
+  CoUninitialize();
+}
+
+// Requests the rules refuse show nothing and leave nothing behind.
+TEST_F(FileDialog, RefusedRequestsShowNothing) {
+  OwnerProgram edge(Edge());
+  Session live;
+  ASSERT_HRESULT_SUCCEEDED(live.created);
+  const std::wstring good = L"Text\\0*.txt\\0";
+  struct Case {
+    const char* name;
+    ULONG window, pairs, length;
+    std::wstring text;  // the filter; none without
+    bool hasArray;
+  } cases[] = {
+      {"the test's own window", 1, 1, 0, good, true},
+      {"no window", 0, 0, 0, L"", false},
+      {"pairs without an array", edge.window, 1, 10, L"", false},
+      {"an array without pairs", edge.window, 0, 0, good, true},
+      {"a length that is not the array's", edge.window, 1, 4, good, true},
+      {"too many pairs", edge.window, 0x10000000, 0, good, true},
+      {"two pairs announced, one sent", edge.window, 2, 0, good, true},
+      {"a stray escape", edge.window, 1, 0, L"Te\\xt\\0*.txt\\0", true},
+      {"an empty description", edge.window, 1, 0, L"\\0*.txt\\0", true},
+      {"text that ends inside a pattern", edge.window, 1, 0, L"Text\\0*.txt", true},
+  };
+  HWND own = CreateWindowW(L"STATIC", L"test", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
+                           nullptr, nullptr);
+  cases[0].window = static_cast<ULONG>(reinterpret_cast<ULONG_PTR>(own));
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SAFEARRAY* array = c.hasArray ? FilterBytes(c.text) : nullptr;
+    ULONG length = c.length;
+    if (c.hasArray && length == 0) length = static_cast<ULONG>((c.text.size() + 1) * 2);
+    DialogUser watcher(Server(), {}, 1500);
+    VARIANT chosen;
+    VariantInit(&chosen);
+    EXPECT_EQ(Hex(live.broker->BrokerOpenDialog(c.window, c.pairs, length, array, 0, &chosen)),
+              Hex(E_INVALIDARG));
+    EXPECT_EQ(chosen.vt, VT_EMPTY);
+    ULONG cookie = 7;
+    BSTR path = nullptr;
+    EXPECT_EQ(Hex(live.broker->BrokerSaveDialog2(c.window, nullptr, c.pairs, length, array, 0,
+                                                 &cookie, &path)),
+              Hex(E_INVALIDARG));
+    EXPECT_EQ(cookie, 0u);
+    EXPECT_EQ(path, nullptr);
+    EXPECT_FALSE(watcher.Seen()) << "a dialog was shown";
+    if (array != nullptr) SafeArrayDestroy(array);
+  }
+  DestroyWindow(own);
+  ULONG cookie = 0;
+  BSTR path = nullptr;
+  EXPECT_EQ(Hex(live.broker->BrokerSaveDialog(edge.window, nullptr, &cookie, &path)),
+            Hex(E_NOTIMPL));
+}
+
+// What the user picks in the open dialog becomes readable, exactly that and
+// only for reading, for every broker object of the process; a cancel
+// remembers nothing.
+TEST_F(FileDialog, OpenedFilesAndOnlyThoseBecomeReadable) {
+  OwnerProgram edge(Edge());
+  Session live;
+  ASSERT_HRESULT_SUCCEEDED(live.created);
+  const std::wstring filter = L"Text files\\0*.txt\\0All\\\\files\\0*.*\\0";
+  struct Case {
+    const char* name;
+    std::vector<std::wstring> typed;  // none: cancel
+    ULONG flags;
+    HRESULT expected;
+    std::vector<std::wstring> strings;
+  } cases[] = {
+      {"one file", {kChosen + L"\\a.txt"}, 0x80000, S_OK, {kChosen + L"\\a.txt"}},
+      {"two files in one folder",
+       {kChosen, L"\"a.txt\" \"c d.txt\""},
+       0x200 | 0x80000,
+       S_OK,
+       {kChosen + L"\\", L"a.txt", L"c d.txt"}},
+      {"cancelled", {}, 0, kCancelled, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SAFEARRAY* array = FilterBytes(filter);
+    VARIANT chosen;
+    VariantInit(&chosen);
+    HRESULT hr;
+    {
+      DialogUser user(Server(), c.typed);
+      hr = live.broker->BrokerOpenDialog(edge.window, 2,
+                                         static_cast<ULONG>((filter.size() + 1) * 2), array,
+                                         c.flags, &chosen);
+      EXPECT_TRUE(user.Seen());
+    }
+    SafeArrayDestroy(array);
+    EXPECT_EQ(Hex(hr), Hex(c.expected));
+    std::vector<std::wstring> strings = Strings(chosen);
+    EXPECT_EQ(strings, c.strings);
+  }
+  // Read through the dialog's object and through a second one of the server.
+  BrokerFiles second;
+  ASSERT_HRESULT_SUCCEEDED(CreateBroker(&second.broker));
+  std::unique_ptr<IGlintBroker6, void (*)(IGlintBroker6*)> held(
+      second.broker, [](IGlintBroker6* b) { b->Release(); });
+  for (BrokerFiles* reader : {static_cast<BrokerFiles*>(&live), &second}) {
+    std::string content;
+    for (const wchar_t* name : {L"a.txt", L"c d.txt"}) {
+      SCOPED_TRACE(Utf8Of(name));
+      EXPECT_EQ(Hex(reader->Read(kChosen + L"\\" + name, &content)), Hex(S_OK));
+      EXPECT_EQ(content, "content of " + Utf8Of(name));
+    }
+    // Unchosen files, other spellings of a chosen one, and writing stay refused.
+    for (const std::wstring& other :
+         {kChosen + L"\\sibling.txt", kChosen + L"\\never.txt", kChosen + L"\\A.TXT",
+          kChosen + L"\\a.txt.", kChosen + L"\\a.txt ", kChosen + L"\\.\\a.txt", kChosen + L"\\",
+          kChosen}) {
+      SCOPED_TRACE(Utf8Of(other.c_str()));
+      EXPECT_EQ(Hex(reader->Read(other)), Hex(E_ACCESSDENIED));
+    }
+    ULONG cookie = 0;
+    EXPECT_EQ(Hex(reader->Open(kChosen + L"\\a.txt", false, &cookie)), Hex(E_ACCESSDENIED));
+    EXPECT_EQ(cookie, 0u);
+  }
+}
+
+// The save dialog names a file and hands out a cookie of this broker object;
+// the file is made on the first write, marked with the Internet zone, and
+// watched like every file the player writes. The saved path itself does not
+// become readable.
+TEST_F(FileDialog, ASavedFileIsMadeThroughItsCookie) {
+  StandIns standIns;
+  standIns.ZoneClasses();
+  OwnerProgram edge(Edge());
+  Session live;
+  ASSERT_HRESULT_SUCCEEDED(live.created);
+  struct Case {
+    const char* name;
+    std::wstring typed;  // empty: cancel
+    std::string written;
+    HRESULT expectedShow, expectedWrite;
+    std::string content;  // what the file holds afterwards; "<none>" when absent
+  } cases[] = {
+      {"saved", kChosen + L"\\saved.txt", "saved data", S_OK, S_OK, "saved data"},
+      {"an executable image", kChosen + L"\\image.dat", kImage, S_OK, E_FAIL, "<none>"},
+      {"cancelled", L"", "", kCancelled, S_OK, "<none>"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ULONG cookie = 0;
+    BSTR path = nullptr;
+    HRESULT hr;
+    {
+      DialogUser user(Server(), c.typed.empty() ? std::vector<std::wstring>{}
+                                                : std::vector<std::wstring>{c.typed});
+      hr = live.broker->BrokerSaveDialog2(edge.window, const_cast<LPWSTR>(L"proposed.txt"), 0, 0,
+                                          nullptr, 0, &cookie, &path);
+    }
+    EXPECT_EQ(Hex(hr), Hex(c.expectedShow));
+    if (FAILED(hr)) {
+      EXPECT_EQ(cookie, 0u);
+      EXPECT_EQ(path, nullptr);
+      continue;
+    }
+    const std::wstring saved = path != nullptr ? path : L"";
+    SysFreeString(path);
+    EXPECT_EQ(Utf8Of(saved.c_str()), Utf8Of(c.typed.c_str()));
+    EXPECT_NE(cookie, 0u);
+    EXPECT_FALSE(Exists(saved)) << "the dialog made the file";
+    EXPECT_EQ(Hex(live.WriteTo(cookie, c.written)), Hex(c.expectedWrite));
+    live.Close(cookie);
+    EXPECT_EQ(Exists(saved) ? ReadAll(saved) : "<none>", c.content);
+    if (c.expectedWrite == S_OK) {
+      EXPECT_EQ(ReadAll(saved + standin::kZoneSuffix),
+                "[ZoneTransfer]\r\nZoneId=3\r\nHostUrl=http://\r\n");
+      EXPECT_EQ(Hex(live.Read(saved)), Hex(E_ACCESSDENIED));
+    }
+    DeleteFileW(saved.c_str());
+    DeleteFileW((saved + standin::kZoneSuffix).c_str());
+  }
+}
+
+// While a dialog is shown the broker serves other players; a second dialog
+// is answered busy and shows nothing.
+TEST_F(FileDialog, DuringADialogOthersAreServedAndASecondDialogIsBusy) {
+  OwnerProgram edge(Edge());
+  Session live;
+  ASSERT_HRESULT_SUCCEEDED(live.created);
+  SHCreateDirectoryExW(nullptr, Store().c_str(), nullptr);
+  files_.File(Store() + L"\\glint-dialog-busy.sol", "store");
+  struct Second {
+    ULONG window;
+    DWORD server;
+    HRESULT read = E_PENDING, open = E_PENDING, save = E_PENDING;
+  } second{edge.window, Server()};
+  // The other player calls while the first dialog is shown.
+  std::thread other([&second] {
+    for (int i = 0; i < 400 && VisibleDialog(second.server) == nullptr; ++i) Sleep(50);
+    CoInitialize(nullptr);
+    BrokerFiles files;
+    if (SUCCEEDED(CreateBroker(&files.broker))) {
+      second.read = files.Read(Store() + L"\\glint-dialog-busy.sol");
+      VARIANT chosen;
+      VariantInit(&chosen);
+      second.open = files.broker->BrokerOpenDialog(second.window, 0, 0, nullptr, 0, &chosen);
+      ULONG cookie = 0;
+      BSTR path = nullptr;
+      second.save = files.broker->BrokerSaveDialog2(second.window, nullptr, 0, 0, nullptr, 0,
+                                                    &cookie, &path);
+      files.broker->Release();
+    }
+    CoUninitialize();
+  });
+  HRESULT first;
+  {
+    // Cancelled only once the other player had its answers.
+    DialogUser user(Server(), {}, 20000, [&other] { other.join(); });
+    VARIANT chosen;
+    VariantInit(&chosen);
+    first = live.broker->BrokerOpenDialog(edge.window, 0, 0, nullptr, 0, &chosen);
+  }
+  if (other.joinable()) other.join();
+  EXPECT_EQ(Hex(first), Hex(kCancelled));
+  EXPECT_EQ(Hex(second.read), Hex(S_OK));
+  EXPECT_EQ(Hex(second.open), Hex(kBusy));
+  EXPECT_EQ(Hex(second.save), Hex(kBusy));
+}
+
+// A broker object whose last reference goes while its dialog is shown lives
+// until the dialog has returned.
+TEST_F(FileDialog, TheLastReleaseDuringADialogWaitsForIt) {
+  ASSERT_HRESULT_SUCCEEDED(CoInitialize(nullptr));
+  {
+    OwnerProgram edge(Edge());
+    auto* broker = new CoGlintBrokerServer(nullptr);
+    static std::atomic<CoGlintBrokerServer*> s_broker;
+    s_broker = broker;
+    // Runs inside the dialog's message loop, as a client's release would.
+    UINT_PTR timer = SetTimer(nullptr, 0, 200, [](HWND, UINT, UINT_PTR id, DWORD) {
+      KillTimer(nullptr, id);
+      s_broker.exchange(nullptr)->Release();
+    });
+    DialogUser user(GetCurrentProcessId(), {}, 20000, [] {
+      for (int i = 0; i < 100 && s_broker != nullptr; ++i) Sleep(50);
+    });
+    VARIANT chosen;
+    VariantInit(&chosen);
+    EXPECT_EQ(Hex(broker->BrokerOpenDialog(edge.window, 0, 0, nullptr, 0, &chosen)),
+              Hex(kCancelled));
+    EXPECT_EQ(s_broker.load(), nullptr) << "the release did not run during the dialog";
+    if (s_broker != nullptr) {
+      KillTimer(nullptr, timer);
+      broker->Release();
+    }
+  }
+  CoUninitialize();
+}
+
+}  // namespace
