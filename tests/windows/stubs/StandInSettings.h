@@ -43,6 +43,14 @@ constexpr wchar_t kStorageFileClass[] = L"Windows.Storage.StorageFile";
 constexpr wchar_t kProtectionManagerClass[] =
     L"Windows.Security.EnterpriseData.FileProtectionManager";
 constexpr wchar_t kProtectionKey[] = L"Software\\GlintTestStandIns\\FileProtection";
+// The audited access request: every request appends "window|source identity|
+// target identity|action|data|source|target\n" (UTF-8) to the REG_SZ file
+// kAuditLog and is answered with REG_DWORD kAuditAnswer (0 Allowed, 1 Blocked,
+// 2 ConsentRequired; default Blocked).
+constexpr wchar_t kAuditInfoClass[] = L"Windows.Security.EnterpriseData.ProtectionPolicyAuditInfo";
+constexpr wchar_t kPolicyManagerClass[] = L"Windows.Security.EnterpriseData.ProtectionPolicyManager";
+constexpr wchar_t kAuditLog[] = L"AuditLog";
+constexpr wchar_t kAuditAnswer[] = L"AuditAnswer";
 constexpr wchar_t kReleaseEvent[] = L"GlintTestProtectionRelease";
 
 inline HRESULT ReadResult(const wchar_t* name, HRESULT otherwise) {
