@@ -10,6 +10,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -125,6 +126,42 @@ std::vector<std::wstring> Strings(VARIANT& value) {
   VariantClear(&value);
   return strings;
 }
+
+// The dialogs' stand-in as the TreatAs of both dialog classes, with its log;
+// everything goes again at the end (and what an interrupted run left, first).
+class DialogStandIn {
+ public:
+  explicit DialogStandIn(const std::wstring& log) {
+    Remove();
+    Set(std::wstring(standin::kDialogStandInKey) + L"\\InprocServer32", L"",
+        ProgramFolder() + L"\\dialog-standin.dll");
+    Set(std::wstring(standin::kDialogStandInKey) + L"\\InprocServer32", L"ThreadingModel",
+        L"Apartment");
+    for (const wchar_t* key : {standin::kFileOpenDialogKey, standin::kFileSaveDialogKey})
+      Set(std::wstring(key) + L"\\TreatAs", L"", L"{6A0F3C13-52B4-4E0D-9B61-0C7E2A441390}");
+    standIns.Text(standin::kDialogLog, log);
+  }
+  ~DialogStandIn() {
+    Remove();
+    for (const wchar_t* key : {standin::kFileOpenDialogKey, standin::kFileSaveDialogKey})
+      EXPECT_FALSE(StandIns::KeyExists((std::wstring(key) + L"\\TreatAs").c_str()));
+  }
+  DialogStandIn(const DialogStandIn&) = delete;
+  DialogStandIn& operator=(const DialogStandIn&) = delete;
+  StandIns standIns;
+
+ private:
+  static void Set(const std::wstring& key, const wchar_t* name, const std::wstring& value) {
+    ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), name, REG_SZ, value.c_str(),
+                              static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))),
+              ERROR_SUCCESS);
+  }
+  static void Remove() {
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, standin::kDialogStandInKey);
+    for (const wchar_t* key : {standin::kFileOpenDialogKey, standin::kFileSaveDialogKey})
+      RegDeleteTreeW(HKEY_LOCAL_MACHINE, (std::wstring(key) + L"\\TreatAs").c_str());
+  }
+};
 
 class FileDialog : public BrokerSuite {
  protected:
@@ -362,8 +399,8 @@ TEST_F(FileDialog, ASavedFileIsMadeThroughItsCookie) {
     {
       DialogUser user(Server(), c.typed.empty() ? std::vector<std::wstring>{}
                                                 : std::vector<std::wstring>{c.typed});
-      hr = live.broker->BrokerSaveDialog2(edge.window, const_cast<LPWSTR>(L"proposed.txt"), 0, 0,
-                                          nullptr, 0, &cookie, &path);
+      hr = live.broker->BrokerSaveDialog2(edge.window, Bstr(L"proposed.txt"), 0, 0, nullptr, 0,
+                                          &cookie, &path);
     }
     EXPECT_EQ(Hex(hr), Hex(c.expectedShow));
     if (FAILED(hr)) {
@@ -463,6 +500,125 @@ TEST_F(FileDialog, TheLastReleaseDuringADialogWaitsForIt) {
     }
   }
   CoUninitialize();
+}
+
+// What reaches the system's dialog (recorded by the stand-in): the filter
+// unescaped, the options without the classic bits it must not see, the save
+// dialog always asking before it overwrites, and a proposed name that is a
+// name only; the initial owner is the caller's first identity, empty for a
+// player the live broker cannot identify.
+TEST_F(FileDialog, WhatTheDialogIsGiven) {
+  const std::wstring log = NewTempFolder(L"glint-dialog-log") + L"\\dialog.txt";
+  DialogStandIn standIn(log);
+  OwnerProgram edge(Edge());
+  Session live;
+  ASSERT_HRESULT_SUCCEEDED(live.created);
+  const ULONG cleared = 0x1 | 0x4 | 0x20 | 0x40 | 0x80 | 0x20000 | 0x40000 | 0x80000 | 0x400000 |
+                        0x800000;
+  struct Case {
+    const char* name;
+    bool save;
+    std::wstring filter;  // empty: none
+    ULONG pairs, flags;
+    const wchar_t* proposed;
+    std::string recorded;
+  } cases[] = {
+      {"open: escapes, patterns and options", false, L"A\\\\b\\0*.a;*.b\\0Any\\0*\\0", 2,
+       cleared | 0x200 | 0x1000, nullptr, "types:A\\b=*.a;*.b|Any=*\noptions:0x1200\n"},
+      {"open: nothing to clear", false, L"", 0, 0x10000000, nullptr, "options:0x10000000\n"},
+      {"save: a path is cut to its name, overwriting always asks", true, L"", 0, 0,
+       L"C:\\dir\\..\\evil\\report.txt", "name:report.txt\noptions:0x2\nproperties:1:\n"},
+      {"save: a stream and trailing dots", true, L"Text\\0*.txt\\0", 1, 0x8 | cleared,
+       L"..\\a.txt:stream. .", "name:stream\ntypes:Text=*.txt\noptions:0xA\nproperties:1:\n"},
+      {"save: a device name is not proposed", true, L"", 0, 0, L"c:\\x\\COM1.txt",
+       "options:0x2\nproperties:1:\n"},
+      {"save: no name", true, L"", 0, 0x2, nullptr, "options:0x2\nproperties:1:\n"},
+      {"save: an empty name", true, L"", 0, 0, L"", "options:0x2\nproperties:1:\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    DeleteFileW(log.c_str());
+    SAFEARRAY* array = c.filter.empty() ? nullptr : FilterBytes(c.filter);
+    const ULONG length = c.filter.empty() ? 0 : static_cast<ULONG>((c.filter.size() + 1) * 2);
+    HRESULT hr;
+    {
+      DialogUser user(Server(), {});
+      if (c.save) {
+        ULONG cookie = 0;
+        BSTR path = nullptr;
+        // The name crosses as a BSTR.
+        BSTR proposed = c.proposed != nullptr ? SysAllocString(c.proposed) : nullptr;
+        hr = live.broker->BrokerSaveDialog2(edge.window, proposed, c.pairs, length, array,
+                                            c.flags, &cookie, &path);
+        SysFreeString(proposed);
+        EXPECT_EQ(cookie, 0u);
+      } else {
+        VARIANT chosen;
+        VariantInit(&chosen);
+        hr = live.broker->BrokerOpenDialog(edge.window, c.pairs, length, array, c.flags, &chosen);
+      }
+      EXPECT_TRUE(user.Seen());
+    }
+    if (array != nullptr) SafeArrayDestroy(array);
+    EXPECT_EQ(Hex(hr), Hex(kCancelled));
+    EXPECT_EQ(Exists(log) ? ReadAll(log) : "", c.recorded);
+  }
+  RemoveTree(log.substr(0, log.rfind(L'\\')));
+}
+
+// The owner the user picks in the dialog protects the saved file when it is
+// made, if the broker has enterprise identities; an empty or missing choice
+// protects nothing.
+TEST_F(FileDialog, TheChosenOwnerProtectsTheSavedFile) {
+  const std::wstring folder = NewTempFolder(L"glint-dialog-owner");
+  DialogStandIn standIn(folder + L"\\dialog.txt");
+  StandIns& s = standIn.standIns;
+  s.Srpapi();
+  s.Efswrt();
+  s.Ids(standin::kEnterpriseIds, {L"corp.example"});
+  const std::wstring protectLog = folder + L"\\protect.txt";
+  s.Text(standin::kProtectLog, protectLog);
+  OwnerProgram edge(Edge());
+  struct Case {
+    const char* name;
+    std::optional<std::vector<std::wstring>> owners;
+    std::string protectedTo;  // empty: not protected
+  } cases[] = {
+      {"the first owner chosen", std::vector<std::wstring>{L"corp.example", L"other.example"},
+       "corp.example"},
+      {"an empty owner", std::vector<std::wstring>{L""}, ""},
+      {"no owners", std::vector<std::wstring>{}, ""},
+      {"the dialog answers nothing", std::nullopt, ""},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::wstring target = kChosen + L"\\owned-" + std::to_wstring(++n) + L".txt";
+    DeleteFileW(protectLog.c_str());
+    if (c.owners) {
+      s.Ids(standin::kDialogOwners, *c.owners);
+    } else {
+      s.Remove(standin::kDialogOwners);
+    }
+    Session live;
+    ASSERT_HRESULT_SUCCEEDED(live.created);
+    ULONG cookie = 0;
+    BSTR path = nullptr;
+    {
+      DialogUser user(Server(), {target});
+      EXPECT_EQ(Hex(live.broker->BrokerSaveDialog2(edge.window, nullptr, 0, 0, nullptr, 0,
+                                                   &cookie, &path)),
+                Hex(S_OK));
+    }
+    SysFreeString(path);
+    EXPECT_EQ(Hex(live.WriteTo(cookie, "owned")), Hex(S_OK));
+    live.Close(cookie);
+    EXPECT_EQ(Exists(target) ? ReadAll(target) : "<none>", "owned");
+    EXPECT_EQ(Exists(protectLog) ? ReadAll(protectLog) : "",
+              c.protectedTo.empty() ? "" : Utf8Of(target.c_str()) + "|" + c.protectedTo + "\n");
+    DeleteFileW(target.c_str());
+  }
+  RemoveTree(folder);
 }
 
 }  // namespace

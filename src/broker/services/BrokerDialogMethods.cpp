@@ -9,11 +9,14 @@
 // becomes a cookie of this broker object whose file is made on first use.
 #include <windows.h>
 #include <ole2.h>
+#include <propkey.h>
 #include <propsys.h>
+#include <propvarutil.h>
 #include <psapi.h>
 #include <shlobj.h>
 #include <shobjidl.h>
 
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
@@ -173,18 +176,64 @@ HRESULT StringArray(const std::vector<Text>& strings, VARIANT* out) {
   return S_OK;
 }
 
-// The property system's functions, bound at run time.
+// The property system's description lists, bound at run time.
 struct PropertyFunctions {
   using ListFromString = HRESULT(WINAPI*)(LPCWSTR, REFIID, void**);
-  using MemoryStore = HRESULT(WINAPI*)(REFIID, void**);
   SystemModule module;
   ListFromString listFromString = nullptr;
-  MemoryStore memoryStore = nullptr;
   PropertyFunctions() {
-    if (!module.Load(MString(u"propsys.dll"))) return;
-    listFromString = module.ResolveAs<ListFromString>("PSGetPropertyDescriptionListFromString");
-    memoryStore = module.ResolveAs<MemoryStore>("PSCreateMemoryPropertyStore");
+    if (module.Load(MString(u"propsys.dll"))) {
+      listFromString = module.ResolveAs<ListFromString>("PSGetPropertyDescriptionListFromString");
+    }
   }
+};
+
+// The dialog's initial properties: one read-only value under one key. The
+// broker's own store, so that the value reaches the dialog as it was made
+// (some systems' memory stores answer an empty value for a string vector).
+class OwnerStore final : public IPropertyStore {
+ public:
+  // Takes `value` over.
+  explicit OwnerStore(PROPVARIANT value) : value_(value) {}
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+    if (object == nullptr) return E_POINTER;
+    const bool mine = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IPropertyStore);
+    *object = mine ? static_cast<IPropertyStore*>(this) : nullptr;
+    if (mine) AddRef();
+    return mine ? S_OK : E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&references_); }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const LONG left = InterlockedDecrement(&references_);
+    if (left == 0) delete this;
+    return static_cast<ULONG>(left);
+  }
+  HRESULT STDMETHODCALLTYPE GetCount(DWORD* count) override {
+    if (count == nullptr) return E_POINTER;
+    *count = 1;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetAt(DWORD index, PROPERTYKEY* key) override {
+    if (key == nullptr) return E_POINTER;
+    if (index != 0) return E_INVALIDARG;
+    *key = kEncryptionOwners;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetValue(REFPROPERTYKEY key, PROPVARIANT* value) override {
+    if (value == nullptr) return E_POINTER;
+    PropVariantInit(value);
+    if (!IsEqualPropertyKey(key, kEncryptionOwners)) return S_OK;
+    return PropVariantCopy(value, &value_);
+  }
+  HRESULT STDMETHODCALLTYPE SetValue(REFPROPERTYKEY, REFPROPVARIANT) override {
+    return STG_E_ACCESSDENIED;
+  }
+  HRESULT STDMETHODCALLTYPE Commit() override { return S_OK; }
+
+ private:
+  ~OwnerStore() { PropVariantClear(&value_); }
+  PROPVARIANT value_;
+  volatile LONG references_ = 1;
 };
 
 // A one-string vector value; PropVariantClear frees it.
@@ -207,25 +256,27 @@ HRESULT OneStringVector(const wchar_t* text, PROPVARIANT* value) {
 }
 
 // Lets the user choose who owns the saved file, starting from the caller's
-// first identity (or none). The dialog is shown without the choice when any
-// step fails.
-void OfferEncryptionOwners(IFileSaveDialog* dialog, const PropertyFunctions& system,
-                           const EnterpriseIds& caller) {
-  if (system.listFromString == nullptr || system.memoryStore == nullptr) return;
+// first identity (or the empty string). The list of collected properties is
+// set only where the system can describe it; the dialog is shown without
+// either part when its step fails.
+void OfferEncryptionOwners(IFileSaveDialog* dialog, const EnterpriseIds& caller) {
+  PropertyFunctions functions;
   ComRef<IPropertyDescriptionList> list;
-  if (FAILED(system.listFromString(kEncryptionOwnersList, IID_IPropertyDescriptionList,
-                                   list.Receive())) ||
-      FAILED(dialog->SetCollectedProperties(list.Get(), FALSE))) {
-    return;
+  if (functions.listFromString != nullptr &&
+      SUCCEEDED(functions.listFromString(kEncryptionOwnersList, IID_IPropertyDescriptionList,
+                                         list.Receive()))) {
+    dialog->SetCollectedProperties(list.Get(), FALSE);
   }
-  ComRef<IPropertyStore> store;
-  if (FAILED(system.memoryStore(IID_IPropertyStore, store.Receive()))) return;
   const wchar_t* first = caller.Identity(0);
   PROPVARIANT owners;
   if (FAILED(OneStringVector(first != nullptr ? first : L"", &owners))) return;
-  HRESULT set = store->SetValue(kEncryptionOwners, owners);
-  PropVariantClear(&owners);
-  if (SUCCEEDED(set)) dialog->SetProperties(store.Get());
+  ComRef<IPropertyStore> store;
+  *store.ReceiveTyped() = new (std::nothrow) OwnerStore(owners);
+  if (!store) {
+    PropVariantClear(&owners);
+    return;
+  }
+  dialog->SetProperties(store.Get());
 }
 
 // The owner the user chose: the first string of the collected value, when
@@ -345,9 +396,8 @@ HRESULT CoGlintBrokerServer::BrokerSaveDialog2(ULONG p_hwnd, LPWSTR p_lpwstrInit
   if (FAILED(hr = filters.ApplyTo(dialog.Get()))) return hr;
   if (FAILED(hr = dialog->SetOptions(DialogRules::SaveDialogOptions(dwFlags)))) return hr;
   {
-    PropertyFunctions system;
     EnterpriseIds caller(true, srpapi_);
-    OfferEncryptionOwners(dialog.Get(), system, caller);
+    OfferEncryptionOwners(dialog.Get(), caller);
   }
   if (FAILED(hr = dialog->Show(PlayerWindow(p_hwnd)))) return hr;
 
