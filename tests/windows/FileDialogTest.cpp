@@ -429,6 +429,18 @@ TEST_F(FileDialog, ASavedFileIsMadeThroughItsCookie) {
 // While a dialog is shown the broker serves other players; a second dialog
 // is answered busy and shows nothing.
 TEST_F(FileDialog, DuringADialogOthersAreServedAndASecondDialogIsBusy) {
+  // The audited open's pieces: the broker's identity, the runtime and a
+  // file protected to the broker's enterprise that the system would allow.
+  const std::wstring log = NewTempFolder(L"glint-dialog-busy") + L"\\audit.txt";
+  StandIns standIns;
+  standIns.Srpapi();
+  standIns.RuntimeClasses();
+  standIns.Ids(standin::kEnterpriseIds, {L"corp.example"});
+  standIns.Text(standin::kAuditLog, log);
+  standIns.Result(standin::kAuditAnswer, S_OK);
+  const std::wstring audited = kChosen + L"\\audited.txt";
+  files_.File(audited, "audited");
+  standIns.Text(L"audited.txt", L"3|corp.example", standin::kProtectionKey);
   OwnerProgram edge(Edge());
   Session live;
   ASSERT_HRESULT_SUCCEEDED(live.created);
@@ -437,8 +449,9 @@ TEST_F(FileDialog, DuringADialogOthersAreServedAndASecondDialogIsBusy) {
   struct Second {
     ULONG window;
     DWORD server;
-    HRESULT read = E_PENDING, open = E_PENDING, save = E_PENDING;
-  } second{edge.window, Server()};
+    std::wstring audited;
+    HRESULT read = E_PENDING, open = E_PENDING, save = E_PENDING, audit = E_PENDING;
+  } second{edge.window, Server(), audited};
   // The other player calls while the first dialog is shown.
   std::thread other([&second] {
     for (int i = 0; i < 400 && VisibleDialog(second.server) == nullptr; ++i) Sleep(50);
@@ -453,6 +466,8 @@ TEST_F(FileDialog, DuringADialogOthersAreServedAndASecondDialogIsBusy) {
       BSTR path = nullptr;
       second.save = files.broker->BrokerSaveDialog2(second.window, nullptr, 0, 0, nullptr, 0,
                                                     &cookie, &path);
+      second.audit = files.broker->BrokerOpenFileWithAuditingInfo(
+          Bstr(second.audited), Bstr(L"http://remote.example/"), second.window, &cookie);
       files.broker->Release();
     }
     CoUninitialize();
@@ -470,6 +485,78 @@ TEST_F(FileDialog, DuringADialogOthersAreServedAndASecondDialogIsBusy) {
   EXPECT_EQ(Hex(second.read), Hex(S_OK));
   EXPECT_EQ(Hex(second.open), Hex(kBusy));
   EXPECT_EQ(Hex(second.save), Hex(kBusy));
+  EXPECT_EQ(Hex(second.audit), Hex(E_ACCESSDENIED));
+  EXPECT_FALSE(Exists(log)) << "an audited request was made during the dialog";
+  // Once the dialog is gone, the same request is made and allowed.
+  ULONG cookie = 0;
+  EXPECT_EQ(Hex(live.broker->BrokerOpenFileWithAuditingInfo(
+                Bstr(audited), Bstr(L"http://remote.example/"), edge.window, &cookie)),
+            Hex(S_OK));
+  live.Close(cookie);
+  EXPECT_TRUE(Exists(log));
+  RemoveTree(log.substr(0, log.rfind(L'\\')));
+}
+
+// A player that drops every reference from another thread while its dialog
+// is shown: the broker finishes the dialog, then lets go, and its server ends.
+TEST_F(FileDialog, APlayerThatLetsGoDuringItsDialog) {
+  if (GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr) {
+    // Measured: when the call ends, Wine's stub manager lets go of the object
+    // on an RPC thread and waits there (RpcServerUnregisterIf) for the calls
+    // of the interface to end, this one included; the object is never
+    // released, the server stays and the player's call returns after ~130 s.
+    // TheLastReleaseDuringADialogWaitsForIt covers the broker's side.
+    GTEST_SKIP() << "Wine deadlocks releasing a stub whose call is running";
+  }
+  OwnerProgram edge(Edge());
+  UniqueHandle dropped(CreateEventW(nullptr, TRUE, FALSE, L"GlintDialogDropped"));
+  UniqueHandle child = StartSelf(L"FileDialogChild.DISABLED_DropDuringDialog",
+                                 L"--owner=" + std::to_wstring(edge.window));
+  ASSERT_TRUE(child);
+  UniqueHandle server;
+  for (int i = 0; i < 200 && !server; ++i) {
+    Sleep(50);
+    std::vector<DWORD> servers = ProcessesNamed(kServer);
+    if (!servers.empty())
+      server.Reset(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, servers[0]));
+  }
+  ASSERT_TRUE(server) << "the child's broker did not start";
+  bool releasedDuringDialog = false;
+  {
+    DialogUser user(Server(), {}, 20000, [&] {
+      releasedDuringDialog = WaitForSingleObject(dropped.Get(), 20000) == WAIT_OBJECT_0;
+    });
+    EXPECT_TRUE(user.Seen());
+  }
+  EXPECT_TRUE(releasedDuringDialog);
+  EXPECT_EQ(WaitForSingleObject(server.Get(), 15000), WAIT_OBJECT_0) << "the server did not end";
+  DWORD code = 0;
+  GetExitCodeProcess(server.Get(), &code);
+  EXPECT_LT(code, 0xC0000000u) << "the server ended with an exception";
+  EXPECT_EQ(WaitForSingleObject(child.Get(), 20000), WAIT_OBJECT_0);
+}
+
+// The player of the case above, in a process of its own.
+TEST(FileDialogChild, DISABLED_DropDuringDialog) {
+  ASSERT_HRESULT_SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+  const ULONG owner = static_cast<ULONG>(std::stoul(CommandLineValue("--owner=")));
+  IGlintBroker6* broker = nullptr;
+  ASSERT_HRESULT_SUCCEEDED(CreateBroker(&broker));
+  std::thread caller([broker, owner] {
+    VARIANT chosen;
+    VariantInit(&chosen);
+    broker->BrokerOpenDialog(owner, 0, 0, nullptr, 0, &chosen);
+  });
+  std::vector<DWORD> servers = ProcessesNamed(kServer);
+  for (int i = 0; i < 400 && (servers.empty() || VisibleDialog(servers[0]) == nullptr); ++i) {
+    Sleep(50);
+    servers = ProcessesNamed(kServer);
+  }
+  broker->Release();  // every reference this player had, while the call runs
+  UniqueHandle dropped(OpenEventW(EVENT_MODIFY_STATE, FALSE, L"GlintDialogDropped"));
+  if (dropped) SetEvent(dropped.Get());
+  caller.join();
+  CoUninitialize();
 }
 
 // A broker object whose last reference goes while its dialog is shown lives
