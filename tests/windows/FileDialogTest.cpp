@@ -413,6 +413,14 @@ TEST_F(FileDialog, ASavedFileIsMadeThroughItsCookie) {
     EXPECT_EQ(Utf8Of(saved.c_str()), Utf8Of(c.typed.c_str()));
     EXPECT_NE(cookie, 0u);
     EXPECT_FALSE(Exists(saved)) << "the dialog made the file";
+    {
+      // The cookie is the dialog's object's alone.
+      BrokerFiles other;
+      ASSERT_HRESULT_SUCCEEDED(CreateBroker(&other.broker));
+      EXPECT_EQ(Hex(other.WriteTo(cookie, c.written)), Hex(E_INVALIDARG));
+      other.broker->Release();
+      EXPECT_FALSE(Exists(saved));
+    }
     EXPECT_EQ(Hex(live.WriteTo(cookie, c.written)), Hex(c.expectedWrite));
     live.Close(cookie);
     EXPECT_EQ(Exists(saved) ? ReadAll(saved) : "<none>", c.content);
@@ -706,6 +714,31 @@ TEST_F(FileDialog, TheChosenOwnerProtectsTheSavedFile) {
     DeleteFileW(target.c_str());
   }
   RemoveTree(folder);
+}
+
+// A player with enterprise identities (in this process, with a caller's
+// context) finds its first identity proposed as the saved file's owner.
+TEST_F(FileDialog, TheInitialOwnerIsTheCallersFirstIdentity) {
+  const std::wstring log = NewTempFolder(L"glint-dialog-initial") + L"\\dialog.txt";
+  {
+    DialogStandIn standIn(log);
+    standIn.standIns.Srpapi();
+    standIn.standIns.Ids(standin::kClientEnterpriseIds, {L"client.example", L"second.example"});
+    OwnerProgram edge(Edge());
+    CallerContext caller;
+    auto* broker = new CoGlintBrokerServer(nullptr);
+    ULONG cookie = 0;
+    BSTR path = nullptr;
+    {
+      DialogUser user(GetCurrentProcessId(), {});
+      EXPECT_EQ(Hex(broker->BrokerSaveDialog2(edge.window, nullptr, 0, 0, nullptr, 0, &cookie,
+                                              &path)),
+                Hex(kCancelled));
+    }
+    broker->Release();
+    EXPECT_EQ(Exists(log) ? ReadAll(log) : "", "options:0x2\nproperties:1:client.example\n");
+  }
+  RemoveTree(log.substr(0, log.rfind(L'\\')));
 }
 
 }  // namespace
