@@ -43,7 +43,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t nul = units.find(u'\0');
   const Text first = units.substr(0, nul);
   const Text second = nul == Text::npos ? Text() : units.substr(nul + 1);
-  const uint32_t window = size >= 4 ? data[0] | data[1] << 8 | data[2] << 16 | uint32_t(data[3]) << 24 : 0;
+  const uint32_t window =
+      size >= 4 ? data[0] | data[1] << 8 | data[2] << 16 | uint32_t(data[3]) << 24 : 0;
   Check(MayRequestAudit(first.c_str(), second.c_str(), window) ==
         (window != 0 && window != 0xFFFFFFFFu));
   Check(!MayRequestAudit(nullptr, second.c_str(), window));

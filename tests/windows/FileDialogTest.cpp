@@ -239,9 +239,8 @@ TEST_F(FileDialog, OnlyABrowsersWindowOwnsADialog) {
   ASSERT_TRUE(mine != nullptr && gone != nullptr);
   const ULONG goneNumber = static_cast<ULONG>(reinterpret_cast<ULONG_PTR>(gone));
   DestroyWindow(gone);
-  for (ULONG number :
-       std::vector<ULONG>{0u, 0xFFFFFFFFu, goneNumber,
-                         static_cast<ULONG>(reinterpret_cast<ULONG_PTR>(mine))}) {
+  for (ULONG number : std::vector<ULONG>{0u, 0xFFFFFFFFu, goneNumber,
+                                         static_cast<ULONG>(reinterpret_cast<ULONG_PTR>(mine))}) {
     SCOPED_TRACE(number);
     EXPECT_FALSE(IsAllowedOwnerWindow(number));
   }
@@ -334,9 +333,8 @@ TEST_F(FileDialog, OpenedFilesAndOnlyThoseBecomeReadable) {
     HRESULT hr;
     {
       DialogUser user(Server(), c.typed);
-      hr = live.broker->BrokerOpenDialog(edge.window, 2,
-                                         static_cast<ULONG>((filter.size() + 1) * 2), array,
-                                         c.flags, &chosen);
+      hr = live.broker->BrokerOpenDialog(
+          edge.window, 2, static_cast<ULONG>((filter.size() + 1) * 2), array, c.flags, &chosen);
       EXPECT_TRUE(user.Seen());
     }
     SafeArrayDestroy(array);
@@ -472,8 +470,8 @@ TEST_F(FileDialog, DuringADialogOthersAreServedAndASecondDialogIsBusy) {
       second.open = files.broker->BrokerOpenDialog(second.window, 0, 0, nullptr, 0, &chosen);
       ULONG cookie = 0;
       BSTR path = nullptr;
-      second.save = files.broker->BrokerSaveDialog2(second.window, nullptr, 0, 0, nullptr, 0,
-                                                    &cookie, &path);
+      second.save =
+          files.broker->BrokerSaveDialog2(second.window, nullptr, 0, 0, nullptr, 0, &cookie, &path);
       second.audit = files.broker->BrokerOpenFileWithAuditingInfo(
           Bstr(second.audited), Bstr(L"http://remote.example/"), second.window, &cookie);
       files.broker->Release();
@@ -608,8 +606,8 @@ TEST_F(FileDialog, WhatTheDialogIsGiven) {
   OwnerProgram edge(Edge());
   Session live;
   ASSERT_HRESULT_SUCCEEDED(live.created);
-  const ULONG cleared = 0x1 | 0x4 | 0x20 | 0x40 | 0x80 | 0x20000 | 0x40000 | 0x80000 | 0x400000 |
-                        0x800000;
+  const ULONG cleared =
+      0x1 | 0x4 | 0x20 | 0x40 | 0x80 | 0x20000 | 0x40000 | 0x80000 | 0x400000 | 0x800000;
   struct Case {
     const char* name;
     bool save;
@@ -643,8 +641,8 @@ TEST_F(FileDialog, WhatTheDialogIsGiven) {
         BSTR path = nullptr;
         // The name crosses as a BSTR.
         BSTR proposed = c.proposed != nullptr ? SysAllocString(c.proposed) : nullptr;
-        hr = live.broker->BrokerSaveDialog2(edge.window, proposed, c.pairs, length, array,
-                                            c.flags, &cookie, &path);
+        hr = live.broker->BrokerSaveDialog2(edge.window, proposed, c.pairs, length, array, c.flags,
+                                            &cookie, &path);
         SysFreeString(proposed);
         EXPECT_EQ(cookie, 0u);
       } else {
@@ -701,8 +699,8 @@ TEST_F(FileDialog, TheChosenOwnerProtectsTheSavedFile) {
     BSTR path = nullptr;
     {
       DialogUser user(Server(), {target});
-      EXPECT_EQ(Hex(live.broker->BrokerSaveDialog2(edge.window, nullptr, 0, 0, nullptr, 0,
-                                                   &cookie, &path)),
+      EXPECT_EQ(Hex(live.broker->BrokerSaveDialog2(edge.window, nullptr, 0, 0, nullptr, 0, &cookie,
+                                                   &path)),
                 Hex(S_OK));
     }
     SysFreeString(path);
@@ -731,9 +729,9 @@ TEST_F(FileDialog, TheInitialOwnerIsTheCallersFirstIdentity) {
     BSTR path = nullptr;
     {
       DialogUser user(GetCurrentProcessId(), {});
-      EXPECT_EQ(Hex(broker->BrokerSaveDialog2(edge.window, nullptr, 0, 0, nullptr, 0, &cookie,
-                                              &path)),
-                Hex(kCancelled));
+      EXPECT_EQ(
+          Hex(broker->BrokerSaveDialog2(edge.window, nullptr, 0, 0, nullptr, 0, &cookie, &path)),
+          Hex(kCancelled));
     }
     broker->Release();
     EXPECT_EQ(Exists(log) ? ReadAll(log) : "", "options:0x2\nproperties:1:client.example\n");

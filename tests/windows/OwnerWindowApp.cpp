@@ -20,11 +20,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandLine, int) {
   type.hInstance = instance;
   type.lpszClassName = L"GlintOwnerWindow";
   RegisterClassW(&type);
-  HWND window = CreateWindowW(L"GlintOwnerWindow", L"owner", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0,
-                              0, 200, 100, nullptr, nullptr, instance, nullptr);
+  HWND window = CreateWindowW(L"GlintOwnerWindow", L"owner", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0,
+                              200, 100, nullptr, nullptr, instance, nullptr);
   if (window == nullptr) return 1;
   std::wstring output(commandLine);
-  if (!output.empty() && output.front() == L'"') output = output.substr(1, output.find(L'"', 1) - 1);
+  if (!output.empty() && output.front() == L'"')
+    output = output.substr(1, output.find(L'"', 1) - 1);
   // Written to a new name, then renamed: the reader never sees half a number.
   const std::string number = std::to_string(reinterpret_cast<ULONG_PTR>(window));
   const std::wstring partial = output + L".part";

@@ -80,9 +80,9 @@ TEST_F(ZoneAudit, MarkingWritesTheZoneRecordOfWritableFiles) {
     // Without the attachment services the class is missing.
     Session live;
     ASSERT_HRESULT_SUCCEEDED(live.created);
-    EXPECT_EQ(Hex(live.broker->BrokerMarkFileUnsafe(Bstr(store), Bstr(L"http://s.example/"),
-                                                    Bstr(L""))),
-              Hex(REGDB_E_CLASSNOTREG));
+    EXPECT_EQ(
+        Hex(live.broker->BrokerMarkFileUnsafe(Bstr(store), Bstr(L"http://s.example/"), Bstr(L""))),
+        Hex(REGDB_E_CLASSNOTREG));
   }
   EXPECT_EQ(Content(store + standin::kZoneSuffix), kNone);
   struct Case {
@@ -94,15 +94,17 @@ TEST_F(ZoneAudit, MarkingWritesTheZoneRecordOfWritableFiles) {
     std::string zone;
   } cases[] = {
       {"source and referrer", store, L"http://s.example/f.sol", L"http://r.example/page", S_OK,
-       S_OK, store, Zone("ReferrerUrl=http://r.example/page\r\nHostUrl=http://s.example/f.sol\r\n")},
+       S_OK, store,
+       Zone("ReferrerUrl=http://r.example/page\r\nHostUrl=http://s.example/f.sol\r\n")},
       {"only the path", store, L"", L"", S_OK, S_OK, store, Zone("")},
       {"only the referrer", store, L"", L"http://r.example/", S_OK, S_OK, store,
        Zone("ReferrerUrl=http://r.example/\r\n")},
       {"the local folder, not the player's store here",
        L"<LOCAL_APPDATA>\\Kestrelink\\Glint Player\\#SharedObjects\\local.sol",
        L"http://s.example/", L"", S_OK, E_ACCESSDENIED, L"", ""},
-      {"the save fails", store, L"http://s.example/", L"", HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION),
-       HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION), L"", ""},
+      {"the save fails", store, L"http://s.example/", L"",
+       HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION), HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION),
+       L"", ""},
       {"an empty path", L"", L"http://s.example/", L"", S_OK, E_INVALIDARG, L"", ""},
       {"a line break in the source", store, L"http://s.example/\r\nZoneId=0", L"", S_OK,
        E_INVALIDARG, L"", ""},
@@ -126,9 +128,9 @@ TEST_F(ZoneAudit, MarkingWritesTheZoneRecordOfWritableFiles) {
     } else {
       standIns.Remove(standin::kZoneSaveResult);
     }
-    EXPECT_EQ(Hex(live.broker->BrokerMarkFileUnsafe(Bstr(c.path), Bstr(c.source),
-                                                    Bstr(c.referrer))),
-              Hex(c.expected));
+    EXPECT_EQ(
+        Hex(live.broker->BrokerMarkFileUnsafe(Bstr(c.path), Bstr(c.source), Bstr(c.referrer))),
+        Hex(c.expected));
     for (const std::wstring& path : {store, local + L"\\local.sol", kOutside + L"\\outside.txt"}) {
       EXPECT_EQ(Content(path), "downloaded");
       EXPECT_EQ(Content(path + standin::kZoneSuffix), path == c.marked ? c.zone : kNone)
@@ -198,7 +200,8 @@ TEST_F(ZoneAudit, TheAuditedOpenAsksOnlyForItsOwnEnterprisesFiles) {
       {"unprotected, outside the store", kOutside + L"\\plain.txt", nullptr, edge.window, 0, false,
        E_ACCESSDENIED, ""},
       {"protected to the broker's enterprise, allowed", kOutside + L"\\own.txt", L"3|corp.example",
-       edge.window, 0, false, S_OK, "|corp.example||3|own.txt|C:\\glint-audit\\|" + Utf8Of(kRemote.c_str())},
+       edge.window, 0, false, S_OK,
+       "|corp.example||3|own.txt|C:\\glint-audit\\|" + Utf8Of(kRemote.c_str())},
       {"blocked", kOutside + L"\\blocked.txt", L"3|corp.example", edge.window, 1, false,
        E_ACCESSDENIED, "|corp.example||3|blocked.txt|C:\\glint-audit\\|" + Utf8Of(kRemote.c_str())},
       {"consent required", kOutside + L"\\consent.txt", L"5|corp.example", edge.window, 2, false,
@@ -207,22 +210,22 @@ TEST_F(ZoneAudit, TheAuditedOpenAsksOnlyForItsOwnEnterprisesFiles) {
        edge.window, 0, false, E_ACCESSDENIED, ""},
       {"the identity in other case", kOutside + L"\\case.txt", L"3|CORP.example", edge.window, 0,
        false, E_ACCESSDENIED, ""},
-      {"a window that is not a browser's", kOutside + L"\\window.txt", L"3|corp.example",
-       ownWindow, 0, false, E_ACCESSDENIED, ""},
+      {"a window that is not a browser's", kOutside + L"\\window.txt", L"3|corp.example", ownWindow,
+       0, false, E_ACCESSDENIED, ""},
       {"no window", kOutside + L"\\nowindow.txt", L"3|corp.example", 0, 0, false, E_ACCESSDENIED,
        ""},
       {"protected, identity unknown", kOutside + L"\\noid.txt", L"3|", edge.window, 0, false, S_OK,
        "|||3|noid.txt|C:\\glint-audit\\|" + Utf8Of(kRemote.c_str())},
-      {"held open for writing elsewhere", kOutside + L"\\held.txt", L"3|corp.example",
-       edge.window, 0, true, S_OK,
-       "|corp.example||3|held.txt|C:\\glint-audit\\|" + Utf8Of(kRemote.c_str())},
+      {"held open for writing elsewhere", kOutside + L"\\held.txt", L"3|corp.example", edge.window,
+       0, true, S_OK, "|corp.example||3|held.txt|C:\\glint-audit\\|" + Utf8Of(kRemote.c_str())},
   };
   Session live;
   ASSERT_HRESULT_SUCCEEDED(live.created);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const std::wstring name = c.path.substr(c.path.rfind(L'\\') + 1);
-    if (c.path.compare(0, kOutside.size(), kOutside) == 0) files_.File(c.path, "secret " + Utf8Of(name.c_str()));
+    if (c.path.compare(0, kOutside.size(), kOutside) == 0)
+      files_.File(c.path, "secret " + Utf8Of(name.c_str()));
     if (c.protection != nullptr) standIns.Text(name.c_str(), c.protection, standin::kProtectionKey);
     standIns.Result(standin::kAuditAnswer, static_cast<HRESULT>(c.answer));
     UniqueHandle holder;
@@ -232,8 +235,8 @@ TEST_F(ZoneAudit, TheAuditedOpenAsksOnlyForItsOwnEnterprisesFiles) {
       ASSERT_TRUE(holder);
     }
     ULONG cookie = 0;
-    EXPECT_EQ(Hex(live.broker->BrokerOpenFileWithAuditingInfo(Bstr(c.path), Bstr(kRemote),
-                                                              c.window, &cookie)),
+    EXPECT_EQ(Hex(live.broker->BrokerOpenFileWithAuditingInfo(Bstr(c.path), Bstr(kRemote), c.window,
+                                                              &cookie)),
               Hex(c.expected));
     EXPECT_EQ(TakeRequests(), c.request.empty() ? "" : window + c.request + "\n");
     if (FAILED(c.expected)) {

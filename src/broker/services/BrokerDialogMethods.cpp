@@ -65,8 +65,7 @@ struct ProcessImage {
   std::wstring path, name;
 };
 std::optional<ProcessImage> ImageOf(DWORD processId) {
-  UniqueHandle process(
-      OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId));
+  UniqueHandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId));
   if (!process) return std::nullopt;
   wchar_t buffer[MAX_PATH] = {};
   ProcessImage image;
@@ -391,8 +390,7 @@ HRESULT CoGlintBrokerServer::BrokerSaveDialog2(ULONG p_hwnd, LPWSTR p_lpwstrInit
   if (FAILED(hr)) return hr;
   std::optional<Text> name =
       DialogRules::ProposedSaveName(reinterpret_cast<const char16_t*>(p_lpwstrInitialFileName));
-  if (name && FAILED(hr = dialog->SetFileName(reinterpret_cast<LPCWSTR>(name->c_str()))))
-    return hr;
+  if (name && FAILED(hr = dialog->SetFileName(reinterpret_cast<LPCWSTR>(name->c_str())))) return hr;
   if (FAILED(hr = filters.ApplyTo(dialog.Get()))) return hr;
   if (FAILED(hr = dialog->SetOptions(DialogRules::SaveDialogOptions(dwFlags)))) return hr;
   {

@@ -104,9 +104,9 @@ HRESULT CoGlintBrokerServer::BrokerOpenFileWithAuditingInfo(BSTR pFileName, BSTR
   CallReference<CoGlintBrokerServer> self(this);
   {
     ModalRequest modal;
-    if (!modal.Admitted() || !RequestAccessWithAuditing(path, protection.Identity().c_str(),
-                                                        Whole(pRemoteUrl), client.c_str(),
-                                                        p_hwnd)) {
+    if (!modal.Admitted() ||
+        !RequestAccessWithAuditing(path, protection.Identity().c_str(), Whole(pRemoteUrl),
+                                   client.c_str(), p_hwnd)) {
       return E_ACCESSDENIED;
     }
   }

@@ -126,8 +126,12 @@ class Dialog final : public IFileOpenDialog, public IFileSaveDialog {
     Record(line);
     return inner_->SetFileTypes(count, specs);
   }
-  HRESULT STDMETHODCALLTYPE SetFileTypeIndex(UINT i) override { return inner_->SetFileTypeIndex(i); }
-  HRESULT STDMETHODCALLTYPE GetFileTypeIndex(UINT* i) override { return inner_->GetFileTypeIndex(i); }
+  HRESULT STDMETHODCALLTYPE SetFileTypeIndex(UINT i) override {
+    return inner_->SetFileTypeIndex(i);
+  }
+  HRESULT STDMETHODCALLTYPE GetFileTypeIndex(UINT* i) override {
+    return inner_->GetFileTypeIndex(i);
+  }
   HRESULT STDMETHODCALLTYPE Advise(IFileDialogEvents* e, DWORD* c) override {
     return inner_->Advise(e, c);
   }
@@ -171,9 +175,7 @@ class Dialog final : public IFileOpenDialog, public IFileSaveDialog {
   HRESULT STDMETHODCALLTYPE Close(HRESULT hr) override { return inner_->Close(hr); }
   HRESULT STDMETHODCALLTYPE SetClientGuid(REFGUID g) override { return inner_->SetClientGuid(g); }
   HRESULT STDMETHODCALLTYPE ClearClientData() override { return inner_->ClearClientData(); }
-  HRESULT STDMETHODCALLTYPE SetFilter(IShellItemFilter* f) override {
-    return inner_->SetFilter(f);
-  }
+  HRESULT STDMETHODCALLTYPE SetFilter(IShellItemFilter* f) override { return inner_->SetFilter(f); }
 
   // IFileOpenDialog
   HRESULT STDMETHODCALLTYPE GetResults(IShellItemArray** items) override {

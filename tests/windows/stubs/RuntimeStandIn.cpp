@@ -261,17 +261,17 @@ class Manager final : public Object<ProtectionManagerStatics> {
 // ------------------------------------------------------------- audited access
 
 struct AuditInfoFactory : IInspectable {
-  virtual HRESULT STDMETHODCALLTYPE Create(int action, HSTRING data, HSTRING source,
-                                           HSTRING target, IUnknown** info) = 0;
+  virtual HRESULT STDMETHODCALLTYPE Create(int action, HSTRING data, HSTRING source, HSTRING target,
+                                           IUnknown** info) = 0;
   virtual HRESULT STDMETHODCALLTYPE CreateWithActionAndDataDescription(int, HSTRING,
                                                                        IUnknown**) = 0;
 };
 struct ManagerInterop2 : IInspectable {
   virtual HRESULT STDMETHODCALLTYPE RequestAccessForAppWithWindowAsync(HWND, HSTRING, HSTRING,
                                                                        REFIID, void**) = 0;
-  virtual HRESULT STDMETHODCALLTYPE RequestAccessWithAuditingInfoForWindowAsync(
-      HWND window, HSTRING source, HSTRING target, IUnknown* audit, REFIID iid,
-      void** operation) = 0;
+  virtual HRESULT STDMETHODCALLTYPE
+  RequestAccessWithAuditingInfoForWindowAsync(HWND window, HSTRING source, HSTRING target,
+                                              IUnknown* audit, REFIID iid, void** operation) = 0;
 };
 struct EvaluationOperation : IInspectable {
   virtual HRESULT STDMETHODCALLTYPE put_Completed(IUnknown* handler) = 0;
@@ -282,7 +282,9 @@ struct EvaluationOperation : IInspectable {
 class AuditInfo final : public Object<IInspectable> {
  public:
   AuditInfo(int action, std::wstring data, std::wstring source, std::wstring target)
-      : action(action), data(std::move(data)), source(std::move(source)),
+      : action(action),
+        data(std::move(data)),
+        source(std::move(source)),
         target(std::move(target)) {}
   const int action;
   const std::wstring data, source, target;
@@ -299,8 +301,7 @@ class AuditFactory final : public Object<AuditInfoFactory> {
     *info = new AuditInfo(action, Text(data), Text(source), Text(target));
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE CreateWithActionAndDataDescription(int, HSTRING,
-                                                               IUnknown**) override {
+  HRESULT STDMETHODCALLTYPE CreateWithActionAndDataDescription(int, HSTRING, IUnknown**) override {
     return E_NOTIMPL;
   }
 
@@ -408,9 +409,10 @@ class PolicyManager final : public Object<ManagerInterop2> {
                                                                void**) override {
     return E_NOTIMPL;
   }
-  HRESULT STDMETHODCALLTYPE RequestAccessWithAuditingInfoForWindowAsync(
-      HWND window, HSTRING source, HSTRING target, IUnknown* audit, REFIID iid,
-      void** operation) override {
+  HRESULT STDMETHODCALLTYPE RequestAccessWithAuditingInfoForWindowAsync(HWND window, HSTRING source,
+                                                                        HSTRING target,
+                                                                        IUnknown* audit, REFIID iid,
+                                                                        void** operation) override {
     if (operation == nullptr) return E_POINTER;
     *operation = nullptr;
     AuditInfo* info = nullptr;

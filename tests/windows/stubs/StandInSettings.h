@@ -48,7 +48,8 @@ constexpr wchar_t kProtectionKey[] = L"Software\\GlintTestStandIns\\FileProtecti
 // kAuditLog and is answered with REG_DWORD kAuditAnswer (0 Allowed, 1 Blocked,
 // 2 ConsentRequired; default Blocked).
 constexpr wchar_t kAuditInfoClass[] = L"Windows.Security.EnterpriseData.ProtectionPolicyAuditInfo";
-constexpr wchar_t kPolicyManagerClass[] = L"Windows.Security.EnterpriseData.ProtectionPolicyManager";
+constexpr wchar_t kPolicyManagerClass[] =
+    L"Windows.Security.EnterpriseData.ProtectionPolicyManager";
 constexpr wchar_t kAuditLog[] = L"AuditLog";
 // The item dialogs' stand-in, made the TreatAs of both dialog classes: every
 // call it records appends a line to the REG_SZ file kDialogLog ("types:",
