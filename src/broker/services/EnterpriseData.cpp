@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "broker/services/DialogRules.h"
+#include "broker/services/FileDialogs.h"
 #include "foundation/SystemModule.h"
 #include "foundation/Win32Handles.h"
 
@@ -624,18 +625,32 @@ std::wstring WideOf(const DialogRules::Text& text) {
 }
 
 // Waits for the event while dispatching every message of this thread; false
-// when the wait itself fails.
+// when the wait itself fails. A quit message that arrives meanwhile is the
+// server's and is posted again afterwards.
 bool PumpUntil(HANDLE event) {
+  bool quit = false;
+  int quitCode = 0;
+  bool signalled = false;
   while (true) {
     DWORD waited = MsgWaitForMultipleObjects(1, &event, FALSE, INFINITE, QS_ALLINPUT);
-    if (waited == WAIT_OBJECT_0) return true;
-    if (waited != WAIT_OBJECT_0 + 1) return false;
+    if (waited == WAIT_OBJECT_0) {
+      signalled = true;
+      break;
+    }
+    if (waited != WAIT_OBJECT_0 + 1) break;
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      if (message.message == WM_QUIT) {
+        quit = true;
+        quitCode = static_cast<int>(message.wParam);
+        continue;
+      }
       TranslateMessage(&message);
       DispatchMessageW(&message);
     }
   }
+  if (quit) PostQuitMessage(quitCode);
+  return signalled;
 }
 
 // The request itself, once the runtime is up: false unless Allowed.
@@ -696,8 +711,7 @@ bool RequestAccessWithAuditing(const std::wstring& path, const wchar_t* fileIden
   if (!runtime.Complete()) return false;
   const HRESULT initialized = runtime.initialize(0 /* single-threaded */);
   const bool allowed =
-      AskForAccess(runtime, *parts, fileIdentity, remoteUrl, clientIdentity,
-                   reinterpret_cast<HWND>(static_cast<LONG_PTR>(static_cast<LONG>(window))));
+      AskForAccess(runtime, *parts, fileIdentity, remoteUrl, clientIdentity, PlayerWindow(window));
   if (SUCCEEDED(initialized)) runtime.uninitialize();
   return allowed;
 }
