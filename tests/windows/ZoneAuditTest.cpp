@@ -183,6 +183,8 @@ TEST_F(ZoneAudit, TheAuditedOpenAsksOnlyForItsOwnEnterprisesFiles) {
                            nullptr, nullptr);
   const ULONG ownWindow = static_cast<ULONG>(reinterpret_cast<ULONG_PTR>(own));
   const std::string window = std::to_string(edge.window);
+  const std::string shared = Utf8Of(SharedObjects().c_str()) + "\\";
+  const std::string remote = Utf8Of(kRemote.c_str());
   SHCreateDirectoryExW(nullptr, Store().c_str(), nullptr);
   files_.File(Store() + L"\\audit-store.sol", "store file");
   struct Case {
@@ -218,6 +220,14 @@ TEST_F(ZoneAudit, TheAuditedOpenAsksOnlyForItsOwnEnterprisesFiles) {
        "|||3|noid.txt|C:\\glint-audit\\|" + Utf8Of(kRemote.c_str())},
       {"held open for writing elsewhere", kOutside + L"\\held.txt", L"3|corp.example", edge.window,
        0, true, S_OK, "|corp.example||3|held.txt|C:\\glint-audit\\|" + Utf8Of(kRemote.c_str())},
+      // Links made from the Linux side (scripts/redteam-fixture.sh): what is
+      // opened must be the file whose protection was asked about.
+      {"a link to a file elsewhere", SharedObjects() + L"\\edp-filelink.sol", L"3|corp.example",
+       edge.window, 0, false, E_ACCESSDENIED,
+       "|corp.example||3|edp-filelink.sol|" + shared + "|" + remote},
+      {"a second name of a file elsewhere", SharedObjects() + L"\\second-name.sol",
+       L"3|corp.example", edge.window, 0, false, E_ACCESSDENIED,
+       "|corp.example||3|second-name.sol|" + shared + "|" + remote},
   };
   Session live;
   ASSERT_HRESULT_SUCCEEDED(live.created);
