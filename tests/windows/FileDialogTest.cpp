@@ -296,6 +296,36 @@ TEST_F(FileDialog, RefusedRequestsShowNothing) {
     if (array != nullptr) SafeArrayDestroy(array);
   }
   DestroyWindow(own);
+  // Arrays of other shapes arrive as the player built them: a valid text in
+  // two-byte elements, with lower bound 1, or in two dimensions.
+  const std::wstring text = L"Text\\0*.txt\\0";
+  const ULONG bytes = static_cast<ULONG>((text.size() + 1) * 2);
+  SAFEARRAYBOUND lowerOne{bytes, 1}, square[2] = {{bytes / 2, 0}, {2, 0}};
+  struct Shape {
+    const char* name;
+    SAFEARRAY* array;
+    ULONG length;
+  } shapes[] = {
+      {"two-byte elements", SafeArrayCreateVector(VT_I2, 0, bytes / 2), bytes / 2},
+      {"lower bound 1", SafeArrayCreate(VT_UI1, 1, &lowerOne), bytes},
+      {"two dimensions", SafeArrayCreate(VT_UI1, 2, square), bytes},
+  };
+  for (Shape& shape : shapes) {
+    SCOPED_TRACE(shape.name);
+    ASSERT_NE(shape.array, nullptr);
+    void* data = nullptr;
+    ASSERT_HRESULT_SUCCEEDED(SafeArrayAccessData(shape.array, &data));
+    memcpy(data, text.c_str(), bytes);
+    SafeArrayUnaccessData(shape.array);
+    DialogUser watcher(Server(), {}, 1500);
+    VARIANT chosen;
+    VariantInit(&chosen);
+    EXPECT_EQ(
+        Hex(live.broker->BrokerOpenDialog(edge.window, 1, shape.length, shape.array, 0, &chosen)),
+        Hex(E_INVALIDARG));
+    EXPECT_FALSE(watcher.Seen()) << "a dialog was shown";
+    SafeArrayDestroy(shape.array);
+  }
   ULONG cookie = 0;
   BSTR path = nullptr;
   EXPECT_EQ(Hex(live.broker->BrokerSaveDialog(edge.window, nullptr, &cookie, &path)),
