@@ -9,10 +9,8 @@
 // becomes a cookie of this broker object whose file is made on first use.
 #include <windows.h>
 #include <ole2.h>
-#include <propkey.h>
 #include <propsys.h>
 #include <propvarutil.h>
-#include <psapi.h>
 #include <shlobj.h>
 #include <shobjidl.h>
 
