@@ -1,7 +1,6 @@
-// The dialogs' filter text and the audited open's path split from arbitrary
-// bytes. The first byte is the announced number of pairs; the rest is the
-// filter array. The same bytes, read as UTF-16 units, are the path to split
-// and (up to a NUL) the proposed save name.
+// The dialogs' filter text from arbitrary bytes. The first byte is the
+// announced number of pairs; the rest is the filter array. The same bytes,
+// read as UTF-16 units up to a NUL, are the proposed save name.
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -14,10 +13,6 @@
 using namespace DialogRules;
 
 namespace {
-
-bool IsSeparator(char16_t c) {
-  return c == u'\\' || c == u'/';
-}
 
 // An admitted filter is the exact text of its specs, escaped again.
 void CheckFilter(uint32_t pairs, std::span<const uint8_t> bytes) {
@@ -47,20 +42,6 @@ void CheckFilter(uint32_t pairs, std::span<const uint8_t> bytes) {
   }
 }
 
-void CheckSplit(const Text& path) {
-  auto parts = SplitAuditPath(path);
-  if (!parts) return;
-  Check(parts->drive + parts->folder + parts->name + parts->extension == path);
-  Check(parts->source == parts->drive + parts->folder);
-  Check(parts->data == parts->name + parts->extension);
-  Check(parts->drive.size() < kDriveUnits && parts->folder.size() < kPartUnits);
-  Check(parts->name.size() < kPartUnits && parts->extension.size() < kPartUnits);
-  Check(parts->data.size() <= kLongestDescription);
-  Check(parts->folder.empty() || IsSeparator(parts->folder.back()));
-  for (char16_t c : parts->name + parts->extension) Check(!IsSeparator(c));
-  Check(parts->extension.empty() || parts->extension.rfind(u'.') == 0);
-}
-
 void CheckSaveName(const Text& units) {
   const Text text = units.substr(0, units.find(u'\0'));
   auto name = ProposedSaveName(text.c_str());
@@ -81,7 +62,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (size_t i = 0; i < units.size(); ++i) {
     units[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
   }
-  CheckSplit(units);
   CheckSaveName(units);
   return 0;
 }

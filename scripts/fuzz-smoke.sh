@@ -19,7 +19,8 @@ seconds=${2:-30}
 root=$(cd "$(dirname "$0")/.." && pwd)
 targets=(fuzz_config_text fuzz_from_utf8 fuzz_manifest fuzz_admin_config fuzz_executable_watch)
 targets+=(fuzz_lcd_block fuzz_setup_rules fuzz_update_notice fuzz_file_pattern fuzz_conflict_names)
-targets+=(fuzz_shortcut_rules fuzz_targa fuzz_markup fuzz_bitmap_rule fuzz_filter_specs)
+targets+=(fuzz_shortcut_rules fuzz_targa fuzz_markup fuzz_bitmap_rule fuzz_filter_specs
+         fuzz_audit_path)
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/glint-fuzz.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT

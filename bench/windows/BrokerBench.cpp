@@ -396,6 +396,39 @@ bool MeasureRefusedShortcut(IGlintBroker6* broker, IBenchAnchor* anchor, bench::
   return true;
 }
 
+// BrokerOpenFileWithAuditingInfo refused on a broker without enterprise
+// identities, for an unprotected file outside the store, beside the ordinary
+// read-only BrokerCreateFile refused for the same path: the audited open
+// must add no query and no worker to the ordinary refusal.
+bool MeasureRefusedAuditedOpen(IGlintBroker6* broker, bench::Pair& figure) {
+  const std::wstring folder = L"C:\\glint-bench-audit", path = folder + L"\\plain.txt";
+  CreateDirectoryW(folder.c_str(), nullptr);
+  UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  file.Reset();
+  UniqueBstr name(SysAllocString(path.c_str()));
+  UniqueBstr url(SysAllocString(L"http://remote.example/doc"));
+  int failures = 0;
+  ULONG cookie = 0;
+  figure = bench::PairedMediansNs(
+      [&] {
+        if (broker->BrokerOpenFileWithAuditingInfo(name.Get(), url.Get(), 1, &cookie) !=
+            E_ACCESSDENIED)
+          ++failures;
+      },
+      [&] {
+        if (broker->BrokerCreateFile(name.Get(), 1, 0, &cookie) != E_ACCESSDENIED) ++failures;
+      },
+      20, 51);
+  DeleteFileW(path.c_str());
+  RemoveDirectoryW(folder.c_str());
+  if (failures != 0) {
+    std::printf("%d opens were not refused (a broker with identities?): not valid\n", failures);
+    return false;
+  }
+  return true;
+}
+
 void PrintRatio(const char* figure, double ns, double anchorNs, const char* target) {
   std::printf("  %-36s %6.2f%s\n", figure, anchorNs > 0 ? ns / anchorNs : 0.0, target);
 }
@@ -481,6 +514,13 @@ int Run() {
                   "IBenchAnchor::Empty through the proxy", shortcut.anchor);
   }
 
+  bench::Pair audited;
+  const bool auditedMeasured = MeasureRefusedAuditedOpen(broker.Get(), audited);
+  if (auditedMeasured) {
+    bench::Report("BrokerOpenFileWithAuditingInfo refused", audited.subject,
+                  "BrokerCreateFile read-only refused", audited.anchor);
+  }
+
   int failures = 0;
   auto createAndRelease = [&failures](const Server& server, const IID* iid) {
     ComRef<IUnknown> object;
@@ -527,6 +567,10 @@ int Run() {
   if (shortcutMeasured) {
     PrintRatio("shortcut refused at its last check", shortcut.subject, shortcut.anchor,
                "   (target <= 1.3)");
+  }
+  if (auditedMeasured) {
+    PrintRatio("audited open refused, no identities", audited.subject, audited.anchor,
+               "   (target <= 1.05)");
   }
   PrintRatio("object creation, running server", create.subject, create.anchor,
              "   (target <= 1.5)");

@@ -320,7 +320,8 @@ void StandIns::ZoneClasses() {
 
 // In-process (ActivationType 0), any thread (Threading 0).
 void StandIns::RuntimeClasses() {
-  for (const wchar_t* name : {standin::kStorageFileClass, standin::kProtectionManagerClass}) {
+  for (const wchar_t* name : {standin::kStorageFileClass, standin::kProtectionManagerClass,
+                              standin::kAuditInfoClass, standin::kPolicyManagerClass}) {
     keys_.push_back(std::wstring(standin::kActivatableClasses) + L"\\" + name);
     ASSERT_EQ(SetText(keys_.back(), L"DllPath", ProgramFolder() + L"\\runtime-standin.dll"), 0);
     DWORD zero = 0;

@@ -10,6 +10,8 @@
 #include <atomic>
 
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "broker/files/FileCookie.h"
 #include "broker/GlintBroker.h"
@@ -294,4 +296,6 @@ class CoGlintBrokerServer final : public IGlintBroker6 {
                      ULONG dwCount, ULONG dwIsDxNULL, SAFEARRAY* p_DxArray, ULONG* p_dwRC);
   HRESULT TextMeasure(bool wide, ULONG dwHDC, SAFEARRAY* p_StrArray, ULONG dwCount, ULONG* p_dwCx,
                       ULONG* p_dwCy);
+  // Paths the user chose in this object's open and save dialogs.
+  std::vector<std::wstring> dialogPaths_;
 };

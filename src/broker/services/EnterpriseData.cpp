@@ -7,7 +7,10 @@
 #include <cstring>
 #include <new>
 #include <mutex>
+#include <optional>
 
+#include "broker/services/DialogRules.h"
+#include "broker/services/FileDialogs.h"
 #include "foundation/SystemModule.h"
 #include "foundation/Win32Handles.h"
 
@@ -506,6 +509,211 @@ void BrokerFileProtectionInfo::InformationArrived(IUnknown* operation, int statu
     }
   }
   Finish(outcome);
+}
+
+// --- audited access request ---------------------------------------------------------
+
+namespace {
+
+const IID kIidAuditInfoFactory = {
+    0x7ED4180B, 0x92E8, 0x42D5, {0x83, 0xD4, 0x25, 0x44, 0x0B, 0x42, 0x35, 0x49}};
+const IID kIidManagerInterop2 = {
+    0x157CFBE4, 0xA78D, 0x4156, {0xB3, 0x84, 0x61, 0xFD, 0xAC, 0x41, 0xE6, 0x86}};
+// IAsyncOperation<ProtectionPolicyEvaluationResult> and its completion handler.
+const IID kIidEvaluationOperation = {
+    0xE8D81715, 0xC56C, 0x5A6B, {0xB7, 0x38, 0x5D, 0xF6, 0xC2, 0x77, 0x5B, 0x7B}};
+const IID kIidEvaluationCompletedHandler = {
+    0x2833BA54, 0xA4E1, 0x5C2D, {0x8A, 0x7A, 0x13, 0x6E, 0x85, 0x10, 0xC7, 0x8B}};
+
+constexpr int kAuditActionOther = 3;
+
+struct AuditInfoFactory {  // Create is its first method
+  struct Table {
+    InspectableTable base;
+    HRESULT(STDMETHODCALLTYPE* create)
+    (void* self, int action, HString data, HString source, HString target, IUnknown** info);
+  } * table;
+};
+
+struct ManagerInterop2 {  // the window forms of the access requests
+  struct Table {
+    InspectableTable base;
+    void* requestAccessForAppWithWindowAsync;
+    HRESULT(STDMETHODCALLTYPE* requestAccessWithAuditingInfoForWindowAsync)
+    (void* self, HWND window, HString sourceIdentity, HString targetIdentity, IUnknown* auditInfo,
+     REFIID iid, void** operation);
+  } * table;
+};
+
+struct EvaluationOperation {  // put_Completed, get_Completed, GetResults
+  struct Table {
+    InspectableTable base;
+    HRESULT(STDMETHODCALLTYPE* putCompleted)(void* self, IUnknown* handler);
+    void* getCompleted;
+    HRESULT(STDMETHODCALLTYPE* getResults)(void* self, int* result);
+  } * table;
+};
+
+// Stores the evaluation and signals; owns its event, so that an answer that
+// comes after the caller stopped waiting touches only this object.
+class EvaluationHandler final : public CompletedHandler {
+ public:
+  EvaluationHandler() : done_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+  HANDLE Done() const { return done_; }
+  LONG Result() const { return result_; }
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+    if (object == nullptr) return E_POINTER;
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, kIidEvaluationCompletedHandler) ||
+        IsEqualIID(iid, kIidAgileObject)) {
+      AddRef();
+      *object = static_cast<CompletedHandler*>(this);
+      return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&references_); }
+  ULONG STDMETHODCALLTYPE Release() override {
+    LONG left = InterlockedDecrement(&references_);
+    if (left == 0) delete this;
+    return left;
+  }
+  HRESULT STDMETHODCALLTYPE Invoke(IUnknown* operation, int status) override {
+    int value = DialogRules::kEvaluationBlocked;
+    auto* evaluation = reinterpret_cast<EvaluationOperation*>(operation);
+    if (status == kAsyncCompleted && operation != nullptr &&
+        SUCCEEDED(evaluation->table->getResults(operation, &value))) {
+      InterlockedExchange(&result_, value);
+    }
+    if (done_ != nullptr) SetEvent(done_);
+    return S_OK;
+  }
+
+ private:
+  ~EvaluationHandler() {
+    if (done_ != nullptr) CloseHandle(done_);
+  }
+  HANDLE done_;
+  volatile LONG result_ = DialogRules::kEvaluationBlocked;
+  volatile LONG references_ = 1;
+};
+
+// A runtime string, deleted with this.
+class RuntimeString {
+ public:
+  RuntimeString(ProtectionRuntime& runtime, const wchar_t* text, size_t length)
+      : runtime_(runtime) {
+    made_ = SUCCEEDED(runtime.createString(text, static_cast<UINT32>(length), &string_));
+  }
+  ~RuntimeString() {
+    if (string_ != nullptr) runtime_.deleteString(string_);
+  }
+  RuntimeString(const RuntimeString&) = delete;
+  RuntimeString& operator=(const RuntimeString&) = delete;
+  bool Made() const { return made_; }
+  HString Get() const { return string_; }
+
+ private:
+  ProtectionRuntime& runtime_;
+  HString string_ = nullptr;
+  bool made_ = false;
+};
+
+std::wstring WideOf(const DialogRules::Text& text) {
+  return std::wstring(reinterpret_cast<const wchar_t*>(text.data()), text.size());
+}
+
+// Waits for the event while dispatching every message of this thread; false
+// when the wait itself fails. A quit message that arrives meanwhile is the
+// server's and is posted again afterwards.
+bool PumpUntil(HANDLE event) {
+  bool quit = false;
+  int quitCode = 0;
+  bool signalled = false;
+  while (true) {
+    DWORD waited = MsgWaitForMultipleObjects(1, &event, FALSE, INFINITE, QS_ALLINPUT);
+    if (waited == WAIT_OBJECT_0) {
+      signalled = true;
+      break;
+    }
+    if (waited != WAIT_OBJECT_0 + 1) break;
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      if (message.message == WM_QUIT) {
+        quit = true;
+        quitCode = static_cast<int>(message.wParam);
+        continue;
+      }
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+  }
+  if (quit) PostQuitMessage(quitCode);
+  return signalled;
+}
+
+// The request itself, once the runtime is up: false unless Allowed.
+bool AskForAccess(ProtectionRuntime& runtime, const DialogRules::AuditDescriptions& parts,
+                  const wchar_t* fileIdentity, const std::wstring& remoteUrl,
+                  const wchar_t* clientIdentity, HWND window) {
+  const std::wstring data = WideOf(parts.data), source = WideOf(parts.source);
+  RuntimeString dataText(runtime, data.c_str(), data.size());
+  RuntimeString sourceText(runtime, source.c_str(), source.size());
+  RuntimeString targetText(runtime, remoteUrl.c_str(), remoteUrl.size());
+  RuntimeString fileId(runtime, fileIdentity, wcslen(fileIdentity));
+  RuntimeString clientId(runtime, clientIdentity, wcslen(clientIdentity));
+  if (!dataText.Made() || !sourceText.Made() || !targetText.Made() || !fileId.Made() ||
+      !clientId.Made()) {
+    return false;
+  }
+  RuntimeRef factory(runtime.Factory<IUnknown>(
+      L"Windows.Security.EnterpriseData.ProtectionPolicyAuditInfo", kIidAuditInfoFactory));
+  RuntimeRef manager(runtime.Factory<IUnknown>(
+      L"Windows.Security.EnterpriseData.ProtectionPolicyManager", kIidManagerInterop2));
+  if (!factory || !manager) return false;
+  RuntimeRef audit;
+  auto* auditFactory = factory.As<AuditInfoFactory>();
+  if (FAILED(auditFactory->table->create(auditFactory, kAuditActionOther, dataText.Get(),
+                                         sourceText.Get(), targetText.Get(), audit.Receive())) ||
+      !audit) {
+    return false;
+  }
+  RuntimeRef operation;
+  auto* interop = manager.As<ManagerInterop2>();
+  if (FAILED(interop->table->requestAccessWithAuditingInfoForWindowAsync(
+          interop, window, fileId.Get(), clientId.Get(), audit.Get(), kIidEvaluationOperation,
+          reinterpret_cast<void**>(operation.Receive()))) ||
+      !operation) {
+    return false;
+  }
+  auto* answer = new (std::nothrow) EvaluationHandler;
+  RuntimeRef handler(static_cast<CompletedHandler*>(answer));
+  if (answer == nullptr || answer->Done() == nullptr) return false;
+  auto* evaluation = operation.As<EvaluationOperation>();
+  if (FAILED(evaluation->table->putCompleted(evaluation, handler.Get()))) return false;
+  return PumpUntil(answer->Done()) && answer->Result() == DialogRules::kEvaluationAllowed;
+}
+
+}  // namespace
+
+bool RequestAccessWithAuditing(const std::wstring& path, const wchar_t* fileIdentity,
+                               const std::wstring& remoteUrl, const wchar_t* clientIdentity,
+                               ULONG window) {
+  if (!DialogRules::MayRequestAudit(reinterpret_cast<const char16_t*>(fileIdentity),
+                                    reinterpret_cast<const char16_t*>(clientIdentity), window)) {
+    return false;
+  }
+  std::optional<DialogRules::AuditDescriptions> parts = DialogRules::SplitAuditPath(
+      DialogRules::Text(reinterpret_cast<const char16_t*>(path.data()), path.size()));
+  if (!parts) return false;
+  ProtectionRuntime runtime;
+  if (!runtime.Complete()) return false;
+  const HRESULT initialized = runtime.initialize(0 /* single-threaded */);
+  const bool allowed =
+      AskForAccess(runtime, *parts, fileIdentity, remoteUrl, clientIdentity, PlayerWindow(window));
+  if (SUCCEEDED(initialized)) runtime.uninitialize();
+  return allowed;
 }
 
 // --- zone marking --------------------------------------------------------------------

@@ -130,6 +130,17 @@ class GlintBrokerAttachmentExecute final : public GlintBrokerZoneIdentifier {
   bool Mark(const wchar_t* path) override;
 };
 
+// Asks the system for the player's access to a protected file, with an
+// audit record (action Other; the file's name and extension, its drive and
+// folder, the remote URL) and the player's window as the owner of any
+// consent dialog. True only when the system answers Allowed. Refuses without
+// asking for a missing identity, a window 0 or all bits set, or a path that
+// does not split into the record's descriptions. The wait pumps this
+// thread's messages.
+bool RequestAccessWithAuditing(const std::wstring& path, const wchar_t* fileIdentity,
+                               const std::wstring& remoteUrl, const wchar_t* clientIdentity,
+                               ULONG window);
+
 // The system's protection function, bound at run time; where it is absent the
 // file stays unprotected and the answer is S_FALSE.
 HRESULT ProtectFileToEnterpriseIdentity(const Edpwin32DllHelper& helper, const wchar_t* path,

@@ -1,7 +1,8 @@
 // Stand-in for the runtime's storage and enterprise-data classes
-// (StandInSettings.h): a file lookup by path and a file's protection query,
-// each an asynchronous operation that completes on a thread of its own and
-// calls its completion handler there, as the system's do.
+// (StandInSettings.h): a file lookup by path, a file's protection query and
+// an audited access request, each an asynchronous operation that completes
+// on a thread of its own and calls its completion handler there, as the
+// system's do.
 #include <windows.h>
 #include <activation.h>
 #include <inspectable.h>
@@ -33,6 +34,16 @@ const IID kIidInspectable = {
 // This stand-in's own file object, found again behind a storage item.
 const IID kIidStandInFile = {
     0x6A0F3C11, 0x52B4, 0x4E0D, {0x9B, 0x61, 0x0C, 0x7E, 0x2A, 0x44, 0x13, 0x90}};
+
+const IID kIidAuditInfoFactory = {
+    0x7ED4180B, 0x92E8, 0x42D5, {0x83, 0xD4, 0x25, 0x44, 0x0B, 0x42, 0x35, 0x49}};
+const IID kIidManagerInterop2 = {
+    0x157CFBE4, 0xA78D, 0x4156, {0xB3, 0x84, 0x61, 0xFD, 0xAC, 0x41, 0xE6, 0x86}};
+const IID kIidEvaluationOperation = {
+    0xE8D81715, 0xC56C, 0x5A6B, {0xB7, 0x38, 0x5D, 0xF6, 0xC2, 0x77, 0x5B, 0x7B}};
+// This stand-in's own audit record, found again behind the interface passed in.
+const IID kIidStandInAudit = {
+    0x6A0F3C12, 0x52B4, 0x4E0D, {0x9B, 0x61, 0x0C, 0x7E, 0x2A, 0x44, 0x13, 0x90}};
 
 enum AsyncStatus { kCompleted = 1, kError = 3 };
 
@@ -247,6 +258,188 @@ class Manager final : public Object<ProtectionManagerStatics> {
   }
 };
 
+// ------------------------------------------------------------- audited access
+
+struct AuditInfoFactory : IInspectable {
+  virtual HRESULT STDMETHODCALLTYPE Create(int action, HSTRING data, HSTRING source, HSTRING target,
+                                           IUnknown** info) = 0;
+  virtual HRESULT STDMETHODCALLTYPE CreateWithActionAndDataDescription(int, HSTRING,
+                                                                       IUnknown**) = 0;
+};
+struct ManagerInterop2 : IInspectable {
+  virtual HRESULT STDMETHODCALLTYPE RequestAccessForAppWithWindowAsync(HWND, HSTRING, HSTRING,
+                                                                       REFIID, void**) = 0;
+  virtual HRESULT STDMETHODCALLTYPE
+  RequestAccessWithAuditingInfoForWindowAsync(HWND window, HSTRING source, HSTRING target,
+                                              IUnknown* audit, REFIID iid, void** operation) = 0;
+};
+struct EvaluationOperation : IInspectable {
+  virtual HRESULT STDMETHODCALLTYPE put_Completed(IUnknown* handler) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_Completed(IUnknown** handler) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetResults(int* result) = 0;
+};
+
+class AuditInfo final : public Object<IInspectable> {
+ public:
+  AuditInfo(int action, std::wstring data, std::wstring source, std::wstring target)
+      : action(action),
+        data(std::move(data)),
+        source(std::move(source)),
+        target(std::move(target)) {}
+  const int action;
+  const std::wstring data, source, target;
+
+ private:
+  bool Answers(REFIID iid) const override { return IsEqualIID(iid, kIidStandInAudit); }
+};
+
+class AuditFactory final : public Object<AuditInfoFactory> {
+ public:
+  HRESULT STDMETHODCALLTYPE Create(int action, HSTRING data, HSTRING source, HSTRING target,
+                                   IUnknown** info) override {
+    if (info == nullptr) return E_POINTER;
+    *info = new AuditInfo(action, Text(data), Text(source), Text(target));
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE CreateWithActionAndDataDescription(int, HSTRING, IUnknown**) override {
+    return E_NOTIMPL;
+  }
+
+ private:
+  bool Answers(REFIID iid) const override {
+    return IsEqualIID(iid, kIidAuditInfoFactory) || IsEqualIID(iid, kIidActivationFactory);
+  }
+};
+
+constexpr UINT kDispatched = WM_APP + 7;
+
+// A window of the calling thread: the answer waits until a message posted to
+// it has been dispatched, as a consent dialog owned by the caller would.
+LRESULT CALLBACK PumpProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == kDispatched) {
+    SetEvent(reinterpret_cast<HANDLE>(lParam));
+    return 0;
+  }
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+HWND ThreadWindow() {
+  static thread_local HWND window = nullptr;
+  if (window == nullptr) {
+    WNDCLASSW type = {};
+    type.lpfnWndProc = PumpProcedure;
+    type.hInstance = GetModuleHandleW(nullptr);
+    type.lpszClassName = L"GlintStandInConsent";
+    RegisterClassW(&type);
+    window = CreateWindowW(L"GlintStandInConsent", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                           type.hInstance, nullptr);
+  }
+  return window;
+}
+
+class Evaluation final : public Object<EvaluationOperation> {
+ public:
+  Evaluation(int answer, HANDLE dispatched) : answer_(answer), dispatched_(dispatched) {
+    InitializeCriticalSection(&lock_);
+    AddRef();  // the completing thread's
+    HANDLE thread = CreateThread(nullptr, 0, &Evaluation::Complete, this, 0, nullptr);
+    if (thread != nullptr) CloseHandle(thread);
+  }
+  HRESULT STDMETHODCALLTYPE put_Completed(IUnknown* handler) override {
+    if (handler == nullptr) return E_POINTER;
+    EnterCriticalSection(&lock_);
+    bool done = status_ != 0;
+    if (!done) (handler_ = handler)->AddRef();
+    LeaveCriticalSection(&lock_);
+    if (done) static_cast<CompletedHandler*>(handler)->Invoke(this, status_);
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE get_Completed(IUnknown**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetResults(int* result) override {
+    if (result == nullptr) return E_POINTER;
+    if (status_ != kCompleted) return static_cast<HRESULT>(0x8000000E);
+    *result = answer_;
+    return S_OK;
+  }
+
+ private:
+  bool Answers(REFIID iid) const override { return IsEqualIID(iid, kIidEvaluationOperation); }
+  ~Evaluation() override {
+    CloseHandle(dispatched_);
+    DeleteCriticalSection(&lock_);
+  }
+  static DWORD WINAPI Complete(void* context) {
+    auto* self = static_cast<Evaluation*>(context);
+    // A caller that does not pump never gets its answer.
+    DWORD waited = WaitForSingleObject(self->dispatched_, 60000);
+    EnterCriticalSection(&self->lock_);
+    self->status_ = waited == WAIT_OBJECT_0 ? kCompleted : kError;
+    IUnknown* handler = self->handler_;
+    self->handler_ = nullptr;
+    LeaveCriticalSection(&self->lock_);
+    if (handler != nullptr) {
+      static_cast<CompletedHandler*>(handler)->Invoke(self, self->status_);
+      handler->Release();
+    }
+    self->Release();
+    return 0;
+  }
+
+  CRITICAL_SECTION lock_;
+  volatile int status_ = 0;
+  int answer_;
+  HANDLE dispatched_;
+  IUnknown* handler_ = nullptr;
+};
+
+void AppendUtf8(const std::wstring& file, const std::wstring& line) {
+  char utf8[8192] = {};
+  int size = WideCharToMultiByte(CP_UTF8, 0, line.c_str(), static_cast<int>(line.size()), utf8,
+                                 sizeof utf8, nullptr, nullptr);
+  HANDLE log = CreateFileW(file.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (log == INVALID_HANDLE_VALUE) return;
+  DWORD written = 0;
+  WriteFile(log, utf8, static_cast<DWORD>(size), &written, nullptr);
+  CloseHandle(log);
+}
+
+class PolicyManager final : public Object<ManagerInterop2> {
+ public:
+  HRESULT STDMETHODCALLTYPE RequestAccessForAppWithWindowAsync(HWND, HSTRING, HSTRING, REFIID,
+                                                               void**) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE RequestAccessWithAuditingInfoForWindowAsync(HWND window, HSTRING source,
+                                                                        HSTRING target,
+                                                                        IUnknown* audit, REFIID iid,
+                                                                        void** operation) override {
+    if (operation == nullptr) return E_POINTER;
+    *operation = nullptr;
+    AuditInfo* info = nullptr;
+    if (audit == nullptr || !IsEqualIID(iid, kIidEvaluationOperation) ||
+        FAILED(audit->QueryInterface(kIidStandInAudit, reinterpret_cast<void**>(&info)))) {
+      return E_INVALIDARG;
+    }
+    std::wstring log;
+    if (standin::ReadText(standin::kAuditLog, REG_SZ, &log) && !log.empty()) {
+      AppendUtf8(log, std::to_wstring(reinterpret_cast<ULONG_PTR>(window)) + L"|" + Text(source) +
+                          L"|" + Text(target) + L"|" + std::to_wstring(info->action) + L"|" +
+                          info->data + L"|" + info->source + L"|" + info->target + L"\n");
+    }
+    info->Release();
+    HANDLE dispatched = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    PostMessageW(ThreadWindow(), kDispatched, 0, reinterpret_cast<LPARAM>(dispatched));
+    auto answer = static_cast<int>(standin::ReadResult(standin::kAuditAnswer, 1));
+    *operation = static_cast<EvaluationOperation*>(new Evaluation(answer, dispatched));
+    return S_OK;
+  }
+
+ private:
+  bool Answers(REFIID iid) const override {
+    return IsEqualIID(iid, kIidManagerInterop2) || IsEqualIID(iid, kIidActivationFactory);
+  }
+};
+
 }  // namespace
 
 extern "C" __declspec(dllexport) HRESULT WINAPI
@@ -257,6 +450,10 @@ extern "C" __declspec(dllexport) HRESULT WINAPI
     *factory = static_cast<StorageFileStatics*>(new Files);
   } else if (requested == standin::kProtectionManagerClass) {
     *factory = static_cast<ProtectionManagerStatics*>(new Manager);
+  } else if (requested == standin::kAuditInfoClass) {
+    *factory = static_cast<AuditInfoFactory*>(new AuditFactory);
+  } else if (requested == standin::kPolicyManagerClass) {
+    *factory = static_cast<ManagerInterop2*>(new PolicyManager);
   } else {
     *factory = nullptr;
     return CLASS_E_CLASSNOTAVAILABLE;

@@ -43,6 +43,30 @@ constexpr wchar_t kStorageFileClass[] = L"Windows.Storage.StorageFile";
 constexpr wchar_t kProtectionManagerClass[] =
     L"Windows.Security.EnterpriseData.FileProtectionManager";
 constexpr wchar_t kProtectionKey[] = L"Software\\GlintTestStandIns\\FileProtection";
+// The audited access request: every request appends "window|source identity|
+// target identity|action|data|source|target\n" (UTF-8) to the REG_SZ file
+// kAuditLog and is answered with REG_DWORD kAuditAnswer (0 Allowed, 1 Blocked,
+// 2 ConsentRequired; default Blocked).
+constexpr wchar_t kAuditInfoClass[] = L"Windows.Security.EnterpriseData.ProtectionPolicyAuditInfo";
+constexpr wchar_t kPolicyManagerClass[] =
+    L"Windows.Security.EnterpriseData.ProtectionPolicyManager";
+constexpr wchar_t kAuditLog[] = L"AuditLog";
+// The item dialogs' stand-in, made the TreatAs of both dialog classes: every
+// call it records appends a line to the REG_SZ file kDialogLog ("types:",
+// "options:", "name:", "collected:", "properties:"); REG_MULTI_SZ
+// kDialogOwners, when present, is what the dialog's properties answer for
+// the encryption owners (the system's dialog answers nothing).
+constexpr wchar_t kDialogLog[] = L"DialogLog";
+constexpr wchar_t kDialogOwners[] = L"DialogOwners";
+constexpr CLSID kClsidDialogStandIn = {
+    0x6A0F3C13, 0x52B4, 0x4E0D, {0x9B, 0x61, 0x0C, 0x7E, 0x2A, 0x44, 0x13, 0x90}};
+constexpr wchar_t kDialogStandInKey[] =
+    L"Software\\Classes\\CLSID\\{6A0F3C13-52B4-4E0D-9B61-0C7E2A441390}";
+constexpr wchar_t kFileOpenDialogKey[] =
+    L"Software\\Classes\\CLSID\\{DC1C5A9C-E88A-4DDE-A5A1-60F82A20AEF7}";
+constexpr wchar_t kFileSaveDialogKey[] =
+    L"Software\\Classes\\CLSID\\{C0B4E2F3-BA21-4773-8DBA-335EC946EB8B}";
+constexpr wchar_t kAuditAnswer[] = L"AuditAnswer";
 constexpr wchar_t kReleaseEvent[] = L"GlintTestProtectionRelease";
 
 inline HRESULT ReadResult(const wchar_t* name, HRESULT otherwise) {

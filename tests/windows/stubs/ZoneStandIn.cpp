@@ -11,6 +11,7 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <utility>
 
 #include "StandInSettings.h"
 #include "foundation/Win32Handles.h"
@@ -25,17 +26,19 @@ const IID kIidAttachmentExecute = {
 LONG g_objects = 0, g_locks = 0;
 
 // Replaces the side file of an existing file.
-HRESULT WriteZone(const std::wstring& path, DWORD zone, const std::wstring& source) {
+HRESULT WriteZone(const std::wstring& path, DWORD zone, const std::wstring& source,
+                  const std::wstring& referrer = L"") {
   if (path.empty()) return E_INVALIDARG;
   HRESULT configured = standin::ReadResult(standin::kZoneSaveResult, S_OK);
   if (FAILED(configured)) return configured;
   if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES)
     return HRESULT_FROM_WIN32(GetLastError());
   std::string text = "[ZoneTransfer]\r\nZoneId=" + std::to_string(zone) + "\r\n";
-  if (!source.empty()) {
+  for (auto [name, url] : {std::pair{"ReferrerUrl=", &referrer}, std::pair{"HostUrl=", &source}}) {
+    if (url->empty()) continue;
     char utf8[2048] = {};
-    WideCharToMultiByte(CP_UTF8, 0, source.c_str(), -1, utf8, sizeof utf8, nullptr, nullptr);
-    text += "HostUrl=" + std::string(utf8) + "\r\n";
+    WideCharToMultiByte(CP_UTF8, 0, url->c_str(), -1, utf8, sizeof utf8, nullptr, nullptr);
+    text += name + std::string(utf8) + "\r\n";
   }
   UniqueHandle file(CreateFileW((path + standin::kZoneSuffix).c_str(), GENERIC_WRITE, 0, nullptr,
                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -139,12 +142,17 @@ class AttachmentServices final : public Counted<IAttachmentExecute> {
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE Save() override {
-    return localPath_.empty() ? E_UNEXPECTED : WriteZone(localPath_, URLZONE_INTERNET, source_);
+    return localPath_.empty() ? E_UNEXPECTED
+                              : WriteZone(localPath_, URLZONE_INTERNET, source_, referrer_);
   }
   HRESULT STDMETHODCALLTYPE SetClientTitle(LPCWSTR) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE SetClientGuid(REFGUID) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE SetFileName(LPCWSTR) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE SetReferrer(LPCWSTR) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetReferrer(LPCWSTR referrer) override {
+    if (referrer == nullptr) return E_INVALIDARG;
+    referrer_ = referrer;
+    return S_OK;
+  }
   HRESULT STDMETHODCALLTYPE CheckPolicy() override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE Prompt(HWND, ATTACHMENT_PROMPT, ATTACHMENT_ACTION*) override {
     return E_NOTIMPL;
@@ -158,7 +166,7 @@ class AttachmentServices final : public Counted<IAttachmentExecute> {
     return IsEqualIID(iid, kIidAttachmentExecute) ? static_cast<IAttachmentExecute*>(this)
                                                   : nullptr;
   }
-  std::wstring localPath_, source_;
+  std::wstring localPath_, source_, referrer_;
 };
 
 // Static class objects: their references do not keep the library loaded.

@@ -1,0 +1,319 @@
+// Stand-in for the item dialogs, made the TreatAs of both dialog classes
+// (StandInSettings.h): it records what the broker gives the dialog (file
+// types, options, proposed name, collected and initial properties), answers
+// the collected properties from the registry, and hands everything else to
+// the system's own dialog, which it creates through comdlg32 directly.
+#include <windows.h>
+#include <ole2.h>
+#include <propkey.h>
+#include <propsys.h>
+#include <propvarutil.h>
+#include <shobjidl.h>
+
+#include <cstdio>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "StandInSettings.h"
+#include "foundation/Win32Handles.h"
+
+namespace {
+
+const PROPERTYKEY kEncryptionOwners = {
+    {0x5F5AFF6A, 0x37E5, 0x4780, {0x97, 0xEA, 0x80, 0xC7, 0x56, 0x5C, 0xF5, 0x35}}, 34};
+LONG g_objects = 0;
+
+void Record(const std::wstring& line) {
+  std::wstring log;
+  if (!standin::ReadText(standin::kDialogLog, REG_SZ, &log) || log.empty()) return;
+  const std::wstring text = line + L"\n";
+  std::string utf8(text.size() * 4 + 1, '\0');
+  int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
+                                 utf8.data(), static_cast<int>(utf8.size()), nullptr, nullptr);
+  UniqueHandle file(CreateFileW(log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  DWORD written = 0;
+  if (file) WriteFile(file.Get(), utf8.data(), static_cast<DWORD>(size), &written, nullptr);
+}
+
+// The configured owners as a store of one string vector.
+class OwnersStore final : public IPropertyStore {
+ public:
+  explicit OwnersStore(std::vector<std::wstring> owners) : owners_(std::move(owners)) {}
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+    const bool mine = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IPropertyStore);
+    *object = mine ? static_cast<IPropertyStore*>(this) : nullptr;
+    if (mine) AddRef();
+    return mine ? S_OK : E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&references_); }
+  ULONG STDMETHODCALLTYPE Release() override {
+    LONG left = InterlockedDecrement(&references_);
+    if (left == 0) delete this;
+    return static_cast<ULONG>(left);
+  }
+  HRESULT STDMETHODCALLTYPE GetCount(DWORD* count) override {
+    *count = 1;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetAt(DWORD, PROPERTYKEY* key) override {
+    *key = kEncryptionOwners;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetValue(REFPROPERTYKEY key, PROPVARIANT* value) override {
+    PropVariantInit(value);
+    if (!IsEqualPropertyKey(key, kEncryptionOwners)) return S_OK;
+    std::vector<const wchar_t*> texts;
+    for (const std::wstring& owner : owners_) texts.push_back(owner.c_str());
+    auto* elements = static_cast<LPWSTR*>(CoTaskMemAlloc(sizeof(LPWSTR) * (texts.size() + 1)));
+    for (size_t i = 0; i < texts.size(); ++i) {
+      size_t bytes = (wcslen(texts[i]) + 1) * sizeof(wchar_t);
+      elements[i] = static_cast<LPWSTR>(CoTaskMemAlloc(bytes));
+      memcpy(elements[i], texts[i], bytes);
+    }
+    value->vt = VT_VECTOR | VT_LPWSTR;
+    value->calpwstr.cElems = static_cast<ULONG>(texts.size());
+    value->calpwstr.pElems = elements;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE SetValue(REFPROPERTYKEY, REFPROPVARIANT) override { return E_FAIL; }
+  HRESULT STDMETHODCALLTYPE Commit() override { return S_OK; }
+
+ private:
+  ~OwnersStore() = default;
+  std::vector<std::wstring> owners_;
+  LONG references_ = 1;
+};
+
+// Both dialogs: the system's dialog inside, the recorded calls around it.
+class Dialog final : public IFileOpenDialog, public IFileSaveDialog {
+ public:
+  explicit Dialog(IFileDialog* inner) : inner_(inner) { InterlockedIncrement(&g_objects); }
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+    if (object == nullptr) return E_POINTER;
+    *object = nullptr;
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IModalWindow) ||
+        IsEqualIID(iid, IID_IFileDialog)) {
+      *object = Save() != nullptr ? static_cast<void*>(static_cast<IFileSaveDialog*>(this))
+                                  : static_cast<void*>(static_cast<IFileOpenDialog*>(this));
+    } else if (IsEqualIID(iid, IID_IFileOpenDialog) && Open() != nullptr) {
+      *object = static_cast<IFileOpenDialog*>(this);
+    } else if (IsEqualIID(iid, IID_IFileSaveDialog) && Save() != nullptr) {
+      *object = static_cast<IFileSaveDialog*>(this);
+    } else {
+      return inner_->QueryInterface(iid, object);
+    }
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&references_); }
+  ULONG STDMETHODCALLTYPE Release() override {
+    LONG left = InterlockedDecrement(&references_);
+    if (left == 0) delete this;
+    return static_cast<ULONG>(left);
+  }
+
+  // IModalWindow, IFileDialog
+  HRESULT STDMETHODCALLTYPE Show(HWND owner) override { return inner_->Show(owner); }
+  HRESULT STDMETHODCALLTYPE SetFileTypes(UINT count, const COMDLG_FILTERSPEC* specs) override {
+    std::wstring line = L"types:";
+    for (UINT i = 0; i < count; ++i) {
+      line += std::wstring(i == 0 ? L"" : L"|") + (specs[i].pszName ? specs[i].pszName : L"?") +
+              L"=" + (specs[i].pszSpec ? specs[i].pszSpec : L"?");
+    }
+    Record(line);
+    return inner_->SetFileTypes(count, specs);
+  }
+  HRESULT STDMETHODCALLTYPE SetFileTypeIndex(UINT i) override {
+    return inner_->SetFileTypeIndex(i);
+  }
+  HRESULT STDMETHODCALLTYPE GetFileTypeIndex(UINT* i) override {
+    return inner_->GetFileTypeIndex(i);
+  }
+  HRESULT STDMETHODCALLTYPE Advise(IFileDialogEvents* e, DWORD* c) override {
+    return inner_->Advise(e, c);
+  }
+  HRESULT STDMETHODCALLTYPE Unadvise(DWORD c) override { return inner_->Unadvise(c); }
+  HRESULT STDMETHODCALLTYPE SetOptions(FILEOPENDIALOGOPTIONS options) override {
+    wchar_t text[32];
+    swprintf(text, 32, L"options:0x%lX", static_cast<unsigned long>(options));
+    Record(text);
+    return inner_->SetOptions(options);
+  }
+  HRESULT STDMETHODCALLTYPE GetOptions(FILEOPENDIALOGOPTIONS* o) override {
+    return inner_->GetOptions(o);
+  }
+  HRESULT STDMETHODCALLTYPE SetDefaultFolder(IShellItem* f) override {
+    return inner_->SetDefaultFolder(f);
+  }
+  HRESULT STDMETHODCALLTYPE SetFolder(IShellItem* f) override { return inner_->SetFolder(f); }
+  HRESULT STDMETHODCALLTYPE GetFolder(IShellItem** f) override { return inner_->GetFolder(f); }
+  HRESULT STDMETHODCALLTYPE GetCurrentSelection(IShellItem** i) override {
+    return inner_->GetCurrentSelection(i);
+  }
+  HRESULT STDMETHODCALLTYPE SetFileName(LPCWSTR name) override {
+    Record(std::wstring(L"name:") + (name != nullptr ? name : L"(null)"));
+    return inner_->SetFileName(name);
+  }
+  HRESULT STDMETHODCALLTYPE GetFileName(LPWSTR* name) override { return inner_->GetFileName(name); }
+  HRESULT STDMETHODCALLTYPE SetTitle(LPCWSTR t) override { return inner_->SetTitle(t); }
+  HRESULT STDMETHODCALLTYPE SetOkButtonLabel(LPCWSTR t) override {
+    return inner_->SetOkButtonLabel(t);
+  }
+  HRESULT STDMETHODCALLTYPE SetFileNameLabel(LPCWSTR t) override {
+    return inner_->SetFileNameLabel(t);
+  }
+  HRESULT STDMETHODCALLTYPE GetResult(IShellItem** i) override { return inner_->GetResult(i); }
+  HRESULT STDMETHODCALLTYPE AddPlace(IShellItem* i, FDAP p) override {
+    return inner_->AddPlace(i, p);
+  }
+  HRESULT STDMETHODCALLTYPE SetDefaultExtension(LPCWSTR e) override {
+    return inner_->SetDefaultExtension(e);
+  }
+  HRESULT STDMETHODCALLTYPE Close(HRESULT hr) override { return inner_->Close(hr); }
+  HRESULT STDMETHODCALLTYPE SetClientGuid(REFGUID g) override { return inner_->SetClientGuid(g); }
+  HRESULT STDMETHODCALLTYPE ClearClientData() override { return inner_->ClearClientData(); }
+  HRESULT STDMETHODCALLTYPE SetFilter(IShellItemFilter* f) override { return inner_->SetFilter(f); }
+
+  // IFileOpenDialog
+  HRESULT STDMETHODCALLTYPE GetResults(IShellItemArray** items) override {
+    return Open()->GetResults(items);
+  }
+  HRESULT STDMETHODCALLTYPE GetSelectedItems(IShellItemArray** items) override {
+    return Open()->GetSelectedItems(items);
+  }
+
+  // IFileSaveDialog: the properties stay here (the system's dialog has none).
+  HRESULT STDMETHODCALLTYPE SetSaveAsItem(IShellItem* item) override {
+    return Save()->SetSaveAsItem(item);
+  }
+  HRESULT STDMETHODCALLTYPE SetProperties(IPropertyStore* store) override {
+    std::wstring line = L"properties:";
+    PROPVARIANT value;
+    PropVariantInit(&value);
+    if (store != nullptr && SUCCEEDED(store->GetValue(kEncryptionOwners, &value)) &&
+        value.vt == (VT_VECTOR | VT_LPWSTR)) {
+      line += std::to_wstring(value.calpwstr.cElems) + L":";
+      for (ULONG i = 0; i < value.calpwstr.cElems; ++i)
+        line += std::wstring(i == 0 ? L"" : L",") + value.calpwstr.pElems[i];
+    } else {
+      line += L"type " + std::to_wstring(value.vt);
+    }
+    PropVariantClear(&value);
+    Record(line);
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE SetCollectedProperties(IPropertyDescriptionList* list,
+                                                   WINBOOL appendDefault) override {
+    UINT count = 0;
+    if (list != nullptr) list->GetCount(&count);
+    Record(L"collected:" + std::to_wstring(count) + (appendDefault ? L"+default" : L""));
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetProperties(IPropertyStore** store) override {
+    *store = nullptr;
+    std::wstring owners;
+    if (!standin::ReadText(standin::kDialogOwners, REG_MULTI_SZ, &owners)) return E_NOTIMPL;
+    std::vector<std::wstring> list;
+    for (size_t at = 0; at <= owners.size();) {
+      size_t end = owners.find(L'\0', at);
+      if (end == std::wstring::npos) end = owners.size();
+      list.push_back(owners.substr(at, end - at));
+      at = end + 1;
+    }
+    *store = new OwnersStore(list);
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE ApplyProperties(IShellItem* item, IPropertyStore* store, HWND window,
+                                            IFileOperationProgressSink* sink) override {
+    return Save()->ApplyProperties(item, store, window, sink);
+  }
+
+ private:
+  ~Dialog() {
+    if (open_ != nullptr) open_->Release();
+    if (save_ != nullptr) save_->Release();
+    inner_->Release();
+    InterlockedDecrement(&g_objects);
+  }
+  IFileOpenDialog* Open() {
+    if (open_ == nullptr &&
+        FAILED(inner_->QueryInterface(IID_IFileOpenDialog, reinterpret_cast<void**>(&open_))))
+      open_ = nullptr;
+    return open_;
+  }
+  IFileSaveDialog* Save() {
+    if (save_ == nullptr &&
+        FAILED(inner_->QueryInterface(IID_IFileSaveDialog, reinterpret_cast<void**>(&save_))))
+      save_ = nullptr;
+    return save_;
+  }
+  IFileDialog* inner_;
+  IFileOpenDialog* open_ = nullptr;
+  IFileSaveDialog* save_ = nullptr;
+  LONG references_ = 1;
+};
+
+// The system's dialog of the class COM was asked for, made by comdlg32 itself.
+HRESULT SystemDialog(REFCLSID clsid, IFileDialog** dialog) {
+  static HMODULE comdlg = LoadLibraryW(L"comdlg32.dll");
+  using GetClassObject = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
+  auto get = reinterpret_cast<GetClassObject>(
+      reinterpret_cast<void*>(GetProcAddress(comdlg, "DllGetClassObject")));
+  if (get == nullptr) return CLASS_E_CLASSNOTAVAILABLE;
+  IClassFactory* factory = nullptr;
+  HRESULT hr = get(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory));
+  if (FAILED(hr)) return hr;
+  hr = factory->CreateInstance(nullptr, IID_IFileDialog, reinterpret_cast<void**>(dialog));
+  factory->Release();
+  return hr;
+}
+
+// COM asks for the stand-in's class; which dialog is meant shows in the
+// interface asked for.
+class Factory final : public IClassFactory {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+    const bool mine = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory);
+    *object = mine ? static_cast<IClassFactory*>(this) : nullptr;
+    return mine ? S_OK : E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** object) override {
+    *object = nullptr;
+    if (outer != nullptr) return CLASS_E_NOAGGREGATION;
+    const bool save = IsEqualIID(iid, IID_IFileSaveDialog);
+    IFileDialog* inner = nullptr;
+    HRESULT hr = SystemDialog(save ? CLSID_FileSaveDialog : CLSID_FileOpenDialog, &inner);
+    if (FAILED(hr)) return hr;
+    auto* dialog = new (std::nothrow) Dialog(inner);
+    if (dialog == nullptr) {
+      inner->Release();
+      return E_OUTOFMEMORY;
+    }
+    hr = static_cast<IFileOpenDialog*>(dialog)->QueryInterface(iid, object);
+    static_cast<IFileOpenDialog*>(dialog)->Release();
+    return hr;
+  }
+  HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
+};
+Factory g_factory;
+
+}  // namespace
+
+extern "C" HRESULT WINAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) {
+  if (object == nullptr) return E_POINTER;
+  *object = nullptr;
+  if (!IsEqualCLSID(clsid, standin::kClsidDialogStandIn) &&
+      !IsEqualCLSID(clsid, CLSID_FileOpenDialog) && !IsEqualCLSID(clsid, CLSID_FileSaveDialog)) {
+    return CLASS_E_CLASSNOTAVAILABLE;
+  }
+  return g_factory.QueryInterface(iid, object);
+}
+
+extern "C" HRESULT WINAPI DllCanUnloadNow() {
+  return g_objects == 0 ? S_OK : S_FALSE;
+}
