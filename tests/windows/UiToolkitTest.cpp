@@ -305,8 +305,7 @@ TEST_F(UiToolkitTest, AccessibleObjectsAnswerTheirContractAndOutliveTheirElement
     element.id = 60;
     element.SetProxyFlag();
     SetElementText(&element, MString(u"gone"));
-    SetRectXYWH(&element, 450, 250, 20, 20);
-    AddRootElement(gallery_, &element);
+    gallery_->Place(&element, 450, 250, 20, 20);
     held = AccessibleOf(&element);
     ASSERT_NE(held, nullptr);
     EXPECT_EQ(NameOf(held), "gone");
@@ -689,9 +688,7 @@ TEST_F(UiToolkitTest, ButtonStatesAndEvents) {
   };
   std::unique_ptr<MButton> button(CreateButton(gallery_, &gallery_->skin161, MString(u"TEST")));
   button->id = 130;
-  SetRectXYWH(button.get(), 450, 250, 140, 33);
-  AddRootElement(gallery_, button.get());
-  button->Layout();
+  gallery_->Place(button.get(), 450, 250, 140, 33);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     SetButtonEnabled(button.get(), false);  // back to idle
@@ -719,9 +716,7 @@ TEST_F(UiToolkitTest, RadioGroupOfSevenAndCheckBoxClicks) {
   for (int i = 0; i < 7; ++i) {
     radios.emplace_back(CreateRadioButton(gallery_, &gallery_->skin161, i == 2, i, &group));
     radios[i]->id = 140 + i;
-    SetRectXYWH(radios[i].get(), 450 + 20 * i, 250, 15, 15);
-    AddRootElement(gallery_, radios[i].get());
-    radios[i]->Layout();
+    gallery_->Place(radios[i].get(), 450 + 20 * i, 250, 15, 15);
     EXPECT_EQ(group.Capacity(), capacities[i]);
   }
   EXPECT_EQ(group.Count(), 7u);
@@ -759,8 +754,7 @@ TEST_F(UiToolkitTest, RadioGroupOfSevenAndCheckBoxClicks) {
 
 TEST_F(UiToolkitTest, ProgressFillAndTrack) {
   MProgressBar bar(gallery_, &gallery_->trackSpec, &gallery_->fillSpec);
-  SetRectXYWH(&bar, 420, 250, 300, 33);
-  AddRootElement(gallery_, &bar);
+  gallery_->Place(&bar, 420, 250, 300, 33);
   const struct {
     int32_t percent, stored, right;  // right 0: no fill
   } cases[] = {{0, 0, 0}, {-5, 0, 0}, {1, 1, -1}, {100, 100, 299}, {101, 100, 299}, {0, 0, 0}};
@@ -964,8 +958,7 @@ TEST_F(UiToolkitTest, TargaResourcesFromAModuleAndTheirRefusals) {
   MSkinnedSection element;
   element.SetImage(&failed);
   element.source = UiSourceRect{0, 0, 5, 3};
-  SetRectXYWH(&element, 0, 0, 50, 50);
-  AddRootElement(&window, &element);
+  window.Place(&element, 0, 0, 50, 50);
   EXPECT_EQ(Repaint(&window).At(10, 10), PixelOf(kBackground));
   RemoveRootElement(&window, &element);
   FreeLibrary(module);
