@@ -185,6 +185,9 @@ TEST_F(UiToolkitTest, WindowIsTheTopmostToolkitWindowWithItsObject) {
   GetClassNameW(hwnd, name, 64);
   EXPECT_STREQ(name, kToolkitWindowClass);
   EXPECT_TRUE(GetWindowLongW(hwnd, GWL_EXSTYLE) & WS_EX_TOPMOST);
+  RECT client{};  // the size asked for is the client area's
+  GetClientRect(hwnd, &client);
+  EXPECT_EQ(std::make_pair(client.right, client.bottom), std::make_pair(730L, 345L));
   EXPECT_EQ(SendMessageW(hwnd, WM_GETDLGCODE, 0, 0), DLGC_WANTTAB);
   EXPECT_EQ(SendMessageW(hwnd, WM_DRAWITEM, 0, 0), 1);
   const int settled = gallery_->settledEvents;  // timer 0 drives the size animation
@@ -467,8 +470,10 @@ TEST_F(UiToolkitTest, FontsFollowTheThreadLocale) {
     SetRectXYWH(&area, 0, 0, 100, 20);
     area.SetText(MString(u"text"));
     area.Layout();
-    LOGFONTW selected{};  // the bold one of the pair
+    LOGFONTW selected{}, regular{};  // the bold one of the pair is selected
     GetObjectW(GetCurrentObject(area.Dc(), OBJ_FONT), sizeof selected, &selected);
+    GetObjectW(area.Font(false), sizeof regular, &regular);
+    EXPECT_EQ(regular.lfWeight, FW_NORMAL);
     EXPECT_STREQ(selected.lfFaceName, c.face);
     EXPECT_EQ(std::make_pair(selected.lfHeight, selected.lfWeight),
               std::make_pair(c.height, LONG(FW_BOLD)));
@@ -530,6 +535,7 @@ TEST_F(UiToolkitTest, GalleryScreenshotDrawModesShadowsAndLinks) {
   }
   EXPECT_GT(shadows, 20);
   EXPECT_GE(text->Render(), 5);  // two lines, two items, the text after the list
+  EXPECT_EQ(Wide(text->text), Wide(text->Text()));  // its accessible name
 }
 
 TEST_F(UiToolkitTest, ChildrenOfImagelessParentsAtNestedOffsetsAndOnlyTheUpdateRect) {
