@@ -37,14 +37,16 @@ ClientPixels ReadClient(HWND hwnd) {
 
 namespace {
 
-std::string BigEndian(uint32_t v) { return {char(v >> 24), char(v >> 16), char(v >> 8), char(v)}; }
+std::string BigEndian(uint32_t v) {
+  return {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+}
 
 // Length, type and data, then the CRC of type and data.
 void Chunk(std::string& png, const char* type, const std::string& data) {
   const std::string body = std::string(type, 4) + data;
   png += BigEndian(static_cast<uint32_t>(data.size())) + body +
-         BigEndian(crc32(0, reinterpret_cast<const Bytef*>(body.data()),
-                         static_cast<uInt>(body.size())));
+         BigEndian(
+             crc32(0, reinterpret_cast<const Bytef*>(body.data()), static_cast<uInt>(body.size())));
 }
 
 }  // namespace

@@ -32,8 +32,12 @@ std::string ReadFixture(const wchar_t* name) {
 }
 
 // COLORREF (0x00BBGGRR) as a read-back pixel (0xRRGGBB).
-uint32_t PixelOf(COLORREF c) { return (c & 0xFF) << 16 | (c & 0xFF00) | (c >> 16 & 0xFF); }
-int Channel(uint32_t pixel, int shift) { return static_cast<int>(pixel >> shift & 0xFF); }
+uint32_t PixelOf(COLORREF c) {
+  return (c & 0xFF) << 16 | (c & 0xFF00) | (c >> 16 & 0xFF);
+}
+int Channel(uint32_t pixel, int shift) {
+  return static_cast<int>(pixel >> shift & 0xFF);
+}
 
 // A decoded image's pixel (blue, green, red, alpha), rows counted from the top.
 const uint8_t* PixelAt(const MSkinImage& image, int x, int y) {
@@ -390,8 +394,8 @@ TEST_F(UiToolkitTest, ToolkitSlotsThroughTheRawTable) {
   using LoadTextFn = void (*)(ZavuzER*, MString*, uint32_t);
   void** table = *reinterpret_cast<void***>(ui_);
   NotifyLog log;
-  reinterpret_cast<void (*)(ZavuzER*, NotifyCallback, void*)>(table[0])(
-      ui_, &NotifyLog::Callback, &log);
+  reinterpret_cast<void (*)(ZavuzER*, NotifyCallback, void*)>(table[0])(ui_, &NotifyLog::Callback,
+                                                                        &log);
   EXPECT_EQ(reinterpret_cast<intptr_t (*)(ZavuzER*, int32_t, intptr_t)>(table[1])(ui_, 4, 9), 7);
   const struct {
     std::function<void()> end;
@@ -459,8 +463,8 @@ TEST_F(UiToolkitTest, FontsFollowTheThreadLocale) {
     LCID locale;
     const wchar_t* face;
     LONG height;
-  } cases[] = {{1041, L"Mincho", 14}, {2052, L"SimSun", 13}, {1028, L"Mingliu", 13},
-               {1033, L"Arial", 16}};
+  } cases[] = {
+      {1041, L"Mincho", 14}, {2052, L"SimSun", 13}, {1028, L"Mingliu", 13}, {1033, L"Arial", 16}};
   const LCID saved = GetThreadLocale();
   for (const auto& c : cases) {
     SCOPED_TRACE(c.locale);
@@ -583,9 +587,9 @@ TEST_F(UiToolkitTest, ClicksInsideStrictlyFirstTrueStopsHiddenSkippedCapturedFor
     int x, y;
     bool childAnswer, hideHolder;
     size_t childCalls, holderCalls, secondCalls;
-  } cases[] = {{0, 0, true, false, 0, 0, 0},   {1, 1, true, false, 1, 0, 0},
-               {39, 29, true, false, 1, 0, 0}, {40, 30, true, false, 0, 0, 0},
-               {0, 15, true, false, 0, 0, 0},  {20, 0, true, false, 0, 0, 0},
+  } cases[] = {{0, 0, true, false, 0, 0, 0},    {1, 1, true, false, 1, 0, 0},
+               {39, 29, true, false, 1, 0, 0},  {40, 30, true, false, 0, 0, 0},
+               {0, 15, true, false, 0, 0, 0},   {20, 0, true, false, 0, 0, 0},
                {10, 10, false, false, 1, 1, 1}, {10, 10, true, true, 0, 0, 1}};
   for (const auto& c : cases) {
     SCOPED_TRACE(&c - cases);
@@ -677,17 +681,29 @@ TEST_F(UiToolkitTest, ButtonStatesAndEvents) {
     std::vector<Step> steps;
   } cases[] = {
       // The click releases the capture: leaving goes unnoticed.
-      {"click", true,
-       {enter, press, {WM_LBUTTONUP, in, 10, kOver, {kControlClicked}},
+      {"click",
+       true,
+       {enter,
+        press,
+        {WM_LBUTTONUP, in, 10, kOver, {kControlClicked}},
         {WM_MOUSEMOVE, out, 10, kOver, {}}}},
       {"enter and leave", true, {enter, {WM_MOUSEMOVE, out, 10, kIdle, {kControlLeft}}}},
-      {"drag out and release", true,
-       {enter, press, dragOut, {WM_MOUSEMOVE, out, 12, kPressedOutside, {}},
+      {"drag out and release",
+       true,
+       {enter,
+        press,
+        dragOut,
+        {WM_MOUSEMOVE, out, 12, kPressedOutside, {}},
         {WM_LBUTTONUP, out, 10, kIdle, {kControlReleasedOutside}}}},
-      {"drag out and back", true,
-       {enter, press, dragOut, {WM_MOUSEMOVE, in, 10, kPressedOver, {kControlEntered}},
+      {"drag out and back",
+       true,
+       {enter,
+        press,
+        dragOut,
+        {WM_MOUSEMOVE, in, 10, kPressedOver, {kControlEntered}},
         {WM_LBUTTONUP, in, 10, kOver, {kControlClicked}}}},
-      {"disabled is silent", false,
+      {"disabled is silent",
+       false,
        {{WM_MOUSEMOVE, in, 10, kIdle, {}},
         {WM_LBUTTONDOWN, in, 10, kIdle, {}},
         {WM_LBUTTONUP, in, 10, kIdle, {}}}},
