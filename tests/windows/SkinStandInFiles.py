@@ -3,17 +3,11 @@
 
     SkinStandInFiles.py OUT_DIR SKINS_DIR
 
-Writes into OUT_DIR:
-  - Targa files made by ImageMagick from one 5 x 3 pattern (raw and
-    run-length, 24 and 32 bit), hand-made run-length files (a packet across
-    rows, a run past the last pixel) and hostile files (an ID field, a colour
-    map, 16 bits, a short header, short pixels, a size beyond any DIB, 0 x 0);
-  - "LZMG" data: the expanded size (32-bit little-endian), then a zlib stream
-    (one good, one that does not inflate);
-  - SkinStandIn.rc naming all of them by id;
-  - pattern.bgra: the pattern as the decoder must deliver it (top row first);
-  - skinNNN.rgba: each sheet's PNG master as ImageMagick reads it (straight
-    alpha, top row first), which the tests premultiply.
+Writes Targa files (ImageMagick's from one 5 x 3 pattern, hand-made edge
+cases and hostile ones), "LZMG" data (expanded size, then zlib; one good,
+one that does not inflate), SkinStandIn.rc naming them by id, the pattern
+as the decoder must deliver it (pattern.bgra, top row first) and each
+sheet's PNG master as ImageMagick reads it (skinNNN.rgba, straight alpha).
 """
 import os
 import struct

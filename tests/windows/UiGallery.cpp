@@ -37,20 +37,16 @@ ClientPixels ReadClient(HWND hwnd) {
 
 namespace {
 
-void Chunk(std::string& png, const char* type, const std::string& data) {
-  const uint32_t length = static_cast<uint32_t>(data.size());
-  const char size[4] = {char(length >> 24), char(length >> 16), char(length >> 8), char(length)};
-  png.append(size, 4);
-  std::string body = std::string(type, 4) + data;
-  png += body;
-  const uLong crc =
-      crc32(0, reinterpret_cast<const Bytef*>(body.data()), static_cast<uInt>(body.size()));
-  const char sum[4] = {char(crc >> 24), char(crc >> 16), char(crc >> 8), char(crc)};
-  png.append(sum, 4);
-}
-
 std::string BigEndian(uint32_t v) {
   return {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+}
+
+// Length, type and data, then the CRC of type and data.
+void Chunk(std::string& png, const char* type, const std::string& data) {
+  const std::string body = std::string(type, 4) + data;
+  png += BigEndian(static_cast<uint32_t>(data.size())) + body +
+         BigEndian(
+             crc32(0, reinterpret_cast<const Bytef*>(body.data()), static_cast<uInt>(body.size())));
 }
 
 }  // namespace
@@ -60,12 +56,9 @@ bool SavePng(const std::wstring& path, int32_t width, int32_t height, const uint
   std::string raw;
   for (int32_t y = 0; y < height; ++y) {
     raw += '\0';  // no filter
-    for (int32_t x = 0; x < width; ++x) {
-      const uint8_t* p = bgra + (static_cast<size_t>(y) * width + x) * 4;
-      raw += char(p[2]);
-      raw += char(p[1]);
-      raw += char(p[0]);
-      raw += char(withAlpha ? p[3] : 255);
+    for (const uint8_t* p = bgra + size_t(y) * width * 4; p < bgra + size_t(y + 1) * width * 4;
+         p += 4) {
+      raw += {char(p[2]), char(p[1]), char(p[0]), char(withAlpha ? p[3] : 255)};
     }
   }
   uLongf packedSize = compressBound(static_cast<uLong>(raw.size()));
@@ -151,20 +144,22 @@ bool GalleryWindow::SetFocusElement(MRegion* element, bool showRing) {
   return false;
 }
 
+void GalleryWindow::Place(MSkinnedSection* element, int32_t x, int32_t y, int32_t w, int32_t h) {
+  SetRectXYWH(element, x, y, w, h);
+  AddRootElement(this, element);
+  element->Layout();
+}
+
 void GalleryWindow::Build() {
   LoadSkinImage(this, &skin161, kSkinSheetMain, 0);
   LoadSkinImage(this, &skin164, kSkinSheetSplash, 0);
   SetClientSize(730, 345);
 
-  const wchar_t* labels[4] = {L"INSTALL", L"HOVER", L"PRESSED", L"DISABLED"};
+  const char16_t* labels[4] = {u"INSTALL", u"HOVER", u"PRESSED", u"DISABLED"};
   for (int i = 0; i < 4; ++i) {
-    MButton* button =
-        Own(CreateButton(this, &skin161, MString(reinterpret_cast<const char16_t*>(labels[i]))));
-    button->id = 100 + i;
-    SetRectXYWH(button, 10 + 150 * i, 10, 140, 33);
-    AddRootElement(this, button);
-    button->Layout();
-    buttons[i] = button;
+    buttons[i] = Own(CreateButton(this, &skin161, MString(labels[i])));
+    buttons[i]->id = 100 + i;
+    Place(buttons[i], 10 + 150 * i, 10, 140, 33);
   }
   // The looks the handler would show, set directly for the screenshot.
   buttons[1]->SetSpec(buttons[1]->LookFor(kOver));
@@ -177,21 +172,15 @@ void GalleryWindow::Build() {
     MCheckboxButton* hoverBox = Own(CreateCheckBox(this, &skin161, i == 1));
     MRadioButton* hoverRadio = Own(CreateRadioButton(this, &skin161, i == 1, i, nullptr));
     for (MCheckboxButton* toggle : {static_cast<MCheckboxButton*>(hoverRadio), hoverBox}) {
-      SetRectXYWH(toggle, (toggle == hoverBox ? 130 : 190) + 25 * i, 60, 15, 15);
-      AddRootElement(this, toggle);
       toggle->SetSpec(toggle->LookFor(kOver));
-      toggle->Layout();
+      Place(toggle, (toggle == hoverBox ? 130 : 190) + 25 * i, 60, 15, 15);
     }
     boxes[i] = Own(CreateCheckBox(this, &skin161, i == 1));
     boxes[i]->id = 110 + i;
-    SetRectXYWH(boxes[i], 10 + 25 * i, 60, 15, 15);
-    AddRootElement(this, boxes[i]);
-    boxes[i]->Layout();
+    Place(boxes[i], 10 + 25 * i, 60, 15, 15);
     radios[i] = Own(CreateRadioButton(this, &skin161, i == 1, i, &radioGroup));
     radios[i]->id = 120 + i;
-    SetRectXYWH(radios[i], 70 + 25 * i, 60, 15, 15);
-    AddRootElement(this, radios[i]);
-    radios[i]->Layout();
+    Place(radios[i], 70 + 25 * i, 60, 15, 15);
   }
 
   paragraph = Own(new MTextArea(this, 16, true, false));
@@ -199,46 +188,36 @@ void GalleryWindow::Build() {
       MString(u"The installer <strong>needs</strong> your attention.<br>Read the license "
               u"<a href='glinttest:license'>here</a> or open the <ncp>settings</ncp>."
               u"<li>first item<li>second item</ul>And more text after the list."));
-  SetRectXYWH(paragraph, 10, 90, 400, 110);
-  AddRootElement(this, paragraph);
-  paragraph->Layout();
+  Place(paragraph, 10, 90, 400, 110);
 
   trackSpec = MakeSliceSpec(&skin161, kProgressTrackSlices[0], kProgressTrackSlices[1],
                             kProgressTrackSlices[2]);
   fillSpec = MakeSliceSpec(&skin161, kProgressFillSlices[0], kProgressFillSlices[1],
                            kProgressFillSlices[2]);
-  const int32_t percents[3] = {0, 50, 100};
   for (int i = 0; i < 3; ++i) {
     progress[i] = Own(new MProgressBar(this, &trackSpec, &fillSpec));
-    SetRectXYWH(progress[i], 420, 90 + 40 * i, 300, 33);
-    AddRootElement(this, progress[i]);
-    progress[i]->SetPercentage(percents[i]);
-    progress[i]->Layout();
+    progress[i]->SetPercentage(50 * i);
+    Place(progress[i], 420, 90 + 40 * i, 300, 33);
   }
 
   splash = Own(new MSkinnedSection);
   splash->SetImage(&skin164);
   splash->SetMode(DrawMode::OpaqueCopy);
   splash->source = kSplashPicture;
-  SetRectXYWH(splash, 10, 210, 400, 130);
-  AddRootElement(this, splash);
+  Place(splash, 10, 210, 400, 130);
 
   logo = Own(new MSkinnedSection);
   logo->SetImage(&skin161);
   logo->source = kMakerLogo;
-  SetRectXYWH(logo, 660, 220, 47, 71);
-  AddRootElement(this, logo);
+  Place(logo, 660, 220, 47, 71);
 
   tooltip = Own(new MTooltipArea(this, Handle()));
-  SetRectXYWH(tooltip, 660, 220, 47, 71);
-  AddRootElement(this, tooltip);
+  Place(tooltip, 660, 220, 47, 71);
   tooltip->SetTipText(MString(u"Arvex Glint Player"));
 
   ringSpec = MakeNineSliceSpec(&skin161, kFocusRing.x, kFocusRing.y, kFocusRing.columns,
                                kFocusRing.rows, DrawMode::AlphaBlend);
   ring = new MScale9Section(this, &ringSpec);
-  SetRectXYWH(ring, 230, 192, 25, 25);
-  ring->Layout();
-  AddRootElement(this, ring);
+  Place(ring, 230, 192, 25, 25);
   SetVisible(ring, false);
 }

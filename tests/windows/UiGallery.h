@@ -55,6 +55,8 @@ class GalleryWindow final : public MWindow {
 
   // Builds every look at fixed places of a 730 x 345 client area.
   void Build();
+  // Sets the element's rect, adds it as a root element and lays it out.
+  void Place(MSkinnedSection* element, int32_t x, int32_t y, int32_t w, int32_t h);
   template <typename T>
   T* Own(T* element) {
     owned.push_back(element);
