@@ -9,6 +9,7 @@
 //   wait NAME         until a visible control is named NAME
 //   wait-gone         until the window is gone or hidden
 //   close             asks the window to close (WM_CLOSE)
+//   screenshot FILE   the window's client area as a PNG (BitBlt of its DC)
 //   sleep MS          waits
 //
 // Waits give up after 20 seconds (GLINT_DRIVER_TIMEOUT_MS sets another
@@ -21,6 +22,8 @@
 #include <cwchar>
 #include <string>
 #include <vector>
+
+#include "PngWriter.h"
 
 namespace {
 
@@ -175,12 +178,48 @@ bool WaitGone(DWORD timeoutMs) {
   return false;
 }
 
+// The client area as the screen shows it, child windows included.
+bool Screenshot(const std::wstring& path) {
+  HWND window = SetupWindow();
+  if (window == nullptr) return false;
+  RECT client;
+  GetClientRect(window, &client);
+  const int width = client.right, height = client.bottom;
+  if (width <= 0 || height <= 0) return false;
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;  // top row first
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HDC windowDc = GetDC(window);
+  HDC memory = CreateCompatibleDC(windowDc);
+  HBITMAP dib = CreateDIBSection(windowDc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  bool ok = false;
+  if (memory != nullptr && dib != nullptr) {
+    HGDIOBJ old = SelectObject(memory, dib);
+    ok = BitBlt(memory, 0, 0, width, height, windowDc, 0, 0, SRCCOPY) != FALSE;
+    GdiFlush();
+    SelectObject(memory, old);
+    if (ok) {
+      ok = png::Write(path, static_cast<const uint8_t*>(bits), static_cast<uint32_t>(width),
+                      static_cast<uint32_t>(height));
+    }
+  }
+  if (dib != nullptr) DeleteObject(dib);
+  if (memory != nullptr) DeleteDC(memory);
+  ReleaseDC(window, windowDc);
+  return ok;
+}
+
 void List() {
   HWND window = SetupWindow();
   if (window == nullptr) return;
   for (const Control& c : Controls(window)) {
-    std::wprintf(L"name=%ls role=%ld state=0x%lx rect=%ld,%ld,%ld,%ld%ls\n", c.name.c_str(),
-                 c.role, c.state, c.rect.left, c.rect.top, c.rect.right - c.rect.left,
+    std::wprintf(L"name=%ls role=%ld state=0x%lx rect=%ld,%ld,%ld,%ld%ls\n", c.name.c_str(), c.role,
+                 c.state, c.rect.left, c.rect.top, c.rect.right - c.rect.left,
                  c.rect.bottom - c.rect.top, Shown(c) ? L"" : L" hidden");
   }
   std::fflush(stdout);
@@ -210,6 +249,8 @@ int wmain(int argc, wchar_t** argv) {
     } else if (command == L"close") {
       HWND window = SetupWindow();
       ok = window != nullptr && PostMessageW(window, WM_CLOSE, 0, 0);
+    } else if (command == L"screenshot" && hasArg) {
+      ok = Screenshot(argv[++i]);
     } else if (command == L"sleep" && hasArg) {
       Sleep(wcstoul(argv[++i], nullptr, 10));
     } else {
@@ -218,10 +259,9 @@ int wmain(int argc, wchar_t** argv) {
       return 2;
     }
     if (!ok) {
-      std::fwprintf(stderr, L"glintdriver: %ls %ls failed\n", command.c_str(),
-                    command == L"list" || command == L"close" || command == L"wait-gone"
-                        ? L""
-                        : argv[i]);
+      std::fwprintf(
+          stderr, L"glintdriver: %ls %ls failed\n", command.c_str(),
+          command == L"list" || command == L"close" || command == L"wait-gone" ? L"" : argv[i]);
       return 1;
     }
   }
