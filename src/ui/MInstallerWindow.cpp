@@ -259,6 +259,12 @@ void MInstallerWindow::SwitchPanel(MUIPanel* panel) {
     AddChild(content_, panel);
     SetRectXYWH(panel, 0, 0, current_.Width(), current_.Height() - kContentInset);
     panel->OnEvent(kSourceWindow, kPanelActivate, 0);
+    // A panel that keeps the window's size gets no size event: it is laid
+    // out here (unless its activation already moved on to another panel).
+    if (shown_ == panel) {
+      panel->rect = content_->rect;
+      panel->OnEvent(kSourceWindow, kPanelLayOut, 0);
+    }
   }
   if (hwnd_ != nullptr) InvalidateRect(hwnd_, nullptr, FALSE);
 }
