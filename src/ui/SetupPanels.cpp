@@ -526,10 +526,10 @@ bool MUIPanelConflicts::UtilityInUse() {
   return CheckFileInUse(shim, 512, path) != 0;
 }
 
-bool MUIPanelConflicts::List() {
+bool MUIPanelConflicts::List(uint32_t kinds) {
   MInstallerWindow* w = owner_;
   GlintBrokerShim* shim = w->Shim();
-  std::unique_ptr<MStringList> names(shim != nullptr ? shim->FindConflictingProcesses(PlayerKinds())
+  std::unique_ptr<MStringList> names(shim != nullptr ? shim->FindConflictingProcesses(kinds)
                                                      : nullptr);
   int32_t shown = 0;
   uint32_t rest = 0;
@@ -559,13 +559,14 @@ bool MUIPanelConflicts::OnEvent(int32_t source, int32_t kind, intptr_t) {
     Attach(this, heading_);
     for (offendingApp* row : rows_) Attach(this, row);
     ticks_ = 0;
+    const uint32_t kinds = PlayerKinds();
     const bool forced = host != nullptr && host->ForceConflictListing();
     const bool interactive = host != nullptr && host->IsInteractive();
     if (!forced && interactive && !UtilityInUse()) {
       w->SwitchPanel(w->Progress());
       return false;
     }
-    hadConflicts_ = List();
+    hadConflicts_ = List(kinds);
     if (!hadConflicts_) {
       if (host != nullptr) host->ConflictsCleared(0);
       w->SwitchPanel(w->Progress());
@@ -576,10 +577,11 @@ bool MUIPanelConflicts::OnEvent(int32_t source, int32_t kind, intptr_t) {
     return false;
   }
   if (source == kSourceTimer && kind == kConflictPoll) {
+    const uint32_t kinds = PlayerKinds();
     const bool forced = host != nullptr && host->ForceConflictListing();
     const bool interactive = host != nullptr && host->IsInteractive();
     bool listed = false;
-    if (forced || !interactive || UtilityInUse()) listed = List();
+    if (forced || !interactive || UtilityInUse()) listed = List(kinds);
     if (hadConflicts_ && !listed) {
       w->ShowButton(w->RightButton(), true);
       if (host != nullptr) host->ConflictsCleared(0);

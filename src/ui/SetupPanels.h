@@ -111,7 +111,9 @@ class MUIPanelConflicts : public MUIPanel {
   uint32_t PlayerKinds();
   // Whether the host's shared utility file in the system folder is held.
   bool UtilityInUse();
-  bool List();
+  // Shows the applications that hold the player files of `kinds`; whether
+  // any was shown.
+  bool List(uint32_t kinds);
 
   MTextArea* heading_ = nullptr;
   MSkinnedSection* logo_ = nullptr;
