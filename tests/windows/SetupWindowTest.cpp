@@ -2,6 +2,7 @@
 // reference host, the test posts the host's events and pumps the window's
 // messages, and reads the layout back from the elements.
 #include <windows.h>
+#include <oleacc.h>
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,7 @@
 
 #include "SetupTestSupport.h"
 #include "engine/GlintBrokerShim.h"
+#include "engine/StringTablesWin32.h"
 #include "ui/MInstallerWindow.h"
 #include "ui/SetupPanels.h"
 #include "ui/ZavuzER.h"
@@ -348,6 +350,39 @@ TEST_F(SetupWindow, SplashInEveryLanguage) {
     EXPECT_EQ(WindowTitle(window_->Handle()), SetupText(29, L"34.0"));
     EXPECT_EQ(Wide(window_->Text(30)), SetupText(30));
     EXPECT_EQ(window_->Current().Width(), language == 0x0405 ? 750 : 730);
+  }
+}
+
+// Run by CTest once per locale (LC_ALL), with the table that locale must
+// read in GLINT_EXPECT_TABLE: the window's title and a control's name as a
+// screen reader gets it come from that table.
+TEST_F(SetupWindow, UserLocaleChoosesTheTable) {
+  wchar_t expected[16] = {};
+  if (GetEnvironmentVariableW(L"GLINT_EXPECT_TABLE", expected, 16) == 0) {
+    GTEST_SKIP() << "run per locale by CTest";
+  }
+  const auto table = static_cast<uint16_t>(wcstoul(expected, nullptr, 16));
+  auto text = [&](uint32_t id) { return Wide(LoadTableString(library_, id, table)); };
+  Open(u"HostFlags 0;");
+  Select(kPanelUninstallerSplash);
+  EXPECT_EQ(WindowTitle(window_->Handle()), text(30));
+  EXPECT_EQ(window_->Current().Width(), table == 0x0405 ? 750 : 730);
+  IAccessible* accessible = nullptr;
+  ASSERT_EQ(
+      AccessibleObjectFromWindow(window_->RightButton()->proxy, static_cast<DWORD>(OBJID_CLIENT),
+                                 IID_IAccessible, reinterpret_cast<void**>(&accessible)),
+      S_OK);
+  VARIANT self;
+  VariantInit(&self);
+  self.vt = VT_I4;
+  self.lVal = CHILDID_SELF;
+  BSTR name = nullptr;
+  EXPECT_EQ(accessible->get_accName(self, &name), S_OK);
+  EXPECT_EQ(std::wstring(name != nullptr ? name : L""), text(21));
+  SysFreeString(name);
+  accessible->Release();
+  if (table != 0x0409) {
+    EXPECT_NE(text(30), Wide(LoadTableString(library_, 30, 0x0409)));
   }
 }
 
