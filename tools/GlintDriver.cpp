@@ -178,42 +178,6 @@ bool WaitGone(DWORD timeoutMs) {
   return false;
 }
 
-// The client area as the screen shows it, child windows included.
-bool Screenshot(const std::wstring& path) {
-  HWND window = SetupWindow();
-  if (window == nullptr) return false;
-  RECT client;
-  GetClientRect(window, &client);
-  const int width = client.right, height = client.bottom;
-  if (width <= 0 || height <= 0) return false;
-  BITMAPINFO info = {};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = -height;  // top row first
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
-  void* bits = nullptr;
-  HDC windowDc = GetDC(window);
-  HDC memory = CreateCompatibleDC(windowDc);
-  HBITMAP dib = CreateDIBSection(windowDc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  bool ok = false;
-  if (memory != nullptr && dib != nullptr) {
-    HGDIOBJ old = SelectObject(memory, dib);
-    ok = BitBlt(memory, 0, 0, width, height, windowDc, 0, 0, SRCCOPY) != FALSE;
-    GdiFlush();
-    SelectObject(memory, old);
-    if (ok) {
-      ok = png::Write(path, static_cast<const uint8_t*>(bits), static_cast<uint32_t>(width),
-                      static_cast<uint32_t>(height));
-    }
-  }
-  if (dib != nullptr) DeleteObject(dib);
-  if (memory != nullptr) DeleteDC(memory);
-  ReleaseDC(window, windowDc);
-  return ok;
-}
-
 void List() {
   HWND window = SetupWindow();
   if (window == nullptr) return;
@@ -250,7 +214,7 @@ int wmain(int argc, wchar_t** argv) {
       HWND window = SetupWindow();
       ok = window != nullptr && PostMessageW(window, WM_CLOSE, 0, 0);
     } else if (command == L"screenshot" && hasArg) {
-      ok = Screenshot(argv[++i]);
+      ok = png::WriteClient(SetupWindow(), argv[++i]);
     } else if (command == L"sleep" && hasArg) {
       Sleep(wcstoul(argv[++i], nullptr, 10));
     } else {

@@ -3,6 +3,8 @@
 // first as blue, green, red, unused (a 32-bit DIB read top-down).
 #pragma once
 
+#include <windows.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -88,6 +90,41 @@ inline bool Write(const std::wstring& path, const uint8_t* bgrx, uint32_t width,
   if (file == nullptr) return false;
   const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
   return std::fclose(file) == 0 && ok;
+}
+
+// The client area of `window` as the screen shows it, child windows
+// included (a BitBlt of its DC), written as a PNG.
+inline bool WriteClient(HWND window, const std::wstring& path) {
+  RECT client{};
+  if (window == nullptr || !GetClientRect(window, &client)) return false;
+  const int width = client.right, height = client.bottom;
+  if (width <= 0 || height <= 0) return false;
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;  // top row first
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HDC windowDc = GetDC(window);
+  HDC memory = CreateCompatibleDC(windowDc);
+  HBITMAP dib = CreateDIBSection(windowDc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  bool ok = false;
+  if (memory != nullptr && dib != nullptr) {
+    HGDIOBJ old = SelectObject(memory, dib);
+    ok = BitBlt(memory, 0, 0, width, height, windowDc, 0, 0, SRCCOPY) != FALSE;
+    GdiFlush();
+    SelectObject(memory, old);
+    if (ok) {
+      ok = Write(path, static_cast<const uint8_t*>(bits), static_cast<uint32_t>(width),
+                 static_cast<uint32_t>(height));
+    }
+  }
+  if (dib != nullptr) DeleteObject(dib);
+  if (memory != nullptr) DeleteDC(memory);
+  ReleaseDC(window, windowDc);
+  return ok;
 }
 
 }  // namespace png

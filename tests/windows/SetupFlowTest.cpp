@@ -136,14 +136,6 @@ TEST_F(SetupFlow, InstallUninstallMaintenanceAndEndRequests) {
        {"notify code=0 value=7"},
        {},
        nullptr},
-      {"an unknown panel shows nothing",
-       L"5",
-       u"HostFlags 0; SetupEvents \"3 5 9\";",
-       {},
-       9,
-       {},
-       {},
-       nullptr},
   };
   for (const FlowCase& c : cases) {
     SCOPED_TRACE(c.name);

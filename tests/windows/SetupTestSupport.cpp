@@ -162,28 +162,5 @@ std::wstring ArtefactPath(const std::wstring& name) {
 }
 
 bool SaveClientPng(HWND window, const std::wstring& path) {
-  RECT client{};
-  if (window == nullptr || !GetClientRect(window, &client)) return false;
-  const int width = client.right, height = client.bottom;
-  if (width <= 0 || height <= 0) return false;
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = -height;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
-  void* bits = nullptr;
-  HDC windowDc = GetDC(window);
-  HDC memory = CreateCompatibleDC(windowDc);
-  HBITMAP dib = CreateDIBSection(windowDc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  HGDIOBJ old = SelectObject(memory, dib);
-  bool ok = BitBlt(memory, 0, 0, width, height, windowDc, 0, 0, SRCCOPY) != FALSE;
-  GdiFlush();
-  SelectObject(memory, old);
-  if (ok) ok = png::Write(path, static_cast<const uint8_t*>(bits), width, height);
-  DeleteObject(dib);
-  DeleteDC(memory);
-  ReleaseDC(window, windowDc);
-  return ok;
+  return png::WriteClient(window, path);
 }

@@ -317,24 +317,6 @@ TEST_F(SetupWindow, HostileNoticesKeepTheWindowUsable) {
   }
 }
 
-TEST_F(SetupWindow, FailureWithAnEmptyLogKeepsItsText) {
-  Open(u"HostFlags 0;");
-  Select(kPanelMaintenance);
-  window_->PostEvent(kSourceFailure, 8, 0);
-  Pump([&] { return window_->CurrentPanel() == window_->Failure(); }, 2000);
-  EXPECT_EQ(Wide(window_->Failure()->Message()->Text()), Text(51));
-  EXPECT_EQ(Wide(window_->Failure()->Heading()->Text()), Text(8));
-  EXPECT_TRUE(window_->LeftButton()->visible);
-  EXPECT_FALSE(window_->RightButton()->visible);
-  SaveClientPng(window_->Handle(), ArtefactPath(L"setup-failure-empty.png"));
-  // Closing frees the failure panel; a later report makes a new one.
-  window_->PostEvent(kSourceWindow, kWindowClosing, 0);
-  Pump([] { return false; }, 100);
-  window_->PostEvent(kSourceFailure, 8, 0);
-  Pump([] { return false; }, 200);
-  EXPECT_NE(window_->CurrentPanel(), nullptr);
-}
-
 TEST_F(SetupWindow, SplashInEveryLanguage) {
   const LANGID languages[] = {0x0409, 0x0404, 0x0405, 0x0407, 0x040C, 0x0410, 0x0411, 0x0412,
                               0x0413, 0x0415, 0x0416, 0x0419, 0x041F, 0x0804, 0x0C0A, 0x041D};
