@@ -349,6 +349,10 @@ TEST_F(SetupWindow, UserLocaleChoosesTheTable) {
   Select(kPanelUninstallerSplash);
   EXPECT_EQ(WindowTitle(window_->Handle()), text(30));
   EXPECT_EQ(window_->Current().Width(), table == 0x0405 ? 750 : 730);
+  wchar_t locale[LOCALE_NAME_MAX_LENGTH] = {};
+  GetUserDefaultLocaleName(locale, LOCALE_NAME_MAX_LENGTH);
+  SaveClientPng(window_->Handle(),
+                ArtefactPath(L"setup-uninstaller-" + std::wstring(locale) + L".png"));
   IAccessible* accessible = nullptr;
   ASSERT_EQ(
       AccessibleObjectFromWindow(window_->RightButton()->proxy, static_cast<DWORD>(OBJID_CLIENT),
