@@ -2,9 +2,11 @@
 
 #include <windows.h>
 
+#include <cstdlib>
 #include <cwchar>
 #include <string>
 
+#include "engine/StringTablesWin32.h"
 #include "foundation/WideText.h"
 
 std::string StripCommentLines(const std::string& text) {
@@ -71,8 +73,94 @@ void ReferenceHost::ReportStatus(int32_t, int32_t level, uint32_t code, MStringA
     std::fflush(statusStream_);
   }
   // Keep a copy in a buffer of our own: the report may outlive the library.
-  reports_.push_back(
-      StatusReport{level, code, MString(text.CStr(), static_cast<int32_t>(text.Length()))});
+  MString own(text.CStr(), static_cast<int32_t>(text.Length()));
+  reports_.push_back(StatusReport{level, code, own});
+  log_.Add(level, code, own);
+}
+
+void ReferenceHost::LoadErrorLog() {
+  const MConfigNode* node = FindConfigNodeInTexts(config_.get(), MString(u"ErrorLog"));
+  for (uint32_t i = 0; i < ConfigValueCount(node); ++i) {
+    std::string entry = ToUtf8(ConfigValue(node, i));
+    char* end = nullptr;
+    const long severity = std::strtol(entry.c_str(), &end, 10);
+    const unsigned long code = std::strtoul(end, &end, 10);
+    while (*end == ' ') ++end;
+    log_.Add(static_cast<int32_t>(severity), static_cast<uint32_t>(code), FromUtf8(end));
+  }
+}
+
+uint32_t ReferenceErrorLog::Count() {
+  return static_cast<uint32_t>(entries_.size());
+}
+
+bool ReferenceErrorLog::Entry(uint32_t index, int32_t* severity, uint32_t* code, MString* detail) {
+  if (index >= entries_.size()) return false;
+  const Entry_& e = entries_[index];
+  if (severity != nullptr) *severity = e.severity;
+  if (code != nullptr) *code = e.code;
+  if (detail != nullptr)
+    *detail = MString(e.detail.CStr(), static_cast<int32_t>(e.detail.Length()));
+  return true;
+}
+
+void ReferenceErrorLog::Format(MString* text, HostCallbacks* host, int32_t severity, uint32_t code,
+                               MStringArg detailArg, int32_t) {
+  MString detail = MString::Adopt(detailArg);
+  if (text == nullptr) return;
+  const MString path = MString(u"ErrorTexts.") + FormatNumber(code, 10);
+  const uint32_t mapped =
+      ParseUnsigned(ConfigValue(FindConfigNodeInTexts(host_->Configuration(), path), 0));
+  MString found;
+  HostCallbacks* texts = host != nullptr ? host : host_;
+  if (mapped != 0) {
+    texts->LoadHostString(&found, mapped, 1);
+    *text = ReplaceAll(found, MString(u"^"), detail);
+    return;
+  }
+  const uint32_t generic = severity >= 3 ? 52 : severity == 2 ? 53 : severity == 1 ? 54 : 55;
+  texts->LoadHostString(&found, generic, 1);
+  *text = ReplaceAll(found, MString(u"^"), FormatNumber(code, 10));
+}
+
+void ReferenceErrorLog::Add(int32_t severity, uint32_t code, const MString& detail) {
+  entries_.push_back(Entry_{severity, code, detail});
+}
+
+namespace {
+
+MConfigNode* CopyNodes(const MConfigNode* list) {
+  MConfigNode* first = nullptr;
+  MConfigNode** tail = &first;
+  for (const MConfigNode* node = list; node != nullptr; node = node->next) {
+    auto* copy = new MConfigNode();
+    copy->name = node->name;
+    copy->values = CopyNodes(node->values);
+    copy->children = CopyNodes(node->children);
+    *tail = copy;
+    tail = &copy->next;
+  }
+  return first;
+}
+
+}  // namespace
+
+// The "UpdateNotice" block, as one more entry at the front of the list.
+bool ReferenceHost::GetUpdateNotice(MConfigNode** texts) {
+  const MConfigNode* block = FindConfigNodeInTexts(config_.get(), MString(u"UpdateNotice"));
+  if (texts == nullptr || block == nullptr) return false;
+  auto* entry = new MConfigNode();
+  entry->name = MString(u"UpdateNotice");
+  entry->children = CopyNodes(block->children);
+  entry->next = *texts;
+  *texts = entry;
+  return true;
+}
+
+void ReferenceHost::PrintCall(const char* text) const {
+  if (callStream_ == nullptr) return;
+  std::fputs(text, callStream_);
+  std::fflush(callStream_);
 }
 
 // With `fromLibrary` 1 (the setup window's texts) the library's string table
@@ -80,12 +168,10 @@ void ReferenceHost::ReportStatus(int32_t, int32_t level, uint32_t code, MStringA
 // only the host's strings do, so the two lookups never call each other.
 void ReferenceHost::LoadHostString(MString* text, uint32_t id, int32_t fromLibrary) {
   if (text == nullptr) return;
-  if (fromLibrary == 1) {
-    const wchar_t* resource = nullptr;
-    int length = LoadStringW(static_cast<HMODULE>(ResourceModule()), id,
-                             reinterpret_cast<LPWSTR>(&resource), 0);
-    if (length > 0 && resource != nullptr) {
-      *text = FromWide(resource, length);
+  if (fromLibrary == 1 && ResourceModule() != nullptr) {
+    MString found = LoadTableString(static_cast<HMODULE>(ResourceModule()), id);
+    if (!found.IsNull()) {
+      *text = found;
       return;
     }
   }
@@ -128,7 +214,9 @@ bool ReferenceHost::IsInteractive() {
 bool ReferenceHost::ForceConflictListing() {
   return Flag(u"ForceConflictListing", false);
 }
-void ReferenceHost::ConflictsCleared(int32_t) {}
+void ReferenceHost::ConflictsCleared(int32_t value) {
+  PrintCall(("call slot=12 value=" + std::to_string(value) + "\n").c_str());
+}
 bool ReferenceHost::NeedsBrowserRestart() {
   return Flag(u"BrowserRestart", false);
 }
@@ -195,8 +283,12 @@ bool ReferenceHost::WantsAnalytics() {
 int32_t ReferenceHost::GetRightButtonMode() {
   return static_cast<int32_t>(Number(u"RightButtonMode", 0));
 }
-void ReferenceHost::StoreAutoUpdateChoice(int32_t) {}
-void ReferenceHost::UninstallCompleted() {}
+void ReferenceHost::StoreAutoUpdateChoice(int32_t mode) {
+  PrintCall(("call slot=40 mode=" + std::to_string(mode) + "\n").c_str());
+}
+void ReferenceHost::UninstallCompleted() {
+  PrintCall("call slot=41\n");
+}
 void ReferenceHost::RemovalFinished(int32_t) {
   ++removalsFinished_;
 }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "engine/HostCallbacks.h"
+#include "engine/HostErrorLog.h"
 #include "foundation/MConfigNode.h"
 #include "foundation/MString.h"
 
@@ -23,9 +24,35 @@ struct StatusReport {
   MString detail;
 };
 
+class ReferenceHost;
+
+// The host's error log: every status report, after the "ErrorLog" entries
+// of the configuration ("SEVERITY CODE [DETAIL]" each). An entry reads as the
+// text the "ErrorTexts" block maps its code to (CODE ID; "^" is the
+// detail), else as texts 52 to 55 by severity ("^" is the code).
+class ReferenceErrorLog final : public HostErrorLog {
+ public:
+  struct Entry_ {
+    int32_t severity;
+    uint32_t code;
+    MString detail;
+  };
+  explicit ReferenceErrorLog(ReferenceHost* host) : host_(host) {}
+  ~ReferenceErrorLog() = default;
+  uint32_t Count() override;
+  bool Entry(uint32_t index, int32_t* severity, uint32_t* code, MString* detail) override;
+  void Format(MString* text, HostCallbacks* host, int32_t severity, uint32_t code,
+              MStringArg detail, int32_t reserved) override;
+  void Add(int32_t severity, uint32_t code, const MString& detail);
+
+ private:
+  ReferenceHost* host_;
+  std::vector<Entry_> entries_;
+};
+
 class ReferenceHost final : public HostCallbacks {
  public:
-  ReferenceHost() = default;
+  ReferenceHost() : log_(this) {}
   ~ReferenceHost() = default;
 
   // Adds one configuration text; later texts are searched first.
@@ -45,7 +72,16 @@ class ReferenceHost final : public HostCallbacks {
   uint32_t Number(const char16_t* path, uint32_t fallback) const;
   bool Flag(const char16_t* path, bool fallback) const;
 
+  // The setup window's calls of slots 12, 40 and 41 are printed here
+  // (stdout unless set; null keeps them silent).
+  void SetCallStream(FILE* stream) { callStream_ = stream; }
+  ReferenceErrorLog& ErrorLog() { return log_; }
+  // Puts the configuration's "ErrorLog" entries into the log.
+  void LoadErrorLog();
+
   void ReportStatus(int32_t, int32_t level, uint32_t code, MStringArg detail) override;
+  HostErrorLog* GetErrorLog() override { return &log_; }
+  bool GetUpdateNotice(MConfigNode** texts) override;
   void LoadHostString(MString* text, uint32_t id, int32_t fromLibrary) override;
   uint32_t GetHostFlags() override;
   bool IsRunFinished() override;
@@ -85,7 +121,11 @@ class ReferenceHost final : public HostCallbacks {
  private:
   void NewPlayerFileName(const char16_t* type, MString* name, MString* text) const;
 
+  void PrintCall(const char* text) const;
+
   MConfigList config_;
+  ReferenceErrorLog log_;
+  FILE* callStream_ = stdout;
   FILE* statusStream_ = stderr;
   std::vector<StatusReport> reports_;
   int removalsFinished_ = 0;

@@ -20,6 +20,7 @@
 #include "engine/SetupEngine.h"
 #include "foundation/WideText.h"
 #include "foundation/Win32Handles.h"
+#include "ui/ZavuzER.h"
 #include "update/NotifierTask.h"
 
 namespace {
@@ -72,6 +73,9 @@ void Usage() {
       "  notice                     notice content of the stored offer, parsed\n"
       "  reject-offer               turn the stored offer down\n"
       "  parse-notice FILE          version and parsed notice content of an offer document\n"
+      "  setup-window MODE          show the setup window: installer, uninstaller,\n"
+      "                             maintenance, update-notice or a panel number; prints\n"
+      "                             each notification and the exit code\n"
       "  -Embedding                 run the broker server (COM starts the host so)\n"
       "  help                       this text\n"
       "MASK and TYPE: activex, plugin, pepper, a '+' joined mask of them, or a number\n");
@@ -198,7 +202,67 @@ bool ReadUtf8File(const MString& path, MString* text) {
 }
 
 // Runs one command; 2 for bad usage.
-int RunCommand(GlintBrokerShim* shim, const ReferenceHost& host, const std::vector<MString>& args) {
+// The setup window's notifications: printed, answered from the
+// configuration ("HostFlags" for the player kinds; "FailInstall CODE" turns
+// the install request into a failure report).
+struct SetupSession {
+  ReferenceHost* host;
+};
+
+intptr_t SetupNotify(ZavuzER* ui, int32_t code, intptr_t value, void* context) {
+  auto* session = static_cast<SetupSession*>(context);
+  ReferenceHost* host = session->host;
+  if (code == 6 && value != 0) {
+    *reinterpret_cast<uint32_t*>(value) = host->GetHostFlags();
+    value = static_cast<intptr_t>(host->GetHostFlags());
+  }
+  std::printf("notify code=%d value=%lld\n", code, static_cast<long long>(value));
+  std::fflush(stdout);
+  const MString fail = host->Text(u"FailInstall");
+  if (code == 2 && !fail.IsEmpty()) {
+    host->ErrorLog().Add(2, ParseUnsigned(fail), MString(u""));
+    ui->PostEvent(4, 8, 0);
+  }
+  return 0;
+}
+
+int SetupWindow(GlintBrokerShim* shim, ReferenceHost& host, const MString& mode) {
+  int32_t panel = -1;
+  const char16_t* names[] = {u"installer", u"uninstaller", u"maintenance", u"update-notice"};
+  for (int32_t i = 0; i < 4; ++i) {
+    if (Equals(mode, MString(names[i]))) panel = i;
+  }
+  if (panel < 0) panel = static_cast<int32_t>(ParseUnsigned(mode));
+  host.LoadErrorLog();
+  ZavuzER* ui = shim->CreateSetupWindow();
+  if (ui == nullptr) {
+    std::fprintf(stderr, "glinthost: no setup window\n");
+    return 1;
+  }
+  SetupSession session{&host};
+  ui->SetNotifyCallback(&SetupNotify, &session);
+  // The maintenance panel neither sizes nor shows the window: the uninstaller
+  // splash does both first.
+  if (panel == 2) ui->PostEvent(3, 6, 1);
+  ui->PostEvent(3, 6, panel);
+  // Further events for tests: "SOURCE KIND VALUE" each.
+  const MConfigNode* events = FindConfigNodeInTexts(host.Configuration(), MString(u"SetupEvents"));
+  for (uint32_t i = 0; i < ConfigValueCount(events); ++i) {
+    const std::string event = ToUtf8(ConfigValue(events, i));
+    int source = 0, kind = 0;
+    long long value = 0;
+    if (std::sscanf(event.c_str(), "%d %d %lld", &source, &kind, &value) == 3) {
+      ui->PostEvent(source, kind, static_cast<intptr_t>(value));
+    }
+  }
+  const int32_t code = ui->Run();
+  std::printf("exit code=%d\n", code);
+  std::fflush(stdout);
+  shim->DestroySetupWindow(ui);
+  return 0;
+}
+
+int RunCommand(GlintBrokerShim* shim, ReferenceHost& host, const std::vector<MString>& args) {
   const MString& command = args[0];
   auto is = [&](const char16_t* name, size_t arity) {
     return Equals(command, MString(name)) && args.size() >= arity + 1;
@@ -410,6 +474,7 @@ int RunCommand(GlintBrokerShim* shim, const ReferenceHost& host, const std::vect
     const bool found = shim->ParseNoticeContent(&texts, document.Give());
     return PrintNotice(found, texts);
   }
+  if (is(u"setup-window", 1)) return SetupWindow(shim, host, arg(1));
   if (is(u"-Embedding", 0) || is(u"/Embedding", 0)) {
     return static_cast<int>(shim->RunBrokerServer());
   }

@@ -25,7 +25,8 @@ echo "== under Wine"
 cmake -S . -B build/bench-windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo --no-warn-unused-cli >/dev/null
 ninja -C build/bench-windows -j "$(nproc)" glint_bench path_policy_bench broker_bench lcd_bench \
-  broker_soak_test setup_bench update_bench ui_bench print_bench printer_setup >/dev/null
+  broker_soak_test setup_bench update_bench ui_bench print_bench printer_setup \
+  setup_window_bench >/dev/null
 # The Wine part runs on one CPU: a cross-process COM call wakes three
 # processes (client, server, wine server), and on a small VM whether they meet
 # on one CPU or two changes a call by half, at random for each server process.
@@ -35,6 +36,8 @@ first_cpu=$(taskset -cp $$ | sed 's/.*: *//; s/[,-].*//')
 taskset -cp "$first_cpu" $$ >/dev/null
 source scripts/wine-env.sh
 trap glint_platform_stop EXIT
+# The setup window's benchmark draws on a display.
+[ -n "${DISPLAY:-}" ] || glint_xvfb_start
 glint_wine_start "$root/build/bench-windows/wine"
 bin=build/bench-windows/bin
 wine "$bin/glint_bench.exe"
@@ -69,6 +72,9 @@ echo "== broker soak and load under Wine"
 
 echo "== setup engine under Wine"
 wine "$bin/setup_bench.exe"
+
+echo "== setup window under Wine"
+wine "$bin/setup_window_bench.exe"
 
 echo "== update check under Wine"
 # Against a loopback proxy that completes TLS with an untrusted certificate.

@@ -11,10 +11,12 @@ bash scripts/install-deps.sh
 cmake -S . -B build/windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo --no-warn-unused-cli >/dev/null
 ninja -C build/windows -j "$(nproc)" GlintUtil glinthost glintplayer control_standin file_holder \
-  glintstub printer_setup
+  glintstub printer_setup glintdriver cmdline_recorder
 
 source scripts/wine-env.sh
 trap glint_platform_stop EXIT
+# The setup window at the end needs a display.
+[ -n "${DISPLAY:-}" ] || glint_xvfb_start
 glint_wine_start "$root/build/windows/demo-wine"
 
 host="$root/build/windows/bin/glinthost.exe"
@@ -179,3 +181,33 @@ echo "player data left: $(ls "$appdata_unix/Kestrelink" 2>/dev/null | tr '\n' ' 
 echo
 echo "\$ glintplayer BrokerDelayScreensaver (after the uninstall)"
 wine "$player" BrokerDelayScreensaver || true
+
+# The setup window: the host shows the installer, the driver uses it from
+# another process as a person would (through its controls' accessible
+# objects and real clicks) and takes screenshots on the way to DONE. Pages
+# the window opens go to a recorder, not to a browser.
+echo
+echo "\$ glinthost setup-window installer (driven by glintdriver)"
+demo="$root/build/demo"
+mkdir -p "$demo"
+cp -f "$root/build/windows/bin/cmdline_recorder.exe" "$browser/pagehandler.exe"
+wine reg add 'HKLM\Software\Classes\https\shell\open\command' /ve /t REG_SZ \
+  /d '"C:\browser\pagehandler.exe" "%1"' /f >/dev/null 2>&1 </dev/null
+printf 'HostFlags 0;\nExpressInstallURL "https://www.glint.example/go/express_done";\n' \
+  >"$demo/setup.cfg"
+wine "$host" --config "$(winepath -w "$demo/setup.cfg")" setup-window installer \
+  >"$demo/setup-host.txt" 2>&1 </dev/null &
+setup=$!
+driver="$root/build/windows/bin/glintdriver.exe"
+shot() { winepath -w "$demo/$1"; }
+wine "$driver" wait QUIT screenshot "$(shot setup-splash.png)" list
+wine "$driver" \
+  press " I have read and agree to the terms of the Glint Player License Agreement." \
+  press INSTALL sleep 300 screenshot "$(shot setup-progress.png)" \
+  wait "Installation of Glint Player 34.0 is complete" screenshot "$(shot setup-done.png)" \
+  press DONE wait-gone
+wait "$setup" || true
+sed 's/^/host: /' "$demo/setup-host.txt"
+sed 's/^/page opened: /' "$browser/pagehandler.exe.log" 2>/dev/null || true
+rm -f "$browser/pagehandler.exe.log"
+echo "screenshots: $(cd "$demo" && ls setup-*.png | tr '\n' ' ')"

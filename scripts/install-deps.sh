@@ -8,7 +8,7 @@ packages=(
   mingw-w64 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools
   libwine-dev libz-mingw-w64-dev wine wine64 xvfb xauth x11-utils
   googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev
-  openssl imagemagick ghostscript binutils-mingw-w64-x86-64 python3
+  openssl imagemagick ghostscript binutils-mingw-w64-x86-64 python3 fonts-wqy-zenhei
   gcovr
 )
 

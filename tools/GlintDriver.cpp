@@ -9,6 +9,7 @@
 //   wait NAME         until a visible control is named NAME
 //   wait-gone         until the window is gone or hidden
 //   close             asks the window to close (WM_CLOSE)
+//   screenshot FILE   the window's client area as a PNG (BitBlt of its DC)
 //   sleep MS          waits
 //
 // Waits give up after 20 seconds (GLINT_DRIVER_TIMEOUT_MS sets another
@@ -21,6 +22,8 @@
 #include <cwchar>
 #include <string>
 #include <vector>
+
+#include "PngWriter.h"
 
 namespace {
 
@@ -179,8 +182,8 @@ void List() {
   HWND window = SetupWindow();
   if (window == nullptr) return;
   for (const Control& c : Controls(window)) {
-    std::wprintf(L"name=%ls role=%ld state=0x%lx rect=%ld,%ld,%ld,%ld%ls\n", c.name.c_str(),
-                 c.role, c.state, c.rect.left, c.rect.top, c.rect.right - c.rect.left,
+    std::wprintf(L"name=%ls role=%ld state=0x%lx rect=%ld,%ld,%ld,%ld%ls\n", c.name.c_str(), c.role,
+                 c.state, c.rect.left, c.rect.top, c.rect.right - c.rect.left,
                  c.rect.bottom - c.rect.top, Shown(c) ? L"" : L" hidden");
   }
   std::fflush(stdout);
@@ -210,6 +213,8 @@ int wmain(int argc, wchar_t** argv) {
     } else if (command == L"close") {
       HWND window = SetupWindow();
       ok = window != nullptr && PostMessageW(window, WM_CLOSE, 0, 0);
+    } else if (command == L"screenshot" && hasArg) {
+      ok = png::WriteClient(SetupWindow(), argv[++i]);
     } else if (command == L"sleep" && hasArg) {
       Sleep(wcstoul(argv[++i], nullptr, 10));
     } else {
@@ -218,10 +223,9 @@ int wmain(int argc, wchar_t** argv) {
       return 2;
     }
     if (!ok) {
-      std::fwprintf(stderr, L"glintdriver: %ls %ls failed\n", command.c_str(),
-                    command == L"list" || command == L"close" || command == L"wait-gone"
-                        ? L""
-                        : argv[i]);
+      std::fwprintf(
+          stderr, L"glintdriver: %ls %ls failed\n", command.c_str(),
+          command == L"list" || command == L"close" || command == L"wait-gone" ? L"" : argv[i]);
       return 1;
     }
   }

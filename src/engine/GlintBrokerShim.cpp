@@ -19,6 +19,8 @@
 #include "engine/Uninstall.h"
 #include "update/NotifierTask.h"
 #include "update/UpdateCheckWin32.h"
+#include "ui/MInstallerWindow.h"
+#include "ui/ZavuzER.h"
 #include "update/UpdateNotice.h"
 #include "update/UpdateNoticeWin32.h"
 #include "engine/SetupEngine.h"
@@ -65,10 +67,37 @@ void GlintBrokerShim::LoadLocalizedString(MString* text, uint32_t id, bool hostF
   *text = MString(u"MISSING LOCALIZATION");
   if (hostFallback && host_ != nullptr) host_->LoadHostString(text, id, 0);
 }
-ZavuzER* GlintBrokerShim::CreateSetupWindow() {
-  return nullptr;
+namespace {
+
+// The toolkit's table has no virtual destructor (its slots are a binary
+// interface); the shim frees only objects it made as exactly this type.
+void FreeToolkit(ZavuzER* ui) {
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdelete-non-virtual-dtor"
+  delete ui;
+#pragma GCC diagnostic pop
 }
-void GlintBrokerShim::DestroySetupWindow(ZavuzER*) {}
+
+}  // namespace
+
+// The toolkit takes its skins and texts from the host's resource module.
+ZavuzER* GlintBrokerShim::CreateSetupWindow() {
+  if (host_ == nullptr) return nullptr;
+  auto* ui = new (std::nothrow) ZavuzER(host_, static_cast<HMODULE>(host_->ResourceModule()), this);
+  if (ui == nullptr) return nullptr;
+  auto* window = new (std::nothrow) MInstallerWindow(ui);
+  if (window == nullptr) {
+    FreeToolkit(ui);
+    return nullptr;
+  }
+  ui->AttachWindow(window);
+  return ui;
+}
+void GlintBrokerShim::DestroySetupWindow(ZavuzER* ui) {
+  if (ui == nullptr) return;
+  delete ui->Window();
+  FreeToolkit(ui);
+}
 // The check is a one-way report: its result says only that it was sent.
 bool GlintBrokerShim::CheckForUpdate(uint32_t playerType, uint32_t installVector,
                                      uint32_t errorCode, uint32_t windowsError) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "WineTestSupport.h"
+#include "ui/ZavuzER.h"
 #include "engine/HostCallbacks.h"
 #include "engine/SetupEngine.h"
 #include "foundation/Win32Handles.h"
@@ -192,7 +193,8 @@ TEST_F(ShimTest, EachLanguageReadsItsOwnTable) {
     for (uint32_t id = 0; id < own.size(); ++id) {
       EXPECT_EQ(own[id] == "MISSING LOCALIZATION", english[id] == "MISSING LOCALIZATION") << id;
       for (const char* mark : {"^", "<a ", "<br/", "https://"})
-        EXPECT_EQ(count(own[id], mark), count(english[id], mark)) << std::hex << table.language << " " << id;
+        EXPECT_EQ(count(own[id], mark), count(english[id], mark))
+            << std::hex << table.language << " " << id;
       differing += own[id] != english[id];
       scripts += own[id];
     }
@@ -367,8 +369,11 @@ TEST_F(ShimTest, OperationsWithNothingToDoLeaveRegistryAndFilesUntouched) {
     std::function<bool()> run;
     bool expected;
   } cases[] = {
-      {"2 CreateSetupWindow", [&] { return shim()->CreateSetupWindow() != nullptr; }, false},
-      {"3 DestroySetupWindow", [&] { return shim()->DestroySetupWindow(nullptr), false; }, false},
+      {"2 CreateSetupWindow, 3 DestroySetupWindow", [&] {
+         ZavuzER* ui = shim()->CreateSetupWindow();
+         shim()->DestroySetupWindow(ui);
+         return ui != nullptr; }, true},
+      {"3 DestroySetupWindow of nothing", [&] { return shim()->DestroySetupWindow(nullptr), false; }, false},
       {"4 CheckForUpdate", [&] { return shim()->CheckForUpdate(AX, 2, 0, 0); }, true},
       {"18 UninstallAssistant", [&] { return shim()->UninstallAssistant(); }, false},
       {"39 RecordConflictingProcesses", [&] { return shim()->RecordConflictingProcesses(AX | PL | PP); }, false},

@@ -1,0 +1,546 @@
+// The setup window as its users meet it: glinthost shows it in its own
+// process and glintdriver clicks, types and reads it from another one, through
+// the controls' accessible objects and real input. Each case checks what the
+// host was told (notifications, slot calls, exit code) and what was opened.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "SetupTestSupport.h"
+#include "foundation/Win32Handles.h"
+
+namespace {
+
+using Steps = std::vector<std::wstring>;
+
+std::wstring Box() {
+  return SetupText(4);
+}
+std::wstring Installed() {
+  return SetupText(7, L"34.0");
+}
+
+class SetupFlow : public ::testing::Test {
+ protected:
+  // Runs the host with `configuration` and `mode` while the driver takes
+  // `steps`; the host must have ended afterwards.
+  void Run(HostRun& host, const Steps& steps, const char* name) {
+    SCOPED_TRACE(name);
+    if (!steps.empty()) {
+      EXPECT_EQ(Drive(steps), 0u) << host.Output();
+    }
+    EXPECT_TRUE(host.Wait()) << host.Output();
+  }
+  void Shot(const char* name, const std::wstring& file) {
+    SaveClientPng(SetupWindowHandle(), ArtefactPath(file));
+    (void)name;
+  }
+  PageRecorder pages_;
+};
+
+// --- flows ---------------------------------------------------------------------
+
+struct FlowCase {
+  const char* name;
+  const wchar_t* mode;
+  std::u16string configuration;
+  Steps steps;
+  int32_t exitCode;
+  std::vector<std::string> printed;
+  std::vector<std::string> notPrinted;
+  const char* page;  // a page that must have opened, or null
+};
+
+TEST_F(SetupFlow, InstallUninstallMaintenanceAndEndRequests) {
+  const std::wstring done = SetupText(16), quit = SetupText(17), install = SetupText(18);
+  const std::wstring uninstall = SetupText(21), restart = SetupText(74);
+  const FlowCase cases[] = {
+      {"install to DONE and the express page",
+       L"installer",
+       u"HostFlags 0; ExpressInstallURL \"https://express.glint.example/thanks\";",
+       {L"press", Box(), L"press", install, L"wait", Installed(), L"screenshot",
+        ArtefactPath(L"setup-installed.png"), L"press", done, L"wait-gone"},
+       0,
+       {"notify code=2 value=0", "notify code=0 value=0"},
+       {},
+       "https://express.glint.example/thanks"},
+      {"keyboard only: TAB to the box, SPACE, back to INSTALL, ENTER, TAB to DONE",
+       L"installer",
+       u"HostFlags 0;",
+       {L"wait", quit, L"key", L"TAB", L"key", L"SPACE", L"key", L"SHIFT+TAB", L"key", L"ENTER",
+        L"wait", Installed(), L"key", L"TAB", L"key", L"ENTER", L"wait-gone"},
+       0,
+       {"notify code=2 value=0", "notify code=0 value=0"},
+       {},
+       nullptr},
+      {"auto exit: no DONE needed",
+       L"installer",
+       u"HostFlags 0; AutoExitDelay 160;",
+       {L"press", Box(), L"press", install, L"wait-gone"},
+       0,
+       {"notify code=2 value=0"},
+       {},
+       nullptr},
+      {"QUIT on the installer splash",
+       L"installer",
+       u"HostFlags 0;",
+       {L"press", quit, L"wait-gone"},
+       1039,
+       {"notify code=0 value=1039"},
+       {"notify code=2 value=0"},
+       nullptr},
+      {"closing the installer splash",
+       L"installer",
+       u"HostFlags 0;",
+       {L"wait", quit, L"close", L"wait-gone"},
+       1039,
+       {"notify code=0 value=1039"},
+       {},
+       nullptr},
+      {"uninstall through the conflicts step",
+       L"uninstaller",
+       u"HostFlags 0; ForceConflictListing 1;",
+       {L"press", uninstall, L"wait", restart, L"screenshot",
+        ArtefactPath(L"setup-uninstalled.png"), L"press", done, L"wait-gone"},
+       0,
+       {"call slot=12 value=0", "call slot=41", "notify code=3 value=0", "notify code=0 value=0"},
+       {"notify code=2 value=0"},
+       nullptr},
+      {"QUIT on the uninstaller splash",
+       L"uninstaller",
+       u"HostFlags 0;",
+       {L"press", quit, L"wait-gone"},
+       0,
+       {"notify code=0 value=0"},
+       {"call slot=41"},
+       nullptr},
+      {"maintenance: REINSTALL does nothing, UNINSTALL skips the conflicts",
+       L"maintenance",
+       u"HostFlags 0; ForceConflictListing 1;",
+       {L"wait", SetupText(20), L"screenshot", ArtefactPath(L"setup-maintenance.png"), L"press",
+        SetupText(20), L"sleep", L"300", L"press", uninstall, L"wait", restart, L"press", done,
+        L"wait-gone"},
+       0,
+       {"call slot=41", "notify code=3 value=0"},
+       {"call slot=12 value=0"},
+       nullptr},
+      {"closing the maintenance panel",
+       L"maintenance",
+       u"HostFlags 0;",
+       {L"wait", SetupText(20), L"close", L"wait-gone"},
+       1039,
+       {},
+       {"call slot=41"},
+       nullptr},
+      {"the host's end request",
+       L"installer",
+       u"HostFlags 0; SetupEvents \"3 5 7\";",
+       {},
+       7,
+       {"notify code=0 value=7"},
+       {},
+       nullptr},
+  };
+  for (const FlowCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    HostRun host(c.configuration, std::wstring(L"setup-window ") + c.mode);
+    Run(host, c.steps, c.name);
+    EXPECT_EQ(host.ExitCode(), c.exitCode) << host.Output();
+    for (const std::string& line : c.printed) EXPECT_TRUE(host.Printed(line)) << line;
+    for (const std::string& line : c.notPrinted) EXPECT_FALSE(host.Printed(line)) << line;
+    const std::string opened = pages_.Opened(c.page != nullptr ? 8000 : 0);
+    if (c.page != nullptr) {
+      EXPECT_NE(opened.find(c.page), std::string::npos) << opened;
+    }
+  }
+}
+
+// A tooltip of the host's process with at least one tool.
+bool TooltipActive(DWORD process) {
+  struct Search {
+    DWORD process;
+    bool found;
+  } search{process, false};
+  EnumWindows(
+      [](HWND window, LPARAM context) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(context);
+        wchar_t name[64] = {};
+        GetClassNameW(window, name, 64);
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        if (owner == s->process && std::wstring(name) == L"tooltips_class32" &&
+            SendMessageW(window, TTM_GETTOOLCOUNT, 0, 0) > 0) {
+          s->found = true;
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+TEST_F(SetupFlow, UncheckedBoxLeavesInstallInertWithItsTooltip) {
+  HostRun host(u"HostFlags 0;", L"setup-window installer");
+  ASSERT_EQ(Drive({L"wait", SetupText(17), L"screenshot", ArtefactPath(L"setup-splash.png")}), 0u);
+  const DWORD process = GetProcessId(host.Process());
+  EXPECT_TRUE(TooltipActive(process));
+  // Pressing the disabled INSTALL does nothing; checking the box and
+  // unchecking it again leaves it disabled, with the tooltip back.
+  EXPECT_EQ(Drive({L"press", SetupText(18), L"sleep", L"300", L"press", Box(), L"sleep", L"200"}),
+            0u);
+  EXPECT_FALSE(TooltipActive(process));
+  EXPECT_EQ(Drive({L"press", Box(), L"sleep", L"200", L"press", SetupText(18), L"sleep", L"300"}),
+            0u);
+  EXPECT_TRUE(TooltipActive(process));
+  EXPECT_FALSE(host.Printed("notify code=2 value=0"));
+  EXPECT_EQ(Drive({L"close", L"wait-gone"}), 0u);
+  ASSERT_TRUE(host.Wait());
+  EXPECT_EQ(host.ExitCode(), 1039);
+}
+
+// --- failure -------------------------------------------------------------------
+
+TEST_F(SetupFlow, FailureShowsTheNewestSevereEntry) {
+  struct Case {
+    const char* name;
+    std::u16string configuration;
+    uint32_t heading;
+    std::wstring message;
+    std::wstring title;
+  } cases[] = {
+      {"nothing logged", u"SetupEvents \"4 8 0\";", 8, SetupText(51), SetupText(29, L"34.0")},
+      {"newest of severity 2 wins over a later notice",
+       u"ErrorLog \"2 1040 a\" \"2 1047 C:\\held.dll\" \"1 1015 x\"; SetupEvents \"4 8 0\";", 75,
+       SetupText(53, L"1047"), SetupText(30)},
+      {"1048 at the uninstaller", u"ErrorLog \"2 1048 b\"; SetupEvents \"4 8 0\";", 75,
+       SetupText(53, L"1048"), SetupText(30)},
+      {"1044 keeps the setup title", u"ErrorLog \"3 1044 c\"; SetupEvents \"4 8 0\";", 76,
+       SetupText(52, L"1044"), SetupText(29, L"34.0")},
+      {"only notices: the first entry", u"ErrorLog \"1 1015 d\" \"0 20 e\"; SetupEvents \"4 8 0\";",
+       8, SetupText(54, L"1015"), SetupText(29, L"34.0")},
+      {"mapped text with the detail",
+       u"ErrorLog \"2 1040 C:\\GlintAX.ocx\"; ErrorTexts { 1040 62; }; SetupEvents \"4 8 0\";", 76,
+       SetupText(62, L"C:\\GlintAX.ocx"), SetupText(29, L"34.0")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    HostRun host(u"HostFlags 0; " + c.configuration, L"setup-window installer");
+    EXPECT_EQ(Drive({L"wait", SetupText(c.heading), L"wait", c.message}), 0u) << host.Output();
+    EXPECT_EQ(WindowTitle(SetupWindowHandle()), c.title);
+    EXPECT_EQ(Drive({L"press", SetupText(17), L"wait-gone"}), 0u);
+    ASSERT_TRUE(host.Wait());
+    EXPECT_EQ(host.ExitCode(), -1);
+  }
+}
+
+TEST_F(SetupFlow, FailedInstallReportsThroughTheLog) {
+  HostRun host(u"HostFlags 0; FailInstall 1040;", L"setup-window installer");
+  EXPECT_EQ(Drive({L"press", Box(), L"press", SetupText(18), L"wait", SetupText(76), L"wait",
+                   SetupText(53, L"1040"), L"screenshot", ArtefactPath(L"setup-failure.png"),
+                   L"press", SetupText(17), L"wait-gone"}),
+            0u)
+      << host.Output();
+  ASSERT_TRUE(host.Wait());
+  EXPECT_TRUE(host.Printed("notify code=2 value=0"));
+  EXPECT_EQ(host.ExitCode(), -1);
+}
+
+// --- conflicts -----------------------------------------------------------------
+
+class SetupConflicts : public SetupFlow {
+ protected:
+  void SetUp() override {
+    registry_.Remove(HKEY_LOCAL_MACHINE, kRecords, L"PlayerPath");
+    registry_.SetString(HKEY_LOCAL_MACHINE, kRecords, L"PlayerPath", plugin_);
+    files_.Copy(ProgramFolder() + L"\\glintstub.dll", plugin_);
+  }
+  void TearDown() override {
+    for (UniqueHandle& process : holders_) TerminateProcess(process.Get(), 1);
+    holders_.clear();
+  }
+  HANDLE Hold(const std::wstring& image) {
+    const std::wstring program = folder_ + L"\\" + image + L".exe";
+    CopyFileW((ProgramFolder() + L"\\file_holder.exe").c_str(), program.c_str(), FALSE);
+    std::wstring line = L"\"" + program + L"\" module \"" + plugin_ + L"\"";
+    DeleteFileW((plugin_ + L".held").c_str());
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    EXPECT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &startup, &process));
+    CloseHandle(process.hThread);
+    holders_.emplace_back(process.hProcess);
+    for (int i = 0; i < 160 && !Exists(plugin_ + L".held"); ++i) Sleep(50);
+    return process.hProcess;
+  }
+  const std::u16string config_ =
+      u"HostFlags 16; ForceConflictListing 1; NewPlayerFileName { Plugin NPGlint34_0_0_384.dll; };";
+  const std::wstring kRecords = L"Software\\Kestrelink\\GlintPlayerPlugin";
+  ScratchRegistry registry_;
+  ScratchFiles files_;
+  std::vector<UniqueHandle> holders_;
+  const std::wstring folder_ = NewTempFolder(L"glint-setup-conflicts");
+  const std::wstring plugin_ = folder_ + L"\\NPGlint34_0_0_384.dll";
+};
+
+TEST_F(SetupConflicts, SevenHoldersShowFiveAndTheRest) {
+  for (const wchar_t* name : {L"holda", L"holdb", L"holdc", L"holdd", L"holde", L"holdf", L"holdg"})
+    Hold(name);
+  HostRun host(config_, L"setup-window installer");
+  EXPECT_EQ(Drive({L"press", Box(), L"press", SetupText(18), L"wait", SetupText(28, L"2"),
+                   L"screenshot", ArtefactPath(L"setup-conflicts.png")}),
+            0u)
+      << host.Output();
+  int shown = 0;
+  for (const wchar_t* name :
+       {L"holda", L"holdb", L"holdc", L"holdd", L"holde", L"holdf", L"holdg"}) {
+    SetEnvironmentVariableW(L"GLINT_DRIVER_TIMEOUT_MS", L"300");
+    if (Drive({L"wait", name}) == 0) ++shown;
+  }
+  SetEnvironmentVariableW(L"GLINT_DRIVER_TIMEOUT_MS", nullptr);
+  EXPECT_EQ(shown, 5);
+  EXPECT_FALSE(host.Printed("notify code=2 value=0"));
+  EXPECT_EQ(Drive({L"press", SetupText(17), L"wait-gone"}), 0u);
+  ASSERT_TRUE(host.Wait());
+  EXPECT_EQ(host.ExitCode(), -1);
+}
+
+TEST_F(SetupConflicts, AHolderLeavingLetsTheInstallGoOn) {
+  HANDLE holder = Hold(L"holda");
+  HostRun host(config_, L"setup-window installer");
+  EXPECT_EQ(Drive({L"press", Box(), L"press", SetupText(18), L"wait", L"holda"}), 0u)
+      << host.Output();
+  EXPECT_FALSE(host.Printed("call slot=12 value=0"));
+  TerminateProcess(holder, 1);
+  WaitForSingleObject(holder, 5000);
+  EXPECT_EQ(Drive({L"wait", Installed(), L"press", SetupText(16), L"wait-gone"}), 0u)
+      << host.Output();
+  ASSERT_TRUE(host.Wait());
+  EXPECT_TRUE(host.Printed("call slot=12 value=0"));
+  EXPECT_TRUE(host.Printed("notify code=2 value=0"));
+  EXPECT_EQ(host.ExitCode(), 0);
+}
+
+TEST_F(SetupConflicts, NoHolderGoesStraightOn) {
+  HostRun host(config_, L"setup-window installer");
+  EXPECT_EQ(Drive({L"press", Box(), L"press", SetupText(18), L"wait", Installed(), L"press",
+                   SetupText(16), L"wait-gone"}),
+            0u)
+      << host.Output();
+  ASSERT_TRUE(host.Wait());
+  EXPECT_TRUE(host.Printed("notify code=6 value=16"));
+  EXPECT_TRUE(host.Printed("call slot=12 value=0"));
+  EXPECT_EQ(host.ExitCode(), 0);
+}
+
+// --- update notice -------------------------------------------------------------
+
+TEST_F(SetupFlow, UpdateNoticeAnswersAndChoices) {
+  const std::wstring message = L"A newer player is ready.";
+  const std::u16string notice =
+      u"UpdateNotice { message \"A newer player is ready.\"; size 520 280;";
+  struct Case {
+    const char* name;
+    std::u16string configuration;
+    std::wstring shownText;  // empty: the window never shows
+    std::wstring press;      // the button that ends the run
+    int32_t exitCode;
+    std::vector<std::string> printed;
+    SIZE client;
+    const char* page;
+  } cases[] = {
+      {"mode 1",
+       u"HostFlags 0; " + notice + u" autoUpdateMode 1; };",
+       message,
+       SetupText(17),
+       -1,
+       {"call slot=40 mode=1"},
+       {520, 280},
+       nullptr},
+      {"mode 2",
+       u"HostFlags 0; " + notice + u" autoUpdateMode 2; };",
+       message,
+       SetupText(17),
+       -1,
+       {"call slot=40 mode=2"},
+       {520, 280},
+       nullptr},
+      {"another mode",
+       u"HostFlags 0; " + notice + u" autoUpdateMode 7; };",
+       message,
+       SetupText(17),
+       -1,
+       {"call slot=40 mode=0"},
+       {520, 280},
+       nullptr},
+      {"no notice from the host",
+       u"HostFlags 0;",
+       SetupText(26),
+       SetupText(17),
+       -1,
+       {},
+       {500, 270},
+       nullptr},
+      {"remind me later",
+       u"HostFlags 130; InstallVector 4;",
+       SetupText(26),
+       SetupText(34),
+       -1,
+       {},
+       {500, 270},
+       nullptr},
+      {"download by the player kind",
+       u"HostFlags 16; RightButtonMode 2;",
+       SetupText(26),
+       SetupText(39),
+       0,
+       {"notify code=6 value=16"},
+       {500, 270},
+       "/glintplayer/update/plugin"},
+      {"the right button otherwise notifies",
+       u"HostFlags 0;",
+       SetupText(26),
+       L"",
+       1039,
+       {"notify code=4 value=0"},
+       {500, 270},
+       nullptr},
+      {"silent vector",
+       u"HostFlags 0; InstallVector 12; SetupEvents \"3 5 0\"; " + notice + u" };",
+       L"",
+       L"",
+       0,
+       {"call slot=40 mode=0", "notify code=4 value=0"},
+       {0, 0},
+       nullptr},
+  };
+  const std::wstring updateKey = L"Software\\Kestrelink\\GlintPlayerUpdate";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScratchRegistry registry;
+    registry.Remove(HKEY_CURRENT_USER, updateKey, L"proc");
+    HostRun host(c.configuration, L"setup-window update-notice");
+    if (!c.shownText.empty()) {
+      EXPECT_EQ(Drive({L"wait", c.shownText}), 0u) << host.Output();
+      RECT client{};
+      GetClientRect(SetupWindowHandle(), &client);
+      EXPECT_EQ(client.right, c.client.cx);
+      EXPECT_EQ(client.bottom, c.client.cy);
+      wchar_t proc[MAX_PATH] = {};
+      DWORD size = sizeof proc;
+      RegGetValueW(HKEY_CURRENT_USER, updateKey.c_str(), L"proc", RRF_RT_REG_SZ, nullptr, proc,
+                   &size);
+      EXPECT_NE(std::wstring(proc).find(L"glinthost.exe"), std::wstring::npos);
+      if (std::string(c.name) == "mode 1") {
+        SaveClientPng(SetupWindowHandle(), ArtefactPath(L"setup-update-notice.png"));
+      }
+      if (c.press.empty()) {
+        EXPECT_EQ(Drive({L"press", SetupText(18), L"sleep", L"300"}), 0u);
+        EXPECT_TRUE(host.Printed("notify code=4 value=0")) << host.Output();
+        EXPECT_EQ(Drive({L"close", L"wait-gone"}), 0u);
+      } else {
+        EXPECT_EQ(Drive({L"press", c.press, L"wait-gone"}), 0u) << host.Output();
+      }
+    }
+    ASSERT_TRUE(host.Wait()) << host.Output();
+    EXPECT_EQ(host.ExitCode(), c.exitCode) << host.Output();
+    for (const std::string& line : c.printed) EXPECT_TRUE(host.Printed(line)) << line;
+    const std::string opened = pages_.Opened(c.page != nullptr ? 8000 : 0);
+    if (c.page != nullptr) {
+      EXPECT_NE(opened.find(c.page), std::string::npos) << opened;
+    }
+  }
+}
+
+// --- closing -------------------------------------------------------------------
+
+const wchar_t kSessionManager[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+
+std::wstring PendingRenames() {
+  wchar_t data[8192] = {};
+  DWORD size = sizeof data;
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, kSessionManager, L"PendingFileRenameOperations",
+                   RRF_RT_REG_MULTI_SZ, nullptr, data, &size) != ERROR_SUCCESS) {
+    return L"";
+  }
+  std::wstring all(data, size / sizeof(wchar_t));
+  for (wchar_t& c : all) c = c == 0 ? L'|' : c;
+  return all;
+}
+
+TEST_F(SetupFlow, ClosingAfterARemovalDeletesTheUninstallerAtRestart) {
+  ScratchRegistry registry;
+  // The restart entry is taken back afterwards: the disposable copy is never
+  // deleted by a later server start either.
+  registry.Remove(HKEY_LOCAL_MACHINE, kSessionManager, L"PendingFileRenameOperations");
+  registry.Remove(HKEY_LOCAL_MACHINE, kSessionManager, L"AllowProtectedRenames");
+  ScratchFiles files;
+  const std::wstring folder = NewTempFolder(L"glint-own-path");
+  const std::wstring own = folder + L"\\uninstaller.exe";
+  files.File(own, "disposable");
+  std::u16string config = u"HostFlags 0; RunFinished 0; RemovalRun 1; OwnPath \"";
+  for (wchar_t c : own) {
+    config += static_cast<char16_t>(c);
+  }
+  config += u"\";";
+  HostRun host(config, L"setup-window uninstaller");
+  EXPECT_EQ(Drive({L"wait", SetupText(21), L"close", L"wait-gone"}), 0u);
+  ASSERT_TRUE(host.Wait());
+  EXPECT_EQ(host.ExitCode(), 1039);
+  EXPECT_NE(pages_.Opened().find("/go/thank_you_from_glint_player"), std::string::npos);
+  const std::wstring pending = PendingRenames();
+  std::wstring lowered = pending, wanted = own;
+  CharLowerW(lowered.data());
+  CharLowerW(wanted.data());
+  EXPECT_NE(lowered.find(wanted.substr(2)), std::wstring::npos) << Utf8Of(pending.c_str());
+  DWORD allow = 0, size = sizeof allow;
+  RegGetValueW(HKEY_LOCAL_MACHINE, kSessionManager, L"AllowProtectedRenames", RRF_RT_REG_DWORD,
+               nullptr, &allow, &size);
+  EXPECT_EQ(allow, 1u);
+  RemoveTree(folder);
+}
+
+TEST_F(SetupFlow, ClosingAfterAFinishedRunSendsTheUpdateCheck) {
+  const std::wstring fixture = ProgramFolder() + L"\\..\\update-proxy";
+  std::istringstream ports(ReadAll(fixture + L"\\ports"));
+  std::string reject;
+  for (std::string name, number; ports >> name >> number;)
+    if (name == "reject") reject = number;
+  ASSERT_FALSE(reject.empty()) << "update proxy fixture missing";
+  const std::wstring settings = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+  ScratchRegistry registry;
+  registry.SetDword(HKEY_CURRENT_USER, settings, L"ProxyEnable", 1);
+  registry.SetString(HKEY_CURRENT_USER, settings, L"ProxyServer",
+                     L"127.0.0.1:" + std::wstring(reject.begin(), reject.end()));
+  auto connects = [&] {
+    const std::string log = ReadAll(fixture + L"\\proxy.log");
+    size_t n = 0;
+    for (size_t at = log.find("reject: CONNECT "); at != std::string::npos;
+         at = log.find("reject: CONNECT ", at + 1))
+      ++n;
+    return n;
+  };
+  struct Case {
+    const char* name;
+    const char16_t* configuration;
+    size_t checks;
+  } cases[] = {
+      {"finished, no removal: checked", u"HostFlags 0; RunFinished 1; RemovalRun 0;", 1},
+      {"neither: not checked", u"HostFlags 0; RunFinished 0; RemovalRun 0;", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const size_t before = connects();
+    HostRun host(c.configuration, L"setup-window installer");
+    EXPECT_EQ(Drive({L"wait", SetupText(17), L"close", L"wait-gone"}), 0u);
+    ASSERT_TRUE(host.Wait());
+    EXPECT_EQ(host.ExitCode(), 1039);
+    EXPECT_EQ(connects() - before, c.checks) << ReadAll(fixture + L"\\proxy.log");
+  }
+}
+
+}  // namespace

@@ -1,0 +1,166 @@
+#include "SetupTestSupport.h"
+
+#include <cstdlib>
+
+#include "PngWriter.h"
+#include "engine/StringTablesWin32.h"
+#include "foundation/WideText.h"
+
+std::wstring SetupText(uint32_t id, const std::wstring& with) {
+  static HMODULE library = LoadLibraryExW((ProgramFolder() + L"\\GlintUtil.dll").c_str(), nullptr,
+                                          LOAD_LIBRARY_AS_DATAFILE);
+  std::wstring text = Wide(LoadTableString(library, id));
+  if (id == 15 && text.empty()) text = L"^%";
+  if (id == 29 && text.empty()) text = L"Arvex Glint Player ^ Setup";
+  if (!with.empty()) {
+    for (size_t at = text.find(L'^'); at != std::wstring::npos; at = text.find(L'^', at)) {
+      text.replace(at, 1, with);
+      at += with.size();
+    }
+  }
+  return text;
+}
+
+PageRecorder::PageRecorder() {
+  folder_ = NewTempFolder(L"glint-pages");
+  RemoveDirectoryW(folder_.c_str());
+  files_.Folder(folder_);
+  handler_ = folder_ + L"\\pagehandler.exe";
+  files_.Copy(RecorderPath(), handler_);
+  registry_.SetString(HKEY_CLASSES_ROOT, L"https\\shell\\open\\command", L"",
+                      L"\"" + handler_ + L"\" \"%1\"");
+}
+
+PageRecorder::~PageRecorder() {
+  DeleteFileW((handler_ + L".log").c_str());
+}
+
+std::string PageRecorder::Opened(DWORD waitMs) {
+  std::string lines = WaitForContent(handler_ + L".log", waitMs);
+  DeleteFileW((handler_ + L".log").c_str());
+  return lines;
+}
+
+HostRun::HostRun(const std::u16string& configuration, const std::wstring& command) {
+  folder_ = NewTempFolder(L"glint-setup-run");
+  const std::wstring config = folder_ + L"\\setup.cfg";
+  HANDLE file = CreateFileW(config.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  const std::string text = ToUtf8(MString(configuration.c_str()));
+  DWORD written = 0;
+  WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  CloseHandle(file);
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  HANDLE output = CreateFileW((folder_ + L"\\output.txt").c_str(), GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  std::wstring line =
+      L"\"" + ProgramFolder() + L"\\glinthost.exe\" --config \"" + config + L"\" " + command;
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = output;
+  startup.hStdError = output;
+  startup.hStdInput = nullptr;
+  PROCESS_INFORMATION process{};
+  if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                     &process)) {
+    CloseHandle(process.hThread);
+    process_ = process.hProcess;
+  }
+  CloseHandle(output);
+}
+
+HostRun::~HostRun() {
+  if (process_ != nullptr) {
+    if (WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) {
+      TerminateProcess(process_, 1);
+      WaitForSingleObject(process_, 5000);
+    }
+    CloseHandle(process_);
+  }
+  RemoveTree(folder_);
+}
+
+bool HostRun::Wait(DWORD ms) {
+  return process_ != nullptr && WaitForSingleObject(process_, ms) == WAIT_OBJECT_0;
+}
+
+std::string HostRun::Output() const {
+  return ReadAll(folder_ + L"\\output.txt");
+}
+
+int32_t HostRun::ExitCode() const {
+  const std::string out = Output();
+  const size_t at = out.rfind("exit code=");
+  if (at == std::string::npos) return 0x7FFFFFFF;
+  return static_cast<int32_t>(std::strtol(out.c_str() + at + 10, nullptr, 10));
+}
+
+bool HostRun::Printed(const std::string& line) const {
+  return Output().find(line + "\n") != std::string::npos ||
+         Output().find(line + "\r\n") != std::string::npos;
+}
+
+namespace {
+
+// One argument as the C runtime splits command lines: quoted, with quotes
+// and the backslashes before them escaped.
+std::wstring Quoted(const std::wstring& argument) {
+  std::wstring out = L"\"";
+  size_t backslashes = 0;
+  for (wchar_t c : argument) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    out.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+    backslashes = 0;
+    out += c;
+  }
+  out.append(backslashes * 2, L'\\');
+  return out + L"\"";
+}
+
+}  // namespace
+
+DWORD Drive(const std::vector<std::wstring>& arguments, DWORD timeoutMs) {
+  std::wstring line = L"\"" + ProgramFolder() + L"\\glintdriver.exe\"";
+  for (const std::wstring& argument : arguments) line += L" " + Quoted(argument);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &process)) {
+    return 0xFFFF;
+  }
+  CloseHandle(process.hThread);
+  DWORD code = 0xFFFE;
+  if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0) {
+    GetExitCodeProcess(process.hProcess, &code);
+  } else {
+    TerminateProcess(process.hProcess, 1);
+  }
+  CloseHandle(process.hProcess);
+  return code;
+}
+
+HWND SetupWindowHandle() {
+  return FindWindowW(L"ArvexGlintPlayerInstaller", nullptr);
+}
+
+std::wstring WindowTitle(HWND window) {
+  wchar_t text[512] = {};
+  GetWindowTextW(window, text, 512);
+  return text;
+}
+
+std::wstring ArtefactPath(const std::wstring& name) {
+  std::wstring folder = GLINT_SETUP_ARTEFACTS;
+  CreateDirectoryW(folder.c_str(), nullptr);
+  return folder + L"\\" + name;
+}
+
+bool SaveClientPng(HWND window, const std::wstring& path) {
+  return png::WriteClient(window, path);
+}

@@ -1,0 +1,62 @@
+// Pieces shared by the setup window's tests: the library's texts, a page
+// handler that records what the window opens, the reference host run as a
+// process with its output kept, the driver, and PNG artefacts.
+#pragma once
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "WineTestSupport.h"
+
+// Text `id` of the library's table in the calling thread's language, "^"
+// replaced by `with` when given.
+std::wstring SetupText(uint32_t id, const std::wstring& with = L"");
+
+// https pages open in a recorder for the length of a test; Opened() gives
+// the command lines it recorded since the last call.
+class PageRecorder {
+ public:
+  PageRecorder();
+  ~PageRecorder();
+  std::string Opened(DWORD waitMs = 8000);
+
+ private:
+  ScratchRegistry registry_;
+  ScratchFiles files_;
+  std::wstring folder_, handler_;
+};
+
+// glinthost.exe with a configuration text, run as the user starts it.
+class HostRun {
+ public:
+  HostRun(const std::u16string& configuration, const std::wstring& command);
+  ~HostRun();
+  // Waits for the end; the output (stdout and stderr) is then complete.
+  bool Wait(DWORD ms = 30000);
+  std::string Output() const;
+  // The code the run printed ("exit code=N"), or a marker when it printed none.
+  int32_t ExitCode() const;
+  bool Printed(const std::string& line) const;
+  HANDLE Process() const { return process_; }
+
+ private:
+  std::wstring folder_;
+  HANDLE process_ = nullptr;
+};
+
+// glintdriver.exe with these arguments; its exit code (0 every step
+// succeeded).
+DWORD Drive(const std::vector<std::wstring>& arguments, DWORD timeoutMs = 60000);
+
+// The setup window of another process (top-level, our class), or null.
+HWND SetupWindowHandle();
+std::wstring WindowTitle(HWND window);
+
+// Where tests leave screenshots for people to look at.
+std::wstring ArtefactPath(const std::wstring& name);
+// The client area of `window` as a PNG; false when it cannot be read.
+bool SaveClientPng(HWND window, const std::wstring& path);
