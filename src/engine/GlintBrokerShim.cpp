@@ -67,18 +67,6 @@ void GlintBrokerShim::LoadLocalizedString(MString* text, uint32_t id, bool hostF
   *text = MString(u"MISSING LOCALIZATION");
   if (hostFallback && host_ != nullptr) host_->LoadHostString(text, id, 0);
 }
-namespace {
-
-// The toolkit's table has no virtual destructor (its slots are a binary
-// interface); the shim frees only objects it made as exactly this type.
-void FreeToolkit(ZavuzER* ui) {
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdelete-non-virtual-dtor"
-  delete ui;
-#pragma GCC diagnostic pop
-}
-
-}  // namespace
 
 // The toolkit takes its skins and texts from the host's resource module.
 ZavuzER* GlintBrokerShim::CreateSetupWindow() {
@@ -87,7 +75,7 @@ ZavuzER* GlintBrokerShim::CreateSetupWindow() {
   if (ui == nullptr) return nullptr;
   auto* window = new (std::nothrow) MInstallerWindow(ui);
   if (window == nullptr) {
-    FreeToolkit(ui);
+    ZavuzER::Free(ui);
     return nullptr;
   }
   ui->AttachWindow(window);
@@ -96,7 +84,7 @@ ZavuzER* GlintBrokerShim::CreateSetupWindow() {
 void GlintBrokerShim::DestroySetupWindow(ZavuzER* ui) {
   if (ui == nullptr) return;
   delete ui->Window();
-  FreeToolkit(ui);
+  ZavuzER::Free(ui);
 }
 // The check is a one-way report: its result says only that it was sent.
 bool GlintBrokerShim::CheckForUpdate(uint32_t playerType, uint32_t installVector,

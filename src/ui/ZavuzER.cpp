@@ -73,3 +73,10 @@ void ZavuzER::LoadText(MString* text, uint32_t id) {
   if (text == nullptr || host_ == nullptr) return;
   host_->LoadHostString(text, id, 1);
 }
+
+void ZavuzER::Free(ZavuzER* ui) {
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdelete-non-virtual-dtor"
+  delete ui;
+#pragma GCC diagnostic pop
+}

@@ -22,7 +22,10 @@ using NotifyCallback = intptr_t (*)(ZavuzER* ui, int32_t code, intptr_t value, v
 
 using AlphaBlendFn = BOOL(WINAPI*)(HDC, int, int, int, int, HDC, int, int, int, int, BLENDFUNCTION);
 
-class ZavuzER final {
+// Not final: the host calls every slot through the table, and a final class
+// would let the compiler call the functions directly, which only the library
+// has.
+class ZavuzER {
  public:
   // `module` holds the skins (null: the process's main module); `shim` is
   // the shim that created the toolkit, which links ask to open pages.
@@ -30,6 +33,9 @@ class ZavuzER final {
   ~ZavuzER();
   ZavuzER(const ZavuzER&) = delete;
   ZavuzER& operator=(const ZavuzER&) = delete;
+  // Frees an object made as exactly this type: the table has no virtual
+  // destructor (its slots are a binary interface).
+  static void Free(ZavuzER* ui);
 
   virtual void SetNotifyCallback(NotifyCallback callback, void* context);  // 0
   virtual intptr_t Notify(int32_t code, intptr_t value);                   // 1

@@ -120,7 +120,7 @@ class UiToolkitTest : public ::testing::Test {
   }
   static void TearDownTestSuite() {
     delete gallery_;
-    delete ui_;
+    ZavuzER::Free(ui_);
     if (shim_ != nullptr) shim_->Destroy();
     delete host_;
     delete library_;
