@@ -1,6 +1,7 @@
-// A small PNG writer for screenshots: 8-bit RGB, deflate in stored blocks
-// (no compression), so that no library is needed. Pixels come top row
-// first as blue, green, red, unused (a 32-bit DIB read top-down).
+// A small PNG writer for screenshots: 8-bit RGB or RGBA, deflate in stored
+// blocks (no compression), so that no library is needed. Pixels come top
+// row first as blue, green, red and alpha or unused (a 32-bit DIB read
+// top-down). Also the client area of a window, read back with BitBlt.
 #pragma once
 
 #include <windows.h>
@@ -40,10 +41,13 @@ inline void Chunk(std::vector<uint8_t>& out, const char* type, const std::vector
   Put32(out, Crc(body.data(), body.size()));
 }
 
-// The PNG bytes of a width x height picture of BGRX pixels, top row first.
-inline std::vector<uint8_t> Encode(const uint8_t* bgrx, uint32_t width, uint32_t height) {
+// The PNG bytes of a width x height picture of BGRX (or, with `alpha`,
+// BGRA) pixels, top row first.
+inline std::vector<uint8_t> Encode(const uint8_t* bgrx, uint32_t width, uint32_t height,
+                                   bool alpha = false) {
+  const uint32_t channels = alpha ? 4 : 3;
   std::vector<uint8_t> raw;
-  raw.reserve(static_cast<size_t>(height) * (width * 3 + 1));
+  raw.reserve(static_cast<size_t>(height) * (width * channels + 1));
   for (uint32_t y = 0; y < height; ++y) {
     raw.push_back(0);  // filter: none
     const uint8_t* row = bgrx + static_cast<size_t>(y) * width * 4;
@@ -51,6 +55,7 @@ inline std::vector<uint8_t> Encode(const uint8_t* bgrx, uint32_t width, uint32_t
       raw.push_back(row[x * 4 + 2]);
       raw.push_back(row[x * 4 + 1]);
       raw.push_back(row[x * 4 + 0]);
+      if (alpha) raw.push_back(row[x * 4 + 3]);
     }
   }
   std::vector<uint8_t> z = {0x78, 0x01};
@@ -77,15 +82,16 @@ inline std::vector<uint8_t> Encode(const uint8_t* bgrx, uint32_t width, uint32_t
   std::vector<uint8_t> header;
   Put32(header, width);
   Put32(header, height);
-  header.insert(header.end(), {8, 2, 0, 0, 0});  // 8-bit RGB
+  header.insert(header.end(), {8, static_cast<uint8_t>(alpha ? 6 : 2), 0, 0, 0});  // RGB(A)
   Chunk(out, "IHDR", header);
   Chunk(out, "IDAT", z);
   Chunk(out, "IEND", {});
   return out;
 }
 
-inline bool Write(const std::wstring& path, const uint8_t* bgrx, uint32_t width, uint32_t height) {
-  const std::vector<uint8_t> bytes = Encode(bgrx, width, height);
+inline bool Write(const std::wstring& path, const uint8_t* bgrx, uint32_t width, uint32_t height,
+                  bool alpha = false) {
+  const std::vector<uint8_t> bytes = Encode(bgrx, width, height, alpha);
   FILE* file = _wfopen(path.c_str(), L"wb");
   if (file == nullptr) return false;
   const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
@@ -93,16 +99,18 @@ inline bool Write(const std::wstring& path, const uint8_t* bgrx, uint32_t width,
 }
 
 // The client area of `window` as the screen shows it, child windows
-// included (a BitBlt of its DC), written as a PNG.
-inline bool WriteClient(HWND window, const std::wstring& path) {
+// included (a BitBlt of its DC): 32-bit pixels, top row first; empty when
+// it cannot be read.
+inline std::vector<uint32_t> ReadClient(HWND window, int* width, int* height) {
+  std::vector<uint32_t> pixels;
   RECT client{};
-  if (window == nullptr || !GetClientRect(window, &client)) return false;
-  const int width = client.right, height = client.bottom;
-  if (width <= 0 || height <= 0) return false;
+  *width = *height = 0;
+  if (window == nullptr || !GetClientRect(window, &client)) return pixels;
+  if (client.right <= 0 || client.bottom <= 0) return pixels;
   BITMAPINFO info{};
   info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = -height;  // top row first
+  info.bmiHeader.biWidth = client.right;
+  info.bmiHeader.biHeight = -client.bottom;  // top row first
   info.bmiHeader.biPlanes = 1;
   info.bmiHeader.biBitCount = 32;
   info.bmiHeader.biCompression = BI_RGB;
@@ -110,21 +118,29 @@ inline bool WriteClient(HWND window, const std::wstring& path) {
   HDC windowDc = GetDC(window);
   HDC memory = CreateCompatibleDC(windowDc);
   HBITMAP dib = CreateDIBSection(windowDc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  bool ok = false;
   if (memory != nullptr && dib != nullptr) {
     HGDIOBJ old = SelectObject(memory, dib);
-    ok = BitBlt(memory, 0, 0, width, height, windowDc, 0, 0, SRCCOPY) != FALSE;
-    GdiFlush();
-    SelectObject(memory, old);
-    if (ok) {
-      ok = Write(path, static_cast<const uint8_t*>(bits), static_cast<uint32_t>(width),
-                 static_cast<uint32_t>(height));
+    if (BitBlt(memory, 0, 0, client.right, client.bottom, windowDc, 0, 0, SRCCOPY)) {
+      GdiFlush();
+      const auto* first = static_cast<const uint32_t*>(bits);
+      pixels.assign(first, first + static_cast<size_t>(client.right) * client.bottom);
+      *width = client.right;
+      *height = client.bottom;
     }
+    SelectObject(memory, old);
   }
   if (dib != nullptr) DeleteObject(dib);
   if (memory != nullptr) DeleteDC(memory);
   ReleaseDC(window, windowDc);
-  return ok;
+  return pixels;
+}
+
+// The client area written as a PNG.
+inline bool WriteClient(HWND window, const std::wstring& path) {
+  int width = 0, height = 0;
+  const std::vector<uint32_t> pixels = ReadClient(window, &width, &height);
+  return !pixels.empty() && Write(path, reinterpret_cast<const uint8_t*>(pixels.data()),
+                                  static_cast<uint32_t>(width), static_cast<uint32_t>(height));
 }
 
 }  // namespace png

@@ -1,82 +1,20 @@
 #include "UiGallery.h"
 
-#include <zlib.h>
-
 #include <cstdio>
 
+#include "PngWriter.h"
 #include "ui/SkinRegions.h"
 
 ClientPixels ReadClient(HWND hwnd) {
   ClientPixels shot;
-  RECT client{};
-  GetClientRect(hwnd, &client);
-  shot.width = client.right;
-  shot.height = client.bottom;
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = shot.width;
-  info.bmiHeader.biHeight = -shot.height;  // top row first
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
-  void* bits = nullptr;
-  HDC windowDc = GetDC(hwnd);
-  HDC memory = CreateCompatibleDC(windowDc);
-  HBITMAP dib = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  HGDIOBJ old = SelectObject(memory, dib);
-  BitBlt(memory, 0, 0, shot.width, shot.height, windowDc, 0, 0, SRCCOPY);
-  GdiFlush();
-  const auto* pixels = static_cast<const uint32_t*>(bits);
-  shot.pixels.assign(pixels, pixels + static_cast<size_t>(shot.width) * shot.height);
-  SelectObject(memory, old);
-  DeleteObject(dib);
-  DeleteDC(memory);
-  ReleaseDC(hwnd, windowDc);
+  shot.pixels = png::ReadClient(hwnd, &shot.width, &shot.height);
   return shot;
 }
 
-namespace {
-
-std::string BigEndian(uint32_t v) {
-  return {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
-}
-
-// Length, type and data, then the CRC of type and data.
-void Chunk(std::string& png, const char* type, const std::string& data) {
-  const std::string body = std::string(type, 4) + data;
-  png += BigEndian(static_cast<uint32_t>(data.size())) + body +
-         BigEndian(
-             crc32(0, reinterpret_cast<const Bytef*>(body.data()), static_cast<uInt>(body.size())));
-}
-
-}  // namespace
-
 bool SavePng(const std::wstring& path, int32_t width, int32_t height, const uint8_t* bgra,
              bool withAlpha) {
-  std::string raw;
-  for (int32_t y = 0; y < height; ++y) {
-    raw += '\0';  // no filter
-    for (const uint8_t* p = bgra + size_t(y) * width * 4; p < bgra + size_t(y + 1) * width * 4;
-         p += 4) {
-      raw += {char(p[2]), char(p[1]), char(p[0]), char(withAlpha ? p[3] : 255)};
-    }
-  }
-  uLongf packedSize = compressBound(static_cast<uLong>(raw.size()));
-  std::string packed(packedSize, '\0');
-  if (compress2(reinterpret_cast<Bytef*>(packed.data()), &packedSize,
-                reinterpret_cast<const Bytef*>(raw.data()), static_cast<uLong>(raw.size()),
-                9) != Z_OK) {
-    return false;
-  }
-  packed.resize(packedSize);
-  std::string png = "\x89PNG\r\n\x1a\n";
-  Chunk(png, "IHDR", BigEndian(width) + BigEndian(height) + std::string("\x08\x06\0\0\0", 5));
-  Chunk(png, "IDAT", packed);
-  Chunk(png, "IEND", "");
-  FILE* file = _wfopen(path.c_str(), L"wb");
-  if (file == nullptr) return false;
-  const bool written = fwrite(png.data(), 1, png.size(), file) == png.size();
-  return fclose(file) == 0 && written;
+  return png::Write(path, bgra, static_cast<uint32_t>(width), static_cast<uint32_t>(height),
+                    withAlpha);
 }
 
 void SaveClientPng(const std::wstring& path, const ClientPixels& shot) {
