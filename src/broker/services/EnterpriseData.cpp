@@ -300,13 +300,11 @@ class CompletedHandler : public IUnknown {
   virtual HRESULT STDMETHODCALLTYPE Invoke(IUnknown* operation, int status) = 0;
 };
 
-// Hands a completed operation to one step of a query. Holds no reference
-// to the query: the query lives until its last step has finished it.
-class QueryStep final : public CompletedHandler {
+// A handler's IUnknown: its own interface, IUnknown and IAgileObject (the
+// runtime calls it from any thread); freed at its last release.
+class AgileCompletedHandler : public CompletedHandler {
  public:
-  using Step = void (BrokerFileProtectionInfo::*)(IUnknown*, int);
-  QueryStep(BrokerFileProtectionInfo* query, const IID& iid, Step step)
-      : query_(query), iid_(iid), step_(step) {}
+  explicit AgileCompletedHandler(const IID& iid) : iid_(iid) {}
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
     if (object == nullptr) return E_POINTER;
@@ -325,6 +323,23 @@ class QueryStep final : public CompletedHandler {
     if (left == 0) delete this;
     return left;
   }
+
+ protected:
+  virtual ~AgileCompletedHandler() = default;
+
+ private:
+  IID iid_;
+  volatile LONG references_ = 1;
+};
+
+// Hands a completed operation to one step of a query. Holds no reference
+// to the query: the query lives until its last step has finished it.
+class QueryStep final : public AgileCompletedHandler {
+ public:
+  using Step = void (BrokerFileProtectionInfo::*)(IUnknown*, int);
+  QueryStep(BrokerFileProtectionInfo* query, const IID& iid, Step step)
+      : AgileCompletedHandler(iid), query_(query), step_(step) {}
+
   HRESULT STDMETHODCALLTYPE Invoke(IUnknown* operation, int status) override {
     // A handler runs once; a second call would reach a finished query.
     BrokerFileProtectionInfo* query = static_cast<BrokerFileProtectionInfo*>(
@@ -334,11 +349,9 @@ class QueryStep final : public CompletedHandler {
   }
 
  private:
-  ~QueryStep() = default;
+  ~QueryStep() override = default;
   BrokerFileProtectionInfo* volatile query_;
-  IID iid_;
   Step step_;
-  volatile LONG references_ = 1;
 };
 
 }  // namespace
@@ -556,29 +569,14 @@ struct EvaluationOperation {  // put_Completed, get_Completed, GetResults
 
 // Stores the evaluation and signals; owns its event, so that an answer that
 // comes after the caller stopped waiting touches only this object.
-class EvaluationHandler final : public CompletedHandler {
+class EvaluationHandler final : public AgileCompletedHandler {
  public:
-  EvaluationHandler() : done_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+  EvaluationHandler()
+      : AgileCompletedHandler(kIidEvaluationCompletedHandler),
+        done_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
   HANDLE Done() const { return done_; }
   LONG Result() const { return result_; }
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, kIidEvaluationCompletedHandler) ||
-        IsEqualIID(iid, kIidAgileObject)) {
-      AddRef();
-      *object = static_cast<CompletedHandler*>(this);
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&references_); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    LONG left = InterlockedDecrement(&references_);
-    if (left == 0) delete this;
-    return left;
-  }
   HRESULT STDMETHODCALLTYPE Invoke(IUnknown* operation, int status) override {
     int value = DialogRules::kEvaluationBlocked;
     auto* evaluation = reinterpret_cast<EvaluationOperation*>(operation);
@@ -591,12 +589,11 @@ class EvaluationHandler final : public CompletedHandler {
   }
 
  private:
-  ~EvaluationHandler() {
+  ~EvaluationHandler() override {
     if (done_ != nullptr) CloseHandle(done_);
   }
   HANDLE done_;
   volatile LONG result_ = DialogRules::kEvaluationBlocked;
-  volatile LONG references_ = 1;
 };
 
 // A runtime string, deleted with this.
