@@ -35,19 +35,10 @@ class ConflictScan : public ShimTest {
   }
   // A holder named `image` that loads `module`; its process handle.
   HANDLE Hold(const wchar_t* image, const std::wstring& module) {
-    const std::wstring program = folder_ + L"\\" + image;
-    CopyFileW((ProgramFolder() + L"\\file_holder.exe").c_str(), program.c_str(), FALSE);
-    std::wstring line = L"\"" + program + L"\" module \"" + module + L"\"";
-    DeleteFileW((module + L".held").c_str());
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    EXPECT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                               &startup, &process));
-    CloseHandle(process.hThread);
-    holders_.emplace_back(process.hProcess);
-    for (int i = 0; i < 160 && !Exists(module + L".held"); ++i) Sleep(50);
-    return process.hProcess;
+    HANDLE process = StartHolder(L"module", module, folder_ + L"\\" + image);
+    EXPECT_NE(process, nullptr);
+    holders_.emplace_back(process);
+    return process;
   }
   // The scan's entries as "base=display|…".
   std::string Scan(uint32_t mask) {

@@ -21,15 +21,9 @@ const wchar_t kSession[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager
 
 // A file holder, left running until the restart ends it.
 void Hold(const wchar_t* how, const std::wstring& path) {
-  std::wstring line =
-      L"\"" + ProgramFolder() + L"\\file_holder.exe\" " + how + L" \"" + path + L"\"";
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process = {};
-  ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                             &startup, &process));
-  CloseHandle(process.hThread), CloseHandle(process.hProcess);
-  for (int i = 0; i < 160 && !Exists(path + L".held"); ++i) Sleep(50);
+  HANDLE process = StartHolder(how, path);
+  ASSERT_NE(process, nullptr);
+  CloseHandle(process);
   EXPECT_TRUE(Exists(path + L".held")) << Utf8Of(path.c_str());
 }
 

@@ -263,19 +263,10 @@ class SetupConflicts : public SetupFlow {
     holders_.clear();
   }
   HANDLE Hold(const std::wstring& image) {
-    const std::wstring program = folder_ + L"\\" + image + L".exe";
-    CopyFileW((ProgramFolder() + L"\\file_holder.exe").c_str(), program.c_str(), FALSE);
-    std::wstring line = L"\"" + program + L"\" module \"" + plugin_ + L"\"";
-    DeleteFileW((plugin_ + L".held").c_str());
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    EXPECT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                               &startup, &process));
-    CloseHandle(process.hThread);
-    holders_.emplace_back(process.hProcess);
-    for (int i = 0; i < 160 && !Exists(plugin_ + L".held"); ++i) Sleep(50);
-    return process.hProcess;
+    HANDLE process = StartHolder(L"module", plugin_, folder_ + L"\\" + image + L".exe");
+    EXPECT_NE(process, nullptr);
+    holders_.emplace_back(process);
+    return process;
   }
   const std::u16string config_ =
       u"HostFlags 16; ForceConflictListing 1; NewPlayerFileName { Plugin NPGlint34_0_0_384.dll; };";

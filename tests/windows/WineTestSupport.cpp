@@ -247,3 +247,21 @@ std::wstring ReportCodes(const ReferenceHost& host, size_t from) {
   }
   return out;
 }
+
+HANDLE StartHolder(const wchar_t* how, const std::wstring& path, const std::wstring& program) {
+  const std::wstring holder = ProgramFolder() + L"\\file_holder.exe";
+  if (!program.empty()) CopyFileW(holder.c_str(), program.c_str(), FALSE);
+  std::wstring line =
+      L"\"" + (program.empty() ? holder : program) + L"\" " + how + L" \"" + path + L"\"";
+  DeleteFileW((path + L".held").c_str());
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &process)) {
+    return nullptr;
+  }
+  CloseHandle(process.hThread);
+  for (int i = 0; i < 160 && !Exists(path + L".held"); ++i) Sleep(50);
+  return process.hProcess;
+}

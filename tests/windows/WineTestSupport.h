@@ -115,6 +115,10 @@ std::wstring ProgramFolder();         // folder of the running test program
 std::wstring KnownFolder(int csidl);  // SHGetFolderPathW's answer, empty on failure
 std::string Hex(HRESULT hr);          // "0x%08lX", for readable failures
 std::wstring RecorderPath();
+// Starts file_holder.exe, or a copy of it at `program` (another image name),
+// holding `path` as `how` ("module", "open", ...), and waits until it says
+// it does. The process handle, null when it did not start.
+HANDLE StartHolder(const wchar_t* how, const std::wstring& path, const std::wstring& program = {});
 // The host's status reports from the `from`th on, as "code:level " each.
 std::wstring ReportCodes(const ReferenceHost& host,
                          size_t from = 0);  // cmdline_recorder.exe beside the tests
