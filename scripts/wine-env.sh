@@ -73,18 +73,25 @@ glint_wine_stop() {
 }
 
 glint_xvfb_start() {
-  local display
-  for display in $(seq 91 120); do
-    [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ] || break
-  done
-  setsid Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 </dev/null &
+  # Xvfb picks a free display itself and writes its number once it is up;
+  # it passes over displays whose lock belongs to a live server and clears
+  # stale locks, which a fixed range of numbers left by killed servers
+  # would not.
+  local number
+  number=$(mktemp)
+  setsid Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$number" >/dev/null 2>&1 \
+    </dev/null &
   GLINT_XVFB_PID=$!
-  export DISPLAY=":$display"
-  for _ in $(seq 50); do
-    [ -e "/tmp/.X11-unix/X$display" ] && return 0
+  for _ in $(seq 100); do
+    if [ -s "$number" ]; then
+      export DISPLAY=":$(tr -dc 0-9 <"$number")"
+      rm -f "$number"
+      return 0
+    fi
     sleep 0.1
   done
-  echo "xvfb: display $DISPLAY did not come up" >&2
+  rm -f "$number"
+  echo "xvfb: no display came up" >&2
   return 1
 }
 
