@@ -4,6 +4,7 @@
 // host was told (notifications, slot calls, exit code) and what was opened.
 #include <windows.h>
 #include <commctrl.h>
+#include <oleacc.h>
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "SetupTestSupport.h"
+#include "foundation/ComRef.h"
 #include "foundation/Win32Handles.h"
 
 namespace {
@@ -531,6 +533,199 @@ TEST_F(SetupFlow, ClosingAfterAFinishedRunSendsTheUpdateCheck) {
     ASSERT_TRUE(host.Wait());
     EXPECT_EQ(host.ExitCode(), 1039);
     EXPECT_EQ(connects() - before, c.checks) << ReadAll(fixture + L"\\proxy.log");
+  }
+}
+
+// --- accessibility -------------------------------------------------------------
+
+constexpr LONG kFocusable = STATE_SYSTEM_FOCUSABLE, kReadOnly = STATE_SYSTEM_READONLY;
+
+VARIANT Child(LONG id) {
+  VARIANT child;
+  VariantInit(&child);
+  child.vt = VT_I4;
+  child.lVal = id;
+  return child;
+}
+
+// One shown proxy of the host's window, as this process sees it through
+// oleacc: the proxy stub of the object in the host's process.
+struct AccProxy {
+  HWND window = nullptr;
+  ComRef<IAccessible> object;
+  std::wstring name;
+  LONG role = -1;
+};
+
+LONG StateOf(IAccessible* object) {
+  VARIANT state;
+  VariantInit(&state);
+  if (object->get_accState(Child(CHILDID_SELF), &state) != S_OK || state.vt != VT_I4) return -1;
+  return state.lVal;
+}
+
+std::vector<AccProxy> ShownProxies() {
+  std::vector<AccProxy> proxies;
+  HWND setup = SetupWindowHandle();
+  for (HWND child = GetWindow(setup, GW_CHILD); child != nullptr;
+       child = GetWindow(child, GW_HWNDNEXT)) {
+    if (!IsWindowVisible(child)) continue;
+    AccProxy proxy;
+    proxy.window = child;
+    if (FAILED(AccessibleObjectFromWindow(child, static_cast<DWORD>(OBJID_CLIENT), IID_IAccessible,
+                                          proxy.object.Receive())) ||
+        !proxy.object) {
+      ADD_FAILURE() << "no accessible object for a proxy";
+      continue;
+    }
+    UniqueBstr name;
+    if (proxy.object->get_accName(Child(CHILDID_SELF), name.Receive()) == S_OK && name) {
+      proxy.name.assign(name.Get(), SysStringLen(name.Get()));
+    }
+    VARIANT role;
+    VariantInit(&role);
+    if (proxy.object->get_accRole(Child(CHILDID_SELF), &role) == S_OK && role.vt == VT_I4) {
+      proxy.role = role.lVal;
+    }
+    proxies.push_back(std::move(proxy));
+  }
+  return proxies;
+}
+
+IAccessible* Find(const std::vector<AccProxy>& proxies, const std::wstring& name, LONG role) {
+  for (const AccProxy& proxy : proxies)
+    if (proxy.name == name && proxy.role == role) return proxy.object.Get();
+  return nullptr;
+}
+
+// Polls a proxy's state until `done` holds for it (the window acts on its
+// own thread, after the call that asked for it returned).
+bool StateBecomes(IAccessible* object, bool (*done)(LONG)) {
+  for (int i = 0; i < 100; ++i) {
+    if (done(StateOf(object))) return true;
+    Sleep(50);
+  }
+  return false;
+}
+
+// A screen reader's process: its own apartment, the host's objects reached
+// through their proxies.
+class SetupAccessibility : public SetupFlow {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+  }
+  void TearDown() override { CoUninitialize(); }
+};
+
+TEST_F(SetupAccessibility, EveryShownProxyAnswersAnotherProcess) {
+  struct Row {
+    std::wstring name;
+    LONG role, state;
+  };
+  struct Case {
+    const char* name;
+    const wchar_t* mode;
+    std::u16string configuration;
+    std::wstring shown;
+    std::vector<Row> rows;
+  } cases[] = {
+      {"installer splash: INSTALL unavailable until the box is checked",
+       L"installer",
+       u"HostFlags 0;",
+       SetupText(17),
+       {{SetupText(17), ROLE_SYSTEM_PUSHBUTTON, kFocusable},
+        {SetupText(17), ROLE_SYSTEM_STATICTEXT, kReadOnly},
+        {SetupText(18), ROLE_SYSTEM_PUSHBUTTON, kFocusable | STATE_SYSTEM_UNAVAILABLE},
+        {Box(), ROLE_SYSTEM_CHECKBUTTON, kFocusable},
+        {Box(), ROLE_SYSTEM_STATICTEXT, kReadOnly}}},
+      {"failure over the splash",
+       L"installer",
+       u"HostFlags 0; SetupEvents \"4 8 0\";",
+       SetupText(51),
+       {{SetupText(8), ROLE_SYSTEM_STATICTEXT, kReadOnly},
+        {SetupText(51), ROLE_SYSTEM_STATICTEXT, kReadOnly},
+        {SetupText(17), ROLE_SYSTEM_PUSHBUTTON, kFocusable}}},
+      {"maintenance inside its nested sections",
+       L"maintenance",
+       u"HostFlags 0;",
+       SetupText(20),
+       {{SetupText(20), ROLE_SYSTEM_PUSHBUTTON, kFocusable},
+        {SetupText(21), ROLE_SYSTEM_PUSHBUTTON, kFocusable},
+        {SetupText(21), ROLE_SYSTEM_STATICTEXT, kReadOnly}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    HostRun host(c.configuration, std::wstring(L"setup-window ") + c.mode);
+    ASSERT_EQ(Drive({L"wait", c.shown}), 0u) << host.Output();
+    const std::vector<AccProxy> proxies = ShownProxies();
+    for (const Row& row : c.rows) {
+      SCOPED_TRACE(Utf8Of(row.name.c_str()));
+      IAccessible* object = Find(proxies, row.name, row.role);
+      ASSERT_NE(object, nullptr);
+      EXPECT_EQ(StateOf(object), row.state);
+    }
+    for (const AccProxy& proxy : proxies) {
+      SCOPED_TRACE(Utf8Of(proxy.name.c_str()));
+      IAccessible* object = proxy.object.Get();
+      RECT expected{};
+      GetWindowRect(proxy.window, &expected);
+      LONG x = 0, y = 0, w = 0, h = 0;
+      EXPECT_EQ(object->accLocation(&x, &y, &w, &h, Child(CHILDID_SELF)), S_OK);
+      EXPECT_EQ((std::vector<LONG>{x, y, x + w, y + h}),
+                (std::vector<LONG>{expected.left, expected.top, expected.right, expected.bottom}));
+      // Wrong child, interfaces it has and has not, an operation it leaves out.
+      BSTR name = nullptr;
+      EXPECT_EQ(object->get_accName(Child(1), &name), E_INVALIDARG);
+      EXPECT_EQ(name, nullptr);
+      EXPECT_EQ(object->accLocation(&x, &y, &w, &h, Child(1)), E_INVALIDARG);
+      ComRef<IDispatch> dispatch;
+      EXPECT_EQ(object->QueryInterface(IID_IDispatch, dispatch.Receive()), S_OK);
+      ComRef<IEnumVARIANT> children;
+      EXPECT_EQ(object->QueryInterface(IID_IEnumVARIANT, children.Receive()), E_NOINTERFACE);
+      EXPECT_EQ(object->get_accHelp(Child(CHILDID_SELF), &name), E_NOTIMPL);
+    }
+    EXPECT_EQ(Drive({L"close", L"wait-gone"}), 0u);
+    ASSERT_TRUE(host.Wait()) << host.Output();
+  }
+}
+
+TEST_F(SetupAccessibility, DefaultActionsInstallAndAGoneElementAnswersDisconnected) {
+  HostRun host(u"HostFlags 0;", L"setup-window installer");
+  ASSERT_EQ(Drive({L"wait", SetupText(17)}), 0u) << host.Output();
+  const std::vector<AccProxy> proxies = ShownProxies();
+  IAccessible* install = Find(proxies, SetupText(18), ROLE_SYSTEM_PUSHBUTTON);
+  IAccessible* box = Find(proxies, Box(), ROLE_SYSTEM_CHECKBUTTON);
+  ASSERT_NE(install, nullptr);
+  ASSERT_NE(box, nullptr);
+  // A disabled INSTALL refuses the action and nothing starts.
+  EXPECT_TRUE(FAILED(install->accDoDefaultAction(Child(CHILDID_SELF))));
+  Sleep(300);
+  EXPECT_FALSE(host.Printed("notify code=2 value=0"));
+  // The box's action checks it, which makes INSTALL available; its action
+  // then starts the install as a click does.
+  EXPECT_EQ(box->accDoDefaultAction(Child(CHILDID_SELF)), S_OK);
+  EXPECT_TRUE(StateBecomes(box, [](LONG s) { return (s & STATE_SYSTEM_CHECKED) != 0; }));
+  EXPECT_TRUE(StateBecomes(install, [](LONG s) { return s == STATE_SYSTEM_FOCUSABLE; }));
+  EXPECT_EQ(install->accDoDefaultAction(Child(CHILDID_SELF)), S_OK);
+  EXPECT_EQ(Drive({L"wait", Installed()}), 0u) << host.Output();
+  EXPECT_TRUE(host.Printed("notify code=2 value=0"));
+  // The splash's box went with its panel; the reader's object stays usable
+  // and says so.
+  BSTR name = nullptr;
+  LONG x = 0, y = 0, w = 0, h = 0;
+  EXPECT_EQ(box->get_accName(Child(CHILDID_SELF), &name), CO_E_OBJNOTCONNECTED);
+  EXPECT_EQ(name, nullptr);
+  EXPECT_EQ(StateOf(box), -1);
+  EXPECT_EQ(box->accLocation(&x, &y, &w, &h, Child(CHILDID_SELF)), CO_E_OBJNOTCONNECTED);
+  EXPECT_EQ(box->accDoDefaultAction(Child(CHILDID_SELF)), CO_E_OBJNOTCONNECTED);
+  EXPECT_EQ(Drive({L"press", SetupText(16), L"wait-gone"}), 0u);
+  ASSERT_TRUE(host.Wait()) << host.Output();
+  EXPECT_EQ(host.ExitCode(), 0);
+  // With the host gone, held objects fail their calls and give nothing.
+  for (IAccessible* held : {install, box}) {
+    EXPECT_TRUE(FAILED(held->get_accName(Child(CHILDID_SELF), &name)));
+    EXPECT_EQ(name, nullptr);
   }
 }
 
