@@ -310,6 +310,10 @@ TEST(TextLayout, BreaksLines) {
   }
   FixedPainter painter;
   EXPECT_EQ(LayOutTextRuns({}, 100, painter), 0);
+  // A word longer than the first measured window that fits whole.
+  const std::u16string word(100, u'a');
+  EXPECT_EQ(LayOutTextRuns(MakeTextRuns(Raw(word), true, false), 1200, painter), 1);
+  EXPECT_EQ(painter.pieces, "0,0,1000:" + std::string(100, 'a'));
 }
 
 // A walk that measured the whole rest of a run for each line would measure
@@ -330,11 +334,12 @@ TEST(TextLayout, MeasuresInProportionToLength) {
 TEST(ElementArithmetic, AlphaPassOnA3x3Pattern) {
   // Rows top-down: blue, green, red, alpha. The middle bottom pixel gets the
   // shadow of the original green above it, which a top-down pass would have changed.
-  const uint8_t source[3][3][4] = {{{10, 255, 200, 0}, {20, 0, 210, 0}, {30, 100, 220, 0}},
-                                   {{40, 0, 5, 0}, {50, 255, 6, 0}, {60, 50, 7, 0}},
+  // The right middle pixel and the one above it have no green: background.
+  const uint8_t source[3][3][4] = {{{10, 255, 200, 0}, {20, 0, 210, 0}, {30, 0, 220, 0}},
+                                   {{40, 0, 5, 0}, {50, 255, 6, 0}, {60, 0, 7, 9}},
                                    {{70, 128, 255, 0}, {80, 0, 128, 0}, {90, 255, 64, 0}}};
-  const uint8_t expected[3][3][4] = {{{10, 255, 200, 0}, {20, 0, 210, 0}, {30, 100, 220, 0}},
-                                     {{19, 0, 2, 127}, {24, 126, 2, 127}, {15, 12, 1, 65}},
+  const uint8_t expected[3][3][4] = {{{10, 255, 200, 0}, {20, 0, 210, 0}, {30, 0, 220, 0}},
+                                     {{19, 0, 2, 127}, {24, 126, 2, 127}, {0, 0, 0, 0}},
                                      {{17, 32, 63, 64}, {39, 0, 63, 127}, {44, 126, 31, 127}}};
   uint8_t topDown[3][3][4], bottomUp[3][3][4];
   std::memcpy(topDown, source, sizeof source);
