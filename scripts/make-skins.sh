@@ -8,7 +8,9 @@
 # rows top first while marking it bottom-left and writes straight alpha,
 # hence -flip and the premultiplication; +set comment keeps the ID field empty.
 # Every picture is drawn inside the regions of src/ui/SkinRegions.h; the rest
-# of each sheet stays transparent. Needs ImageMagick (convert).
+# of each sheet stays transparent. ImageMagick centres pixel x on coordinate
+# x, so outlines are drawn on whole coordinates: a 1-pixel stroke at x.5
+# would spill half into the next region. Needs ImageMagick (convert).
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -16,24 +18,27 @@ out=${1:-$root/src/resources/skins}
 mkdir -p "$out"
 
 # Sheet 161: window furniture and control looks.
+# Each control look is drawn on a canvas of its own size and composited at
+# its place, so that no antialiased edge reaches a neighbouring region.
 button() {  # x fill stroke highlight: one 7 x 33 look at y 77 (caps 3, middle 1)
-  local x=$1
-  echo "-fill $2 -stroke $3 -strokewidth 1 -draw \"roundrectangle $x.5,77.5 $((x + 6)).5,109.5 3,3\""
-  echo "-stroke none -fill $4 -draw \"rectangle $((x + 2)),79 $((x + 4)),80\""
+  echo "\\( -size 7x33 xc:none -fill $2 -stroke $3 -strokewidth 1 -draw \"roundrectangle 0,0 6,32 3,3\""
+  echo "-stroke none -fill $4 -draw \"rectangle 2,2 4,3\" \\) -geometry +$1+77 -composite"
 }
 box() {  # x y fill stroke checked: a 15 x 15 check box
-  local x=$1 y=$2
-  echo "-fill $3 -stroke $4 -strokewidth 1 -draw \"roundrectangle $x.5,$y.5 $((x + 14)).5,$((y + 14)).5 3,3\""
+  local mark=""
   if [ "$5" = 1 ]; then
-    echo "-fill none -stroke '#2e7d32' -strokewidth 2 -draw \"polyline $((x + 3)),$((y + 7)) $((x + 6)),$((y + 10)) $((x + 11)),$((y + 4))\""
+    mark="-fill none -stroke '#2e7d32' -strokewidth 2 -draw \"polyline 3,7 6,10 11,4\""
   fi
+  echo "\\( -size 15x15 xc:none -fill $3 -stroke $4 -strokewidth 1 -draw \"roundrectangle 0,0 14,14 3,3\""
+  echo "$mark \\) -geometry +$1+$2 -composite"
 }
 radio() {  # x y fill stroke checked: a 15 x 15 radio button
-  local x=$1 y=$2
-  echo "-fill $3 -stroke $4 -strokewidth 1 -draw \"circle $((x + 7)).5,$((y + 7)).5 $((x + 7)).5,$((y + 1)).0\""
+  local dot=""
   if [ "$5" = 1 ]; then
-    echo "-stroke none -fill '#f08a24' -draw \"circle $((x + 7)).5,$((y + 7)).5 $((x + 7)).5,$((y + 4)).5\""
+    dot="-stroke none -fill '#f08a24' -draw \"circle 7,7 7,4\""
   fi
+  echo "\\( -size 15x15 xc:none -fill $3 -stroke $4 -strokewidth 1 -draw \"circle 7,7 7,1\""
+  echo "$dot \\) -geometry +$1+$2 -composite"
 }
 
 draw161=(
@@ -49,9 +54,9 @@ draw161=(
   "-fill '#d84315' -draw \"circle 26.0,36.0 26.0,30.4\""
   "-fill white -draw \"rectangle 23,35 29,37\""
   # Progress track (4,44, 9 x 33): a rounded trough.
-  "-fill '#1c1c1b' -stroke '#5c5c5b' -strokewidth 1 -draw \"roundrectangle 4.5,44.5 12.5,76.5 3,3\""
+  "-fill '#1c1c1b' -stroke '#5c5c5b' -strokewidth 1 -draw \"roundrectangle 4,44 12,76 3,3\""
   # Focus ring (13,44, 15 x 15): an outline with an empty middle.
-  "-fill none -stroke '#ff982e' -strokewidth 2 -draw \"roundrectangle 14.5,45.5 26.5,57.5 4,4\""
+  "-fill none -stroke '#ff982e' -strokewidth 2 -draw \"roundrectangle 14,45 26,57 4,4\""
   # Progress fill (2,77, 4 x 29): an orange gradient, round at the right.
   "\\( -size 4x29 gradient:'#ffc46b-#e0600c' \\) -geometry +2+77 -composite"
   "-stroke none -fill none -draw \"point 5,77\""
@@ -61,7 +66,7 @@ draw161=(
   "$(button 20 "'#ffa94d'" "'#d0700f'" "'#ffe0b8'")"
   "$(button 27 "'#c96a10'" "'#8f4a08'" "'#e08a3a'")"
   # Failure icon (0,110, 33 x 30): a warning triangle.
-  "-stroke none -fill '#e53935' -draw \"polygon 16.5,110.5 32.5,139.5 0.5,139.5\""
+  "-stroke none -fill '#e53935' -draw \"polygon 16,110 32,139 0,139\""
   "-fill white -draw \"rectangle 15,119 17,130\" -draw \"rectangle 15,133 17,135\""
   # Radio buttons: unchecked (2,140) and hover (17,140), checked below them.
   "$(radio 2 140 "'#e8e8e8'" "'#8a8a8a'" 0)" "$(radio 17 140 "'#ffffff'" "'#ff982e'" 0)"
