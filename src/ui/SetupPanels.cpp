@@ -9,6 +9,7 @@
 #include "foundation/MConfigNode.h"
 #include "foundation/MStringList.h"
 #include "foundation/Registry.h"
+#include "foundation/SystemModule.h"
 #include "foundation/WideText.h"
 #include "ui/SkinRegions.h"
 #include "ui/ZavuzER.h"
@@ -515,13 +516,8 @@ bool MUIPanelConflicts::UtilityInUse() {
   MString name;
   host->GetSecondUtilityFileName(&name);
   if (name.IsEmpty()) return false;
-  wchar_t folder[MAX_PATH + 1];
-  BOOL wow64 = FALSE;
-  IsWow64Process(GetCurrentProcess(), &wow64);
-  UINT length =
-      wow64 ? GetSystemWow64DirectoryW(folder, MAX_PATH) : GetSystemDirectoryW(folder, MAX_PATH);
-  if (length == 0 || length > MAX_PATH) return false;
-  MString path = FromWide(folder, static_cast<int32_t>(length));
+  MString path = PlayerSystemFolder();
+  if (path.IsNull()) return false;
   path.JoinPath(u'\\', name);
   return CheckFileInUse(shim, 512, path) != 0;
 }
