@@ -35,6 +35,9 @@ void Report(DWORD state, DWORD hint = 0) {
 DWORD WINAPI Control(DWORD control, DWORD, void*, void*) {
   if (control != SERVICE_CONTROL_STOP) return NO_ERROR;
   if (mode == L"stop-now") {
+    // Stopped before the control returns, so that the caller's first look
+    // after asking already sees it, however busy the machine is.
+    Report(SERVICE_STOPPED);
     SetEvent(stopped);
   } else if (mode == L"stop-after") {
     Report(SERVICE_STOP_PENDING, stopAfter);
