@@ -64,16 +64,9 @@ int wmain() {
   // Anchor: a premultiplied picture of the window's size blended into a
   // back buffer and copied to the window.
   HDC windowDc = GetDC(hwnd);
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = height;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
   void* bits = nullptr;
   HDC source = CreateCompatibleDC(windowDc);
-  HBITMAP picture = CreateDIBSection(source, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HBITMAP picture = CreateDib32(source, width, height, &bits);
   for (int i = 0; i < width * height; ++i) static_cast<uint32_t*>(bits)[i] = 0x80402010u;
   SelectObject(source, picture);
   HDC buffer = CreateCompatibleDC(windowDc);

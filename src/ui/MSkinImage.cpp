@@ -38,15 +38,9 @@ bool FindSkinResource(HMODULE module, int32_t id, bool compressed, const uint8_t
 bool DecodeInto(MSkinImage* image, const uint8_t* data, size_t size) {
   TargaHeader header;
   if (ReadTargaHeader(data, size, &header) != TargaStatus::Ok) return false;
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = static_cast<LONG>(header.width);
-  info.bmiHeader.biHeight = static_cast<LONG>(header.height);  // bottom-up, as stored
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
-  void* bits = nullptr;
-  image->dib = CreateDIBSection(image->dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  void* bits = nullptr;  // bottom-up, as Targa stores its rows
+  image->dib = CreateDib32(image->dc, static_cast<int32_t>(header.width),
+                           static_cast<int32_t>(header.height), &bits);
   if (image->dib == nullptr || bits == nullptr) return false;
   if (DecodeTargaPixels(data, size, header, static_cast<uint8_t*>(bits)) != TargaStatus::Ok) {
     return false;
@@ -101,4 +95,16 @@ bool LoadSkinImage(MWindow* window, MSkinImage* image, int32_t id, int compresse
     return false;
   }
   return true;
+}
+
+HBITMAP CreateDib32(HDC dc, int32_t width, int32_t height, void** bits) {
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  *bits = nullptr;
+  return CreateDIBSection(dc, &info, DIB_RGB_COLORS, bits, nullptr, 0);
 }

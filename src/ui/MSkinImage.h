@@ -25,6 +25,10 @@ struct MSkinImage {
   int32_t width = 0, height = 0;
 };
 
+// A 32-bit BI_RGB DIB section of width x height for `dc`, rows bottom-up
+// (a positive height); its pixels through `bits`. Null when it cannot be made.
+HBITMAP CreateDib32(HDC dc, int32_t width, int32_t height, void** bits);
+
 // Loads resource `id` of type "IMG" (compressed 0) or "LZMG" (compressed 1,
 // expanded by the host's slot 8) from the toolkit's module into `image`.
 // False, with the image unset, when the resource is missing or refused.

@@ -147,15 +147,8 @@ bool MTextArea::EnsureBitmap(int32_t width, int32_t height) {
     bitmapWidth_ = GrownSide(width, bitmapWidth_);
     bitmapHeight_ = GrownSide(height, bitmapHeight_);
   }
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = bitmapWidth_;
-  info.bmiHeader.biHeight = bitmapHeight_;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
   void* bits = nullptr;
-  HBITMAP dib = CreateDIBSection(surface_.dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HBITMAP dib = CreateDib32(surface_.dc, bitmapWidth_, bitmapHeight_, &bits);
   if (dib == nullptr) return false;
   SelectObject(surface_.dc, dib);
   if (surface_.dib != nullptr) DeleteObject(surface_.dib);
