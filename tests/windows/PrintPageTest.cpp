@@ -390,8 +390,7 @@ std::string PrintWithBroker(IGlintBroker6* broker, const std::function<void(Canv
   EXPECT_NE(dc, 0u);
   ULONG m[8] = {}, rc = 0;
   ForgetJob();
-  EXPECT_EQ(broker->BrokerStartDoc(dc, &m[0], &m[1], &m[2], &m[3], &m[4], &m[5], &m[6], &m[7]),
-            S_OK);
+  EXPECT_EQ(StartDoc(broker, dc, m), S_OK);
   EXPECT_EQ(broker->BrokerStartPage(dc), S_OK);
   BrokerCanvas canvas(broker, dc);
   draw(canvas);

@@ -646,8 +646,7 @@ TEST_F(Print, DocumentMetricsMatchTheTestsOwn) {
   HDC own = OwnDc();
   ASSERT_NE(own, nullptr);
   ULONG m[8] = {};
-  ASSERT_EQ(broker_->BrokerStartDoc(dc_, &m[0], &m[1], &m[2], &m[3], &m[4], &m[5], &m[6], &m[7]),
-            S_OK);
+  ASSERT_EQ(StartDoc(broker_, dc_, m), S_OK);
   const int expected[8] = {GetDeviceCaps(own, HORZRES),       GetDeviceCaps(own, VERTRES),
                            GetDeviceCaps(own, HORZRES),       GetDeviceCaps(own, VERTRES),
                            GetDeviceCaps(own, PHYSICALWIDTH), GetDeviceCaps(own, PHYSICALHEIGHT),
@@ -665,8 +664,7 @@ TEST_F(Print, HalvedDeviceSizeUnderAHalfTransform) {
   ASSERT_EQ(broker_->BrokerSetWorldTransform(dc_, xform.Get(), &rc), S_OK);
   ASSERT_EQ(rc, 1u);
   ULONG m[8] = {};
-  ASSERT_EQ(broker_->BrokerStartDoc(dc_, &m[0], &m[1], &m[2], &m[3], &m[4], &m[5], &m[6], &m[7]),
-            S_OK);
+  ASSERT_EQ(StartDoc(broker_, dc_, m), S_OK);
   // Halves round to the nearest pixel.
   EXPECT_LE(std::abs(2 * static_cast<int>(m[2]) - static_cast<int>(m[0])), 1);
   EXPECT_LE(std::abs(2 * static_cast<int>(m[3]) - static_cast<int>(m[1])), 1);
@@ -678,14 +676,10 @@ TEST_F(Print, HalvedDeviceSizeUnderAHalfTransform) {
 TEST_F(Print, FailuresLeaveOutValuesUntouched) {
   ULONG m[8];
   std::fill(std::begin(m), std::end(m), 0xDEADu);
-  EXPECT_EQ(
-      broker_->BrokerStartDoc(0x00BADBAD, &m[0], &m[1], &m[2], &m[3], &m[4], &m[5], &m[6], &m[7]),
-      E_INVALIDARG);
+  EXPECT_EQ(StartDoc(broker_, 0x00BADBAD, m), E_INVALIDARG);
   for (ULONG value : m) EXPECT_EQ(value, 0xDEADu);
-  ASSERT_EQ(broker_->BrokerStartDoc(dc_, &m[0], &m[1], &m[2], &m[3], &m[4], &m[5], &m[6], &m[7]),
-            S_OK);
-  EXPECT_EQ(broker_->BrokerStartDoc(dc_, &m[0], &m[1], &m[2], &m[3], &m[4], &m[5], &m[6], &m[7]),
-            S_OK);
+  ASSERT_EQ(StartDoc(broker_, dc_, m), S_OK);
+  EXPECT_EQ(StartDoc(broker_, dc_, m), S_OK);
   // One method of each result pattern with a DC of no one's.
   ULONG v = 0xDEAD;
   EXPECT_EQ(broker_->BrokerGetTextColor(0x00BADBAD, &v), E_INVALIDARG);  // value

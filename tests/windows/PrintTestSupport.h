@@ -33,6 +33,10 @@ UniqueSafeArray Shaped(Shape shape, size_t bytes);
 
 // The DC number of the default printer through the broker's dialog; 0 on failure.
 ULONG BrokerDc(IGlintBroker6* broker);
+// BrokerStartDoc with its eight metrics in `m`.
+inline HRESULT StartDoc(IGlintBroker6* broker, ULONG dc, ULONG (&m)[8]) {
+  return broker->BrokerStartDoc(dc, &m[0], &m[1], &m[2], &m[3], &m[4], &m[5], &m[6], &m[7]);
+}
 // The test's own DC of the same printer (delete it with DeleteDC).
 HDC OwnDc();
 
