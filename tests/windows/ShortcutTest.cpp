@@ -472,7 +472,6 @@ TEST_F(Shortcuts, DesktopShortcutsPointAtTheRedirectServiceWithPlainNames) {
       {"links", L"MyGame", Redirect(), Icon(L"MyGame"), kPrograms | kQuickLaunch, S_OK},
       {"pin alone", L"MyGame", Redirect(), L"", kPin, S_OK},
       {"space", L"My Game", Redirect(), L"", kDesktop, kRefused},
-      {"hyphen", L"My-Game", Redirect(), L"", kDesktop, kRefused},
       {"empty name", L"", Redirect(), L"", kDesktop, kRefused},
       {"no flags", L"MyGame", Redirect(), L"", 0, kRefused},
       {"http", L"MyGame", L"http" + Redirect().substr(5), L"", kDesktop, kRefused},
