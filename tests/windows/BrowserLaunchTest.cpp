@@ -5,6 +5,7 @@
 
 #include "WineTestSupport.h"
 #include "engine/HostCallbacks.h"
+#include "foundation/Win32Handles.h"
 
 namespace {
 
@@ -26,10 +27,9 @@ class BrowserTest : public ShimTest {
                         L"\"" + handler_ + L"\" \"%1\"");
   }
   void TearDown() override {
-    for (HANDLE process : running_) {
-      TerminateProcess(process, 0);
-      WaitForSingleObject(process, 5000);
-      CloseHandle(process);
+    for (UniqueHandle& process : running_) {
+      TerminateProcess(process.Get(), 0);
+      WaitForSingleObject(process.Get(), 5000);
     }
     ShimTest::TearDown();
   }
@@ -51,7 +51,7 @@ class BrowserTest : public ShimTest {
     EXPECT_TRUE(CreateProcessW(path.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
                                nullptr, &startup, &process));
     CloseHandle(process.hThread);
-    running_.push_back(process.hProcess);
+    running_.emplace_back(process.hProcess);
     EXPECT_FALSE(WaitForContent(path + L".log").empty());  // running once its log shows it
     DeleteFileW((path + L".log").c_str());
     return path;
@@ -63,7 +63,7 @@ class BrowserTest : public ShimTest {
   std::wstring folder_, handler_;
   ScratchRegistry registry_;
   ScratchFiles files_;
-  std::vector<HANDLE> running_;
+  std::vector<UniqueHandle> running_;
 };
 
 TEST_F(BrowserTest, WithoutFlagsTheUrlOpensItself) {

@@ -21,8 +21,6 @@ class ConflictScan : public ShimTest {
  protected:
   void SetUp() override {
     ShimTest::SetUp();
-    for (const wchar_t* type : {L"Plugin", L"ActiveX"})
-      registry_.Remove(HKEY_LOCAL_MACHINE, kRecords + type, L"PlayerPath");
     registry_.SetString(HKEY_LOCAL_MACHINE, kRecords + L"Plugin", L"PlayerPath", plugin_);
     registry_.SetString(HKEY_LOCAL_MACHINE, kRecords + L"ActiveX", L"PlayerPath", control_);
     for (const std::wstring& player : {plugin_, control_})
@@ -85,7 +83,7 @@ TEST_F(ConflictScan, ModulesConfigurationAndTheDesignatedProcess) {
   GetExitCodeProcess(designated, &code);
   EXPECT_EQ(code, 0u);
 
-  // Recorded by display name, then cleared; a second clear finds nothing.
+  // Recorded by display name (clearing is ShimOperationsTest's case).
   registry_.Remove(HKEY_CURRENT_USER, kRecords, L"ConflictingProcs");
   EXPECT_TRUE(shim()->RecordConflictingProcesses(kPlayerPlugin | kPlayerActiveX));
   wchar_t value[256] = {};
@@ -93,8 +91,6 @@ TEST_F(ConflictScan, ModulesConfigurationAndTheDesignatedProcess) {
   RegGetValueW(HKEY_CURRENT_USER, kRecords.c_str(), L"ConflictingProcs", RRF_RT_REG_SZ, nullptr,
                value, &size);
   EXPECT_EQ(std::wstring(value), L"Web browser");
-  EXPECT_TRUE(shim()->ClearConflictingProcesses());
-  EXPECT_FALSE(shim()->ClearConflictingProcesses());
 
   // Listed to be ignored: never a conflict, its module notwithstanding.
   Restart((std::u16string(kConfig) + u" ConflictsToIgnore { fire 1; };").c_str());

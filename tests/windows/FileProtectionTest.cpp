@@ -82,24 +82,22 @@ TEST_F(FileProtection, StatusesAndIdentitiesDecideWhoReads) {
   std::vector<std::wstring> paths;
   for (const Case& c : cases)
     paths.push_back(File(L"edp-status-" + std::to_wstring(paths.size()) + L".sol", c.setting));
+  auto reads = [&](bool caller, IGlintBroker6* broker) {
+    for (size_t i = 0; i < std::size(cases); ++i) {
+      SCOPED_TRACE(cases[i].name);
+      if (cases[i].caller == caller) {
+        EXPECT_EQ(Hex(ReadOpen(broker, paths[i])), Hex(cases[i].expected));
+      }
+    }
+  };
   {
     Session live;
     ASSERT_HRESULT_SUCCEEDED(live.created);
-    for (size_t i = 0; i < std::size(cases); ++i) {
-      SCOPED_TRACE(cases[i].name);
-      if (!cases[i].caller) {
-        EXPECT_EQ(Hex(ReadOpen(live.broker, paths[i])), Hex(cases[i].expected));
-      }
-    }
+    reads(false, live.broker);
   }
   CallerContext caller;
   CoGlintBrokerServer* broker = new CoGlintBrokerServer(nullptr);
-  for (size_t i = 0; i < std::size(cases); ++i) {
-    SCOPED_TRACE(cases[i].name);
-    if (cases[i].caller) {
-      EXPECT_EQ(Hex(ReadOpen(broker, paths[i])), Hex(cases[i].expected));
-    }
-  }
+  reads(true, broker);
   broker->Release();
   TaskWorker::StopShared();
 }

@@ -37,16 +37,15 @@ std::wstring PendingRenames() {
 }
 
 bool KeyExists(HKEY root, const std::wstring& key) {
-  HKEY opened = nullptr;
-  if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS) return false;
-  RegCloseKey(opened);
-  return true;
+  UniqueRegKey opened;
+  return RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, opened.Receive()) == ERROR_SUCCESS;
 }
 
 class FileRemoval : public ShimTest {
  protected:
   void TearDown() override {
     RemoveTree(folder_);
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSession, L"PendingFileRenameOperations");
     ShimTest::TearDown();
   }
   std::wstring Reports() { return ReportCodes(*host_); }
@@ -76,7 +75,6 @@ TEST_F(FileRemoval, NamedFilesByKind) {
   EXPECT_TRUE(Exists(utility));
   EXPECT_NE(Reports().find(L"1047:2 "), std::wstring::npos) << Reports();
   EXPECT_NE(PendingRenames().find(utility), std::wstring::npos);
-  RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSession, L"PendingFileRenameOperations");
 }
 
 // A held control in the control's keep list stays for an interactive host,
@@ -140,7 +138,8 @@ TEST_F(FileRemoval, ListedFilesInEveryBrowsersPluginFolder) {
 
 // The product folder in the system folder: one type's bit touches only its
 // patterns; all three take the other files (the administrator's file stays
-// unless the removal is full), the folder when empty, "Temp" beside it.
+// unless the removal is full), the folder when empty, "Temp" beside it (a
+// held "Temp" is reported; what is left for the restart is RestartTest's).
 TEST_F(FileRemoval, ByPatternFromTheSystemFolderListing) {
   const std::wstring parent = KnownFolder(CSIDL_SYSTEM) + L"\\Kestreli";
   const std::wstring dir = parent + L"\\Glint";
@@ -170,10 +169,7 @@ TEST_F(FileRemoval, ByPatternFromTheSystemFolderListing) {
                 std::to_string(Exists(temp + L"\\held.tmp")),
             "0111");
   EXPECT_NE(Reports().find(L"1833:1 "), std::wstring::npos) << Reports();
-  EXPECT_NE(PendingRenames().find(temp + L"||"), std::wstring::npos) << Utf8Of(PendingRenames().c_str());
-  EXPECT_NE(PendingRenames().find(parent + L"||"), std::wstring::npos);
   held.Reset();
-  RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSession, L"PendingFileRenameOperations");
   RemoveTree(parent);
 }
 
@@ -197,17 +193,15 @@ TEST_F(FileRemoval, LinkedTempBesideTheProductFolder) {
   const std::wstring link = L"C:\\glint-tree\\Plugins\\NPGlint34_0_0_384.dll";
   EXPECT_FALSE(ScheduleDeleteAtRestart(host_.get(), M(link)));
   EXPECT_EQ(PendingRenames().find(link), std::wstring::npos);
-  RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSession, L"PendingFileRenameOperations");
 }
 
 // Every profile's player data, in both layouts. The current user's own
 // folders are moved aside first (other suites keep fixtures there); the
 // tree fixture's profile has its data folder linked elsewhere.
 TEST_F(FileRemoval, PerUserDataInEveryProfile) {
-  const std::wstring own[] = {KnownFolder(CSIDL_APPDATA) + L"\\Kestrelink",
-                              KnownFolder(CSIDL_LOCAL_APPDATA) + L"\\Kestrelink",
-                              KnownFolder(CSIDL_APPDATA) + L"\\Arvex"};
-  for (const std::wstring& folder : own) MoveFileW(folder.c_str(), (folder + L"-aside").c_str());
+  for (int csidl : {CSIDL_APPDATA, CSIDL_LOCAL_APPDATA})
+    files_.Hide(KnownFolder(csidl) + L"\\Kestrelink");
+  files_.Hide(KnownFolder(CSIDL_APPDATA) + L"\\Arvex");
   const std::wstring users =
       KnownFolder(CSIDL_PROFILE).substr(0, KnownFolder(CSIDL_PROFILE).rfind(L'\\'));
   const std::wstring p1 = users + L"\\glint-p1", p2 = users + L"\\glint-p2";
@@ -252,7 +246,6 @@ TEST_F(FileRemoval, PerUserDataInEveryProfile) {
   EXPECT_TRUE(Exists(L"C:\\glint-tree\\outside-file.txt"));
   held.Reset();
   RemoveTree(p1), RemoveTree(p2);
-  for (const std::wstring& folder : own) MoveFileW((folder + L"-aside").c_str(), folder.c_str());
 }
 
 }  // namespace

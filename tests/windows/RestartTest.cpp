@@ -66,9 +66,8 @@ class Restart : public ShimTest {};
 TEST_F(Restart, Schedule) {
   RemoveTree(kFolder);
   RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSession, L"PendingFileRenameOperations");
-  ASSERT_TRUE(CreateDirectoryW(kFolder.c_str(), nullptr));
-  ASSERT_TRUE(CreateDirectoryW((kFolder + L"\\empty").c_str(), nullptr));
-  ASSERT_TRUE(CreateDirectoryW((kFolder + L"\\full").c_str(), nullptr));
+  for (const wchar_t* folder : {L"", L"\\empty", L"\\full"})
+    ASSERT_TRUE(CreateDirectoryW((kFolder + folder).c_str(), nullptr));
   for (const wchar_t* name : {L"\\module.dll", L"\\shared.dll"}) {
     ASSERT_TRUE(
         CopyFileW((ProgramFolder() + L"\\glintstub.dll").c_str(), (kFolder + name).c_str(), FALSE));

@@ -146,21 +146,12 @@ TEST_F(ShimTest, LocalizedStringsComeFromTheLibraryThenTheHost) {
     shim()->LoadLocalizedString(&text, c.id, c.fallback);
     EXPECT_EQ(ToUtf8(text), c.expected) << "id " << c.id << " fallback " << c.fallback;
   }
-  // Every English text (75 of them) is present.
-  const uint32_t ranges[][2] = {{1, 8},   {10, 14}, {16, 26}, {28, 28}, {30, 36},
-                                {38, 39}, {51, 65}, {71, 85}, {87, 94}, {103, 105}};
-  for (const auto& range : ranges) {
-    for (uint32_t id = range[0]; id <= range[1]; ++id) {
-      MString text;
-      shim()->LoadLocalizedString(&text, id, false);
-      EXPECT_NE(ToUtf8(text), kMissing) << "id " << id;
-    }
-  }
 }
 
-// Each table through the thread's language: its script, the placeholders,
-// links and breaks of English, and the width; a language without a table reads
-// its primary language's, else English.
+// Each table as the library holds it, through the thread's language:
+// English's 75 texts, then in every table the same ones in its own script; a
+// language without a table reads its primary language's, else English. (The
+// tables' placeholders, links and widths are check-string-tables.py's.)
 TEST_F(ShimTest, EachLanguageReadsItsOwnTable) {
   const LCID before = GetThreadLocale();
   auto texts = [&](LANGID language) {
@@ -173,12 +164,8 @@ TEST_F(ShimTest, EachLanguageReadsItsOwnTable) {
     }
     return all;
   };
-  auto count = [](const std::string& text, const char* what) {
-    size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-    return n;
-  };
   const std::vector<std::string> english = texts(0x0409);
+  EXPECT_EQ(std::count(english.begin(), english.end(), "MISSING LOCALIZATION"), 106 - 75);
   // clang-format off
   const struct { LANGID language; const char* script; } tables[] = {
       {0x0404, "\xE7"}, {0x0405, "\xC5\xA1"}, {0x0407, "\xC3"}, {0x040C, "\xC3"}, {0x0410, "\xC3"},
@@ -188,19 +175,12 @@ TEST_F(ShimTest, EachLanguageReadsItsOwnTable) {
   // clang-format on
   for (const auto& table : tables) {
     const std::vector<std::string> own = texts(table.language);
-    int differing = 0;
     std::string scripts;
     for (uint32_t id = 0; id < own.size(); ++id) {
       EXPECT_EQ(own[id] == "MISSING LOCALIZATION", english[id] == "MISSING LOCALIZATION") << id;
-      for (const char* mark : {"^", "<a ", "<br/", "https://"})
-        EXPECT_EQ(count(own[id], mark), count(english[id], mark))
-            << std::hex << table.language << " " << id;
-      differing += own[id] != english[id];
       scripts += own[id];
     }
-    EXPECT_GE(differing, 60) << std::hex << table.language;
     EXPECT_NE(scripts.find(table.script), std::string::npos) << std::hex << table.language;
-    EXPECT_EQ(own[71], table.language == 0x0405 ? "750" : "730");
   }
   // clang-format off
   const std::pair<LANGID, LANGID> fallbacks[] = {
@@ -332,7 +312,6 @@ TEST_F(ShimTest, FileAndKeepListsComeFromTheConfigurationAndTheFolders) {
   EXPECT_EQ(Joined({shim()->GetActiveXFileNames()}), "new |");
 }
 
-// Every key and value below a key, or every file (name, size, last write) below a folder.
 // Each operation not built yet, or with nothing to act on here, answers its
 // fixed result and leaves the registry and the player's files as they were,
 // whatever the host names.

@@ -8,7 +8,7 @@ LOG_FILE as "name: line" lines.
   silent  takes the request and never answers
     UpdateProxy.py PORTS_FILE LOG_FILE CERT KEY
 """
-import socket, ssl, sys, threading
+import os, socket, ssl, sys, threading
 
 ports_file, log_file, cert, key = sys.argv[1:5]
 lock = threading.Lock()
@@ -30,47 +30,34 @@ def read_head(conn):
 
 
 def serve(name, conn):
-    held = []
-    try:
+    with conn:
         for line in read_head(conn):
             log(name, line)
-        if name == "reject":
+        if name == "silent":
+            threading.Event().wait()  # never answered, never closed
+        elif name == "reject":
             conn.sendall(b"HTTP/1.1 502 Bad Gateway\r\nContent-Length: 0\r\n\r\n")
-        elif name == "tls":
+        else:
             conn.sendall(b"HTTP/1.1 200 Connection established\r\n\r\n")
             context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
             context.load_cert_chain(cert, key)
             try:
                 tls = context.wrap_socket(conn, server_side=True)
-                data = tls.recv(4096)
-                log(name, "data after handshake: %d bytes" % len(data))
+                log(name, "data after handshake: %d bytes" % len(tls.recv(4096)))
             except (ssl.SSLError, OSError) as error:
                 log(name, "handshake ended: %s" % type(error).__name__)
-        else:
-            held.append(conn)  # never answered, never closed
-            threading.Event().wait()
-    finally:
-        if not held:
-            conn.close()
 
 
-def listen(name):
-    server = socket.socket()
-    server.bind(("127.0.0.1", 0))
-    server.listen(8)
-    return name, server
+def accept(name, server):
+    while True:
+        conn, _ = server.accept()
+        threading.Thread(target=serve, args=(name, conn), daemon=True).start()
 
 
-servers = [listen(name) for name in ("tls", "reject", "silent")]
+servers = [(name, socket.create_server(("127.0.0.1", 0))) for name in ("tls", "reject", "silent")]
 with open(ports_file + ".tmp", "w") as out:
     for name, server in servers:
         out.write("%s %d\n" % (name, server.getsockname()[1]))
-for name, server in servers:
-    def accept(name=name, server=server):
-        while True:
-            conn, _ = server.accept()
-            threading.Thread(target=serve, args=(name, conn), daemon=True).start()
-    threading.Thread(target=accept, daemon=True).start()
-import os
+        threading.Thread(target=accept, args=(name, server), daemon=True).start()
 os.rename(ports_file + ".tmp", ports_file)
 threading.Event().wait()

@@ -15,10 +15,8 @@ int wmain(int argc, wchar_t** argv) {
   if (argc != 6) return 2;
   ReferenceHost host;
   host.AddConfiguration(FromWide(argv[1]));
-  UpdateCheckArguments arguments{static_cast<uint32_t>(std::wcstoul(argv[2], nullptr, 10)),
-                                 static_cast<uint32_t>(std::wcstoul(argv[3], nullptr, 10)),
-                                 static_cast<uint32_t>(std::wcstoul(argv[4], nullptr, 10)),
-                                 static_cast<uint32_t>(std::wcstoul(argv[5], nullptr, 10))};
+  auto number = [&](int i) { return static_cast<uint32_t>(std::wcstoul(argv[i], nullptr, 10)); };
+  UpdateCheckArguments arguments{number(2), number(3), number(4), number(5)};
   std::fputs(ToUtf8(UpdateCheckUrl(&host, MString(u"34.0.0.384"), arguments)).c_str(), stdout);
   return 0;
 }

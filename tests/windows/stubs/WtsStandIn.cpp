@@ -30,31 +30,22 @@ struct SessionInfoA {
   DWORD State;
 };
 
-struct Session {
-  DWORD id;
-  DWORD state;
-};
-
-std::vector<Session> Sessions() {
-  std::wistringstream in(standin::Text(L"WtsSessions"));
-  std::vector<Session> sessions;
+// The "name<separator>number" entries of a setting, in order.
+std::vector<std::pair<std::wstring, DWORD>> Entries(const wchar_t* setting, wchar_t separator) {
+  std::wistringstream in(standin::Text(setting));
+  std::vector<std::pair<std::wstring, DWORD>> entries;
   for (std::wstring entry; in >> entry;) {
-    const size_t colon = entry.find(L':');
-    if (colon == std::wstring::npos) continue;
-    sessions.push_back({static_cast<DWORD>(std::stoul(entry.substr(0, colon))),
-                        static_cast<DWORD>(std::stoul(entry.substr(colon + 1)))});
+    const size_t at = entry.find(separator);
+    if (at == std::wstring::npos) continue;
+    entries.emplace_back(entry.substr(0, at), static_cast<DWORD>(std::stoul(entry.substr(at + 1))));
   }
-  return sessions;
+  return entries;
 }
 
 // The Windows error the settings give this call, or 0.
 DWORD Failure(const std::wstring& call) {
-  std::wistringstream in(standin::Text(L"WtsFail"));
-  for (std::wstring entry; in >> entry;) {
-    const size_t equals = entry.find(L'=');
-    if (equals != std::wstring::npos && entry.substr(0, equals) == call) {
-      return static_cast<DWORD>(std::stoul(entry.substr(equals + 1)));
-    }
+  for (const auto& [name, error] : Entries(L"WtsFail", L'=')) {
+    if (name == call) return error;
   }
   return 0;
 }
@@ -81,9 +72,9 @@ BOOL Query(const char* function, DWORD session, DWORD infoClass, void** buffer, 
   const std::wstring id = std::to_wstring(session);
   if (infoClass == kConnectState) {
     if (DWORD error = Failure(L"state" + id)) return Fail(error);
-    for (const Session& s : Sessions()) {
-      if (s.id == session) {
-        *buffer = Copy(&s.state, sizeof s.state, bytes);
+    for (const auto& [name, state] : Entries(L"WtsSessions", L':')) {
+      if (std::stoul(name) == session) {
+        *buffer = Copy(&state, sizeof state, bytes);
         return TRUE;
       }
     }
@@ -122,12 +113,14 @@ __declspec(dllexport) BOOL WINAPI WTSEnumerateSessionsA(HANDLE, DWORD reserved, 
   *sessions = nullptr;
   *count = 0;
   if (DWORD error = Failure(L"enumerate")) return Fail(error);
-  const std::vector<Session> list = Sessions();
+  const auto list = Entries(L"WtsSessions", L':');
   static char station[] = "Console";
   auto* block =
       static_cast<SessionInfoA*>(LocalAlloc(LMEM_FIXED, (list.size() + 1) * sizeof(SessionInfoA)));
   if (block == nullptr) return Fail(ERROR_NOT_ENOUGH_MEMORY);
-  for (size_t i = 0; i < list.size(); ++i) block[i] = {list[i].id, station, list[i].state};
+  for (size_t i = 0; i < list.size(); ++i) {
+    block[i] = {static_cast<DWORD>(std::stoul(list[i].first)), station, list[i].second};
+  }
   *sessions = block;
   *count = static_cast<DWORD>(list.size());
   return TRUE;
