@@ -3,10 +3,9 @@
 # (started by setup, stopped by its PID by cleanup): addin-fixture.sh setup|cleanup OUT SRC EXE
 set -euo pipefail
 out=$(realpath -m "$2") src=$3
-if [ "$1" = cleanup ]; then
-  [ -f "$out/server.pid" ] && { kill "$(cat "$out/server.pid")" 2>/dev/null || true; rm -f "$out/server.pid"; }
-  exit 0
-fi
+# Both steps stop the server an earlier setup started.
+[ -f "$out/server.pid" ] && { kill "$(cat "$out/server.pid")" 2>/dev/null || true; rm -f "$out/server.pid"; }
+[ "$1" = cleanup ] && exit 0
 rm -rf "$out" && mkdir -p "$out/serve" "$out/work" && cd "$out/work"
 openssl x509 -inform DER -in "$src/src/resources/roots/DevelopmentRootA.der" -out rootA.pem
 openssl req -new -newkey rsa:2048 -nodes -keyout signer.key -subj "/CN=Glint Add-in Signer" \

@@ -4,10 +4,9 @@
 # cleanup: update-proxy-fixture.sh setup|cleanup OUT SRC
 set -euo pipefail
 out=$(realpath -m "$2") src=$3
-if [ "$1" = cleanup ]; then
-  [ -f "$out/proxy.pid" ] && { kill "$(cat "$out/proxy.pid")" 2>/dev/null || true; rm -f "$out/proxy.pid"; }
-  exit 0
-fi
+# Both steps stop the proxies an earlier setup started.
+[ -f "$out/proxy.pid" ] && { kill "$(cat "$out/proxy.pid")" 2>/dev/null || true; rm -f "$out/proxy.pid"; }
+[ "$1" = cleanup ] && exit 0
 rm -rf "$out" && mkdir -p "$out"
 openssl req -x509 -newkey rsa:2048 -nodes -keyout "$out/key.pem" -out "$out/cert.pem" \
   -subj "/CN=update.glint.example" -days 30 2>/dev/null
