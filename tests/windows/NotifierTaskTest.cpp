@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <fstream>
 #include <memory>
 #include <set>
 #include <span>
@@ -363,10 +364,7 @@ class StandIn : public ::testing::Test {
   std::string Log() const { return ReadAll(folder_ + L"\\log.txt"); }
   std::string Tasks() const { return ReadAll(folder_ + L"\\tasks.txt"); }
   void Rewrite(const std::string& tasks) {
-    UniqueHandle file(CreateFileW((folder_ + L"\\tasks.txt").c_str(), GENERIC_WRITE, 0, nullptr,
-                                  CREATE_ALWAYS, 0, nullptr));
-    DWORD written = 0;
-    WriteFile(file.Get(), tasks.data(), static_cast<DWORD>(tasks.size()), &written, nullptr);
+    std::ofstream((folder_ + L"\\tasks.txt").c_str(), std::ios::binary) << tasks;
   }
   void Fail(const wchar_t* method, HRESULT result) {
     registry_.SetString(HKEY_CURRENT_USER, kStandIns, L"FailMethod", method);

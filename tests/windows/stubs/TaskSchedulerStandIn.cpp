@@ -6,8 +6,8 @@
 //
 // Settings (TaskStandInSettings.h):
 //   Log         the log file, one line per call: "Interface.method values"
-//   Tasks       the side file, one line per task: name, then method=value
-//               fields (the value each setter of its definition was given)
+//   Tasks       the side file: the value each setter of a stored task's
+//               definition was given
 //   FailMethod  "Interface.method" to fail, FailResult the HRESULT it answers
 #define CINTERFACE
 #include <windows.h>
@@ -72,18 +72,16 @@ HRESULT Call(const std::string& method, const std::string& values = "") {
   return static_cast<HRESULT>(standin::Number(L"FailResult", static_cast<DWORD>(E_FAIL)));
 }
 
+// The side file: a line per stored value, "task\tmethod=value", or the
+// task's name alone when it has none.
 std::map<std::string, Values> LoadTasks() {
   std::map<std::string, Values> tasks;
   std::istringstream in(standin::ReadFileText(standin::Text(L"Tasks")));
   for (std::string line; std::getline(in, line);) {
-    std::istringstream fields(line);
-    std::string name, field;
-    if (!std::getline(fields, name, '\t')) continue;
-    Values& values = tasks[name];
-    while (std::getline(fields, field, '\t')) {
-      const size_t equals = field.find('=');
-      if (equals != std::string::npos) values[field.substr(0, equals)] = field.substr(equals + 1);
-    }
+    const size_t tab = line.find('\t'), equals = line.find('=', tab);
+    Values& values = tasks[line.substr(0, tab)];
+    if (equals != std::string::npos)
+      values[line.substr(tab + 1, equals - tab - 1)] = line.substr(equals + 1);
   }
   return tasks;
 }
@@ -91,9 +89,7 @@ std::map<std::string, Values> LoadTasks() {
 void SaveTasks(const std::map<std::string, Values>& tasks) {
   std::string text;
   for (const auto& [name, values] : tasks) {
-    text += name;
-    for (const auto& [key, value] : values) text += "\t" + key + "=" + value;
-    text += "\n";
+    for (const auto& [method, value] : values) text += name + "\t" + method + "=" + value + "\n";
   }
   standin::WriteFileText(standin::Text(L"Tasks"), text);
 }
@@ -177,13 +173,6 @@ Interface Define(const IID& iid, const IID& derived, Slots fill) {
 
 // --- the definition and its parts ---------------------------------------------
 
-HRESULT STDMETHODCALLTYPE TriggersCount(Object* self, LONG* count) {
-  const HRESULT result = Call("ITriggerCollection.get_Count");
-  if (SUCCEEDED(result)) *count = self->task->count("ITriggerCollection.Create") != 0 ? 1 : 0;
-  return result;
-}
-HRESULT STDMETHODCALLTYPE TriggersItem(Object* self, LONG index, void** out);
-
 HRESULT STDMETHODCALLTYPE ActionsClear(Object* self) {
   const HRESULT result = Call("IActionCollection.Clear");
   if (SUCCEEDED(result)) {
@@ -204,6 +193,22 @@ const Interface kTrigger = Define<IDailyTriggerVtbl>(IID_ITrigger, IID_IDailyTri
   Fill(t->put_DaysInterval, &Put<"IDailyTrigger.put_DaysInterval", short>);
   Fill(t->get_Repetition, &Part<"ITrigger.get_Repetition", kRepetition>);
 });
+
+// A stored definition has its one trigger when the trigger was made.
+HRESULT STDMETHODCALLTYPE TriggersCount(Object* self, LONG* count) {
+  const HRESULT result = Call("ITriggerCollection.get_Count");
+  if (SUCCEEDED(result)) *count = self->task->count("ITriggerCollection.Create") != 0 ? 1 : 0;
+  return result;
+}
+
+HRESULT STDMETHODCALLTYPE TriggersItem(Object* self, LONG index, void** out) {
+  const HRESULT result = Call("ITriggerCollection.get_Item", Show(index));
+  if (FAILED(result)) return result;
+  if (index != 1 || self->task->count("ITriggerCollection.Create") == 0) return E_INVALIDARG;
+  *out = Make(kTrigger, self->task);
+  return S_OK;
+}
+
 const Interface kTriggers =
     Define<ITriggerCollectionVtbl>(IID_ITriggerCollection, IID_NULL, [](auto* t) {
       Fill(t->get_Count, &TriggersCount);
@@ -241,14 +246,6 @@ const Interface kDefinition =
 const Interface kRegistered = Define<IRegisteredTaskVtbl>(
     IID_IRegisteredTask, IID_NULL,
     [](auto* t) { Fill(t->get_Definition, &Part<"IRegisteredTask.get_Definition", kDefinition>); });
-
-HRESULT STDMETHODCALLTYPE TriggersItem(Object* self, LONG index, void** out) {
-  const HRESULT result = Call("ITriggerCollection.get_Item", Show(index));
-  if (FAILED(result)) return result;
-  if (index != 1 || self->task->count("ITriggerCollection.Create") == 0) return E_INVALIDARG;
-  *out = Make(kTrigger, self->task);
-  return S_OK;
-}
 
 // --- the service and its folder ---------------------------------------------------
 
