@@ -1,6 +1,7 @@
-// Settings and log shared by the system stand-ins of the notifier task's
-// tests: values under HKEY_CURRENT_USER\Software\GlintTestStandIns and one
-// log file whose path the "Log" value names.
+// Settings and logs shared by the system stand-ins of the notifier task's and
+// the device services' tests: values under
+// HKEY_CURRENT_USER\Software\GlintTestStandIns, and log files whose paths
+// values name.
 #pragma once
 
 #include <windows.h>
@@ -51,10 +52,18 @@ inline void WriteFileText(const std::wstring& path, const std::string& text) {
   std::ofstream(path.c_str(), std::ios::binary) << text;
 }
 
-// Appends one line to the log (nothing without the "Log" setting).
-inline void Log(const std::string& line) {
-  const std::wstring path = Text(L"Log");
-  if (!path.empty()) std::ofstream(path.c_str(), std::ios::binary | std::ios::app) << line << "\n";
+// Appends one line to the log the `setting` names (nothing without it), in
+// one write that other writers cannot split.
+inline void Log(const std::string& line, const wchar_t* setting = L"Log") {
+  const std::wstring path = Text(setting);
+  if (path.empty()) return;
+  HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return;
+  const std::string text = line + "\n";
+  DWORD written = 0;
+  WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  CloseHandle(file);
 }
 
 }  // namespace standin
