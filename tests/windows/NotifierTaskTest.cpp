@@ -13,8 +13,10 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <fstream>
 #include <memory>
 #include <set>
+#include <span>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -362,10 +364,7 @@ class StandIn : public ::testing::Test {
   std::string Log() const { return ReadAll(folder_ + L"\\log.txt"); }
   std::string Tasks() const { return ReadAll(folder_ + L"\\tasks.txt"); }
   void Rewrite(const std::string& tasks) {
-    UniqueHandle file(CreateFileW((folder_ + L"\\tasks.txt").c_str(), GENERIC_WRITE, 0, nullptr,
-                                  CREATE_ALWAYS, 0, nullptr));
-    DWORD written = 0;
-    WriteFile(file.Get(), tasks.data(), static_cast<DWORD>(tasks.size()), &written, nullptr);
+    std::ofstream((folder_ + L"\\tasks.txt").c_str(), std::ios::binary) << tasks;
   }
   void Fail(const wchar_t* method, HRESULT result) {
     registry_.SetString(HKEY_CURRENT_USER, kStandIns, L"FailMethod", method);
@@ -407,7 +406,7 @@ TEST_F(StandIn, CreateAndUpdateHandEveryValueToTheScheduler) {
   const size_t minute = log.find("put_StartBoundary 2000-01-01T00:") + 32;
   ASSERT_LT(minute, log.size());
   EXPECT_TRUE(log[minute] >= '0' && log[minute] <= '5' && isdigit(log[minute + 1])) << log;
-  const std::string boundary = "Trigger.StartBoundary=2000-01-01T00:" + log.substr(minute, 2);
+  const std::string boundary = "ITrigger.put_StartBoundary=2000-01-01T00:" + log.substr(minute, 2);
   EXPECT_EQ(
       log.replace(minute, 2, "MM"),
       connect +
@@ -428,7 +427,8 @@ TEST_F(StandIn, CreateAndUpdateHandEveryValueToTheScheduler) {
   // Someone changed the interval; the update puts it back, keeps the start
   // and replaces the action.
   std::string tasks = Tasks();
-  tasks.replace(tasks.find("Repetition.Interval=PT1H") + 20, 4, "PT5M");
+  const std::string interval = "IRepetitionPattern.put_Interval=PT1H";
+  tasks.replace(tasks.find(interval) + interval.size() - 4, 4, "PT5M");
   Rewrite(tasks);
   Clear(true);
   EXPECT_TRUE(Register());
@@ -442,7 +442,7 @@ TEST_F(StandIn, CreateAndUpdateHandEveryValueToTheScheduler) {
                        "ITaskSettings.put_Compatibility 2", "ITaskDefinition.get_Actions",
                        "IActionCollection.Clear"}) +
                 action);
-  for (const std::string& field : {boundary, std::string("Repetition.Interval=PT1H")}) {
+  for (const std::string& field : {boundary, interval}) {
     EXPECT_NE(Tasks().find(field), std::string::npos) << field << "\n" << Tasks();
   }
 
@@ -458,66 +458,58 @@ TEST_F(StandIn, EachFailureReportsItsCodeAndGoesOnOnlyWhereItMay) {
   struct Case {
     const wchar_t* method;  // failing in the stand-in
     uint32_t code;          // 0: nothing reported
-    bool continues, update;
-  } cases[] = {
+    bool continues = false;
+  };
+  const Case create[] = {
       // clang-format off
-      {L"DllGetClassObject", 1170, false, false}, {L"ITaskService.Connect", 1171, false, false},
-      {L"ITaskService.GetFolder", 1172, false, false},
-      {L"ITaskService.NewTask", 1181, false, false},
-      {L"ITaskDefinition.get_Settings", 1182, false, false},
-      {L"ITaskSettings.put_StartWhenAvailable", 0, false, false},
-      {L"ITaskSettings.put_Compatibility", 1183, true, false},
-      {L"ITaskSettings.put_DisallowStartIfOnBatteries", 1184, true, false},
-      {L"ITaskSettings.put_RunOnlyIfNetworkAvailable", 1185, true, false},
-      {L"ITaskDefinition.get_RegistrationInfo", 1186, false, false},
-      {L"IRegistrationInfo.put_Author", 1187, false, false},
-      {L"IRegistrationInfo.put_Description", 1188, false, false},
-      {L"ITaskDefinition.get_Triggers", 1189, false, false},
-      {L"ITriggerCollection.Create", 1190, false, false},
-      {L"QueryInterface IDailyTrigger", 1191, false, false},
-      {L"ITrigger.put_Id", 1192, true, false}, {L"ITrigger.put_StartBoundary", 1193, true, false},
-      {L"IDailyTrigger.put_DaysInterval", 1194, false, false},
-      {L"ITrigger.get_Repetition", 1195, false, false},
-      {L"IRepetitionPattern.put_Duration", 1196, false, false},
-      {L"IRepetitionPattern.put_Interval", 1197, false, false},
-      {L"ITaskDefinition.get_Actions", 1198, false, false},
-      {L"IActionCollection.Create", 1199, false, false},
-      {L"QueryInterface IExecAction", 1700, false, false},
-      {L"IExecAction.put_Path", 1701, false, false},
-      {L"IExecAction.put_Arguments", 1702, false, false},
-      {L"ITaskFolder.RegisterTaskDefinition", 1703, false, false},
-      {L"IRegisteredTask.get_Definition", 1173, false, true},
-      {L"ITaskDefinition.get_Triggers", 1174, false, true},
-      {L"ITriggerCollection.get_Count", 1175, false, true},
-      {L"ITriggerCollection.get_Item", 1177, false, true},
-      {L"ITrigger.get_Repetition", 1178, false, true},
-      {L"IRepetitionPattern.put_Interval", 1179, false, true},
-      {L"ITaskDefinition.get_Settings", 1182, false, true},
-      {L"ITaskSettings.put_StartWhenAvailable", 0, false, true},
-      {L"ITaskSettings.put_Compatibility", 1183, true, true},
-      {L"ITaskDefinition.get_Actions", 0, false, true}, {L"IActionCollection.Clear", 0, true, true},
-      {L"IActionCollection.Create", 1199, false, true},
-      {L"ITaskFolder.RegisterTaskDefinition", 1759, false, true},
+      {L"DllGetClassObject", 1170}, {L"ITaskService.Connect", 1171},
+      {L"ITaskService.GetFolder", 1172}, {L"ITaskService.NewTask", 1181},
+      {L"ITaskDefinition.get_Settings", 1182}, {L"ITaskSettings.put_StartWhenAvailable", 0},
+      {L"ITaskSettings.put_Compatibility", 1183, true},
+      {L"ITaskSettings.put_DisallowStartIfOnBatteries", 1184, true},
+      {L"ITaskSettings.put_RunOnlyIfNetworkAvailable", 1185, true},
+      {L"ITaskDefinition.get_RegistrationInfo", 1186}, {L"IRegistrationInfo.put_Author", 1187},
+      {L"IRegistrationInfo.put_Description", 1188}, {L"ITaskDefinition.get_Triggers", 1189},
+      {L"ITriggerCollection.Create", 1190}, {L"QueryInterface IDailyTrigger", 1191},
+      {L"ITrigger.put_Id", 1192, true}, {L"ITrigger.put_StartBoundary", 1193, true},
+      {L"IDailyTrigger.put_DaysInterval", 1194}, {L"ITrigger.get_Repetition", 1195},
+      {L"IRepetitionPattern.put_Duration", 1196}, {L"IRepetitionPattern.put_Interval", 1197},
+      {L"ITaskDefinition.get_Actions", 1198}, {L"IActionCollection.Create", 1199},
+      {L"QueryInterface IExecAction", 1700}, {L"IExecAction.put_Path", 1701},
+      {L"IExecAction.put_Arguments", 1702}, {L"ITaskFolder.RegisterTaskDefinition", 1703},
       // clang-format on
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(Utf8Of(c.method) + (c.update ? " (update)" : " (create)"));
-    Clear();
-    if (c.update) {
-      ASSERT_TRUE(Register());
+  const Case update[] = {
+      // clang-format off
+      {L"IRegisteredTask.get_Definition", 1173}, {L"ITaskDefinition.get_Triggers", 1174},
+      {L"ITriggerCollection.get_Count", 1175}, {L"ITriggerCollection.get_Item", 1177},
+      {L"ITrigger.get_Repetition", 1178}, {L"IRepetitionPattern.put_Interval", 1179},
+      {L"ITaskDefinition.get_Settings", 1182}, {L"ITaskSettings.put_StartWhenAvailable", 0},
+      {L"ITaskSettings.put_Compatibility", 1183, true}, {L"ITaskDefinition.get_Actions", 0},
+      {L"IActionCollection.Clear", 0, true}, {L"IActionCollection.Create", 1199},
+      {L"ITaskFolder.RegisterTaskDefinition", 1759},
+      // clang-format on
+  };
+  for (const bool updating : {false, true}) {
+    for (const Case& c : updating ? std::span<const Case>(update) : std::span<const Case>(create)) {
+      SCOPED_TRACE(Utf8Of(c.method) + (updating ? " (update)" : " (create)"));
+      Clear();
+      if (updating) {
+        ASSERT_TRUE(Register());
+      }
+      Fail(c.method, kRefused);
+      testing::internal::CaptureStdout();
+      const bool registered = Register();
+      const std::string printed = testing::internal::GetCapturedStdout();
+      EXPECT_EQ(registered, c.continues);
+      const bool said = std::wstring(c.method).find(L"StartWhenAvailable") != std::wstring::npos;
+      EXPECT_EQ(printed, said ? "\nCannot put setting information: 80040f01" : "");
+      Fail(L"", S_OK);
+      std::string expected = c.code == 0 ? "" : std::to_string(c.code) + ".1=" + Dec(kRefused);
+      if (c.continues)
+        expected += (expected.empty() ? "" : " ") + std::string(updating ? "30" : "31");
+      EXPECT_EQ(Reported(), expected + (c.continues ? ".0=" : ""));
     }
-    Fail(c.method, kRefused);
-    testing::internal::CaptureStdout();
-    const bool registered = Register();
-    const std::string printed = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(registered, c.continues);
-    const bool said = std::wstring(c.method).find(L"StartWhenAvailable") != std::wstring::npos;
-    EXPECT_EQ(printed, said ? "\nCannot put setting information: 80040f01" : "");
-    Fail(L"", S_OK);
-    std::string expected = c.code == 0 ? "" : std::to_string(c.code) + ".1=" + Dec(kRefused);
-    if (c.continues)
-      expected += (expected.empty() ? "" : " ") + std::string(c.update ? "30" : "31");
-    EXPECT_EQ(Reported(), expected + (c.continues ? ".0=" : ""));
   }
 
   // A stored task without a trigger; a type without a name, which the

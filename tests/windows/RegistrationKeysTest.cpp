@@ -29,36 +29,44 @@ std::wstring PlayerTypeSuffixW(uint32_t type) {
 const WELL_KNOWN_SID_TYPE kWho[] = {WinWorldSid, WinAnonymousSid, WinBuiltinAdministratorsSid,
                                     WinLocalSystemSid, WinBuiltinUsersSid};
 
+// Keys as the tables name them ("MACHINE\\..." or a class key), narrow or wide.
 std::wstring Name(const char* entry) {
   return std::wstring(entry, entry + strlen(entry));
 }
-// Root and path of an entry, for the plain registry calls.
-std::pair<HKEY, std::wstring> Key(const char* entry) {
-  std::wstring name = Name(entry);
+const std::wstring& Name(const std::wstring& name) {
+  return name;
+}
+// Root and path of a key, for the plain registry calls.
+template <typename Entry>
+std::pair<HKEY, std::wstring> Key(const Entry& entry) {
+  const std::wstring name = Name(entry);
   HKEY root = name.starts_with(L"MACHINE\\") ? HKEY_LOCAL_MACHINE : HKEY_CLASSES_ROOT;
   return {root, name.substr(name.find(L'\\') + 1)};
 }
-bool Exists(const char* entry) {
-  HKEY key = nullptr;
+// What opening a key answers (0, or the error: 5 when refused).
+template <typename Entry>
+LONG Open(const Entry& entry, REGSAM access) {
+  UniqueRegKey key;
   auto [root, path] = Key(entry);
-  if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-  RegCloseKey(key);
-  return true;
+  return RegOpenKeyExW(root, path.c_str(), 0, access, key.Receive());
+}
+template <typename Entry>
+bool KeyExists(const Entry& entry) {
+  return Open(entry, KEY_READ) == ERROR_SUCCESS;
 }
 template <typename Entries>
 void Create(const Entries& entries) {
-  for (const char* entry : entries) {
-    HKEY key = nullptr;
+  for (const auto& entry : entries) {
+    UniqueRegKey key;
     auto [root, path] = Key(entry);
-    ASSERT_EQ(
-        RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-        0);
-    RegCloseKey(key);
+    ASSERT_EQ(RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              key.Receive(), nullptr),
+              0);
   }
 }
 template <typename Entries>
 void Remove(const Entries& entries) {
-  for (const char* entry : entries) SHDeleteKeyW(Key(entry).first, Key(entry).second.c_str());
+  for (const auto& entry : entries) SHDeleteKeyW(Key(entry).first, Key(entry).second.c_str());
 }
 
 // The access list's entries byte for byte (empty when unreadable), and its entries as
@@ -119,25 +127,20 @@ TEST(RegistrationKeys, BrokerTableHoldsEveryWrittenKeyAndDeletionTakesThemAll) {
   const MString server = found.IsEmpty() ? M(ProgramFolder() + L"\\glinthost.exe") : found;
   ASSERT_HRESULT_SUCCEEDED(WriteBrokerRegistration(server, true));
   auto table = KeyTableEntries(KeyTable::kBroker);
-  int missing = 0;
-  for (const char* entry : table) {
-    missing += !Exists(entry);
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, Key(entry).second.c_str(), 0, KEY_READ, &key)) continue;
-    wchar_t sub[256];
-    for (DWORD i = 0, n = 256; !RegEnumKeyExW(key, i, sub, &n, nullptr, nullptr, nullptr, nullptr);
-         ++i, n = 256) {
-      std::string child = std::string(entry) + "\\" + Utf8Of(sub);
-      EXPECT_NE(std::find(table.begin(), table.end(), child), table.end())
-          << "not in the table: " << child;
-    }
-    RegCloseKey(key);
+  std::set<std::string> written;  // every key under the table's keys, and their values
+  for (const char* entry : table) RegistryLines(HKEY_LOCAL_MACHINE, Key(entry).second, &written);
+  for (const std::string& line : written) {
+    if (line.find(':') != std::string::npos) continue;
+    EXPECT_NE(std::find(table.begin(), table.end(), "MACHINE\\" + line), table.end())
+        << "not in the table: " << line;
   }
+  const auto missing =
+      std::count_if(table.begin(), table.end(), [](auto e) { return !KeyExists(e); });
   EXPECT_EQ(missing, 5) << "only the five older classes are not written";
   DeleteRegistrationKeys(false, false);
   EXPECT_EQ(Wide(RegisteredBrokerExecutable()), Wide(server));
   DeleteRegistrationKeys(true, false);
-  for (const char* entry : table) EXPECT_FALSE(Exists(entry)) << entry;
+  for (const char* entry : table) EXPECT_FALSE(KeyExists(entry)) << entry;
   if (!found.IsEmpty()) WriteBrokerRegistration(found, true);
 }
 
@@ -147,9 +150,9 @@ TEST(RegistrationKeys, ControlDeletionNeverTouchesTheClassesRoot) {
       "MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\StormwingGlint"};
   Create(machine), Create(uninstall), Create(ControlUsersReadEntries());
   DeleteRegistrationKeys(false, true);
-  for (const char* entry : machine) EXPECT_FALSE(Exists(entry)) << entry;
-  EXPECT_FALSE(Exists(uninstall[0]));
-  for (const char* entry : ControlUsersReadEntries()) EXPECT_TRUE(Exists(entry)) << entry;
+  for (const char* entry : machine) EXPECT_FALSE(KeyExists(entry)) << entry;
+  EXPECT_FALSE(KeyExists(uninstall[0]));
+  for (const char* entry : ControlUsersReadEntries()) EXPECT_TRUE(KeyExists(entry)) << entry;
   Remove(ControlUsersReadEntries());
 }
 
@@ -164,9 +167,7 @@ TEST(RegistrationKeys, LockAddsTwoDenyEntriesAndUnlockTakesOwnershipWhenItMust) 
     EXPECT_EQ(Count(Name(entry), ACCESS_DENIED_ACE_TYPE, WinAnonymousSid, 0x10002), 1) << entry;
     EXPECT_EQ(Count(Name(entry), ACCESS_DENIED_ACE_TYPE, WinNullSid, 0), 0) << entry;
   }
-  HKEY key = nullptr;
-  EXPECT_EQ(
-      RegOpenKeyExW(HKEY_LOCAL_MACHINE, Key(machine[0]).second.c_str(), 0, KEY_SET_VALUE, &key), 5);
+  EXPECT_EQ(Open(machine[0], KEY_SET_VALUE), 5);
   // The last key becomes SYSTEM's, Administrators keeping read and ownership.
   const std::wstring owned = Name(machine.back());
   SetSecurity(owned, L"O:SYD:(D;OICI;0x10002;;;WD)(D;OICI;0x10002;;;AN)(A;OICI;0xA0019;;;BA)");
@@ -183,9 +184,7 @@ TEST(RegistrationKeys, LockAddsTwoDenyEntriesAndUnlockTakesOwnershipWhenItMust) 
             0u);
   EXPECT_TRUE(IsWellKnownSid(owner, WinBuiltinAdministratorsSid));
   LocalFree(sd);
-  EXPECT_EQ(
-      RegOpenKeyExW(HKEY_LOCAL_MACHINE, Key(machine[0]).second.c_str(), 0, KEY_SET_VALUE, &key), 0);
-  RegCloseKey(key);
+  EXPECT_EQ(Open(machine[0], KEY_SET_VALUE), 0);
   DeleteRegistrationKeys(false, true);
 }
 
@@ -381,10 +380,7 @@ TEST_F(Registration, RefusalsAreReportedAndStopOnlyTheirGroup) {
   for (const Case& c : cases) {
     Restart(u"");
     if (!c.key.empty()) {
-      const char* entry[] = {""};
-      std::string name = Utf8Of((L"MACHINE\\" + c.key).c_str());
-      entry[0] = name.c_str();
-      Create(entry);
+      Create(std::vector{L"MACHINE\\" + c.key});
       SetSecurity(L"MACHINE\\" + c.key, c.sddl.c_str());
     }
     EXPECT_EQ(shim()->RegisterPlayer(c.type, M(c.player).Give(), M(hostExe_).Give(), 0, true),
@@ -426,22 +422,22 @@ TEST_F(Registration, UninstallPreparationTakesBackWhatRegistrationWrote) {
     shim()->LoadFileLists();
     const std::wstring player = c.type == 8 ? control_ : folder_ + L"\\player.dll";
     ASSERT_TRUE(shim()->RegisterPlayer(c.type, M(player).Give(), M(hostExe_).Give(), 0, true));
-    std::vector<std::string> made = {Utf8Of((L"MACHINE\\" + uninstall + c.guid).c_str()),
-                                     Utf8Of((L"MACHINE\\" + kSafeVersions).c_str())};
-    if (c.older) made.push_back(Utf8Of((L"MACHINE\\" + kArp + c.older).c_str()));
-    for (const std::string& key : made) Create(std::vector<const char*>{key.c_str()});
+    std::vector<std::wstring> made = {L"MACHINE\\" + uninstall + c.guid,
+                                      L"MACHINE\\" + kSafeVersions};
+    if (c.older) made.push_back(L"MACHINE\\" + kArp + c.older);
+    Create(made);
     EXPECT_TRUE(shim()->PrepareUninstall(c.type, M(folder_).Give(), true)) << c.type;
     EXPECT_EQ(Value(kArp + c.arpWord, L"DisplayName") + Value(kPlugin, L"Path") +
                   Value(kClass + L"\\InprocServer32", nullptr),
               L"---");
     EXPECT_NE(ReadAll(folder_ + L"\\msiexec.exe.log").find("/q /X " + Utf8Of(c.guid)),
               std::string::npos);
-    EXPECT_EQ(Exists(made[1].c_str()), c.type != 8) << "safe versions go with the control";
-    EXPECT_FALSE(c.older && Exists(made[2].c_str()));
+    EXPECT_EQ(KeyExists(made[1]), c.type != 8) << "safe versions go with the control";
+    EXPECT_FALSE(c.older && KeyExists(made[2]));
     EXPECT_EQ(RegisteredBrokerExecutable().IsEmpty(), c.type == 8);
     EXPECT_EQ(shim()->PrepareUninstall(c.type, M(folder_).Give(), false), c.again) << c.type;
     WriteBrokerRegistration(M(hostExe_), true);
-    for (const std::string& key : made) Remove(std::vector<const char*>{key.c_str()});
+    Remove(made);
     Clean();
   }
 }
@@ -498,7 +494,7 @@ TEST_F(Registration, PlayerFilesGoNowAfterARetryOrAtRestart) {
                  &type, pending.data(), &size);
     const bool scheduled = std::wstring(c.reports).find(L"1047") != std::wstring::npos;
     EXPECT_EQ(pending.find(L"\\??\\" + file) == 0, scheduled) << c.what;
-    EXPECT_EQ(::Exists(file), c.error != 0 || c.hold == kUnshared) << c.what;
+    EXPECT_EQ(Exists(file), c.error != 0 || c.hold == kUnshared) << c.what;
     RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSession, L"PendingFileRenameOperations");
     held.Reset(), module.Reset();
     SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL), DeleteFileW(file.c_str());
@@ -622,7 +618,7 @@ TEST_F(Registration, MarkerCleanupSharedFilesAndAssistant) {
   files.File(utility, "x");
   registry.SetString(HKEY_LOCAL_MACHINE, ax, L"PlayerPath", L"C:\\P\\Glint.ocx");
   EXPECT_TRUE(RemoveSharedUtilityFile(shim(), M(utility)));
-  EXPECT_TRUE(::Exists(utility));
+  EXPECT_TRUE(Exists(utility));
   SHDeleteKeyW(HKEY_LOCAL_MACHINE, ax.c_str());
   for (bool categoryValue : {true, false}) {
     registry.SetDword(HKEY_LOCAL_MACHINE, options, L"DisableExceptionChainValidation", 0);
@@ -631,7 +627,7 @@ TEST_F(Registration, MarkerCleanupSharedFilesAndAssistant) {
                         KnownFolder(CSIDL_SYSTEMX86) + L"\\glintutil.exe", 3);
     files.File(utility, "x");
     EXPECT_EQ(RemoveSharedUtilityFile(shim(), M(utility)), categoryValue);
-    EXPECT_FALSE(::Exists(utility));
+    EXPECT_FALSE(Exists(utility));
     EXPECT_EQ(Value(options, L"DisableExceptionChainValidation"), L"-");
   }
 
@@ -676,7 +672,7 @@ TEST_F(Registration, UninstallLeavesOnlyWhatItKeeps) {
   for (const wchar_t* name : {L"GlintPlayerVersion", L"GmvInstall"})
     registry.Remove(HKEY_CURRENT_USER, L"Software\\Kestrelink\\GlintPlayer", name);
   const std::string compatibility = "Software" + Utf8Of(kCompatibility.substr(8).c_str());
-  const bool maker = Exists("MACHINE\\Software\\Kestrelink");
+  const bool maker = KeyExists("MACHINE\\Software\\Kestrelink");
   const std::string kept =
       std::string(maker ? "" : "Software\\Kestrelink\n") +
       "Software\\Kestrelink\\GlintPlayerActiveX\n"

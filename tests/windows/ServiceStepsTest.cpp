@@ -11,6 +11,7 @@
 #include "WineTestSupport.h"
 #include "engine/ServiceController.h"
 #include "engine/Uninstall.h"
+#include "foundation/Win32Handles.h"
 
 namespace {
 
@@ -25,37 +26,37 @@ class ServiceSteps : public ::testing::Test {
   void TearDown() override { Remove(); }
   // Installs and starts the stand-in as the update service in `mode`.
   void Install(const std::wstring& mode) {
-    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    std::wstring command = L"\"" + program_ + L"\" service " + mode;
-    SC_HANDLE service = CreateServiceW(
-        manager, kName, kName, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
-        SERVICE_ERROR_IGNORE, command.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
-    ASSERT_NE(service, nullptr) << GetLastError();
-    ASSERT_TRUE(StartServiceW(service, 0, nullptr)) << GetLastError();
+    UniqueScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    const std::wstring command = L"\"" + program_ + L"\" service " + mode;
+    UniqueScHandle service(CreateServiceW(manager.Get(), kName, kName, SERVICE_ALL_ACCESS,
+                                          SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
+                                          SERVICE_ERROR_IGNORE, command.c_str(), nullptr, nullptr,
+                                          nullptr, nullptr, nullptr));
+    ASSERT_TRUE(service) << GetLastError();
+    ASSERT_TRUE(StartServiceW(service.Get(), 0, nullptr)) << GetLastError();
     SERVICE_STATUS status = {};
-    for (int i = 0; i < 100 && QueryServiceStatus(service, &status) &&
+    for (int i = 0; i < 100 && QueryServiceStatus(service.Get(), &status) &&
                     status.dwCurrentState != SERVICE_RUNNING;
          ++i) {
       Sleep(50);
     }
     EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
-    CloseServiceHandle(service), CloseServiceHandle(manager);
   }
   // Ends the stand-in whatever its mode and deletes the service.
   void Remove() {
-    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    SC_HANDLE service = OpenServiceW(manager, kName, SERVICE_ALL_ACCESS);
+    UniqueScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    UniqueScHandle service(OpenServiceW(manager.Get(), kName, SERVICE_ALL_ACCESS));
     SERVICE_STATUS_PROCESS status = {};
     DWORD needed = 0;
-    if (service != nullptr &&
-        QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
-                             sizeof status, &needed) &&
+    if (!service) return;
+    if (QueryServiceStatusEx(service.Get(), SC_STATUS_PROCESS_INFO,
+                             reinterpret_cast<BYTE*>(&status), sizeof status, &needed) &&
         status.dwProcessId != 0) {
-      HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, status.dwProcessId);
-      TerminateProcess(process, 0), WaitForSingleObject(process, 5000), CloseHandle(process);
+      UniqueHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, status.dwProcessId));
+      TerminateProcess(process.Get(), 0);
+      WaitForSingleObject(process.Get(), 5000);
     }
-    if (service != nullptr) DeleteService(service), CloseServiceHandle(service);
-    CloseServiceHandle(manager);
+    DeleteService(service.Get());
   }
   std::wstring Reports() { return ReportCodes(host_, reported_); }
 

@@ -2,8 +2,9 @@
 // control manager with "service MODE" (stop-now, stop-after MS, refuse-stop,
 // never-stop), it runs as a service and answers a stop as its mode says.
 // Run as a command, it appends its command line to "<own path>.log"; with
-// "-uninstall" it also stops and deletes the service whose program it is; it exits
-// with the number in "<own path>.exitcode" (0 without that file).
+// "-uninstall" it also stops and deletes the update service when that runs
+// this program; it exits with the number in "<own path>.exitcode" (0 without
+// that file).
 #include <windows.h>
 
 #include <cstdio>
@@ -34,23 +35,14 @@ void Report(DWORD state, DWORD hint = 0) {
 
 DWORD WINAPI Control(DWORD control, DWORD, void*, void*) {
   if (control != SERVICE_CONTROL_STOP) return NO_ERROR;
+  // stop-now is stopped before the control returns, so that the caller's
+  // first look after asking already sees it, however busy the machine is.
   if (mode == L"stop-now") {
-    // Stopped before the control returns, so that the caller's first look
-    // after asking already sees it, however busy the machine is.
     Report(SERVICE_STOPPED);
-    SetEvent(stopped);
-  } else if (mode == L"stop-after") {
-    Report(SERVICE_STOP_PENDING, stopAfter);
-    CreateThread(
-        nullptr, 0,
-        [](void*) -> DWORD {
-          Sleep(stopAfter), SetEvent(stopped);
-          return 0;
-        },
-        nullptr, 0, nullptr);
   } else {
-    Report(SERVICE_STOP_PENDING, 60000);
+    Report(SERVICE_STOP_PENDING, mode == L"stop-after" ? stopAfter : 60000);
   }
+  if (mode != L"never-stop") SetEvent(stopped);
   return NO_ERROR;
 }
 
@@ -58,33 +50,30 @@ void WINAPI ServiceMain(DWORD, wchar_t** names) {
   statusHandle = RegisterServiceCtrlHandlerExW(names[0], Control, nullptr);
   Report(SERVICE_RUNNING);
   WaitForSingleObject(stopped, INFINITE);
+  Sleep(stopAfter);  // 0 but in stop-after
   Report(SERVICE_STOPPED);
 }
 
-// Stops and deletes the service whose program is this program, as a
-// service's own uninstaller does.
+// Stops and deletes the update service when its program is this program,
+// as the service's own uninstaller does.
 void DeleteOwnService() {
   SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-  for (const wchar_t* name :
-       {L"ArvexGlintPlayerUpdateSvc", L"ArvexGlintPlayerFeedbackSvc", L"Glint Helper Service"}) {
-    SC_HANDLE service = OpenServiceW(manager, name, SERVICE_ALL_ACCESS);
-    if (service == nullptr) continue;
-    BYTE buffer[8192];
-    DWORD needed = 0;
-    auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer);
-    if (QueryServiceConfigW(service, config, sizeof buffer, &needed) &&
-        std::wcsstr(config->lpBinaryPathName, Self().c_str()) != nullptr) {
-      SERVICE_STATUS state = {};
-      ControlService(service, SERVICE_CONTROL_STOP, &state);
-      for (int i = 0; i < 100 && QueryServiceStatus(service, &state) &&
-                      state.dwCurrentState != SERVICE_STOPPED;
-           ++i) {
-        Sleep(50);
-      }
-      DeleteService(service);
+  SC_HANDLE service = OpenServiceW(manager, L"ArvexGlintPlayerUpdateSvc", SERVICE_ALL_ACCESS);
+  BYTE buffer[8192];
+  DWORD needed = 0;
+  auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer);
+  if (service != nullptr && QueryServiceConfigW(service, config, sizeof buffer, &needed) &&
+      std::wcsstr(config->lpBinaryPathName, Self().c_str()) != nullptr) {
+    SERVICE_STATUS state = {};
+    ControlService(service, SERVICE_CONTROL_STOP, &state);
+    for (int i = 0;
+         i < 100 && QueryServiceStatus(service, &state) && state.dwCurrentState != SERVICE_STOPPED;
+         ++i) {
+      Sleep(50);
     }
-    CloseServiceHandle(service);
+    DeleteService(service);
   }
+  CloseServiceHandle(service);
   CloseServiceHandle(manager);
 }
 

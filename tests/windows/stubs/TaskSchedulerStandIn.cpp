@@ -6,7 +6,8 @@
 //
 // Settings (TaskStandInSettings.h):
 //   Log         the log file, one line per call: "Interface.method values"
-//   Tasks       the side file, one line per task: name, then key=value fields
+//   Tasks       the side file: the value each setter of a stored task's
+//               definition was given
 //   FailMethod  "Interface.method" to fail, FailResult the HRESULT it answers
 #define CINTERFACE
 #include <windows.h>
@@ -14,6 +15,7 @@
 #include <oleauto.h>
 #include <taskschd.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -23,79 +25,63 @@
 
 namespace {
 
+// A definition's values by the setter that gave them, shared by the objects
+// that edit it.
 using Values = std::map<std::string, std::string>;
 
-// A definition's values, shared by the objects that edit it.
-struct TaskData {
-  Values values;
-};
-
-enum class Kind {
-  kFactory,
-  kService,
-  kFolder,
-  kRegistered,
-  kDefinition,
-  kSettings,
-  kInfo,
-  kTriggers,
-  kTrigger,
-  kRepetition,
-  kActions,
-  kAction,
+// What objects of one interface answer: their table and the identifiers.
+struct Interface {
+  const void* table;
+  IID iid, derived;  // derived: IID_NULL, or a view asked for by name
 };
 
 // Every object: the table first, as COM sees it.
 struct Object {
   const void* lpVtbl;
   LONG refs;
-  Kind kind;
-  std::shared_ptr<TaskData> task;
+  const Interface* of;
+  std::shared_ptr<Values> task;
 };
 
-LONG g_objects = 0;
+// A method's name as a template argument.
+template <size_t N>
+struct Name {
+  constexpr Name(const char (&text)[N]) { std::copy_n(text, N, value); }
+  char value[N];
+};
 
-std::string Text(BSTR text) {
-  return text == nullptr ? "(null)" : standin::Utf8(text, static_cast<int>(SysStringLen(text)));
+void* Make(const Interface& of, std::shared_ptr<Values> task) {
+  return new Object{of.table, 1, &of, std::move(task)};
 }
 
+std::string Show(BSTR text) {
+  return text == nullptr ? "(null)" : standin::Utf8(text, static_cast<int>(SysStringLen(text)));
+}
+std::string Show(int value) {
+  return std::to_string(value);
+}
 std::string Show(const VARIANT& value) {
-  switch (value.vt) {
-    case VT_EMPTY:
-      return "VT_EMPTY";
-    case VT_NULL:
-      return "VT_NULL";
-    case VT_BSTR:
-      return "VT_BSTR:" + Text(value.bstrVal);
-    case VT_I4:
-      return "VT_I4:" + std::to_string(value.lVal);
-    default:
-      return "VT_" + std::to_string(value.vt);
-  }
+  if (value.vt == VT_BSTR) return "VT_BSTR:" + Show(value.bstrVal);
+  return value.vt == VT_EMPTY ? "VT_EMPTY" : "VT_" + std::to_string(value.vt);
 }
 
 // Logs the call; the HRESULT the settings make it answer, or S_OK.
-HRESULT Call(const char* method, const std::string& values = "") {
-  standin::Log(std::string(method) + (values.empty() ? "" : " " + values));
-  const std::wstring failing = standin::Text(L"FailMethod");
-  if (failing.empty() || standin::Utf8(failing.c_str()) != method) return S_OK;
+HRESULT Call(const std::string& method, const std::string& values = "") {
+  standin::Log(method + (values.empty() ? "" : " " + values));
+  if (standin::Utf8(standin::Text(L"FailMethod").c_str()) != method) return S_OK;
   return static_cast<HRESULT>(standin::Number(L"FailResult", static_cast<DWORD>(E_FAIL)));
 }
 
-// --- the side file ----------------------------------------------------------
-
+// The side file: a line per stored value, "task\tmethod=value", or the
+// task's name alone when it has none.
 std::map<std::string, Values> LoadTasks() {
   std::map<std::string, Values> tasks;
   std::istringstream in(standin::ReadFileText(standin::Text(L"Tasks")));
   for (std::string line; std::getline(in, line);) {
-    std::istringstream fields(line);
-    std::string name, field;
-    if (!std::getline(fields, name, '\t')) continue;
-    Values& values = tasks[name];
-    while (std::getline(fields, field, '\t')) {
-      const size_t equals = field.find('=');
-      if (equals != std::string::npos) values[field.substr(0, equals)] = field.substr(equals + 1);
-    }
+    const size_t tab = line.find('\t'), equals = line.find('=', tab);
+    Values& values = tasks[line.substr(0, tab)];
+    if (equals != std::string::npos)
+      values[line.substr(tab + 1, equals - tab - 1)] = line.substr(equals + 1);
   }
   return tasks;
 }
@@ -103,440 +89,254 @@ std::map<std::string, Values> LoadTasks() {
 void SaveTasks(const std::map<std::string, Values>& tasks) {
   std::string text;
   for (const auto& [name, values] : tasks) {
-    text += name;
-    for (const auto& [key, value] : values) text += "\t" + key + "=" + value;
-    text += "\n";
+    for (const auto& [method, value] : values) text += name + "\t" + method + "=" + value + "\n";
   }
   standin::WriteFileText(standin::Text(L"Tasks"), text);
 }
 
-// --- objects ------------------------------------------------------------------
+// --- IUnknown, and the method templates every table draws on ------------------
+
+HRESULT STDMETHODCALLTYPE QueryInterface(Object* self, REFIID iid, void** out) {
+  *out = nullptr;
+  const bool derived = IsEqualIID(iid, self->of->derived);
+  if (!derived && !IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, self->of->iid)) {
+    return E_NOINTERFACE;
+  }
+  // The views a caller asks for by name can fail on request too.
+  if (derived) {
+    const HRESULT result = Call(IsEqualIID(iid, IID_IDailyTrigger) ? "QueryInterface IDailyTrigger"
+                                                                   : "QueryInterface IExecAction");
+    if (FAILED(result)) return result;
+  }
+  InterlockedIncrement(&self->refs);
+  *out = self;
+  return S_OK;
+}
+
+ULONG STDMETHODCALLTYPE AddRef(Object* self) {
+  return static_cast<ULONG>(InterlockedIncrement(&self->refs));
+}
+
+ULONG STDMETHODCALLTYPE Release(Object* self) {
+  const LONG refs = InterlockedDecrement(&self->refs);
+  if (refs == 0) delete self;
+  return static_cast<ULONG>(refs);
+}
 
 HRESULT STDMETHODCALLTYPE NotImplemented() {
   return E_NOTIMPL;
 }
 
-const void* TableOf(Kind kind);
-
-template <typename I>
-I* Make(Kind kind, std::shared_ptr<TaskData> task) {
-  InterlockedIncrement(&g_objects);
-  return reinterpret_cast<I*>(new Object{TableOf(kind), 1, kind, std::move(task)});
-}
-
-Object* Self(void* self) {
-  return static_cast<Object*>(self);
-}
-
-bool Answers(Kind kind, REFIID iid) {
-  if (IsEqualIID(iid, IID_IUnknown)) return true;
-  if (kind == Kind::kFactory) return IsEqualIID(iid, IID_IClassFactory);
-  if (IsEqualIID(iid, IID_IDispatch)) return true;
-  switch (kind) {
-    case Kind::kService:
-      return IsEqualIID(iid, IID_ITaskService);
-    case Kind::kFolder:
-      return IsEqualIID(iid, IID_ITaskFolder);
-    case Kind::kRegistered:
-      return IsEqualIID(iid, IID_IRegisteredTask);
-    case Kind::kDefinition:
-      return IsEqualIID(iid, IID_ITaskDefinition);
-    case Kind::kSettings:
-      return IsEqualIID(iid, IID_ITaskSettings);
-    case Kind::kInfo:
-      return IsEqualIID(iid, IID_IRegistrationInfo);
-    case Kind::kTriggers:
-      return IsEqualIID(iid, IID_ITriggerCollection);
-    case Kind::kTrigger:
-      return IsEqualIID(iid, IID_ITrigger) || IsEqualIID(iid, IID_IDailyTrigger);
-    case Kind::kRepetition:
-      return IsEqualIID(iid, IID_IRepetitionPattern);
-    case Kind::kActions:
-      return IsEqualIID(iid, IID_IActionCollection);
-    case Kind::kAction:
-      return IsEqualIID(iid, IID_IAction) || IsEqualIID(iid, IID_IExecAction);
-    default:
-      return false;
-  }
-}
-
-HRESULT STDMETHODCALLTYPE QueryInterfaceOf(void* self, REFIID iid, void** out) {
-  if (out == nullptr) return E_POINTER;
-  *out = nullptr;
-  if (!Answers(Self(self)->kind, iid)) return E_NOINTERFACE;
-  // The views a caller asks for by name can fail on request too.
-  if (IsEqualIID(iid, IID_IDailyTrigger) || IsEqualIID(iid, IID_IExecAction)) {
-    const HRESULT result = Call(IsEqualIID(iid, IID_IDailyTrigger) ? "QueryInterface IDailyTrigger"
-                                                                   : "QueryInterface IExecAction");
-    if (FAILED(result)) return result;
-  }
-  InterlockedIncrement(&Self(self)->refs);
-  *out = self;
-  return S_OK;
-}
-
-ULONG STDMETHODCALLTYPE AddRefOf(void* self) {
-  return static_cast<ULONG>(InterlockedIncrement(&Self(self)->refs));
-}
-
-ULONG STDMETHODCALLTYPE ReleaseOf(void* self) {
-  const LONG refs = InterlockedDecrement(&Self(self)->refs);
-  if (refs == 0) {
-    delete Self(self);
-    InterlockedDecrement(&g_objects);
-  }
-  return static_cast<ULONG>(refs);
-}
-
-template <typename I>
-HRESULT Give(I* object, I** out) {
-  if (out == nullptr) {
-    reinterpret_cast<IUnknown*>(object)->lpVtbl->Release(reinterpret_cast<IUnknown*>(object));
-    return E_POINTER;
-  }
-  *out = object;
-  return S_OK;
-}
-
-// Stores a value of the definition after logging it; the failure the
-// settings ask for stores nothing.
-HRESULT Put(void* self, const char* method, const std::string& key, const std::string& value) {
-  const HRESULT result = Call(method, value);
-  if (SUCCEEDED(result)) Self(self)->task->values[key] = value;
+// A setter: the value goes into the definition after the log; the failure
+// the settings ask for stores nothing.
+template <Name Method, typename T>
+HRESULT STDMETHODCALLTYPE Put(Object* self, T value) {
+  const HRESULT result = Call(Method.value, Show(value));
+  if (SUCCEEDED(result)) (*self->task)[Method.value] = Show(value);
   return result;
 }
 
-std::string Flag(VARIANT_BOOL value) {
-  return std::to_string(static_cast<int>(value));
+// A part of the definition, sharing its values.
+template <Name Method, const Interface& Of>
+HRESULT STDMETHODCALLTYPE Part(Object* self, void** out) {
+  const HRESULT result = Call(Method.value);
+  if (SUCCEEDED(result)) *out = Make(Of, self->task);
+  return result;
 }
 
-// --- the service and its folder -------------------------------------------------
-
-HRESULT STDMETHODCALLTYPE ServiceConnect(ITaskService*, VARIANT server, VARIANT user,
-                                         VARIANT domain, VARIANT password) {
-  return Call("ITaskService.Connect",
-              Show(server) + " " + Show(user) + " " + Show(domain) + " " + Show(password));
+// A part made with a type, which the definition keeps.
+template <Name Method, const Interface& Of>
+HRESULT STDMETHODCALLTYPE Create(Object* self, int type, void** out) {
+  const HRESULT result = Put<Method, int>(self, type);
+  if (SUCCEEDED(result)) *out = Make(Of, self->task);
+  return result;
 }
 
-HRESULT STDMETHODCALLTYPE ServiceGetFolder(ITaskService*, BSTR path, ITaskFolder** folder) {
-  const HRESULT result = Call("ITaskService.GetFolder", Text(path));
-  if (FAILED(result)) return result;
-  return Give(Make<ITaskFolder>(Kind::kFolder, nullptr), folder);
+template <typename Slot, typename Function>
+void Fill(Slot& slot, Function* function) {
+  slot = reinterpret_cast<Slot>(function);
 }
 
-HRESULT STDMETHODCALLTYPE ServiceNewTask(ITaskService*, DWORD flags, ITaskDefinition** out) {
-  const HRESULT result = Call("ITaskService.NewTask", std::to_string(flags));
-  if (FAILED(result)) return result;
-  return Give(Make<ITaskDefinition>(Kind::kDefinition, std::make_shared<TaskData>()), out);
-}
-
-HRESULT STDMETHODCALLTYPE FolderGetTask(ITaskFolder*, BSTR path, IRegisteredTask** out) {
-  const HRESULT result = Call("ITaskFolder.GetTask", Text(path));
-  if (FAILED(result)) return result;
-  auto tasks = LoadTasks();
-  auto found = tasks.find(Text(path));
-  if (found == tasks.end()) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
-  auto data = std::make_shared<TaskData>();
-  data->values = found->second;
-  return Give(Make<IRegisteredTask>(Kind::kRegistered, data), out);
-}
-
-HRESULT STDMETHODCALLTYPE FolderDeleteTask(ITaskFolder*, BSTR name, LONG flags) {
-  const HRESULT result = Call("ITaskFolder.DeleteTask", Text(name) + " " + std::to_string(flags));
-  if (FAILED(result)) return result;
-  auto tasks = LoadTasks();
-  if (tasks.erase(Text(name)) == 0) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
-  SaveTasks(tasks);
-  return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE FolderRegister(ITaskFolder*, BSTR path, ITaskDefinition* definition,
-                                         LONG flags, VARIANT user, VARIANT password,
-                                         TASK_LOGON_TYPE logon, VARIANT sddl,
-                                         IRegisteredTask** out) {
-  if (out != nullptr) *out = nullptr;
-  const HRESULT result = Call("ITaskFolder.RegisterTaskDefinition",
-                              "path=" + Text(path) + " flags=" + std::to_string(flags) +
-                                  " user=" + Show(user) + " password=" + Show(password) +
-                                  " logon=" + std::to_string(logon) + " sddl=" + Show(sddl));
-  if (FAILED(result)) return result;
-  // The scheduler refuses a task without a name.
-  if (path == nullptr || SysStringLen(path) == 0) return E_ACCESSDENIED;
-  if (definition == nullptr) return E_POINTER;
-  auto tasks = LoadTasks();
-  Values values = Self(definition)->task->values;
-  values["Registration.User"] = Show(user);
-  values["Registration.Logon"] = std::to_string(logon);
-  tasks[Text(path)] = values;
-  SaveTasks(tasks);
-  if (out == nullptr) return S_OK;
-  auto data = std::make_shared<TaskData>();
-  data->values = values;
-  *out = Make<IRegisteredTask>(Kind::kRegistered, data);
-  return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE RegisteredDefinition(IRegisteredTask* self, ITaskDefinition** out) {
-  const HRESULT result = Call("IRegisteredTask.get_Definition");
-  if (FAILED(result)) return result;
-  return Give(Make<ITaskDefinition>(Kind::kDefinition, Self(self)->task), out);
+// An interface whose table has IUnknown, the slots `fill` sets, and
+// E_NOTIMPL everywhere else.
+template <typename Table, typename Slots>
+Interface Define(const IID& iid, const IID& derived, Slots fill) {
+  auto* table = new Table;
+  auto** slots = reinterpret_cast<void (**)()>(table);
+  std::fill_n(slots, sizeof(Table) / sizeof *slots, reinterpret_cast<void (*)()>(&NotImplemented));
+  Fill(table->QueryInterface, &QueryInterface);
+  Fill(table->AddRef, &AddRef);
+  Fill(table->Release, &Release);
+  fill(table);
+  return {table, iid, derived};
 }
 
 // --- the definition and its parts ---------------------------------------------
 
-template <typename I>
-HRESULT Part(void* self, const char* method, Kind kind, I** out) {
-  const HRESULT result = Call(method);
-  if (FAILED(result)) return result;
-  return Give(Make<I>(kind, Self(self)->task), out);
-}
-
-HRESULT STDMETHODCALLTYPE DefinitionInfo(ITaskDefinition* self, IRegistrationInfo** out) {
-  return Part(self, "ITaskDefinition.get_RegistrationInfo", Kind::kInfo, out);
-}
-HRESULT STDMETHODCALLTYPE DefinitionTriggers(ITaskDefinition* self, ITriggerCollection** out) {
-  return Part(self, "ITaskDefinition.get_Triggers", Kind::kTriggers, out);
-}
-HRESULT STDMETHODCALLTYPE DefinitionSettings(ITaskDefinition* self, ITaskSettings** out) {
-  return Part(self, "ITaskDefinition.get_Settings", Kind::kSettings, out);
-}
-HRESULT STDMETHODCALLTYPE DefinitionActions(ITaskDefinition* self, IActionCollection** out) {
-  return Part(self, "ITaskDefinition.get_Actions", Kind::kActions, out);
-}
-
-HRESULT STDMETHODCALLTYPE SettingsStart(ITaskSettings* self, VARIANT_BOOL value) {
-  return Put(self, "ITaskSettings.put_StartWhenAvailable", "Settings.StartWhenAvailable",
-             Flag(value));
-}
-HRESULT STDMETHODCALLTYPE SettingsCompatibility(ITaskSettings* self, TASK_COMPATIBILITY value) {
-  return Put(self, "ITaskSettings.put_Compatibility", "Settings.Compatibility",
-             std::to_string(value));
-}
-HRESULT STDMETHODCALLTYPE SettingsBatteries(ITaskSettings* self, VARIANT_BOOL value) {
-  return Put(self, "ITaskSettings.put_DisallowStartIfOnBatteries",
-             "Settings.DisallowStartIfOnBatteries", Flag(value));
-}
-HRESULT STDMETHODCALLTYPE SettingsNetwork(ITaskSettings* self, VARIANT_BOOL value) {
-  return Put(self, "ITaskSettings.put_RunOnlyIfNetworkAvailable",
-             "Settings.RunOnlyIfNetworkAvailable", Flag(value));
-}
-
-HRESULT STDMETHODCALLTYPE InfoAuthor(IRegistrationInfo* self, BSTR value) {
-  return Put(self, "IRegistrationInfo.put_Author", "Info.Author", Text(value));
-}
-HRESULT STDMETHODCALLTYPE InfoDescription(IRegistrationInfo* self, BSTR value) {
-  return Put(self, "IRegistrationInfo.put_Description", "Info.Description", Text(value));
-}
-
-HRESULT STDMETHODCALLTYPE TriggersCount(ITriggerCollection* self, LONG* count) {
-  const HRESULT result = Call("ITriggerCollection.get_Count");
-  if (FAILED(result)) return result;
-  *count = Self(self)->task->values.count("Trigger.Type") != 0 ? 1 : 0;
-  return S_OK;
-}
-HRESULT STDMETHODCALLTYPE TriggersItem(ITriggerCollection* self, LONG index, ITrigger** out) {
-  const HRESULT result = Call("ITriggerCollection.get_Item", std::to_string(index));
-  if (FAILED(result)) return result;
-  if (index != 1 || Self(self)->task->values.count("Trigger.Type") == 0) return E_INVALIDARG;
-  return Give(Make<ITrigger>(Kind::kTrigger, Self(self)->task), out);
-}
-HRESULT STDMETHODCALLTYPE TriggersCreate(ITriggerCollection* self, TASK_TRIGGER_TYPE2 type,
-                                         ITrigger** out) {
-  const HRESULT result =
-      Put(self, "ITriggerCollection.Create", "Trigger.Type", std::to_string(type));
-  if (FAILED(result)) return result;
-  return Give(Make<ITrigger>(Kind::kTrigger, Self(self)->task), out);
-}
-
-HRESULT STDMETHODCALLTYPE TriggerId(IDailyTrigger* self, BSTR value) {
-  return Put(self, "ITrigger.put_Id", "Trigger.Id", Text(value));
-}
-HRESULT STDMETHODCALLTYPE TriggerStart(IDailyTrigger* self, BSTR value) {
-  return Put(self, "ITrigger.put_StartBoundary", "Trigger.StartBoundary", Text(value));
-}
-HRESULT STDMETHODCALLTYPE TriggerDays(IDailyTrigger* self, short value) {
-  return Put(self, "IDailyTrigger.put_DaysInterval", "Trigger.DaysInterval", std::to_string(value));
-}
-HRESULT STDMETHODCALLTYPE TriggerRepetition(IDailyTrigger* self, IRepetitionPattern** out) {
-  return Part(self, "ITrigger.get_Repetition", Kind::kRepetition, out);
-}
-
-HRESULT STDMETHODCALLTYPE RepetitionDuration(IRepetitionPattern* self, BSTR value) {
-  return Put(self, "IRepetitionPattern.put_Duration", "Repetition.Duration", Text(value));
-}
-HRESULT STDMETHODCALLTYPE RepetitionInterval(IRepetitionPattern* self, BSTR value) {
-  return Put(self, "IRepetitionPattern.put_Interval", "Repetition.Interval", Text(value));
-}
-
-HRESULT STDMETHODCALLTYPE ActionsClear(IActionCollection* self) {
+HRESULT STDMETHODCALLTYPE ActionsClear(Object* self) {
   const HRESULT result = Call("IActionCollection.Clear");
-  if (FAILED(result)) return result;
-  Values& values = Self(self)->task->values;
-  for (auto i = values.begin(); i != values.end();) {
-    i = i->first.rfind("Action.", 0) == 0 ? values.erase(i) : std::next(i);
+  if (SUCCEEDED(result)) {
+    std::erase_if(*self->task,
+                  [](const auto& v) { return v.first.find("Action") != std::string::npos; });
   }
-  return S_OK;
-}
-HRESULT STDMETHODCALLTYPE ActionsCreate(IActionCollection* self, TASK_ACTION_TYPE type,
-                                        IAction** out) {
-  const HRESULT result = Put(self, "IActionCollection.Create", "Action.Type", std::to_string(type));
-  if (FAILED(result)) return result;
-  return Give(Make<IAction>(Kind::kAction, Self(self)->task), out);
-}
-
-HRESULT STDMETHODCALLTYPE ActionPath(IExecAction* self, BSTR value) {
-  return Put(self, "IExecAction.put_Path", "Action.Path", Text(value));
-}
-HRESULT STDMETHODCALLTYPE ActionArguments(IExecAction* self, BSTR value) {
-  return Put(self, "IExecAction.put_Arguments", "Action.Arguments", Text(value));
-}
-
-// --- the class object -------------------------------------------------------------
-
-HRESULT STDMETHODCALLTYPE FactoryCreate(IClassFactory*, IUnknown* outer, REFIID iid, void** out) {
-  if (out == nullptr) return E_POINTER;
-  *out = nullptr;
-  if (outer != nullptr) return CLASS_E_NOAGGREGATION;
-  ITaskService* service = Make<ITaskService>(Kind::kService, nullptr);
-  const HRESULT result = QueryInterfaceOf(service, iid, out);
-  ReleaseOf(service);
   return result;
 }
 
-HRESULT STDMETHODCALLTYPE FactoryLock(IClassFactory*, BOOL) {
+const Interface kRepetition =
+    Define<IRepetitionPatternVtbl>(IID_IRepetitionPattern, IID_NULL, [](auto* t) {
+      Fill(t->put_Duration, &Put<"IRepetitionPattern.put_Duration", BSTR>);
+      Fill(t->put_Interval, &Put<"IRepetitionPattern.put_Interval", BSTR>);
+    });
+const Interface kTrigger = Define<IDailyTriggerVtbl>(IID_ITrigger, IID_IDailyTrigger, [](auto* t) {
+  Fill(t->put_Id, &Put<"ITrigger.put_Id", BSTR>);
+  Fill(t->put_StartBoundary, &Put<"ITrigger.put_StartBoundary", BSTR>);
+  Fill(t->put_DaysInterval, &Put<"IDailyTrigger.put_DaysInterval", short>);
+  Fill(t->get_Repetition, &Part<"ITrigger.get_Repetition", kRepetition>);
+});
+
+// A stored definition has its one trigger when the trigger was made.
+HRESULT STDMETHODCALLTYPE TriggersCount(Object* self, LONG* count) {
+  const HRESULT result = Call("ITriggerCollection.get_Count");
+  if (SUCCEEDED(result)) *count = self->task->count("ITriggerCollection.Create") != 0 ? 1 : 0;
+  return result;
+}
+
+HRESULT STDMETHODCALLTYPE TriggersItem(Object* self, LONG index, void** out) {
+  const HRESULT result = Call("ITriggerCollection.get_Item", Show(index));
+  if (FAILED(result)) return result;
+  if (index != 1 || self->task->count("ITriggerCollection.Create") == 0) return E_INVALIDARG;
+  *out = Make(kTrigger, self->task);
   return S_OK;
 }
 
-// --- tables -------------------------------------------------------------------
+const Interface kTriggers =
+    Define<ITriggerCollectionVtbl>(IID_ITriggerCollection, IID_NULL, [](auto* t) {
+      Fill(t->get_Count, &TriggersCount);
+      Fill(t->get_Item, &TriggersItem);
+      Fill(t->Create, &Create<"ITriggerCollection.Create", kTrigger>);
+    });
+const Interface kSettings = Define<ITaskSettingsVtbl>(IID_ITaskSettings, IID_NULL, [](auto* t) {
+  Fill(t->put_StartWhenAvailable, &Put<"ITaskSettings.put_StartWhenAvailable", short>);
+  Fill(t->put_Compatibility, &Put<"ITaskSettings.put_Compatibility", int>);
+  Fill(t->put_DisallowStartIfOnBatteries,
+       &Put<"ITaskSettings.put_DisallowStartIfOnBatteries", short>);
+  Fill(t->put_RunOnlyIfNetworkAvailable,
+       &Put<"ITaskSettings.put_RunOnlyIfNetworkAvailable", short>);
+});
+const Interface kInfo = Define<IRegistrationInfoVtbl>(IID_IRegistrationInfo, IID_NULL, [](auto* t) {
+  Fill(t->put_Author, &Put<"IRegistrationInfo.put_Author", BSTR>);
+  Fill(t->put_Description, &Put<"IRegistrationInfo.put_Description", BSTR>);
+});
+const Interface kAction = Define<IExecActionVtbl>(IID_IAction, IID_IExecAction, [](auto* t) {
+  Fill(t->put_Path, &Put<"IExecAction.put_Path", BSTR>);
+  Fill(t->put_Arguments, &Put<"IExecAction.put_Arguments", BSTR>);
+});
+const Interface kActions =
+    Define<IActionCollectionVtbl>(IID_IActionCollection, IID_NULL, [](auto* t) {
+      Fill(t->Clear, &ActionsClear);
+      Fill(t->Create, &Create<"IActionCollection.Create", kAction>);
+    });
+const Interface kDefinition =
+    Define<ITaskDefinitionVtbl>(IID_ITaskDefinition, IID_NULL, [](auto* t) {
+      Fill(t->get_RegistrationInfo, &Part<"ITaskDefinition.get_RegistrationInfo", kInfo>);
+      Fill(t->get_Triggers, &Part<"ITaskDefinition.get_Triggers", kTriggers>);
+      Fill(t->get_Settings, &Part<"ITaskDefinition.get_Settings", kSettings>);
+      Fill(t->get_Actions, &Part<"ITaskDefinition.get_Actions", kActions>);
+    });
+const Interface kRegistered = Define<IRegisteredTaskVtbl>(
+    IID_IRegisteredTask, IID_NULL,
+    [](auto* t) { Fill(t->get_Definition, &Part<"IRegisteredTask.get_Definition", kDefinition>); });
 
-template <typename Fn>
-Fn Cast(void* function) {
-  return reinterpret_cast<Fn>(function);
+// --- the service and its folder ---------------------------------------------------
+
+HRESULT STDMETHODCALLTYPE FolderGetTask(Object*, BSTR path, void** out) {
+  const HRESULT result = Call("ITaskFolder.GetTask", Show(path));
+  if (FAILED(result)) return result;
+  auto tasks = LoadTasks();
+  auto found = tasks.find(Show(path));
+  if (found == tasks.end()) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+  *out = Make(kRegistered, std::make_shared<Values>(found->second));
+  return S_OK;
 }
 
-// A table whose every slot answers E_NOTIMPL, with the IUnknown methods.
-template <typename Table>
-Table* NewTable() {
-  auto* table = new Table;
-  void** slots = reinterpret_cast<void**>(table);
-  for (size_t i = 0; i < sizeof(Table) / sizeof(void*); ++i) {
-    slots[i] = reinterpret_cast<void*>(&NotImplemented);
-  }
-  table->QueryInterface =
-      Cast<decltype(table->QueryInterface)>(reinterpret_cast<void*>(&QueryInterfaceOf));
-  table->AddRef = Cast<decltype(table->AddRef)>(reinterpret_cast<void*>(&AddRefOf));
-  table->Release = Cast<decltype(table->Release)>(reinterpret_cast<void*>(&ReleaseOf));
-  return table;
+HRESULT STDMETHODCALLTYPE FolderDeleteTask(Object*, BSTR name, LONG flags) {
+  const HRESULT result = Call("ITaskFolder.DeleteTask", Show(name) + " " + Show(flags));
+  if (FAILED(result)) return result;
+  auto tasks = LoadTasks();
+  if (tasks.erase(Show(name)) == 0) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+  SaveTasks(tasks);
+  return S_OK;
 }
 
-const void* BuildTable(Kind kind) {
-  switch (kind) {
-    case Kind::kFactory: {
-      auto* t = NewTable<IClassFactoryVtbl>();
-      t->CreateInstance = FactoryCreate;
-      t->LockServer = FactoryLock;
-      return t;
-    }
-    case Kind::kService: {
-      auto* t = NewTable<ITaskServiceVtbl>();
-      t->Connect = ServiceConnect;
-      t->GetFolder = ServiceGetFolder;
-      t->NewTask = ServiceNewTask;
-      return t;
-    }
-    case Kind::kFolder: {
-      auto* t = NewTable<ITaskFolderVtbl>();
-      t->GetTask = FolderGetTask;
-      t->DeleteTask = FolderDeleteTask;
-      t->RegisterTaskDefinition = FolderRegister;
-      return t;
-    }
-    case Kind::kRegistered: {
-      auto* t = NewTable<IRegisteredTaskVtbl>();
-      t->get_Definition = RegisteredDefinition;
-      return t;
-    }
-    case Kind::kDefinition: {
-      auto* t = NewTable<ITaskDefinitionVtbl>();
-      t->get_RegistrationInfo = DefinitionInfo;
-      t->get_Triggers = DefinitionTriggers;
-      t->get_Settings = DefinitionSettings;
-      t->get_Actions = DefinitionActions;
-      return t;
-    }
-    case Kind::kSettings: {
-      auto* t = NewTable<ITaskSettingsVtbl>();
-      t->put_StartWhenAvailable = SettingsStart;
-      t->put_Compatibility = SettingsCompatibility;
-      t->put_DisallowStartIfOnBatteries = SettingsBatteries;
-      t->put_RunOnlyIfNetworkAvailable = SettingsNetwork;
-      return t;
-    }
-    case Kind::kInfo: {
-      auto* t = NewTable<IRegistrationInfoVtbl>();
-      t->put_Author = InfoAuthor;
-      t->put_Description = InfoDescription;
-      return t;
-    }
-    case Kind::kTriggers: {
-      auto* t = NewTable<ITriggerCollectionVtbl>();
-      t->get_Count = TriggersCount;
-      t->get_Item = TriggersItem;
-      t->Create = TriggersCreate;
-      return t;
-    }
-    case Kind::kTrigger: {
-      auto* t = NewTable<IDailyTriggerVtbl>();
-      t->put_Id = TriggerId;
-      t->put_StartBoundary = TriggerStart;
-      t->put_DaysInterval = TriggerDays;
-      t->get_Repetition = TriggerRepetition;
-      return t;
-    }
-    case Kind::kRepetition: {
-      auto* t = NewTable<IRepetitionPatternVtbl>();
-      t->put_Duration = RepetitionDuration;
-      t->put_Interval = RepetitionInterval;
-      return t;
-    }
-    case Kind::kActions: {
-      auto* t = NewTable<IActionCollectionVtbl>();
-      t->Clear = ActionsClear;
-      t->Create = ActionsCreate;
-      return t;
-    }
-    case Kind::kAction: {
-      auto* t = NewTable<IExecActionVtbl>();
-      t->put_Path = ActionPath;
-      t->put_Arguments = ActionArguments;
-      return t;
-    }
-  }
-  return nullptr;
+HRESULT STDMETHODCALLTYPE FolderRegister(Object*, BSTR path, Object* definition, LONG flags,
+                                         VARIANT user, VARIANT password, TASK_LOGON_TYPE logon,
+                                         VARIANT sddl, void** out) {
+  *out = nullptr;
+  const HRESULT result =
+      Call("ITaskFolder.RegisterTaskDefinition",
+           "path=" + Show(path) + " flags=" + Show(flags) + " user=" + Show(user) +
+               " password=" + Show(password) + " logon=" + Show(logon) + " sddl=" + Show(sddl));
+  if (FAILED(result)) return result;
+  // The scheduler refuses a task without a name.
+  if (SysStringLen(path) == 0) return E_ACCESSDENIED;
+  auto tasks = LoadTasks();
+  tasks[Show(path)] = *definition->task;
+  SaveTasks(tasks);
+  return S_OK;
 }
 
-const void* TableOf(Kind kind) {
-  static const void* tables[] = {
-      BuildTable(Kind::kFactory),    BuildTable(Kind::kService),    BuildTable(Kind::kFolder),
-      BuildTable(Kind::kRegistered), BuildTable(Kind::kDefinition), BuildTable(Kind::kSettings),
-      BuildTable(Kind::kInfo),       BuildTable(Kind::kTriggers),   BuildTable(Kind::kTrigger),
-      BuildTable(Kind::kRepetition), BuildTable(Kind::kActions),    BuildTable(Kind::kAction),
-  };
-  return tables[static_cast<int>(kind)];
+const Interface kFolder = Define<ITaskFolderVtbl>(IID_ITaskFolder, IID_NULL, [](auto* t) {
+  Fill(t->GetTask, &FolderGetTask);
+  Fill(t->DeleteTask, &FolderDeleteTask);
+  Fill(t->RegisterTaskDefinition, &FolderRegister);
+});
+
+HRESULT STDMETHODCALLTYPE ServiceConnect(Object*, VARIANT server, VARIANT user, VARIANT domain,
+                                         VARIANT password) {
+  return Call("ITaskService.Connect",
+              Show(server) + " " + Show(user) + " " + Show(domain) + " " + Show(password));
 }
+
+HRESULT STDMETHODCALLTYPE ServiceGetFolder(Object*, BSTR path, void** out) {
+  const HRESULT result = Call("ITaskService.GetFolder", Show(path));
+  if (SUCCEEDED(result)) *out = Make(kFolder, nullptr);
+  return result;
+}
+
+HRESULT STDMETHODCALLTYPE ServiceNewTask(Object*, DWORD flags, void** out) {
+  const HRESULT result = Call("ITaskService.NewTask", Show(flags));
+  if (SUCCEEDED(result)) *out = Make(kDefinition, std::make_shared<Values>());
+  return result;
+}
+
+const Interface kService = Define<ITaskServiceVtbl>(IID_ITaskService, IID_NULL, [](auto* t) {
+  Fill(t->Connect, &ServiceConnect);
+  Fill(t->GetFolder, &ServiceGetFolder);
+  Fill(t->NewTask, &ServiceNewTask);
+});
+
+// The object made, asked for `iid`, and left to the caller alone.
+HRESULT Hand(void* object, REFIID iid, void** out) {
+  const HRESULT result = QueryInterface(static_cast<Object*>(object), iid, out);
+  Release(static_cast<Object*>(object));
+  return result;
+}
+
+HRESULT STDMETHODCALLTYPE FactoryCreate(Object*, IUnknown*, REFIID iid, void** out) {
+  return Hand(Make(kService, nullptr), iid, out);
+}
+
+const Interface kFactory = Define<IClassFactoryVtbl>(
+    IID_IClassFactory, IID_NULL, [](auto* t) { Fill(t->CreateInstance, &FactoryCreate); });
 
 }  // namespace
 
 extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID, REFIID iid, void** out) {
-  if (out != nullptr) *out = nullptr;
+  *out = nullptr;
   const HRESULT refused = Call("DllGetClassObject");
-  if (FAILED(refused)) return refused;
-  IClassFactory* factory = Make<IClassFactory>(Kind::kFactory, nullptr);
-  const HRESULT result = QueryInterfaceOf(factory, iid, out);
-  ReleaseOf(factory);
-  return result;
+  return FAILED(refused) ? refused : Hand(Make(kFactory, nullptr), iid, out);
 }
 
 extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() {
-  return g_objects == 0 ? S_OK : S_FALSE;
+  return S_FALSE;
 }
