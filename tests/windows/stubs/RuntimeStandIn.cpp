@@ -11,6 +11,7 @@
 #include <string>
 
 #include "StandInSettings.h"
+#include "TaskStandInSettings.h"
 
 // The caller's completion handler. Declared outside the anonymous namespace:
 // nothing here implements it, and a type the compiler can see all of would
@@ -126,29 +127,65 @@ class Information final : public Object<ProtectionInfo> {
   std::wstring identity_;
 };
 
-// Completes on its own thread, after `hold` (when set) has been signalled.
-class Operation final : public Object<AsyncOperation> {
+// An asynchronous operation: it completes on a thread of its own once
+// Await answers its status, and calls the completion handler there (at once
+// on the caller's thread when the handler comes after completion).
+template <typename Interface>
+class Async : public Object<Interface> {
  public:
-  Operation(int status, IUnknown* result, HANDLE hold)
-      : status_(status), result_(result), hold_(hold) {
-    InitializeCriticalSection(&lock_);
-    AddRef();  // the completing thread's
-    HANDLE thread = CreateThread(nullptr, 0, &Operation::Complete, this, 0, nullptr);
-    if (thread != nullptr) CloseHandle(thread);
-  }
   HRESULT STDMETHODCALLTYPE put_Completed(IUnknown* handler) override {
     if (handler == nullptr) return E_POINTER;
     EnterCriticalSection(&lock_);
-    bool done = completed_;
-    if (!done) (handler_ = handler)->AddRef();
+    const int status = status_;
+    if (status == 0) (handler_ = handler)->AddRef();
     LeaveCriticalSection(&lock_);
-    // Attached after completion: called at once, on the caller's thread.
-    if (done) static_cast<CompletedHandler*>(handler)->Invoke(this, status_);
+    if (status != 0) static_cast<CompletedHandler*>(handler)->Invoke(this, status);
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE get_Completed(IUnknown**) override { return E_NOTIMPL; }
+
+ protected:
+  Async() { InitializeCriticalSection(&lock_); }
+  ~Async() override { DeleteCriticalSection(&lock_); }
+  // Starts the completing thread: the last step of a derived constructor.
+  void Start() {
+    this->AddRef();  // the completing thread's
+    HANDLE thread = CreateThread(nullptr, 0, &Async::Complete, this, 0, nullptr);
+    if (thread != nullptr) CloseHandle(thread);
+  }
+  virtual int Await() = 0;
+  volatile int status_ = 0;  // 0 until complete
+
+ private:
+  static DWORD WINAPI Complete(void* context) {
+    auto* self = static_cast<Async*>(context);
+    const int status = self->Await();
+    EnterCriticalSection(&self->lock_);
+    self->status_ = status;
+    IUnknown* handler = self->handler_;
+    self->handler_ = nullptr;
+    LeaveCriticalSection(&self->lock_);
+    if (handler != nullptr) {
+      static_cast<CompletedHandler*>(handler)->Invoke(self, status);
+      handler->Release();
+    }
+    self->Release();
+    return 0;
+  }
+
+  CRITICAL_SECTION lock_;
+  IUnknown* handler_ = nullptr;
+};
+
+// Completes with `status` after `hold` (when set) has been signalled.
+class Operation final : public Async<AsyncOperation> {
+ public:
+  Operation(int status, IUnknown* result, HANDLE hold)
+      : outcome_(status), result_(result), hold_(hold) {
+    Start();
+  }
   HRESULT STDMETHODCALLTYPE GetResults(IUnknown** result) override {
-    if (!completed_ || status_ != kCompleted || result_ == nullptr)
+    if (status_ != kCompleted || result_ == nullptr)
       return static_cast<HRESULT>(0x8000000E);  // an illegal method call
     result_->AddRef();
     *result = result_;
@@ -159,30 +196,15 @@ class Operation final : public Object<AsyncOperation> {
   ~Operation() override {
     if (result_ != nullptr) result_->Release();
     if (hold_ != nullptr) CloseHandle(hold_);
-    DeleteCriticalSection(&lock_);
   }
-  static DWORD WINAPI Complete(void* context) {
-    auto* self = static_cast<Operation*>(context);
+  int Await() override {
     Sleep(20);
-    if (self->hold_ != nullptr) WaitForSingleObject(self->hold_, INFINITE);
-    EnterCriticalSection(&self->lock_);
-    self->completed_ = true;
-    IUnknown* handler = self->handler_;
-    self->handler_ = nullptr;
-    LeaveCriticalSection(&self->lock_);
-    if (handler != nullptr) {
-      static_cast<CompletedHandler*>(handler)->Invoke(self, self->status_);
-      handler->Release();
-    }
-    self->Release();
-    return 0;
+    if (hold_ != nullptr) WaitForSingleObject(hold_, INFINITE);
+    return outcome_;
   }
 
-  CRITICAL_SECTION lock_;
-  volatile bool completed_ = false;
-  int status_;
+  const int outcome_;
   IUnknown* result_;
-  IUnknown* handler_ = nullptr;
   HANDLE hold_;
 };
 
@@ -336,24 +358,10 @@ HWND ThreadWindow() {
   return window;
 }
 
-class Evaluation final : public Object<EvaluationOperation> {
+// A caller that does not pump never gets its answer.
+class Evaluation final : public Async<EvaluationOperation> {
  public:
-  Evaluation(int answer, HANDLE dispatched) : answer_(answer), dispatched_(dispatched) {
-    InitializeCriticalSection(&lock_);
-    AddRef();  // the completing thread's
-    HANDLE thread = CreateThread(nullptr, 0, &Evaluation::Complete, this, 0, nullptr);
-    if (thread != nullptr) CloseHandle(thread);
-  }
-  HRESULT STDMETHODCALLTYPE put_Completed(IUnknown* handler) override {
-    if (handler == nullptr) return E_POINTER;
-    EnterCriticalSection(&lock_);
-    bool done = status_ != 0;
-    if (!done) (handler_ = handler)->AddRef();
-    LeaveCriticalSection(&lock_);
-    if (done) static_cast<CompletedHandler*>(handler)->Invoke(this, status_);
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE get_Completed(IUnknown**) override { return E_NOTIMPL; }
+  Evaluation(int answer, HANDLE dispatched) : answer_(answer), dispatched_(dispatched) { Start(); }
   HRESULT STDMETHODCALLTYPE GetResults(int* result) override {
     if (result == nullptr) return E_POINTER;
     if (status_ != kCompleted) return static_cast<HRESULT>(0x8000000E);
@@ -363,45 +371,14 @@ class Evaluation final : public Object<EvaluationOperation> {
 
  private:
   bool Answers(REFIID iid) const override { return IsEqualIID(iid, kIidEvaluationOperation); }
-  ~Evaluation() override {
-    CloseHandle(dispatched_);
-    DeleteCriticalSection(&lock_);
-  }
-  static DWORD WINAPI Complete(void* context) {
-    auto* self = static_cast<Evaluation*>(context);
-    // A caller that does not pump never gets its answer.
-    DWORD waited = WaitForSingleObject(self->dispatched_, 60000);
-    EnterCriticalSection(&self->lock_);
-    self->status_ = waited == WAIT_OBJECT_0 ? kCompleted : kError;
-    IUnknown* handler = self->handler_;
-    self->handler_ = nullptr;
-    LeaveCriticalSection(&self->lock_);
-    if (handler != nullptr) {
-      static_cast<CompletedHandler*>(handler)->Invoke(self, self->status_);
-      handler->Release();
-    }
-    self->Release();
-    return 0;
+  ~Evaluation() override { CloseHandle(dispatched_); }
+  int Await() override {
+    return WaitForSingleObject(dispatched_, 60000) == WAIT_OBJECT_0 ? kCompleted : kError;
   }
 
-  CRITICAL_SECTION lock_;
-  volatile int status_ = 0;
-  int answer_;
+  const int answer_;
   HANDLE dispatched_;
-  IUnknown* handler_ = nullptr;
 };
-
-void AppendUtf8(const std::wstring& file, const std::wstring& line) {
-  char utf8[8192] = {};
-  int size = WideCharToMultiByte(CP_UTF8, 0, line.c_str(), static_cast<int>(line.size()), utf8,
-                                 sizeof utf8, nullptr, nullptr);
-  HANDLE log = CreateFileW(file.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                           nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (log == INVALID_HANDLE_VALUE) return;
-  DWORD written = 0;
-  WriteFile(log, utf8, static_cast<DWORD>(size), &written, nullptr);
-  CloseHandle(log);
-}
 
 class PolicyManager final : public Object<ManagerInterop2> {
  public:
@@ -420,12 +397,11 @@ class PolicyManager final : public Object<ManagerInterop2> {
         FAILED(audit->QueryInterface(kIidStandInAudit, reinterpret_cast<void**>(&info)))) {
       return E_INVALIDARG;
     }
-    std::wstring log;
-    if (standin::ReadText(standin::kAuditLog, REG_SZ, &log) && !log.empty()) {
-      AppendUtf8(log, std::to_wstring(reinterpret_cast<ULONG_PTR>(window)) + L"|" + Text(source) +
-                          L"|" + Text(target) + L"|" + std::to_wstring(info->action) + L"|" +
-                          info->data + L"|" + info->source + L"|" + info->target + L"\n");
-    }
+    const std::wstring line = std::to_wstring(reinterpret_cast<ULONG_PTR>(window)) + L"|" +
+                              Text(source) + L"|" + Text(target) + L"|" +
+                              std::to_wstring(info->action) + L"|" + info->data + L"|" +
+                              info->source + L"|" + info->target;
+    standin::Log(standin::Utf8(line.c_str()), standin::kAuditLog);
     info->Release();
     HANDLE dispatched = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     PostMessageW(ThreadWindow(), kDispatched, 0, reinterpret_cast<LPARAM>(dispatched));
