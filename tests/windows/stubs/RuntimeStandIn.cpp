@@ -49,8 +49,8 @@ const IID kIidStandInAudit = {
 enum AsyncStatus { kCompleted = 1, kError = 3 };
 
 // Reference counting and IInspectable for every object here; QueryInterface
-// answers IUnknown, IInspectable and the IIDs `Answers` names.
-template <typename Interface>
+// answers IUnknown, IInspectable and `kIids`.
+template <typename Interface, const IID&... kIids>
 class Object : public Interface {
  public:
   ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&references_); }
@@ -65,7 +65,8 @@ class Object : public Interface {
   HRESULT STDMETHODCALLTYPE GetTrustLevel(TrustLevel*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
     if (object == nullptr) return E_POINTER;
-    bool mine = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, kIidInspectable) || Answers(iid);
+    bool mine = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, kIidInspectable) ||
+                (IsEqualIID(iid, kIids) || ...);
     *object = mine ? static_cast<Interface*>(this) : nullptr;
     if (mine) AddRef();
     return mine ? S_OK : E_NOINTERFACE;
@@ -73,24 +74,27 @@ class Object : public Interface {
 
  protected:
   virtual ~Object() = default;
-  virtual bool Answers(REFIID) const { return false; }
 
  private:
   volatile LONG references_ = 1;
 };
 
-// The layouts of the interfaces served, after IInspectable.
+// The layouts of the interfaces served, after IInspectable (slots nobody calls answer E_NOTIMPL).
 struct StorageFileStatics : IInspectable {
   virtual HRESULT STDMETHODCALLTYPE GetFileFromPathAsync(HSTRING path, IUnknown** operation) = 0;
 };
 struct ProtectionManagerStatics : IInspectable {
-  virtual HRESULT STDMETHODCALLTYPE ProtectAsync(IUnknown*, HSTRING, IUnknown**) = 0;
-  virtual HRESULT STDMETHODCALLTYPE CopyProtectionAsync(IUnknown*, IUnknown*, IUnknown**) = 0;
+  virtual HRESULT STDMETHODCALLTYPE ProtectAsync(IUnknown*, HSTRING, IUnknown**) {
+    return E_NOTIMPL;
+  }
+  virtual HRESULT STDMETHODCALLTYPE CopyProtectionAsync(IUnknown*, IUnknown*, IUnknown**) {
+    return E_NOTIMPL;
+  }
   virtual HRESULT STDMETHODCALLTYPE GetProtectionInfoAsync(IUnknown* item, IUnknown** op) = 0;
 };
 struct ProtectionInfo : IInspectable {
   virtual HRESULT STDMETHODCALLTYPE get_Status(int* status) = 0;
-  virtual HRESULT STDMETHODCALLTYPE get_IsRoamable(boolean* roamable) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_IsRoamable(boolean*) { return E_NOTIMPL; }
   virtual HRESULT STDMETHODCALLTYPE get_Identity(HSTRING* identity) = 0;
 };
 struct AsyncOperation : IInspectable {
@@ -99,15 +103,10 @@ struct AsyncOperation : IInspectable {
   virtual HRESULT STDMETHODCALLTYPE GetResults(IUnknown** result) = 0;
 };
 
-class File final : public Object<IInspectable> {
+class File final : public Object<IInspectable, kIidStorageItem, kIidStandInFile> {
  public:
   explicit File(std::wstring name) : name(std::move(name)) {}
   const std::wstring name;
-
- private:
-  bool Answers(REFIID iid) const override {
-    return IsEqualIID(iid, kIidStorageItem) || IsEqualIID(iid, kIidStandInFile);
-  }
 };
 
 class Information final : public Object<ProtectionInfo> {
@@ -117,7 +116,6 @@ class Information final : public Object<ProtectionInfo> {
     *status = status_;
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE get_IsRoamable(boolean*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE get_Identity(HSTRING* identity) override {
     return WindowsCreateString(identity_.c_str(), static_cast<UINT32>(identity_.size()), identity);
   }
@@ -130,8 +128,8 @@ class Information final : public Object<ProtectionInfo> {
 // An asynchronous operation: it completes on a thread of its own once
 // Await answers its status, and calls the completion handler there (at once
 // on the caller's thread when the handler comes after completion).
-template <typename Interface>
-class Async : public Object<Interface> {
+template <typename Interface, const IID&... kIids>
+class Async : public Object<Interface, kIids...> {
  public:
   HRESULT STDMETHODCALLTYPE put_Completed(IUnknown* handler) override {
     if (handler == nullptr) return E_POINTER;
@@ -224,7 +222,8 @@ std::wstring Text(HSTRING string) {
   return std::wstring(text != nullptr ? text : L"", length);
 }
 
-class Files final : public Object<StorageFileStatics> {
+class Files final
+    : public Object<StorageFileStatics, kIidStorageFileStatics, kIidActivationFactory> {
  public:
   HRESULT STDMETHODCALLTYPE GetFileFromPathAsync(HSTRING path, IUnknown** operation) override {
     std::wstring full = Text(path), name = full.substr(full.find_last_of(L'\\') + 1);
@@ -233,21 +232,11 @@ class Files final : public Object<StorageFileStatics> {
         new Operation(fails ? kError : kCompleted, fails ? nullptr : new File(name), nullptr);
     return S_OK;
   }
-
- private:
-  bool Answers(REFIID iid) const override {
-    return IsEqualIID(iid, kIidStorageFileStatics) || IsEqualIID(iid, kIidActivationFactory);
-  }
 };
 
-class Manager final : public Object<ProtectionManagerStatics> {
+class Manager final : public Object<ProtectionManagerStatics, kIidFileProtectionManagerStatics,
+                                    kIidActivationFactory> {
  public:
-  HRESULT STDMETHODCALLTYPE ProtectAsync(IUnknown*, HSTRING, IUnknown**) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE CopyProtectionAsync(IUnknown*, IUnknown*, IUnknown**) override {
-    return E_NOTIMPL;
-  }
   HRESULT STDMETHODCALLTYPE GetProtectionInfoAsync(IUnknown* item, IUnknown** op) override {
     File* file = nullptr;
     if (item == nullptr ||
@@ -272,12 +261,6 @@ class Manager final : public Object<ProtectionManagerStatics> {
                         error ? nullptr : new Information(status, identity), hold);
     return S_OK;
   }
-
- private:
-  bool Answers(REFIID iid) const override {
-    return IsEqualIID(iid, kIidFileProtectionManagerStatics) ||
-           IsEqualIID(iid, kIidActivationFactory);
-  }
 };
 
 // ------------------------------------------------------------- audited access
@@ -285,12 +268,15 @@ class Manager final : public Object<ProtectionManagerStatics> {
 struct AuditInfoFactory : IInspectable {
   virtual HRESULT STDMETHODCALLTYPE Create(int action, HSTRING data, HSTRING source, HSTRING target,
                                            IUnknown** info) = 0;
-  virtual HRESULT STDMETHODCALLTYPE CreateWithActionAndDataDescription(int, HSTRING,
-                                                                       IUnknown**) = 0;
+  virtual HRESULT STDMETHODCALLTYPE CreateWithActionAndDataDescription(int, HSTRING, IUnknown**) {
+    return E_NOTIMPL;
+  }
 };
 struct ManagerInterop2 : IInspectable {
   virtual HRESULT STDMETHODCALLTYPE RequestAccessForAppWithWindowAsync(HWND, HSTRING, HSTRING,
-                                                                       REFIID, void**) = 0;
+                                                                       REFIID, void**) {
+    return E_NOTIMPL;
+  }
   virtual HRESULT STDMETHODCALLTYPE
   RequestAccessWithAuditingInfoForWindowAsync(HWND window, HSTRING source, HSTRING target,
                                               IUnknown* audit, REFIID iid, void** operation) = 0;
@@ -301,7 +287,7 @@ struct EvaluationOperation : IInspectable {
   virtual HRESULT STDMETHODCALLTYPE GetResults(int* result) = 0;
 };
 
-class AuditInfo final : public Object<IInspectable> {
+class AuditInfo final : public Object<IInspectable, kIidStandInAudit> {
  public:
   AuditInfo(int action, std::wstring data, std::wstring source, std::wstring target)
       : action(action),
@@ -310,26 +296,16 @@ class AuditInfo final : public Object<IInspectable> {
         target(std::move(target)) {}
   const int action;
   const std::wstring data, source, target;
-
- private:
-  bool Answers(REFIID iid) const override { return IsEqualIID(iid, kIidStandInAudit); }
 };
 
-class AuditFactory final : public Object<AuditInfoFactory> {
+class AuditFactory final
+    : public Object<AuditInfoFactory, kIidAuditInfoFactory, kIidActivationFactory> {
  public:
   HRESULT STDMETHODCALLTYPE Create(int action, HSTRING data, HSTRING source, HSTRING target,
                                    IUnknown** info) override {
     if (info == nullptr) return E_POINTER;
     *info = new AuditInfo(action, Text(data), Text(source), Text(target));
     return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE CreateWithActionAndDataDescription(int, HSTRING, IUnknown**) override {
-    return E_NOTIMPL;
-  }
-
- private:
-  bool Answers(REFIID iid) const override {
-    return IsEqualIID(iid, kIidAuditInfoFactory) || IsEqualIID(iid, kIidActivationFactory);
   }
 };
 
@@ -359,7 +335,7 @@ HWND ThreadWindow() {
 }
 
 // A caller that does not pump never gets its answer.
-class Evaluation final : public Async<EvaluationOperation> {
+class Evaluation final : public Async<EvaluationOperation, kIidEvaluationOperation> {
  public:
   Evaluation(int answer, HANDLE dispatched) : answer_(answer), dispatched_(dispatched) { Start(); }
   HRESULT STDMETHODCALLTYPE GetResults(int* result) override {
@@ -369,8 +345,6 @@ class Evaluation final : public Async<EvaluationOperation> {
     return S_OK;
   }
 
- private:
-  bool Answers(REFIID iid) const override { return IsEqualIID(iid, kIidEvaluationOperation); }
   ~Evaluation() override { CloseHandle(dispatched_); }
   int Await() override {
     return WaitForSingleObject(dispatched_, 60000) == WAIT_OBJECT_0 ? kCompleted : kError;
@@ -380,12 +354,9 @@ class Evaluation final : public Async<EvaluationOperation> {
   HANDLE dispatched_;
 };
 
-class PolicyManager final : public Object<ManagerInterop2> {
+class PolicyManager final
+    : public Object<ManagerInterop2, kIidManagerInterop2, kIidActivationFactory> {
  public:
-  HRESULT STDMETHODCALLTYPE RequestAccessForAppWithWindowAsync(HWND, HSTRING, HSTRING, REFIID,
-                                                               void**) override {
-    return E_NOTIMPL;
-  }
   HRESULT STDMETHODCALLTYPE RequestAccessWithAuditingInfoForWindowAsync(HWND window, HSTRING source,
                                                                         HSTRING target,
                                                                         IUnknown* audit, REFIID iid,
@@ -408,11 +379,6 @@ class PolicyManager final : public Object<ManagerInterop2> {
     auto answer = static_cast<int>(standin::ReadResult(standin::kAuditAnswer, 1));
     *operation = static_cast<EvaluationOperation*>(new Evaluation(answer, dispatched));
     return S_OK;
-  }
-
- private:
-  bool Answers(REFIID iid) const override {
-    return IsEqualIID(iid, kIidManagerInterop2) || IsEqualIID(iid, kIidActivationFactory);
   }
 };
 
