@@ -6,7 +6,7 @@
 // notifications. Like the system, it holds no reference on a listener and
 // lets an unregistration wait for a call under way.
 //
-// Settings (tools/StandInSettings.h):
+// Settings (TaskStandInSettings.h):
 //   AudioLog      log file: "register", "unregister", after the rounds of a
 //                 trigger "round N" (listeners called), and "rounds M" with AudioUntil
 //   AudioTrigger  name of the event that starts a round of calls

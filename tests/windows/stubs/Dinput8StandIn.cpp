@@ -3,7 +3,7 @@
 // settings prefer the native copy. It reports a configured number of game
 // controllers and records what it was asked.
 //
-// Settings (tools/StandInSettings.h):
+// Settings (TaskStandInSettings.h):
 //   DinputLog     log file: "create version=0xVVVV interface=wide|other module=main|other",
 //                 "enum class=C flags=F reported=N"
 //   DinputCount   controllers reported (0)
