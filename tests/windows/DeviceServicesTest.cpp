@@ -1,11 +1,10 @@
 // Device services against a live broker: audio notifications through the
-// enumerator stand-in (tools/AudioStandIn.cpp), the real screensaver timeout,
-// and game controllers through the DirectInput stand-in (tools/Dinput8StandIn.cpp).
-// scripts/device-standin-fixture.sh installs the stand-ins; each case turns
-// them on through the registry, which ScratchRegistry puts back. The test
-// plays the player: it makes the events and hands the broker its own process
-// handle as their source. Wine counts no handles: the broker's closes show as
-// named events that vanish once the test closed its own handles.
+// enumerator stand-in (stubs/AudioStandIn.cpp), the real screensaver timeout,
+// and game controllers through the DirectInput stand-in (stubs/Dinput8StandIn.cpp),
+// which scripts/device-standin-fixture.sh installs and each case turns on
+// through the registry. The test plays the player: it makes the events and
+// hands the broker its own process handle as their source. Wine counts no
+// handles: the broker's closes show as named events that vanish.
 #include <windows.h>
 
 #include <gtest/gtest.h>

@@ -19,6 +19,7 @@
 #include "broker/services/EnterpriseData.h"
 #include "foundation/Win32Handles.h"
 #include "stubs/StandInSettings.h"
+#include "stubs/TaskStandInSettings.h"
 
 namespace {
 
@@ -46,12 +47,16 @@ std::string Logged(const std::wstring& path, const char* identity) {
   return Utf8Of(path.c_str()) + "|" + identity + "\n";
 }
 
-void WriteBytes(const std::wstring& path, const std::string& content) {
-  UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-  ASSERT_TRUE(file) << "error " << GetLastError();
-  DWORD written = 0;
-  WriteFile(file.Get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+using standin::WriteFileText;
+// The marking in this process, by the attachment services or the zone identifier.
+bool Mark(bool attachment, const wchar_t* path) {
+  return attachment ? GlintBrokerAttachmentExecute().Mark(path)
+                    : GlintBrokerZoneIdentifier().Mark(path);
+}
+// The file of row `index` of a table; parent and child make the same.
+std::wstring CasePath(const wchar_t* table, int index,
+                      const std::wstring& folder = SharedObjects()) {
+  return folder + L"\\edp-" + table + L"-" + std::to_wstring(index) + L".sol";
 }
 void RemoveFile(const std::wstring& path) {
   SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -166,12 +171,8 @@ TEST_F(EnterpriseZone, WithoutTheSystemFacilitiesTheFallbacksHold) {
   EXPECT_EQ(Content(log_), kNone);
   // The same pieces in this process.
   for (bool attachment : {false, true}) {
-    auto mark = [&](const wchar_t* path) {
-      return attachment ? GlintBrokerAttachmentExecute().Mark(path)
-                        : GlintBrokerZoneIdentifier().Mark(path);
-    };
-    EXPECT_TRUE(mark(written.c_str()));
-    EXPECT_FALSE(mark(nullptr));
+    EXPECT_TRUE(Mark(attachment, written.c_str()));
+    EXPECT_FALSE(Mark(attachment, nullptr));
   }
   EXPECT_EQ(ZoneOf(written), kNone);
   Edpwin32DllHelper edp;
@@ -218,8 +219,8 @@ TEST_F(EnterpriseZone, FilesWrittenThroughTheBrokerCarryTheInternetZone) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::wstring path = Scratch(SharedObjects() + L"\\edp-zone-" + std::to_wstring(n++) + L".sol");
-    if (c.existing) WriteBytes(path, *c.existing);
-    if (c.zone) WriteBytes(path + standin::kZoneSuffix, *c.zone);
+    if (c.existing) WriteFileText(path, *c.existing);
+    if (c.zone) WriteFileText(path + standin::kZoneSuffix, *c.zone);
     if (c.saveFails) standIns.Result(standin::kZoneSaveResult, E_ACCESSDENIED);
     std::string read;
     EXPECT_EQ(Hex(c.readOnly ? broker.Read(path, &read) : broker.Write(path, "new")), Hex(S_OK));
@@ -253,37 +254,33 @@ TEST_F(EnterpriseZone, MarkersInThisProcess) {
   };
   // clang-format on
   const std::wstring folder = NewTempFolder(L"glint-edp-mark");
-  auto mark = [](bool attachment, const std::wstring& path) {
-    return attachment ? GlintBrokerAttachmentExecute().Mark(path.c_str())
-                      : GlintBrokerZoneIdentifier().Mark(path.c_str());
-  };
   int n = 0;
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.attachment ? "attachment services: " : "zone identifier: ") +
                  c.name);
     std::wstring path = folder + L"\\m" + std::to_wstring(n++) + L".txt";
-    WriteBytes(path, "x");
-    if (c.zone) WriteBytes(path + standin::kZoneSuffix, *c.zone);
+    WriteFileText(path, "x");
+    if (c.zone) WriteFileText(path + standin::kZoneSuffix, *c.zone);
     standIns.Remove(standin::kZoneSaveResult);
     if (c.saveFails) standIns.Result(standin::kZoneSaveResult, E_ACCESSDENIED);
-    EXPECT_EQ(mark(c.attachment, path), c.expected);
+    EXPECT_EQ(Mark(c.attachment, path.c_str()), c.expected);
     EXPECT_EQ(ZoneOf(path), c.expectedZone);
   }
   standIns.Remove(standin::kZoneSaveResult);
   // A file that is not there cannot be marked.
-  EXPECT_FALSE(mark(false, folder + L"\\missing.txt"));
-  EXPECT_FALSE(mark(true, folder + L"\\missing.txt"));
+  EXPECT_FALSE(Mark(false, (folder + L"\\missing.txt").c_str()));
+  EXPECT_FALSE(Mark(true, (folder + L"\\missing.txt").c_str()));
   // The attachment services get the full path of a relative one, and
   // nothing when it does not fit in 260 characters.
-  WriteBytes(folder + L"\\relative.txt", "x");
+  WriteFileText(folder + L"\\relative.txt", "x");
   wchar_t previous[MAX_PATH];
   GetCurrentDirectoryW(MAX_PATH, previous);
   SetCurrentDirectoryW(folder.c_str());
-  EXPECT_TRUE(mark(true, L"relative.txt"));
+  EXPECT_TRUE(Mark(true, L"relative.txt"));
   SetCurrentDirectoryW(previous);
   EXPECT_EQ(ZoneOf(folder + L"\\relative.txt"), kAttached);
   std::wstring longPath = folder + L"\\" + std::wstring(MAX_PATH, L'a');
-  EXPECT_FALSE(mark(true, longPath));
+  EXPECT_FALSE(Mark(true, longPath.c_str()));
   EXPECT_FALSE(Exists(longPath + standin::kZoneSuffix));
   RemoveTree(folder);
 }
@@ -412,7 +409,7 @@ std::wstring AccessPath(int index) {
   const std::wstring folder = place == AccessCase::kSettings    ? SharedObjects()
                               : place == AccessCase::kStoreRoot ? Store()
                                                                 : kOutside;
-  return folder + L"\\edp-access-" + std::to_wstring(index) + L".sol";
+  return CasePath(L"access", index, folder);
 }
 
 void AnswersOf(BrokerFiles& broker, const AccessCase& c, const std::wstring& path) {
@@ -432,7 +429,7 @@ TEST_F(EnterpriseZone, IdentitiesDecideProtectionAndAccess) {
     Broker(standIns, c.processIds);
     if (c.callerIds) standIns.Ids(standin::kClientEnterpriseIds, *c.callerIds);
     const std::wstring path = Scratch(AccessPath(index));
-    if (c.exists) WriteBytes(path, "old");
+    if (c.exists) WriteFileText(path, "old");
     if (c.live) {
       Session broker;
       ASSERT_HRESULT_SUCCEEDED(broker.created);
@@ -452,10 +449,6 @@ TEST_F(EnterpriseZone, IdentitiesDecideProtectionAndAccess) {
 // Not a system code: it can only have come from the protection function.
 constexpr HRESULT kProtectionFailure = static_cast<HRESULT>(0x80FE1234);
 
-std::wstring RefusedPath(int exists) {
-  return SharedObjects() + (exists ? L"\\edp-refused-old.sol" : L"\\edp-refused-new.sol");
-}
-
 // A failed protection is answered as it is; nothing is written or marked and
 // an existing file is not truncated.
 TEST_F(EnterpriseZone, AFailedProtectionIsAnsweredAsIs) {
@@ -463,8 +456,8 @@ TEST_F(EnterpriseZone, AFailedProtectionIsAnsweredAsIs) {
     SCOPED_TRACE(exists ? "existing file" : "new file");
     StandIns standIns;
     Broker(standIns, std::vector<std::wstring>{L"corp.example"}, kProtectionFailure);
-    const std::wstring path = Scratch(RefusedPath(exists));
-    if (exists) WriteBytes(path, "old");
+    const std::wstring path = Scratch(CasePath(L"refused", exists));
+    if (exists) WriteFileText(path, "old");
     EXPECT_TRUE(RunInChild("refused", exists));
     EXPECT_EQ(Content(log_), Logged(path, "corp.example"));
     EXPECT_EQ(Content(path), exists ? "old" : "");
@@ -490,10 +483,6 @@ TEST_F(EnterpriseZone, ALinkInTheSettingsAreaLeadsNowhereAndDeletesNothing) {
   }
 }
 
-std::wstring UnprotectedPath(int saved) {
-  return SharedObjects() + (saved ? L"\\edp-unprotected-saved.sol" : L"\\edp-unprotected.sol");
-}
-
 // Identities without the protection library (a system may have one and not
 // the other): files are written unprotected, as where neither exists.
 TEST_F(EnterpriseZone, WithoutTheProtectionLibraryWritesGoOnUnprotected) {
@@ -501,7 +490,8 @@ TEST_F(EnterpriseZone, WithoutTheProtectionLibraryWritesGoOnUnprotected) {
   standIns.Srpapi();
   standIns.ZoneClasses();
   standIns.Ids(standin::kEnterpriseIds, {L"corp.example"});
-  const std::wstring written = Scratch(UnprotectedPath(0)), saved = Scratch(UnprotectedPath(1));
+  const std::wstring written = Scratch(CasePath(L"unprotected", 0)),
+                     saved = Scratch(CasePath(L"unprotected", 1));
   EXPECT_TRUE(RunInChild("unprotected", 0));
   EXPECT_EQ(Content(written), "new");
   EXPECT_EQ(ZoneOf(written), ZoneText(3));
@@ -546,10 +536,6 @@ const std::vector<PendingCase>& PendingCases() {
   return cases;
 }
 
-std::wstring PendingPath(int index) {
-  return kOutside + L"\\pending" + std::to_wstring(index) + L".sol";
-}
-
 TEST_F(EnterpriseZone, PendingOpensWithAnEnterpriseIdentity) {
   for (int index = 0; index < static_cast<int>(PendingCases().size()); ++index) {
     const PendingCase& c = PendingCases()[index];
@@ -558,8 +544,8 @@ TEST_F(EnterpriseZone, PendingOpensWithAnEnterpriseIdentity) {
     Broker(standIns,
            c.processIds ? std::vector<std::wstring>{L"proc.example"} : std::vector<std::wstring>{},
            c.protectResult);
-    const std::wstring path = Scratch(PendingPath(index));
-    if (c.exists) WriteBytes(path, "old-content");
+    const std::wstring path = Scratch(CasePath(L"pending", index, kOutside));
+    if (c.exists) WriteFileText(path, "old-content");
     EXPECT_TRUE(RunInChild("pending", index));
     EXPECT_EQ(Content(path), c.expectedFile);
     EXPECT_EQ(Content(log_), c.protectedCall ? Logged(path, "corp.example") : kNone);
@@ -580,7 +566,8 @@ const std::map<std::string, void (*)(int)> kChildCases = {
      [](int exists) {
        LocalBroker broker;
        ULONG cookie = 1;
-       EXPECT_EQ(Hex(broker.Write(RefusedPath(exists), "new", &cookie)), Hex(kProtectionFailure));
+       EXPECT_EQ(Hex(broker.Write(CasePath(L"refused", exists), "new", &cookie)),
+                 Hex(kProtectionFailure));
        EXPECT_EQ(cookie, 0u);
        EXPECT_EQ(broker.server->Cookies().Find(1), nullptr);
      }},
@@ -592,8 +579,9 @@ const std::map<std::string, void (*)(int)> kChildCases = {
     {"unprotected",
      [](int) {
        LocalBroker broker;
-       EXPECT_EQ(Hex(broker.Write(UnprotectedPath(0), "new")), Hex(S_OK));
-       FileCookie* node = broker.AddPending(UnprotectedPath(1), CREATE_ALWAYS, L"corp.example");
+       EXPECT_EQ(Hex(broker.Write(CasePath(L"unprotected", 0), "new")), Hex(S_OK));
+       FileCookie* node =
+           broker.AddPending(CasePath(L"unprotected", 1), CREATE_ALWAYS, L"corp.example");
        ASSERT_NE(node, nullptr);
        EXPECT_EQ(Hex(broker.WriteTo(node->cookie, "saved")), Hex(S_OK));
        broker.server->BrokerCloseHandle(node->cookie);
@@ -602,7 +590,8 @@ const std::map<std::string, void (*)(int)> kChildCases = {
      [](int index) {
        const PendingCase& c = PendingCases()[index];
        LocalBroker broker;
-       FileCookie* node = broker.AddPending(PendingPath(index), c.disposition, c.identity);
+       FileCookie* node =
+           broker.AddPending(CasePath(L"pending", index, kOutside), c.disposition, c.identity);
        ASSERT_NE(node, nullptr);
        EXPECT_EQ(Hex(broker.WriteTo(node->cookie, "new")), Hex(c.expectedWrite));
        EXPECT_EQ(node->pending, nullptr);  // carried out once, whatever the outcome

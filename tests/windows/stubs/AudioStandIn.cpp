@@ -6,7 +6,7 @@
 // notifications. Like the system, it holds no reference on a listener and
 // lets an unregistration wait for a call under way.
 //
-// Settings (tools/StandInSettings.h):
+// Settings (TaskStandInSettings.h):
 //   AudioLog      log file: "register", "unregister", after the rounds of a
 //                 trigger "round N" (listeners called), and "rounds M" with AudioUntil
 //   AudioTrigger  name of the event that starts a round of calls
@@ -49,60 +49,53 @@ std::vector<std::wstring> Split(const std::wstring& text, wchar_t separator) {
 // Listeners of every enumerator of the process.
 CRITICAL_SECTION g_lock;
 std::vector<IMMNotificationClient*> g_listeners;
-std::atomic<LONG> g_objects{0};
 INIT_ONCE g_started = INIT_ONCE_STATIC_INIT;
 
-template <typename... Bases>
-class Unknown : public Bases... {
+// Reference counting for every object here; QueryInterface answers IUnknown
+// and `iid` with the first base.
+template <typename Base, const IID& iid>
+class Unknown : public Base {
  public:
-  Unknown() { ++g_objects; }
-  virtual ~Unknown() { --g_objects; }
+  virtual ~Unknown() = default;
   ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
   ULONG STDMETHODCALLTYPE Release() override {
     const ULONG left = --refs_;
     if (left == 0) delete this;
     return left;
   }
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID asked, void** out) override {
+    if (out == nullptr) return E_POINTER;
+    *out = Other(asked);
+    if (IsEqualIID(asked, IID_IUnknown) || IsEqualIID(asked, iid)) *out = static_cast<Base*>(this);
+    if (*out == nullptr) return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+  }
+
+ protected:
+  virtual void* Other(REFIID) { return nullptr; }  // further interfaces
 
  private:
   std::atomic<ULONG> refs_{1};
 };
 
-class Device final : public Unknown<IMMDevice, IMMEndpoint> {
+// A device of the table; one without an endpoint interface when `endpoint` is false.
+class Device final : public Unknown<IMMDevice, kIidDevice>, public IMMEndpoint {
  public:
-  Device(std::wstring id, EDataFlow flow, bool endpoint)
-      : id_(std::move(id)), flow_(flow), endpoint_(endpoint) {}
+  Device(EDataFlow flow, bool endpoint) : flow_(flow), endpoint_(endpoint) {}
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (out == nullptr) return E_POINTER;
-    *out = nullptr;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, kIidDevice)) {
-      *out = static_cast<IMMDevice*>(this);
-    } else if (endpoint_ && IsEqualIID(iid, kIidEndpoint)) {
-      *out = static_cast<IMMEndpoint*>(this);
-    } else {
-      return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
+    return Unknown::QueryInterface(iid, out);
   }
+  ULONG STDMETHODCALLTYPE AddRef() override { return Unknown::AddRef(); }
+  ULONG STDMETHODCALLTYPE Release() override { return Unknown::Release(); }
   HRESULT STDMETHODCALLTYPE Activate(REFIID, DWORD, PROPVARIANT*, void**) override {
     return E_NOTIMPL;
   }
   HRESULT STDMETHODCALLTYPE OpenPropertyStore(DWORD, IPropertyStore**) override {
     return E_NOTIMPL;
   }
-  HRESULT STDMETHODCALLTYPE GetId(LPWSTR* id) override {
-    if (id == nullptr) return E_POINTER;
-    *id = static_cast<LPWSTR>(CoTaskMemAlloc((id_.size() + 1) * sizeof(wchar_t)));
-    if (*id == nullptr) return E_OUTOFMEMORY;
-    std::copy(id_.c_str(), id_.c_str() + id_.size() + 1, *id);
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetState(DWORD* state) override {
-    if (state == nullptr) return E_POINTER;
-    *state = DEVICE_STATE_ACTIVE;
-    return S_OK;
-  }
+  HRESULT STDMETHODCALLTYPE GetId(LPWSTR*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetState(DWORD*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetDataFlow(EDataFlow* flow) override {
     if (flow == nullptr) return E_POINTER;
     *flow = flow_;
@@ -110,7 +103,9 @@ class Device final : public Unknown<IMMDevice, IMMEndpoint> {
   }
 
  private:
-  std::wstring id_;
+  void* Other(REFIID iid) override {
+    return endpoint_ && IsEqualIID(iid, kIidEndpoint) ? static_cast<IMMEndpoint*>(this) : nullptr;
+  }
   EDataFlow flow_;
   bool endpoint_;
 };
@@ -180,16 +175,8 @@ BOOL CALLBACK StartDispatcher(PINIT_ONCE, void*, void**) {
   return TRUE;
 }
 
-class Enumerator final : public Unknown<IMMDeviceEnumerator> {
+class Enumerator final : public Unknown<IMMDeviceEnumerator, kIidEnumerator> {
  public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (out == nullptr) return E_POINTER;
-    *out = nullptr;
-    if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, kIidEnumerator)) return E_NOINTERFACE;
-    *out = static_cast<IMMDeviceEnumerator*>(this);
-    AddRef();
-    return S_OK;
-  }
   HRESULT STDMETHODCALLTYPE EnumAudioEndpoints(EDataFlow, DWORD, IMMDeviceCollection**) override {
     return E_NOTIMPL;
   }
@@ -203,7 +190,7 @@ class Enumerator final : public Unknown<IMMDeviceEnumerator> {
       const size_t equals = entry.find(L'=');
       if (equals == std::wstring::npos || entry.compare(0, equals, id) != 0) continue;
       const std::wstring flow = entry.substr(equals + 1);
-      *device = new Device(id, static_cast<EDataFlow>(_wtoi(flow.c_str())), flow != L"x");
+      *device = new Device(static_cast<EDataFlow>(_wtoi(flow.c_str())), flow != L"x");
       return S_OK;
     }
     return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
@@ -232,18 +219,8 @@ class Enumerator final : public Unknown<IMMDeviceEnumerator> {
   }
 };
 
-class Factory final : public Unknown<IClassFactory> {
+class Factory final : public Unknown<IClassFactory, IID_IClassFactory> {
  public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (out == nullptr) return E_POINTER;
-    *out = nullptr;
-    if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IClassFactory)) {
-      return E_NOINTERFACE;
-    }
-    *out = static_cast<IClassFactory*>(this);
-    AddRef();
-    return S_OK;
-  }
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
     if (out == nullptr) return E_POINTER;
     *out = nullptr;

@@ -3,7 +3,7 @@
 // settings prefer the native copy. It reports a configured number of game
 // controllers and records what it was asked.
 //
-// Settings (tools/StandInSettings.h):
+// Settings (TaskStandInSettings.h):
 //   DinputLog     log file: "create version=0xVVVV interface=wide|other module=main|other",
 //                 "enum class=C flags=F reported=N"
 //   DinputCount   controllers reported (0)
@@ -56,13 +56,10 @@ class Input final : public IDirectInput8W {
     if (callback == nullptr) return E_POINTER;
     const DWORD count = standin::Number(L"DinputCount", 0);
     DWORD reported = 0;
-    for (DWORD i = 0; i < count; ++i) {
-      DIDEVICEINSTANCEW device{};
-      device.dwSize = sizeof device;
-      device.guidInstance.Data1 = i + 1;
-      device.dwDevType = DI8DEVTYPE_GAMEPAD;
-      std::swprintf(device.tszInstanceName, MAX_PATH, L"Controller %lu",
-                    static_cast<unsigned long>(i + 1));
+    DIDEVICEINSTANCEW device{};
+    device.dwSize = sizeof device;
+    device.dwDevType = DI8DEVTYPE_GAMEPAD;
+    while (reported < count) {
       ++reported;
       if (callback(&device, context) != DIENUM_CONTINUE) break;
     }

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "StandInSettings.h"
+#include "TaskStandInSettings.h"
 
 // The caller's completion handler. Declared outside the anonymous namespace:
 // nothing here implements it, and a type the compiler can see all of would
@@ -48,8 +49,8 @@ const IID kIidStandInAudit = {
 enum AsyncStatus { kCompleted = 1, kError = 3 };
 
 // Reference counting and IInspectable for every object here; QueryInterface
-// answers IUnknown, IInspectable and the IIDs `Answers` names.
-template <typename Interface>
+// answers IUnknown, IInspectable and `kIids`.
+template <typename Interface, const IID&... kIids>
 class Object : public Interface {
  public:
   ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&references_); }
@@ -64,7 +65,8 @@ class Object : public Interface {
   HRESULT STDMETHODCALLTYPE GetTrustLevel(TrustLevel*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
     if (object == nullptr) return E_POINTER;
-    bool mine = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, kIidInspectable) || Answers(iid);
+    bool mine = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, kIidInspectable) ||
+                (IsEqualIID(iid, kIids) || ...);
     *object = mine ? static_cast<Interface*>(this) : nullptr;
     if (mine) AddRef();
     return mine ? S_OK : E_NOINTERFACE;
@@ -72,24 +74,27 @@ class Object : public Interface {
 
  protected:
   virtual ~Object() = default;
-  virtual bool Answers(REFIID) const { return false; }
 
  private:
   volatile LONG references_ = 1;
 };
 
-// The layouts of the interfaces served, after IInspectable.
+// The layouts of the interfaces served, after IInspectable (slots nobody calls answer E_NOTIMPL).
 struct StorageFileStatics : IInspectable {
   virtual HRESULT STDMETHODCALLTYPE GetFileFromPathAsync(HSTRING path, IUnknown** operation) = 0;
 };
 struct ProtectionManagerStatics : IInspectable {
-  virtual HRESULT STDMETHODCALLTYPE ProtectAsync(IUnknown*, HSTRING, IUnknown**) = 0;
-  virtual HRESULT STDMETHODCALLTYPE CopyProtectionAsync(IUnknown*, IUnknown*, IUnknown**) = 0;
+  virtual HRESULT STDMETHODCALLTYPE ProtectAsync(IUnknown*, HSTRING, IUnknown**) {
+    return E_NOTIMPL;
+  }
+  virtual HRESULT STDMETHODCALLTYPE CopyProtectionAsync(IUnknown*, IUnknown*, IUnknown**) {
+    return E_NOTIMPL;
+  }
   virtual HRESULT STDMETHODCALLTYPE GetProtectionInfoAsync(IUnknown* item, IUnknown** op) = 0;
 };
 struct ProtectionInfo : IInspectable {
   virtual HRESULT STDMETHODCALLTYPE get_Status(int* status) = 0;
-  virtual HRESULT STDMETHODCALLTYPE get_IsRoamable(boolean* roamable) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_IsRoamable(boolean*) { return E_NOTIMPL; }
   virtual HRESULT STDMETHODCALLTYPE get_Identity(HSTRING* identity) = 0;
 };
 struct AsyncOperation : IInspectable {
@@ -98,15 +103,10 @@ struct AsyncOperation : IInspectable {
   virtual HRESULT STDMETHODCALLTYPE GetResults(IUnknown** result) = 0;
 };
 
-class File final : public Object<IInspectable> {
+class File final : public Object<IInspectable, kIidStorageItem, kIidStandInFile> {
  public:
   explicit File(std::wstring name) : name(std::move(name)) {}
   const std::wstring name;
-
- private:
-  bool Answers(REFIID iid) const override {
-    return IsEqualIID(iid, kIidStorageItem) || IsEqualIID(iid, kIidStandInFile);
-  }
 };
 
 class Information final : public Object<ProtectionInfo> {
@@ -116,7 +116,6 @@ class Information final : public Object<ProtectionInfo> {
     *status = status_;
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE get_IsRoamable(boolean*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE get_Identity(HSTRING* identity) override {
     return WindowsCreateString(identity_.c_str(), static_cast<UINT32>(identity_.size()), identity);
   }
@@ -126,29 +125,65 @@ class Information final : public Object<ProtectionInfo> {
   std::wstring identity_;
 };
 
-// Completes on its own thread, after `hold` (when set) has been signalled.
-class Operation final : public Object<AsyncOperation> {
+// An asynchronous operation: it completes on a thread of its own once
+// Await answers its status, and calls the completion handler there (at once
+// on the caller's thread when the handler comes after completion).
+template <typename Interface, const IID&... kIids>
+class Async : public Object<Interface, kIids...> {
  public:
-  Operation(int status, IUnknown* result, HANDLE hold)
-      : status_(status), result_(result), hold_(hold) {
-    InitializeCriticalSection(&lock_);
-    AddRef();  // the completing thread's
-    HANDLE thread = CreateThread(nullptr, 0, &Operation::Complete, this, 0, nullptr);
-    if (thread != nullptr) CloseHandle(thread);
-  }
   HRESULT STDMETHODCALLTYPE put_Completed(IUnknown* handler) override {
     if (handler == nullptr) return E_POINTER;
     EnterCriticalSection(&lock_);
-    bool done = completed_;
-    if (!done) (handler_ = handler)->AddRef();
+    const int status = status_;
+    if (status == 0) (handler_ = handler)->AddRef();
     LeaveCriticalSection(&lock_);
-    // Attached after completion: called at once, on the caller's thread.
-    if (done) static_cast<CompletedHandler*>(handler)->Invoke(this, status_);
+    if (status != 0) static_cast<CompletedHandler*>(handler)->Invoke(this, status);
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE get_Completed(IUnknown**) override { return E_NOTIMPL; }
+
+ protected:
+  Async() { InitializeCriticalSection(&lock_); }
+  ~Async() override { DeleteCriticalSection(&lock_); }
+  // Starts the completing thread: the last step of a derived constructor.
+  void Start() {
+    this->AddRef();  // the completing thread's
+    HANDLE thread = CreateThread(nullptr, 0, &Async::Complete, this, 0, nullptr);
+    if (thread != nullptr) CloseHandle(thread);
+  }
+  virtual int Await() = 0;
+  volatile int status_ = 0;  // 0 until complete
+
+ private:
+  static DWORD WINAPI Complete(void* context) {
+    auto* self = static_cast<Async*>(context);
+    const int status = self->Await();
+    EnterCriticalSection(&self->lock_);
+    self->status_ = status;
+    IUnknown* handler = self->handler_;
+    self->handler_ = nullptr;
+    LeaveCriticalSection(&self->lock_);
+    if (handler != nullptr) {
+      static_cast<CompletedHandler*>(handler)->Invoke(self, status);
+      handler->Release();
+    }
+    self->Release();
+    return 0;
+  }
+
+  CRITICAL_SECTION lock_;
+  IUnknown* handler_ = nullptr;
+};
+
+// Completes with `status` after `hold` (when set) has been signalled.
+class Operation final : public Async<AsyncOperation> {
+ public:
+  Operation(int status, IUnknown* result, HANDLE hold)
+      : outcome_(status), result_(result), hold_(hold) {
+    Start();
+  }
   HRESULT STDMETHODCALLTYPE GetResults(IUnknown** result) override {
-    if (!completed_ || status_ != kCompleted || result_ == nullptr)
+    if (status_ != kCompleted || result_ == nullptr)
       return static_cast<HRESULT>(0x8000000E);  // an illegal method call
     result_->AddRef();
     *result = result_;
@@ -159,30 +194,15 @@ class Operation final : public Object<AsyncOperation> {
   ~Operation() override {
     if (result_ != nullptr) result_->Release();
     if (hold_ != nullptr) CloseHandle(hold_);
-    DeleteCriticalSection(&lock_);
   }
-  static DWORD WINAPI Complete(void* context) {
-    auto* self = static_cast<Operation*>(context);
+  int Await() override {
     Sleep(20);
-    if (self->hold_ != nullptr) WaitForSingleObject(self->hold_, INFINITE);
-    EnterCriticalSection(&self->lock_);
-    self->completed_ = true;
-    IUnknown* handler = self->handler_;
-    self->handler_ = nullptr;
-    LeaveCriticalSection(&self->lock_);
-    if (handler != nullptr) {
-      static_cast<CompletedHandler*>(handler)->Invoke(self, self->status_);
-      handler->Release();
-    }
-    self->Release();
-    return 0;
+    if (hold_ != nullptr) WaitForSingleObject(hold_, INFINITE);
+    return outcome_;
   }
 
-  CRITICAL_SECTION lock_;
-  volatile bool completed_ = false;
-  int status_;
+  const int outcome_;
   IUnknown* result_;
-  IUnknown* handler_ = nullptr;
   HANDLE hold_;
 };
 
@@ -202,7 +222,8 @@ std::wstring Text(HSTRING string) {
   return std::wstring(text != nullptr ? text : L"", length);
 }
 
-class Files final : public Object<StorageFileStatics> {
+class Files final
+    : public Object<StorageFileStatics, kIidStorageFileStatics, kIidActivationFactory> {
  public:
   HRESULT STDMETHODCALLTYPE GetFileFromPathAsync(HSTRING path, IUnknown** operation) override {
     std::wstring full = Text(path), name = full.substr(full.find_last_of(L'\\') + 1);
@@ -211,21 +232,11 @@ class Files final : public Object<StorageFileStatics> {
         new Operation(fails ? kError : kCompleted, fails ? nullptr : new File(name), nullptr);
     return S_OK;
   }
-
- private:
-  bool Answers(REFIID iid) const override {
-    return IsEqualIID(iid, kIidStorageFileStatics) || IsEqualIID(iid, kIidActivationFactory);
-  }
 };
 
-class Manager final : public Object<ProtectionManagerStatics> {
+class Manager final : public Object<ProtectionManagerStatics, kIidFileProtectionManagerStatics,
+                                    kIidActivationFactory> {
  public:
-  HRESULT STDMETHODCALLTYPE ProtectAsync(IUnknown*, HSTRING, IUnknown**) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE CopyProtectionAsync(IUnknown*, IUnknown*, IUnknown**) override {
-    return E_NOTIMPL;
-  }
   HRESULT STDMETHODCALLTYPE GetProtectionInfoAsync(IUnknown* item, IUnknown** op) override {
     File* file = nullptr;
     if (item == nullptr ||
@@ -250,12 +261,6 @@ class Manager final : public Object<ProtectionManagerStatics> {
                         error ? nullptr : new Information(status, identity), hold);
     return S_OK;
   }
-
- private:
-  bool Answers(REFIID iid) const override {
-    return IsEqualIID(iid, kIidFileProtectionManagerStatics) ||
-           IsEqualIID(iid, kIidActivationFactory);
-  }
 };
 
 // ------------------------------------------------------------- audited access
@@ -263,12 +268,15 @@ class Manager final : public Object<ProtectionManagerStatics> {
 struct AuditInfoFactory : IInspectable {
   virtual HRESULT STDMETHODCALLTYPE Create(int action, HSTRING data, HSTRING source, HSTRING target,
                                            IUnknown** info) = 0;
-  virtual HRESULT STDMETHODCALLTYPE CreateWithActionAndDataDescription(int, HSTRING,
-                                                                       IUnknown**) = 0;
+  virtual HRESULT STDMETHODCALLTYPE CreateWithActionAndDataDescription(int, HSTRING, IUnknown**) {
+    return E_NOTIMPL;
+  }
 };
 struct ManagerInterop2 : IInspectable {
   virtual HRESULT STDMETHODCALLTYPE RequestAccessForAppWithWindowAsync(HWND, HSTRING, HSTRING,
-                                                                       REFIID, void**) = 0;
+                                                                       REFIID, void**) {
+    return E_NOTIMPL;
+  }
   virtual HRESULT STDMETHODCALLTYPE
   RequestAccessWithAuditingInfoForWindowAsync(HWND window, HSTRING source, HSTRING target,
                                               IUnknown* audit, REFIID iid, void** operation) = 0;
@@ -279,7 +287,7 @@ struct EvaluationOperation : IInspectable {
   virtual HRESULT STDMETHODCALLTYPE GetResults(int* result) = 0;
 };
 
-class AuditInfo final : public Object<IInspectable> {
+class AuditInfo final : public Object<IInspectable, kIidStandInAudit> {
  public:
   AuditInfo(int action, std::wstring data, std::wstring source, std::wstring target)
       : action(action),
@@ -288,26 +296,16 @@ class AuditInfo final : public Object<IInspectable> {
         target(std::move(target)) {}
   const int action;
   const std::wstring data, source, target;
-
- private:
-  bool Answers(REFIID iid) const override { return IsEqualIID(iid, kIidStandInAudit); }
 };
 
-class AuditFactory final : public Object<AuditInfoFactory> {
+class AuditFactory final
+    : public Object<AuditInfoFactory, kIidAuditInfoFactory, kIidActivationFactory> {
  public:
   HRESULT STDMETHODCALLTYPE Create(int action, HSTRING data, HSTRING source, HSTRING target,
                                    IUnknown** info) override {
     if (info == nullptr) return E_POINTER;
     *info = new AuditInfo(action, Text(data), Text(source), Text(target));
     return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE CreateWithActionAndDataDescription(int, HSTRING, IUnknown**) override {
-    return E_NOTIMPL;
-  }
-
- private:
-  bool Answers(REFIID iid) const override {
-    return IsEqualIID(iid, kIidAuditInfoFactory) || IsEqualIID(iid, kIidActivationFactory);
   }
 };
 
@@ -336,24 +334,10 @@ HWND ThreadWindow() {
   return window;
 }
 
-class Evaluation final : public Object<EvaluationOperation> {
+// A caller that does not pump never gets its answer.
+class Evaluation final : public Async<EvaluationOperation, kIidEvaluationOperation> {
  public:
-  Evaluation(int answer, HANDLE dispatched) : answer_(answer), dispatched_(dispatched) {
-    InitializeCriticalSection(&lock_);
-    AddRef();  // the completing thread's
-    HANDLE thread = CreateThread(nullptr, 0, &Evaluation::Complete, this, 0, nullptr);
-    if (thread != nullptr) CloseHandle(thread);
-  }
-  HRESULT STDMETHODCALLTYPE put_Completed(IUnknown* handler) override {
-    if (handler == nullptr) return E_POINTER;
-    EnterCriticalSection(&lock_);
-    bool done = status_ != 0;
-    if (!done) (handler_ = handler)->AddRef();
-    LeaveCriticalSection(&lock_);
-    if (done) static_cast<CompletedHandler*>(handler)->Invoke(this, status_);
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE get_Completed(IUnknown**) override { return E_NOTIMPL; }
+  Evaluation(int answer, HANDLE dispatched) : answer_(answer), dispatched_(dispatched) { Start(); }
   HRESULT STDMETHODCALLTYPE GetResults(int* result) override {
     if (result == nullptr) return E_POINTER;
     if (status_ != kCompleted) return static_cast<HRESULT>(0x8000000E);
@@ -361,54 +345,18 @@ class Evaluation final : public Object<EvaluationOperation> {
     return S_OK;
   }
 
- private:
-  bool Answers(REFIID iid) const override { return IsEqualIID(iid, kIidEvaluationOperation); }
-  ~Evaluation() override {
-    CloseHandle(dispatched_);
-    DeleteCriticalSection(&lock_);
-  }
-  static DWORD WINAPI Complete(void* context) {
-    auto* self = static_cast<Evaluation*>(context);
-    // A caller that does not pump never gets its answer.
-    DWORD waited = WaitForSingleObject(self->dispatched_, 60000);
-    EnterCriticalSection(&self->lock_);
-    self->status_ = waited == WAIT_OBJECT_0 ? kCompleted : kError;
-    IUnknown* handler = self->handler_;
-    self->handler_ = nullptr;
-    LeaveCriticalSection(&self->lock_);
-    if (handler != nullptr) {
-      static_cast<CompletedHandler*>(handler)->Invoke(self, self->status_);
-      handler->Release();
-    }
-    self->Release();
-    return 0;
+  ~Evaluation() override { CloseHandle(dispatched_); }
+  int Await() override {
+    return WaitForSingleObject(dispatched_, 60000) == WAIT_OBJECT_0 ? kCompleted : kError;
   }
 
-  CRITICAL_SECTION lock_;
-  volatile int status_ = 0;
-  int answer_;
+  const int answer_;
   HANDLE dispatched_;
-  IUnknown* handler_ = nullptr;
 };
 
-void AppendUtf8(const std::wstring& file, const std::wstring& line) {
-  char utf8[8192] = {};
-  int size = WideCharToMultiByte(CP_UTF8, 0, line.c_str(), static_cast<int>(line.size()), utf8,
-                                 sizeof utf8, nullptr, nullptr);
-  HANDLE log = CreateFileW(file.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                           nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (log == INVALID_HANDLE_VALUE) return;
-  DWORD written = 0;
-  WriteFile(log, utf8, static_cast<DWORD>(size), &written, nullptr);
-  CloseHandle(log);
-}
-
-class PolicyManager final : public Object<ManagerInterop2> {
+class PolicyManager final
+    : public Object<ManagerInterop2, kIidManagerInterop2, kIidActivationFactory> {
  public:
-  HRESULT STDMETHODCALLTYPE RequestAccessForAppWithWindowAsync(HWND, HSTRING, HSTRING, REFIID,
-                                                               void**) override {
-    return E_NOTIMPL;
-  }
   HRESULT STDMETHODCALLTYPE RequestAccessWithAuditingInfoForWindowAsync(HWND window, HSTRING source,
                                                                         HSTRING target,
                                                                         IUnknown* audit, REFIID iid,
@@ -420,23 +368,17 @@ class PolicyManager final : public Object<ManagerInterop2> {
         FAILED(audit->QueryInterface(kIidStandInAudit, reinterpret_cast<void**>(&info)))) {
       return E_INVALIDARG;
     }
-    std::wstring log;
-    if (standin::ReadText(standin::kAuditLog, REG_SZ, &log) && !log.empty()) {
-      AppendUtf8(log, std::to_wstring(reinterpret_cast<ULONG_PTR>(window)) + L"|" + Text(source) +
-                          L"|" + Text(target) + L"|" + std::to_wstring(info->action) + L"|" +
-                          info->data + L"|" + info->source + L"|" + info->target + L"\n");
-    }
+    const std::wstring line = std::to_wstring(reinterpret_cast<ULONG_PTR>(window)) + L"|" +
+                              Text(source) + L"|" + Text(target) + L"|" +
+                              std::to_wstring(info->action) + L"|" + info->data + L"|" +
+                              info->source + L"|" + info->target;
+    standin::Log(standin::Utf8(line.c_str()), standin::kAuditLog);
     info->Release();
     HANDLE dispatched = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     PostMessageW(ThreadWindow(), kDispatched, 0, reinterpret_cast<LPARAM>(dispatched));
     auto answer = static_cast<int>(standin::ReadResult(standin::kAuditAnswer, 1));
     *operation = static_cast<EvaluationOperation*>(new Evaluation(answer, dispatched));
     return S_OK;
-  }
-
- private:
-  bool Answers(REFIID iid) const override {
-    return IsEqualIID(iid, kIidManagerInterop2) || IsEqualIID(iid, kIidActivationFactory);
   }
 };
 
