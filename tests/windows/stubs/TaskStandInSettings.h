@@ -1,7 +1,7 @@
-// Settings and logs shared by the system stand-ins of the notifier task's and
-// the device services' tests: values under
-// HKEY_CURRENT_USER\Software\GlintTestStandIns, and log files whose paths
-// values name.
+// Settings and logs shared by the system stand-ins: values under
+// Software\GlintTestStandIns of the current user (the notifier task's and the
+// device services' tests), else of the machine (the broker's stand-ins, see
+// StandInSettings.h), and log files whose paths values name.
 #pragma once
 
 #include <windows.h>
@@ -14,23 +14,27 @@ namespace standin {
 
 inline constexpr wchar_t kSettingsKey[] = L"Software\\GlintTestStandIns";
 
+// A setting of the given type from the user's key, else the machine's.
+inline bool Setting(const wchar_t* name, DWORD type, void* data, DWORD size) {
+  for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+    DWORD got = size;
+    if (RegGetValueW(root, kSettingsKey, name, type, nullptr, data, &got) == ERROR_SUCCESS) {
+      return true;
+    }
+  }
+  return false;
+}
+
 // A string setting; `fallback` when absent.
 inline std::wstring Text(const wchar_t* name, const std::wstring& fallback = L"") {
   wchar_t text[2048] = {};
-  DWORD size = sizeof text - sizeof(wchar_t);
-  return RegGetValueW(HKEY_CURRENT_USER, kSettingsKey, name, RRF_RT_REG_SZ, nullptr, text, &size) ==
-                 ERROR_SUCCESS
-             ? text
-             : fallback;
+  return Setting(name, RRF_RT_REG_SZ, text, sizeof text - sizeof(wchar_t)) ? text : fallback;
 }
 
 // A DWORD setting; `fallback` when absent.
 inline DWORD Number(const wchar_t* name, DWORD fallback) {
-  DWORD number = 0, size = sizeof number;
-  return RegGetValueW(HKEY_CURRENT_USER, kSettingsKey, name, RRF_RT_REG_DWORD, nullptr, &number,
-                      &size) == ERROR_SUCCESS
-             ? number
-             : fallback;
+  DWORD number = 0;
+  return Setting(name, RRF_RT_REG_DWORD, &number, sizeof number) ? number : fallback;
 }
 
 inline std::string Utf8(const wchar_t* text, int length = -1) {
