@@ -452,36 +452,30 @@ TEST_F(SetupAccessibility, EveryShownProxyAnswersAnotherProcess) {
     std::wstring name;
     LONG role, state;
   };
+  using Rows = std::vector<Row>;
   struct Case {
     const char* name;
     const wchar_t* mode;
     std::u16string configuration;
     std::wstring shown;
-    std::vector<Row> rows;
+    Rows rows;
   } cases[] = {
-      {"installer splash: INSTALL unavailable until the box is checked",
-       L"installer",
-       u"HostFlags 0;",
-       SetupText(17),
-       {{SetupText(17), ROLE_SYSTEM_PUSHBUTTON, kFocusable},
-        {SetupText(17), ROLE_SYSTEM_STATICTEXT, kReadOnly},
-        {SetupText(18), ROLE_SYSTEM_PUSHBUTTON, kFocusable | STATE_SYSTEM_UNAVAILABLE},
-        {Box(), ROLE_SYSTEM_CHECKBUTTON, kFocusable},
-        {Box(), ROLE_SYSTEM_STATICTEXT, kReadOnly}}},
-      {"failure over the splash",
-       L"installer",
-       u"HostFlags 0; SetupEvents \"4 8 0\";",
+      {"installer splash: INSTALL unavailable until the box is checked", L"installer",
+       u"HostFlags 0;", SetupText(17),
+       Rows{Row{SetupText(17), ROLE_SYSTEM_PUSHBUTTON, kFocusable},
+            Row{SetupText(17), ROLE_SYSTEM_STATICTEXT, kReadOnly},
+            Row{SetupText(18), ROLE_SYSTEM_PUSHBUTTON, kFocusable | STATE_SYSTEM_UNAVAILABLE},
+            Row{Box(), ROLE_SYSTEM_CHECKBUTTON, kFocusable},
+            Row{Box(), ROLE_SYSTEM_STATICTEXT, kReadOnly}}},
+      {"failure over the splash", L"installer", u"HostFlags 0; SetupEvents \"4 8 0\";",
        SetupText(51),
-       {{SetupText(8), ROLE_SYSTEM_STATICTEXT, kReadOnly},
-        {SetupText(51), ROLE_SYSTEM_STATICTEXT, kReadOnly},
-        {SetupText(17), ROLE_SYSTEM_PUSHBUTTON, kFocusable}}},
-      {"maintenance inside its nested sections",
-       L"maintenance",
-       u"HostFlags 0;",
-       SetupText(20),
-       {{SetupText(20), ROLE_SYSTEM_PUSHBUTTON, kFocusable},
-        {SetupText(21), ROLE_SYSTEM_PUSHBUTTON, kFocusable},
-        {SetupText(21), ROLE_SYSTEM_STATICTEXT, kReadOnly}}},
+       Rows{Row{SetupText(8), ROLE_SYSTEM_STATICTEXT, kReadOnly},
+            Row{SetupText(51), ROLE_SYSTEM_STATICTEXT, kReadOnly},
+            Row{SetupText(17), ROLE_SYSTEM_PUSHBUTTON, kFocusable}}},
+      {"maintenance inside its nested sections", L"maintenance", u"HostFlags 0;", SetupText(20),
+       Rows{Row{SetupText(20), ROLE_SYSTEM_PUSHBUTTON, kFocusable},
+            Row{SetupText(21), ROLE_SYSTEM_PUSHBUTTON, kFocusable},
+            Row{SetupText(21), ROLE_SYSTEM_STATICTEXT, kReadOnly}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
