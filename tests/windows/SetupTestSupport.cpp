@@ -2,7 +2,6 @@
 
 #include <cstdlib>
 
-#include "PngWriter.h"
 #include "engine/StringTablesWin32.h"
 #include "foundation/WideText.h"
 
@@ -44,12 +43,7 @@ std::string PageRecorder::Opened(DWORD waitMs) {
 HostRun::HostRun(const std::u16string& configuration, const std::wstring& command) {
   folder_ = NewTempFolder(L"glint-setup-run");
   const std::wstring config = folder_ + L"\\setup.cfg";
-  HANDLE file = CreateFileW(config.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  const std::string text = ToUtf8(MString(configuration.c_str()));
-  DWORD written = 0;
-  WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-  CloseHandle(file);
+  files_.File(config, ToUtf8(MString(configuration.c_str())));
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
   HANDLE output = CreateFileW((folder_ + L"\\output.txt").c_str(), GENERIC_WRITE,
                               FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS,
@@ -98,8 +92,16 @@ int32_t HostRun::ExitCode() const {
 }
 
 bool HostRun::Printed(const std::string& line) const {
-  return Output().find(line + "\n") != std::string::npos ||
-         Output().find(line + "\r\n") != std::string::npos;
+  const std::string out = Output();
+  return out.find(line + "\n") != std::string::npos || out.find(line + "\r\n") != std::string::npos;
+}
+
+int32_t HostRun::Finish(const std::vector<std::wstring>& steps) {
+  if (!steps.empty()) {
+    EXPECT_EQ(Drive(steps), 0u) << Output();
+  }
+  EXPECT_TRUE(Wait()) << Output();
+  return ExitCode();
 }
 
 namespace {
@@ -155,12 +157,43 @@ std::wstring WindowTitle(HWND window) {
   return text;
 }
 
+ComRef<IAccessible> AccessibleOf(HWND window) {
+  ComRef<IAccessible> object;
+  if (window != nullptr) {
+    AccessibleObjectFromWindow(window, static_cast<DWORD>(OBJID_CLIENT), IID_IAccessible,
+                               object.Receive());
+  }
+  return object;
+}
+
+VARIANT Child(LONG id) {
+  VARIANT child;
+  VariantInit(&child);
+  child.vt = VT_I4;
+  child.lVal = id;
+  return child;
+}
+
+std::wstring AccName(IAccessible* object, LONG child) {
+  BSTR name = nullptr;
+  const HRESULT hr = object->get_accName(Child(child), &name);
+  const std::string error = Hex(hr);
+  std::wstring text = FAILED(hr)        ? std::wstring(error.begin(), error.end())
+                      : name == nullptr ? L"<none>"
+                                        : std::wstring(name, SysStringLen(name));
+  SysFreeString(name);
+  return text;
+}
+
+LONG AccNumber(IAccessible* object,
+               HRESULT (STDMETHODCALLTYPE IAccessible::*get)(VARIANT, VARIANT*)) {
+  VARIANT v;
+  VariantInit(&v);
+  return SUCCEEDED((object->*get)(Child(), &v)) && v.vt == VT_I4 ? v.lVal : -1;
+}
+
 std::wstring ArtefactPath(const std::wstring& name) {
   std::wstring folder = GLINT_SETUP_ARTEFACTS;
   CreateDirectoryW(folder.c_str(), nullptr);
   return folder + L"\\" + name;
-}
-
-bool SaveClientPng(HWND window, const std::wstring& path) {
-  return png::WriteClient(window, path);
 }

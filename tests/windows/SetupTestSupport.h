@@ -4,13 +4,16 @@
 #pragma once
 
 #include <windows.h>
+#include <oleacc.h>
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "PngWriter.h"
 #include "WineTestSupport.h"
+#include "foundation/ComRef.h"
 
 // Text `id` of the library's table in the calling thread's language, "^"
 // replaced by `with` when given.
@@ -41,10 +44,14 @@ class HostRun {
   // The code the run printed ("exit code=N"), or a marker when it printed none.
   int32_t ExitCode() const;
   bool Printed(const std::string& line) const;
+  // Drives the last `steps` (none: only waits), waits for the end and gives
+  // the exit code.
+  int32_t Finish(const std::vector<std::wstring>& steps);
   HANDLE Process() const { return process_; }
 
  private:
   std::wstring folder_;
+  ScratchFiles files_;
   HANDLE process_ = nullptr;
 };
 
@@ -56,7 +63,15 @@ DWORD Drive(const std::vector<std::wstring>& arguments, DWORD timeoutMs = 60000)
 HWND SetupWindowHandle();
 std::wstring WindowTitle(HWND window);
 
+// A screen reader's view of a proxy window: its accessible object (empty
+// when it has none), a child of it (CHILDID_SELF: the object itself), its
+// name ("<none>" when it has none, the error's code when the call fails) and
+// a number it answers as VT_I4 (role, state; -1 when it does not).
+ComRef<IAccessible> AccessibleOf(HWND window);
+VARIANT Child(LONG id = CHILDID_SELF);
+std::wstring AccName(IAccessible* object, LONG child = CHILDID_SELF);
+LONG AccNumber(IAccessible* object,
+               HRESULT (STDMETHODCALLTYPE IAccessible::*get)(VARIANT, VARIANT*));
+
 // Where tests leave screenshots for people to look at.
 std::wstring ArtefactPath(const std::wstring& name);
-// The client area of `window` as a PNG; false when it cannot be read.
-bool SaveClientPng(HWND window, const std::wstring& path);

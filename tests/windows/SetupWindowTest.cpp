@@ -2,7 +2,6 @@
 // reference host, the test posts the host's events and pumps the window's
 // messages, and reads the layout back from the elements.
 #include <windows.h>
-#include <oleacc.h>
 
 #include <gtest/gtest.h>
 
@@ -18,15 +17,14 @@
 #include "ui/SetupPanels.h"
 #include "ui/ZavuzER.h"
 
+void PrintTo(const UiRect& r, std::ostream* os) {
+  *os << r.left << "," << r.top << "," << r.right << "," << r.bottom;
+}
+
 namespace {
 
 UiRect Rect(int32_t x, int32_t y, int32_t w, int32_t h) {
   return UiRect{x, y, x + w, y + h};
-}
-
-std::string Describe(const UiRect& r) {
-  return std::to_string(r.left) + "," + std::to_string(r.top) + "," + std::to_string(r.right) +
-         "," + std::to_string(r.bottom);
 }
 
 class SetupWindow : public ::testing::Test {
@@ -98,8 +96,6 @@ class SetupWindow : public ::testing::Test {
     window_->PostEvent(kRightButton, kControlClicked, 0);
     Pump([&] { return window_->CurrentPanel() == window_->Progress(); }, 3000);
   }
-  MString Label(MButton* button) { return button->Label()->Text(); }
-  std::wstring Text(uint32_t id) { return SetupText(id); }
 
   static constexpr int32_t kNoQuit = 0x7FFFFFFF;
   HMODULE library_ = nullptr;
@@ -123,12 +119,12 @@ TEST_F(SetupWindow, FooterAndContentFollowTheWidthOfTheLanguage) {
     ASSERT_EQ(window_->Current().Width(), c.width);
     ASSERT_EQ(window_->Current().Height(), kSetupHeight);
     const int32_t w = c.width, h = kSetupHeight;
-    EXPECT_EQ(Describe(window_->FooterBar()->rect), Describe(Rect(0, h - 68, w, 67)));
-    EXPECT_EQ(Describe(window_->ContentRoot()->rect), Describe(Rect(0, 0, w, h - 66)));
-    EXPECT_EQ(Describe(window_->CurrentPanel()->rect), Describe(Rect(0, 0, w, h - 66)));
-    EXPECT_EQ(Describe(window_->RightButton()->rect), Describe(Rect(w - 156, 18, 140, 33)));
-    EXPECT_EQ(Describe(window_->MiddleButton()->rect), Describe(Rect(w - 326, 18, 140, 33)));
-    EXPECT_EQ(Describe(window_->LeftButton()->rect), Describe(Rect(94, 18, 140, 33)));
+    EXPECT_EQ(window_->FooterBar()->rect, Rect(0, h - 68, w, 67));
+    EXPECT_EQ(window_->ContentRoot()->rect, Rect(0, 0, w, h - 66));
+    EXPECT_EQ(window_->CurrentPanel()->rect, Rect(0, 0, w, h - 66));
+    EXPECT_EQ(window_->RightButton()->rect, Rect(w - 156, 18, 140, 33));
+    EXPECT_EQ(window_->MiddleButton()->rect, Rect(w - 326, 18, 140, 33));
+    EXPECT_EQ(window_->LeftButton()->rect, Rect(94, 18, 140, 33));
     RECT client{};
     GetClientRect(window_->Handle(), &client);
     EXPECT_EQ(client.right, w);
@@ -152,9 +148,9 @@ TEST_F(SetupWindow, ButtonLabelsFromTheHost) {
   for (const Case& c : cases) {
     SCOPED_TRACE(ToUtf8(MString(c.configuration)));
     Open(c.configuration);
-    EXPECT_EQ(Wide(Label(window_->LeftButton())), Text(c.left));
-    EXPECT_EQ(Wide(Label(window_->RightButton())), Text(c.right));
-    EXPECT_EQ(Wide(window_->RightButton()->text), Text(c.right));
+    EXPECT_EQ(Wide(window_->LeftButton()->Label()->Text()), SetupText(c.left));
+    EXPECT_EQ(Wide(window_->RightButton()->Label()->Text()), SetupText(c.right));
+    EXPECT_EQ(Wide(window_->RightButton()->text), SetupText(c.right));
   }
 }
 
@@ -173,11 +169,9 @@ TEST_F(SetupWindow, RealPlayerMovesTheBrowserNote) {
       registry.Remove(HKEY_LOCAL_MACHINE, key, L"version");
     }
     Open(u"HostFlags 0;");
-    EXPECT_EQ(Describe(window_->BrowserNote()->rect),
-              Describe(UiRect{c.dx + 117, c.dy + 25, c.dx + 400, c.dy + 42}));
-    EXPECT_EQ(Describe(window_->NoteIcon()->rect),
-              Describe(UiRect{c.dx + 97, c.dy + 25, c.dx + 112, c.dy + 40}));
-    EXPECT_EQ(Describe(window_->RealPlayerNote()->rect), Describe(UiRect{117, 10, 550, 82}));
+    EXPECT_EQ(window_->BrowserNote()->rect, (UiRect{c.dx + 117, c.dy + 25, c.dx + 400, c.dy + 42}));
+    EXPECT_EQ(window_->NoteIcon()->rect, (UiRect{c.dx + 97, c.dy + 25, c.dx + 112, c.dy + 40}));
+    EXPECT_EQ(window_->RealPlayerNote()->rect, (UiRect{117, 10, 550, 82}));
   }
 }
 
@@ -188,10 +182,10 @@ TEST_F(SetupWindow, RingFollowsTheFocusedControlAcrossResizes) {
   window_->SetFocusElement(right, true);
   auto grown = [](UiRect r) { return UiRect{r.left - 2, r.top - 2, r.right + 2, r.bottom + 2}; };
   EXPECT_TRUE(window_->FocusRing()->visible);
-  EXPECT_EQ(Describe(window_->FocusRing()->rect), Describe(grown(AbsoluteRect(right))));
+  EXPECT_EQ(window_->FocusRing()->rect, grown(AbsoluteRect(right)));
   window_->SetClientSize(900, 400);
   EXPECT_EQ(AbsoluteRect(right).left, 900 - 156);
-  EXPECT_EQ(Describe(window_->FocusRing()->rect), Describe(grown(AbsoluteRect(right))));
+  EXPECT_EQ(window_->FocusRing()->rect, grown(AbsoluteRect(right)));
   // Focus moved on without the ring hides it, but the ring comes back with
   // the next layout while it counts as shown; losing the focus ends that.
   window_->SetFocusElement(right, false);
@@ -222,7 +216,7 @@ TEST_F(SetupWindow, AutoExitCountdownAndHiddenDone) {
     Install();
     ASSERT_EQ(window_->CurrentPanel(), window_->Progress());
     // Shown at the size the splash left: laid out all the same.
-    EXPECT_EQ(Describe(window_->Progress()->Bar()->rect), Describe(Rect(94, 87, 730 - 111, 33)));
+    EXPECT_EQ(window_->Progress()->Bar()->rect, Rect(94, 87, 730 - 111, 33));
     EXPECT_EQ(Splash()->Countdown(), c.ticks);
     EXPECT_EQ(window_->RightButton()->visible != 0, !c.countdown);
     // The run ends by itself only with a countdown that can reach zero.
@@ -255,23 +249,12 @@ TEST_F(SetupWindow, PanelSelectorsOutOfRangeShowNothing) {
 TEST_F(SetupWindow, AFloodOfEventsFromAnotherThreadLeavesItUsable) {
   Open(u"HostFlags 0;");
   Select(kPanelInstallerSplash);
-  std::thread poster([ui = ui_] {
-    for (int i = 0; i < 10000; ++i) {
-      switch (i % 4) {
-        case 0:
-          ui->PostEvent(1, 4, 0);
-          break;  // a progress tick while idle
-        case 1:
-          ui->PostEvent(2, 2, 0);
-          break;  // a size change
-        case 2:
-          ui->PostEvent(1, 200, 0);
-          break;  // a conflict poll out of place
-        default:
-          ui->PostEvent(777, 2, i);
-          break;  // nobody's control
-      }
-    }
+  // A progress tick while idle, a size change, a conflict poll out of place,
+  // and nobody's control.
+  const int32_t events[4][2] = {{1, 4}, {2, 2}, {1, 200}, {777, 2}};
+  std::thread poster([ui = ui_, &events] {
+    for (int i = 0; i < 10000; ++i)
+      ui->PostEvent(events[i % 4][0], events[i % 4][1], i % 4 == 3 ? i : 0);
   });
   poster.join();
   Pump([] { return false; }, 1500);
@@ -328,7 +311,7 @@ TEST_F(SetupWindow, SplashInEveryLanguage) {
     Pump([] { return false; }, 150);
     wchar_t name[32];
     swprintf(name, 32, L"setup-splash-%04x.png", language);
-    EXPECT_TRUE(SaveClientPng(window_->Handle(), ArtefactPath(name)));
+    EXPECT_TRUE(png::WriteClient(window_->Handle(), ArtefactPath(name)));
     EXPECT_EQ(WindowTitle(window_->Handle()), SetupText(29, L"34.0"));
     EXPECT_EQ(Wide(window_->Text(30)), SetupText(30));
     EXPECT_EQ(window_->Current().Width(), language == 0x0405 ? 750 : 730);
@@ -351,22 +334,11 @@ TEST_F(SetupWindow, UserLocaleChoosesTheTable) {
   EXPECT_EQ(window_->Current().Width(), table == 0x0405 ? 750 : 730);
   wchar_t locale[LOCALE_NAME_MAX_LENGTH] = {};
   GetUserDefaultLocaleName(locale, LOCALE_NAME_MAX_LENGTH);
-  SaveClientPng(window_->Handle(),
-                ArtefactPath(L"setup-uninstaller-" + std::wstring(locale) + L".png"));
-  IAccessible* accessible = nullptr;
-  ASSERT_EQ(
-      AccessibleObjectFromWindow(window_->RightButton()->proxy, static_cast<DWORD>(OBJID_CLIENT),
-                                 IID_IAccessible, reinterpret_cast<void**>(&accessible)),
-      S_OK);
-  VARIANT self;
-  VariantInit(&self);
-  self.vt = VT_I4;
-  self.lVal = CHILDID_SELF;
-  BSTR name = nullptr;
-  EXPECT_EQ(accessible->get_accName(self, &name), S_OK);
-  EXPECT_EQ(std::wstring(name != nullptr ? name : L""), text(21));
-  SysFreeString(name);
-  accessible->Release();
+  png::WriteClient(window_->Handle(),
+                   ArtefactPath(L"setup-uninstaller-" + std::wstring(locale) + L".png"));
+  const ComRef<IAccessible> accessible = AccessibleOf(window_->RightButton()->proxy);
+  ASSERT_TRUE(accessible);
+  EXPECT_EQ(AccName(accessible.Get()), text(21));
   if (table != 0x0409) {
     EXPECT_NE(text(30), Wide(LoadTableString(library_, 30, 0x0409)));
   }

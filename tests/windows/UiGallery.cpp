@@ -1,7 +1,5 @@
 #include "UiGallery.h"
 
-#include <cstdio>
-
 #include "PngWriter.h"
 #include "ui/SkinRegions.h"
 
@@ -9,17 +7,6 @@ ClientPixels ReadClient(HWND hwnd) {
   ClientPixels shot;
   shot.pixels = png::ReadClient(hwnd, &shot.width, &shot.height);
   return shot;
-}
-
-bool SavePng(const std::wstring& path, int32_t width, int32_t height, const uint8_t* bgra,
-             bool withAlpha) {
-  return png::Write(path, bgra, static_cast<uint32_t>(width), static_cast<uint32_t>(height),
-                    withAlpha);
-}
-
-void SaveClientPng(const std::wstring& path, const ClientPixels& shot) {
-  SavePng(path, shot.width, shot.height, reinterpret_cast<const uint8_t*>(shot.pixels.data()),
-          false);
 }
 
 void PumpMessages() {

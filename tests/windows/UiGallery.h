@@ -1,7 +1,7 @@
 // A setup window holding every control look, for the toolkit's tests and
 // benchmark: the skins loaded from GlintUtil.dll, a focus ring like the
 // installer window's, event recording, and the client area read back with
-// BitBlt and saved as PNG.
+// BitBlt.
 #pragma once
 
 #include <windows.h>
@@ -28,11 +28,6 @@ struct ClientPixels {
   uint32_t At(int32_t x, int32_t y) const { return pixels[y * width + x] & 0xFFFFFF; }
 };
 ClientPixels ReadClient(HWND hwnd);
-// PNG of 32-bit top-down pixels (blue, green, red, alpha bytes); alpha kept
-// when `withAlpha`, else opaque.
-bool SavePng(const std::wstring& path, int32_t width, int32_t height, const uint8_t* bgra,
-             bool withAlpha);
-void SaveClientPng(const std::wstring& path, const ClientPixels& shot);
 // Dispatches every pending message of this thread (painting included).
 void PumpMessages();
 
