@@ -142,35 +142,22 @@ HRESULT SaveDialog(IGlintBroker6* broker, ULONG window, const wchar_t* proposed,
 }
 
 // The dialogs' stand-in as the TreatAs of both dialog classes, with its log;
-// everything goes again at the end (and what an interrupted run left, first).
-class DialogStandIn {
- public:
+// what an interrupted run left goes first, the rest goes at the end.
+struct DialogStandIn {
   explicit DialogStandIn(const std::wstring& log) {
-    Remove();
-    Set(std::wstring(standin::kDialogStandInKey) + L"\\InprocServer32", L"",
-        ProgramFolder() + L"\\dialog-standin.dll");
-    Set(std::wstring(standin::kDialogStandInKey) + L"\\InprocServer32", L"ThreadingModel",
-        L"Apartment");
-    for (const wchar_t* key : {standin::kFileOpenDialogKey, standin::kFileSaveDialogKey})
-      Set(std::wstring(key) + L"\\TreatAs", L"", L"{6A0F3C13-52B4-4E0D-9B61-0C7E2A441390}");
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, standin::kDialogStandInKey);
+    const std::wstring server = std::wstring(standin::kDialogStandInKey) + L"\\InprocServer32";
+    registry.SetString(HKEY_LOCAL_MACHINE, server, L"", ProgramFolder() + L"\\dialog-standin.dll");
+    registry.SetString(HKEY_LOCAL_MACHINE, server, L"ThreadingModel", L"Apartment");
+    for (const wchar_t* key : {standin::kFileOpenDialogKey, standin::kFileSaveDialogKey}) {
+      RegDeleteTreeW(HKEY_LOCAL_MACHINE, (std::wstring(key) + L"\\TreatAs").c_str());
+      registry.SetString(HKEY_LOCAL_MACHINE, std::wstring(key) + L"\\TreatAs", L"",
+                         L"{6A0F3C13-52B4-4E0D-9B61-0C7E2A441390}");
+    }
     standIns.Text(standin::kDialogLog, log);
   }
-  ~DialogStandIn() { Remove(); }
-  DialogStandIn(const DialogStandIn&) = delete;
-  DialogStandIn& operator=(const DialogStandIn&) = delete;
+  ScratchRegistry registry;
   StandIns standIns;
-
- private:
-  static void Set(const std::wstring& key, const wchar_t* name, const std::wstring& value) {
-    ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), name, REG_SZ, value.c_str(),
-                              static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))),
-              ERROR_SUCCESS);
-  }
-  static void Remove() {
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, standin::kDialogStandInKey);
-    for (const wchar_t* key : {standin::kFileOpenDialogKey, standin::kFileSaveDialogKey})
-      RegDeleteTreeW(HKEY_LOCAL_MACHINE, (std::wstring(key) + L"\\TreatAs").c_str());
-  }
 };
 
 class FileDialog : public BrokerSuite {
