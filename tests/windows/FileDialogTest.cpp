@@ -20,6 +20,7 @@
 #include "WineTestSupport.h"
 #include "broker/server/CoGlintBrokerServer.h"
 #include "broker/services/FileDialogs.h"
+#include "foundation/ComRef.h"
 #include "stubs/StandInSettings.h"
 
 namespace {
@@ -32,29 +33,6 @@ const std::string kImage = "MZ" + std::string(58, 'x') + std::string("\x40\0\0\0
 
 std::wstring ProgramFiles(int csidl) {
   return KnownFolder(csidl) + L"\\Internet Explorer\\iexplore.exe";
-}
-
-// The visible dialog of process `process`, or null.
-HWND VisibleDialog(DWORD process) {
-  struct Search {
-    DWORD process;
-    HWND found = nullptr;
-  } search{process};
-  EnumWindows(
-      [](HWND window, LPARAM context) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(context);
-        wchar_t type[16] = {};
-        DWORD owner = 0;
-        GetWindowThreadProcessId(window, &owner);
-        GetClassNameW(window, type, 16);
-        if (owner == s->process && IsWindowVisible(window) && wcscmp(type, L"#32770") == 0) {
-          s->found = window;
-          return FALSE;
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
-  return search.found;
 }
 
 // Answers the next dialog of the broker process as a user: each text is
@@ -104,63 +82,82 @@ class DialogUser {
   std::thread thread_;
 };
 
-// A filter array as the player sends it: the UTF-16 text with its final NUL.
-SAFEARRAY* FilterBytes(const std::wstring& text) {
-  std::string bytes(reinterpret_cast<const char*>(text.c_str()), (text.size() + 1) * 2);
-  return ByteArray(bytes);
-}
+// A filter as the player sends it: the UTF-16 text with its final NUL, and
+// its length in bytes; none for an empty text.
+struct Filter {
+  explicit Filter(const std::wstring& text)
+      : array(text.empty() ? nullptr
+                           : ByteArray(std::string(reinterpret_cast<const char*>(text.c_str()),
+                                                   (text.size() + 1) * 2))),
+        length(text.empty() ? 0 : static_cast<ULONG>((text.size() + 1) * 2)) {}
+  UniqueSafeArray array;
+  ULONG length;
+};
 
-std::vector<std::wstring> Strings(VARIANT& value) {
+// The dialogs as the player calls them. A failed call leaves its outs empty;
+// the open dialog's strings and the saved path are returned when wanted.
+HRESULT OpenDialog(IGlintBroker6* broker, ULONG window, ULONG pairs, ULONG length,
+                   SAFEARRAY* filter, ULONG flags, std::vector<std::wstring>* chosen = nullptr) {
+  VARIANT value;
+  VariantInit(&value);
+  const HRESULT hr = broker->BrokerOpenDialog(window, pairs, length, filter, flags, &value);
+  if (FAILED(hr)) {
+    EXPECT_EQ(value.vt, VT_EMPTY);
+  }
   std::vector<std::wstring> strings;
-  if (value.vt != (VT_ARRAY | VT_BSTR)) return strings;
-  LONG lower = 0, upper = -1;
-  SafeArrayGetLBound(value.parray, 1, &lower);
-  SafeArrayGetUBound(value.parray, 1, &upper);
-  EXPECT_EQ(lower, 0);
-  for (LONG i = lower; i <= upper; ++i) {
-    BSTR text = nullptr;
-    SafeArrayGetElement(value.parray, &i, &text);
-    strings.emplace_back(text != nullptr ? text : L"");
-    SysFreeString(text);
+  if (value.vt == (VT_ARRAY | VT_BSTR)) {
+    LONG lower = 0, upper = -1;
+    SafeArrayGetLBound(value.parray, 1, &lower);
+    SafeArrayGetUBound(value.parray, 1, &upper);
+    EXPECT_EQ(lower, 0);
+    for (LONG i = lower; i <= upper; ++i) {
+      BSTR text = nullptr;
+      SafeArrayGetElement(value.parray, &i, &text);
+      strings.emplace_back(text != nullptr ? text : L"");
+      SysFreeString(text);
+    }
   }
   VariantClear(&value);
-  return strings;
+  if (chosen != nullptr) *chosen = strings;
+  return hr;
+}
+HRESULT SaveDialog(IGlintBroker6* broker, ULONG window, const wchar_t* proposed, ULONG pairs,
+                   ULONG length, SAFEARRAY* filter, ULONG flags, ULONG* cookie = nullptr,
+                   std::wstring* saved = nullptr) {
+  ULONG number = 7;
+  BSTR path = nullptr;
+  // The name crosses as a BSTR.
+  BSTR name = proposed != nullptr ? SysAllocString(proposed) : nullptr;
+  const HRESULT hr =
+      broker->BrokerSaveDialog2(window, name, pairs, length, filter, flags, &number, &path);
+  SysFreeString(name);
+  if (FAILED(hr)) {
+    EXPECT_EQ(number, 0u);
+    EXPECT_EQ(path, nullptr);
+  }
+  if (cookie != nullptr) *cookie = number;
+  if (saved != nullptr) *saved = path != nullptr ? path : L"";
+  SysFreeString(path);
+  return hr;
 }
 
 // The dialogs' stand-in as the TreatAs of both dialog classes, with its log;
-// everything goes again at the end (and what an interrupted run left, first).
-class DialogStandIn {
- public:
+// what an interrupted run left goes first, the rest goes at the end.
+struct DialogStandIn {
   explicit DialogStandIn(const std::wstring& log) {
-    Remove();
-    Set(std::wstring(standin::kDialogStandInKey) + L"\\InprocServer32", L"",
-        ProgramFolder() + L"\\dialog-standin.dll");
-    Set(std::wstring(standin::kDialogStandInKey) + L"\\InprocServer32", L"ThreadingModel",
-        L"Apartment");
-    for (const wchar_t* key : {standin::kFileOpenDialogKey, standin::kFileSaveDialogKey})
-      Set(std::wstring(key) + L"\\TreatAs", L"", L"{6A0F3C13-52B4-4E0D-9B61-0C7E2A441390}");
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, standin::kDialogStandInKey);
+    const std::wstring server = std::wstring(standin::kDialogStandInKey) + L"\\InprocServer32";
+    registry.SetString(HKEY_LOCAL_MACHINE, server, L"", ProgramFolder() + L"\\dialog-standin.dll");
+    registry.SetString(HKEY_LOCAL_MACHINE, server, L"ThreadingModel", L"Apartment");
+    for (const wchar_t* key : {standin::kFileOpenDialogKey, standin::kFileSaveDialogKey}) {
+      RegDeleteTreeW(HKEY_LOCAL_MACHINE, (std::wstring(key) + L"\\TreatAs").c_str());
+      registry.SetString(HKEY_LOCAL_MACHINE, std::wstring(key) + L"\\TreatAs", L"",
+                         L"{6A0F3C13-52B4-4E0D-9B61-0C7E2A441390}");
+    }
     standIns.Text(standin::kDialogLog, log);
   }
-  ~DialogStandIn() {
-    Remove();
-    for (const wchar_t* key : {standin::kFileOpenDialogKey, standin::kFileSaveDialogKey})
-      EXPECT_FALSE(StandIns::KeyExists((std::wstring(key) + L"\\TreatAs").c_str()));
-  }
-  DialogStandIn(const DialogStandIn&) = delete;
-  DialogStandIn& operator=(const DialogStandIn&) = delete;
+  ScratchRegistry registry;
   StandIns standIns;
-
- private:
-  static void Set(const std::wstring& key, const wchar_t* name, const std::wstring& value) {
-    ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), name, REG_SZ, value.c_str(),
-                              static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))),
-              ERROR_SUCCESS);
-  }
-  static void Remove() {
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, standin::kDialogStandInKey);
-    for (const wchar_t* key : {standin::kFileOpenDialogKey, standin::kFileSaveDialogKey})
-      RegDeleteTreeW(HKEY_LOCAL_MACHINE, (std::wstring(key) + L"\\TreatAs").c_str());
-  }
 };
 
 class FileDialog : public BrokerSuite {
@@ -254,52 +251,40 @@ TEST_F(FileDialog, RefusedRequestsShowNothing) {
   Session live;
   ASSERT_HRESULT_SUCCEEDED(live.created);
   const std::wstring good = L"Text\\0*.txt\\0";
-  struct Case {
-    const char* name;
-    ULONG window, pairs, length;
-    std::wstring text;  // the filter; none without
-    bool hasArray;
-  } cases[] = {
-      {"the test's own window", 1, 1, 0, good, true},
-      {"no window", 0, 0, 0, L"", false},
-      {"pairs without an array", edge.window, 1, 10, L"", false},
-      {"an array without pairs", edge.window, 0, 0, good, true},
-      {"a length that is not the array's", edge.window, 1, 4, good, true},
-      {"too many pairs", edge.window, 0x10000000, 0, good, true},
-      {"two pairs announced, one sent", edge.window, 2, 0, good, true},
-      {"a stray escape", edge.window, 1, 0, L"Te\\xt\\0*.txt\\0", true},
-      {"an empty description", edge.window, 1, 0, L"\\0*.txt\\0", true},
-      {"text that ends inside a pattern", edge.window, 1, 0, L"Text\\0*.txt", true},
-  };
   HWND own = CreateWindowW(L"STATIC", L"test", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
                            nullptr, nullptr);
-  cases[0].window = static_cast<ULONG>(reinterpret_cast<ULONG_PTR>(own));
-  for (Case& c : cases) {
+  struct Case {
+    const char* name;
+    ULONG window, pairs, length;  // length 0: the filter's own
+    std::wstring text;            // the filter; none without
+  } cases[] = {
+      {"the test's own window", static_cast<ULONG>(reinterpret_cast<ULONG_PTR>(own)), 1, 0, good},
+      {"no window", 0, 0, 0, L""},
+      {"pairs without an array", edge.window, 1, 10, L""},
+      {"an array without pairs", edge.window, 0, 0, good},
+      {"a length that is not the array's", edge.window, 1, 4, good},
+      {"too many pairs", edge.window, 0x10000000, 0, good},
+      {"two pairs announced, one sent", edge.window, 2, 0, good},
+      {"a stray escape", edge.window, 1, 0, L"Te\\xt\\0*.txt\\0"},
+      {"an empty description", edge.window, 1, 0, L"\\0*.txt\\0"},
+      {"text that ends inside a pattern", edge.window, 1, 0, L"Text\\0*.txt"},
+  };
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    SAFEARRAY* array = c.hasArray ? FilterBytes(c.text) : nullptr;
-    ULONG length = c.length;
-    if (c.hasArray && length == 0) length = static_cast<ULONG>((c.text.size() + 1) * 2);
+    Filter filter(c.text);
+    const ULONG length = c.length != 0 ? c.length : filter.length;
     DialogUser watcher(Server(), {}, 1500);
-    VARIANT chosen;
-    VariantInit(&chosen);
-    EXPECT_EQ(Hex(live.broker->BrokerOpenDialog(c.window, c.pairs, length, array, 0, &chosen)),
+    EXPECT_EQ(Hex(OpenDialog(live.broker, c.window, c.pairs, length, filter.array.Get(), 0)),
               Hex(E_INVALIDARG));
-    EXPECT_EQ(chosen.vt, VT_EMPTY);
-    ULONG cookie = 7;
-    BSTR path = nullptr;
-    EXPECT_EQ(Hex(live.broker->BrokerSaveDialog2(c.window, nullptr, c.pairs, length, array, 0,
-                                                 &cookie, &path)),
-              Hex(E_INVALIDARG));
-    EXPECT_EQ(cookie, 0u);
-    EXPECT_EQ(path, nullptr);
+    EXPECT_EQ(
+        Hex(SaveDialog(live.broker, c.window, nullptr, c.pairs, length, filter.array.Get(), 0)),
+        Hex(E_INVALIDARG));
     EXPECT_FALSE(watcher.Seen()) << "a dialog was shown";
-    if (array != nullptr) SafeArrayDestroy(array);
   }
   DestroyWindow(own);
   // Arrays of other shapes arrive as the player built them: a valid text in
   // two-byte elements, with lower bound 1, or in two dimensions.
-  const std::wstring text = L"Text\\0*.txt\\0";
-  const ULONG bytes = static_cast<ULONG>((text.size() + 1) * 2);
+  const ULONG bytes = static_cast<ULONG>((good.size() + 1) * 2);
   SAFEARRAYBOUND lowerOne{bytes, 1}, square[2] = {{bytes / 2, 0}, {2, 0}};
   struct Shape {
     const char* name;
@@ -312,19 +297,16 @@ TEST_F(FileDialog, RefusedRequestsShowNothing) {
   };
   for (Shape& shape : shapes) {
     SCOPED_TRACE(shape.name);
-    ASSERT_NE(shape.array, nullptr);
+    UniqueSafeArray array(shape.array);
+    ASSERT_TRUE(array.Valid());
     void* data = nullptr;
-    ASSERT_HRESULT_SUCCEEDED(SafeArrayAccessData(shape.array, &data));
-    memcpy(data, text.c_str(), bytes);
-    SafeArrayUnaccessData(shape.array);
+    ASSERT_HRESULT_SUCCEEDED(SafeArrayAccessData(array.Get(), &data));
+    memcpy(data, good.c_str(), bytes);
+    SafeArrayUnaccessData(array.Get());
     DialogUser watcher(Server(), {}, 1500);
-    VARIANT chosen;
-    VariantInit(&chosen);
-    EXPECT_EQ(
-        Hex(live.broker->BrokerOpenDialog(edge.window, 1, shape.length, shape.array, 0, &chosen)),
-        Hex(E_INVALIDARG));
+    EXPECT_EQ(Hex(OpenDialog(live.broker, edge.window, 1, shape.length, array.Get(), 0)),
+              Hex(E_INVALIDARG));
     EXPECT_FALSE(watcher.Seen()) << "a dialog was shown";
-    SafeArrayDestroy(shape.array);
   }
   ULONG cookie = 0;
   BSTR path = nullptr;
@@ -357,19 +339,13 @@ TEST_F(FileDialog, OpenedFilesAndOnlyThoseBecomeReadable) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    SAFEARRAY* array = FilterBytes(filter);
-    VARIANT chosen;
-    VariantInit(&chosen);
-    HRESULT hr;
-    {
-      DialogUser user(Server(), c.typed);
-      hr = live.broker->BrokerOpenDialog(
-          edge.window, 2, static_cast<ULONG>((filter.size() + 1) * 2), array, c.flags, &chosen);
-      EXPECT_TRUE(user.Seen());
-    }
-    SafeArrayDestroy(array);
-    EXPECT_EQ(Hex(hr), Hex(c.expected));
-    std::vector<std::wstring> strings = Strings(chosen);
+    Filter bytes(filter);
+    std::vector<std::wstring> strings;
+    DialogUser user(Server(), c.typed);
+    EXPECT_EQ(Hex(OpenDialog(live.broker, edge.window, 2, bytes.length, bytes.array.Get(), c.flags,
+                             &strings)),
+              Hex(c.expected));
+    EXPECT_TRUE(user.Seen());
     EXPECT_EQ(strings, c.strings);
   }
   // Read through the dialog's object and through a second one of the server.
@@ -422,22 +398,15 @@ TEST_F(FileDialog, ASavedFileIsMadeThroughItsCookie) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ULONG cookie = 0;
-    BSTR path = nullptr;
+    std::wstring saved;
     HRESULT hr;
     {
       DialogUser user(Server(), c.typed.empty() ? std::vector<std::wstring>{}
                                                 : std::vector<std::wstring>{c.typed});
-      hr = live.broker->BrokerSaveDialog2(edge.window, Bstr(L"proposed.txt"), 0, 0, nullptr, 0,
-                                          &cookie, &path);
+      hr = SaveDialog(live.broker, edge.window, L"proposed.txt", 0, 0, nullptr, 0, &cookie, &saved);
     }
     EXPECT_EQ(Hex(hr), Hex(c.expectedShow));
-    if (FAILED(hr)) {
-      EXPECT_EQ(cookie, 0u);
-      EXPECT_EQ(path, nullptr);
-      continue;
-    }
-    const std::wstring saved = path != nullptr ? path : L"";
-    SysFreeString(path);
+    if (FAILED(hr)) continue;
     EXPECT_EQ(Utf8Of(saved.c_str()), Utf8Of(c.typed.c_str()));
     EXPECT_NE(cookie, 0u);
     EXPECT_FALSE(Exists(saved)) << "the dialog made the file";
@@ -495,13 +464,9 @@ TEST_F(FileDialog, DuringADialogOthersAreServedAndASecondDialogIsBusy) {
     BrokerFiles files;
     if (SUCCEEDED(CreateBroker(&files.broker))) {
       second.read = files.Read(Store() + L"\\glint-dialog-busy.sol");
-      VARIANT chosen;
-      VariantInit(&chosen);
-      second.open = files.broker->BrokerOpenDialog(second.window, 0, 0, nullptr, 0, &chosen);
+      second.open = OpenDialog(files.broker, second.window, 0, 0, nullptr, 0);
+      second.save = SaveDialog(files.broker, second.window, nullptr, 0, 0, nullptr, 0);
       ULONG cookie = 0;
-      BSTR path = nullptr;
-      second.save =
-          files.broker->BrokerSaveDialog2(second.window, nullptr, 0, 0, nullptr, 0, &cookie, &path);
       second.audit = files.broker->BrokerOpenFileWithAuditingInfo(
           Bstr(second.audited), Bstr(L"http://remote.example/"), second.window, &cookie);
       files.broker->Release();
@@ -512,9 +477,7 @@ TEST_F(FileDialog, DuringADialogOthersAreServedAndASecondDialogIsBusy) {
   {
     // Cancelled only once the other player had its answers.
     DialogUser user(Server(), {}, 20000, [&other] { other.join(); });
-    VARIANT chosen;
-    VariantInit(&chosen);
-    first = live.broker->BrokerOpenDialog(edge.window, 0, 0, nullptr, 0, &chosen);
+    first = OpenDialog(live.broker, edge.window, 0, 0, nullptr, 0);
   }
   if (other.joinable()) other.join();
   EXPECT_EQ(Hex(first), Hex(kCancelled));
@@ -578,11 +541,7 @@ TEST(FileDialogChild, DISABLED_DropDuringDialog) {
   const ULONG owner = static_cast<ULONG>(std::stoul(CommandLineValue("--owner=")));
   IGlintBroker6* broker = nullptr;
   ASSERT_HRESULT_SUCCEEDED(CreateBroker(&broker));
-  std::thread caller([broker, owner] {
-    VARIANT chosen;
-    VariantInit(&chosen);
-    broker->BrokerOpenDialog(owner, 0, 0, nullptr, 0, &chosen);
-  });
+  std::thread caller([broker, owner] { OpenDialog(broker, owner, 0, 0, nullptr, 0); });
   std::vector<DWORD> servers = ProcessesNamed(kServer);
   for (int i = 0; i < 400 && (servers.empty() || VisibleDialog(servers[0]) == nullptr); ++i) {
     Sleep(50);
@@ -612,10 +571,7 @@ TEST_F(FileDialog, TheLastReleaseDuringADialogWaitsForIt) {
     DialogUser user(GetCurrentProcessId(), {}, 20000, [] {
       for (int i = 0; i < 100 && s_broker != nullptr; ++i) Sleep(50);
     });
-    VARIANT chosen;
-    VariantInit(&chosen);
-    EXPECT_EQ(Hex(broker->BrokerOpenDialog(edge.window, 0, 0, nullptr, 0, &chosen)),
-              Hex(kCancelled));
+    EXPECT_EQ(Hex(OpenDialog(broker, edge.window, 0, 0, nullptr, 0)), Hex(kCancelled));
     EXPECT_EQ(s_broker.load(), nullptr) << "the release did not run during the dialog";
     if (s_broker != nullptr) {
       KillTimer(nullptr, timer);
@@ -661,28 +617,13 @@ TEST_F(FileDialog, WhatTheDialogIsGiven) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     DeleteFileW(log.c_str());
-    SAFEARRAY* array = c.filter.empty() ? nullptr : FilterBytes(c.filter);
-    const ULONG length = c.filter.empty() ? 0 : static_cast<ULONG>((c.filter.size() + 1) * 2);
-    HRESULT hr;
-    {
-      DialogUser user(Server(), {});
-      if (c.save) {
-        ULONG cookie = 0;
-        BSTR path = nullptr;
-        // The name crosses as a BSTR.
-        BSTR proposed = c.proposed != nullptr ? SysAllocString(c.proposed) : nullptr;
-        hr = live.broker->BrokerSaveDialog2(edge.window, proposed, c.pairs, length, array, c.flags,
-                                            &cookie, &path);
-        SysFreeString(proposed);
-        EXPECT_EQ(cookie, 0u);
-      } else {
-        VARIANT chosen;
-        VariantInit(&chosen);
-        hr = live.broker->BrokerOpenDialog(edge.window, c.pairs, length, array, c.flags, &chosen);
-      }
-      EXPECT_TRUE(user.Seen());
-    }
-    if (array != nullptr) SafeArrayDestroy(array);
+    Filter filter(c.filter);
+    DialogUser user(Server(), {});
+    const HRESULT hr = c.save ? SaveDialog(live.broker, edge.window, c.proposed, c.pairs,
+                                           filter.length, filter.array.Get(), c.flags)
+                              : OpenDialog(live.broker, edge.window, c.pairs, filter.length,
+                                           filter.array.Get(), c.flags);
+    EXPECT_TRUE(user.Seen());
     EXPECT_EQ(Hex(hr), Hex(kCancelled));
     EXPECT_EQ(Exists(log) ? ReadAll(log) : "", c.recorded);
   }
@@ -726,14 +667,11 @@ TEST_F(FileDialog, TheChosenOwnerProtectsTheSavedFile) {
     Session live;
     ASSERT_HRESULT_SUCCEEDED(live.created);
     ULONG cookie = 0;
-    BSTR path = nullptr;
     {
       DialogUser user(Server(), {target});
-      EXPECT_EQ(Hex(live.broker->BrokerSaveDialog2(edge.window, nullptr, 0, 0, nullptr, 0, &cookie,
-                                                   &path)),
+      EXPECT_EQ(Hex(SaveDialog(live.broker, edge.window, nullptr, 0, 0, nullptr, 0, &cookie)),
                 Hex(S_OK));
     }
-    SysFreeString(path);
     EXPECT_EQ(Hex(live.WriteTo(cookie, "owned")), Hex(S_OK));
     live.Close(cookie);
     EXPECT_EQ(Exists(target) ? ReadAll(target) : "<none>", "owned");
@@ -755,13 +693,9 @@ TEST_F(FileDialog, TheInitialOwnerIsTheCallersFirstIdentity) {
     OwnerProgram edge(Edge());
     CallerContext caller;
     auto* broker = new CoGlintBrokerServer(nullptr);
-    ULONG cookie = 0;
-    BSTR path = nullptr;
     {
       DialogUser user(GetCurrentProcessId(), {});
-      EXPECT_EQ(
-          Hex(broker->BrokerSaveDialog2(edge.window, nullptr, 0, 0, nullptr, 0, &cookie, &path)),
-          Hex(kCancelled));
+      EXPECT_EQ(Hex(SaveDialog(broker, edge.window, nullptr, 0, 0, nullptr, 0)), Hex(kCancelled));
     }
     broker->Release();
     EXPECT_EQ(Exists(log) ? ReadAll(log) : "", "options:0x2\nproperties:1:client.example\n");

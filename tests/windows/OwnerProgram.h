@@ -1,6 +1,6 @@
-// A browser's window for the tests of the owner-window rule: owner-window.exe
-// (OwnerWindowApp.cpp) copied under a browser's name, running, and the number
-// of its window. It ends with this object.
+// The owners of the broker's dialogs: a browser's window (owner-window.exe,
+// OwnerWindowApp.cpp, copied under a browser's name and running until this
+// object ends), and the dialog a process shows.
 #pragma once
 
 #include <windows.h>
@@ -12,6 +12,29 @@
 #include "WineTestSupport.h"
 #include "broker/services/FileDialogs.h"
 #include "foundation/Win32Handles.h"
+
+// The visible dialog of process `process`, or null.
+inline HWND VisibleDialog(DWORD process) {
+  struct Search {
+    DWORD process;
+    HWND found = nullptr;
+  } search{process};
+  EnumWindows(
+      [](HWND window, LPARAM context) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(context);
+        wchar_t type[16] = {};
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        GetClassNameW(window, type, 16);
+        if (owner == s->process && IsWindowVisible(window) && wcscmp(type, L"#32770") == 0) {
+          s->found = window;
+          return FALSE;
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
 
 // A copy of owner-window.exe running under `image`, and its window.
 class OwnerProgram {

@@ -1,31 +1,55 @@
 // The broker's printing methods on the fixture's printer (scripts/printer-
-// fixture.sh): the shapes and lengths of every byte array, the bitmap size
-// rule, handle numbers and the per-object handle table, the font link through
-// the multi-language stand-in (stubs/MLangStandIn.cpp), the print dialog, the
-// document and the DC's state. Cases that need the broker's GDI in this
-// process (outs untouched, objects gone) use a broker object made here; the
-// rest go through the proxy to a live broker, as the player's calls do.
+// fixture.sh): byte arrays of every shape and length, the bitmap size rule,
+// handle numbers and the per-object handle table, the font link through the
+// multi-language stand-in, the print dialog, the document and the DC's state.
+// Cases that need the broker's GDI in this process use a broker object made
+// here; the rest go through the proxy to a live broker, as the player's do.
+// Pages printed through the broker must be the bytes of the same page printed
+// directly; print.render checks their colours (scripts/print-render.sh).
 #include <windows.h>
 #include <commdlg.h>
+#include <mlang.h>
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <set>
 #include <thread>
 #include <vector>
 
 #include "BrokerTestSupport.h"
-#include "PrintTestSupport.h"
+#include "OwnerProgram.h"
 #include "WineTestSupport.h"
-
-using namespace print_test;
+#include "broker/server/CoGlintBrokerServer.h"
+#include "foundation/ComRef.h"
 
 namespace {
 
+constexpr ULONG kDefaultDc = PD_RETURNDEFAULT | PD_RETURNDC;
 constexpr ULONG kNotMine[] = {0, 1, 0x80000000, 0xFFFFFFFF};
+
+struct Box {
+  int x, y, width, height;
+};
+
+template <typename T>
+std::string Raw(const T* values, size_t count) {
+  return std::string(reinterpret_cast<const char*>(values), count * sizeof(T));
+}
+template <typename T>
+std::string Raw(const T& value) {
+  return Raw(&value, 1);
+}
+UniqueSafeArray Bytes(const std::string& data) {
+  return UniqueSafeArray(ByteArray(data));
+}
+UniqueSafeArray Zeros(size_t count) {
+  return Bytes(std::string(count, '\0'));
+}
 
 BITMAPINFOHEADER Header(LONG width, LONG height, WORD bits, DWORD colours = 0) {
   BITMAPINFOHEADER h{};
@@ -38,25 +62,77 @@ BITMAPINFOHEADER Header(LONG width, LONG height, WORD bits, DWORD colours = 0) {
   h.biClrUsed = colours;
   return h;
 }
-// The header blob: the header and `entries` colour entries (1 opaque, 2 transparent).
-std::string HeaderBlob(const BITMAPINFOHEADER& h, int entries) {
-  return Raw(h) + std::string(4 * entries, '\x7F');
+// The header and `entries` colour entries (1 opaque, 2 transparent).
+std::string HeaderBlob(const BITMAPINFOHEADER& h, int entries, const std::string& colours = "") {
+  std::string blob = Raw(h) + colours;
+  blob.resize(sizeof(h) + 4 * entries, '\x7F');
+  return blob;
 }
-std::string Placement(int x, int y, int w, int h) {
-  const int values[4] = {x, y, w, h};
-  return std::string(reinterpret_cast<const char*>(values), sizeof values);
-}
-std::string FontBlob(const wchar_t* face, LONG height) {
+std::string FontBlob(const wchar_t* face, LONG height, LONG weight = FW_NORMAL) {
   LOGFONTW font{};
   font.lfHeight = height;
-  font.lfWeight = FW_NORMAL;
+  font.lfWeight = weight;
   wcsncpy(font.lfFaceName, face, LF_FACESIZE - 1);
   return Raw(font);
 }
-const std::string kIdentity = [] {
-  XFORM identity = {1, 0, 0, 1, 0, 0};
-  return Raw(identity);
-}();
+const std::string kIdentity = Raw(XFORM{1, 0, 0, 1, 0, 0});
+
+// The DC number of the default printer through the broker's dialog; 0 on failure.
+ULONG BrokerDc(IGlintBroker6* broker) {
+  ULONG from = 1, to = 1, flags = kDefaultDc, dc = 0;
+  return broker->BrokerPrintDialog(0, &from, &to, &flags, &dc) == S_OK ? dc : 0;
+}
+HRESULT StartDoc(IGlintBroker6* broker, ULONG dc, ULONG (&m)[8]) {
+  return broker->BrokerStartDoc(dc, &m[0], &m[1], &m[2], &m[3], &m[4], &m[5], &m[6], &m[7]);
+}
+// The test's own DC of the same printer (delete it with DeleteDC).
+HDC OwnDc() {
+  PRINTDLGW dialog{};
+  dialog.lStructSize = sizeof(dialog);
+  dialog.Flags = kDefaultDc;
+  dialog.nCopies = 1;
+  if (!PrintDlgW(&dialog)) return nullptr;
+  GlobalFree(dialog.hDevMode);
+  GlobalFree(dialog.hDevNames);
+  return dialog.hDC;
+}
+// A file of the fixture printer's output folder, and its job file, which
+// is written at EndDoc: removed before a job, read after it.
+std::wstring OutFile(const std::wstring& name) {
+  return std::wstring(GLINT_PRINTER_OUT) + L"\\" + name;
+}
+void ForgetJob() {
+  DeleteFileW(OutFile(L"printed.ps").c_str());
+}
+std::string TakeJob() {
+  std::string job = WaitForContent(OutFile(L"printed.ps"), 8000);
+  ForgetJob();
+  return job;
+}
+// A broker object in this process: it shares the test's GDI.
+IGlintBroker6* LocalBroker() {
+  return new CoGlintBrokerServer(nullptr);
+}
+HRESULT BitmapFill(IGlintBroker6* b, ULONG dc, SAFEARRAY* header, size_t pixels, bool transparent) {
+  UniqueSafeArray target = Bytes(Raw(Box{0, 0, 10, 10})), source = Bytes(Raw(Box{0, 0, 1, 1}));
+  UniqueSafeArray data = Zeros(pixels);
+  return transparent
+             ? b->BrokerPathToTransparentBitmapFill(dc, target.Get(), source.Get(), data.Get(),
+                                                    header, 0, SRCCOPY)
+             : b->BrokerPathToBitmapFill(dc, target.Get(), source.Get(), data.Get(), header, 0);
+}
+// A blob a method returned: one dimension from 0, `bytes` long.
+std::string ReturnedBlob(VARIANT& value, LONG bytes) {
+  EXPECT_EQ(V_VT(&value), VT_ARRAY | VT_UI1);
+  if (V_VT(&value) != (VT_ARRAY | VT_UI1)) return "";
+  LONG lower = -1, upper = -1;
+  EXPECT_EQ(SafeArrayGetDim(V_ARRAY(&value)), 1u);
+  SafeArrayGetLBound(V_ARRAY(&value), 1, &lower);
+  SafeArrayGetUBound(V_ARRAY(&value), 1, &upper);
+  EXPECT_EQ(lower, 0);
+  EXPECT_EQ(upper, bytes - 1);
+  return TakeBytes(V_ARRAY(&value), static_cast<ULONG>(bytes));
+}
 
 class Print : public BrokerSuite {
  protected:
@@ -75,19 +151,414 @@ class Print : public BrokerSuite {
   void TearDown() override {
     if (broker_ != nullptr) broker_->Release();
   }
-  HRESULT BitmapFill(const std::string& header, size_t pixels, bool transparent = false) {
-    UniqueSafeArray target = Bytes(Placement(0, 0, 10, 10)), source = Bytes(Placement(0, 0, 1, 1));
-    UniqueSafeArray info = Bytes(header), data = Zeros(pixels);
-    return transparent ? broker_->BrokerPathToTransparentBitmapFill(
-                             dc_, target.Get(), source.Get(), data.Get(), info.Get(), 0, SRCCOPY)
-                       : broker_->BrokerPathToBitmapFill(dc_, target.Get(), source.Get(),
-                                                         data.Get(), info.Get(), 0);
-  }
   IGlintBroker6* broker_ = nullptr;
   ULONG dc_ = 0;
 };
 
+// ------------------------------------------------------------------- pages
+
+const CLSID kClsidMultiLanguage = {
+    0x275C23E2, 0x3747, 0x11D0, {0x9F, 0xEA, 0x00, 0xAA, 0x00, 0x3F, 0x86, 0x46}};
+const IID kIidFontLink = {
+    0x359F3441, 0xBD4A, 0x11D0, {0xB1, 0x88, 0x00, 0xAA, 0x00, 0x38, 0xC9, 0x69}};
+
+// What a page case draws, said once: through the broker on its DC number,
+// or with the GDI calls the broker makes on the test's own DC.
+class Canvas {
+ public:
+  Canvas(IGlintBroker6* broker, ULONG dc) : b_(broker), n_(dc) {}
+  explicit Canvas(HDC dc) : dc_(dc) {}
+  ~Canvas() {
+    for (ULONG font : fonts_) {
+      if (b_) {
+        b_->BrokerDeleteObject(font, &rc_);
+      } else {
+        DeleteObject(Handle(font));
+      }
+    }
+  }
+  Canvas(const Canvas&) = delete;
+  Canvas& operator=(const Canvas&) = delete;
+
+  void Rect(RECT r, COLORREF colour) {
+    if (b_) {
+      UniqueSafeArray a = Bytes(Raw(r));
+      return Expect(b_->BrokerAddRectangle(n_, a.Get(), colour));
+    }
+    HBRUSH brush = CreateSolidBrush(colour);
+    HGDIOBJ old = SelectObject(dc_, brush);
+    FillRect(dc_, &r, brush);
+    SelectObject(dc_, old);
+    DeleteObject(brush);
+  }
+  // A path of lines from the first point, then a curve through `curve`.
+  void Path(const std::vector<POINT>& line, const std::vector<POINT>& curve = {}) {
+    if (!b_) {
+      BeginPath(dc_);
+      MoveToEx(dc_, line[0].x, line[0].y, nullptr);
+      for (size_t i = 1; i < line.size(); ++i) LineTo(dc_, line[i].x, line[i].y);
+      if (!curve.empty()) PolyBezierTo(dc_, curve.data(), static_cast<DWORD>(curve.size()));
+      EndPath(dc_);
+      return;
+    }
+    Expect(b_->BrokerBeginPath(n_));
+    Expect(b_->BrokerMoveTo(n_, line[0].x, line[0].y));
+    for (size_t i = 1; i < line.size(); ++i) Expect(b_->BrokerLineTo(n_, line[i].x, line[i].y));
+    if (!curve.empty()) {
+      UniqueSafeArray a = Bytes(Raw(curve.data(), curve.size()));
+      Expect(b_->BrokerPolyBezierTo(n_, a.Get(), static_cast<ULONG>(curve.size())));
+    }
+    Expect(b_->BrokerEndPath(n_));
+  }
+  void Fill(COLORREF colour) {
+    if (b_) return Expect(b_->BrokerPathToSolidFill(n_, colour));
+    HBRUSH brush = CreateSolidBrush(colour);
+    HGDIOBJ old = SelectObject(dc_, brush);
+    FillPath(dc_);
+    SelectObject(dc_, old);
+    DeleteObject(brush);
+  }
+  void Stroke(int width, COLORREF colour) {
+    if (b_) return Expect(b_->BrokerPathToStrokedLine(n_, width, colour));
+    LOGBRUSH brush = {BS_SOLID, colour, 0};
+    HPEN pen = ExtCreatePen(PS_GEOMETRIC, width, &brush, 0, nullptr);
+    HGDIOBJ old = SelectObject(dc_, pen);
+    StrokePath(dc_);
+    SelectObject(dc_, old);
+    DeleteObject(pen);
+  }
+  // Clipped to `r`, or not clipped at all without it.
+  void Clip(std::optional<RECT> r) {
+    if (b_ && r) {
+      Expect(b_->BrokerIntersectClipRect(n_, r->left, r->top, r->right, r->bottom, &rc_));
+    } else if (b_) {
+      Expect(b_->BrokerSelectClipRgnNULL(n_, &rc_));
+    } else if (r) {
+      IntersectClipRect(dc_, r->left, r->top, r->right, r->bottom);
+    } else {
+      SelectClipRgn(dc_, nullptr);
+    }
+  }
+  // Opaque (clipped to the path with `clip`), or with a transparent
+  // colour's brush and raster operation, always clipped.
+  void Bitmap(Box t, Box s, const std::string& header, const std::string& pixels, bool clip,
+              std::optional<std::pair<COLORREF, DWORD>> transparent = std::nullopt) {
+    if (b_) {
+      UniqueSafeArray ta = Bytes(Raw(t)), sa = Bytes(Raw(s)), h = Bytes(header), p = Bytes(pixels);
+      return Expect(
+          transparent
+              ? b_->BrokerPathToTransparentBitmapFill(n_, ta.Get(), sa.Get(), p.Get(), h.Get(),
+                                                      transparent->first, transparent->second)
+              : b_->BrokerPathToBitmapFill(n_, ta.Get(), sa.Get(), p.Get(), h.Get(), clip));
+    }
+    const int saved = clip || transparent ? SaveDC(dc_) : 0;
+    HBRUSH brush = transparent ? CreateSolidBrush(transparent->first) : nullptr;
+    HGDIOBJ old = brush ? SelectObject(dc_, brush) : nullptr;
+    if (saved != 0) SelectClipPath(dc_, RGN_AND);
+    StretchDIBits(dc_, t.x, t.y, t.width, t.height, s.x, s.y, s.width, s.height, pixels.data(),
+                  reinterpret_cast<const BITMAPINFO*>(header.data()), DIB_RGB_COLORS,
+                  transparent ? transparent->second : SRCCOPY);
+    if (brush) {
+      SelectObject(dc_, old);
+      DeleteObject(brush);
+    }
+    if (saved != 0) RestoreDC(dc_, saved);
+  }
+  // ASCII text, narrow or wide, sent with its terminator.
+  void Text(int x, int y, const std::wstring& text, bool wide, const std::vector<INT>& dx = {}) {
+    const std::string narrow(text.begin(), text.end());
+    const UINT count = static_cast<UINT>(text.size());
+    if (b_) {
+      UniqueSafeArray r = Zeros(16), d = Bytes(Raw(dx.data(), dx.size()));
+      UniqueSafeArray s = Bytes(wide ? Raw(text.c_str(), count + 1) : narrow + '\0');
+      auto method = wide ? &IGlintBroker6::BrokerExtTextOutW : &IGlintBroker6::BrokerExtTextOutA;
+      Expect((b_->*method)(n_, x, y, 0, 1, r.Get(), s.Get(), count, dx.empty(), d.Get(), &rc_));
+      EXPECT_EQ(rc_, 1u);
+      return;
+    }
+    const INT* advances = dx.empty() ? nullptr : dx.data();
+    if (wide) {
+      ExtTextOutW(dc_, x, y, 0, nullptr, text.c_str(), count, advances);
+    } else {
+      ExtTextOutA(dc_, x, y, 0, nullptr, narrow.c_str(), count, advances);
+    }
+  }
+  // A new font selected, and the text's colour.
+  void Font(const std::string& description, COLORREF colour) {
+    if (b_) {
+      UniqueSafeArray a = Bytes(description);
+      ULONG created = 0, previous = 0;
+      Expect(b_->BrokerCreateFontIndirect(a.Get(), &created));
+      Expect(b_->BrokerSelectObject(n_, created, &previous));
+      fonts_.push_back(created);
+      return Expect(b_->BrokerSetTextColor(n_, colour, &rc_));
+    }
+    HFONT created = CreateFontIndirectW(reinterpret_cast<const LOGFONTW*>(description.data()));
+    SelectObject(dc_, created);
+    fonts_.push_back(Number(created));
+    SetTextColor(dc_, colour);
+  }
+  void Transform(const XFORM& transform) {
+    if (b_) {
+      UniqueSafeArray a = Bytes(Raw(transform));
+      Expect(b_->BrokerSetGraphicsMode(n_, GM_ADVANCED, &rc_));
+      return Expect(b_->BrokerSetWorldTransform(n_, a.Get(), &rc_));
+    }
+    SetGraphicsMode(dc_, GM_ADVANCED);
+    SetWorldTransform(dc_, &transform);
+  }
+  // The font link's font for `codePages` in place of the selected font.
+  void MappedFont(DWORD codePages) {
+    if (b_) {
+      ULONG current = 0, mapped = 0, previous = 0;
+      Expect(b_->BrokerGetCurrentObject(n_, OBJ_FONT, &current));
+      Expect(b_->BrokerIMLangFontLinkMapFont(n_, codePages, current, &mapped));
+      Expect(b_->BrokerSelectObject(n_, mapped, &previous));
+      mapped_.push_back(mapped);
+      return;
+    }
+    if (!link_) {
+      ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(kClsidMultiLanguage, nullptr, CLSCTX_INPROC_SERVER,
+                                                kIidFontLink, link_.Receive()));
+    }
+    HFONT mapped = nullptr;
+    ASSERT_HRESULT_SUCCEEDED(link_->MapFont(
+        dc_, codePages, static_cast<HFONT>(GetCurrentObject(dc_, OBJ_FONT)), &mapped));
+    SelectObject(dc_, mapped);
+    mapped_.push_back(Number(mapped));
+  }
+  // After the DC is gone: the font link's fonts go back.
+  void Finish() {
+    for (ULONG font : mapped_) {
+      if (b_) {
+        Expect(b_->BrokerIMLangFontLinkReleaseFont(font));
+      } else {
+        link_->ReleaseFont(static_cast<HFONT>(Handle(font)));
+      }
+    }
+  }
+
+ private:
+  static void Expect(HRESULT hr) { EXPECT_EQ(hr, S_OK); }
+  static ULONG Number(HGDIOBJ handle) {
+    return static_cast<ULONG>(reinterpret_cast<UINT_PTR>(handle));
+  }
+  static HGDIOBJ Handle(ULONG number) {
+    return reinterpret_cast<HGDIOBJ>(static_cast<INT_PTR>(static_cast<LONG>(number)));
+  }
+  IGlintBroker6* b_ = nullptr;
+  ULONG n_ = 0, rc_ = 0;
+  HDC dc_ = nullptr;
+  ComRef<IMLangFontLink> link_;
+  std::vector<ULONG> fonts_, mapped_;
+};
+
+// A 2 x 2 top-down image: red, green / blue, white (blue, green, red, unused per pixel).
+const std::string kQuad("\x00\x00\xFF\x00\x00\xFF\x00\x00\xFF\x00\x00\x00\xFF\xFF\xFF\x00", 16);
+const std::vector<POINT> kTriangle = {{300, 300}, {900, 300}, {600, 900}, {300, 300}};
+
+// A colour the rendered page must show: page coordinates in the printer's
+// pixels (origin at the printable area), colour as 0xRRGGBB.
+struct Probe {
+  int x, y;
+  unsigned rgb;
+};
+
+struct PageCase {
+  const char* name;
+  std::function<void(Canvas&)> draw;
+  std::vector<Probe> probes;
+};
+
+std::vector<PageCase> PageCases() {
+  const std::string font = FontBlob(L"Arial", -80, FW_BOLD);
+  const std::string quadHeader = HeaderBlob(Header(2, -2, 32), 1);
+  return {
+      {"rectangle",
+       [](Canvas& c) {
+         c.Rect({200, 200, 800, 600}, RGB(255, 0, 0));
+       },
+       {{500, 400, 0xFF0000}, {900, 700, 0xFFFFFF}}},
+      {"solid-path",
+       [](Canvas& c) {
+         c.Path(kTriangle);
+         c.Fill(RGB(0, 160, 0));
+       },
+       {{600, 400, 0x00A000}, {320, 850, 0xFFFFFF}}},
+      {"stroked-bezier",
+       [](Canvas& c) {
+         c.Path({{200, 600}}, {{400, 200}, {800, 1000}, {1000, 600}});
+         c.Stroke(20, RGB(0, 0, 255));
+       },
+       {{200, 600, 0x0000FF}, {1000, 600, 0x0000FF}}},
+      {"clip",
+       [](Canvas& c) {
+         c.Clip(RECT{300, 300, 500, 500});
+         c.Rect({200, 200, 800, 800}, RGB(255, 0, 0));
+         c.Clip(std::nullopt);
+         c.Rect({900, 900, 1000, 1000}, RGB(0, 0, 255));
+       },
+       {{400, 400, 0xFF0000}, {700, 700, 0xFFFFFF}, {950, 950, 0x0000FF}}},
+      {"bitmap-clipped",
+       [quadHeader](Canvas& c) {
+         c.Path(kTriangle);
+         c.Bitmap({300, 300, 600, 600}, {0, 0, 2, 2}, quadHeader, kQuad, true);
+         c.Rect({1000, 1000, 1100, 1100}, RGB(0, 0, 0));
+       },
+       {{450, 350, 0xFF0000}, {320, 850, 0xFFFFFF}, {1050, 1050, 0x000000}}},
+      {"bitmap-unclipped",
+       [quadHeader](Canvas& c) {
+         c.Path(kTriangle);
+         c.Bitmap({300, 300, 600, 600}, {0, 0, 2, 2}, quadHeader, kQuad, false);
+         c.Rect({1000, 1000, 1100, 1100}, RGB(0, 0, 0));
+       },
+       {{320, 850, 0x0000FF}, {1050, 1050, 0x000000}}},
+      {"transparent-rop",
+       [](Canvas& c) {
+         c.Rect({200, 200, 1000, 1000}, RGB(255, 255, 0));
+         c.Path(kTriangle);
+         // A 1 bpp mask: black where the bitmap is 0, white where 1.
+         c.Bitmap({300, 300, 600, 600}, {0, 0, 8, 2},
+                  HeaderBlob(Header(8, -2, 1), 2, std::string("\0\0\0\0\xFF\xFF\xFF\0", 8)),
+                  std::string("\xF0\0\0\0\xF0\0\0\0", 8), true,
+                  std::pair{RGB(0, 0, 255), MERGECOPY});
+       },
+       // Wine's PostScript driver draws the mask's source colours (white,
+       // black) inside the path; outside it the page stays yellow.
+       {{400, 350, 0xFFFFFF}, {850, 350, 0x000000}, {320, 850, 0xFFFF00}}},
+      {"text",
+       [font](Canvas& c) {
+         c.Font(font, RGB(200, 0, 0));
+         c.Text(200, 200, L"Glint", false);
+         c.Text(200, 500, L"Glint", true, {60, 60, 60, 60, 60});
+       },
+       {{215, 260, 0xC80000}}},
+      {"mapped-font",
+       [font](Canvas& c) {
+         c.Font(font, RGB(0, 0, 200));
+         c.MappedFont(0x1);  // Latin 1
+         c.Text(200, 200, L"Mapped", true);
+       },
+       {{215, 260, 0x0000C8}}},
+      {"transform",
+       [](Canvas& c) {
+         c.Transform({0.5f, 0, 0, 0.5f, 100, 100});
+         c.Rect({200, 200, 800, 600}, RGB(255, 0, 255));
+       },
+       {{300, 300, 0xFF00FF}, {500, 380, 0xFFFFFF}}},
+      {"line-to-absolute",
+       [](Canvas& c) {
+         c.Path({{500, 500}, {700, 500}});  // to the point itself, not 500 + 700
+         c.Stroke(30, RGB(0, 0, 0));
+       },
+       {{600, 500, 0x000000}, {1250, 1000, 0xFFFFFF}}},
+  };
+}
+
+// Keeps a file beside the printer's output.
+void Keep(const std::string& name, const std::string& content) {
+  if (FILE* file = _wfopen(OutFile(std::wstring(name.begin(), name.end())).c_str(), L"wb")) {
+    fwrite(content.data(), 1, content.size(), file);
+    fclose(file);
+  }
+}
+
+// One job: the document, one page and what `draw` puts on it.
+std::string PrintWithBroker(IGlintBroker6* broker, const std::function<void(Canvas&)>& draw) {
+  const ULONG dc = BrokerDc(broker);
+  EXPECT_NE(dc, 0u);
+  ULONG m[8] = {}, rc = 0;
+  ForgetJob();
+  EXPECT_EQ(StartDoc(broker, dc, m), S_OK);
+  EXPECT_EQ(broker->BrokerStartPage(dc), S_OK);
+  Canvas canvas(broker, dc);
+  draw(canvas);
+  EXPECT_EQ(broker->BrokerEndPage(dc), S_OK);
+  EXPECT_EQ(broker->BrokerEndDoc(dc), S_OK);
+  EXPECT_EQ(broker->BrokerDeleteDC(dc, &rc), S_OK);  // then the fonts it held
+  canvas.Finish();
+  return TakeJob();
+}
+
+std::string PrintDirectly(const std::function<void(Canvas&)>& draw) {
+  HDC dc = OwnDc();
+  EXPECT_NE(dc, nullptr);
+  ForgetJob();
+  DOCINFOW document{};
+  document.cbSize = sizeof(document);
+  document.lpszDocName = L"Glint";
+  EXPECT_GT(StartDocW(dc, &document), 0);
+  EXPECT_GT(StartPage(dc), 0);
+  Canvas canvas(dc);
+  draw(canvas);
+  EndPage(dc);
+  EndDoc(dc);
+  DeleteDC(dc);
+  canvas.Finish();
+  return TakeJob();
+}
+
+// Each page through a live broker next to the same page printed here: the
+// same PostScript bytes, not those of an empty page. Both jobs are kept
+// (page-NAME-broker.ps, page-NAME-direct.ps) with the colour probes in
+// probes.txt for print.render. It runs first: after a document aborted in
+// this process, Wine fails other processes' pages for about 20 seconds.
+class PrintPage : public BrokerSuite {};
+
+TEST_F(PrintPage, BrokerPagesEqualDirectPages) {
+  Session session;
+  ASSERT_HRESULT_SUCCEEDED(session.created);
+  const std::string empty = PrintDirectly([](Canvas&) {});
+  ASSERT_FALSE(empty.empty()) << "the printer wrote no job";
+  HDC own = OwnDc();
+  ASSERT_NE(own, nullptr);
+  std::string probes = "dpi " + std::to_string(GetDeviceCaps(own, LOGPIXELSX)) + " offset " +
+                       std::to_string(GetDeviceCaps(own, PHYSICALOFFSETX)) + " " +
+                       std::to_string(GetDeviceCaps(own, PHYSICALOFFSETY)) + "\n";
+  DeleteDC(own);
+  for (const PageCase& c : PageCases()) {
+    SCOPED_TRACE(c.name);
+    const std::string viaBroker = PrintWithBroker(session.broker, c.draw);
+    const std::string direct = PrintDirectly(c.draw);
+    Keep("page-" + std::string(c.name) + "-broker.ps", viaBroker);
+    Keep("page-" + std::string(c.name) + "-direct.ps", direct);
+    EXPECT_FALSE(viaBroker.empty());
+    EXPECT_NE(viaBroker, empty);
+    EXPECT_EQ(viaBroker, direct);
+    for (const Probe& p : c.probes) {
+      char line[96];
+      snprintf(line, sizeof line, "%s %d %d %06X\n", c.name, p.x, p.y, p.rgb);
+      probes += line;
+    }
+  }
+  Keep("probes.txt", probes);
+}
+
 // ------------------------------------------------------------------ shapes
+
+// Arrays of the wrong shape, each `bytes` long where it has a length.
+enum class Shape { LowerBound1, TwoDimensions, Ui2, Bstr, Null, Empty, I1 };
+UniqueSafeArray Shaped(Shape shape, size_t bytes) {
+  const ULONG n = static_cast<ULONG>(bytes);
+  SAFEARRAYBOUND lowerOne = {n, 1}, square[2] = {{2, 0}, {n / 2, 0}};
+  switch (shape) {
+    case Shape::LowerBound1:
+      return UniqueSafeArray(SafeArrayCreate(VT_UI1, 1, &lowerOne));
+    case Shape::TwoDimensions:
+      return UniqueSafeArray(SafeArrayCreate(VT_UI1, 2, square));
+    case Shape::Ui2:
+      return UniqueSafeArray(SafeArrayCreateVector(VT_UI2, 0, n / 2));
+    case Shape::Bstr:
+      return UniqueSafeArray(SafeArrayCreateVector(VT_BSTR, 0, n / sizeof(BSTR)));
+    case Shape::Null:
+      return UniqueSafeArray();
+    case Shape::Empty:
+      return UniqueSafeArray(SafeArrayCreateVector(VT_UI1, 0, 0));
+    case Shape::I1:
+      return UniqueSafeArray(SafeArrayCreateVector(VT_I1, 0, n));
+  }
+  return UniqueSafeArray();
+}
 
 // One method per blob, called with a given array in that blob's place and
 // valid arguments elsewhere.
@@ -97,22 +568,13 @@ struct BlobUse {
   std::function<HRESULT(IGlintBroker6*, ULONG dc, SAFEARRAY*)> call;
 };
 std::vector<BlobUse> BlobUses() {
-  const std::string pixel(4, '\0');
   return {
       {"rectangle", Raw(RECT{0, 0, 5, 5}),
        [](IGlintBroker6* b, ULONG dc, SAFEARRAY* a) { return b->BrokerAddRectangle(dc, a, 0); }},
       {"opaque header", HeaderBlob(Header(1, 1, 32), 1),
-       [pixel](IGlintBroker6* b, ULONG dc, SAFEARRAY* a) {
-         UniqueSafeArray t = Bytes(Placement(0, 0, 1, 1)), s = Bytes(Placement(0, 0, 1, 1)),
-                         p = Bytes(pixel);
-         return b->BrokerPathToBitmapFill(dc, t.Get(), s.Get(), p.Get(), a, 0);
-       }},
+       [](IGlintBroker6* b, ULONG dc, SAFEARRAY* a) { return BitmapFill(b, dc, a, 4, false); }},
       {"transparent header", HeaderBlob(Header(1, 1, 32), 2),
-       [pixel](IGlintBroker6* b, ULONG dc, SAFEARRAY* a) {
-         UniqueSafeArray t = Bytes(Placement(0, 0, 1, 1)), s = Bytes(Placement(0, 0, 1, 1)),
-                         p = Bytes(pixel);
-         return b->BrokerPathToTransparentBitmapFill(dc, t.Get(), s.Get(), p.Get(), a, 0, SRCCOPY);
-       }},
+       [](IGlintBroker6* b, ULONG dc, SAFEARRAY* a) { return BitmapFill(b, dc, a, 4, true); }},
       {"font", FontBlob(L"Arial", 20),
        [](IGlintBroker6* b, ULONG, SAFEARRAY* a) {
          ULONG font = 0;
@@ -162,16 +624,14 @@ TEST_F(Print, BlobShapesAndLengthsThroughTheProxy) {
 
 // ----------------------------------------------------------------- lengths
 
-struct TextCase {
-  const char* name;
-  bool wide;
-  ULONG count, options, rectNull, dxNull;
-  int rectBytes, stringBytes, dxBytes;  // -1: no array
-  HRESULT expected;
-};
-
 TEST_F(Print, TextLengthsAndCounts) {
-  const TextCase cases[] = {
+  struct Case {
+    const char* name;
+    bool wide;
+    ULONG count, options, rectNull, dxNull;
+    int rectBytes, stringBytes, dxBytes;  // -1: no array
+    HRESULT expected;
+  } cases[] = {
       {"W 3 units in 6 bytes", true, 3, 0, 0, 1, 16, 6, 0, E_FAIL},
       {"W 3 units in 8 bytes", true, 3, 0, 0, 1, 16, 8, 0, S_OK},
       {"W 3 units in 10 bytes", true, 3, 0, 0, 1, 16, 10, 0, E_FAIL},
@@ -191,7 +651,7 @@ TEST_F(Print, TextLengthsAndCounts) {
       {"no advances still needs the array", true, 3, 0, 0, 1, 16, 8, -1, E_FAIL},
   };
   auto array = [](int bytes) { return bytes < 0 ? UniqueSafeArray() : Zeros(bytes); };
-  for (const TextCase& c : cases) {
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     UniqueSafeArray rect = array(c.rectBytes), text = array(c.stringBytes), dx = array(c.dxBytes);
     ULONG rc = 0xDEAD;
@@ -239,8 +699,6 @@ TEST_F(Print, CurveAndPointCounts) {
   }
 }
 
-// ----------------------------------------------------------------- bitmaps
-
 TEST_F(Print, BitmapSizeRule) {
   BITMAPINFOHEADER big = Header(124, 1, 32);
   big.biSize = 124;
@@ -266,7 +724,8 @@ TEST_F(Print, BitmapSizeRule) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(BitmapFill(c.header, c.pixels, c.transparent), c.expected);
+    UniqueSafeArray header = Bytes(c.header);
+    EXPECT_EQ(BitmapFill(broker_, dc_, header.Get(), c.pixels, c.transparent), c.expected);
   }
 }
 
@@ -302,7 +761,7 @@ TEST_F(Print, UnknownNumbersIntoEveryHandleParameter) {
         b->BrokerDeleteDC(n, &v),
         b->BrokerSaveDC(n, &v),
         b->BrokerRestoreDC(n, 1),
-        b->BrokerStartDoc(n, &a[0], &a[1], &a[2], &a[3], &a[4], &a[5], &a[6], &a[7]),
+        StartDoc(b, n, a),
         b->BrokerStartPage(n),
         b->BrokerEndPage(n),
         b->BrokerEndDoc(n),
@@ -410,20 +869,18 @@ TEST_F(Print, ObjectsGoWithTheBrokerObject) {
 }
 
 // The font link goes through the server object's IMLangFontLink: with the
-// stand-in as the system class's TreatAs it sees sign-extended handles,
-// and its fonts and HRESULTs come back as it gave them.
+// stand-in (stubs/MLangStandIn.cpp) as the system class's TreatAs it sees
+// sign-extended handles, and its fonts and HRESULTs come back as it gave them.
 class FontLink : public Print {
  protected:
-  static constexpr wchar_t kClass[] = L"Software\\Classes\\CLSID\\";
-  static constexpr wchar_t kSystem[] = L"{275C23E2-3747-11D0-9FEA-00AA003F8646}";
-  static constexpr wchar_t kStandIn[] = L"{6A1D4E2B-3C5F-4B7A-8E9D-1F2C3B4A5D72}";
   void SetUp() override {
-    registry_.SetString(HKEY_LOCAL_MACHINE, std::wstring(kClass) + kStandIn + L"\\InprocServer32",
-                        L"", ProgramFolder() + L"\\mlang-standin.dll");
-    registry_.SetString(HKEY_LOCAL_MACHINE, std::wstring(kClass) + kStandIn + L"\\InprocServer32",
-                        L"ThreadingModel", L"Both");
-    registry_.SetString(HKEY_LOCAL_MACHINE, std::wstring(kClass) + kSystem + L"\\TreatAs", L"",
-                        kStandIn);
+    const std::wstring classes = L"Software\\Classes\\CLSID\\";
+    const std::wstring standIn = L"{6A1D4E2B-3C5F-4B7A-8E9D-1F2C3B4A5D72}";
+    const std::wstring server = classes + standIn + L"\\InprocServer32";
+    registry_.SetString(HKEY_LOCAL_MACHINE, server, L"", ProgramFolder() + L"\\mlang-standin.dll");
+    registry_.SetString(HKEY_LOCAL_MACHINE, server, L"ThreadingModel", L"Both");
+    registry_.SetString(HKEY_LOCAL_MACHINE,
+                        classes + L"{275C23E2-3747-11D0-9FEA-00AA003F8646}\\TreatAs", L"", standIn);
     registry_.SetString(HKEY_LOCAL_MACHINE, kSettings, L"MLangLog", log_);
     Print::SetUp();
   }
@@ -437,15 +894,20 @@ class FontLink : public Print {
   void SetFont(unsigned long long font) {
     registry_.Set(HKEY_LOCAL_MACHINE, kSettings, L"MLangFont", REG_QWORD, &font, sizeof font);
   }
+  ULONG NewFont() {
+    UniqueSafeArray description = Bytes(FontBlob(L"Arial", 20));
+    ULONG font = 0;
+    EXPECT_EQ(broker_->BrokerCreateFontIndirect(description.Get(), &font), S_OK);
+    return font;
+  }
   static constexpr wchar_t kSettings[] = L"Software\\GlintTestStandIns";
   ScratchRegistry registry_;
   std::wstring log_ = ProgramFolder() + L"\\mlang-standin.log";
 };
 
 TEST_F(FontLink, HandlesSignExtendedAndAnswersPassedBack) {
-  UniqueSafeArray description = Bytes(FontBlob(L"Arial", 20));
-  ULONG font = 0, mapped = 0, pages = 0;
-  ASSERT_EQ(broker_->BrokerCreateFontIndirect(description.Get(), &font), S_OK);
+  const ULONG font = NewFont();
+  ULONG mapped = 0, pages = 0;
   SetFont(0xFFFFFFFF80001234ull);
   ASSERT_EQ(broker_->BrokerIMLangFontLinkMapFont(dc_, 0x20000, font, &mapped), S_OK);
   EXPECT_EQ(mapped, 0x80001234u);
@@ -473,9 +935,8 @@ TEST_F(FontLink, HandlesSignExtendedAndAnswersPassedBack) {
 
 // A mapping the player did not release goes back with the object.
 TEST_F(FontLink, MappingsReleasedWithTheObject) {
-  UniqueSafeArray description = Bytes(FontBlob(L"Arial", 20));
-  ULONG font = 0, mapped = 0;
-  ASSERT_EQ(broker_->BrokerCreateFontIndirect(description.Get(), &font), S_OK);
+  const ULONG font = NewFont();
+  ULONG mapped = 0;
   SetFont(0x00000000000A0042ull);
   ASSERT_EQ(broker_->BrokerIMLangFontLinkMapFont(dc_, 1, font, &mapped), S_OK);
   ASSERT_EQ(broker_->BrokerIMLangFontLinkMapFont(dc_, 1, font, &mapped), S_OK);
@@ -507,29 +968,6 @@ TEST_F(FontLink, NoInterfaceAnswersFail) {
 }
 
 // ------------------------------------------------------------------ dialog
-
-// The visible print dialog of a process, or null.
-HWND PrintDialogOf(DWORD process) {
-  struct Search {
-    DWORD process;
-    HWND found;
-  } search = {process, nullptr};
-  EnumWindows(
-      [](HWND window, LPARAM context) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(context);
-        DWORD owner = 0;
-        GetWindowThreadProcessId(window, &owner);
-        wchar_t kind[16] = {};
-        GetClassNameW(window, kind, 16);
-        if (owner == s->process && IsWindowVisible(window) && wcscmp(kind, L"#32770") == 0) {
-          s->found = window;
-          return FALSE;
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
-  return search.found;
-}
 
 // Refusals and failures change no value: in the broker's process nothing is
 // written; through the proxy the [in, out] values come back as sent, and the
@@ -589,7 +1027,7 @@ TEST_F(Print, DialogAnsweredFromAThread) {
     HWND ownerSeen = nullptr;
     std::thread clicker([&] {
       for (int tries = 0; tries < 200; ++tries) {
-        if (HWND dialog = PrintDialogOf(servers[0])) {
+        if (HWND dialog = VisibleDialog(servers[0])) {
           ownerSeen = GetWindow(dialog, GW_OWNER);
           SendMessageW(GetDlgItem(dialog, button), BM_CLICK, 0, 0);
           return;
@@ -615,19 +1053,18 @@ TEST_F(Print, DialogAnsweredFromAThread) {
 }
 
 TEST_F(Print, DialogWithoutPrinterFails) {
-  const std::wstring setup = ProgramFolder() + L"\\printer-setup.exe";
-  auto run = [&](const wchar_t* step) {
+  auto run = [](const wchar_t* step) {
     STARTUPINFOW start{};
     start.cb = sizeof(start);
     PROCESS_INFORMATION process{};
-    std::wstring line = L"\"" + setup + L"\" " + step;
+    std::wstring line = L"\"" + ProgramFolder() + L"\\printer-setup.exe\" " + step;
     ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                                &start, &process));
-    WaitForSingleObject(process.hProcess, 30000);
-    DWORD code = 1;
-    GetExitCodeProcess(process.hProcess, &code);
     CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    UniqueHandle setup(process.hProcess);
+    WaitForSingleObject(setup.Get(), 30000);
+    DWORD code = 1;
+    GetExitCodeProcess(setup.Get(), &code);
     EXPECT_EQ(code, 0u);
   };
   run(L"remove");
@@ -659,8 +1096,7 @@ TEST_F(Print, DocumentMetricsMatchTheTestsOwn) {
 TEST_F(Print, HalvedDeviceSizeUnderAHalfTransform) {
   ULONG rc = 0;
   ASSERT_EQ(broker_->BrokerSetGraphicsMode(dc_, GM_ADVANCED, &rc), S_OK);
-  XFORM half = {0.5f, 0, 0, 0.5f, 0, 0};
-  UniqueSafeArray xform = Bytes(Raw(half));
+  UniqueSafeArray xform = Bytes(Raw(XFORM{0.5f, 0, 0, 0.5f, 0, 0}));
   ASSERT_EQ(broker_->BrokerSetWorldTransform(dc_, xform.Get(), &rc), S_OK);
   ASSERT_EQ(rc, 1u);
   ULONG m[8] = {};
@@ -695,11 +1131,12 @@ TEST_F(Print, StateKeptAcrossFillsAndRoundTrips) {
   ASSERT_EQ(broker_->BrokerGetCurrentObject(dc_, OBJ_BRUSH, &brush), S_OK);
   ASSERT_EQ(broker_->BrokerGetCurrentObject(dc_, OBJ_PEN, &pen), S_OK);
   UniqueSafeArray rect = Bytes(Raw(RECT{10, 10, 50, 50}));
+  UniqueSafeArray header = Bytes(HeaderBlob(Header(1, 1, 32), 2));
   const std::function<HRESULT()> draws[] = {
       [&] { return broker_->BrokerAddRectangle(dc_, rect.Get(), 0xFF); },
       [&] { return broker_->BrokerPathToSolidFill(dc_, 0xFF00); },
       [&] { return broker_->BrokerPathToStrokedLine(dc_, 3, 0xFF0000); },
-      [&] { return BitmapFill(HeaderBlob(Header(1, 1, 32), 2), 4, true); },
+      [&] { return BitmapFill(broker_, dc_, header.Get(), 4, true); },
   };
   for (const auto& draw : draws) {
     broker_->BrokerBeginPath(dc_);
@@ -712,22 +1149,15 @@ TEST_F(Print, StateKeptAcrossFillsAndRoundTrips) {
     EXPECT_EQ(broker_->BrokerGetCurrentObject(dc_, OBJ_PEN, &after), S_OK);
     EXPECT_EQ(after, pen);
   }
-  // The transform comes back byte for byte, as a one-dimensional array from 0.
+  // The transform comes back byte for byte.
   ASSERT_EQ(broker_->BrokerSetGraphicsMode(dc_, GM_ADVANCED, &rc), S_OK);
-  XFORM odd = {1.25f, 0.5f, -0.75f, 3.0e-3f, 17.5f, -2.25f};
-  UniqueSafeArray sent = Bytes(Raw(odd));
+  const std::string odd = Raw(XFORM{1.25f, 0.5f, -0.75f, 3.0e-3f, 17.5f, -2.25f});
+  UniqueSafeArray sent = Bytes(odd);
   ASSERT_EQ(broker_->BrokerSetWorldTransform(dc_, sent.Get(), &rc), S_OK);
   VARIANT back;
   VariantInit(&back);
   ASSERT_EQ(broker_->BrokerGetWorldTransform(dc_, &back), S_OK);
-  ASSERT_EQ(V_VT(&back), VT_ARRAY | VT_UI1);
-  LONG lower = -1, upper = -1;
-  EXPECT_EQ(SafeArrayGetDim(V_ARRAY(&back)), 1u);
-  SafeArrayGetLBound(V_ARRAY(&back), 1, &lower);
-  SafeArrayGetUBound(V_ARRAY(&back), 1, &upper);
-  EXPECT_EQ(lower, 0);
-  EXPECT_EQ(upper, 23);
-  EXPECT_EQ(TakeBytes(V_ARRAY(&back), 24), Raw(odd));
+  EXPECT_EQ(ReturnedBlob(back, 24), odd);
 }
 
 // Text metrics through the broker equal the test's own on the same printer
@@ -744,17 +1174,9 @@ TEST_F(Print, TextMetricsEqualTheTestsOwn) {
   VARIANT metrics;
   VariantInit(&metrics);
   ASSERT_EQ(session.broker->BrokerGetTextMetrics(dc, &metrics), S_OK);
-  ASSERT_EQ(V_VT(&metrics), VT_ARRAY | VT_UI1);
-  LONG lower = -1, upper = -1;
-  SafeArrayGetLBound(V_ARRAY(&metrics), 1, &lower);
-  SafeArrayGetUBound(V_ARRAY(&metrics), 1, &upper);
-  EXPECT_EQ(lower, 0);
-  EXPECT_EQ(upper, 59);
-  const std::string got = TakeBytes(V_ARRAY(&metrics), 60);
+  const std::string got = ReturnedBlob(metrics, 60);
   HDC own = OwnDc();
-  LOGFONTW logfont;
-  std::memcpy(&logfont, description.data(), sizeof logfont);
-  HFONT ownFont = CreateFontIndirectW(&logfont);
+  HFONT ownFont = CreateFontIndirectW(reinterpret_cast<const LOGFONTW*>(description.data()));
   HGDIOBJ old = SelectObject(own, ownFont);
   TEXTMETRICW expected{};
   ASSERT_TRUE(GetTextMetricsW(own, &expected));

@@ -1,8 +1,9 @@
 // Stand-in for the item dialogs, made the TreatAs of both dialog classes
 // (StandInSettings.h): it records what the broker gives the dialog (file
 // types, options, proposed name, collected and initial properties), answers
-// the collected properties from the registry, and hands everything else to
-// the system's own dialog, which it creates through comdlg32 directly.
+// the collected properties from the registry, and leaves showing and the
+// results to the system's own dialog, which it creates through comdlg32
+// directly. Methods the broker never calls answer E_NOTIMPL.
 #include <windows.h>
 #include <ole2.h>
 #include <propkey.h>
@@ -64,16 +65,14 @@ class OwnersStore final : public IPropertyStore {
   HRESULT STDMETHODCALLTYPE GetValue(REFPROPERTYKEY key, PROPVARIANT* value) override {
     PropVariantInit(value);
     if (!IsEqualPropertyKey(key, kEncryptionOwners)) return S_OK;
-    std::vector<const wchar_t*> texts;
-    for (const std::wstring& owner : owners_) texts.push_back(owner.c_str());
-    auto* elements = static_cast<LPWSTR*>(CoTaskMemAlloc(sizeof(LPWSTR) * (texts.size() + 1)));
-    for (size_t i = 0; i < texts.size(); ++i) {
-      size_t bytes = (wcslen(texts[i]) + 1) * sizeof(wchar_t);
+    auto* elements = static_cast<LPWSTR*>(CoTaskMemAlloc(sizeof(LPWSTR) * (owners_.size() + 1)));
+    for (size_t i = 0; i < owners_.size(); ++i) {
+      const size_t bytes = (owners_[i].size() + 1) * sizeof(wchar_t);
       elements[i] = static_cast<LPWSTR>(CoTaskMemAlloc(bytes));
-      memcpy(elements[i], texts[i], bytes);
+      memcpy(elements[i], owners_[i].c_str(), bytes);
     }
     value->vt = VT_VECTOR | VT_LPWSTR;
-    value->calpwstr.cElems = static_cast<ULONG>(texts.size());
+    value->calpwstr.cElems = static_cast<ULONG>(owners_.size());
     value->calpwstr.pElems = elements;
     return S_OK;
   }
@@ -126,69 +125,49 @@ class Dialog final : public IFileOpenDialog, public IFileSaveDialog {
     Record(line);
     return inner_->SetFileTypes(count, specs);
   }
-  HRESULT STDMETHODCALLTYPE SetFileTypeIndex(UINT i) override {
-    return inner_->SetFileTypeIndex(i);
-  }
-  HRESULT STDMETHODCALLTYPE GetFileTypeIndex(UINT* i) override {
-    return inner_->GetFileTypeIndex(i);
-  }
-  HRESULT STDMETHODCALLTYPE Advise(IFileDialogEvents* e, DWORD* c) override {
-    return inner_->Advise(e, c);
-  }
-  HRESULT STDMETHODCALLTYPE Unadvise(DWORD c) override { return inner_->Unadvise(c); }
   HRESULT STDMETHODCALLTYPE SetOptions(FILEOPENDIALOGOPTIONS options) override {
     wchar_t text[32];
     swprintf(text, 32, L"options:0x%lX", static_cast<unsigned long>(options));
     Record(text);
     return inner_->SetOptions(options);
   }
-  HRESULT STDMETHODCALLTYPE GetOptions(FILEOPENDIALOGOPTIONS* o) override {
-    return inner_->GetOptions(o);
-  }
-  HRESULT STDMETHODCALLTYPE SetDefaultFolder(IShellItem* f) override {
-    return inner_->SetDefaultFolder(f);
-  }
-  HRESULT STDMETHODCALLTYPE SetFolder(IShellItem* f) override { return inner_->SetFolder(f); }
-  HRESULT STDMETHODCALLTYPE GetFolder(IShellItem** f) override { return inner_->GetFolder(f); }
-  HRESULT STDMETHODCALLTYPE GetCurrentSelection(IShellItem** i) override {
-    return inner_->GetCurrentSelection(i);
-  }
   HRESULT STDMETHODCALLTYPE SetFileName(LPCWSTR name) override {
     Record(std::wstring(L"name:") + (name != nullptr ? name : L"(null)"));
     return inner_->SetFileName(name);
   }
-  HRESULT STDMETHODCALLTYPE GetFileName(LPWSTR* name) override { return inner_->GetFileName(name); }
-  HRESULT STDMETHODCALLTYPE SetTitle(LPCWSTR t) override { return inner_->SetTitle(t); }
-  HRESULT STDMETHODCALLTYPE SetOkButtonLabel(LPCWSTR t) override {
-    return inner_->SetOkButtonLabel(t);
-  }
-  HRESULT STDMETHODCALLTYPE SetFileNameLabel(LPCWSTR t) override {
-    return inner_->SetFileNameLabel(t);
-  }
   HRESULT STDMETHODCALLTYPE GetResult(IShellItem** i) override { return inner_->GetResult(i); }
-  HRESULT STDMETHODCALLTYPE AddPlace(IShellItem* i, FDAP p) override {
-    return inner_->AddPlace(i, p);
-  }
-  HRESULT STDMETHODCALLTYPE SetDefaultExtension(LPCWSTR e) override {
-    return inner_->SetDefaultExtension(e);
-  }
-  HRESULT STDMETHODCALLTYPE Close(HRESULT hr) override { return inner_->Close(hr); }
-  HRESULT STDMETHODCALLTYPE SetClientGuid(REFGUID g) override { return inner_->SetClientGuid(g); }
-  HRESULT STDMETHODCALLTYPE ClearClientData() override { return inner_->ClearClientData(); }
-  HRESULT STDMETHODCALLTYPE SetFilter(IShellItemFilter* f) override { return inner_->SetFilter(f); }
-
-  // IFileOpenDialog
   HRESULT STDMETHODCALLTYPE GetResults(IShellItemArray** items) override {
     return Open()->GetResults(items);
   }
-  HRESULT STDMETHODCALLTYPE GetSelectedItems(IShellItemArray** items) override {
-    return Open()->GetSelectedItems(items);
+
+  // What the broker never calls.
+  HRESULT STDMETHODCALLTYPE SetFileTypeIndex(UINT) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetFileTypeIndex(UINT*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Advise(IFileDialogEvents*, DWORD*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Unadvise(DWORD) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetOptions(FILEOPENDIALOGOPTIONS*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetDefaultFolder(IShellItem*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetFolder(IShellItem*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetFolder(IShellItem**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetCurrentSelection(IShellItem**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetFileName(LPWSTR*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetTitle(LPCWSTR) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetOkButtonLabel(LPCWSTR) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetFileNameLabel(LPCWSTR) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE AddPlace(IShellItem*, FDAP) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetDefaultExtension(LPCWSTR) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Close(HRESULT) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetClientGuid(REFGUID) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE ClearClientData() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetFilter(IShellItemFilter*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetSelectedItems(IShellItemArray**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetSaveAsItem(IShellItem*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE ApplyProperties(IShellItem*, IPropertyStore*, HWND,
+                                            IFileOperationProgressSink*) override {
+    return E_NOTIMPL;
   }
 
-  // IFileSaveDialog: the properties stay here (the system's dialog has none).
-  HRESULT STDMETHODCALLTYPE SetSaveAsItem(IShellItem* item) override {
-    return Save()->SetSaveAsItem(item);
-  }
+  // The save dialog's properties stay here (the system's dialog has none).
   HRESULT STDMETHODCALLTYPE SetProperties(IPropertyStore* store) override {
     std::wstring line = L"properties:";
     PROPVARIANT value;
@@ -225,10 +204,6 @@ class Dialog final : public IFileOpenDialog, public IFileSaveDialog {
     }
     *store = new OwnersStore(list);
     return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE ApplyProperties(IShellItem* item, IPropertyStore* store, HWND window,
-                                            IFileOperationProgressSink* sink) override {
-    return Save()->ApplyProperties(item, store, window, sink);
   }
 
  private:

@@ -98,24 +98,17 @@ class FontLink final : public IMLangFontLink {
   std::atomic<ULONG> references_{1};
 };
 
+// A static class object: its references do not keep the library loaded.
 class Factory final : public IClassFactory {
  public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
     if (out == nullptr) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory)) {
-      *out = this;
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
+    const bool mine = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory);
+    *out = mine ? static_cast<IClassFactory*>(this) : nullptr;
+    return mine ? S_OK : E_NOINTERFACE;
   }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
-  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
     if (out == nullptr) return E_POINTER;
     *out = nullptr;
@@ -128,19 +121,13 @@ class Factory final : public IClassFactory {
     return result;
   }
   HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
-
- private:
-  std::atomic<ULONG> references_{1};
 };
+Factory g_factory;
 
 }  // namespace
 
 extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID, REFIID iid, void** out) {
-  if (out == nullptr) return E_POINTER;
-  Factory* factory = new Factory;
-  const HRESULT result = factory->QueryInterface(iid, out);
-  factory->Release();
-  return result;
+  return g_factory.QueryInterface(iid, out);
 }
 
 extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() {
