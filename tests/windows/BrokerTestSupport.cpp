@@ -56,11 +56,6 @@ BrokerTypes::~BrokerTypes() {
   if (library_ != nullptr) library_->Release();
 }
 
-ITypeInfo* BrokerTypes::Interface(int number) const {
-  return number >= 1 && number <= static_cast<int>(interfaces_.size()) ? interfaces_[number - 1]
-                                                                       : nullptr;
-}
-
 HRESULT CallWithHarmlessArguments(IUnknown* broker, const BrokerMethodInfo& method, bool nullOuts) {
   size_t count = method.parameters.size();
   std::vector<VARIANT> storage(count), arguments(count);

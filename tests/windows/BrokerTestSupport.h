@@ -33,7 +33,6 @@ class BrokerTypes {
   BrokerTypes& operator=(const BrokerTypes&) = delete;
   bool Loaded() const { return library_ != nullptr; }
   ITypeLib* Library() const { return library_; }
-  ITypeInfo* Interface(int number) const;  // the vtable side of interface 1..6
   const std::vector<BrokerMethodInfo>& Methods() const { return methods_; }
 
  private:
