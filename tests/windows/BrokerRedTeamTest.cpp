@@ -409,6 +409,7 @@ TEST_F(RedTeam, WildcardsLinksSwapsAndDeferredMovesAreRefused) {
            " && ln -sfn " + OnDriveC(kOutside + L"\\inner\\img.dll") + " " +
            OnDriveC(s + L"\\img.dll")},
   };
+  EXPECT_EQ(Outside(), before);
   files.File(kOutside + L"\\inner\\img.dll", "victim");
   before = Outside();
   for (const Swap& swap : swaps) {
@@ -424,9 +425,6 @@ TEST_F(RedTeam, WildcardsLinksSwapsAndDeferredMovesAreRefused) {
             OnDriveC(folder) + " " + OnDriveC(folder + L"-moved"));
   }
   EXPECT_EQ(Outside(), before);
-  EXPECT_FALSE(Exists(kOutside + L"\\made-through-link.sol"));
-  EXPECT_FALSE(Exists(kOutside + L"\\made-through-link.tmp"));
-  EXPECT_EQ(ReadAll(kOutside + L"\\hard-secret.txt"), "hard secret\n");
   for (const wchar_t* name : {L"\\attr.sol", L"\\later.sol", L"\\m.sol"})
     DeleteFileW((s + name).c_str());
   DeleteFileW((temp + L"\\attr.tmp").c_str());

@@ -66,10 +66,8 @@ SAFEARRAY* ByteArray(const std::string& data);
 std::string TakeBytes(SAFEARRAY* array, ULONG count);
 
 constexpr wchar_t kServer[] = L"glinthost.exe";
-std::wstring HostExecutable();  // glinthost.exe beside the tests
-std::wstring LibraryPath();     // GlintUtil.dll beside the tests
-std::wstring Store();           // the player's store, ...\Kestrelink\Glint Player
-std::wstring SharedObjects();   // its settings area, Store()\#SharedObjects
+std::wstring Store();          // the player's store, ...\Kestrelink\Glint Player
+std::wstring SharedObjects();  // its settings area, Store()\#SharedObjects
 
 // A broker object from a server COM starts, as the player asks for it.
 HRESULT CreateBroker(IGlintBroker6** broker);
