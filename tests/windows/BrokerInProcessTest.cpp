@@ -157,7 +157,7 @@ TEST_F(BrokerInProcess, InterfaceAndDispatchRules) {
 TEST_F(BrokerInProcess, EveryMethodChecksItsOutPointers) {
   IGlintBroker6* broker = NewBroker();
   ASSERT_NE(broker, nullptr);
-  BrokerTypes types(LibraryPath());
+  BrokerTypes types(ProgramFolder() + L"\\GlintUtil.dll");
   ASSERT_TRUE(types.Loaded());
   ASSERT_EQ(types.Methods().size(), 102u);
   for (const BrokerMethodInfo& method : types.Methods()) {
@@ -275,6 +275,12 @@ std::wstring ReadText(const std::wstring& key, const wchar_t* name) {
              : L"<missing>";
 }
 
+DWORD ReadDword(const std::wstring& key, const wchar_t* name) {
+  DWORD value = ~0u, size = sizeof value;
+  RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), name, RRF_RT_REG_DWORD, nullptr, &value, &size);
+  return value;
+}
+
 bool KeyExists(const std::wstring& key, REGSAM view = 0) {
   HKEY handle = nullptr;
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ | view, &handle)) return false;
@@ -293,18 +299,11 @@ TEST(BrokerRegistration, KeysAreExactAndUnregistrationLeavesNeighbours) {
   const std::wstring clsid = L"Software\\Classes\\CLSID\\" + G(CLSID_GlintBrokerImp6);
   const std::wstring libid = G(LIBID_GlintBrokerLib);
   const std::wstring typeLib = L"Software\\Classes\\TypeLib\\" + libid;
-  // The browser's policy entry is named by a fixed GUID of its own.
-  EXPECT_EQ(G(kBrokerElevationPolicyGuid), L"{5D4F2C3A-8E61-4B7F-9A0D-2C6E1B38F7A4}");
   const std::wstring policy =
       L"Software\\Microsoft\\Internet Explorer\\Low Rights\\ElevationPolicy\\" +
       G(kBrokerElevationPolicyGuid);
-  DWORD enabled = 0, level = 0, size = sizeof(DWORD);
-  RegGetValueW(HKEY_LOCAL_MACHINE, (clsid + L"\\Elevation").c_str(), L"Enabled", RRF_RT_REG_DWORD,
-               nullptr, &enabled, &size);
-  RegGetValueW(HKEY_LOCAL_MACHINE, policy.c_str(), L"Policy", RRF_RT_REG_DWORD, nullptr, &level,
-               &size);
-  EXPECT_EQ(enabled, 1u);
-  EXPECT_EQ(level, 3u);
+  EXPECT_EQ(ReadDword(clsid + L"\\Elevation", L"Enabled"), 1u);
+  EXPECT_EQ(ReadDword(policy, L"Policy"), 3u);
   std::vector<std::tuple<std::wstring, const wchar_t*, std::wstring>> values = {
       {clsid, nullptr, L"GlintBroker"},
       {clsid + L"\\LocalServer32", nullptr, server},

@@ -56,11 +56,6 @@ BrokerTypes::~BrokerTypes() {
   if (library_ != nullptr) library_->Release();
 }
 
-ITypeInfo* BrokerTypes::Interface(int number) const {
-  return number >= 1 && number <= static_cast<int>(interfaces_.size()) ? interfaces_[number - 1]
-                                                                       : nullptr;
-}
-
 HRESULT CallWithHarmlessArguments(IUnknown* broker, const BrokerMethodInfo& method, bool nullOuts) {
   size_t count = method.parameters.size();
   std::vector<VARIANT> storage(count), arguments(count);
@@ -124,12 +119,6 @@ std::string TakeBytes(SAFEARRAY* array, ULONG count) {
   return data;
 }
 
-std::wstring HostExecutable() {
-  return ProgramFolder() + L"\\glinthost.exe";
-}
-std::wstring LibraryPath() {
-  return ProgramFolder() + L"\\GlintUtil.dll";
-}
 std::wstring Store() {
   return KnownFolder(CSIDL_APPDATA) + L"\\Kestrelink\\Glint Player";
 }
@@ -163,7 +152,7 @@ void UnregisterTestBroker() {
 void RegisterTestBroker() {
   LockRegistration(KeyTable::kBroker, false);
   UnregisterTestBroker();
-  EXPECT_EQ(WriteBrokerRegistration(M(HostExecutable()), true), S_OK);
+  EXPECT_EQ(WriteBrokerRegistration(M(ProgramFolder() + L"\\glinthost.exe"), true), S_OK);
 }
 
 std::vector<DWORD> ProcessesNamed(const wchar_t* image) {

@@ -33,7 +33,6 @@ class BrokerTypes {
   BrokerTypes& operator=(const BrokerTypes&) = delete;
   bool Loaded() const { return library_ != nullptr; }
   ITypeLib* Library() const { return library_; }
-  ITypeInfo* Interface(int number) const;  // the vtable side of interface 1..6
   const std::vector<BrokerMethodInfo>& Methods() const { return methods_; }
 
  private:
@@ -67,10 +66,8 @@ SAFEARRAY* ByteArray(const std::string& data);
 std::string TakeBytes(SAFEARRAY* array, ULONG count);
 
 constexpr wchar_t kServer[] = L"glinthost.exe";
-std::wstring HostExecutable();  // glinthost.exe beside the tests
-std::wstring LibraryPath();     // GlintUtil.dll beside the tests
-std::wstring Store();           // the player's store, ...\Kestrelink\Glint Player
-std::wstring SharedObjects();   // its settings area, Store()\#SharedObjects
+std::wstring Store();          // the player's store, ...\Kestrelink\Glint Player
+std::wstring SharedObjects();  // its settings area, Store()\#SharedObjects
 
 // A broker object from a server COM starts, as the player asks for it.
 HRESULT CreateBroker(IGlintBroker6** broker);

@@ -18,7 +18,6 @@
 namespace {
 
 using namespace std::string_literals;
-constexpr wchar_t kServer[] = L"glinthost.exe";
 constexpr DWORD kBlockSize = 64528, kLengthOffset = 12, kListOffset = 40976;
 
 uint32_t Field(const void* bytes, DWORD offset) {
