@@ -126,7 +126,7 @@ TEST(SaveName, OnlyAPlainNameIsProposed) {
   const Text n255(255, u'n'), n256(256, u'n');
   // clang-format off
   for (const char16_t* refused : {(const char16_t*)nullptr, u"", u"C:\\Temp\\", u"..", u" . ",
-       u"NUL", u"nul.txt", u"Con .txt", u"lpt9.log", u"COM\u00B9", u"conout$", u"*.txt",
+       u"NUL", u"nul.txt", u"Con .txt", u"lpt9.log", u"lpt0.txt", u"COM\u00B9", u"conout$", u"*.txt",
        u"a\tb.txt", u"a\"b", n256.c_str()}) {
     SCOPED_TRACE(refused ? Show(refused) : "<null>");
     EXPECT_EQ(ProposedSaveName(refused), std::nullopt);

@@ -51,6 +51,10 @@ TEST(GdiHandleTable, ReusedNumbersTakeTheNewKind) {
   EXPECT_TRUE(table.IsKind(kReceived, GdiKind::Font));
   table.Add(kDc, GdiKind::Font);
   EXPECT_FALSE(table.IsDc(kDc));
+  table.Add(kReceived, GdiKind::MappedFont);  // a font's number, now a mapping
+  EXPECT_TRUE(table.IsKind(kReceived, GdiKind::MappedFont));
+  table.Add(kMapped, GdiKind::Font);  // a mapping's number, now a font
+  EXPECT_TRUE(table.IsKind(kMapped, GdiKind::Font));
 }
 
 // A font mapped twice stays usable until both mappings are released, and

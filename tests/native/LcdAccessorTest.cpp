@@ -78,6 +78,21 @@ S Data(MemoryLcdAccessor& a) {
   return "<none>";
 }
 
+// A new block's fields are written whatever the memory held before.
+TEST(LcdBlock, InitializingWritesEveryFieldOverOldBytes) {
+  std::vector<uint8_t> block(lcd::kBlockSize, 0xFF);
+  lcd::InitializeLcdBlock(block.data());
+  auto field = [&block](uint32_t at) {
+    uint32_t v;
+    std::memcpy(&v, block.data() + at, sizeof v);
+    return v;
+  };
+  EXPECT_EQ(field(lcd::kValidOffset), 1u);
+  EXPECT_EQ(field(lcd::kInitOffset), 1u);
+  EXPECT_EQ(block[lcd::kListOffset], 0);
+  EXPECT_EQ(field(lcd::kLengthOffset) | field(lcd::kTimeOffset), 0u);
+}
+
 TEST(LcdEntries, NameFormatRealmAndWhoSeesWhom) {
   // name, realm, version (only its low byte is kept), list, format
   const std::tuple<S, uint32_t, int, S, int> cases[] = {
