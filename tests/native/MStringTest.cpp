@@ -52,9 +52,12 @@ TEST(MStringBasics, NullEmptyConstructionAssignAndSharing) {
   a = std::move(alias);
   EXPECT_EQ(a.Buffer(), buffer);
   EXPECT_EQ(buffer->count, 1);
-  MString moved = std::move(a);
-  EXPECT_TRUE(a.IsNull());  // NOLINT(bugprone-use-after-move): moved-from is null
-  EXPECT_EQ(buffer->count, 1);
+  a.Consume(1);  // a moved-from string is null, its start back at 0
+  MString moved = std::move(a), assigned;
+  EXPECT_TRUE(a.IsNull() && a.Start() == 0u);  // NOLINT(bugprone-use-after-move)
+  assigned = std::move(moved);
+  EXPECT_TRUE(moved.IsNull() && moved.Start() == 0u);  // NOLINT(bugprone-use-after-move)
+  EXPECT_EQ(Show(assigned) + " " + std::to_string(buffer->count), "hared 1");
 }
 
 // Buffers from another module go back through their own routine, exactly once.
