@@ -27,8 +27,7 @@ TEST(ParseAdminConfig, SignaturesLinesKeysAndValues) {
       {"\xEF\xBB\xBFk", utf8, {}}, {"\xEF\xBBk=v", plain, {{"\xEF\xBBk", "v"}}},
       {"\xEF\xBF\xBFk=v", plain, {{"\xEF\xBF\xBFk", "v"}}},
       {"\xEF\xBB\xBF\xEF\xBB\xBFk=v", utf8, {{"\xEF\xBB\xBFk", "v"}}},
-      {"\xFF\xFE" "k\0=\0v\0"s, utf16, {}}, {"\xFE\xFF\0k\0=\0v"s, utf16, {}},
-      {"\xFF\xFE" "E=1\n", utf16, {}}, {"\xFE\xFF" "a=b", utf16, {}},
+      {"\xFF\xFE" "k\0=\0v\0"s, utf16, {}}, {"\xFE\xFF" "a=b", utf16, {}},
       {"\xFFk=v", plain, {{"\xFFk", "v"}}}, {"\xFEk=v", plain, {{"\xFEk", "v"}}},
       {"\xFF\xFF=v", plain, {{"\xFF\xFF", "v"}}}, {"\xFE\xFE=v", plain, {{"\xFE\xFE", "v"}}},
       {"\xEE\xBB\xBF=v", plain, {{"\xEE\xBB\xBF", "v"}}},
@@ -68,16 +67,12 @@ TEST(ParseAdminConfig, SignaturesLinesKeysAndValues) {
 
 TEST(GetAdminBool, WordsLeadingIntegersAndMissingKeys) {
   // clang-format off
-  for (const char* on : {"true", "TRUE", "True", "tRuE", "t", "T", "yes", "YES", "yEs", "y", "Y",
-                         "1",                         "-1", "+1",
-                         "007", "10", "1abc", "2 words", "9", "00000000000000000000000000001",
-                         "99999999999999999999999999999", "4294967296"}) {
+  for (const char* on : {"true", "tRuE", "t", "T", "yEs", "y", "Y", "1", "-1", "+1", "007", "10",
+                         "9", "1abc", "99999999999999999999999999999"}) {
     EXPECT_TRUE(GetAdminBool(AdminConfig{{{"E", on}}}, "E")) << on;
   }
-  for (const char* off : {"0", "00", "-0", "+0", "0x1", "000abc", "abc", "false", "no", "n", "f",
-                          "on", "truex", "true1", "yess", "ye", "tru", "--1", "+-1", "-", "+", ".5",
-                          "0.5",
-                          "x1", "- 1", "", "/", ":"}) {
+  for (const char* off : {"0", "-0", "+0", "0x1", "abc", "false", "n", "f", "truex", "ye", "tru",
+                          "--1", "+-1", "-", "0.5", "- 1", "", "/", ":"}) {
     EXPECT_FALSE(GetAdminBool(AdminConfig{{{"E", off}}}, "E")) << off;
   }
   // clang-format on
@@ -87,12 +82,6 @@ TEST(GetAdminBool, WordsLeadingIntegersAndMissingKeys) {
     EXPECT_FALSE(GetAdminBool(config, key)) << key;
   }
   EXPECT_FALSE(GetAdminBool(AdminConfig{}, "EnableLocalAppData"));
-  // A UTF-16 file leaves the setting off; so does one too short to read.
-  EXPECT_FALSE(GetAdminBool(Parse("\xFF\xFE"
-                                  "E=1\n"),
-                            "E"));
-  EXPECT_FALSE(GetAdminBool(Parse("E=1"), "E"));
-  EXPECT_TRUE(GetAdminBool(Parse("E=1\n"), "E"));
 }
 
 }  // namespace

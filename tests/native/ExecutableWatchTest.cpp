@@ -106,14 +106,13 @@ TEST(ExecutableWatch, WholeImagesAndEachWatchedByte) {
 // order): every write but the last is let through, and the file is never an image.
 TEST(ExecutableWatch, ImagesWrittenInPieces) {
   const Bytes image = Image();
-  std::vector<size_t> ten = {7, 14, 21, 28, 35, 42, 49, 56, 63}, every, backwards, tenBack;
+  std::vector<size_t> ten = {7, 14, 21, 28, 35, 42, 49, 56, 63}, every, backwards;
   for (size_t i = 1; i < 68; ++i) every.push_back(i);
   for (size_t i = 68; i-- > 0;) backwards.push_back(i);
-  for (size_t i = 10; i-- > 0;) tenBack.push_back(i);
   // clang-format off
   const struct { std::vector<size_t> cuts, order; } cases[] = {
       {{34}, {}}, {{67}, {}}, {{1}, {}}, {{2, 62}, {}}, {{60, 64}, {}}, {ten, {}}, {every, {}},
-      {ten, tenBack}, {{2}, {1, 0}}, {{60, 64}, {0, 2, 1}}, {{60, 64}, {2, 0, 1}},
+      {{2}, {1, 0}}, {{60, 64}, {0, 2, 1}}, {{60, 64}, {2, 0, 1}},
       {{60, 64}, {2, 1, 0}}, {{1, 2}, {2, 1, 0}}, {every, backwards}};
   // clang-format on
   auto piece = [&](const std::vector<size_t>& cuts, size_t p) {
@@ -178,8 +177,7 @@ TEST(ExecutableWatch, WritesIntoExistingFiles) {
       {"another first byte", allButM, {{0, B("N"), false}}}, {"MZ", allButM, {{0, B("MZ"), true}}},
       {"elsewhere", allButM, {{10, B("M"), false}}},
       // An existing image: a write that leaves it one is refused, one that breaks it is not.
-      {"image", Image(), {{0, B("X"), false}}}, {"image", Image(), {{1, B("X"), false}}},
-      {"image", Image(), {{62, B("\x01"), false}}}, {"image", Image(), {{66, B("\x01"), false}}},
+      {"image", Image(), {{0, B("X"), false}}}, {"image", Image(), {{66, B("\x01"), false}}},
       {"image", Image(), {{0, B("M"), true}}}, {"image", Image(), {{10, B("anything"), true}}},
       {"image", Image(), {{68, B("appended"), true}}}, {"image", Image(), {{5000, B("far"), true}}},
       {"far past the end", upToPE, {{100, B("x"), true}}},

