@@ -703,8 +703,12 @@ TEST_F(UiToolkitTest, RadioGroupOfSevenAndCheckBoxClicks) {
   const UiRect at = AbsoluteRect(box);
   for (bool expected : {!before, before}) {
     Click(at.left + 7, at.top + 7);
-    Mouse(WM_MOUSEMOVE, 700, 340);
     EXPECT_EQ(box->Checked(), expected);
+    // Set while the pointer is over it: the hover look of the new state.
+    box->SetChecked(!expected);
+    EXPECT_EQ(box->Spec(), box->LookFor(kOver));
+    box->SetChecked(expected);
+    Mouse(WM_MOUSEMOVE, 700, 340);
   }
 }
 
