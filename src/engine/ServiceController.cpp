@@ -74,6 +74,12 @@ bool ServiceController::StopService() const {
   }
   SERVICE_STATUS stop = {};
   if (!ControlService(service.Get(), SERVICE_CONTROL_STOP, &stop)) {
+    // A service that stops while it answers can end its process before the
+    // answer is read: the call fails, and the service is stopped all the same.
+    if (Query(service.Get(), &status) && status.dwCurrentState == SERVICE_STOPPED) {
+      ReportStatus(host_, kStatusProgress, kStatusServiceStopped);
+      return true;
+    }
     ReportStatus(host_, kStatusError, kStatusStopRefused);
     return false;
   }
