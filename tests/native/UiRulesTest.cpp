@@ -4,6 +4,7 @@
 // a fixed-width painter; and the element arithmetic at its edges.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -27,7 +28,8 @@ using Bytes = std::vector<uint8_t>;
 Bytes Tga(uint16_t w, uint16_t h, uint8_t bits, bool rle, const Bytes& data, Bytes idMap = {0, 0, 0}) {
   Bytes f = {idMap[0], idMap[1], uint8_t(rle ? 10 : 2), 0, 0, idMap[2], 0, 0, 0, 0, 0, 0,
              uint8_t(w), uint8_t(w >> 8), uint8_t(h), uint8_t(h >> 8), bits, 0};
-  f.insert(f.end(), data.begin(), data.end());
+  f.resize(f.size() + data.size());  // (GCC 12 misreads an insert at the end as out of bounds)
+  std::copy(data.begin(), data.end(), f.end() - data.size());
   return f;
 }
 // clang-format on
@@ -96,6 +98,8 @@ TEST(TargaImage, DecodesAndRefuses) {
 }
 
 // ---------------------------------------------------------------- skins
+// (Linux only: the masters are read by ImageMagick.)
+#ifndef _WIN32
 
 struct Sheet {
   int32_t id, width, height;
@@ -198,6 +202,7 @@ TEST(SkinSheets, ResourcesMatchMastersAndRegions) {
     EXPECT_TRUE(shows);
   }
 }
+#endif
 
 // ---------------------------------------------------------------- mark-up
 
