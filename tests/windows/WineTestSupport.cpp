@@ -265,3 +265,44 @@ HANDLE StartHolder(const wchar_t* how, const std::wstring& path, const std::wstr
   for (int i = 0; i < 160 && !Exists(path + L".held"); ++i) Sleep(50);
   return process.hProcess;
 }
+
+UniqueHandle StartProgram(std::wstring line, HANDLE output) {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  if (output != nullptr) {
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = startup.hStdError = output;
+  }
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, output != nullptr, 0, nullptr,
+                      nullptr, &startup, &process)) {
+    return UniqueHandle();
+  }
+  CloseHandle(process.hThread);
+  return UniqueHandle(process.hProcess);
+}
+
+ProgramRun RunProgram(const std::wstring& line, DWORD ms) {
+  static int runs = 0;
+  wchar_t folder[MAX_PATH];
+  GetTempPathW(MAX_PATH, folder);
+  const std::wstring out = std::wstring(folder) + L"glint-run-" +
+                           std::to_wstring(GetCurrentProcessId()) + L"-" +
+                           std::to_wstring(++runs) + L".out";
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  UniqueHandle file(CreateFileW(out.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                CREATE_ALWAYS, 0, nullptr));
+  UniqueHandle process = file ? StartProgram(line, file.Get()) : UniqueHandle();
+  DWORD code = ~0u;
+  if (process && WaitForSingleObject(process.Get(), ms) == WAIT_OBJECT_0) {
+    GetExitCodeProcess(process.Get(), &code);
+  } else if (process) {
+    TerminateProcess(process.Get(), 1);
+    WaitForSingleObject(process.Get(), 5000);
+  }
+  file.Reset();
+  ProgramRun run{code, process ? ReadAll(out) : "not started"};
+  DeleteFileW(out.c_str());
+  return run;
+}

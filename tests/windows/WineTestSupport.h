@@ -15,6 +15,7 @@
 #include "GlintLibrary.h"
 #include "ReferenceHost.h"
 #include "foundation/MString.h"
+#include "foundation/Win32Handles.h"
 
 // Wide text of an MString, for assertions and Win32 calls.
 std::wstring Wide(const MString& s);
@@ -115,6 +116,17 @@ std::wstring ProgramFolder();         // folder of the running test program
 std::wstring KnownFolder(int csidl);  // SHGetFolderPathW's answer, empty on failure
 std::string Hex(HRESULT hr);          // "0x%08lX", for readable failures
 std::wstring RecorderPath();
+// Starts a program: `line` begins with its quoted path. Its output and
+// errors go to `output` (inherited) when given, else to this program's.
+// The process handle, empty when it did not start.
+UniqueHandle StartProgram(std::wstring line, HANDLE output = nullptr);
+// Runs a program to its end, at most `ms`: its exit code (~0u when it did
+// not start or end; one that does not end is stopped) and what it wrote.
+struct ProgramRun {
+  DWORD code;
+  std::string output;
+};
+ProgramRun RunProgram(const std::wstring& line, DWORD ms = 60000);
 // Starts file_holder.exe, or a copy of it at `program` (another image name),
 // holding `path` as `how` ("module", "open", ...), and waits until it says
 // it does. The process handle, null when it did not start.
