@@ -46,7 +46,7 @@ coverage_native() {
   CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
     -DGLINT_COVERAGE=ON -DGLINT_SANITIZE=OFF -DGLINT_FUZZ=OFF --no-warn-unused-cli >/dev/null
   local targets
-  targets=$(sed -n 's/^add_executable(\([A-Za-z0-9_]*\).*/\1/p' tests/native/CMakeLists.txt)
+  targets=$(sed -n 's/^glint_unit_test(\([A-Za-z0-9_]*\).*/\1/p' tests/native/CMakeLists.txt)
   # shellcheck disable=SC2086
   nice -n 10 ninja -C "$build" -j2 $targets
 

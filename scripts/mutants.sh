@@ -56,7 +56,7 @@ rm -f "$build/mutant-pending.json"
 CC=clang CXX=clang++ cmake -S "$tree" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
   -DGLINT_SANITIZE=OFF -DGLINT_FUZZ=OFF -DCMAKE_CXX_FLAGS=-w --no-warn-unused-cli >/dev/null
 
-targets=$(sed -n 's/^add_executable(\([A-Za-z0-9_]*\).*/\1/p' "$tree/tests/native/CMakeLists.txt")
+targets=$(sed -n 's/^glint_unit_test(\([A-Za-z0-9_]*\).*/\1/p' "$tree/tests/native/CMakeLists.txt")
 printf '%s\n' "$targets" >"$work/targets"
 for t in $targets; do echo "$build/tests/native/$t"; done >"$work/programs"
 
