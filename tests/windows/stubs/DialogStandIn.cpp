@@ -23,7 +23,6 @@ namespace {
 
 const PROPERTYKEY kEncryptionOwners = {
     {0x5F5AFF6A, 0x37E5, 0x4780, {0x97, 0xEA, 0x80, 0xC7, 0x56, 0x5C, 0xF5, 0x35}}, 34};
-LONG g_objects = 0;
 
 void Record(const std::wstring& line) {
   std::wstring log;
@@ -54,14 +53,8 @@ class OwnersStore final : public IPropertyStore {
     if (left == 0) delete this;
     return static_cast<ULONG>(left);
   }
-  HRESULT STDMETHODCALLTYPE GetCount(DWORD* count) override {
-    *count = 1;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetAt(DWORD, PROPERTYKEY* key) override {
-    *key = kEncryptionOwners;
-    return S_OK;
-  }
+  HRESULT STDMETHODCALLTYPE GetCount(DWORD*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetAt(DWORD, PROPERTYKEY*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetValue(REFPROPERTYKEY key, PROPVARIANT* value) override {
     PropVariantInit(value);
     if (!IsEqualPropertyKey(key, kEncryptionOwners)) return S_OK;
@@ -88,7 +81,7 @@ class OwnersStore final : public IPropertyStore {
 // Both dialogs: the system's dialog inside, the recorded calls around it.
 class Dialog final : public IFileOpenDialog, public IFileSaveDialog {
  public:
-  explicit Dialog(IFileDialog* inner) : inner_(inner) { InterlockedIncrement(&g_objects); }
+  explicit Dialog(IFileDialog* inner) : inner_(inner) {}
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
     if (object == nullptr) return E_POINTER;
@@ -177,18 +170,12 @@ class Dialog final : public IFileOpenDialog, public IFileSaveDialog {
       line += std::to_wstring(value.calpwstr.cElems) + L":";
       for (ULONG i = 0; i < value.calpwstr.cElems; ++i)
         line += std::wstring(i == 0 ? L"" : L",") + value.calpwstr.pElems[i];
-    } else {
-      line += L"type " + std::to_wstring(value.vt);
     }
     PropVariantClear(&value);
     Record(line);
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE SetCollectedProperties(IPropertyDescriptionList* list,
-                                                   WINBOOL appendDefault) override {
-    UINT count = 0;
-    if (list != nullptr) list->GetCount(&count);
-    Record(L"collected:" + std::to_wstring(count) + (appendDefault ? L"+default" : L""));
+  HRESULT STDMETHODCALLTYPE SetCollectedProperties(IPropertyDescriptionList*, WINBOOL) override {
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE GetProperties(IPropertyStore** store) override {
@@ -211,7 +198,6 @@ class Dialog final : public IFileOpenDialog, public IFileSaveDialog {
     if (open_ != nullptr) open_->Release();
     if (save_ != nullptr) save_->Release();
     inner_->Release();
-    InterlockedDecrement(&g_objects);
   }
   IFileOpenDialog* Open() {
     if (open_ == nullptr &&
@@ -290,5 +276,5 @@ extern "C" HRESULT WINAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** o
 }
 
 extern "C" HRESULT WINAPI DllCanUnloadNow() {
-  return g_objects == 0 ? S_OK : S_FALSE;
+  return S_FALSE;
 }
