@@ -214,8 +214,6 @@ TEST_F(ZoneAudit, TheAuditedOpenAsksOnlyForItsOwnEnterprisesFiles) {
        false, E_ACCESSDENIED, ""},
       {"a window that is not a browser's", kOutside + L"\\window.txt", L"3|corp.example", ownWindow,
        0, false, E_ACCESSDENIED, ""},
-      {"no window", kOutside + L"\\nowindow.txt", L"3|corp.example", 0, 0, false, E_ACCESSDENIED,
-       ""},
       {"protected, identity unknown", kOutside + L"\\noid.txt", L"3|", edge.window, 0, false, S_OK,
        "|||3|noid.txt|C:\\glint-audit\\|" + Utf8Of(kRemote.c_str())},
       {"held open for writing elsewhere", kOutside + L"\\held.txt", L"3|corp.example", edge.window,

@@ -23,7 +23,6 @@ namespace {
 
 const PROPERTYKEY kEncryptionOwners = {
     {0x5F5AFF6A, 0x37E5, 0x4780, {0x97, 0xEA, 0x80, 0xC7, 0x56, 0x5C, 0xF5, 0x35}}, 34};
-LONG g_objects = 0;
 
 void Record(const std::wstring& line) {
   std::wstring log;
@@ -38,57 +37,10 @@ void Record(const std::wstring& line) {
   if (file) WriteFile(file.Get(), utf8.data(), static_cast<DWORD>(size), &written, nullptr);
 }
 
-// The configured owners as a store of one string vector.
-class OwnersStore final : public IPropertyStore {
- public:
-  explicit OwnersStore(std::vector<std::wstring> owners) : owners_(std::move(owners)) {}
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    const bool mine = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IPropertyStore);
-    *object = mine ? static_cast<IPropertyStore*>(this) : nullptr;
-    if (mine) AddRef();
-    return mine ? S_OK : E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&references_); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    LONG left = InterlockedDecrement(&references_);
-    if (left == 0) delete this;
-    return static_cast<ULONG>(left);
-  }
-  HRESULT STDMETHODCALLTYPE GetCount(DWORD* count) override {
-    *count = 1;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetAt(DWORD, PROPERTYKEY* key) override {
-    *key = kEncryptionOwners;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetValue(REFPROPERTYKEY key, PROPVARIANT* value) override {
-    PropVariantInit(value);
-    if (!IsEqualPropertyKey(key, kEncryptionOwners)) return S_OK;
-    auto* elements = static_cast<LPWSTR*>(CoTaskMemAlloc(sizeof(LPWSTR) * (owners_.size() + 1)));
-    for (size_t i = 0; i < owners_.size(); ++i) {
-      const size_t bytes = (owners_[i].size() + 1) * sizeof(wchar_t);
-      elements[i] = static_cast<LPWSTR>(CoTaskMemAlloc(bytes));
-      memcpy(elements[i], owners_[i].c_str(), bytes);
-    }
-    value->vt = VT_VECTOR | VT_LPWSTR;
-    value->calpwstr.cElems = static_cast<ULONG>(owners_.size());
-    value->calpwstr.pElems = elements;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE SetValue(REFPROPERTYKEY, REFPROPVARIANT) override { return E_FAIL; }
-  HRESULT STDMETHODCALLTYPE Commit() override { return S_OK; }
-
- private:
-  ~OwnersStore() = default;
-  std::vector<std::wstring> owners_;
-  LONG references_ = 1;
-};
-
 // Both dialogs: the system's dialog inside, the recorded calls around it.
 class Dialog final : public IFileOpenDialog, public IFileSaveDialog {
  public:
-  explicit Dialog(IFileDialog* inner) : inner_(inner) { InterlockedIncrement(&g_objects); }
+  explicit Dialog(IFileDialog* inner) : inner_(inner) {}
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
     if (object == nullptr) return E_POINTER;
@@ -177,33 +129,34 @@ class Dialog final : public IFileOpenDialog, public IFileSaveDialog {
       line += std::to_wstring(value.calpwstr.cElems) + L":";
       for (ULONG i = 0; i < value.calpwstr.cElems; ++i)
         line += std::wstring(i == 0 ? L"" : L",") + value.calpwstr.pElems[i];
-    } else {
-      line += L"type " + std::to_wstring(value.vt);
     }
     PropVariantClear(&value);
     Record(line);
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE SetCollectedProperties(IPropertyDescriptionList* list,
-                                                   WINBOOL appendDefault) override {
-    UINT count = 0;
-    if (list != nullptr) list->GetCount(&count);
-    Record(L"collected:" + std::to_wstring(count) + (appendDefault ? L"+default" : L""));
+  HRESULT STDMETHODCALLTYPE SetCollectedProperties(IPropertyDescriptionList*, WINBOOL) override {
     return S_OK;
   }
+  // The configured owners, one string vector in a memory store.
   HRESULT STDMETHODCALLTYPE GetProperties(IPropertyStore** store) override {
     *store = nullptr;
     std::wstring owners;
     if (!standin::ReadText(standin::kDialogOwners, REG_MULTI_SZ, &owners)) return E_NOTIMPL;
-    std::vector<std::wstring> list;
-    for (size_t at = 0; at <= owners.size();) {
-      size_t end = owners.find(L'\0', at);
-      if (end == std::wstring::npos) end = owners.size();
-      list.push_back(owners.substr(at, end - at));
-      at = end + 1;
+    std::vector<LPWSTR> list = {owners.data()};
+    for (size_t i = 0; i < owners.size(); ++i) {
+      if (owners[i] == L'\0') list.push_back(&owners[i + 1]);
     }
-    *store = new OwnersStore(list);
-    return S_OK;
+    PROPVARIANT value;
+    PropVariantInit(&value);
+    value.vt = VT_VECTOR | VT_LPWSTR;
+    value.calpwstr.cElems = static_cast<ULONG>(list.size());
+    value.calpwstr.pElems = list.data();
+    HRESULT hr = PSCreateMemoryPropertyStore(IID_IPropertyStore, reinterpret_cast<void**>(store));
+    if (SUCCEEDED(hr) && FAILED(hr = (*store)->SetValue(kEncryptionOwners, value))) {
+      (*store)->Release();
+      *store = nullptr;
+    }
+    return hr;
   }
 
  private:
@@ -211,7 +164,6 @@ class Dialog final : public IFileOpenDialog, public IFileSaveDialog {
     if (open_ != nullptr) open_->Release();
     if (save_ != nullptr) save_->Release();
     inner_->Release();
-    InterlockedDecrement(&g_objects);
   }
   IFileOpenDialog* Open() {
     if (open_ == nullptr &&
@@ -290,5 +242,5 @@ extern "C" HRESULT WINAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** o
 }
 
 extern "C" HRESULT WINAPI DllCanUnloadNow() {
-  return g_objects == 0 ? S_OK : S_FALSE;
+  return S_FALSE;
 }

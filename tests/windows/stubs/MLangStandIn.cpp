@@ -20,8 +20,6 @@ const IID kIidMultiLanguage = {
     0x275C23E1, 0x3747, 0x11D0, {0x9F, 0xEA, 0x00, 0xAA, 0x00, 0x3F, 0x86, 0x46}};
 const IID kIidFontLink = {
     0x359F3441, 0xBD4A, 0x11D0, {0xB1, 0x88, 0x00, 0xAA, 0x00, 0x38, 0xC9, 0x69}};
-const IID kIidCodePages = {
-    0x359F3443, 0xBD4A, 0x11D0, {0xB1, 0x88, 0x00, 0xAA, 0x00, 0x38, 0xC9, 0x69}};
 
 unsigned long long ReadQword(const wchar_t* name, unsigned long long otherwise) {
   unsigned long long value = 0;
@@ -55,7 +53,7 @@ class FontLink final : public IMLangFontLink {
     *out = nullptr;
     const bool link = standin::ReadResult(L"MLangNoLink", 0) == 0;
     if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, kIidMultiLanguage) ||
-        (link && (IsEqualIID(iid, kIidFontLink) || IsEqualIID(iid, kIidCodePages)))) {
+        (link && IsEqualIID(iid, kIidFontLink))) {
       *out = static_cast<IMLangFontLink*>(this);
       AddRef();
       return S_OK;

@@ -23,7 +23,6 @@ const IID kIidZoneIdentifier = {
     0xCD45F185, 0x1B21, 0x48E2, {0x96, 0x7B, 0xEA, 0xD7, 0x43, 0xA8, 0x91, 0x4E}};
 const IID kIidAttachmentExecute = {
     0x73DB1241, 0x1E85, 0x4581, {0x8E, 0x4F, 0xA8, 0x1E, 0x1D, 0x0F, 0x8C, 0x57}};
-LONG g_objects = 0, g_locks = 0;
 
 // Replaces the side file of an existing file.
 HRESULT WriteZone(const std::wstring& path, DWORD zone, const std::wstring& source,
@@ -69,8 +68,7 @@ HRESULT ReadZone(const std::wstring& path, DWORD* zone) {
 template <typename Main>
 class Counted : public Main {
  public:
-  Counted() { InterlockedIncrement(&g_objects); }
-  virtual ~Counted() { InterlockedDecrement(&g_objects); }
+  virtual ~Counted() = default;
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
     if (object == nullptr) return E_POINTER;
     *object = IsEqualIID(iid, IID_IUnknown) ? static_cast<Main*>(this) : Find(iid);
@@ -191,10 +189,7 @@ class Factory final : public IClassFactory {
     created->Release();
     return result;
   }
-  HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
-    lock ? InterlockedIncrement(&g_locks) : InterlockedDecrement(&g_locks);
-    return S_OK;
-  }
+  HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
 };
 Factory<ZoneIdentifier> g_zoneFactory;
 Factory<AttachmentServices> g_attachmentFactory;
@@ -212,5 +207,5 @@ extern "C" HRESULT WINAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** o
 }
 
 extern "C" HRESULT WINAPI DllCanUnloadNow() {
-  return g_objects == 0 && g_locks == 0 ? S_OK : S_FALSE;
+  return S_FALSE;
 }
