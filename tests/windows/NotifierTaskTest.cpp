@@ -34,6 +34,7 @@ const wchar_t kProgram[] = L"C:\\Program Files\\Arvex\\GlintUpdater.exe";
 const wchar_t kAppDefaults[] = L"Software\\Wine\\AppDefaults\\";
 const wchar_t kStandIns[] = L"Software\\GlintTestStandIns";
 const wchar_t kRole[] = L"GLINT_TASK_ROLE";
+const wchar_t kXpHost[] = L"glint_task_xp_host.exe";  // beside the Windows XP copy
 const std::string kNotImplemented = "-2147467263";
 
 std::string Dec(HRESULT hr) {
@@ -73,82 +74,18 @@ std::string After1106(const std::string& trail) {
                                  : trail.substr(std::min(at + 8, trail.size()));
 }
 
-std::wstring TempPath(const wchar_t* name) {
-  wchar_t temp[MAX_PATH] = {};
-  GetTempPathW(MAX_PATH, temp);
-  return temp + std::wstring(name);
-}
-
-struct ProgramRun {
-  DWORD exitCode;
-  std::string output;  // stdout and stderr
-};
-
-// Runs a program with both outputs in a file; a `role` goes into the
-// child's environment.
-ProgramRun RunProgram(const std::wstring& program, const std::wstring& arguments,
-                      const wchar_t* role = nullptr) {
-  // A name of its own per run: a file a finished run's child still holds
-  // stays pending deletion and cannot be made again.
-  static int runs = 0;
-  const std::wstring out = TempPath(L"glint-task-run-") + std::to_wstring(GetCurrentProcessId()) +
-                           L"-" + std::to_wstring(++runs) + L".out";
-  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-  UniqueHandle file(CreateFileW(out.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                                CREATE_ALWAYS, 0, nullptr));
-  std::wstring line = L"\"" + program + L"\" " + arguments;
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdOutput = startup.hStdError = file.Get();
-  PROCESS_INFORMATION process = {};
-  if (role != nullptr) SetEnvironmentVariableW(kRole, role);
-  const BOOL started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                      nullptr, &startup, &process);
-  if (role != nullptr) SetEnvironmentVariableW(kRole, nullptr);
-  if (!started) return {~0u, "not started"};
-  UniqueHandle thread(process.hThread), handle(process.hProcess);
-  DWORD code = ~0u;
-  if (WaitForSingleObject(handle.Get(), 240000) == WAIT_OBJECT_0) {
-    GetExitCodeProcess(handle.Get(), &code);
-  }
-  file.Reset();
-  ProgramRun run{code, ReadAll(out)};
-  DeleteFileW(out.c_str());
-  return run;
-}
-
-std::wstring Variable(const wchar_t* name) {
-  wchar_t value[MAX_PATH] = {};
-  GetEnvironmentVariableW(name, value, MAX_PATH);
-  return value;
-}
-
 // A program of the tests' folder copied under its own name into `folder`
-// (with the library beside it, for the host); its AppDefaults key and the
-// copy go at the end.
-class ProgramCopy {
- public:
-  ProgramCopy(const std::wstring& folder, const wchar_t* source, const std::wstring& name)
-      : key_(kAppDefaults + name), path_(folder + L"\\" + name) {
-    CopyFileW((ProgramFolder() + L"\\" + source).c_str(), path_.c_str(), FALSE);
-    CopyFileW((ProgramFolder() + L"\\GlintUtil.dll").c_str(), (folder + L"\\GlintUtil.dll").c_str(),
-              FALSE);
-  }
-  ~ProgramCopy() {
-    RegDeleteTreeW(HKEY_CURRENT_USER, key_.c_str());
-    RegDeleteKeyW(HKEY_CURRENT_USER, key_.c_str());
-    DeleteFileW(path_.c_str());
-  }
-  void Set(const std::wstring& subkey, const wchar_t* name, const wchar_t* value) {
-    RegSetKeyValueW(HKEY_CURRENT_USER, (key_ + subkey).c_str(), name, REG_SZ, value,
-                    static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t)));
-  }
-  const std::wstring& Path() const { return path_; }
-
- private:
-  std::wstring key_, path_;
-};
+// (with the library beside it, for the host) and given a Wine setting;
+// its path.
+std::wstring CopyProgram(ScratchFiles* files, ScratchRegistry* registry, const std::wstring& folder,
+                         const wchar_t* source, const std::wstring& name,
+                         const std::wstring& subkey, const wchar_t* setting, const wchar_t* value) {
+  files->Copy(ProgramFolder() + L"\\" + source, folder + L"\\" + name);
+  files->Copy(ProgramFolder() + L"\\GlintUtil.dll", folder + L"\\GlintUtil.dll");
+  registry->Remove(HKEY_CURRENT_USER, kAppDefaults + name, L"");  // so that its key goes too
+  registry->SetString(HKEY_CURRENT_USER, kAppDefaults + name + subkey, setting, value);
+  return folder + L"\\" + name;
+}
 
 // "domain\user" of session 0 as the system's session library says.
 std::string SystemAccount() {
@@ -177,15 +114,17 @@ TEST(NotifierTaskReal, CurrentSchedulerCreateUpdateAndDelete) {
             "37.0=0 36.1=0 1106.1= 1192.1=" + kNotImplemented + " 1195.1=" + kNotImplemented);
   EXPECT_FALSE(Exists(KnownFolder(0x25 /* CSIDL_SYSTEM */) + L"\\tasks\\" + kPluginTask));
 
-  const std::wstring xml = TempPath(L"glint-notifier-task.xml");
+  wchar_t temp[MAX_PATH] = {};
+  GetTempPathW(MAX_PATH, temp);
+  const std::wstring xml = temp + std::wstring(L"glint-notifier-task.xml");
   ScratchFiles files;
   files.File(xml,
              "<?xml version=\"1.0\"?><Task xmlns=\"http://schemas.microsoft.com/windows/2004/"
              "02/mit/task\"><Actions><Exec><Command>x.exe</Command></Exec></Actions></Task>");
   const ProgramRun made =
-      RunProgram(KnownFolder(0x25) + L"\\schtasks.exe",
-                 std::wstring(L"/create /tn \"") + kPluginTask + L"\" /xml " + xml);
-  ASSERT_EQ(made.exitCode, 0u) << made.output;
+      RunProgram(L"\"" + KnownFolder(0x25) + L"\\schtasks.exe\" /create /tn \"" + kPluginTask +
+                 L"\" /xml " + xml);
+  ASSERT_EQ(made.code, 0u) << made.output;
   const size_t from = host.Reports().size();
   EXPECT_FALSE(RegisterNotifierTask(M(kProgram), u"-check plugin"_ms, &host, kPlayerPlugin));
   EXPECT_EQ(After1106(Trail(host, from)), "1175.1=" + kNotImplemented);
@@ -200,14 +139,16 @@ TEST(NotifierTaskReal, CurrentSchedulerCreateUpdateAndDelete) {
 TEST(NotifierTaskReal, FirstSchedulerInCopiesUnderWindowsXp) {
   const std::wstring folder = NewTempFolder(L"glint-task-xp");
   {
-    ProgramCopy self(folder, L"notifier_task_test.exe", L"glint_task_xp.exe");
-    ProgramCopy host(folder, L"glinthost.exe", L"glint_task_xp_host.exe");
-    self.Set(L"", L"Version", L"winxp64");
-    host.Set(L"", L"Version", L"winxp64");
-    SetEnvironmentVariableW(L"GLINT_TASK_HOST", host.Path().c_str());
-    const ProgramRun run = RunProgram(self.Path(), L"--gtest_filter=FirstSchedulerChild.*", L"xp");
-    SetEnvironmentVariableW(L"GLINT_TASK_HOST", nullptr);
-    EXPECT_EQ(run.exitCode, 0u) << run.output;
+    ScratchFiles files;
+    ScratchRegistry registry;
+    const std::wstring self = CopyProgram(&files, &registry, folder, L"notifier_task_test.exe",
+                                          L"glint_task_xp.exe", L"", L"Version", L"winxp64");
+    CopyProgram(&files, &registry, folder, L"glinthost.exe", kXpHost, L"", L"Version", L"winxp64");
+    SetEnvironmentVariableW(kRole, L"xp");
+    const ProgramRun run =
+        RunProgram(L"\"" + self + L"\" --gtest_filter=FirstSchedulerChild.*", 240000);
+    SetEnvironmentVariableW(kRole, nullptr);
+    EXPECT_EQ(run.code, 0u) << run.output;
     EXPECT_NE(run.output.find("[  PASSED  ] 1 test"), std::string::npos) << run.output;
   }
   RemoveTree(folder);
@@ -286,15 +227,15 @@ bool DeleteFirstTask(ReferenceHost* host, uint32_t type, const wchar_t* name) {
 }
 
 TEST(FirstSchedulerChild, CreateUpdateDeleteAndMinutes) {
-  if (Variable(kRole) != L"xp") GTEST_SKIP() << "runs in the Windows XP copy";
+  if (GetEnvironmentVariableW(kRole, nullptr, 0) == 0) GTEST_SKIP() << "runs in the XP copy";
   ReferenceHost host;
   host.SetStatusStream(nullptr);
   DeleteNotifierTask(&host, kPlayerPlugin);  // a leftover of an earlier run
 
   // Created by the host, whose strings describe the task.
   const ProgramRun created =
-      RunProgram(Variable(L"GLINT_TASK_HOST"),
-                 std::wstring(L"register-task plugin \"") + kProgram + L"\" \"-check plugin\"");
+      RunProgram(L"\"" + ProgramFolder() + L"\\" + kXpHost + L"\" register-task plugin \"" +
+                 kProgram + L"\" \"-check plugin\"");
   EXPECT_NE(TrailOf(created.output).find("37.0=0 36.1=0 1106.1= 33.0="), std::string::npos)
       << created.output;
   ASSERT_TRUE(Exists(JobFile(kPluginTask)));
@@ -546,51 +487,44 @@ TEST_F(StandIn, ApartmentsAreLeftAsFound) {
 // of the host loads: sessions, states and names as the settings say.
 TEST_F(StandIn, AccountOfTheConsoleSession) {
   const std::wstring system32 = KnownFolder(0x25 /* CSIDL_SYSTEM */) + L"\\wtsapi32.dll";
-  ProgramCopy copy(folder_, L"glinthost.exe", L"glint_task_wts.exe");
-  copy.Set(L"\\DllOverrides", L"wtsapi32", L"native");
-  const std::wstring d200(200, L'd'), u72(72, L'u');
+  ScratchFiles files;
+  const std::wstring copy =
+      CopyProgram(&files, &registry_, folder_, L"glinthost.exe", L"glint_task_wts.exe",
+                  L"\\DllOverrides", L"wtsapi32", L"native");
   struct Case {
     const char* name;
-    const wchar_t *sessions, *fail, *user, *domain;  // null: not set
-    const wchar_t* library;                          // the stand-in build in system32
-    const char* reported;                            // before 1106
-    std::string account;
+    const wchar_t *sessions, *fail;  // fail null: not set
+    const wchar_t* library;          // the stand-in build in system32
+    const char* reported;            // before 1106
+    const char* account;
   } cases[] = {
-      {"last active session", L"0:4 3:0 5:0 7:4", nullptr, nullptr, nullptr, L"",
+      {"last active session", L"0:4 3:0 5:0 7:4", nullptr, L"",
        "37.0=4 39.1=0 41.1=0 39.1=3 40.1=3 39.1=5 40.1=5 39.1=7 41.1=5 36.1=5", "DOMAIN5\\user5"},
-      {"no active session", L"0:4", nullptr, L"", nullptr, L"",
-       "37.0=1 39.1=0 41.1=0 36.1=0 1747.1=", ""},
-      {"sessions unknown", L"3:0", L"enumerate=1722", nullptr, nullptr, L"", "1754.1=1722 36.1=0",
-       "DOMAIN0\\user0"},
-      {"one state unknown", L"0:4 3:0 5:0", L"state5=21", nullptr, nullptr, L"",
+      {"sessions unknown", L"3:0", L"enumerate=1722", L"", "1754.1=1722 36.1=0", "DOMAIN0\\user0"},
+      {"one state unknown", L"0:4 3:0 5:0", L"state5=21", L"",
        "37.0=3 39.1=0 41.1=0 39.1=3 40.1=3 1755.1=21 36.1=3", "DOMAIN3\\user3"},
-      {"user unknown", L"2:0", L"user=5", nullptr, nullptr, L"",
-       "37.0=1 39.1=2 40.1=2 36.1=2 1752.1=5 1747.1=", ""},
-      {"domain unknown", L"2:0", L"domain=6", nullptr, nullptr, L"",
+      {"user unknown", L"2:0", L"user=5", L"", "37.0=1 39.1=2 40.1=2 36.1=2 1752.1=5 1747.1=", ""},
+      {"domain unknown", L"2:0", L"domain=6", L"",
        "37.0=1 39.1=2 40.1=2 36.1=2 1753.1=6 1746.1=", "user2"},
-      {"names of 272 units", L"2:0", nullptr, u72.c_str(), d200.c_str(), L"",
-       "37.0=1 39.1=2 40.1=2 36.1=2 1746.1=", std::string(72, 'u')},
-      {"no narrow query", L"2:0", nullptr, nullptr, nullptr, L"-no-a", "", ""},
+      {"no narrow query", L"2:0", nullptr, L"-no-a", "", ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    for (auto [name, value] : {std::pair{L"WtsSessions", c.sessions},
-                               {L"WtsFail", c.fail},
-                               {L"WtsUser", c.user},
-                               {L"WtsDomain", c.domain}}) {
-      if (value != nullptr) registry_.SetString(HKEY_CURRENT_USER, kStandIns, name, value);
-      if (value == nullptr) registry_.Remove(HKEY_CURRENT_USER, kStandIns, name);
-    }
+    registry_.SetString(HKEY_CURRENT_USER, kStandIns, L"WtsSessions", c.sessions);
+    if (c.fail != nullptr) registry_.SetString(HKEY_CURRENT_USER, kStandIns, L"WtsFail", c.fail);
+    if (c.fail == nullptr) registry_.Remove(HKEY_CURRENT_USER, kStandIns, L"WtsFail");
     ASSERT_TRUE(CopyFileW((ProgramFolder() + L"\\wtsapi32-standin" + c.library + L".dll").c_str(),
                           system32.c_str(), FALSE));
     Clear();
     const ProgramRun run =
-        RunProgram(copy.Path(), std::wstring(L"register-task pepper \"") + kProgram + L"\" x");
+        RunProgram(L"\"" + copy + L"\" register-task pepper \"" + kProgram + L"\" x");
     const std::string trail = TrailOf(run.output);
     EXPECT_EQ(trail.substr(0, trail.find("1106.1=")),
               std::string(c.reported) + (*c.reported ? " " : ""))
         << run.output;
-    EXPECT_NE(Log().find(" user=VT_BSTR:" + c.account + " password="), std::string::npos) << Log();
+    EXPECT_NE(Log().find(" user=VT_BSTR:" + std::string(c.account) + " password="),
+              std::string::npos)
+        << Log();
     EXPECT_EQ(Log().find("WTSQuerySessionInformationA"), std::string::npos);
     // The host's own string describes its task.
     EXPECT_NE(Log().find("put_Description Checks for updates of the Arvex Glint Player (PPAPI)\n"),
