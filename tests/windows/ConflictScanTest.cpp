@@ -62,11 +62,6 @@ const char16_t kConfig[] =
 TEST_F(ConflictScan, ModulesConfigurationAndTheDesignatedProcess) {
   Restart(kConfig);
   Hold(L"firefox.exe", plugin_);
-  Hold(L"firefox.exe", plugin_);  // the same image twice: one entry
-  // The player by a differently cased path: no module match.
-  std::wstring upper = plugin_;
-  CharUpperW(upper.data());
-  Hold(L"other.exe", upper);
   HANDLE browser = Hold(L"iexplore.exe", control_);
   HANDLE designated = Hold(L"glintax.exe", control_);
 

@@ -17,14 +17,11 @@
 #include "WineTestSupport.h"
 #include "broker/server/BrokerServer.h"
 #include "engine/KeyTableActions.h"
+#include "engine/ProductNames.h"
 #include "engine/Uninstall.h"
 #include "foundation/Win32Handles.h"
 
 namespace {
-
-std::wstring PlayerTypeSuffixW(uint32_t type) {
-  return type == 8 ? L"ActiveX" : type == 16 ? L"Plugin" : L"Pepper";
-}
 
 const WELL_KNOWN_SID_TYPE kWho[] = {WinWorldSid, WinAnonymousSid, WinBuiltinAdministratorsSid,
                                     WinLocalSystemSid, WinBuiltinUsersSid};
@@ -251,12 +248,9 @@ class Registration : public ShimTest {
     LockFile(M(control_), false);
     LockRegistration(KeyTable::kBroker, false);
     LockFile(M(hostExe_), false);
-    for (const wchar_t* type : {L"ActiveX", L"Plugin", L"Pepper"}) {
-      SHDeleteKeyW(HKEY_LOCAL_MACHINE,
-                   (L"Software\\Kestrelink\\GlintPlayer" + std::wstring(type)).c_str());
-      SHDeleteKeyW(
-          HKEY_LOCAL_MACHINE,
-          (L"Software\\Kestrelink\\GlintPlayer" + std::wstring(type) + L"ReleaseType").c_str());
+    for (uint32_t type : {kPlayerActiveX, kPlayerPlugin, kPlayerPepper}) {
+      SHDeleteKeyW(HKEY_LOCAL_MACHINE, Wide(PlayerTypeKey(type)).c_str());
+      SHDeleteKeyW(HKEY_LOCAL_MACHINE, Wide(ReleaseTypeKey(type)).c_str());
     }
     for (std::wstring key :
          {kPlugin, kCompatibility, kOptions, kArp + L"ActiveX", kArp + L"NPAPI", kArp + L"PPAPI"}) {
@@ -294,13 +288,12 @@ TEST_F(Registration, EveryValueOfEachTypeReadsBack) {
     uint32_t type;
     bool arp;
     const char16_t* config;
-    const wchar_t *arpWord, *record, *maintain, *debuggerAndMsi;
+    const wchar_t *arpWord, *maintain, *debuggerAndMsi;
   } cases[] = {
-      {8, true, u"HostFlags 1032; InstallVector 2;", L"ActiveX", L"ActiveX", L"activex", L"#0#1"},
-      {8, false, u"HostFlags 8; InstallVector 1;", L"ActiveX", L"ActiveX", L"", L"#1#0"},
-      {16, true, u"HostFlags 16;", L"NPAPI", L"Plugin", L"plugin", L"#1#0"},
-      {32768, true, u"HostFlags 33792; InstallVector 2;", L"PPAPI", L"Pepper", L"pepperplugin",
-       L"#0#1"},
+      {8, true, u"HostFlags 1032; InstallVector 2;", L"ActiveX", L"activex", L"#0#1"},
+      {8, false, u"HostFlags 8; InstallVector 1;", L"ActiveX", L"", L"#1#0"},
+      {16, true, u"HostFlags 16;", L"NPAPI", L"plugin", L"#1#0"},
+      {32768, true, u"HostFlags 33792; InstallVector 2;", L"PPAPI", L"pepperplugin", L"#0#1"},
   };
   WIN32_FILE_ATTRIBUTE_DATA own;
   wchar_t self[MAX_PATH];
@@ -315,7 +308,7 @@ TEST_F(Registration, EveryValueOfEachTypeReadsBack) {
     ASSERT_TRUE(shim()->RegisterPlayer(c.type, M(player).Give(), M(hostExe_).Give(), 0, c.arp));
     EXPECT_TRUE(shim()->WasRegistered());
     EXPECT_EQ(Reports(), L"");
-    const std::wstring record = L"Software\\Kestrelink\\GlintPlayer" + std::wstring(c.record);
+    const std::wstring record = Wide(PlayerTypeKey(c.type));
     EXPECT_EQ(Value(record, L"Version") + L"|" + Value(record, L"PlayerPath") + L"|" +
                   Value(record, L"UninstallerPath"),
               L"34.0.0.384|" + player + L"|" + hostExe_);
@@ -400,21 +393,19 @@ TEST_F(Registration, RefusalsAreReportedAndStopOnlyTheirGroup) {
 TEST_F(Registration, UninstallPreparationTakesBackWhatRegistrationWrote) {
   struct Case {
     uint32_t type;
+    const char16_t* flags;
     const wchar_t *arpWord, *older, *guid;
     bool again;  // the result of a second preparation
   } cases[] = {
-      {8, L"ActiveX", nullptr, L"{6E2A1F3C-5B7D-4C29-9A1E-34A0C0D8E201}", false},
-      {16, L"NPAPI", L"Plugin", L"{6E2A1F3C-5B7D-4C29-9A1E-34A0C0D8E202}", false},
-      {32768, L"PPAPI", L"Pepper", L"{6E2A1F3C-5B7D-4C29-9A1E-34A0C0D8E203}", true},
+      {8, u"8", L"ActiveX", nullptr, L"{6E2A1F3C-5B7D-4C29-9A1E-34A0C0D8E201}", false},
+      {16, u"16", L"NPAPI", L"Plugin", L"{6E2A1F3C-5B7D-4C29-9A1E-34A0C0D8E202}", false},
+      {32768, u"32768", L"PPAPI", L"Pepper", L"{6E2A1F3C-5B7D-4C29-9A1E-34A0C0D8E203}", true},
   };
   ScratchFiles files;
   files.Copy(RecorderPath(), folder_ + L"\\msiexec.exe");
   const std::wstring uninstall = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
   for (const Case& c : cases) {
-    Restart((u"HostFlags " +
-             std::u16string(c.type == 8    ? u"8"
-                            : c.type == 16 ? u"16"
-                                           : u"32768") +
+    Restart((u"HostFlags " + std::u16string(c.flags) +
              u"; AddRemoveProgramsGUIDsAX \"{6E2A1F3C-5B7D-4C29-9A1E-34A0C0D8E201}\";"
              u" AddRemoveProgramsGUIDsPlugin \"{6E2A1F3C-5B7D-4C29-9A1E-34A0C0D8E202}\";"
              u" AddRemoveProgramsGUIDsPepper \"{6E2A1F3C-5B7D-4C29-9A1E-34A0C0D8E203}\";")
@@ -551,7 +542,7 @@ TEST_F(Registration, InstallRecordsFallBackToTheRegistrations) {
   };
   for (const Case& c : cases) {
     Restart(u"");
-    const std::wstring key = record + PlayerTypeSuffixW(c.type);
+    const std::wstring key = Wide(PlayerTypeKey(c.type));
     if (c.player) registry.SetString(HKEY_LOCAL_MACHINE, key, L"PlayerPath", c.player);
     if (c.uninstaller)
       registry.SetString(HKEY_LOCAL_MACHINE, key, L"UninstallerPath", c.uninstaller);
@@ -581,23 +572,19 @@ TEST_F(Registration, MarkerCleanupSharedFilesAndAssistant) {
   EXPECT_FALSE(RemoveInstalledMarker(16));
 
   // The per-user and release-type entries: every missing one is a reported failure.
-  auto present = [&] {
-    registry.SetString(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce",
-                       L"GlintPlayerUpdate", L"x");
-    registry.SetString(HKEY_CURRENT_USER, ax, L"Version", L"x");
-    registry.SetString(HKEY_CURRENT_USER, L"Software\\Kestrelink\\GlintPlayer",
-                       L"GlintPlayerVersion", L"x");
-    registry.SetString(HKEY_CURRENT_USER, L"Software\\Kestrelink\\GlintPlayer", L"GmvInstall",
-                       L"x");
-    registry.SetDword(HKEY_LOCAL_MACHINE, L"Software\\Kestrelink\\GlintPlayerActiveXReleaseType",
-                      L"Release", 1);
-    registry.SetDword(HKEY_LOCAL_MACHINE, L"Software\\Kestrelink\\GlintPlayer", L"x", 1);
-    registry.SetDword(HKEY_LOCAL_MACHINE,
-                      L"Software\\Microsoft\\Code Store Database\\Distribution "
-                      L"Units\\{112EBC29-AF42-4D7B-8F4B-F59D45F130F6}",
-                      L"x", 1);
-  };
-  present();
+  registry.SetString(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce",
+                     L"GlintPlayerUpdate", L"x");
+  registry.SetString(HKEY_CURRENT_USER, ax, L"Version", L"x");
+  registry.SetString(HKEY_CURRENT_USER, L"Software\\Kestrelink\\GlintPlayer", L"GlintPlayerVersion",
+                     L"x");
+  registry.SetString(HKEY_CURRENT_USER, L"Software\\Kestrelink\\GlintPlayer", L"GmvInstall", L"x");
+  registry.SetDword(HKEY_LOCAL_MACHINE, L"Software\\Kestrelink\\GlintPlayerActiveXReleaseType",
+                    L"Release", 1);
+  registry.SetDword(HKEY_LOCAL_MACHINE, L"Software\\Kestrelink\\GlintPlayer", L"x", 1);
+  registry.SetDword(HKEY_LOCAL_MACHINE,
+                    L"Software\\Microsoft\\Code Store Database\\Distribution "
+                    L"Units\\{112EBC29-AF42-4D7B-8F4B-F59D45F130F6}",
+                    L"x", 1);
   Restart(u"");
   EXPECT_TRUE(CleanTypeRegistry(shim(), 8));
   EXPECT_EQ(Reports(), L"");

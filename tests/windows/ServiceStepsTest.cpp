@@ -60,10 +60,7 @@ class ServiceSteps : public ::testing::Test {
   }
   std::wstring Reports() { return ReportCodes(host_, reported_); }
 
-  ServiceController Update() {
-    return ServiceController(&host_, M(program_), M(kName),
-                             MString(u"Arvex Glint Player Update Service"));
-  }
+  ServiceController Update() { return UpdateServiceController(&host_, M(program_)); }
 
   ReferenceHost host_;
   size_t reported_ = 0;  // reports before this are another case's
