@@ -3,18 +3,14 @@
 // Once warm (at call 1 000; after a first short round of eight) its handles
 // stay within five of that, to the end and after every player let go, and
 // its resident memory grows by less than 1 MiB plus 1 MiB for each thread it
-// gained meanwhile. Every Lock under load counts 1 or 0 (refused): the shared
-// lock is never held twice. An idle object held for the whole suite keeps the
-// server up between players. A broker method added later joins Round().
+// gained meanwhile. Every Lock under load counts 1 or 0: the shared lock is
+// never held twice. An idle object held for the whole suite keeps the server
+// up between players. On this test platform GetProcessHandleCount answers 0:
+// the system's handle table (NtQuerySystemInformation) lists the handles.
 //
-// On this test platform GetProcessHandleCount answers 0 for any process: the
-// system's handle table (NtQuerySystemInformation) lists the broker's
-// handles. The working set is the Linux resident size of the process.
-//
-// The load's players are this program again (BrokerSoakPlayer.DISABLED_Run
-// with --soak-player=<index>,<players>,<calls>,<tag>); players 2k and 2k+1
-// send each other local-connection messages. The calls per second of eight
-// and of one alone are printed for scripts/bench.sh.
+// The load's players are this program again (BrokerSoakPlayer.DISABLED_Run);
+// players 2k and 2k+1 send each other local-connection messages. Calls per
+// second are printed for scripts/bench.sh.
 #include <windows.h>
 #include <psapi.h>
 #include <shlobj.h>
@@ -34,7 +30,6 @@
 
 namespace {
 
-using namespace std::string_literals;
 constexpr int kSoakCalls = 10000, kWarmCalls = 1000, kPlayers = 8, kPlayerCalls = 500;
 constexpr int kMessagesPerPlayer = 10;
 constexpr size_t kHandleBand = 5, kMiB = 1024 * 1024;
@@ -147,14 +142,6 @@ void Print(const std::string& what, const Reading& reading) {
   std::fflush(stdout);
 }
 
-// A local-connection message whose first value names its target.
-std::string MessageTo(const std::string& target, const std::string& text) {
-  auto value = [](const std::string& s) {
-    return "\x02"s + static_cast<char>(s.size() >> 8) + static_cast<char>(s.size()) + s;
-  };
-  return value(target) + value(text);
-}
-
 // One player's session on a broker object: its own folder and connection
 // name, and the calls it made. The first 20 wrong answers are reported.
 class Player : public BrokerFiles {
@@ -213,7 +200,7 @@ class Player : public BrokerFiles {
   // step to a later round. Answers whether both are done.
   bool Exchange() {
     if (sent_ < kMessagesPerPlayer && Lock()) {
-      SAFEARRAY* array = ByteArray(MessageTo(partner_, name_ + " #" + std::to_string(sent_)));
+      SAFEARRAY* array = ByteArray(LcdMessageTo(partner_, name_ + " #" + std::to_string(sent_)));
       HRESULT posted = broker->BrokerLcdDispatchMessage(array, 11, 2, 0);
       SafeArrayDestroy(array);
       if (Expect("send to the partner", posted, posted == S_FALSE ? S_FALSE : S_OK) &&
@@ -227,7 +214,7 @@ class Player : public BrokerFiles {
     HRESULT waiting = broker->BrokerLcdGetMessageTarget(&target);
     Expect("message target", waiting, waiting == S_FALSE ? S_FALSE : S_OK);
     if (waiting == S_OK && Narrow(target) == name_) {
-      std::string expected = MessageTo(name_, partner_ + " #" + std::to_string(received_));
+      std::string expected = LcdMessageTo(name_, partner_ + " #" + std::to_string(received_));
       Check(Message() == expected, "message " + std::to_string(received_) + " differs");
       Expect("clear the message", broker->BrokerLcdClearMessage());
       ++received_;
@@ -317,7 +304,7 @@ void MessageToSelf(Player& p) {
   p.Expect("add a connection", b->BrokerLcdTryAddConnection(name, 0, 0, 50));
   p.Expect("find its format", b->BrokerLcdFindConnectionFormat(name, 0, &value));
   p.Expect("lock", b->BrokerLcdLock(&value));
-  const std::string message = MessageTo(p.Name(), "to myself");
+  const std::string message = LcdMessageTo(p.Name(), "to myself");
   SAFEARRAY* array = ByteArray(message);
   p.Expect("post to oneself", b->BrokerLcdDispatchMessage(array, 11, 2, 0));
   SafeArrayDestroy(array);
