@@ -274,13 +274,6 @@ std::wstring ReadText(const std::wstring& key, const wchar_t* name) {
   return type == REG_DWORD ? L"#" + std::to_wstring(number) : buffer;
 }
 
-bool KeyExists(const std::wstring& key, REGSAM view = 0) {
-  HKEY handle = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ | view, &handle)) return false;
-  RegCloseKey(handle);
-  return true;
-}
-
 std::wstring G(const GUID& guid) {
   return Wide(GuidText(guid));
 }
@@ -334,12 +327,12 @@ TEST(BrokerRegistration, KeysAreExactAndUnregistrationLeavesNeighbours) {
     for (const std::wstring& key :
          {clsid, typeLib, policy, L"Software\\Classes\\Interface\\" + G(IID_IGlintBroker6),
           L"Software\\Classes\\Interface\\" + G(IID_IGlintBroker)}) {
-      EXPECT_FALSE(KeyExists(key, view)) << Utf8Of(key.c_str());
+      EXPECT_FALSE(StandIns::KeyExists(key.c_str(), view)) << Utf8Of(key.c_str());
     }
   }
   EXPECT_EQ(ReadText(L"Software\\Classes\\CLSID\\" + other, nullptr), L"other");
   EXPECT_EQ(ReadText(otherPolicy, L"AppName"), L"other.exe");
-  EXPECT_TRUE(KeyExists(L"Software\\Classes\\CLSID"));
+  EXPECT_TRUE(StandIns::KeyExists(L"Software\\Classes\\CLSID"));
 
   // The policy's path and name come from the server path's last separator.
   for (auto [path, folder, name] : {std::tuple{L"C:\\a\\b\\host.exe", L"C:\\a\\b", L"host.exe"},

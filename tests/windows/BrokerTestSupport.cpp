@@ -11,26 +11,19 @@
 #include "stubs/StandInSettings.h"
 
 BrokerTypes::BrokerTypes(const std::wstring& module) {
-  if (FAILED(LoadTypeLibEx(module.c_str(), REGKIND_NONE, &library_))) {
-    library_ = nullptr;
-    return;
-  }
+  if (FAILED(LoadTypeLibEx(module.c_str(), REGKIND_NONE, library_.ReceiveTyped()))) return;
   for (const IID* iid : {&IID_IGlintBroker, &IID_IGlintBroker2, &IID_IGlintBroker3,
                          &IID_IGlintBroker4, &IID_IGlintBroker5, &IID_IGlintBroker6}) {
-    ITypeInfo *info = nullptr, *vtable = nullptr;
-    library_->GetTypeInfoOfGuid(*iid, &info);
+    ComRef<ITypeInfo> info, vtable;
+    library_->GetTypeInfoOfGuid(*iid, info.ReceiveTyped());
     // A dual interface answers its dispatch side; take the vtable side.
     HREFTYPE vtableSide = 0;
-    if (info != nullptr && SUCCEEDED(info->GetRefTypeOfImplType(-1, &vtableSide)) &&
-        SUCCEEDED(info->GetRefTypeInfo(vtableSide, &vtable))) {
-      info->Release();
-      info = vtable;
+    if (info && SUCCEEDED(info->GetRefTypeOfImplType(-1, &vtableSide)) &&
+        SUCCEEDED(info->GetRefTypeInfo(vtableSide, vtable.ReceiveTyped()))) {
+      info = std::move(vtable);
     }
     TYPEATTR* attr = nullptr;
-    if (info == nullptr || FAILED(info->GetTypeAttr(&attr))) {
-      if (info != nullptr) info->Release();
-      continue;
-    }
+    if (!info || FAILED(info->GetTypeAttr(&attr))) continue;
     for (UINT i = 0; i < attr->cFuncs; ++i) {
       FUNCDESC* func = nullptr;
       if (FAILED(info->GetFuncDesc(i, &func))) continue;
@@ -48,7 +41,6 @@ BrokerTypes::BrokerTypes(const std::wstring& module) {
       info->ReleaseFuncDesc(func);
     }
     info->ReleaseTypeAttr(attr);
-    info->Release();
   }
 }
 
@@ -256,9 +248,10 @@ std::wstring StandIns::SystemFile(const wchar_t* name) {
   return KnownFolder(CSIDL_SYSTEM) + L"\\" + name;
 }
 
-bool StandIns::KeyExists(const wchar_t* key) {
+bool StandIns::KeyExists(const wchar_t* key, REGSAM view) {
   HKEY handle = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &handle) != ERROR_SUCCESS) return false;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ | view, &handle) != ERROR_SUCCESS)
+    return false;
   RegCloseKey(handle);
   return true;
 }

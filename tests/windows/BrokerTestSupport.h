@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "broker/GlintBroker.h"
+#include "foundation/ComRef.h"
 #include "foundation/Win32Handles.h"
 
 // Every method of IGlintBroker6's vtable side and its bases, in slot order.
@@ -32,17 +33,12 @@ class BrokerTypes {
  public:
   // Loads the library from a module that embeds it (GlintUtil.dll, glinthost.exe).
   explicit BrokerTypes(const std::wstring& module);
-  ~BrokerTypes() {
-    if (library_ != nullptr) library_->Release();
-  }
-  BrokerTypes(const BrokerTypes&) = delete;
-  BrokerTypes& operator=(const BrokerTypes&) = delete;
-  bool Loaded() const { return library_ != nullptr; }
-  ITypeLib* Library() const { return library_; }
+  bool Loaded() const { return static_cast<bool>(library_); }
+  ITypeLib* Library() const { return library_.Get(); }
   const std::vector<BrokerMethodInfo>& Methods() const { return methods_; }
 
  private:
-  ITypeLib* library_ = nullptr;
+  ComRef<ITypeLib> library_;
   std::vector<BrokerMethodInfo> methods_;
 };
 
@@ -135,7 +131,7 @@ class StandIns {
   void Result(const wchar_t* name, HRESULT value);
   void Text(const wchar_t* name, const std::wstring& value, const wchar_t* key = nullptr);
   void Remove(const wchar_t* name);
-  static bool KeyExists(const wchar_t* key);
+  static bool KeyExists(const wchar_t* key, REGSAM view = 0);  // under HKEY_LOCAL_MACHINE
   static std::wstring SystemFile(const wchar_t* name);
 
  private:

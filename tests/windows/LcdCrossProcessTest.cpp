@@ -338,10 +338,9 @@ TEST_F(LcdCrossProcess, GarbageFromAPeerNeitherCrashesNorStopsTheBroker) {
     BSTR target = nullptr;
     EXPECT_EQ(broker_->BrokerLcdGetMessageTarget(&target), S_FALSE);
     EXPECT_EQ(target, nullptr);
-    SAFEARRAY* data = nullptr;
-    HRESULT got = broker_->BrokerLcdGetMessageData(&data);
+    UniqueSafeArray data;
+    HRESULT got = broker_->BrokerLcdGetMessageData(data.Receive());
     EXPECT_TRUE(got == S_OK || got == S_FALSE) << std::hex << got;
-    if (data != nullptr) SafeArrayDestroy(data);
     LONG format = 0;
     got = broker_->BrokerLcdFindConnectionFormat(Bstr(L"edge"), 0, &format);
     EXPECT_TRUE(got == S_OK || got == S_FALSE) << std::hex << got;
