@@ -6,7 +6,8 @@
 // gained meanwhile. Every Lock under load counts 1 or 0: the shared lock is
 // never held twice. An idle object held for the whole suite keeps the server
 // up between players. On this test platform GetProcessHandleCount answers 0:
-// the system's handle table (NtQuerySystemInformation) lists the handles.
+// the system's handle table (NtQuerySystemInformation) lists the handles, and
+// the working set is the Linux resident size of the process.
 //
 // The load's players are this program again (BrokerSoakPlayer.DISABLED_Run);
 // players 2k and 2k+1 send each other local-connection messages. Calls per
