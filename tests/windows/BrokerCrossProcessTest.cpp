@@ -11,16 +11,6 @@
 
 namespace {
 
-// RPC and marshalling failures (RPC_E_*, and the RPC_S_* range of Win32
-// errors), as opposed to answers of the broker. RPC_E_INVALID_PARAMETER is
-// the shortcut methods' own refusal.
-bool IsTransportFailure(HRESULT hr) {
-  if (hr == RPC_E_INVALID_PARAMETER) return false;
-  uint32_t code = static_cast<uint32_t>(hr);
-  return (code & 0xFFFF0000) == 0x80010000 ||
-         ((code & 0xFFFF0000) == 0x80070000 && (code & 0xFFFF) >= 1700 && (code & 0xFFFF) < 1800);
-}
-
 class BrokerCrossProcess : public BrokerSuite {
  protected:
   void TearDown() override {

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "BrokerTestSupport.h"
 #include "WineTestSupport.h"
 #include "broker/server/BrokerServer.h"
@@ -44,24 +46,17 @@ class BrokerInProcess : public ::testing::Test {
   }
 };
 
-TEST_F(BrokerInProcess, ClassObjectRegistersOnce) {
+// The class object registers once. The factory answers only IUnknown and
+// refuses aggregation; a refused interface ends the server when nothing else lives.
+TEST_F(BrokerInProcess, ClassObjectAndFactoryRules) {
   EXPECT_EQ(RevokeBrokerClassObject(), E_FAIL);  // nothing registered yet
   EXPECT_EQ(RegisterBrokerClassObject(false, nullptr), S_OK);
   EXPECT_EQ(BrokerFactory(), nullptr);
   ASSERT_HRESULT_SUCCEEDED(RegisterBrokerClassObject(true, nullptr));
-  EXPECT_NE(BrokerFactory(), nullptr);
   EXPECT_EQ(RegisterBrokerClassObject(true, nullptr), E_FAIL);
   EXPECT_EQ(RegisterBrokerClassObject(false, nullptr), E_FAIL);
-  EXPECT_HRESULT_SUCCEEDED(RevokeBrokerClassObject());
-  EXPECT_EQ(BrokerFactory(), nullptr);
-  EXPECT_EQ(RevokeBrokerClassObject(), E_FAIL);
-}
-
-// The factory answers only IUnknown and refuses aggregation; a refused
-// interface ends the server when nothing else lives.
-TEST_F(BrokerInProcess, FactoryRules) {
-  ASSERT_HRESULT_SUCCEEDED(RegisterBrokerClassObject(true, nullptr));
   IClassFactory* factory = BrokerFactory();
+  ASSERT_NE(factory, nullptr);
   void* object = reinterpret_cast<void*>(1);
   EXPECT_EQ(factory->QueryInterface(IID_IDispatch, &object), E_NOINTERFACE);
   EXPECT_EQ(object, nullptr);
@@ -79,6 +74,9 @@ TEST_F(BrokerInProcess, FactoryRules) {
   EXPECT_EQ(object, nullptr);
   EXPECT_EQ(BrokerFactory()->BrokerObjectCount, 0);
   EXPECT_TRUE(QuitPosted());
+  EXPECT_HRESULT_SUCCEEDED(RevokeBrokerClassObject());
+  EXPECT_EQ(BrokerFactory(), nullptr);
+  EXPECT_EQ(RevokeBrokerClassObject(), E_FAIL);
 }
 
 TEST_F(BrokerInProcess, LastReleaseEndsTheServerUnlessLocked) {
@@ -162,8 +160,7 @@ TEST_F(BrokerInProcess, EveryMethodChecksItsOutPointers) {
   ASSERT_EQ(types.Methods().size(), 102u);
   for (const BrokerMethodInfo& method : types.Methods()) {
     bool hasOut = false;
-    for (const ELEMDESC& p : method.parameters)
-      hasOut |= (p.paramdesc.wParamFlags & PARAMFLAG_FOUT) != 0;
+    for (const BrokerParameter& p : method.parameters) hasOut |= (p.flags & PARAMFLAG_FOUT) != 0;
     HRESULT result = CallWithHarmlessArguments(broker, method, true);
     bool localConnection = method.name.rfind(L"BrokerLcd", 0) == 0;
     if (method.name == L"BrokerSaveDialog") {
@@ -266,26 +263,15 @@ TEST_F(BrokerInProcess, AttributesOfChosenFilesOnly) {
   RemoveTree(folder);
 }
 
+// A value as text, a DWORD as "#n"; "<missing>" when there is none.
 std::wstring ReadText(const std::wstring& key, const wchar_t* name) {
   wchar_t buffer[1024] = {};
-  DWORD size = sizeof buffer;
-  return RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), name, RRF_RT_REG_SZ, nullptr, buffer,
-                      &size) == ERROR_SUCCESS
-             ? buffer
-             : L"<missing>";
-}
-
-DWORD ReadDword(const std::wstring& key, const wchar_t* name) {
-  DWORD value = ~0u, size = sizeof value;
-  RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), name, RRF_RT_REG_DWORD, nullptr, &value, &size);
-  return value;
-}
-
-bool KeyExists(const std::wstring& key, REGSAM view = 0) {
-  HKEY handle = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ | view, &handle)) return false;
-  RegCloseKey(handle);
-  return true;
+  DWORD size = sizeof buffer, type = 0, number = 0;
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), name, RRF_RT_REG_SZ | RRF_RT_REG_DWORD, &type,
+                   buffer, &size) != ERROR_SUCCESS)
+    return L"<missing>";
+  std::memcpy(&number, buffer, sizeof number);
+  return type == REG_DWORD ? L"#" + std::to_wstring(number) : buffer;
 }
 
 std::wstring G(const GUID& guid) {
@@ -302,10 +288,10 @@ TEST(BrokerRegistration, KeysAreExactAndUnregistrationLeavesNeighbours) {
   const std::wstring policy =
       L"Software\\Microsoft\\Internet Explorer\\Low Rights\\ElevationPolicy\\" +
       G(kBrokerElevationPolicyGuid);
-  EXPECT_EQ(ReadDword(clsid + L"\\Elevation", L"Enabled"), 1u);
-  EXPECT_EQ(ReadDword(policy, L"Policy"), 3u);
   std::vector<std::tuple<std::wstring, const wchar_t*, std::wstring>> values = {
       {clsid, nullptr, L"GlintBroker"},
+      {clsid + L"\\Elevation", L"Enabled", L"#1"},
+      {policy, L"Policy", L"#3"},
       {clsid + L"\\LocalServer32", nullptr, server},
       {clsid + L"\\TypeLib", nullptr, libid},
       {clsid, L"LocalizedString", L"@" + server + L",-101"},
@@ -341,12 +327,12 @@ TEST(BrokerRegistration, KeysAreExactAndUnregistrationLeavesNeighbours) {
     for (const std::wstring& key :
          {clsid, typeLib, policy, L"Software\\Classes\\Interface\\" + G(IID_IGlintBroker6),
           L"Software\\Classes\\Interface\\" + G(IID_IGlintBroker)}) {
-      EXPECT_FALSE(KeyExists(key, view)) << Utf8Of(key.c_str());
+      EXPECT_FALSE(StandIns::KeyExists(key.c_str(), view)) << Utf8Of(key.c_str());
     }
   }
   EXPECT_EQ(ReadText(L"Software\\Classes\\CLSID\\" + other, nullptr), L"other");
   EXPECT_EQ(ReadText(otherPolicy, L"AppName"), L"other.exe");
-  EXPECT_TRUE(KeyExists(L"Software\\Classes\\CLSID"));
+  EXPECT_TRUE(StandIns::KeyExists(L"Software\\Classes\\CLSID"));
 
   // The policy's path and name come from the server path's last separator.
   for (auto [path, folder, name] : {std::tuple{L"C:\\a\\b\\host.exe", L"C:\\a\\b", L"host.exe"},

@@ -3,18 +3,15 @@
 // Once warm (at call 1 000; after a first short round of eight) its handles
 // stay within five of that, to the end and after every player let go, and
 // its resident memory grows by less than 1 MiB plus 1 MiB for each thread it
-// gained meanwhile. Every Lock under load counts 1 or 0 (refused): the shared
-// lock is never held twice. An idle object held for the whole suite keeps the
-// server up between players. A broker method added later joins Round().
+// gained meanwhile. Every Lock under load counts 1 or 0: the shared lock is
+// never held twice. An idle object held for the whole suite keeps the server
+// up between players. On this test platform GetProcessHandleCount answers 0:
+// the system's handle table (NtQuerySystemInformation) lists the handles, and
+// the working set is the Linux resident size of the process.
 //
-// On this test platform GetProcessHandleCount answers 0 for any process: the
-// system's handle table (NtQuerySystemInformation) lists the broker's
-// handles. The working set is the Linux resident size of the process.
-//
-// The load's players are this program again (BrokerSoakPlayer.DISABLED_Run
-// with --soak-player=<index>,<players>,<calls>,<tag>); players 2k and 2k+1
-// send each other local-connection messages. The calls per second of eight
-// and of one alone are printed for scripts/bench.sh.
+// The load's players are this program again (BrokerSoakPlayer.DISABLED_Run);
+// players 2k and 2k+1 send each other local-connection messages. Calls per
+// second are printed for scripts/bench.sh.
 #include <windows.h>
 #include <psapi.h>
 #include <shlobj.h>
@@ -31,10 +28,10 @@
 
 #include "BrokerTestSupport.h"
 #include "WineTestSupport.h"
+#include "foundation/ComRef.h"
 
 namespace {
 
-using namespace std::string_literals;
 constexpr int kSoakCalls = 10000, kWarmCalls = 1000, kPlayers = 8, kPlayerCalls = 500;
 constexpr int kMessagesPerPlayer = 10;
 constexpr size_t kHandleBand = 5, kMiB = 1024 * 1024;
@@ -147,14 +144,6 @@ void Print(const std::string& what, const Reading& reading) {
   std::fflush(stdout);
 }
 
-// A local-connection message whose first value names its target.
-std::string MessageTo(const std::string& target, const std::string& text) {
-  auto value = [](const std::string& s) {
-    return "\x02"s + static_cast<char>(s.size() >> 8) + static_cast<char>(s.size()) + s;
-  };
-  return value(target) + value(text);
-}
-
 // One player's session on a broker object: its own folder and connection
 // name, and the calls it made. The first 20 wrong answers are reported.
 class Player : public BrokerFiles {
@@ -190,9 +179,8 @@ class Player : public BrokerFiles {
   void WriteThrough(const std::wstring& path, const std::string& data) {
     ULONG cookie = 0, written = 0;
     if (!Expect("create for writing", Open(path, false, &cookie))) return;
-    SAFEARRAY* array = ByteArray(data);
-    Expect("write", broker->BrokerWriteFile(cookie, array, &written));
-    SafeArrayDestroy(array);
+    Expect("write",
+           broker->BrokerWriteFile(cookie, UniqueSafeArray(ByteArray(data)).Get(), &written));
     Check(written == data.size(), "wrote " + std::to_string(written) + " bytes");
     Expect("close the written file", broker->BrokerCloseHandle(cookie));
   }
@@ -213,9 +201,9 @@ class Player : public BrokerFiles {
   // step to a later round. Answers whether both are done.
   bool Exchange() {
     if (sent_ < kMessagesPerPlayer && Lock()) {
-      SAFEARRAY* array = ByteArray(MessageTo(partner_, name_ + " #" + std::to_string(sent_)));
-      HRESULT posted = broker->BrokerLcdDispatchMessage(array, 11, 2, 0);
-      SafeArrayDestroy(array);
+      UniqueSafeArray message(
+          ByteArray(LcdMessageTo(partner_, name_ + " #" + std::to_string(sent_))));
+      HRESULT posted = broker->BrokerLcdDispatchMessage(message.Get(), 11, 2, 0);
       if (Expect("send to the partner", posted, posted == S_FALSE ? S_FALSE : S_OK) &&
           posted == S_OK) {
         ++sent_;
@@ -223,16 +211,15 @@ class Player : public BrokerFiles {
       Unlock();
     }
     if (!Lock()) return false;
-    BSTR target = nullptr;
-    HRESULT waiting = broker->BrokerLcdGetMessageTarget(&target);
+    UniqueBstr target;
+    HRESULT waiting = broker->BrokerLcdGetMessageTarget(target.Receive());
     Expect("message target", waiting, waiting == S_FALSE ? S_FALSE : S_OK);
-    if (waiting == S_OK && Narrow(target) == name_) {
-      std::string expected = MessageTo(name_, partner_ + " #" + std::to_string(received_));
+    if (waiting == S_OK && Narrow(target.Get()) == name_) {
+      std::string expected = LcdMessageTo(name_, partner_ + " #" + std::to_string(received_));
       Check(Message() == expected, "message " + std::to_string(received_) + " differs");
       Expect("clear the message", broker->BrokerLcdClearMessage());
       ++received_;
     }
-    SysFreeString(target);
     Unlock();
     return sent_ >= kMessagesPerPlayer && received_ >= kMessagesPerPlayer;
   }
@@ -295,15 +282,14 @@ void WriteReadDelete(Player& p) {
 
 void Search(Player& p) {
   std::set<std::string> names;
-  BSTR name = nullptr;
+  UniqueBstr name;
   ULONG attributes = 0, cookie = 0;
-  HRESULT hr = p.broker->BrokerFindFirstFile(Bstr(p.Path(L"*.sol")), &name, &attributes, &cookie);
+  HRESULT hr =
+      p.broker->BrokerFindFirstFile(Bstr(p.Path(L"*.sol")), name.Receive(), &attributes, &cookie);
   for (HRESULT expected : {S_OK, S_OK, HRESULT_FROM_WIN32(ERROR_NO_MORE_FILES)}) {
-    if (!names.empty()) hr = p.broker->BrokerFindNextFile(cookie, &name, &attributes);
+    if (!names.empty()) hr = p.broker->BrokerFindNextFile(cookie, name.Receive(), &attributes);
     bool ok = p.Expect("search", hr, expected);
-    if (hr == S_OK) names.insert(Narrow(name));
-    SysFreeString(name);
-    name = nullptr;
+    if (hr == S_OK) names.insert(Narrow(name.Get()));
     if (!ok && names.empty()) return;
   }
   p.Expect("end the search", p.broker->BrokerFindClose(cookie));
@@ -317,14 +303,12 @@ void MessageToSelf(Player& p) {
   p.Expect("add a connection", b->BrokerLcdTryAddConnection(name, 0, 0, 50));
   p.Expect("find its format", b->BrokerLcdFindConnectionFormat(name, 0, &value));
   p.Expect("lock", b->BrokerLcdLock(&value));
-  const std::string message = MessageTo(p.Name(), "to myself");
-  SAFEARRAY* array = ByteArray(message);
-  p.Expect("post to oneself", b->BrokerLcdDispatchMessage(array, 11, 2, 0));
-  SafeArrayDestroy(array);
-  BSTR target = nullptr;
-  p.Expect("message target", b->BrokerLcdGetMessageTarget(&target));
-  p.Check(Narrow(target) == p.Name(), "the message went elsewhere");
-  SysFreeString(target);
+  const std::string message = LcdMessageTo(p.Name(), "to myself");
+  p.Expect("post to oneself",
+           b->BrokerLcdDispatchMessage(UniqueSafeArray(ByteArray(message)).Get(), 11, 2, 0));
+  UniqueBstr target;
+  p.Expect("message target", b->BrokerLcdGetMessageTarget(target.Receive()));
+  p.Check(Narrow(target.Get()) == p.Name(), "the message went elsewhere");
   p.Check(p.Message() == message, "the message differs");
   p.Expect("clear the message", b->BrokerLcdClearMessage());
   p.Expect("nothing left to prune", b->BrokerLcdPruneDeadMessage(), S_FALSE);
@@ -353,22 +337,20 @@ void StateAndRefusals(Player& p) {
   ULONG cookie = 0, read = 0, attributes = 0;
   p.Expect("write outside", p.Open(outside, false, &cookie), E_ACCESSDENIED);
   p.Expect("write a program", p.Open(p.Path(L"x.exe"), false, &cookie), E_ACCESSDENIED);
-  BSTR name = nullptr;
+  UniqueBstr name;
   p.Expect("search the system",
-           b->BrokerFindFirstFile(Bstr(KnownFolder(CSIDL_WINDOWS) + L"\\*"), &name, &attributes,
-                                  &cookie),
+           b->BrokerFindFirstFile(Bstr(KnownFolder(CSIDL_WINDOWS) + L"\\*"), name.Receive(),
+                                  &attributes, &cookie),
            E_ACCESSDENIED);
-  SysFreeString(name);
   p.Expect("delete outside", b->BrokerDeleteFile(Bstr(outside)), E_FAIL);
   p.Expect("move as a hard link",
            b->BrokerMoveFileEx(Bstr(p.Path(L"keep-a.sol")), Bstr(p.Path(L"link.sol")), 0x10),
            E_FAIL);
   p.Expect("writable outside", b->BrokerIsWritablePath(Bstr(outside), 1), E_FAIL);
   p.Expect("close an unknown cookie", b->BrokerCloseHandle(0xFFFFFFF0u), E_INVALIDARG);
-  SAFEARRAY* data = nullptr;
-  p.Expect("read an unknown cookie", b->BrokerReadFile(0xFFFFFFF0u, 16, &read, &data),
+  UniqueSafeArray data;
+  p.Expect("read an unknown cookie", b->BrokerReadFile(0xFFFFFFF0u, 16, &read, data.Receive()),
            E_INVALIDARG);
-  if (data != nullptr) SafeArrayDestroy(data);
 }
 
 // A page that opens its own broker object for a moment. Every object a
@@ -376,11 +358,11 @@ void StateAndRefusals(Player& p) {
 // 2 KiB on this test platform (a minimal local server shows the same), hence
 // only in every tenth round.
 void AnotherObject(Player& p) {
-  IGlintBroker6* second = nullptr;
-  if (!p.Check(SUCCEEDED(CreateBroker(&second)), "a second object could not be made")) return;
+  ComRef<IGlintBroker6> second;
+  if (!p.Check(SUCCEEDED(CreateBroker(second.ReceiveTyped())), "a second object could not be made"))
+    return;
   LONG value = 0;
   p.Expect("a second object's call", second->BrokerLcdMessageTimeout(&value));
-  second->Release();
 }
 
 // One round of the mix: the soak's one player messages itself, each player
@@ -413,7 +395,7 @@ class BrokerSoak : public BrokerSuite {
     registry_ = std::make_unique<ScratchRegistry>();
     for (const wchar_t* value : {L"Exception Dialog Width", L"Exception Dialog Height"})
       registry_->Remove(HKEY_CURRENT_USER, L"Software\\Kestrelink\\GlintPlayer", value);
-    ASSERT_HRESULT_SUCCEEDED(CreateBroker(&keeper_));
+    ASSERT_HRESULT_SUCCEEDED(CreateBroker(keeper_.ReceiveTyped()));
     std::vector<DWORD> servers = ProcessesNamed(kServer);
     ASSERT_EQ(servers.size(), 1u);
     gauge_ = std::make_unique<BrokerGauge>(servers[0]);
@@ -421,18 +403,17 @@ class BrokerSoak : public BrokerSuite {
   }
   static void TearDownTestSuite() {
     gauge_.reset();
-    if (keeper_ != nullptr) keeper_->Release();
-    keeper_ = nullptr;
+    keeper_.Reset();
     BrokerSuite::TearDownTestSuite();
     registry_.reset();
     files_.reset();
   }
   void SetUp() override {
-    ASSERT_NE(keeper_, nullptr);
+    ASSERT_TRUE(keeper_);
     ASSERT_EQ(ProcessesNamed(kServer).size(), 1u) << "the broker did not stay up";
   }
 
-  static inline IGlintBroker6* keeper_ = nullptr;
+  static inline ComRef<IGlintBroker6> keeper_;
   static inline std::unique_ptr<BrokerGauge> gauge_;
   static inline std::unique_ptr<ScratchFiles> files_;
   static inline std::unique_ptr<ScratchRegistry> registry_;

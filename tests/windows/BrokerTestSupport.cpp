@@ -11,49 +11,37 @@
 #include "stubs/StandInSettings.h"
 
 BrokerTypes::BrokerTypes(const std::wstring& module) {
-  if (FAILED(LoadTypeLibEx(module.c_str(), REGKIND_NONE, &library_))) {
-    library_ = nullptr;
-    return;
-  }
+  if (FAILED(LoadTypeLibEx(module.c_str(), REGKIND_NONE, library_.ReceiveTyped()))) return;
   for (const IID* iid : {&IID_IGlintBroker, &IID_IGlintBroker2, &IID_IGlintBroker3,
                          &IID_IGlintBroker4, &IID_IGlintBroker5, &IID_IGlintBroker6}) {
-    ITypeInfo *info = nullptr, *vtable = nullptr;
-    library_->GetTypeInfoOfGuid(*iid, &info);
+    ComRef<ITypeInfo> info, vtable;
+    library_->GetTypeInfoOfGuid(*iid, info.ReceiveTyped());
     // A dual interface answers its dispatch side; take the vtable side.
     HREFTYPE vtableSide = 0;
-    if (info != nullptr && SUCCEEDED(info->GetRefTypeOfImplType(-1, &vtableSide)) &&
-        SUCCEEDED(info->GetRefTypeInfo(vtableSide, &vtable))) {
-      info->Release();
-      info = vtable;
+    if (info && SUCCEEDED(info->GetRefTypeOfImplType(-1, &vtableSide)) &&
+        SUCCEEDED(info->GetRefTypeInfo(vtableSide, vtable.ReceiveTyped()))) {
+      info = std::move(vtable);
     }
-    interfaces_.push_back(info);
     TYPEATTR* attr = nullptr;
-    if (info == nullptr || FAILED(info->GetTypeAttr(&attr))) continue;
+    if (!info || FAILED(info->GetTypeAttr(&attr))) continue;
     for (UINT i = 0; i < attr->cFuncs; ++i) {
       FUNCDESC* func = nullptr;
       if (FAILED(info->GetFuncDesc(i, &func))) continue;
       BSTR name = nullptr;
       info->GetDocumentation(func->memid, &name, nullptr, nullptr, nullptr);
-      BrokerMethodInfo method{name ? name : L"", func->oVft, func->memid, {}, {}};
+      BrokerMethodInfo method{name ? name : L"", func->oVft, func->memid, {}};
       SysFreeString(name);
       for (SHORT p = 0; p < func->cParams; ++p) {
         const TYPEDESC& desc = func->lprgelemdescParam[p].tdesc;
-        method.parameters.push_back(func->lprgelemdescParam[p]);
-        method.pointed.push_back(desc.vt == VT_PTR ? *desc.lptdesc : desc);
+        bool byReference = desc.vt == VT_PTR;
+        method.parameters.push_back({byReference, byReference ? desc.lptdesc->vt : desc.vt,
+                                     func->lprgelemdescParam[p].paramdesc.wParamFlags});
       }
       methods_.push_back(method);
-      descriptions_.emplace_back(info, func);
+      info->ReleaseFuncDesc(func);
     }
     info->ReleaseTypeAttr(attr);
   }
-}
-
-BrokerTypes::~BrokerTypes() {
-  for (auto& [owner, description] : descriptions_) owner->ReleaseFuncDesc(description);
-  for (ITypeInfo* info : interfaces_) {
-    if (info != nullptr) info->Release();
-  }
-  if (library_ != nullptr) library_->Release();
 }
 
 HRESULT CallWithHarmlessArguments(IUnknown* broker, const BrokerMethodInfo& method, bool nullOuts) {
@@ -64,11 +52,11 @@ HRESULT CallWithHarmlessArguments(IUnknown* broker, const BrokerMethodInfo& meth
   for (size_t p = 0; p < count; ++p) {
     VariantInit(&storage[p]);
     VariantInit(&arguments[p]);
-    const TYPEDESC& desc = method.parameters[p].tdesc;
-    VARTYPE vt = method.pointed[p].vt == VT_USERDEFINED ? VARTYPE{VT_I8} : method.pointed[p].vt;
-    USHORT flags = method.parameters[p].paramdesc.wParamFlags;
+    const BrokerParameter& parameter = method.parameters[p];
+    VARTYPE vt = parameter.type == VT_USERDEFINED ? VARTYPE{VT_I8} : parameter.type;
+    USHORT flags = parameter.flags;
     // Out-only storage starts empty: nothing for the callee to free.
-    bool outOnly = desc.vt == VT_PTR && (flags & PARAMFLAG_FOUT) && !(flags & PARAMFLAG_FIN);
+    bool outOnly = parameter.byReference && (flags & PARAMFLAG_FOUT) && !(flags & PARAMFLAG_FIN);
     if (vt == VT_SAFEARRAY) {
       V_VT(&storage[p]) = VT_ARRAY | VT_UI1;
       if (!outOnly) V_ARRAY(&storage[p]) = SafeArrayCreateVector(VT_UI1, 0, 1);
@@ -81,7 +69,7 @@ HRESULT CallWithHarmlessArguments(IUnknown* broker, const BrokerMethodInfo& meth
       if (method.name == L"BrokerPrintDialog" && method.parameters.size() == 5 && p == 3)
         V_I8(&storage[p]) = 0x400;
     }
-    if (desc.vt == VT_PTR) {
+    if (parameter.byReference) {
       types[p] = VT_PTR;
       V_VT(&arguments[p]) = VT_PTR;
       void* target = vt == VT_VARIANT ? static_cast<void*>(&storage[p])
@@ -260,9 +248,10 @@ std::wstring StandIns::SystemFile(const wchar_t* name) {
   return KnownFolder(CSIDL_SYSTEM) + L"\\" + name;
 }
 
-bool StandIns::KeyExists(const wchar_t* key) {
+bool StandIns::KeyExists(const wchar_t* key, REGSAM view) {
   HKEY handle = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &handle) != ERROR_SUCCESS) return false;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ | view, &handle) != ERROR_SUCCESS)
+    return false;
   RegCloseKey(handle);
   return true;
 }
@@ -364,22 +353,10 @@ BOOL CallerContext::IsImpersonating() {
 UniqueHandle StartSelf(const std::wstring& test, const std::wstring& argument, HANDLE output) {
   wchar_t program[MAX_PATH];
   GetModuleFileNameW(nullptr, program, MAX_PATH);
-  std::wstring command = L"\"" + std::wstring(program) +
-                         L"\" --gtest_also_run_disabled_tests --gtest_filter=" + test + L" " +
-                         argument;
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  startup.hStdOutput = output != nullptr ? output : GetStdHandle(STD_OUTPUT_HANDLE);
-  startup.hStdError = output != nullptr ? output : GetStdHandle(STD_ERROR_HANDLE);
-  PROCESS_INFORMATION process{};
-  if (!CreateProcessW(program, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                      &startup, &process)) {
-    return UniqueHandle();
-  }
-  CloseHandle(process.hThread);
-  return UniqueHandle(process.hProcess);
+  return StartProgram(L"\"" + std::wstring(program) +
+                          L"\" --gtest_also_run_disabled_tests --gtest_filter=" + test + L" " +
+                          argument,
+                      output != nullptr ? output : GetStdHandle(STD_OUTPUT_HANDLE));
 }
 
 std::string CommandLineValue(const char* name) {
@@ -388,4 +365,16 @@ std::string CommandLineValue(const char* name) {
   if (at == std::string::npos) return "";
   std::string value = line.substr(at + strlen(name));
   return value.substr(0, value.find(' '));
+}
+
+bool IsTransportFailure(HRESULT hr) {
+  if (hr == RPC_E_INVALID_PARAMETER) return false;
+  uint32_t code = static_cast<uint32_t>(hr);
+  return (code & 0xFFFF0000) == 0x80010000 ||
+         ((code & 0xFFFF0000) == 0x80070000 && (code & 0xFFFF) >= 1700 && (code & 0xFFFF) < 1800);
+}
+
+std::string LcdMessageTo(const std::string& target, const std::string& rest) {
+  return std::string("\x02") + static_cast<char>(target.size() >> 8) +
+         static_cast<char>(target.size()) + target + rest;
 }

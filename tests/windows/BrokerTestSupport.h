@@ -13,32 +13,32 @@
 #include <vector>
 
 #include "broker/GlintBroker.h"
+#include "foundation/ComRef.h"
 #include "foundation/Win32Handles.h"
 
 // Every method of IGlintBroker6's vtable side and its bases, in slot order.
+struct BrokerParameter {
+  bool byReference;
+  VARTYPE type;  // what it points to, or its own
+  USHORT flags;  // PARAMFLAG_*
+};
 struct BrokerMethodInfo {
   std::wstring name;
   SHORT vtableOffset;
   MEMBERID memid;
-  std::vector<ELEMDESC> parameters;  // valid while the type library is loaded
-  std::vector<TYPEDESC> pointed;     // the type each parameter points to (or itself)
+  std::vector<BrokerParameter> parameters;
 };
 
 class BrokerTypes {
  public:
   // Loads the library from a module that embeds it (GlintUtil.dll, glinthost.exe).
   explicit BrokerTypes(const std::wstring& module);
-  ~BrokerTypes();
-  BrokerTypes(const BrokerTypes&) = delete;
-  BrokerTypes& operator=(const BrokerTypes&) = delete;
-  bool Loaded() const { return library_ != nullptr; }
-  ITypeLib* Library() const { return library_; }
+  bool Loaded() const { return static_cast<bool>(library_); }
+  ITypeLib* Library() const { return library_.Get(); }
   const std::vector<BrokerMethodInfo>& Methods() const { return methods_; }
 
  private:
-  ITypeLib* library_ = nullptr;
-  std::vector<ITypeInfo*> interfaces_;
-  std::vector<std::pair<ITypeInfo*, FUNCDESC*>> descriptions_;
+  ComRef<ITypeLib> library_;
   std::vector<BrokerMethodInfo> methods_;
 };
 
@@ -131,7 +131,7 @@ class StandIns {
   void Result(const wchar_t* name, HRESULT value);
   void Text(const wchar_t* name, const std::wstring& value, const wchar_t* key = nullptr);
   void Remove(const wchar_t* name);
-  static bool KeyExists(const wchar_t* key);
+  static bool KeyExists(const wchar_t* key, REGSAM view = 0);  // under HKEY_LOCAL_MACHINE
   static std::wstring SystemFile(const wchar_t* name);
 
  private:
@@ -170,6 +170,14 @@ class CallerContext final : public IServerSecurity {
   IUnknown* previous_ = nullptr;
   int impersonations_ = 0;
 };
+
+// RPC and marshalling failures (RPC_E_*, and the RPC_S_* range of Win32
+// errors), as opposed to answers of the broker. RPC_E_INVALID_PARAMETER is
+// the shortcut methods' own refusal.
+bool IsTransportFailure(HRESULT hr);
+// A local-connection message: its target as the first value (marker 0x02,
+// 16-bit length), then `rest` as it is.
+std::string LcdMessageTo(const std::string& target, const std::string& rest);
 
 // This program again, running only the disabled test `test` with `argument`
 // on its command line; its output goes to `output` (else to ours).

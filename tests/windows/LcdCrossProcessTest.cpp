@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <iomanip>
 #include <sstream>
 #include <string>
@@ -50,47 +48,38 @@ struct SharedBlock {
   }
 };
 
-std::wstring TempFile() {
-  wchar_t folder[MAX_PATH], path[MAX_PATH];
-  GetTempPathW(MAX_PATH, folder);
-  GetTempFileNameW(folder, L"lcd", 0, path);
-  return path;
+// The stand-in's command line for "call; call; ..." (a "BrokerLcd" prefix may
+// be left off): one argument a call.
+std::wstring PlayerLine(const std::string& calls) {
+  std::wstring line = L"\"" + ProgramFolder() + L"\\glintplayer.exe\"";
+  for (size_t at = 0, end; at < calls.size(); at = end + 2) {
+    end = std::min(calls.find("; ", at), calls.size());
+    std::string call = calls.substr(at, end - at);
+    bool bare = call.rfind("Broker", 0) != 0 && call.rfind("sleep", 0) != 0 && call != "release";
+    line += bare ? L" \"BrokerLcd" : L" \"";
+    for (char c : call) line += c == '"' ? std::wstring(L"\\\"") : std::wstring(1, c);
+    line += L'"';
+  }
+  return line;
 }
 
-// A player stand-in running "call; call; ..." (a "BrokerLcd" prefix may be left
-// off), its output in a file; the file and its script go with it.
+// A player stand-in running beside the test, its output in a file that goes with it.
 class Started {
  public:
   explicit Started(const std::string& calls) {
-    std::ofstream script(std::filesystem::path(script_), std::ios::binary);
-    for (size_t at = 0, end; at < calls.size(); at = end + 2) {
-      end = std::min(calls.find("; ", at), calls.size());
-      std::string call = calls.substr(at, end - at);
-      bool bare = call.rfind("Broker", 0) != 0 && call.rfind("sleep", 0) != 0 && call != "release";
-      script << (bare ? "BrokerLcd" : "") << call << "\n";
-    }
-    script.close();
+    wchar_t folder[MAX_PATH], path[MAX_PATH];
+    GetTempPathW(MAX_PATH, folder);
+    GetTempFileNameW(folder, L"lcd", 0, path);
+    out_ = path;
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    UniqueHandle out(CreateFileW(out_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                                 CREATE_ALWAYS, 0, nullptr));
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup, startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = startup.hStdError = out.Get();
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    PROCESS_INFORMATION process{};
-    std::wstring line =
-        L"\"" + ProgramFolder() + L"\\glintplayer.exe\" --script \"" + script_ + L"\"";
-    if (out && CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                              &startup, &process)) {
-      CloseHandle(process.hThread);
-      process_.Reset(process.hProcess);
-    }
+    UniqueHandle out(
+        CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr));
+    if (out) process_ = StartProgram(PlayerLine(calls), out.Get());
   }
   ~Started() {
     if (process_ && Finish() == ~0u) TerminateProcess(process_.Get(), 1);
     process_.Reset();
     DeleteFileW(out_.c_str());
-    DeleteFileW(script_.c_str());
   }
   bool Running() const {
     return process_ && WaitForSingleObject(process_.Get(), 0) == WAIT_TIMEOUT;
@@ -108,7 +97,7 @@ class Started {
   }
 
  private:
-  std::wstring out_ = TempFile(), script_ = TempFile();
+  std::wstring out_;
   UniqueHandle process_;
 };
 
@@ -128,11 +117,10 @@ UniqueHandle HoldThenEnd(DWORD ms) {
 
 // A player's lines once it has ended, joined by "; ", without the creation of
 // its broker object, "BrokerLcd" dropped and " -> 0x0000000" shortened to " ->".
-std::string Lines(const Started& player) {
-  DWORD code = player.Finish();
+std::string Lines(DWORD code, const std::string& text) {
   std::string lines;
-  std::istringstream output(player.Output());
-  EXPECT_EQ(code, 0u) << output.str();
+  std::istringstream output(text);
+  EXPECT_EQ(code, 0u) << text;
   for (std::string one; std::getline(output, one);) {
     if (!one.empty() && one.back() == '\r') one.pop_back();
     EXPECT_TRUE(one.rfind("create broker", 0) != 0 || one == "create broker -> 0x00000000");
@@ -143,12 +131,17 @@ std::string Lines(const Started& player) {
   }
   return lines;
 }
+std::string Lines(const Started& player) {
+  DWORD code = player.Finish();
+  return Lines(code, player.Output());
+}
 
 // A player that could not start at all (no exit code, no output) is started again.
 std::string Player(const std::string& calls) {
   for (int attempt = 1;; ++attempt) {
-    Started player(calls);
-    if (attempt == 3 || player.Finish() != ~0u || !player.Output().empty()) return Lines(player);
+    ProgramRun run = RunProgram(PlayerLine(calls));
+    bool none = run.code == ~0u && (run.output.empty() || run.output == "not started");
+    if (attempt == 3 || !none) return Lines(run.code, run.output);
   }
 }
 
@@ -169,10 +162,6 @@ bool TransportFailed(const std::string& lines) {
       return true;
   }
   return false;
-}
-// A message whose first value names its target (marker 0x02, 16-bit length).
-std::string MessageTo(const std::string& target, const std::string& rest) {
-  return "\x02"s + char(target.size() >> 8) + char(target.size()) + target + rest;
 }
 std::string Dispatch(const std::string& message, const char* rest = "11, 2, 0") {
   return "DispatchMessage(hex:" + HexBytes(message) + ", " + rest + ")";
@@ -239,7 +228,7 @@ class LcdCrossProcess : public ::testing::Test {
 };
 
 TEST_F(LcdCrossProcess, TwoPlayersExchangeAMessage) {
-  const std::string message = MessageTo("_lcdtest.recv", "\x0A\x05hello"s);
+  const std::string message = LcdMessageTo("_lcdtest.recv", "\x0A\x05hello"s);
   EXPECT_EQ(Player("TryAddConnection(\"_lcdtest.recv\", 0, 0, 50)"), "TryAddConnection ->0");
   EXPECT_EQ(Player("FindConnectionFormat(\"_lcdtest.recv\", 0); " + Dispatch(message) + "; " +
                    Dispatch(message)),  // one message at a time
@@ -253,16 +242,13 @@ TEST_F(LcdCrossProcess, TwoPlayersExchangeAMessage) {
                 "RemoveConnection ->0; GetMessageData ->1 p_msgData=null");
   EXPECT_EQ(Field(block_.view, kLengthOffset), 0u);
   EXPECT_EQ(block_.view[kListOffset], 0);
-  // To nobody: refused, no message; a message without a target is not checked.
-  EXPECT_EQ(
-      Player(Dispatch(MessageTo("_lcdtest.nobody", "x")) + "; GetMessageData; " +
-             Dispatch("\x02"s)),
-      "DispatchMessage -> 0x80070057; GetMessageData ->1 p_msgData=null; DispatchMessage ->0");
-  EXPECT_EQ(Field(block_.view, kLengthOffset), 1u);
+  // To nobody: refused, no message.
+  EXPECT_EQ(Player(Dispatch(LcdMessageTo("_lcdtest.nobody", "x")) + "; GetMessageData"),
+            "DispatchMessage -> 0x80070057; GetMessageData ->1 p_msgData=null");
 }
 
 TEST_F(LcdCrossProcess, APeerReadsWhatTheBrokerWroteByteForByte) {
-  const std::string message = MessageTo("peerview", "\x01\x02\x03\x00\xFF"s);
+  const std::string message = LcdMessageTo("peerview", "\x01\x02\x03\x00\xFF"s);
   std::string lines = Player("Lock; LockTime; TryAddConnection(\"peerview\", 1, 1, 51); " +
                              Dispatch(message, "9, 3, 1") + "; Unlock");
   EXPECT_NE(lines.find("DispatchMessage ->0;"), std::string::npos) << lines;
@@ -278,7 +264,7 @@ TEST_F(LcdCrossProcess, ADeadMessageIsPrunedWithItsConnections) {
   EXPECT_EQ(Player("TryAddConnection(\"_lcdtest.gone\", 1, 1, 50); "
                    "TryAddConnection(\"_lcdtest.gone\", 0, 0, 50); "
                    "TryAddConnection(\"_lcdtest.stay\", 0, 0, 50); " +
-                   Dispatch(MessageTo("_lcdtest.gone", "bye")) + "; PruneDeadMessage"),
+                   Dispatch(LcdMessageTo("_lcdtest.gone", "bye")) + "; PruneDeadMessage"),
             "TryAddConnection ->0; TryAddConnection ->0; TryAddConnection ->0; "
             "DispatchMessage ->0; PruneDeadMessage ->1");  // still young
   Poke("age 6000");  // the poster went silent 6 s ago, as the block tells
@@ -327,7 +313,7 @@ TEST_F(LcdCrossProcess, GarbageFromAPeerNeitherCrashesNorStopsTheBroker) {
       std::string(2000, 'A') +
       "\", 3); TryAddConnection(\"_lcdtest.any\", 0, 0, 50); "
       "RemoveConnection(\"_lcdtest.any\", 3); GetMessageTarget; GetMessageData; " +
-      Dispatch(MessageTo("_lcdtest.any", "x")) +
+      Dispatch(LcdMessageTo("_lcdtest.any", "x")) +
       "; PruneDeadMessage; ClearMessage; Unlock; "
       "MessageTimeout";
   // clang-format off
@@ -352,10 +338,9 @@ TEST_F(LcdCrossProcess, GarbageFromAPeerNeitherCrashesNorStopsTheBroker) {
     BSTR target = nullptr;
     EXPECT_EQ(broker_->BrokerLcdGetMessageTarget(&target), S_FALSE);
     EXPECT_EQ(target, nullptr);
-    SAFEARRAY* data = nullptr;
-    HRESULT got = broker_->BrokerLcdGetMessageData(&data);
+    UniqueSafeArray data;
+    HRESULT got = broker_->BrokerLcdGetMessageData(data.Receive());
     EXPECT_TRUE(got == S_OK || got == S_FALSE) << std::hex << got;
-    if (data != nullptr) SafeArrayDestroy(data);
     LONG format = 0;
     got = broker_->BrokerLcdFindConnectionFormat(Bstr(L"edge"), 0, &format);
     EXPECT_TRUE(got == S_OK || got == S_FALSE) << std::hex << got;
