@@ -279,7 +279,8 @@ TEST_F(RedTeam, HostilePathsGetTheirAnswersAndNothingEscapes) {
 }
 
 // A step made from the Linux side between two broker calls (links Wine
-// cannot make), in the prefix's drive C; its last step is waited for.
+// cannot make), in the prefix's drive C. Wine gives a Unix program no
+// process handle to wait on, so the step's end is a marker file.
 void OnLinux(const std::string& script) {
   const std::wstring marker = L"C:\\glint-linux-step.done";
   DeleteFileW(marker.c_str());

@@ -192,7 +192,6 @@ class Shortcuts : public BrokerSuite {
     for (const std::string& line : Snapshot()) {
       if (!existed.count(PathOf(line))) added.push_back(Wide(FromUtf8(PathOf(line).c_str())));
     }
-    // Deepest first, so folders are empty when their turn comes.
     for (auto it = added.rbegin(); it != added.rend(); ++it) {
       if (!DeleteFileW(it->c_str())) RemoveDirectoryW(it->c_str());
     }
@@ -243,8 +242,6 @@ class Shortcuts : public BrokerSuite {
 ScratchRegistry* Shortcuts::registry_ = nullptr;
 ScratchFiles* Shortcuts::folders_ = nullptr;
 
-// ---------------------------------------------------------------- icon path
-
 TEST_F(Shortcuts, IconPathsNumberTheCopiesAndStayInsideThePathBuffer) {
   RemoveTree(kRoaming + L"\\Arvex");
   std::wstring path;
@@ -285,8 +282,6 @@ TEST_F(Shortcuts, IconPathsNumberTheCopiesAndStayInsideThePathBuffer) {
     EXPECT_EQ(path, c.expected == S_OK ? Icon(name) : L"<none>");
   }
 }
-
-// ---------------------------------------------------------- internet shortcut
 
 // One location and all three: a link to the recorder with the canonical URL
 // as its one argument and the cache's icon (numbered icons included).
@@ -407,8 +402,6 @@ TEST_F(Shortcuts, Cp932NamesAreSignedOverTheirCodePageBytes) {
   EXPECT_EQ(Send(broker(), {.label = "cjk15", .fixture = L"cjk15", .name = fifteen}), kRefused);
   EXPECT_EQ(LinesOnlyIn(Snapshot(), before), "");
 }
-
-// ----------------------------------------------------------- desktop shortcut
 
 // One call every three seconds, refused calls included, for every broker
 // object of the process. The first call's answer depends on the uptime.
