@@ -439,7 +439,6 @@ TEST_F(Shortcuts, DesktopShortcutsPointAtTheRedirectServiceWithPlainNames) {
       {"CJK", kCjkName, Redirect(), L"", kDesktop, S_OK},
       {"links", L"MyGame", Redirect(), Icon(L"MyGame"), kPrograms | kQuickLaunch, S_OK},
       {"pin alone", L"MyGame", Redirect(), L"", kPin, S_OK},
-      {"space", L"My Game", Redirect(), L"", kDesktop, kRefused},
       {"no flags", L"MyGame", Redirect(), L"", 0, kRefused},
       {"other host", L"MyGame", L"https://www.example.com" + Redirect().substr(host.size()), L"",
        kDesktop, kRefused},
