@@ -147,10 +147,9 @@ class RedTeam : public BrokerSuite {
     }
   }
 
-  static BrokerFiles files_;
+  static inline BrokerFiles files_;
   const std::wstring store = Store(), s = SharedObjects(), temp = LowTemp();
 };
-BrokerFiles RedTeam::files_;
 
 TEST_F(RedTeam, HostilePathsGetTheirAnswersAndNothingEscapes) {
   ASSERT_TRUE(Exists(kOutside + L"\\keep.txt")) << "link fixture missing";

@@ -233,14 +233,12 @@ class Shortcuts : public BrokerSuite {
     return hr;
   }
 
-  static ScratchRegistry* registry_;
-  static ScratchFiles* folders_;
+  static inline ScratchRegistry* registry_ = nullptr;
+  static inline ScratchFiles* folders_ = nullptr;
   std::set<std::string> before_;
   std::unique_ptr<Session> session_;
   DWORD lastDesktop_ = 0;
 };
-ScratchRegistry* Shortcuts::registry_ = nullptr;
-ScratchFiles* Shortcuts::folders_ = nullptr;
 
 TEST_F(Shortcuts, IconPathsNumberTheCopiesAndStayInsideThePathBuffer) {
   RemoveTree(kRoaming + L"\\Arvex");
