@@ -128,17 +128,6 @@ TEST_F(PlayerPathsTest, ReadAndCreateDirectoryRules) {
   EXPECT_FALSE(local_.MayRead(T(k + L"\\x")));
 }
 
-TEST_F(PlayerPathsTest, LinksInsideTheStoreLeadNowhere) {
-  // C:\glint-outside is linked from the store by the red-team fixture.
-  ASSERT_TRUE(Exists(store_ + L"\\dirlink")) << "link fixture missing";
-  EXPECT_FALSE(paths_.MayWrite(T(store_ + L"\\dirlink\\x.sol"), true));
-  EXPECT_FALSE(paths_.MayRead(T(store_ + L"\\dirlink\\keep.txt")));
-  EXPECT_FALSE(paths_.MayCreateDirectory(T(store_ + L"\\dirlink\\made")));
-  // This link shows as a reparse point whose data cannot be read: that
-  // alone is a refusal.
-  EXPECT_FALSE(paths_.ResolveLinks(*paths_.Canonicalize(T(store_ + L"\\dirlink\\x"), true)).ok);
-}
-
 TEST_F(PlayerPathsTest, AdministratorFile) {
   wchar_t folder[MAX_PATH];
   UINT length = GetSystemWow64DirectoryW(folder, MAX_PATH);
