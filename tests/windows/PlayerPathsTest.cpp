@@ -85,17 +85,6 @@ TEST_F(PlayerPathsTest, WriteRule) {
   }
 }
 
-TEST_F(PlayerPathsTest, LocalApplicationDataMarkerWithTheSwitch) {
-  const Text marked = u"<LOCAL_APPDATA>\\Kestrelink\\Glint Player\\#SharedObjects\\x.sol";
-  Text expanded = paths_.ExpandPlayerPath(marked);
-  EXPECT_EQ(Wd(expanded), localAppData_ + L"\\Kestrelink\\Glint Player\\#SharedObjects\\x.sol");
-  EXPECT_FALSE(paths_.MayWrite(expanded, true));
-  ScratchFiles files;
-  for (const wchar_t* folder : {L"", L"\\Glint Player", L"\\Glint Player\\#SharedObjects"})
-    files.Folder(localAppData_ + L"\\Kestrelink" + folder);
-  EXPECT_TRUE(local_.MayWrite(local_.ExpandPlayerPath(marked), true));
-}
-
 TEST_F(PlayerPathsTest, ReadAndCreateDirectoryRules) {
   wchar_t system[MAX_PATH];
   GetSystemDirectoryW(system, MAX_PATH);
