@@ -79,18 +79,14 @@ class RedTeam : public BrokerSuite {
   static Call Ok(std::wstring p, LONG e = 1) {
     return [=] { return B()->BrokerIsWritablePath(Bstr(p), e); };
   }
-  static Call Del(std::wstring p) {
-    return [=] { return B()->BrokerDeleteFile(Bstr(p)); };
+  // A method that takes one path.
+  static Call On(HRESULT (STDMETHODCALLTYPE IGlintBroker6::*method)(BSTR), std::wstring p) {
+    return [=] { return (B()->*method)(Bstr(p)); };
   }
-  static Call MkDir(std::wstring p) {
-    return [=] { return B()->BrokerCreateDirectory(Bstr(p)); };
-  }
-  static Call RmDir(std::wstring p) {
-    return [=] { return B()->BrokerRemoveDirectory(Bstr(p)); };
-  }
-  static Call History(std::wstring p) {
-    return [=] { return B()->BrokerDeleteBrowsingHistory(Bstr(p)); };
-  }
+  static Call Del(std::wstring p) { return On(&IGlintBroker6::BrokerDeleteFile, p); }
+  static Call MkDir(std::wstring p) { return On(&IGlintBroker6::BrokerCreateDirectory, p); }
+  static Call RmDir(std::wstring p) { return On(&IGlintBroker6::BrokerRemoveDirectory, p); }
+  static Call History(std::wstring p) { return On(&IGlintBroker6::BrokerDeleteBrowsingHistory, p); }
   static Call Mv(std::wstring from, std::wstring to, LONG flags = 0) {
     return [=] { return B()->BrokerMoveFileEx(Bstr(from), Bstr(to), flags); };
   }
@@ -151,10 +147,9 @@ class RedTeam : public BrokerSuite {
     }
   }
 
-  static BrokerFiles files_;
+  static inline BrokerFiles files_;
   const std::wstring store = Store(), s = SharedObjects(), temp = LowTemp();
 };
-BrokerFiles RedTeam::files_;
 
 TEST_F(RedTeam, HostilePathsGetTheirAnswersAndNothingEscapes) {
   ASSERT_TRUE(Exists(kOutside + L"\\keep.txt")) << "link fixture missing";
@@ -269,7 +264,6 @@ TEST_F(RedTeam, HostilePathsGetTheirAnswersAndNothingEscapes) {
   }
   // Taken after the link so that the snapshots compare what the suite did.
   const auto before = Outside();
-  EXPECT_GE(cases.size(), 80u);
   RunAll(cases);
   EXPECT_EQ(Outside(), before);
   for (const std::wstring& made :
@@ -278,26 +272,19 @@ TEST_F(RedTeam, HostilePathsGetTheirAnswersAndNothingEscapes) {
     EXPECT_FALSE(Exists(made)) << Utf8Of(made.c_str());
   }
   EXPECT_TRUE(Exists(s + L"\\fine.dll"));
-  std::cout << cases.size() << " hostile paths and requests\n";
   DeleteFileW(hardLink.c_str());
   for (const wchar_t* left : {L"\\ok.sol", L"\\renamed.sol", L"\\fine.dll"})
     DeleteFileW((s + left).c_str());
 }
 
 // A step made from the Linux side between two broker calls (links Wine
-// cannot make), in the prefix's drive C; its last step is waited for.
+// cannot make), in the prefix's drive C. Wine gives a Unix program no
+// process handle to wait on, so the step's end is a marker file.
 void OnLinux(const std::string& script) {
   const std::wstring marker = L"C:\\glint-linux-step.done";
   DeleteFileW(marker.c_str());
   std::string line = "cd $WINEPREFIX/drive_c && { " + script + "; } ; touch glint-linux-step.done";
-  std::wstring command = L"Z:\\bin\\sh -c \"" + std::wstring(line.begin(), line.end()) + L"\"";
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  ASSERT_TRUE(CreateProcessW(L"Z:\\bin\\sh", command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                             nullptr, &startup, &process));
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
+  StartProgram(L"Z:\\bin\\sh -c \"" + std::wstring(line.begin(), line.end()) + L"\"");
   for (int i = 0; i < 200 && !Exists(marker); ++i) Sleep(25);
   ASSERT_TRUE(Exists(marker)) << script;
   DeleteFileW(marker.c_str());
@@ -386,7 +373,7 @@ TEST_F(RedTeam, WildcardsLinksSwapsAndDeferredMovesAreRefused) {
   ASSERT_EQ(files_.Write(s + L"\\attr2.sol", "b"), S_OK);
   ASSERT_EQ(files_.Write(temp + L"\\attr.tmp", "t"), S_OK);
   std::vector<BYTE> pendingBefore = PendingMoves();
-  for (const Case& c : cases) EXPECT_EQ(Hex(c.run()), Hex(c.expected)) << c.name;
+  RunAll(cases);
   EXPECT_EQ(PendingMoves(), pendingBefore) << "a move was deferred";
   // The renamed file replaced the link itself, not the file it led to.
   EXPECT_EQ(ReadAll(store + L"\\filelink.sol"), "b");
@@ -428,7 +415,6 @@ TEST_F(RedTeam, WildcardsLinksSwapsAndDeferredMovesAreRefused) {
   for (const wchar_t* name : {L"\\attr.sol", L"\\later.sol", L"\\m.sol"})
     DeleteFileW((s + name).c_str());
   DeleteFileW((temp + L"\\attr.tmp").c_str());
-  std::cout << cases.size() + std::size(swaps) << " wildcard, link, swap and deferred-move cases\n";
 }
 
 // With the administrator's switch on (read when a broker object is made),

@@ -43,15 +43,10 @@ class BrowserTest : public ShimTest {
   }
   // Starts a copy of the recorder under `name` that stays running.
   std::wstring StartStandIn(const wchar_t* name) {
-    std::wstring path = folder_ + L"\\" + name, line = L"\"" + path + L"\" --stay";
+    std::wstring path = folder_ + L"\\" + name;
     files_.Copy(RecorderPath(), path);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    EXPECT_TRUE(CreateProcessW(path.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                               nullptr, &startup, &process));
-    CloseHandle(process.hThread);
-    running_.emplace_back(process.hProcess);
+    running_.push_back(StartProgram(L"\"" + path + L"\" --stay"));
+    EXPECT_TRUE(running_.back()) << Utf8Of(name);
     EXPECT_FALSE(WaitForContent(path + L".log").empty());  // running once its log shows it
     DeleteFileW((path + L".log").c_str());
     return path;

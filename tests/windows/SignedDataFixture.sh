@@ -116,9 +116,7 @@ manifest no-digest '\r\n' "${files[@]}"
 # Shortcut authorisations under root B: for each request a strings blob that
 # holds <shortcut href="URL">NAME</shortcut> (the name in code page 932 when
 # the case says so) and a message whose content holds the blob's SHA-256 as
-# upper-case hex. LAYOUT bends one of them: zero-snippet (a zero byte before
-# the snippet), lower-digest, zero-digest (a zero byte before the digest),
-# no-digest (4 KiB of strings, content without the digest).
+# upper-case hex. LAYOUT zero-snippet puts a zero byte before the snippet.
 issue signer-b-expired root-B signer key-signer.pem "$expired"
 mkdir -p "$out/shortcut"
 while IFS='|' read -r id signer layout charset name url; do
@@ -127,14 +125,8 @@ while IFS='|' read -r id signer layout charset name url; do
     printf 'shortcut request\r\n'
     [ "$layout" = zero-snippet ] && printf '\0'
     printf '<shortcut href="%s">%s</shortcut>\r\n' "$url" "$(printf '%s' "$name" | iconv -f UTF-8 -t "$charset")"
-    [ "$layout" = no-digest ] && head -c 4096 /dev/zero | tr '\0' s
   } >"$strings"
   digest=$(openssl dgst -sha256 -binary "$strings" | xxd -p -c 64 | tr a-f A-F)
-  case $layout in
-    lower-digest) digest=$(printf '%s' "$digest" | tr A-F a-f) ;;
-    zero-digest) digest=$(printf '\\0%s' "$digest") ;;
-    no-digest) digest=NONE ;;
-  esac
   printf "GLINT SHORTCUT AUTHORISATION\r\nDIGEST $digest\r\n" >"$id.content"
   sign "shortcut/$id.p7" "$signer" - "$id.content" -md sha256
 done <<'LIST'
@@ -143,16 +135,9 @@ quoted|signer-b|plain|CP1252|Quoted|https://games.example.com/a%20b%22c
 cjk|signer-b|plain|CP932|遊戯広場|https://games.example.com/play/index.html
 cjk15|signer-b|plain|CP932|遊戯広場遊戯広場遊戯広場遊戯広|https://games.example.com/play/index.html
 device-name|signer-b|plain|CP1252|CON|https://games.example.com/play/index.html
-dot|signer-b|plain|CP1252|game.exe|https://games.example.com/play/index.html
-name30|signer-b|plain|CP1252|abcdefghijabcdefghijabcdefghij|https://games.example.com/play/index.html
-ftp|signer-b|plain|CP1252|Glint Demo|ftp://games.example.com/play/index.html
-url192|signer-b|plain|CP1252|Glint Demo|https://games.example.com/play/aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa
 root-a|signer-0|plain|CP1252|Glint Demo|https://games.example.com/play/index.html
 expired|signer-b-expired|plain|CP1252|Glint Demo|https://games.example.com/play/index.html
 self-signed|self-signed|plain|CP1252|Glint Demo|https://games.example.com/play/index.html
-lower-digest|signer-b|lower-digest|CP1252|Glint Demo|https://games.example.com/play/index.html
-zero-digest|signer-b|zero-digest|CP1252|Glint Demo|https://games.example.com/play/index.html
 zero-snippet|signer-b|zero-snippet|CP1252|Glint Demo|https://games.example.com/play/index.html
-no-digest|signer-b|no-digest|CP1252|Glint Demo|https://games.example.com/play/index.html
 LIST
 echo "$stamp" >"$out/.stamp"
