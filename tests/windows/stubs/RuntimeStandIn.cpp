@@ -11,6 +11,7 @@
 #include <string>
 #include <type_traits>
 
+#include "StandInObject.h"
 #include "StandInSettings.h"
 #include "TaskStandInSettings.h"
 
@@ -49,35 +50,13 @@ const IID kIidStandInAudit = {
 
 enum AsyncStatus { kCompleted = 1, kError = 3 };
 
-// Reference counting and IInspectable for every object here; QueryInterface
-// answers IUnknown, IInspectable and `kIids`.
+// Every object here answers IInspectable too; nothing asks for its runtime identity.
 template <typename Interface, const IID&... kIids>
-class Object : public Interface {
+class Object : public standin::Unknown<Interface, kIidInspectable, kIids...> {
  public:
-  ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&references_); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    LONG left = InterlockedDecrement(&references_);
-    if (left == 0) delete this;
-    return left;
-  }
-  // Nothing asks an object here for its runtime identity.
   HRESULT STDMETHODCALLTYPE GetIids(ULONG*, IID**) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetRuntimeClassName(HSTRING*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetTrustLevel(TrustLevel*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    bool mine = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, kIidInspectable) ||
-                (IsEqualIID(iid, kIids) || ...);
-    *object = mine ? static_cast<Interface*>(this) : nullptr;
-    if (mine) AddRef();
-    return mine ? S_OK : E_NOINTERFACE;
-  }
-
- protected:
-  virtual ~Object() = default;
-
- private:
-  volatile LONG references_ = 1;
 };
 
 // The layouts of the interfaces served, after IInspectable (slots nobody calls answer E_NOTIMPL).
