@@ -89,22 +89,20 @@ class LocalBroker : public BrokerFiles {
 };
 
 // A broker process reads its own identities and binds the protection
-// library once, and keeps it loaded, so each case that calls a broker object
-// in-process runs in a fresh process of this program
-// (EnterpriseZoneChild.DISABLED_OneCase with --edp-case=<table>:<n>). The
-// child answers for the broker's replies and marks that it ran; the parent
-// sets up the stand-ins and checks what reached the disk.
+// library once, so each in-process case runs in a fresh process of this
+// program (--edp-case=<table>:<n>), which checks the broker's replies and
+// marks that it ran; the parent checks what reached the disk.
 constexpr wchar_t kChildDone[] = L"TestChildDone";  // under standin::kKey
 
 ::testing::AssertionResult RunInChild(const std::string& table, int index) {
   std::wstring which = std::wstring(table.begin(), table.end()) + L":" + std::to_wstring(index);
   RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, standin::kKey, kChildDone);
   UniqueHandle child = StartSelf(L"EnterpriseZoneChild.DISABLED_OneCase", L"--edp-case=" + which);
-  if (!child) return ::testing::AssertionFailure() << "cannot start the child " << GetLastError();
-  DWORD waited = WaitForSingleObject(child.Get(), 60000), code = 1;
-  GetExitCodeProcess(child.Get(), &code);
+  DWORD code = 1;
   std::wstring done;
-  if (waited != WAIT_OBJECT_0) return ::testing::AssertionFailure() << "the child did not end";
+  if (!child || WaitForSingleObject(child.Get(), 60000) != WAIT_OBJECT_0)
+    return ::testing::AssertionFailure() << "the child did not start or end";
+  GetExitCodeProcess(child.Get(), &code);
   if (!standin::ReadText(kChildDone, REG_SZ, &done) || done != which)
     return ::testing::AssertionFailure() << "the child did not run its case";
   if (code != 0) return ::testing::AssertionFailure() << "the child failed (see its output)";
@@ -617,8 +615,9 @@ TEST(EnterpriseZoneChild, DISABLED_OneCase) {
 
 // A missing file is answered at once, without the worker; an existing one
 // goes through it (from a thread without COM) and, without the protection
-// runtime, is not protected.
-TEST_F(EnterpriseZone, ProtectionQueries) {
+// runtime, is not protected. The worker, one per process, runs later tasks
+// on its own thread until stopped.
+TEST_F(EnterpriseZone, ProtectionQueriesAndTheirWorker) {
   TaskWorker::StopShared();
   BrokerFileProtectionInfo missing(kOutside + L"\\missing.txt");
   EXPECT_FALSE(missing.IsProtected());
@@ -647,12 +646,9 @@ TEST_F(EnterpriseZone, ProtectionQueries) {
   EXPECT_FALSE(query.isProtected);
   EXPECT_TRUE(query.noIdentity);
   EXPECT_EQ(query.state, BrokerFileProtectionInfo::kFailed);
-  EXPECT_NE(TaskWorker::Shared(false), nullptr);  // started by the query
-  TaskWorker::StopShared();
-  EXPECT_EQ(TaskWorker::Shared(false), nullptr);
-}
-
-TEST_F(EnterpriseZone, TheWorkerRunsTasksOnItsOwnThreadUntilStopped) {
+  TaskWorker* worker = TaskWorker::Shared(false);
+  ASSERT_NE(worker, nullptr);  // started by the query
+  EXPECT_EQ(TaskWorker::Shared(true), worker);
   struct Recording final : Task {
     void Run() override {
       thread = GetCurrentThreadId();
@@ -661,11 +657,7 @@ TEST_F(EnterpriseZone, TheWorkerRunsTasksOnItsOwnThreadUntilStopped) {
     DWORD thread = 0;
     UniqueHandle done{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
   };
-  TaskWorker::StopShared();
-  TaskWorker* worker = TaskWorker::Shared(true);
-  ASSERT_NE(worker, nullptr);
-  EXPECT_EQ(TaskWorker::Shared(true), worker);  // one per process
-  for (int round = 0; round < 3; ++round) {
+  for (int round = 0; round < 2; ++round) {
     Recording task;
     ASSERT_TRUE(worker->Post(&task));
     ASSERT_EQ(WaitForSingleObject(task.done.Get(), 10000), WAIT_OBJECT_0);

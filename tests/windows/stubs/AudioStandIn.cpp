@@ -19,11 +19,11 @@
 #include <mmdeviceapi.h>
 
 #include <algorithm>
-#include <atomic>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "StandInObject.h"
 #include "TaskStandInSettings.h"
 
 namespace {
@@ -51,33 +51,7 @@ CRITICAL_SECTION g_lock;
 std::vector<IMMNotificationClient*> g_listeners;
 INIT_ONCE g_started = INIT_ONCE_STATIC_INIT;
 
-// Reference counting for every object here; QueryInterface answers IUnknown
-// and `iid` with the first base.
-template <typename Base, const IID& iid>
-class Unknown : public Base {
- public:
-  virtual ~Unknown() = default;
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID asked, void** out) override {
-    if (out == nullptr) return E_POINTER;
-    *out = Other(asked);
-    if (IsEqualIID(asked, IID_IUnknown) || IsEqualIID(asked, iid)) *out = static_cast<Base*>(this);
-    if (*out == nullptr) return E_NOINTERFACE;
-    AddRef();
-    return S_OK;
-  }
-
- protected:
-  virtual void* Other(REFIID) { return nullptr; }  // further interfaces
-
- private:
-  std::atomic<ULONG> refs_{1};
-};
+using standin::Unknown;
 
 // A device of the table; one without an endpoint interface when `endpoint` is false.
 class Device final : public Unknown<IMMDevice, kIidDevice>, public IMMEndpoint {

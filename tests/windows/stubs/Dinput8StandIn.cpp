@@ -12,10 +12,10 @@
 #define DIRECTINPUT_VERSION 0x0800
 #include <dinput.h>
 
-#include <atomic>
 #include <cstdio>
 #include <string>
 
+#include "StandInObject.h"
 #include "TaskStandInSettings.h"
 
 namespace {
@@ -32,22 +32,8 @@ std::string Hex(DWORD value) {
   return text;
 }
 
-class Input final : public IDirectInput8W {
+class Input final : public standin::Unknown<IDirectInput8W, kIidWide> {
  public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (out == nullptr) return E_POINTER;
-    *out = nullptr;
-    if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, kIidWide)) return E_NOINTERFACE;
-    *out = static_cast<IDirectInput8W*>(this);
-    AddRef();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
   HRESULT STDMETHODCALLTYPE CreateDevice(REFGUID, LPDIRECTINPUTDEVICE8W*, LPUNKNOWN) override {
     return E_NOTIMPL;
   }
@@ -80,9 +66,6 @@ class Input final : public IDirectInput8W {
                                              LPDICONFIGUREDEVICESPARAMSW, DWORD, LPVOID) override {
     return E_NOTIMPL;
   }
-
- private:
-  std::atomic<ULONG> refs_{1};
 };
 
 }  // namespace

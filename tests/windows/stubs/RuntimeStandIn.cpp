@@ -9,7 +9,9 @@
 #include <winstring.h>
 
 #include <string>
+#include <type_traits>
 
+#include "StandInObject.h"
 #include "StandInSettings.h"
 #include "TaskStandInSettings.h"
 
@@ -48,35 +50,13 @@ const IID kIidStandInAudit = {
 
 enum AsyncStatus { kCompleted = 1, kError = 3 };
 
-// Reference counting and IInspectable for every object here; QueryInterface
-// answers IUnknown, IInspectable and `kIids`.
+// Every object here answers IInspectable too; nothing asks for its runtime identity.
 template <typename Interface, const IID&... kIids>
-class Object : public Interface {
+class Object : public standin::Unknown<Interface, kIidInspectable, kIids...> {
  public:
-  ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&references_); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    LONG left = InterlockedDecrement(&references_);
-    if (left == 0) delete this;
-    return left;
-  }
-  // Nothing asks an object here for its runtime identity.
   HRESULT STDMETHODCALLTYPE GetIids(ULONG*, IID**) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetRuntimeClassName(HSTRING*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetTrustLevel(TrustLevel*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    bool mine = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, kIidInspectable) ||
-                (IsEqualIID(iid, kIids) || ...);
-    *object = mine ? static_cast<Interface*>(this) : nullptr;
-    if (mine) AddRef();
-    return mine ? S_OK : E_NOINTERFACE;
-  }
-
- protected:
-  virtual ~Object() = default;
-
- private:
-  volatile LONG references_ = 1;
 };
 
 // The layouts of the interfaces served, after IInspectable (slots nobody calls answer E_NOTIMPL).
@@ -97,10 +77,11 @@ struct ProtectionInfo : IInspectable {
   virtual HRESULT STDMETHODCALLTYPE get_IsRoamable(boolean*) { return E_NOTIMPL; }
   virtual HRESULT STDMETHODCALLTYPE get_Identity(HSTRING* identity) = 0;
 };
+template <typename Result>
 struct AsyncOperation : IInspectable {
   virtual HRESULT STDMETHODCALLTYPE put_Completed(IUnknown* handler) = 0;
   virtual HRESULT STDMETHODCALLTYPE get_Completed(IUnknown** handler) = 0;
-  virtual HRESULT STDMETHODCALLTYPE GetResults(IUnknown** result) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetResults(Result* result) = 0;
 };
 
 class File final : public Object<IInspectable, kIidStorageItem, kIidStandInFile> {
@@ -125,12 +106,19 @@ class Information final : public Object<ProtectionInfo> {
   std::wstring identity_;
 };
 
-// An asynchronous operation: it completes on a thread of its own once
-// Await answers its status, and calls the completion handler there (at once
-// on the caller's thread when the handler comes after completion).
-template <typename Interface, const IID&... kIids>
-class Async : public Object<Interface, kIids...> {
+// Completes on a thread of its own with `status` (once `wait`, when set, is
+// signalled; an error when it is not within `ms`) and calls the completion
+// handler there, at once on the caller's thread when it comes later.
+template <typename Result, const IID&... kIids>
+class Operation final : public Object<AsyncOperation<Result>, kIids...> {
  public:
+  Operation(int status, Result result, HANDLE wait, DWORD ms = INFINITE)
+      : outcome_(status), result_(result), wait_(wait), ms_(ms) {
+    InitializeCriticalSection(&lock_);
+    this->AddRef();  // the completing thread's
+    HANDLE thread = CreateThread(nullptr, 0, &Operation::Complete, this, 0, nullptr);
+    if (thread != nullptr) CloseHandle(thread);
+  }
   HRESULT STDMETHODCALLTYPE put_Completed(IUnknown* handler) override {
     if (handler == nullptr) return E_POINTER;
     EnterCriticalSection(&lock_);
@@ -141,23 +129,30 @@ class Async : public Object<Interface, kIids...> {
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE get_Completed(IUnknown**) override { return E_NOTIMPL; }
-
- protected:
-  Async() { InitializeCriticalSection(&lock_); }
-  ~Async() override { DeleteCriticalSection(&lock_); }
-  // Starts the completing thread: the last step of a derived constructor.
-  void Start() {
-    this->AddRef();  // the completing thread's
-    HANDLE thread = CreateThread(nullptr, 0, &Async::Complete, this, 0, nullptr);
-    if (thread != nullptr) CloseHandle(thread);
+  HRESULT STDMETHODCALLTYPE GetResults(Result* result) override {
+    if (result == nullptr) return E_POINTER;
+    if (status_ != kCompleted) return static_cast<HRESULT>(0x8000000E);  // an illegal method call
+    if constexpr (std::is_pointer_v<Result>) result_->AddRef();
+    *result = result_;
+    return S_OK;
   }
-  virtual int Await() = 0;
-  volatile int status_ = 0;  // 0 until complete
 
  private:
+  ~Operation() override {
+    if constexpr (std::is_pointer_v<Result>) {
+      if (result_ != nullptr) result_->Release();
+    }
+    if (wait_ != nullptr) CloseHandle(wait_);
+    DeleteCriticalSection(&lock_);
+  }
   static DWORD WINAPI Complete(void* context) {
-    auto* self = static_cast<Async*>(context);
-    const int status = self->Await();
+    auto* self = static_cast<Operation*>(context);
+    int status = self->outcome_;
+    if (self->wait_ == nullptr) {
+      Sleep(20);
+    } else if (WaitForSingleObject(self->wait_, self->ms_) != WAIT_OBJECT_0) {
+      status = kError;
+    }
     EnterCriticalSection(&self->lock_);
     self->status_ = status;
     IUnknown* handler = self->handler_;
@@ -171,39 +166,13 @@ class Async : public Object<Interface, kIids...> {
     return 0;
   }
 
+  const int outcome_;
+  Result result_;
+  HANDLE wait_;
+  const DWORD ms_;
   CRITICAL_SECTION lock_;
   IUnknown* handler_ = nullptr;
-};
-
-// Completes with `status` after `hold` (when set) has been signalled.
-class Operation final : public Async<AsyncOperation> {
- public:
-  Operation(int status, IUnknown* result, HANDLE hold)
-      : outcome_(status), result_(result), hold_(hold) {
-    Start();
-  }
-  HRESULT STDMETHODCALLTYPE GetResults(IUnknown** result) override {
-    if (status_ != kCompleted || result_ == nullptr)
-      return static_cast<HRESULT>(0x8000000E);  // an illegal method call
-    result_->AddRef();
-    *result = result_;
-    return S_OK;
-  }
-
- private:
-  ~Operation() override {
-    if (result_ != nullptr) result_->Release();
-    if (hold_ != nullptr) CloseHandle(hold_);
-  }
-  int Await() override {
-    Sleep(20);
-    if (hold_ != nullptr) WaitForSingleObject(hold_, INFINITE);
-    return outcome_;
-  }
-
-  const int outcome_;
-  IUnknown* result_;
-  HANDLE hold_;
+  volatile int status_ = 0;  // 0 until complete
 };
 
 // The file's setting, or empty when it has none.
@@ -228,8 +197,8 @@ class Files final
   HRESULT STDMETHODCALLTYPE GetFileFromPathAsync(HSTRING path, IUnknown** operation) override {
     std::wstring full = Text(path), name = full.substr(full.find_last_of(L'\\') + 1);
     const bool fails = SettingOf(name) == L"lookup";
-    *operation =
-        new Operation(fails ? kError : kCompleted, fails ? nullptr : new File(name), nullptr);
+    *operation = new Operation<IUnknown*>(fails ? kError : kCompleted,
+                                          fails ? nullptr : new File(name), nullptr);
     return S_OK;
   }
 };
@@ -257,8 +226,8 @@ class Manager final : public Object<ProtectionManagerStatics, kIidFileProtection
                       ? CreateEventW(nullptr, TRUE, FALSE, standin::kReleaseEvent)
                       : nullptr;
     const bool error = EndsWith(setting, L"|error");
-    *op = new Operation(error ? kError : kCompleted,
-                        error ? nullptr : new Information(status, identity), hold);
+    *op = new Operation<IUnknown*>(error ? kError : kCompleted,
+                                   error ? nullptr : new Information(status, identity), hold);
     return S_OK;
   }
 };
@@ -280,11 +249,6 @@ struct ManagerInterop2 : IInspectable {
   virtual HRESULT STDMETHODCALLTYPE
   RequestAccessWithAuditingInfoForWindowAsync(HWND window, HSTRING source, HSTRING target,
                                               IUnknown* audit, REFIID iid, void** operation) = 0;
-};
-struct EvaluationOperation : IInspectable {
-  virtual HRESULT STDMETHODCALLTYPE put_Completed(IUnknown* handler) = 0;
-  virtual HRESULT STDMETHODCALLTYPE get_Completed(IUnknown** handler) = 0;
-  virtual HRESULT STDMETHODCALLTYPE GetResults(int* result) = 0;
 };
 
 class AuditInfo final : public Object<IInspectable, kIidStandInAudit> {
@@ -334,26 +298,6 @@ HWND ThreadWindow() {
   return window;
 }
 
-// A caller that does not pump never gets its answer.
-class Evaluation final : public Async<EvaluationOperation, kIidEvaluationOperation> {
- public:
-  Evaluation(int answer, HANDLE dispatched) : answer_(answer), dispatched_(dispatched) { Start(); }
-  HRESULT STDMETHODCALLTYPE GetResults(int* result) override {
-    if (result == nullptr) return E_POINTER;
-    if (status_ != kCompleted) return static_cast<HRESULT>(0x8000000E);
-    *result = answer_;
-    return S_OK;
-  }
-
-  ~Evaluation() override { CloseHandle(dispatched_); }
-  int Await() override {
-    return WaitForSingleObject(dispatched_, 60000) == WAIT_OBJECT_0 ? kCompleted : kError;
-  }
-
-  const int answer_;
-  HANDLE dispatched_;
-};
-
 class PolicyManager final
     : public Object<ManagerInterop2, kIidManagerInterop2, kIidActivationFactory> {
  public:
@@ -377,7 +321,9 @@ class PolicyManager final
     HANDLE dispatched = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     PostMessageW(ThreadWindow(), kDispatched, 0, reinterpret_cast<LPARAM>(dispatched));
     auto answer = static_cast<int>(standin::ReadResult(standin::kAuditAnswer, 1));
-    *operation = static_cast<EvaluationOperation*>(new Evaluation(answer, dispatched));
+    // A caller that does not pump never gets its answer.
+    *operation = static_cast<AsyncOperation<int>*>(
+        new Operation<int, kIidEvaluationOperation>(kCompleted, answer, dispatched, 60000));
     return S_OK;
   }
 };

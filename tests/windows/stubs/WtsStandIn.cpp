@@ -8,7 +8,8 @@
 //   WtsFail      "enumerate=1722 state3=21 user=5 domain=6": calls that fail
 //                with that Windows error
 //
-// Built twice: the second build lacks WTSQuerySessionInformationA.
+// Built twice: the second build lacks WTSQuerySessionInformationA, which in
+// the first only records that it was called (the host must not call it).
 #include <windows.h>
 
 #include <cstring>
@@ -62,11 +63,24 @@ void* Copy(const void* data, size_t size, DWORD* bytes) {
   return block;
 }
 
-// The answer for a session and class, as the query returns it.
-BOOL Query(const char* function, DWORD session, DWORD infoClass, void** buffer, DWORD* bytes,
-           bool wide) {
+void LogQuery(const char* function, DWORD session, DWORD infoClass) {
   standin::Log(std::string(function) + " " + std::to_string(session) + " " +
                std::to_string(infoClass));
+}
+
+}  // namespace
+
+extern "C" {
+
+__declspec(dllexport) void WINAPI WTSFreeMemory(void* memory) {
+  LocalFree(memory);
+}
+
+__declspec(dllexport) BOOL WINAPI
+    WTSQuerySessionInformationW(HANDLE, DWORD session, DWORD infoClass, wchar_t** wide,
+                                DWORD* bytes) {
+  LogQuery("WTSQuerySessionInformationW", session, infoClass);
+  void** buffer = reinterpret_cast<void**>(wide);
   *buffer = nullptr;
   *bytes = 0;
   const std::wstring id = std::to_wstring(session);
@@ -90,21 +104,8 @@ BOOL Query(const char* function, DWORD session, DWORD infoClass, void** buffer, 
   } else {
     return Fail(ERROR_NOT_SUPPORTED);
   }
-  if (wide) {
-    *buffer = Copy(text.c_str(), (text.size() + 1) * sizeof(wchar_t), bytes);
-  } else {
-    const std::string narrow(text.begin(), text.end());
-    *buffer = Copy(narrow.c_str(), narrow.size() + 1, bytes);
-  }
+  *buffer = Copy(text.c_str(), (text.size() + 1) * sizeof(wchar_t), bytes);
   return TRUE;
-}
-
-}  // namespace
-
-extern "C" {
-
-__declspec(dllexport) void WINAPI WTSFreeMemory(void* memory) {
-  LocalFree(memory);
 }
 
 __declspec(dllexport) BOOL WINAPI WTSEnumerateSessionsA(HANDLE, DWORD reserved, DWORD version,
@@ -126,19 +127,14 @@ __declspec(dllexport) BOOL WINAPI WTSEnumerateSessionsA(HANDLE, DWORD reserved, 
   return TRUE;
 }
 
-__declspec(dllexport) BOOL WINAPI
-    WTSQuerySessionInformationW(HANDLE, DWORD session, DWORD infoClass, wchar_t** buffer,
-                                DWORD* bytes) {
-  return Query("WTSQuerySessionInformationW", session, infoClass, reinterpret_cast<void**>(buffer),
-               bytes, true);
-}
-
 #ifndef GLINT_WTS_WITHOUT_NARROW_QUERY
 __declspec(dllexport) BOOL WINAPI
     WTSQuerySessionInformationA(HANDLE, DWORD session, DWORD infoClass, char** buffer,
                                 DWORD* bytes) {
-  return Query("WTSQuerySessionInformationA", session, infoClass, reinterpret_cast<void**>(buffer),
-               bytes, false);
+  LogQuery("WTSQuerySessionInformationA", session, infoClass);
+  *buffer = nullptr;
+  *bytes = 0;
+  return Fail(ERROR_NOT_SUPPORTED);
 }
 #endif
 
