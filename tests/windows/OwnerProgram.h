@@ -41,17 +41,11 @@ class OwnerProgram {
  public:
   explicit OwnerProgram(const std::wstring& image) {
     const std::wstring output = NewTempFolder(L"glint-owner") + L"\\window.txt";
-    std::wstring command = L"\"" + image + L"\" \"" + output + L"\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION started{};
-    if (!CreateProcessW(image.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &started)) {
+    process_ = StartProgram(L"\"" + image + L"\" \"" + output + L"\"");
+    if (!process_) {
       ADD_FAILURE() << "cannot start " << Utf8Of(image.c_str()) << ": " << GetLastError();
       return;
     }
-    CloseHandle(started.hThread);
-    process_.Reset(started.hProcess);
     std::string number = WaitForContent(output);
     RemoveTree(output.substr(0, output.rfind(L'\\')));
     window = static_cast<ULONG>(std::stoull(number.empty() ? "0" : number));
