@@ -89,13 +89,6 @@ class SetupWindow : public ::testing::Test {
   MUIPanelInstallerSplash* Splash() {
     return static_cast<MUIPanelInstallerSplash*>(window_->Panel(kPanelInstallerSplash));
   }
-  // Checks the agreement box and presses INSTALL.
-  void Install() {
-    Splash()->CheckBox()->SetChecked(true);
-    window_->OnEvent(200, kControlClicked, 0);
-    window_->PostEvent(kRightButton, kControlClicked, 0);
-    Pump([&] { return window_->CurrentPanel() == window_->Progress(); }, 3000);
-  }
 
   static constexpr int32_t kNoQuit = 0x7FFFFFFF;
   HMODULE library_ = nullptr;
@@ -187,7 +180,10 @@ TEST_F(SetupWindow, AutoExitCountdownAndHiddenDone) {
     SCOPED_TRACE(ToUtf8(MString(c.configuration)));
     Open(c.configuration);
     Select(kPanelInstallerSplash);
-    Install();
+    Splash()->CheckBox()->SetChecked(true);  // the box checked, INSTALL pressed
+    window_->OnEvent(200, kControlClicked, 0);
+    window_->PostEvent(kRightButton, kControlClicked, 0);
+    Pump([&] { return window_->CurrentPanel() == window_->Progress(); }, 3000);
     ASSERT_EQ(window_->CurrentPanel(), window_->Progress());
     // Shown at the size the splash left: laid out all the same.
     EXPECT_EQ(window_->Progress()->Bar()->rect, Rect(94, 87, 730 - 111, 33));
