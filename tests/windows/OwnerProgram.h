@@ -13,20 +13,22 @@
 #include "broker/services/FileDialogs.h"
 #include "foundation/Win32Handles.h"
 
-// The visible dialog of process `process`, or null.
-inline HWND VisibleDialog(DWORD process) {
+// The visible window of class `type` (a dialog by default) of process
+// `process`, or null.
+inline HWND VisibleDialog(DWORD process, const wchar_t* type = L"#32770") {
   struct Search {
     DWORD process;
+    const wchar_t* type;
     HWND found = nullptr;
-  } search{process};
+  } search{process, type};
   EnumWindows(
       [](HWND window, LPARAM context) -> BOOL {
         auto* s = reinterpret_cast<Search*>(context);
-        wchar_t type[16] = {};
+        wchar_t type[32] = {};
         DWORD owner = 0;
         GetWindowThreadProcessId(window, &owner);
-        GetClassNameW(window, type, 16);
-        if (owner == s->process && IsWindowVisible(window) && wcscmp(type, L"#32770") == 0) {
+        GetClassNameW(window, type, 32);
+        if (owner == s->process && IsWindowVisible(window) && wcscmp(type, s->type) == 0) {
           s->found = window;
           return FALSE;
         }
@@ -40,21 +42,14 @@ inline HWND VisibleDialog(DWORD process) {
 class OwnerProgram {
  public:
   explicit OwnerProgram(const std::wstring& image) {
-    const std::wstring output = NewTempFolder(L"glint-owner") + L"\\window.txt";
-    std::wstring command = L"\"" + image + L"\" \"" + output + L"\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION started{};
-    if (!CreateProcessW(image.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &started)) {
+    process_ = StartProgram(L"\"" + image + L"\"");
+    if (!process_) {
       ADD_FAILURE() << "cannot start " << Utf8Of(image.c_str()) << ": " << GetLastError();
       return;
     }
-    CloseHandle(started.hThread);
-    process_.Reset(started.hProcess);
-    std::string number = WaitForContent(output);
-    RemoveTree(output.substr(0, output.rfind(L'\\')));
-    window = static_cast<ULONG>(std::stoull(number.empty() ? "0" : number));
+    // Idle once its window exists and its message loop waits.
+    WaitForInputIdle(process_.Get(), 10000);
+    window = HandleToULong(VisibleDialog(GetProcessId(process_.Get()), L"GlintOwnerWindow"));
     EXPECT_NE(window, 0u) << "no window from " << Utf8Of(image.c_str());
   }
   ~OwnerProgram() {

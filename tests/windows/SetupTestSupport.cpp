@@ -1,5 +1,6 @@
 #include "SetupTestSupport.h"
 
+#include <cstdio>
 #include <cstdlib>
 
 #include "engine/StringTablesWin32.h"
@@ -45,39 +46,25 @@ HostRun::HostRun(const std::u16string& configuration, const std::wstring& comman
   const std::wstring config = folder_ + L"\\setup.cfg";
   files_.File(config, ToUtf8(MString(configuration.c_str())));
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-  HANDLE output = CreateFileW((folder_ + L"\\output.txt").c_str(), GENERIC_WRITE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-  std::wstring line =
-      L"\"" + ProgramFolder() + L"\\glinthost.exe\" --config \"" + config + L"\" " + command;
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdOutput = output;
-  startup.hStdError = output;
-  startup.hStdInput = nullptr;
-  PROCESS_INFORMATION process{};
-  if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                     &process)) {
-    CloseHandle(process.hThread);
-    process_ = process.hProcess;
-  }
-  CloseHandle(output);
+  UniqueHandle output(CreateFileW((folder_ + L"\\output.txt").c_str(), GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+  process_ = StartProgram(
+      L"\"" + ProgramFolder() + L"\\glinthost.exe\" --config \"" + config + L"\" " + command,
+      output.Get());
 }
 
 HostRun::~HostRun() {
-  if (process_ != nullptr) {
-    if (WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) {
-      TerminateProcess(process_, 1);
-      WaitForSingleObject(process_, 5000);
-    }
-    CloseHandle(process_);
+  if (process_ && WaitForSingleObject(process_.Get(), 0) == WAIT_TIMEOUT) {
+    TerminateProcess(process_.Get(), 1);
+    WaitForSingleObject(process_.Get(), 5000);
   }
+  process_.Reset();
   RemoveTree(folder_);
 }
 
 bool HostRun::Wait(DWORD ms) {
-  return process_ != nullptr && WaitForSingleObject(process_, ms) == WAIT_OBJECT_0;
+  return process_ && WaitForSingleObject(process_.Get(), ms) == WAIT_OBJECT_0;
 }
 
 std::string HostRun::Output() const {
@@ -129,22 +116,9 @@ std::wstring Quoted(const std::wstring& argument) {
 DWORD Drive(const std::vector<std::wstring>& arguments, DWORD timeoutMs) {
   std::wstring line = L"\"" + ProgramFolder() + L"\\glintdriver.exe\"";
   for (const std::wstring& argument : arguments) line += L" " + Quoted(argument);
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                      &process)) {
-    return 0xFFFF;
-  }
-  CloseHandle(process.hThread);
-  DWORD code = 0xFFFE;
-  if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0) {
-    GetExitCodeProcess(process.hProcess, &code);
-  } else {
-    TerminateProcess(process.hProcess, 1);
-  }
-  CloseHandle(process.hProcess);
-  return code;
+  const ProgramRun run = RunProgram(line, timeoutMs);
+  std::fputs(run.output.c_str(), stdout);
+  return run.code;
 }
 
 HWND SetupWindowHandle() {

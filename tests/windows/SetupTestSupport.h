@@ -14,6 +14,7 @@
 #include "PngWriter.h"
 #include "WineTestSupport.h"
 #include "foundation/ComRef.h"
+#include "foundation/Win32Handles.h"
 
 // Text `id` of the library's table in the calling thread's language, "^"
 // replaced by `with` when given.
@@ -47,12 +48,12 @@ class HostRun {
   // Drives the last `steps` (none: only waits), waits for the end and gives
   // the exit code.
   int32_t Finish(const std::vector<std::wstring>& steps);
-  HANDLE Process() const { return process_; }
+  HANDLE Process() const { return process_.Get(); }
 
  private:
   std::wstring folder_;
   ScratchFiles files_;
-  HANDLE process_ = nullptr;
+  UniqueHandle process_;
 };
 
 // glintdriver.exe with these arguments; its exit code (0 every step

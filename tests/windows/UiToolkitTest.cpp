@@ -200,7 +200,7 @@ TEST_F(UiToolkitTest, WindowIsTheTopmostToolkitWindowWithItsObject) {
 // Radios and a focused, checked box as a screen reader sees them (buttons,
 // boxes, text and a disabled control: SetupAccessibility, across processes);
 // the place is the proxy's, a label's inside its button.
-TEST_F(UiToolkitTest, AccessibleObjectsDescribeTheirControls) {
+TEST_F(UiToolkitTest, AccessibleObjectsDescribeTheirControlsAndAnswerTheirContract) {
   constexpr LONG kFocusable = STATE_SYSTEM_FOCUSABLE;
   MTextArea* label = gallery_->buttons[0]->Label();
   ASSERT_NE(label, nullptr);
@@ -234,11 +234,9 @@ TEST_F(UiToolkitTest, AccessibleObjectsDescribeTheirControls) {
   GetWindowRect(label->proxy, &inner);
   EXPECT_EQ(inner.left - button.left, label->rect.left);  // offset by its parent
   gallery_->SetFocusElement(nullptr, false);
-}
 
-// What needs no element and what the object refuses (a disconnected object
-// once its element is gone: SetupAccessibility, across processes).
-TEST_F(UiToolkitTest, AccessibleObjectsAnswerTheirContract) {
+  // What needs no element and what the object refuses (a disconnected
+  // object once its element is gone: SetupAccessibility, across processes).
   const ComRef<IAccessible> acc = AccessibleOf(gallery_->buttons[0]->proxy);
   ASSERT_TRUE(acc);
   LONG count = -1, x = 0;
@@ -297,34 +295,25 @@ TEST_F(UiToolkitTest, DefaultActionPressesAnEnabledControl) {
   gallery_->SetFocusElement(nullptr, false);
 }
 
-TEST_F(UiToolkitTest, SizeAnimatesTickByTickBothWays) {
-  const struct {
-    int32_t from, to;
-    std::vector<int32_t> steps;
-  } cases[] = {
-      {100, 450, {175, 87, 44, 22, 11, 5, 3, 1, 1, 1}},
-      {450, 100, {-175, -88, -44, -22, -11, -5, -3, -1, -1}},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.from);
-    gallery_->SetClientSize(c.from, 345);
-    gallery_->SetTargetSize(c.to, 345);
-    std::vector<int32_t> steps;
-    for (int tick = 0; tick < 20 && gallery_->Current().Width() != c.to; ++tick) {
-      const int32_t before = gallery_->Current().Width();
-      gallery_->Tick();
-      steps.push_back(gallery_->Current().Width() - before);
-      // Wine keeps a captioned window at least 110 pixels wide.
-      RECT client{};
-      GetClientRect(gallery_->Handle(), &client);
-      EXPECT_TRUE(gallery_->Current().Width() < 110 || client.right == gallery_->Current().Width());
-    }
-    EXPECT_EQ(steps, c.steps);
-    const int settled = gallery_->settledEvents;
-    gallery_->Tick();  // settled: nothing moves, size settled again
-    EXPECT_EQ(gallery_->Current().Width(), c.to);
-    EXPECT_EQ(gallery_->settledEvents, settled + 1);
+// The steps themselves are the size rule's table; here each tick resizes
+// the window and reports it settled.
+TEST_F(UiToolkitTest, SizeAnimatesTickByTick) {
+  gallery_->SetClientSize(100, 345);
+  gallery_->SetTargetSize(450, 345);
+  std::vector<int32_t> steps;
+  const int settled = gallery_->settledEvents;
+  for (int tick = 0; tick < 20 && gallery_->Current().Width() != 450; ++tick) {
+    const int32_t before = gallery_->Current().Width();
+    gallery_->Tick();
+    steps.push_back(gallery_->Current().Width() - before);
+    RECT client{};
+    GetClientRect(gallery_->Handle(), &client);
+    EXPECT_EQ(client.right, gallery_->Current().Width());
   }
+  EXPECT_EQ(steps, (std::vector<int32_t>{175, 87, 44, 22, 11, 5, 3, 1, 1, 1}));
+  gallery_->Tick();  // settled: nothing moves
+  EXPECT_EQ(gallery_->Current().Width(), 450);
+  EXPECT_EQ(gallery_->settledEvents, settled + 11);
   gallery_->SetClientSize(730, 345);
 }
 
@@ -712,12 +701,13 @@ TEST_F(UiToolkitTest, RadioGroupOfSevenAndCheckBoxClicks) {
   }
 }
 
+// The fill is linked, kept and unlinked (the clamps: the layout's table).
 TEST_F(UiToolkitTest, ProgressFillAndTrack) {
   MProgressBar bar(gallery_, &gallery_->trackSpec, &gallery_->fillSpec);
   gallery_->Place(&bar, 420, 250, 300, 33);
   const struct {
     int32_t percent, stored, right;  // right 0: no fill
-  } cases[] = {{0, 0, 0}, {-5, 0, 0}, {1, 1, -1}, {100, 100, 299}, {101, 100, 299}, {0, 0, 0}};
+  } cases[] = {{0, 0, 0}, {1, 1, -1}, {100, 100, 299}, {0, 0, 0}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.percent);
     bar.SetPercentage(c.percent);
@@ -860,13 +850,9 @@ TEST_F(UiToolkitTest, TargaResourcesFromAModuleAndTheirRefusals) {
   GalleryWindow window(&ui);
   const std::string pattern = ReadFixture(L"pattern.bgra");
   ASSERT_EQ(pattern.size(), 5u * 3 * 4);
-  std::string opaque = pattern;  // 24-bit: alpha 255
-  for (size_t i = 3; i < opaque.size(); i += 4) opaque[i] = char(255);
-  const auto px = [](uint8_t b, uint8_t g, uint8_t r, uint8_t a, int count = 1) {
-    std::string run;
-    for (int i = 0; i < count; ++i) run += std::string{char(b), char(g), char(r), char(a)};
-    return run;
-  };
+  // Other Targa shapes and refusals: the decoder's own tables. Here a
+  // refusal of the header, one of the pixels (after the DIB exists) and the
+  // resource's way in.
   const struct {
     const char* name;
     int32_t id;
@@ -874,19 +860,8 @@ TEST_F(UiToolkitTest, TargaResourcesFromAModuleAndTheirRefusals) {
     std::string pixels;  // top row first; empty: refused
   } cases[] = {
       {"raw 32 by ImageMagick", 1, 0, pattern},
-      {"run-length 32 by ImageMagick", 2, 0, pattern},
-      {"raw 24 by ImageMagick", 3, 0, opaque},
-      {"run-length 24 by ImageMagick", 4, 0, opaque},
-      {"packet across rows", 5, 0,
-       px(1, 2, 3, 255, 2) + px(9, 9, 9, 9) + px(8, 8, 8, 8) + px(1, 2, 3, 255, 4)},
-      {"run past the end cut", 6, 0, px(5, 6, 7, 8, 4)},
       {"image-ID field", 10, 0, ""},
-      {"colour map", 11, 0, ""},
-      {"16 bits", 12, 0, ""},
-      {"short header", 13, 0, ""},
       {"short pixels", 14, 0, ""},
-      {"beyond any DIB", 15, 0, ""},
-      {"0 x 0", 16, 0, ""},
       {"compressed, host inflates", 20, 1, pattern},
       {"compressed, host fails", 21, 1, ""},
       {"compressed flag 2", 1, 2, ""},
