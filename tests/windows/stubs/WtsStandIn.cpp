@@ -1,10 +1,8 @@
-// A stand-in for the terminal-session library (wtsapi32.dll): the sessions,
-// their states and names come from the stand-in settings, so that tests can
-// choose a console user and make each query fail.
+// A stand-in for the terminal-session library (wtsapi32.dll): the sessions
+// and their states come from the stand-in settings, so that tests can choose
+// a console user and make each query fail. Session <id> is "DOMAIN<id>\user<id>".
 //
 //   WtsSessions  "0:4 3:0 5:0 7:4"   session id:connection state (0 = active)
-//   WtsUser      user name of every session (default "user<id>")
-//   WtsDomain    domain name of every session (default "DOMAIN<id>")
 //   WtsFail      "enumerate=1722 state3=21 user=5 domain=6": calls that fail
 //                with that Windows error
 //
@@ -97,10 +95,10 @@ __declspec(dllexport) BOOL WINAPI
   std::wstring text;
   if (infoClass == kUserName) {
     if (DWORD error = Failure(L"user")) return Fail(error);
-    text = standin::Text(L"WtsUser", L"user" + id);
+    text = L"user" + id;
   } else if (infoClass == kDomainName) {
     if (DWORD error = Failure(L"domain")) return Fail(error);
-    text = standin::Text(L"WtsDomain", L"DOMAIN" + id);
+    text = L"DOMAIN" + id;
   } else {
     return Fail(ERROR_NOT_SUPPORTED);
   }
