@@ -77,6 +77,7 @@ TEST_F(ServiceSteps, StopsFollowTheService) {
   } cases[] = {
       {nullptr, true, L""},
       {L"stop-now", true, L"35:0 "},
+      {L"stop-and-end", true, L"35:0 "},  // the control fails, the service stopped
       {L"stop-after 300", true, L"1743:1 35:0 "},
       {L"refuse-stop", false, L"1106:1 "},
       {L"never-stop", true, L"1744:1 "},  // given up after 30 s

@@ -1,6 +1,7 @@
 // A stand-in for the player's background services. Started by the service
-// control manager with "service MODE" (stop-now, stop-after MS, refuse-stop,
-// never-stop), it runs as a service and answers a stop as its mode says.
+// control manager with "service MODE" (stop-now, stop-and-end, stop-after MS,
+// refuse-stop, never-stop), it runs as a service and answers a stop as its
+// mode says.
 // Run as a command, it appends its command line to "<own path>.log"; with
 // "-uninstall" it also stops and deletes the update service when that runs
 // this program; it exits with the number in "<own path>.exitcode" (0 without
@@ -37,8 +38,10 @@ DWORD WINAPI Control(DWORD control, DWORD, void*, void*) {
   if (control != SERVICE_CONTROL_STOP) return NO_ERROR;
   // stop-now is stopped before the control returns, so that the caller's
   // first look after asking already sees it, however busy the machine is.
-  if (mode == L"stop-now") {
+  if (mode == L"stop-now" || mode == L"stop-and-end") {
     Report(SERVICE_STOPPED);
+    // stop-and-end ends before it answers: the caller's control fails.
+    if (mode == L"stop-and-end") ExitProcess(0);
   } else {
     Report(SERVICE_STOP_PENDING, mode == L"stop-after" ? stopAfter : 60000);
   }
