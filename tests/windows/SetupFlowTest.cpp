@@ -529,6 +529,9 @@ TEST_F(SetupAccessibility, DefaultActionsInstallAndAGoneElementAnswersDisconnect
   EXPECT_EQ(box->get_accName(Child(), &name), CO_E_OBJNOTCONNECTED);
   EXPECT_EQ(name, nullptr);
   EXPECT_EQ(StateOf(box), -1);
+  VARIANT role;
+  VariantInit(&role);
+  EXPECT_EQ(box->get_accRole(Child(), &role), CO_E_OBJNOTCONNECTED);
   EXPECT_EQ(box->accLocation(&x, &y, &w, &h, Child()), CO_E_OBJNOTCONNECTED);
   EXPECT_EQ(box->accDoDefaultAction(Child()), CO_E_OBJNOTCONNECTED);
   EXPECT_EQ(host.Finish({L"press", SetupText(16), L"wait-gone"}), 0);
