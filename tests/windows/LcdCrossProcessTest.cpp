@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <iomanip>
 #include <sstream>
 #include <string>
@@ -49,18 +51,22 @@ struct SharedBlock {
 };
 
 // The stand-in's command line for "call; call; ..." (a "BrokerLcd" prefix may
-// be left off): one argument a call.
-std::wstring PlayerLine(const std::string& calls) {
+// be left off): one argument a call, or with `script` the calls in that file.
+std::wstring PlayerLine(const std::string& calls, const std::wstring& script = {}) {
   std::wstring line = L"\"" + ProgramFolder() + L"\\glintplayer.exe\"";
+  std::string lines;
   for (size_t at = 0, end; at < calls.size(); at = end + 2) {
     end = std::min(calls.find("; ", at), calls.size());
     std::string call = calls.substr(at, end - at);
     bool bare = call.rfind("Broker", 0) != 0 && call.rfind("sleep", 0) != 0 && call != "release";
+    lines += (bare ? "BrokerLcd" : "") + call + "\n";
     line += bare ? L" \"BrokerLcd" : L" \"";
     for (char c : call) line += c == '"' ? std::wstring(L"\\\"") : std::wstring(1, c);
     line += L'"';
   }
-  return line;
+  if (script.empty()) return line;
+  std::ofstream(std::filesystem::path(script), std::ios::binary) << lines;
+  return L"\"" + ProgramFolder() + L"\\glintplayer.exe\" --script \"" + script + L"\"";
 }
 
 // A player stand-in running beside the test, its output in a file that goes with it.
@@ -71,15 +77,17 @@ class Started {
     GetTempPathW(MAX_PATH, folder);
     GetTempFileNameW(folder, L"lcd", 0, path);
     out_ = path;
+    script_ = out_ + L".txt";  // players started side by side read their calls from a file
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     UniqueHandle out(
         CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr));
-    if (out) process_ = StartProgram(PlayerLine(calls), out.Get());
+    if (out) process_ = StartProgram(PlayerLine(calls, script_), out.Get());
   }
   ~Started() {
     if (process_ && Finish() == ~0u) TerminateProcess(process_.Get(), 1);
     process_.Reset();
     DeleteFileW(out_.c_str());
+    DeleteFileW(script_.c_str());
   }
   bool Running() const {
     return process_ && WaitForSingleObject(process_.Get(), 0) == WAIT_TIMEOUT;
@@ -97,7 +105,7 @@ class Started {
   }
 
  private:
-  std::wstring out_;
+  std::wstring out_, script_;
   UniqueHandle process_;
 };
 
