@@ -288,8 +288,8 @@ ProgramRun RunProgram(const std::wstring& line, DWORD ms) {
   wchar_t folder[MAX_PATH];
   GetTempPathW(MAX_PATH, folder);
   const std::wstring out = std::wstring(folder) + L"glint-run-" +
-                           std::to_wstring(GetCurrentProcessId()) + L"-" +
-                           std::to_wstring(++runs) + L".out";
+                           std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++runs) +
+                           L".out";
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
   UniqueHandle file(CreateFileW(out.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
                                 CREATE_ALWAYS, 0, nullptr));
