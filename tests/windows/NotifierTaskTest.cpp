@@ -81,7 +81,6 @@ std::wstring CopyProgram(ScratchFiles* files, ScratchRegistry* registry, const s
                          const std::wstring& subkey, const wchar_t* setting, const wchar_t* value) {
   files->Copy(ProgramFolder() + L"\\" + source, folder + L"\\" + name);
   files->Copy(ProgramFolder() + L"\\GlintUtil.dll", folder + L"\\GlintUtil.dll");
-  registry->Remove(HKEY_CURRENT_USER, kAppDefaults + name, L"");  // so that its key goes too
   registry->SetString(HKEY_CURRENT_USER, kAppDefaults + name + subkey, setting, value);
   return folder + L"\\" + name;
 }

@@ -114,7 +114,16 @@ void ScratchRegistry::Save(HKEY root, const std::wstring& key, const std::wstrin
     }
     RegCloseKey(handle);
   } else {
-    createdKeys_.emplace_back(root, key);
+    // The highest missing key of the path goes at the end, with what lies under it.
+    std::wstring created = key;
+    for (size_t cut; (cut = created.rfind(L'\\')) != std::wstring::npos; created.resize(cut)) {
+      if (RegOpenKeyExW(root, created.substr(0, cut).c_str(), 0, KEY_READ, &handle) ==
+          ERROR_SUCCESS) {
+        RegCloseKey(handle);
+        break;
+      }
+    }
+    createdKeys_.emplace_back(root, created);
   }
   saved_.push_back(std::move(saved));
 }
