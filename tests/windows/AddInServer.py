@@ -24,7 +24,6 @@ def log(line):
 
 class Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.0"
-    log_message = lambda *args: None
 
     def do_CONNECT(self):
         log("CONNECT " + self.path)

@@ -98,13 +98,11 @@ manifest() {
 files=(DemoTool.exe 'data\strings.txt' 'lib\helper.dll')
 digest=$(digest_of DemoTool.exe data/strings.txt lib/helper.dll)
 manifest good '\r\n' "${files[@]}"
-manifest digest-without-cr '\n' "${files[@]}"
 manifest executable-in-other-case '\r\n' demotool.exe "${files[@]:1}"
 manifest missing-file '\r\n' DemoTool.exe 'data\strings.txt' absent.bin 'lib\helper.dll'
 manifest other-order '\r\n' 'data\strings.txt' DemoTool.exe 'lib\helper.dll'
 sign manifest-good-root-b.s signer-b - good.txt -md sha256
 digest=$(digest_of data/strings.txt lib/helper.dll)
-manifest without-executable '\r\n' "${files[@]:1}"
 # "DemoTool" is no file of the folder (it adds nothing to the digest), yet it
 # is a leading part of "DemoTool.exe" and so names the executable.
 manifest executable-by-leading-part '\r\n' DemoTool "${files[@]:1}"

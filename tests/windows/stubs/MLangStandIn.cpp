@@ -3,7 +3,7 @@
 //   MLangCreate    REG_DWORD HRESULT: creation fails with it
 //   MLangNoLink    REG_DWORD 1: no IMLangFontLink
 //   MLangResult    REG_DWORD HRESULT every font-link call answers
-//   MLangFont      REG_QWORD the font MapFont returns, CodePages the bit field
+//   MLangFont      REG_QWORD the font MapFont returns (GetFontCodePages gives 1)
 //   MLangLog       REG_SZ file that gets "call dc font\n" per call, handles in hex
 #include <windows.h>
 #include <mlang.h>
@@ -21,13 +21,13 @@ const IID kIidMultiLanguage = {
 const IID kIidFontLink = {
     0x359F3441, 0xBD4A, 0x11D0, {0xB1, 0x88, 0x00, 0xAA, 0x00, 0x38, 0xC9, 0x69}};
 
-unsigned long long ReadQword(const wchar_t* name, unsigned long long otherwise) {
-  unsigned long long value = 0;
+// The font MapFont returns.
+HFONT MappedFont() {
+  unsigned long long value = 0xFFFFFFFF80001234ull;
   DWORD size = sizeof value;
-  return RegGetValueW(HKEY_LOCAL_MACHINE, standin::kKey, name, RRF_RT_REG_QWORD, nullptr, &value,
-                      &size) == ERROR_SUCCESS
-             ? value
-             : otherwise;
+  RegGetValueW(HKEY_LOCAL_MACHINE, standin::kKey, L"MLangFont", RRF_RT_REG_QWORD, nullptr, &value,
+               &size);
+  return reinterpret_cast<HFONT>(value);
 }
 
 void Log(const char* call, const void* dc, const void* font) {
@@ -49,7 +49,6 @@ HRESULT Answer() {
 class FontLink final : public IMLangFontLink {
  public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (out == nullptr) return E_POINTER;
     *out = nullptr;
     const bool link = standin::ReadResult(L"MLangNoLink", 0) == 0;
     if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, kIidMultiLanguage) ||
@@ -75,14 +74,13 @@ class FontLink final : public IMLangFontLink {
   HRESULT STDMETHODCALLTYPE GetFontCodePages(HDC dc, HFONT font, DWORD* pages) override {
     Log("codepages", dc, font);
     const HRESULT answer = Answer();
-    if (SUCCEEDED(answer)) *pages = static_cast<DWORD>(ReadQword(L"CodePages", 0x1));
+    if (SUCCEEDED(answer)) *pages = 0x1;
     return answer;
   }
   HRESULT STDMETHODCALLTYPE MapFont(HDC dc, DWORD, HFONT font, HFONT* mapped) override {
     Log("map", dc, font);
     const HRESULT answer = Answer();
-    if (SUCCEEDED(answer))
-      *mapped = reinterpret_cast<HFONT>(ReadQword(L"MLangFont", 0xFFFFFFFF80001234ull));
+    if (SUCCEEDED(answer)) *mapped = MappedFont();
     return answer;
   }
   HRESULT STDMETHODCALLTYPE ReleaseFont(HFONT font) override {
@@ -100,7 +98,6 @@ class FontLink final : public IMLangFontLink {
 class Factory final : public IClassFactory {
  public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (out == nullptr) return E_POINTER;
     const bool mine = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory);
     *out = mine ? static_cast<IClassFactory*>(this) : nullptr;
     return mine ? S_OK : E_NOINTERFACE;
@@ -108,7 +105,6 @@ class Factory final : public IClassFactory {
   ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
   ULONG STDMETHODCALLTYPE Release() override { return 1; }
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
-    if (out == nullptr) return E_POINTER;
     *out = nullptr;
     if (outer != nullptr) return CLASS_E_NOAGGREGATION;
     const HRESULT refused = standin::ReadResult(L"MLangCreate", S_OK);
