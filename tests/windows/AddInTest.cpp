@@ -95,17 +95,11 @@ TEST_F(AddIns, DownloadInstallVerifyLaunchAndAskTheVersion) {
   EXPECT_TRUE(Within(100, 50, [] { return broker_->BrokerLMIsRunning(kAddIn) == S_FALSE; }));
   // One changed byte in the installed program: no launch, no version (the
   // program lets go of its mutex a moment before its image is released).
-  const std::wstring executable = AddInFolder() + L"\\glintaddin.exe";
-  UniqueHandle file;
+  const std::filesystem::path executable(AddInFolder() + L"\\glintaddin.exe");
   ASSERT_TRUE(Within(200, 25, [&] {
-    file.Reset(
-        CreateFileW(executable.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-    return file.Valid();
-  })) << GetLastError();
-  SetFilePointer(file.Get(), 100, nullptr, FILE_BEGIN);
-  DWORD written = 0;
-  WriteFile(file.Get(), "\x5A", 1, &written, nullptr);
-  file.Reset();
+    std::fstream program(executable, std::ios::in | std::ios::out | std::ios::binary);
+    return program.seekp(100) && program.put('\x5A').flush();
+  }));
   EXPECT_EQ(broker_->BrokerLMLaunch(kAddIn, Bstr(L"")), E_FAIL);
   EXPECT_EQ(broker_->BrokerLMGetVersion(kAddIn, &high, &low), E_FAIL);
   // Reinstalled over the changed program.

@@ -48,7 +48,9 @@ UniqueSafeArray Zeros(size_t count) {
   return Bytes(std::string(count, '\0'));
 }
 
-BITMAPINFOHEADER Header(LONG width, LONG height, WORD bits, DWORD colours = 0) {
+// A bitmap header and `entries` colour entries (1 opaque, 2 transparent).
+std::string HeaderBlob(LONG width, LONG height, WORD bits, int entries,
+                       const std::string& colours = "") {
   BITMAPINFOHEADER h{};
   h.biSize = sizeof(h);
   h.biWidth = width;
@@ -56,11 +58,6 @@ BITMAPINFOHEADER Header(LONG width, LONG height, WORD bits, DWORD colours = 0) {
   h.biPlanes = 1;
   h.biBitCount = bits;
   h.biCompression = BI_RGB;
-  h.biClrUsed = colours;
-  return h;
-}
-// The header and `entries` colour entries (1 opaque, 2 transparent).
-std::string HeaderBlob(const BITMAPINFOHEADER& h, int entries, const std::string& colours = "") {
   std::string blob = Raw(h) + colours;
   blob.resize(sizeof(h) + 4 * entries, '\x7F');
   return blob;
@@ -360,7 +357,7 @@ struct PageCase {
 
 std::vector<PageCase> PageCases() {
   const std::string font = FontBlob(L"Arial", -80, FW_BOLD);
-  const std::string quadHeader = HeaderBlob(Header(2, -2, 32), 1);
+  const std::string quadHeader = HeaderBlob(2, -2, 32, 1);
   return {
       {"rectangle",
        [](Canvas& c) {
@@ -407,7 +404,7 @@ std::vector<PageCase> PageCases() {
          c.Path(kTriangle);
          // A 1 bpp mask: black where the bitmap is 0, white where 1.
          c.Bitmap({300, 300, 600, 600}, {0, 0, 8, 2},
-                  HeaderBlob(Header(8, -2, 1), 2, std::string("\0\0\0\0\xFF\xFF\xFF\0", 8)),
+                  HeaderBlob(8, -2, 1, 2, std::string("\0\0\0\0\xFF\xFF\xFF\0", 8)),
                   std::string("\xF0\0\0\0\xF0\0\0\0", 8), true,
                   std::pair{RGB(0, 0, 255), MERGECOPY});
        },
@@ -557,9 +554,9 @@ std::vector<BlobUse> BlobUses() {
   return {
       {"rectangle", Raw(RECT{0, 0, 5, 5}),
        [](IGlintBroker6* b, ULONG dc, SAFEARRAY* a) { return b->BrokerAddRectangle(dc, a, 0); }},
-      {"opaque header", HeaderBlob(Header(1, 1, 32), 1),
+      {"opaque header", HeaderBlob(1, 1, 32, 1),
        [](IGlintBroker6* b, ULONG dc, SAFEARRAY* a) { return BitmapFill(b, dc, a, 4, false); }},
-      {"transparent header", HeaderBlob(Header(1, 1, 32), 2),
+      {"transparent header", HeaderBlob(1, 1, 32, 2),
        [](IGlintBroker6* b, ULONG dc, SAFEARRAY* a) { return BitmapFill(b, dc, a, 4, true); }},
       {"font", FontBlob(L"Arial", 20),
        [](IGlintBroker6* b, ULONG, SAFEARRAY* a) {
@@ -683,11 +680,11 @@ TEST_F(Print, BitmapSizeRule) {
     bool transparent;
     HRESULT expected;
   } cases[] = {
-      {"32 bpp 100 x -50, 19999", HeaderBlob(Header(100, -50, 32), 1), 19999, false, E_FAIL},
-      {"32 bpp 100 x -50, 20000", HeaderBlob(Header(100, -50, 32), 1), 20000, false, S_OK},
-      {"1 bpp transparent: two colours", HeaderBlob(Header(8, 1, 1), 2), 4, true, S_OK},
-      {"height INT32_MIN", HeaderBlob(Header(1, INT32_MIN, 32), 1), 4, false, E_FAIL},
-      {"width x bpp beyond 32 bits", HeaderBlob(Header(0x7FFFFFFF, 1, 32), 1), 64, false, E_FAIL},
+      {"32 bpp 100 x -50, 19999", HeaderBlob(100, -50, 32, 1), 19999, false, E_FAIL},
+      {"32 bpp 100 x -50, 20000", HeaderBlob(100, -50, 32, 1), 20000, false, S_OK},
+      {"1 bpp transparent: two colours", HeaderBlob(8, 1, 1, 2), 4, true, S_OK},
+      {"height INT32_MIN", HeaderBlob(1, INT32_MIN, 32, 1), 4, false, E_FAIL},
+      {"width x bpp beyond 32 bits", HeaderBlob(0x7FFFFFFF, 1, 32, 1), 64, false, E_FAIL},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -857,20 +854,15 @@ class FontLink : public Print {
   void SetFont(unsigned long long font) {
     registry_.Set(HKEY_LOCAL_MACHINE, standin::kKey, L"MLangFont", REG_QWORD, &font, sizeof font);
   }
-  ULONG NewFont() {
-    UniqueSafeArray description = Bytes(FontBlob(L"Arial", 20));
-    ULONG font = 0;
-    EXPECT_EQ(broker_->BrokerCreateFontIndirect(description.Get(), &font), S_OK);
-    return font;
-  }
   ScratchRegistry registry_;
   StandIns standIns_;
   std::wstring log_ = ProgramFolder() + L"\\mlang-standin.log";
 };
 
-TEST_F(FontLink, HandlesSignExtendedAndAnswersPassedBack) {
-  const ULONG font = NewFont();
-  ULONG mapped = 0, pages = 0;
+TEST_F(FontLink, HandlesSignExtendedAnswersPassedBackMappingsReleased) {
+  UniqueSafeArray description = Bytes(FontBlob(L"Arial", 20));
+  ULONG font = 0, mapped = 0, pages = 0;
+  ASSERT_EQ(broker_->BrokerCreateFontIndirect(description.Get(), &font), S_OK);
   SetFont(0xFFFFFFFF80001234ull);
   ASSERT_EQ(broker_->BrokerIMLangFontLinkMapFont(dc_, 0x20000, font, &mapped), S_OK);
   EXPECT_EQ(mapped, 0x80001234u);
@@ -887,24 +879,18 @@ TEST_F(FontLink, HandlesSignExtendedAndAnswersPassedBack) {
   standIns_.Result(L"MLangResult", S_OK);
   EXPECT_EQ(broker_->BrokerIMLangFontLinkReleaseFont(mapped), S_OK);
   EXPECT_EQ(broker_->BrokerIMLangFontLinkReleaseFont(mapped), E_INVALIDARG);  // released once
-  const std::string log = ReadAll(log_);
-  char dcText[32];
-  snprintf(dcText, sizeof dcText, "%llX", reinterpret_cast<unsigned long long>(Handle(dc_)));
-  EXPECT_NE(log.find(std::string("codepages ") + dcText + " FFFFFFFF80001234\n"), std::string::npos)
-      << log;
-  EXPECT_NE(log.find("release 0 FFFFFFFF80001234\n"), std::string::npos) << log;
-}
-
-// A mapping the player did not release goes back with the object.
-TEST_F(FontLink, MappingsReleasedWithTheObject) {
-  const ULONG font = NewFont();
-  ULONG mapped = 0;
+  // Mappings the player did not release go back with the object, once each.
   SetFont(0x00000000000A0042ull);
   ASSERT_EQ(broker_->BrokerIMLangFontLinkMapFont(dc_, 1, font, &mapped), S_OK);
   ASSERT_EQ(broker_->BrokerIMLangFontLinkMapFont(dc_, 1, font, &mapped), S_OK);
+  char dcText[32];
+  snprintf(dcText, sizeof dcText, "%llX", reinterpret_cast<unsigned long long>(Handle(dc_)));
   broker_->Release();
   broker_ = nullptr;
   const std::string log = ReadAll(log_);
+  EXPECT_NE(log.find(std::string("codepages ") + dcText + " FFFFFFFF80001234\n"), std::string::npos)
+      << log;
+  EXPECT_NE(log.find("release 0 FFFFFFFF80001234\n"), std::string::npos) << log;
   size_t releases = 0;
   for (size_t at = log.find("release 0 A0042\n"); at != std::string::npos;
        at = log.find("release 0 A0042\n", at + 1))
@@ -1061,7 +1047,7 @@ TEST_F(Print, StateKeptAcrossFillsAndRoundTrips) {
   ASSERT_EQ(broker_->BrokerGetCurrentObject(dc_, OBJ_BRUSH, &brush), S_OK);
   ASSERT_EQ(broker_->BrokerGetCurrentObject(dc_, OBJ_PEN, &pen), S_OK);
   UniqueSafeArray rect = Bytes(Raw(RECT{10, 10, 50, 50}));
-  UniqueSafeArray header = Bytes(HeaderBlob(Header(1, 1, 32), 2));
+  UniqueSafeArray header = Bytes(HeaderBlob(1, 1, 32, 2));
   const std::function<HRESULT()> draws[] = {
       [&] { return broker_->BrokerAddRectangle(dc_, rect.Get(), 0xFF); },
       [&] { return broker_->BrokerPathToSolidFill(dc_, 0xFF00); },

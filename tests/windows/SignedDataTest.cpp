@@ -39,11 +39,6 @@ void WriteBytes(const std::wstring& path, const Bytes& bytes) {
 const Bytes kRootA(BuiltInRootA().begin(), BuiltInRootA().end());
 const Bytes kRootB(BuiltInRootB().begin(), BuiltInRootB().end());
 
-size_t Find(const Bytes& bytes, const std::string& marker) {
-  auto at = std::search(bytes.begin(), bytes.end(), marker.begin(), marker.end());
-  return at == bytes.end() ? std::string::npos : static_cast<size_t>(at - bytes.begin());
-}
-
 // Whether the message verifies; its content, which a failure must clear.
 bool Verify(const Bytes& message, const Bytes& root, Bytes* content = nullptr) {
   Bytes out{0xEE};
@@ -88,11 +83,12 @@ TEST(SignedBlob, ContentAlteredAfterSigningFails) {
                               L"message-chain-8.p7", L"message-chain-8-no-attributes.p7"}) {
     const Bytes original = FixtureBytes(name);
     ASSERT_TRUE(Verify(original, kRootA)) << Utf8Of(name);
-    size_t at = Find(original, "GLINT SIGNED CONTENT");
-    ASSERT_NE(at, std::string::npos) << Utf8Of(name);
+    const std::string marker = "GLINT SIGNED CONTENT";
+    const auto at = std::search(original.begin(), original.end(), marker.begin(), marker.end());
+    ASSERT_NE(at, original.end()) << Utf8Of(name);
     for (size_t offset : {0, 25, 321}) {
       Bytes altered = original;
-      altered[at + offset] ^= 0x01;
+      altered[at - original.begin() + offset] ^= 0x01;
       EXPECT_FALSE(Verify(altered, kRootA)) << Utf8Of(name) << " content byte " << offset;
     }
   }
@@ -160,14 +156,6 @@ class AddInFolderTest : public ::testing::Test {
   bool Check(const std::wstring& rootOverride = L"") const {
     return VerifyAddInFolder(M(folder_), u"DemoTool"_ms, M(rootOverride));
   }
-  // Changes the byte at `at` (from the end when negative).
-  void ChangeByte(const std::wstring& file, long at) const {
-    Bytes bytes = ReadBytes(folder_ + L"\\" + file);
-    size_t i = at < 0 ? bytes.size() - static_cast<size_t>(-at) : static_cast<size_t>(at);
-    ASSERT_LT(i, bytes.size());
-    bytes[i] ^= 0x20;
-    WriteBytes(folder_ + L"\\" + file, bytes);
-  }
   static constexpr const wchar_t* kFiles[] = {L"DemoTool.exe", L"data\\strings.txt",
                                               L"lib\\helper.dll"};
   std::wstring folder_;
@@ -207,7 +195,9 @@ TEST_F(AddInFolderTest, ChangedListedFilesFailUnlistedOnesDoNotMatter) {
   for (const auto& c : cases) {
     Prepare(L"manifest-good.s");
     ASSERT_TRUE(Check());
-    ChangeByte(c.file, c.at);
+    Bytes bytes = ReadBytes(folder_ + L"\\" + c.file);
+    bytes.at(c.at < 0 ? bytes.size() + c.at : c.at) ^= 0x20;  // from the end when negative
+    WriteBytes(folder_ + L"\\" + c.file, bytes);
     EXPECT_FALSE(Check()) << Utf8Of(c.file) << " " << c.at;
   }
   Prepare(L"manifest-good.s");
