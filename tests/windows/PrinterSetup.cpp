@@ -28,13 +28,9 @@ bool CopyDescriptionFile(const std::wstring& folder) {
   const void* data = loaded ? LockResource(loaded) : nullptr;
   const DWORD size = found ? SizeofResource(spooler, found) : 0;
   bool written = false;
-  if (data != nullptr) {
-    HANDLE file = CreateFileW((folder + L"\\generic.ppd").c_str(), GENERIC_WRITE, 0, nullptr,
-                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    DWORD done = 0;
-    written =
-        file != INVALID_HANDLE_VALUE && WriteFile(file, data, size, &done, nullptr) && done == size;
-    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  if (FILE* file = data ? _wfopen((folder + L"\\generic.ppd").c_str(), L"wb") : nullptr) {
+    written = std::fwrite(data, 1, size, file) == size;
+    written = std::fclose(file) == 0 && written;
   }
   FreeLibrary(spooler);
   return written;
