@@ -1014,12 +1014,8 @@ TEST_F(Print, DialogWithoutPrinterFails) {
 // a second StartDocW on a DC with 0, which the broker passes on as success, so
 // the refusal here is a DC the object does not own.
 TEST_F(Print, DocumentMetricsAndRefusals) {
-  ULONG rc = 0, untouched = 0xDEAD;
-  ASSERT_EQ(broker_->BrokerSetGraphicsMode(dc_, GM_ADVANCED, &rc), S_OK);
-  UniqueSafeArray xform = Bytes(Raw(XFORM{0.5f, 0, 0, 0.5f, 0, 0}));
-  ASSERT_EQ(broker_->BrokerSetWorldTransform(dc_, xform.Get(), &rc), S_OK);
-  ASSERT_EQ(rc, 1u);
-  ULONG m[8];
+  Canvas(broker_, dc_).Transform({0.5f, 0, 0, 0.5f, 0, 0});
+  ULONG m[8], untouched = 0xDEAD;
   std::fill(std::begin(m), std::end(m), 0xDEADu);
   EXPECT_EQ(StartDoc(broker_, 0x00BADBAD, m), E_INVALIDARG);
   for (ULONG value : m) EXPECT_EQ(value, 0xDEADu);
@@ -1042,37 +1038,34 @@ TEST_F(Print, DocumentMetricsAndRefusals) {
 // ------------------------------------------------------------------- state
 
 TEST_F(Print, StateKeptAcrossFillsAndRoundTrips) {
-  ULONG brush = 0, pen = 0, after = 0, rc = 0;
+  ULONG brush = 0, pen = 0, after = 0;
   ASSERT_EQ(broker_->BrokerGetCurrentObject(dc_, OBJ_BRUSH, &brush), S_OK);
   ASSERT_EQ(broker_->BrokerGetCurrentObject(dc_, OBJ_PEN, &pen), S_OK);
-  UniqueSafeArray rect = Bytes(Raw(RECT{10, 10, 50, 50}));
+  Canvas canvas(broker_, dc_);
   UniqueSafeArray header = Bytes(HeaderBlob(1, 1, 32, 2));
-  const std::function<HRESULT()> draws[] = {
-      [&] { return broker_->BrokerAddRectangle(dc_, rect.Get(), 0xFF); },
-      [&] { return broker_->BrokerPathToSolidFill(dc_, 0xFF00); },
-      [&] { return broker_->BrokerPathToStrokedLine(dc_, 3, 0xFF0000); },
-      [&] { return BitmapFill(broker_, dc_, header.Get(), 4, true); },
+  const std::function<void()> draws[] = {
+      [&] {
+        canvas.Rect({10, 10, 50, 50}, 0xFF);
+      },
+      [&] { canvas.Fill(0xFF00); },
+      [&] { canvas.Stroke(3, 0xFF0000); },
+      [&] { EXPECT_EQ(BitmapFill(broker_, dc_, header.Get(), 4, true), S_OK); },
   };
   for (const auto& draw : draws) {
-    broker_->BrokerBeginPath(dc_);
-    broker_->BrokerMoveTo(dc_, 10, 10);
-    broker_->BrokerLineTo(dc_, 40, 40);
-    broker_->BrokerEndPath(dc_);
-    EXPECT_EQ(draw(), S_OK);
+    canvas.Path({{10, 10}, {40, 40}});
+    draw();
     EXPECT_EQ(broker_->BrokerGetCurrentObject(dc_, OBJ_BRUSH, &after), S_OK);
     EXPECT_EQ(after, brush);
     EXPECT_EQ(broker_->BrokerGetCurrentObject(dc_, OBJ_PEN, &after), S_OK);
     EXPECT_EQ(after, pen);
   }
   // The transform comes back byte for byte.
-  ASSERT_EQ(broker_->BrokerSetGraphicsMode(dc_, GM_ADVANCED, &rc), S_OK);
-  const std::string odd = Raw(XFORM{1.25f, 0.5f, -0.75f, 3.0e-3f, 17.5f, -2.25f});
-  UniqueSafeArray sent = Bytes(odd);
-  ASSERT_EQ(broker_->BrokerSetWorldTransform(dc_, sent.Get(), &rc), S_OK);
+  const XFORM odd = {1.25f, 0.5f, -0.75f, 3.0e-3f, 17.5f, -2.25f};
+  canvas.Transform(odd);
   VARIANT back;
   VariantInit(&back);
   ASSERT_EQ(broker_->BrokerGetWorldTransform(dc_, &back), S_OK);
-  EXPECT_EQ(ReturnedBlob(back, 24), odd);
+  EXPECT_EQ(ReturnedBlob(back, 24), Raw(odd));
 }
 
 // Text metrics through the broker equal the test's own on the same printer
@@ -1082,22 +1075,18 @@ TEST_F(Print, TextMetricsEqualTheTestsOwn) {
   ASSERT_HRESULT_SUCCEEDED(session.created);
   const ULONG dc = BrokerDc(session.broker);
   const std::string description = FontBlob(L"Arial", -40);
-  UniqueSafeArray blob = Bytes(description);
-  ULONG font = 0, previous = 0;
-  ASSERT_EQ(session.broker->BrokerCreateFontIndirect(blob.Get(), &font), S_OK);
-  ASSERT_EQ(session.broker->BrokerSelectObject(dc, font, &previous), S_OK);
+  Canvas viaBroker(session.broker, dc);
+  viaBroker.Font(description, 0);
   VARIANT metrics;
   VariantInit(&metrics);
   ASSERT_EQ(session.broker->BrokerGetTextMetrics(dc, &metrics), S_OK);
   const std::string got = ReturnedBlob(metrics, 60);
   HDC own = OwnDc();
-  HFONT ownFont = CreateFontIndirectW(reinterpret_cast<const LOGFONTW*>(description.data()));
-  HGDIOBJ old = SelectObject(own, ownFont);
+  Canvas direct(own);  // its font goes after the DC
+  direct.Font(description, 0);
   TEXTMETRICW expected{};
   ASSERT_TRUE(GetTextMetricsW(own, &expected));
   EXPECT_EQ(got, Raw(expected));
-  SelectObject(own, old);
-  DeleteObject(ownFont);
   DeleteDC(own);
 }
 
