@@ -16,19 +16,16 @@ printer_setup() {  # run from / like reg.exe, away from the terminal
     >>"$out/fixture.log" 2>&1 </dev/null)
 }
 
+spooler() {  # the "LPT1:" mapping set to VALUE, or removed by -: spooler VALUE
+  printf 'Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\Wine\\Printing\\Spooler]\n"LPT1:"=%s\n' \
+    "$1" >"$out/spooler.reg"
+  wine_reg_import "$out/spooler.reg"
+}
+
 if [ "$1" = cleanup ]; then
   printer_setup remove || true
-  cat >"$out/cleanup.reg" <<'REG'
-Windows Registry Editor Version 5.00
-
-[HKEY_CURRENT_USER\Software\Wine\Printing\Spooler]
-"LPT1:"=-
-REG
-  wine_reg_import "$out/cleanup.reg"
+  spooler -
   exit 0
 fi
-
-printf 'Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\Wine\\Printing\\Spooler]\n"LPT1:"="%s"\n' \
-  "$out/printed.ps" >"$out/setup.reg"
-wine_reg_import "$out/setup.reg"
+spooler "\"$out/printed.ps\""
 printer_setup install
