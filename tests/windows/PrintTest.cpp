@@ -928,7 +928,6 @@ TEST_F(Print, DialogDefaultsPagesAndRefusedFlags) {
     HRESULT expected;
     ULONG fromAfter, toAfter;
   } cases[] = {
-      {"default printer", 0, 1, 2, kDefaultDc, S_OK, 1, 2},
       {"page 70000 keeps its low 16 bits", 0, 70000, 70001, kDefaultDc, S_OK, 4464, 4465},
       {"invalid owner", 0x00123456, 1, 1, PD_RETURNDC, E_FAIL, 1, 1},
       {"print hook", 0, 1, 1, kDefaultDc | PD_ENABLEPRINTHOOK, E_INVALIDARG, 1, 1},
