@@ -710,14 +710,8 @@ TEST_F(Print, UnknownNumbersIntoEveryHandleParameter) {
   const ULONG otherDc = BrokerDc(other);
   ULONG otherFont = 0;
   ASSERT_EQ(other->BrokerCreateFontIndirect(description.Get(), &otherFont), S_OK);
-  const ULONG numbers[] = {
-      0,
-      1,
-      0x80000000,
-      0xFFFFFFFF,
-      otherDc,
-      otherFont,
-      static_cast<ULONG>(reinterpret_cast<UINT_PTR>(GetStockObject(BLACK_BRUSH)))};
+  const ULONG stock = static_cast<ULONG>(reinterpret_cast<UINT_PTR>(GetStockObject(BLACK_BRUSH)));
+  const ULONG numbers[] = {0, 1, 0x80000000, 0xFFFFFFFF, otherDc, otherFont, stock};
   UniqueSafeArray rect = Zeros(16), text = Zeros(2), xform = Bytes(kIdentity);
   for (ULONG n : numbers) {
     SCOPED_TRACE(Hex(static_cast<HRESULT>(n)));
@@ -1041,11 +1035,10 @@ TEST_F(Print, StateKeptAcrossFillsAndRoundTrips) {
   ASSERT_EQ(broker_->BrokerGetCurrentObject(dc_, OBJ_BRUSH, &brush), S_OK);
   ASSERT_EQ(broker_->BrokerGetCurrentObject(dc_, OBJ_PEN, &pen), S_OK);
   Canvas canvas(broker_, dc_);
+  const RECT box = {10, 10, 50, 50};
   UniqueSafeArray header = Bytes(HeaderBlob(1, 1, 32, 2));
   const std::function<void()> draws[] = {
-      [&] {
-        canvas.Rect({10, 10, 50, 50}, 0xFF);
-      },
+      [&] { canvas.Rect(box, 0xFF); },
       [&] { canvas.Fill(0xFF00); },
       [&] { canvas.Stroke(3, 0xFF0000); },
       [&] { EXPECT_EQ(BitmapFill(broker_, dc_, header.Get(), 4, true), S_OK); },
