@@ -216,7 +216,6 @@ TEST_F(AddIns, Preferences) {
   EXPECT_EQ(broker_->BrokerPrefSetExceptionDialogSize(640, 480), S_OK);
   registry.SetString(HKEY_CURRENT_USER, player, L"Exception Dialog Height", L"480");
   EXPECT_EQ(broker_->BrokerPrefGetExceptionDialogSize(&width, &height), E_FAIL);
-  // An offer is stored and the updater marked to run.
   for (const wchar_t* name : {L"description", L"lastnotificationtime", L"Rejected"})
     registry.Remove(HKEY_CURRENT_USER, update, name);
   registry.Remove(HKEY_CURRENT_USER, runOnce, L"GlintPlayerUpdate");

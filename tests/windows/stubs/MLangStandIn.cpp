@@ -21,7 +21,6 @@ const IID kIidMultiLanguage = {
 const IID kIidFontLink = {
     0x359F3441, 0xBD4A, 0x11D0, {0xB1, 0x88, 0x00, 0xAA, 0x00, 0x38, 0xC9, 0x69}};
 
-// The font MapFont returns.
 HFONT MappedFont() {
   unsigned long long value = 0xFFFFFFFF80001234ull;
   DWORD size = sizeof value;
