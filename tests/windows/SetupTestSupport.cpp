@@ -10,7 +10,6 @@ std::wstring SetupText(uint32_t id, const std::wstring& with) {
   static HMODULE library = LoadLibraryExW((ProgramFolder() + L"\\GlintUtil.dll").c_str(), nullptr,
                                           LOAD_LIBRARY_AS_DATAFILE);
   std::wstring text = Wide(LoadTableString(library, id));
-  if (id == 15 && text.empty()) text = L"^%";
   if (id == 29 && text.empty()) text = L"Arvex Glint Player ^ Setup";
   if (!with.empty()) {
     for (size_t at = text.find(L'^'); at != std::wstring::npos; at = text.find(L'^', at)) {
@@ -63,19 +62,8 @@ HostRun::~HostRun() {
   RemoveTree(folder_);
 }
 
-bool HostRun::Wait(DWORD ms) {
-  return process_ && WaitForSingleObject(process_.Get(), ms) == WAIT_OBJECT_0;
-}
-
 std::string HostRun::Output() const {
   return ReadAll(folder_ + L"\\output.txt");
-}
-
-int32_t HostRun::ExitCode() const {
-  const std::string out = Output();
-  const size_t at = out.rfind("exit code=");
-  if (at == std::string::npos) return 0x7FFFFFFF;
-  return static_cast<int32_t>(std::strtol(out.c_str() + at + 10, nullptr, 10));
 }
 
 bool HostRun::Printed(const std::string& line) const {
@@ -87,35 +75,32 @@ int32_t HostRun::Finish(const std::vector<std::wstring>& steps) {
   if (!steps.empty()) {
     EXPECT_EQ(Drive(steps), 0u) << Output();
   }
-  EXPECT_TRUE(Wait()) << Output();
-  return ExitCode();
+  EXPECT_TRUE(process_ && WaitForSingleObject(process_.Get(), 30000) == WAIT_OBJECT_0) << Output();
+  const std::string out = Output();
+  const size_t at = out.rfind("exit code=");
+  if (at == std::string::npos) return 0x7FFFFFFF;
+  return static_cast<int32_t>(std::strtol(out.c_str() + at + 10, nullptr, 10));
 }
-
-namespace {
-
-// One argument as the C runtime splits command lines: quoted, with quotes
-// and the backslashes before them escaped.
-std::wstring Quoted(const std::wstring& argument) {
-  std::wstring out = L"\"";
-  size_t backslashes = 0;
-  for (wchar_t c : argument) {
-    if (c == L'\\') {
-      ++backslashes;
-      continue;
-    }
-    out.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
-    backslashes = 0;
-    out += c;
-  }
-  out.append(backslashes * 2, L'\\');
-  return out + L"\"";
-}
-
-}  // namespace
 
 DWORD Drive(const std::vector<std::wstring>& arguments, DWORD timeoutMs) {
   std::wstring line = L"\"" + ProgramFolder() + L"\\glintdriver.exe\"";
-  for (const std::wstring& argument : arguments) line += L" " + Quoted(argument);
+  // Each argument as the C runtime splits command lines: quoted, with quotes
+  // and the backslashes before them escaped.
+  for (const std::wstring& argument : arguments) {
+    line += L" \"";
+    size_t backslashes = 0;
+    for (wchar_t c : argument) {
+      if (c == L'\\') {
+        ++backslashes;
+        continue;
+      }
+      line.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+      backslashes = 0;
+      line += c;
+    }
+    line.append(backslashes * 2, L'\\');
+    line += L'"';
+  }
   const ProgramRun run = RunProgram(line, timeoutMs);
   std::fputs(run.output.c_str(), stdout);
   return run.code;

@@ -39,14 +39,11 @@ class HostRun {
  public:
   HostRun(const std::u16string& configuration, const std::wstring& command);
   ~HostRun();
-  // Waits for the end; the output (stdout and stderr) is then complete.
-  bool Wait(DWORD ms = 30000);
   std::string Output() const;
-  // The code the run printed ("exit code=N"), or a marker when it printed none.
-  int32_t ExitCode() const;
   bool Printed(const std::string& line) const;
-  // Drives the last `steps` (none: only waits), waits for the end and gives
-  // the exit code.
+  // Drives the last `steps` (none: only waits), waits for the end (the
+  // output is then complete) and gives the code the run printed ("exit
+  // code=N"), or a marker when it printed none.
   int32_t Finish(const std::vector<std::wstring>& steps);
   HANDLE Process() const { return process_.Get(); }
 

@@ -1,13 +1,12 @@
 #!/usr/bin/env python3
-"""Files for the toolkit tests' resource module stand-in and skin checks.
+"""Files for the toolkit tests' resource module stand-in.
 
-    SkinStandInFiles.py OUT_DIR SKINS_DIR
+    SkinStandInFiles.py OUT_DIR
 
 Writes Targa files (ImageMagick's from one 5 x 3 pattern, a refused header
 and cut pixels), "LZMG" data (expanded size, then zlib; one good,
-one that does not inflate), SkinStandIn.rc naming them by id, the pattern
-as the decoder must deliver it (pattern.bgra, top row first) and each
-sheet's PNG master as ImageMagick reads it (skinNNN.rgba, straight alpha).
+one that does not inflate), SkinStandIn.rc naming them by id and the pattern
+as the decoder must deliver it (pattern.bgra, top row first).
 """
 import os
 import struct
@@ -15,7 +14,7 @@ import subprocess
 import sys
 import zlib
 
-out, skins = sys.argv[1], sys.argv[2]
+out = sys.argv[1]
 os.makedirs(out, exist_ok=True)
 
 W, H = 5, 3
@@ -61,7 +60,3 @@ with open(os.path.join(out, "SkinStandIn.rc"), "w") as rc:
         rc.write(f'{rid} IMG "{os.path.join(out, name)}"\n')
     for rid, name in LZMG:
         rc.write(f'{rid} LZMG "{os.path.join(out, name)}"\n')
-
-for sheet in (161, 162, 164):
-    subprocess.run(["convert", os.path.join(skins, f"skin{sheet}.png"), "-depth", "8",
-                    "rgba:" + os.path.join(out, f"skin{sheet}.rgba")], check=True)

@@ -119,19 +119,19 @@ void GalleryWindow::Build() {
                             kProgressTrackSlices[2]);
   fillSpec = MakeSliceSpec(&skin161, kProgressFillSlices[0], kProgressFillSlices[1],
                            kProgressFillSlices[2]);
-  for (int i = 0; i < 3; ++i) {
-    progress[i] = Own(new MProgressBar(this, &trackSpec, &fillSpec));
-    progress[i]->SetPercentage(50 * i);
-    Place(progress[i], 420, 90 + 40 * i, 300, 33);
+  for (int i = 0; i < 3; ++i) {  // 0, 50, 100 %
+    MProgressBar* bar = Own(new MProgressBar(this, &trackSpec, &fillSpec));
+    bar->SetPercentage(50 * i);
+    Place(bar, 420, 90 + 40 * i, 300, 33);
   }
 
-  splash = Own(new MSkinnedSection);
+  MSkinnedSection* splash = Own(new MSkinnedSection);
   splash->SetImage(&skin164);
   splash->SetMode(DrawMode::OpaqueCopy);
   splash->source = kSplashPicture;
   Place(splash, 10, 210, 400, 130);
 
-  logo = Own(new MSkinnedSection);
+  MSkinnedSection* logo = Own(new MSkinnedSection);
   logo->SetImage(&skin161);
   logo->source = kMakerLogo;
   Place(logo, 660, 220, 47, 71);

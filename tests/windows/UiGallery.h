@@ -63,9 +63,6 @@ class GalleryWindow final : public MWindow {
   MRadioButton* radios[2] = {};
   MRadioGroup radioGroup;
   MTextArea* paragraph = nullptr;
-  MProgressBar* progress[3] = {};  // 0, 50, 100 %
-  MSkinnedSection* logo = nullptr;
-  MSkinnedSection* splash = nullptr;
   MTooltipArea* tooltip = nullptr;
   MSliceSpec trackSpec, fillSpec;
 };
