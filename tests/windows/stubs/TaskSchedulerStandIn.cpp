@@ -173,13 +173,9 @@ Interface Define(const IID& iid, const IID& derived, Slots fill) {
 
 // --- the definition and its parts ---------------------------------------------
 
-HRESULT STDMETHODCALLTYPE ActionsClear(Object* self) {
-  const HRESULT result = Call("IActionCollection.Clear");
-  if (SUCCEEDED(result)) {
-    std::erase_if(*self->task,
-                  [](const auto& v) { return v.first.find("Action") != std::string::npos; });
-  }
-  return result;
+// The new action's setters replace the stored values: nothing to clear.
+HRESULT STDMETHODCALLTYPE ActionsClear(Object*) {
+  return Call("IActionCollection.Clear");
 }
 
 const Interface kRepetition =
@@ -203,10 +199,8 @@ HRESULT STDMETHODCALLTYPE TriggersCount(Object* self, LONG* count) {
 
 HRESULT STDMETHODCALLTYPE TriggersItem(Object* self, LONG index, void** out) {
   const HRESULT result = Call("ITriggerCollection.get_Item", Show(index));
-  if (FAILED(result)) return result;
-  if (index != 1 || self->task->count("ITriggerCollection.Create") == 0) return E_INVALIDARG;
-  *out = Make(kTrigger, self->task);
-  return S_OK;
+  if (SUCCEEDED(result)) *out = Make(kTrigger, self->task);
+  return result;
 }
 
 const Interface kTriggers =
