@@ -90,7 +90,6 @@ TEST_F(ConflictScan, ModulesConfigurationAndTheDesignatedProcess) {
   // Listed to be ignored: never a conflict, its module notwithstanding.
   Restart((std::u16string(kConfig) + u" ConflictsToIgnore { fire 1; };").c_str());
   EXPECT_EQ(Scan(kPlayerPlugin), "");
-  EXPECT_FALSE(shim()->RecordConflictingProcesses(kPlayerPlugin));
 }
 
 }  // namespace
