@@ -477,12 +477,12 @@ TEST_F(StandIn, AccountOfTheConsoleSession) {
                   L"\\DllOverrides", L"wtsapi32", L"native");
   struct Case {
     const char* name;
-    const wchar_t *sessions, *fail;  // fail null: not set
-    const wchar_t* library;          // the stand-in build in system32
-    const char* reported;            // before 1106
+    const wchar_t *sessions, *fail;
+    const wchar_t* library;  // the stand-in build in system32
+    const char* reported;    // before 1106
     const char* account;
   } cases[] = {
-      {"last active session", L"0:4 3:0 5:0 7:4", nullptr, L"",
+      {"last active session", L"0:4 3:0 5:0 7:4", L"", L"",
        "37.0=4 39.1=0 41.1=0 39.1=3 40.1=3 39.1=5 40.1=5 39.1=7 41.1=5 36.1=5", "DOMAIN5\\user5"},
       {"sessions unknown", L"3:0", L"enumerate=1722", L"", "1754.1=1722 36.1=0", "DOMAIN0\\user0"},
       {"one state unknown", L"0:4 3:0 5:0", L"state5=21", L"",
@@ -490,13 +490,12 @@ TEST_F(StandIn, AccountOfTheConsoleSession) {
       {"user unknown", L"2:0", L"user=5", L"", "37.0=1 39.1=2 40.1=2 36.1=2 1752.1=5 1747.1=", ""},
       {"domain unknown", L"2:0", L"domain=6", L"",
        "37.0=1 39.1=2 40.1=2 36.1=2 1753.1=6 1746.1=", "user2"},
-      {"no narrow query", L"2:0", nullptr, L"-no-a", "", ""},
+      {"no narrow query", L"2:0", L"", L"-no-a", "", ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     registry_.SetString(HKEY_CURRENT_USER, kStandIns, L"WtsSessions", c.sessions);
-    if (c.fail != nullptr) registry_.SetString(HKEY_CURRENT_USER, kStandIns, L"WtsFail", c.fail);
-    if (c.fail == nullptr) registry_.Remove(HKEY_CURRENT_USER, kStandIns, L"WtsFail");
+    registry_.SetString(HKEY_CURRENT_USER, kStandIns, L"WtsFail", c.fail);
     ASSERT_TRUE(CopyFileW((ProgramFolder() + L"\\wtsapi32-standin" + c.library + L".dll").c_str(),
                           system32.c_str(), FALSE));
     Clear();
