@@ -140,21 +140,11 @@ TEST(RegistrationKeys, BrokerTableHoldsEveryWrittenKeyAndDeletionTakesThemAll) {
   if (!found.IsEmpty()) WriteBrokerRegistration(found, true);
 }
 
-TEST(RegistrationKeys, ControlDeletionNeverTouchesTheClassesRoot) {
+TEST(RegistrationKeys, LockUnlockByOwnershipAndDeletionSparingTheClassesRoot) {
   auto machine = KeyTableEntries(KeyTable::kControlMachine);
   const char* uninstall[] = {
       "MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\StormwingGlint"};
   Create(machine), Create(uninstall), Create(ControlUsersReadEntries());
-  DeleteRegistrationKeys(false, true);
-  for (const char* entry : machine) EXPECT_FALSE(KeyExists(entry)) << entry;
-  EXPECT_FALSE(KeyExists(uninstall[0]));
-  for (const char* entry : ControlUsersReadEntries()) EXPECT_TRUE(KeyExists(entry)) << entry;
-  Remove(ControlUsersReadEntries());
-}
-
-TEST(RegistrationKeys, LockAddsTwoDenyEntriesAndUnlockTakesOwnershipWhenItMust) {
-  auto machine = KeyTableEntries(KeyTable::kControlMachine);
-  Create(machine);
   std::vector<std::vector<BYTE>> before;
   for (const char* entry : machine) before.push_back(Acl(Name(entry)));
   LockRegistration(KeyTable::kControlMachine, true);
@@ -181,6 +171,10 @@ TEST(RegistrationKeys, LockAddsTwoDenyEntriesAndUnlockTakesOwnershipWhenItMust) 
   EXPECT_TRUE(IsWellKnownSid(owner, WinBuiltinAdministratorsSid));
   LocalFree(sd);
   DeleteRegistrationKeys(false, true);
+  for (const char* entry : machine) EXPECT_FALSE(KeyExists(entry)) << entry;
+  EXPECT_FALSE(KeyExists(uninstall[0]));
+  for (const char* entry : ControlUsersReadEntries()) EXPECT_TRUE(KeyExists(entry)) << entry;
+  Remove(ControlUsersReadEntries());
 }
 
 TEST(RegistrationKeys, RepairReplacesDenialsOnceAndUsersReadOnlyProgramIds) {
@@ -207,21 +201,6 @@ TEST(RegistrationKeys, RepairReplacesDenialsOnceAndUsersReadOnlyProgramIds) {
   }
   EXPECT_EQ(Acl(Name(clsid)), classKey);
   Remove(created), Remove(ControlUsersReadEntries());
-}
-
-TEST(RegistrationKeys, LockFileSetsAndClearsReadOnly) {
-  ScratchFiles files;
-  const std::wstring dir = NewTempFolder(L"glint-lockfile");
-  files.File(dir + L"\\plain.dat"), files.File(dir + L"\\readonly.dat");
-  SetFileAttributesW((dir + L"\\readonly.dat").c_str(), FILE_ATTRIBUTE_READONLY);
-  EXPECT_FALSE(LockFile(MString(u""), true));
-  EXPECT_FALSE(LockFile(M(dir + L"\\absent.dat"), true));
-  for (const wchar_t* name : {L"\\plain.dat", L"\\readonly.dat"}) {
-    EXPECT_TRUE(LockFile(M(dir + name), true)) << Utf8Of(name);
-    EXPECT_TRUE(LockFile(M(dir + name), false)) << Utf8Of(name);
-    EXPECT_FALSE(GetFileAttributesW((dir + name).c_str()) & FILE_ATTRIBUTE_READONLY);
-  }
-  RemoveTree(dir);
 }
 
 // Registration of each player type through the shim, read back value by value.
@@ -279,6 +258,19 @@ class Registration : public ShimTest {
   const std::wstring control_ = folder_ + L"\\GlintAX_34_0_0_384.ocx";
   const std::wstring hostExe_ = folder_ + L"\\glinthost.exe";
 };
+
+TEST_F(Registration, LockFileSetsAndClearsReadOnly) {
+  ScratchFiles files;
+  files.File(folder_ + L"\\plain.dat"), files.File(folder_ + L"\\readonly.dat");
+  SetFileAttributesW((folder_ + L"\\readonly.dat").c_str(), FILE_ATTRIBUTE_READONLY);
+  EXPECT_FALSE(LockFile(MString(u""), true));
+  EXPECT_FALSE(LockFile(M(folder_ + L"\\absent.dat"), true));
+  for (const wchar_t* name : {L"\\plain.dat", L"\\readonly.dat"}) {
+    EXPECT_TRUE(LockFile(M(folder_ + name), true)) << Utf8Of(name);
+    EXPECT_TRUE(LockFile(M(folder_ + name), false)) << Utf8Of(name);
+    EXPECT_FALSE(GetFileAttributesW((folder_ + name).c_str()) & FILE_ATTRIBUTE_READONLY);
+  }
+}
 
 TEST_F(Registration, EveryValueOfEachTypeReadsBack) {
   struct Case {
