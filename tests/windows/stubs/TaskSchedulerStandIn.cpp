@@ -18,7 +18,6 @@
 #include <algorithm>
 #include <map>
 #include <memory>
-#include <sstream>
 #include <string>
 
 #include "TaskStandInSettings.h"
@@ -76,7 +75,7 @@ HRESULT Call(const std::string& method, const std::string& values = "") {
 // task's name alone when it has none.
 std::map<std::string, Values> LoadTasks() {
   std::map<std::string, Values> tasks;
-  std::istringstream in(standin::ReadFileText(standin::Text(L"Tasks")));
+  std::ifstream in(standin::Text(L"Tasks").c_str(), std::ios::binary);
   for (std::string line; std::getline(in, line);) {
     const size_t tab = line.find('\t'), equals = line.find('=', tab);
     Values& values = tasks[line.substr(0, tab)];
