@@ -10,17 +10,11 @@
 #   C:\glint-tree\product\Temp -> C:\glint-tree\outside, beside a product folder "Glint"
 #   C:\glint-tree\linked-product\Glint -> C:\glint-tree\outside-empty, an empty folder
 #   C:\glint-tree\Plugins\NPGlint34_0_0_384.dll -> C:\glint-tree\outside-file.txt
-# Links are removed from Linux first: Wine deletes a link's target with it.
 #   tree-fixture.sh setup|cleanup PREFIX
 set -euo pipefail
 base="$2/drive_c/glint-tree"
 profile="$2/drive_c/users/glint-linked"
-rm -f "$base/tree/a/dirlink" "$base/tree/filelink.txt" "$base/rootlink" "$base/product/Temp" \
-  "$base/linked-product/Glint" "$base/Plugins/NPGlint34_0_0_384.dll" \
-  "$profile/AppData/Roaming/Kestrelink/Glint Player" \
-  "$profile/AppData/Local/Kestrelink/Glint Player/inner" \
-  "$profile/AppData/Local/Kestrelink/Glint Player/file.sol"
-rm -rf "$base" "$profile"
+rm -rf "$base" "$profile"  # from Linux, which removes a link and never its target
 [ "$1" = setup ] || exit 0
 mkdir -p "$base/tree/a/b" "$base/outside"
 echo player >"$base/tree/a/b/c.txt"

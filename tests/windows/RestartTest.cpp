@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
 #include "WineTestSupport.h"
 #include "engine/Uninstall.h"
@@ -27,21 +26,17 @@ void Hold(const wchar_t* how, const std::wstring& path) {
   EXPECT_TRUE(Exists(path + L".held")) << Utf8Of(path.c_str());
 }
 
-std::vector<std::wstring> Pending() {
-  std::vector<wchar_t> buffer(8192);
-  DWORD size = static_cast<DWORD>(buffer.size() * sizeof(wchar_t)), type = 0;
-  std::vector<std::wstring> entries;
+// The pending restart operations as one text, each string ended by "|".
+std::wstring Pending() {
+  std::wstring text(8192, L'\0');
+  DWORD size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
   if (RegGetValueW(HKEY_LOCAL_MACHINE, kSession, L"PendingFileRenameOperations",
-                   RRF_RT_REG_MULTI_SZ, &type, buffer.data(), &size) != ERROR_SUCCESS) {
-    return entries;
+                   RRF_RT_REG_MULTI_SZ, nullptr, text.data(), &size) != ERROR_SUCCESS) {
+    return L"";
   }
-  const size_t units = size / sizeof(wchar_t);
-  for (size_t at = 0; at + 1 < units;) {
-    entries.emplace_back(&buffer[at]);
-    at += entries.back().size() + 1;
-    if (entries.size() % 2 == 0 && at < units && buffer[at] == 0) break;
-  }
-  return entries;
+  text.resize(size / sizeof(wchar_t));
+  for (wchar_t& unit : text) unit = unit == 0 ? L'|' : unit;
+  return text;
 }
 
 struct Item {
@@ -96,12 +91,9 @@ TEST_F(Restart, Schedule) {
     EXPECT_TRUE(shim()->RemoveFilesByPattern(kPlayerActiveX | kPlayerPlugin | kPlayerPepper,
                                              M(kFolder + product).Give()));
   }
-  std::vector<std::wstring> expected;
-  for (const Item& item : kItems) {
-    expected.push_back(L"\\??\\" + kFolder + L"\\" + item.name);
-    expected.push_back(L"");
-  }
-  EXPECT_EQ(Pending(), expected);
+  std::wstring expected;  // each a name and an empty target, then the list's end
+  for (const Item& item : kItems) expected += L"\\??\\" + kFolder + L"\\" + item.name + L"||";
+  EXPECT_EQ(Pending(), expected + L"|");
 }
 
 TEST_F(Restart, AfterRestart) {

@@ -18,7 +18,6 @@
 #include <algorithm>
 #include <map>
 #include <memory>
-#include <sstream>
 #include <string>
 
 #include "TaskStandInSettings.h"
@@ -76,7 +75,7 @@ HRESULT Call(const std::string& method, const std::string& values = "") {
 // task's name alone when it has none.
 std::map<std::string, Values> LoadTasks() {
   std::map<std::string, Values> tasks;
-  std::istringstream in(standin::ReadFileText(standin::Text(L"Tasks")));
+  std::ifstream in(standin::Text(L"Tasks").c_str(), std::ios::binary);
   for (std::string line; std::getline(in, line);) {
     const size_t tab = line.find('\t'), equals = line.find('=', tab);
     Values& values = tasks[line.substr(0, tab)];
@@ -173,13 +172,9 @@ Interface Define(const IID& iid, const IID& derived, Slots fill) {
 
 // --- the definition and its parts ---------------------------------------------
 
-HRESULT STDMETHODCALLTYPE ActionsClear(Object* self) {
-  const HRESULT result = Call("IActionCollection.Clear");
-  if (SUCCEEDED(result)) {
-    std::erase_if(*self->task,
-                  [](const auto& v) { return v.first.find("Action") != std::string::npos; });
-  }
-  return result;
+// The new action's setters replace the stored values: nothing to clear.
+HRESULT STDMETHODCALLTYPE ActionsClear(Object*) {
+  return Call("IActionCollection.Clear");
 }
 
 const Interface kRepetition =
@@ -203,10 +198,8 @@ HRESULT STDMETHODCALLTYPE TriggersCount(Object* self, LONG* count) {
 
 HRESULT STDMETHODCALLTYPE TriggersItem(Object* self, LONG index, void** out) {
   const HRESULT result = Call("ITriggerCollection.get_Item", Show(index));
-  if (FAILED(result)) return result;
-  if (index != 1 || self->task->count("ITriggerCollection.Create") == 0) return E_INVALIDARG;
-  *out = Make(kTrigger, self->task);
-  return S_OK;
+  if (SUCCEEDED(result)) *out = Make(kTrigger, self->task);
+  return result;
 }
 
 const Interface kTriggers =

@@ -7,7 +7,6 @@
 #include <windows.h>
 
 #include <fstream>
-#include <iterator>
 #include <string>
 
 namespace standin {
@@ -44,12 +43,6 @@ inline std::string Utf8(const wchar_t* text, int length = -1) {
   if (size > 0) WideCharToMultiByte(CP_UTF8, 0, text, length, out.data(), size, nullptr, nullptr);
   if (length < 0 && !out.empty()) out.pop_back();  // the NUL
   return out;
-}
-
-// A whole file's bytes; empty when it cannot be read.
-inline std::string ReadFileText(const std::wstring& path) {
-  std::ifstream in(path.c_str(), std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 inline void WriteFileText(const std::wstring& path, const std::string& text) {

@@ -61,11 +61,6 @@ void* Copy(const void* data, size_t size, DWORD* bytes) {
   return block;
 }
 
-void LogQuery(const char* function, DWORD session, DWORD infoClass) {
-  standin::Log(std::string(function) + " " + std::to_string(session) + " " +
-               std::to_string(infoClass));
-}
-
 }  // namespace
 
 extern "C" {
@@ -77,7 +72,6 @@ __declspec(dllexport) void WINAPI WTSFreeMemory(void* memory) {
 __declspec(dllexport) BOOL WINAPI
     WTSQuerySessionInformationW(HANDLE, DWORD session, DWORD infoClass, wchar_t** wide,
                                 DWORD* bytes) {
-  LogQuery("WTSQuerySessionInformationW", session, infoClass);
   void** buffer = reinterpret_cast<void**>(wide);
   *buffer = nullptr;
   *bytes = 0;
@@ -106,9 +100,8 @@ __declspec(dllexport) BOOL WINAPI
   return TRUE;
 }
 
-__declspec(dllexport) BOOL WINAPI WTSEnumerateSessionsA(HANDLE, DWORD reserved, DWORD version,
-                                                        SessionInfoA** sessions, DWORD* count) {
-  standin::Log("WTSEnumerateSessionsA " + std::to_string(reserved) + " " + std::to_string(version));
+__declspec(dllexport) BOOL WINAPI
+    WTSEnumerateSessionsA(HANDLE, DWORD, DWORD, SessionInfoA** sessions, DWORD* count) {
   *sessions = nullptr;
   *count = 0;
   if (DWORD error = Failure(L"enumerate")) return Fail(error);
@@ -127,9 +120,8 @@ __declspec(dllexport) BOOL WINAPI WTSEnumerateSessionsA(HANDLE, DWORD reserved, 
 
 #ifndef GLINT_WTS_WITHOUT_NARROW_QUERY
 __declspec(dllexport) BOOL WINAPI
-    WTSQuerySessionInformationA(HANDLE, DWORD session, DWORD infoClass, char** buffer,
-                                DWORD* bytes) {
-  LogQuery("WTSQuerySessionInformationA", session, infoClass);
+    WTSQuerySessionInformationA(HANDLE, DWORD, DWORD, char** buffer, DWORD* bytes) {
+  standin::Log("WTSQuerySessionInformationA");
   *buffer = nullptr;
   *bytes = 0;
   return Fail(ERROR_NOT_SUPPORTED);
