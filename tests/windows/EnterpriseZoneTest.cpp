@@ -26,10 +26,7 @@ namespace {
 using Ids = std::optional<std::vector<std::wstring>>;
 const std::string kNone = "<none>";
 const std::wstring kOutside = L"C:\\glint-edp-outside";
-// Left by scripts/edp-fixture.sh.
-std::wstring LinkPath() {
-  return SharedObjects() + L"\\edp-filelink.sol";
-}
+// Behind the link scripts/redteam-fixture.sh leaves in the settings area.
 const std::wstring kLinkTarget = L"C:\\glint-edp-linked\\target.sol";
 
 std::string Content(const std::wstring& path) {
@@ -157,14 +154,11 @@ TEST_F(EnterpriseZone, WithoutTheSystemFacilitiesTheFallbacksHold) {
   settings.Ids(standin::kEnterpriseIds, {L"corp.example"});
   settings.Text(standin::kProtectLog, log_);
   const std::wstring written = Scratch(SharedObjects() + L"\\edp-fallback.sol");
-  files_.File(kOutside + L"\\fallback.txt", "outside");
   {
     Session broker;
     ASSERT_HRESULT_SUCCEEDED(broker.created);
     EXPECT_EQ(Hex(broker.Write(written, "data")), Hex(S_OK));
     EXPECT_EQ(Content(written), "data");
-    EXPECT_EQ(ZoneOf(written), kNone);  // no zone identifiers: nothing written
-    EXPECT_EQ(Hex(broker.Read(kOutside + L"\\fallback.txt")), Hex(E_ACCESSDENIED));
   }
   EXPECT_EQ(Content(log_), kNone);
   // The same pieces in this process.
@@ -172,15 +166,11 @@ TEST_F(EnterpriseZone, WithoutTheSystemFacilitiesTheFallbacksHold) {
     EXPECT_TRUE(Mark(attachment, written.c_str()));
     EXPECT_FALSE(Mark(attachment, nullptr));
   }
-  EXPECT_EQ(ZoneOf(written), kNone);
+  EXPECT_EQ(ZoneOf(written), kNone);  // no zone identifiers: nothing written
   Edpwin32DllHelper edp;
-  EXPECT_EQ(edp.ProtectFileToEnterpriseIdentity, nullptr);
   EXPECT_EQ(Hex(ProtectFileToEnterpriseIdentity(edp, written.c_str(), L"corp.example")),
             Hex(S_FALSE));
-  EnterpriseIds process(false);
-  EXPECT_FALSE(process.HasIdentity());
-  EXPECT_EQ(process.Count(), 0u);
-  EXPECT_EQ(process.Identity(0), nullptr);
+  EXPECT_EQ(EnterpriseIds(false).Count(), 0u);
 }
 
 // Files the broker writes carry the Internet zone, unless already marked as
@@ -204,7 +194,6 @@ TEST_F(EnterpriseZone, FilesWrittenThroughTheBrokerCarryTheInternetZone) {
       {"intranet counts as marked", "old", ZoneText(1), false, false, ZoneText(1)},
       {"restricted counts as marked", "old", ZoneText(4), false, false, ZoneText(4)},
       {"unreadable zone: marked again", "old", "[ZoneTransfer]\r\n", false, false, ZoneText(3)},
-      {"read-only open marks nothing", "old", none, true, false, kNone},
       {"read-only open leaves a local zone", "old", ZoneText(0), true, false, ZoneText(0)},
       {"the marking fails", none, none, false, true, kNone},
   };
@@ -240,13 +229,10 @@ TEST_F(EnterpriseZone, MarkersInThisProcess) {
   // clang-format off
   const Case cases[] = {
       {true, "unmarked file", std::nullopt, false, true, kAttached},
-      {true, "already Internet", ZoneText(3), false, true, ZoneText(3)},
-      {true, "local machine", ZoneText(0), false, true, kAttached},
       {true, "trusted sites", ZoneText(2), false, true, ZoneText(2)},
       {true, "save fails", std::nullopt, true, false, kNone},
       {true, "save fails but already marked", ZoneText(3), true, true, ZoneText(3)},
       {false, "unmarked file", std::nullopt, false, true, ZoneText(3)},
-      {false, "local machine", ZoneText(0), false, true, ZoneText(3)},
       {false, "save fails", std::nullopt, true, false, kNone},
       {false, "save fails on a local file", ZoneText(0), true, false, ZoneText(0)},
   };
@@ -265,9 +251,6 @@ TEST_F(EnterpriseZone, MarkersInThisProcess) {
     EXPECT_EQ(ZoneOf(path), c.expectedZone);
   }
   standIns.Remove(standin::kZoneSaveResult);
-  // A file that is not there cannot be marked.
-  EXPECT_FALSE(Mark(false, (folder + L"\\missing.txt").c_str()));
-  EXPECT_FALSE(Mark(true, (folder + L"\\missing.txt").c_str()));
   // The attachment services get the full path of a relative one, and
   // nothing when it does not fit in 260 characters.
   WriteFileText(folder + L"\\relative.txt", "x");
@@ -288,26 +271,19 @@ TEST_F(EnterpriseZone, TheProcessRecordFollowsTheSystemsAnswers) {
   standIns.Srpapi();
   // The guessed buffer of 260 bytes holds one pointer and 126 characters.
   const std::wstring fits(125, L'f'), tooLong(126, L'g');
-  std::vector<std::wstring> many;
-  for (int i = 0; i < 64; ++i) many.push_back(L"unit" + std::to_wstring(i) + L".corp.example");
   using List = std::vector<std::wstring>;
   const List corp = {L"corp.example"}, ab = {L"a.example", L"b.example"};
-  const List unicode = {L"b\u00fccher.example", L"\u65e5\u672c.example"};
   const std::optional<HRESULT> no;
   struct Case {
     const char* name;
-    Ids ids;  // nullopt: value absent
+    List ids;
     std::optional<HRESULT> noBufferResult, fillResult;
     List expected;  // the record's identities
   };
   // clang-format off
   const Case cases[] = {
-      {"value absent", std::nullopt, no, no, {}},
       {"empty list", List{}, no, no, {}},
       {"one identity", corp, no, no, corp},
-      {"order kept", List{L"b.example", L"a.example"}, no, no, {L"b.example", L"a.example"}},
-      {"beyond ASCII", unicode, no, no, unicode},
-      {"many identities", many, no, no, many},
       {"guessed buffer, fits exactly", List{fits}, E_INVALIDARG, no, {fits}},
       {"guessed buffer, one character too long", List{tooLong}, E_INVALIDARG, no, {}},
       {"guessed buffer, two identities", ab, E_INVALIDARG, no, ab},
@@ -322,7 +298,7 @@ TEST_F(EnterpriseZone, TheProcessRecordFollowsTheSystemsAnswers) {
     for (const wchar_t* name :
          {standin::kEnterpriseIds, standin::kNoBufferResult, standin::kFillResult})
       standIns.Remove(name);
-    if (c.ids) standIns.Ids(standin::kEnterpriseIds, *c.ids);
+    standIns.Ids(standin::kEnterpriseIds, c.ids);
     if (c.noBufferResult) standIns.Result(standin::kNoBufferResult, *c.noBufferResult);
     if (c.fillResult) standIns.Result(standin::kFillResult, *c.fillResult);
     EnterpriseIds record(false);
@@ -340,19 +316,14 @@ TEST_F(EnterpriseZone, TheProcessRecordFollowsTheSystemsAnswers) {
     std::wstring upper = first;
     CharUpperBuffW(upper.data(), static_cast<DWORD>(upper.size()));
     for (const std::wstring& other : {first.substr(0, first.size() - 1), first + L"x",
-                                      first + std::wstring(1, L'\0'), std::wstring()}) {
+                                      first + std::wstring(1, L'\0'), std::wstring(), upper}) {
       EXPECT_FALSE(record.Holds(other));
-    }
-    if (upper != first) {
-      EXPECT_FALSE(record.Holds(upper));
     }
   }
   // Outside a call from a client there is nobody to impersonate.
   standIns.Ids(standin::kEnterpriseIds, corp);
   standIns.Ids(standin::kClientEnterpriseIds, {L"client.example"});
-  EnterpriseIds client(true);
-  EXPECT_FALSE(client.HasIdentity());
-  EXPECT_EQ(client.Count(), 0u);
+  EXPECT_EQ(EnterpriseIds(true).Count(), 0u);
 }
 
 // Reads and writes by callers with and without identities, through a live
@@ -380,11 +351,7 @@ const std::vector<AccessCase>& AccessCases() {
       // A caller without identities keeps the path policy whatever the broker has.
       {"live: settings area, not protected", true, corp, same, P::kSettings, false, false, S_OK, ""},
       {"live: read outside refused", true, corp, same, P::kOutside, true, true, denied, ""},
-      {"live: read in the store after the protection query", true, corp, same, P::kSettings, true, true, S_OK, ""},
-      {"live: write outside refused", true, corp, same, P::kOutside, false, false, denied, ""},
       {"caller without identities, settings area", false, corp, none, P::kSettings, false, false, S_OK, ""},
-      {"caller without identities, process value absent", false, std::nullopt, none, P::kSettings, false, false, S_OK, ""},
-      {"caller without identities reads outside", false, corp, none, P::kOutside, true, true, denied, ""},
       // Writes in the settings area are protected to the caller's first identity.
       {"settings area, new file", false, corp, same, P::kSettings, false, false, S_OK, "corp.example"},
       {"settings area, existing file", false, corp, same, P::kSettings, true, false, S_OK, "corp.example"},
@@ -572,7 +539,8 @@ const std::map<std::string, void (*)(int)> kChildCases = {
     {"link",
      [](int) {
        LocalBroker broker;
-       EXPECT_EQ(Hex(broker.Write(LinkPath(), "gone")), Hex(E_ACCESSDENIED));
+       EXPECT_EQ(Hex(broker.Write(SharedObjects() + L"\\edp-filelink.sol", "gone")),
+                 Hex(E_ACCESSDENIED));
      }},
     {"unprotected",
      [](int) {
@@ -621,13 +589,11 @@ TEST_F(EnterpriseZone, ProtectionQueriesAndTheirWorker) {
   TaskWorker::StopShared();
   BrokerFileProtectionInfo missing(kOutside + L"\\missing.txt");
   EXPECT_FALSE(missing.IsProtected());
-  EXPECT_TRUE(missing.Identity().empty());
   EXPECT_EQ(missing.CurrentState(), BrokerFileProtectionInfo::kFailed);
   EXPECT_EQ(TaskWorker::Shared(false), nullptr);
   struct Query {
     std::wstring path;
     bool isProtected = true;
-    bool noIdentity = false;
     LONG state = -1;
   } query{kOutside + L"\\query.txt"};
   files_.File(query.path, "x");
@@ -637,14 +603,12 @@ TEST_F(EnterpriseZone, ProtectionQueriesAndTheirWorker) {
         auto* q = static_cast<Query*>(context);
         BrokerFileProtectionInfo info(q->path);
         q->isProtected = info.IsProtected();
-        q->noIdentity = info.Identity().empty();
         q->state = info.CurrentState();
         return 0;
       },
       &query, 0, nullptr));
   ASSERT_EQ(WaitForSingleObject(thread.Get(), 20000), WAIT_OBJECT_0) << "the query did not finish";
   EXPECT_FALSE(query.isProtected);
-  EXPECT_TRUE(query.noIdentity);
   EXPECT_EQ(query.state, BrokerFileProtectionInfo::kFailed);
   TaskWorker* worker = TaskWorker::Shared(false);
   ASSERT_NE(worker, nullptr);  // started by the query
@@ -657,13 +621,10 @@ TEST_F(EnterpriseZone, ProtectionQueriesAndTheirWorker) {
     DWORD thread = 0;
     UniqueHandle done{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
   };
-  for (int round = 0; round < 2; ++round) {
-    Recording task;
-    ASSERT_TRUE(worker->Post(&task));
-    ASSERT_EQ(WaitForSingleObject(task.done.Get(), 10000), WAIT_OBJECT_0);
-    EXPECT_NE(task.thread, 0u);
-    EXPECT_NE(task.thread, GetCurrentThreadId());
-  }
+  Recording task;
+  ASSERT_TRUE(worker->Post(&task));
+  ASSERT_EQ(WaitForSingleObject(task.done.Get(), 10000), WAIT_OBJECT_0);
+  EXPECT_NE(task.thread, GetCurrentThreadId());
   TaskWorker::StopShared();
   EXPECT_EQ(TaskWorker::Shared(false), nullptr);
 }

@@ -13,8 +13,7 @@
 #include "broker/services/FileDialogs.h"
 #include "foundation/Win32Handles.h"
 
-// The visible window of class `type` (a dialog by default) of process
-// `process`, or null.
+// The visible window of class `type` (a dialog by default) of `process`, or null.
 inline HWND VisibleDialog(DWORD process, const wchar_t* type = L"#32770") {
   struct Search {
     DWORD process;

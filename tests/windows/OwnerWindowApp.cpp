@@ -23,7 +23,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
   }
   MSG message;
   while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-    TranslateMessage(&message);
     DispatchMessageW(&message);
   }
   return 0;

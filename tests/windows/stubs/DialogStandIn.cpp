@@ -1,9 +1,6 @@
-// Stand-in for the item dialogs, made the TreatAs of both dialog classes
-// (StandInSettings.h): it records what the broker gives the dialog (file
-// types, options, proposed name, collected and initial properties), answers
-// the collected properties from the registry, and leaves showing and the
-// results to the system's own dialog, which it creates through comdlg32
-// directly. Methods the broker never calls answer E_NOTIMPL.
+// Stand-in for the item dialogs, the TreatAs of both dialog classes (StandInSettings.h):
+// it records what the broker gives the dialog, answers the collected properties from the
+// registry, and leaves showing and the results to the system's dialog, made by comdlg32.
 #include <windows.h>
 #include <ole2.h>
 #include <propkey.h>
@@ -12,7 +9,6 @@
 #include <shobjidl.h>
 
 #include <cstdio>
-#include <new>
 #include <string>
 #include <vector>
 
@@ -43,7 +39,6 @@ class Dialog final : public IFileOpenDialog, public IFileSaveDialog {
   explicit Dialog(IFileDialog* inner) : inner_(inner) {}
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
     *object = nullptr;
     if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IModalWindow) ||
         IsEqualIID(iid, IID_IFileDialog)) {
@@ -209,18 +204,13 @@ class Factory final : public IClassFactory {
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
   ULONG STDMETHODCALLTYPE Release() override { return 1; }
-  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** object) override {
+  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown*, REFIID iid, void** object) override {
     *object = nullptr;
-    if (outer != nullptr) return CLASS_E_NOAGGREGATION;
     const bool save = IsEqualIID(iid, IID_IFileSaveDialog);
     IFileDialog* inner = nullptr;
     HRESULT hr = SystemDialog(save ? CLSID_FileSaveDialog : CLSID_FileOpenDialog, &inner);
     if (FAILED(hr)) return hr;
-    auto* dialog = new (std::nothrow) Dialog(inner);
-    if (dialog == nullptr) {
-      inner->Release();
-      return E_OUTOFMEMORY;
-    }
+    auto* dialog = new Dialog(inner);
     hr = static_cast<IFileOpenDialog*>(dialog)->QueryInterface(iid, object);
     static_cast<IFileOpenDialog*>(dialog)->Release();
     return hr;
@@ -232,7 +222,6 @@ Factory g_factory;
 }  // namespace
 
 extern "C" HRESULT WINAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) {
-  if (object == nullptr) return E_POINTER;
   *object = nullptr;
   if (!IsEqualCLSID(clsid, standin::kClsidDialogStandIn) &&
       !IsEqualCLSID(clsid, CLSID_FileOpenDialog) && !IsEqualCLSID(clsid, CLSID_FileSaveDialog)) {

@@ -1,8 +1,6 @@
-// Stand-in for the runtime's storage and enterprise-data classes
-// (StandInSettings.h): a file lookup by path, a file's protection query and
-// an audited access request, each an asynchronous operation that completes
-// on a thread of its own and calls its completion handler there, as the
-// system's do.
+// Stand-in for the runtime's storage and enterprise-data classes (StandInSettings.h): a
+// file lookup, a protection query and an audited access request, each completing on a
+// thread of its own and calling its completion handler there, as the system's do.
 #include <windows.h>
 #include <activation.h>
 #include <inspectable.h>
@@ -120,7 +118,6 @@ class Operation final : public Object<AsyncOperation<Result>, kIids...> {
     if (thread != nullptr) CloseHandle(thread);
   }
   HRESULT STDMETHODCALLTYPE put_Completed(IUnknown* handler) override {
-    if (handler == nullptr) return E_POINTER;
     EnterCriticalSection(&lock_);
     const int status = status_;
     if (status == 0) (handler_ = handler)->AddRef();
@@ -130,7 +127,6 @@ class Operation final : public Object<AsyncOperation<Result>, kIids...> {
   }
   HRESULT STDMETHODCALLTYPE get_Completed(IUnknown**) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetResults(Result* result) override {
-    if (result == nullptr) return E_POINTER;
     if (status_ != kCompleted) return static_cast<HRESULT>(0x8000000E);  // an illegal method call
     if constexpr (std::is_pointer_v<Result>) result_->AddRef();
     *result = result_;
@@ -232,8 +228,6 @@ class Manager final : public Object<ProtectionManagerStatics, kIidFileProtection
   }
 };
 
-// ------------------------------------------------------------- audited access
-
 struct AuditInfoFactory : IInspectable {
   virtual HRESULT STDMETHODCALLTYPE Create(int action, HSTRING data, HSTRING source, HSTRING target,
                                            IUnknown** info) = 0;
@@ -267,7 +261,6 @@ class AuditFactory final
  public:
   HRESULT STDMETHODCALLTYPE Create(int action, HSTRING data, HSTRING source, HSTRING target,
                                    IUnknown** info) override {
-    if (info == nullptr) return E_POINTER;
     *info = new AuditInfo(action, Text(data), Text(source), Text(target));
     return S_OK;
   }
@@ -305,7 +298,6 @@ class PolicyManager final
                                                                         HSTRING target,
                                                                         IUnknown* audit, REFIID iid,
                                                                         void** operation) override {
-    if (operation == nullptr) return E_POINTER;
     *operation = nullptr;
     AuditInfo* info = nullptr;
     if (audit == nullptr || !IsEqualIID(iid, kIidEvaluationOperation) ||
@@ -332,7 +324,6 @@ class PolicyManager final
 
 extern "C" __declspec(dllexport) HRESULT WINAPI
     DllGetActivationFactory(HSTRING classId, IUnknown** factory) {
-  if (factory == nullptr) return E_POINTER;
   std::wstring requested = Text(classId);
   if (requested == standin::kStorageFileClass) {
     *factory = static_cast<StorageFileStatics*>(new Files);

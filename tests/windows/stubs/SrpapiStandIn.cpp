@@ -12,7 +12,6 @@
 
 extern "C" __declspec(dllexport) HRESULT WINAPI
     SrpGetEnterpriseIds(HANDLE token, PULONG bytes, PCWSTR* ids, PULONG count) {
-  if (bytes == nullptr || count == nullptr) return E_INVALIDARG;
   TOKEN_TYPE type = TokenPrimary;
   DWORD length = 0;
   if (!GetTokenInformation(token, TokenType, &type, sizeof type, &length))

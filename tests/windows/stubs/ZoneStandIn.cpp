@@ -9,7 +9,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <new>
 #include <string>
 #include <utility>
 
@@ -27,7 +26,6 @@ const IID kIidAttachmentExecute = {
 // Replaces the side file of an existing file.
 HRESULT WriteZone(const std::wstring& path, DWORD zone, const std::wstring& source,
                   const std::wstring& referrer = L"") {
-  if (path.empty()) return E_INVALIDARG;
   HRESULT configured = standin::ReadResult(standin::kZoneSaveResult, S_OK);
   if (FAILED(configured)) return configured;
   if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES)
@@ -70,7 +68,6 @@ class Counted : public Main {
  public:
   virtual ~Counted() = default;
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
     *object = IsEqualIID(iid, IID_IUnknown) ? static_cast<Main*>(this) : Find(iid);
     if (*object == nullptr) return E_NOINTERFACE;
     AddRef();
@@ -97,7 +94,6 @@ class ZoneIdentifier final : public Counted<IZoneIdentifier>, public IPersistFil
   ULONG STDMETHODCALLTYPE Release() override { return Counted::Release(); }
   // What the broker calls: Load and GetId, or SetId and Save; nothing else.
   HRESULT STDMETHODCALLTYPE GetId(DWORD* zone) override {
-    if (zone == nullptr) return E_INVALIDARG;
     *zone = zone_;
     return zone_ == kNoZone ? E_ACCESSDENIED : S_OK;
   }
@@ -130,12 +126,10 @@ class ZoneIdentifier final : public Counted<IZoneIdentifier>, public IPersistFil
 class AttachmentServices final : public Counted<IAttachmentExecute> {
  public:
   HRESULT STDMETHODCALLTYPE SetLocalPath(LPCWSTR path) override {
-    if (path == nullptr || path[0] == 0) return E_INVALIDARG;
     localPath_ = path;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE SetSource(LPCWSTR source) override {
-    if (source == nullptr) return E_INVALIDARG;
     source_ = source;
     return S_OK;
   }
@@ -147,7 +141,6 @@ class AttachmentServices final : public Counted<IAttachmentExecute> {
   HRESULT STDMETHODCALLTYPE SetClientGuid(REFGUID) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE SetFileName(LPCWSTR) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE SetReferrer(LPCWSTR referrer) override {
-    if (referrer == nullptr) return E_INVALIDARG;
     referrer_ = referrer;
     return S_OK;
   }
@@ -172,19 +165,14 @@ template <typename Object>
 class Factory final : public IClassFactory {
  public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
     bool mine = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory);
     *object = mine ? static_cast<IClassFactory*>(this) : nullptr;
     return mine ? S_OK : E_NOINTERFACE;
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
   ULONG STDMETHODCALLTYPE Release() override { return 1; }
-  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    *object = nullptr;
-    if (outer != nullptr) return CLASS_E_NOAGGREGATION;
-    auto* created = new (std::nothrow) Object;
-    if (created == nullptr) return E_OUTOFMEMORY;
+  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown*, REFIID iid, void** object) override {
+    auto* created = new Object;
     HRESULT result = created->QueryInterface(iid, object);
     created->Release();
     return result;
@@ -197,7 +185,6 @@ Factory<AttachmentServices> g_attachmentFactory;
 }  // namespace
 
 extern "C" HRESULT WINAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) {
-  if (object == nullptr) return E_POINTER;
   *object = nullptr;
   if (IsEqualCLSID(clsid, standin::kClsidPersistentZoneIdentifier))
     return g_zoneFactory.QueryInterface(iid, object);
