@@ -219,7 +219,6 @@ class LcdCrossProcess : public ::testing::Test {
   void OpenAccessor() {  // this object's accessor opens the block as it is now
     LONG value = 0;
     ASSERT_EQ(broker_->BrokerLcdMessageTimeout(&value), S_OK);
-    EXPECT_EQ(value, 5000);
   }
   SharedBlock block_;
   IGlintBroker6* broker_ = nullptr;
@@ -273,17 +272,13 @@ TEST_F(LcdCrossProcess, ADeadMessageIsPrunedWithItsConnections) {
             "FindConnectionFormat ->1 p_format=0; FindConnectionFormat ->0 p_format=2");
 }
 
-TEST_F(LcdCrossProcess, LocksNestAndHoldOtherProcessesOff) {
-  EXPECT_EQ(Player("Lock; Lock; Lock; TryAddConnection(\"_lcdtest.inner\", 0, 0, 50); Unlock; "
-                   "Unlock; Unlock; Unlock; MessageTimeout"),
-            "Lock ->0 p_refCount=1; Lock ->0 p_refCount=2; Lock ->0 p_refCount=3; "
-            "TryAddConnection ->0; Unlock ->0 p_refCount=2; Unlock ->0 p_refCount=1; "
-            "Unlock ->0 p_refCount=0; Unlock ->0 p_refCount=0; MessageTimeout ->0 p_timeout=5000");
-  EXPECT_TRUE(block_.FreeWithin(0)) << "every level was undone";
-  // While the broker holds the lock for this process's object, a peer cannot take it.
+// While the broker holds the lock for this process's object, a peer cannot
+// take the mutex. (Levels nest through the broker: the waiting player's case.)
+TEST_F(LcdCrossProcess, ALockHoldsOtherProcessesOff) {
   EXPECT_EQ(Lock(), "0x00000000 1");
   EXPECT_FALSE(block_.FreeWithin(500));
   EXPECT_EQ(Lock({false}), "0x00000000 0");
+  EXPECT_TRUE(block_.FreeWithin(0));
 }
 
 // An object opened after a peer died holding the mutex meets it abandoned,
