@@ -1,7 +1,5 @@
-// The broker's server pieces inside the test process: class object
-// registration, the factory, object counting and the end of the server,
-// IUnknown and IDispatch rules, argument checks of every method, opens a
-// save dialog named, and the registration keys.
+// The broker's server pieces inside the test process, where a case can reach
+// the factory, the object count and the cookie table directly.
 #include <windows.h>
 
 #include <gtest/gtest.h>
