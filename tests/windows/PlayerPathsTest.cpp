@@ -101,7 +101,6 @@ TEST_F(PlayerPathsTest, ReadAndCreateDirectoryRules) {
       {paths_, k + L"\\*\\..\\..\\..\\x", false, false},
       {paths_, k + L"\\sub\\..\\*", true, false},
       {paths_, k + L"\\..\\*", false, false},
-      {paths_, L"C:\\windows\\win.ini", false, false},
       {paths_, localAppData_ + L"\\Kestrelink\\x", false, false},
       {local_, localAppData_ + L"\\Kestrelink\\x", true, true},
   };
