@@ -333,7 +333,6 @@ void StateAndRefusals(Player& p) {
   const std::wstring outside = L"C:\\glint-soak-outside\\x.sol";
   ULONG cookie = 0, read = 0, attributes = 0;
   p.Expect("write outside", p.Open(outside, false, &cookie), E_ACCESSDENIED);
-  p.Expect("write a program", p.Open(p.Path(L"x.exe"), false, &cookie), E_ACCESSDENIED);
   UniqueBstr name;
   p.Expect("search the system",
            b->BrokerFindFirstFile(Bstr(KnownFolder(CSIDL_WINDOWS) + L"\\*"), name.Receive(),
