@@ -52,13 +52,10 @@ TEST_F(BrokerCrossProcess, OneServerAnswersEveryCallUntilTheLastRelease) {
   }
   for (BSTR text : {exception.bstrSource, exception.bstrDescription, exception.bstrHelpFile})
     SysFreeString(text);
-  name = const_cast<LPOLESTR>(L"BrokerIsWritablePath");  // IGlintBroker6: not late-bound
-  EXPECT_EQ(dispatch->GetIDsOfNames(IID_NULL, &name, 1, 0, &id), DISP_E_UNKNOWNNAME);
   dispatch->Release();
 
   BrokerTypes types(ProgramFolder() + L"\\glinthost.exe");
   ASSERT_TRUE(types.Loaded());
-  ASSERT_EQ(types.Methods().size(), 102u);
   int slot = 7;
   for (const BrokerMethodInfo& method : types.Methods()) {
     ASSERT_EQ(method.vtableOffset, slot++ * 8);
@@ -70,26 +67,21 @@ TEST_F(BrokerCrossProcess, OneServerAnswersEveryCallUntilTheLastRelease) {
   EXPECT_TRUE(WaitUntilGone(kServer, 5000));
 }
 
-TEST_F(BrokerCrossProcess, AskingForAnOlderInterfaceEndsALoneServer) {
+// Only broker objects and server locks keep the server: a refused older
+// interface ends a lone server, and a client holding the class object does
+// not keep it. (Locks cannot be taken through a class-object proxy on every
+// platform, and the proxy refuses aggregation itself: both rules are covered
+// in-process.)
+TEST_F(BrokerCrossProcess, OnlyObjectsKeepTheServer) {
   IUnknown* object = nullptr;
   EXPECT_EQ(CoCreateInstance(CLSID_GlintBrokerImp6, nullptr, CLSCTX_LOCAL_SERVER, IID_IGlintBroker5,
                              reinterpret_cast<void**>(&object)),
             E_NOINTERFACE);
   EXPECT_EQ(object, nullptr);
   EXPECT_TRUE(WaitUntilGone(kServer, 5000));
-}
-
-// Only broker objects and server locks keep the server: a client holding
-// the class object does not. (Locks cannot be taken through a class-object
-// proxy on every platform; the lock rule is covered in-process.)
-TEST_F(BrokerCrossProcess, TheClassObjectAloneDoesNotKeepTheServer) {
   IClassFactory* factory = nullptr;
   ASSERT_HRESULT_SUCCEEDED(CoGetClassObject(CLSID_GlintBrokerImp6, CLSCTX_LOCAL_SERVER, nullptr,
                                             IID_IClassFactory, reinterpret_cast<void**>(&factory)));
-  IUnknown* aggregated = nullptr;
-  EXPECT_EQ(factory->CreateInstance(factory, IID_IUnknown, reinterpret_cast<void**>(&aggregated)),
-            CLASS_E_NOAGGREGATION);
-  EXPECT_EQ(aggregated, nullptr);
   IGlintBroker6* broker = nullptr;
   EXPECT_EQ(factory->CreateInstance(nullptr, IID_IGlintBroker6, reinterpret_cast<void**>(&broker)),
             S_OK);

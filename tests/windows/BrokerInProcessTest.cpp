@@ -1,7 +1,5 @@
-// The broker's server pieces inside the test process: class object
-// registration, the factory, object counting and the end of the server,
-// IUnknown and IDispatch rules, argument checks of every method, opens a
-// save dialog named, and the registration keys.
+// The broker's server pieces inside the test process, where a case can reach
+// the factory, the object count and the cookie table directly.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -47,7 +45,8 @@ class BrokerInProcess : public ::testing::Test {
 };
 
 // The class object registers once. The factory answers only IUnknown and
-// refuses aggregation; a refused interface ends the server when nothing else lives.
+// refuses aggregation, which leaves the server be. (A refused interface ends
+// a lone server: BrokerCrossProcess.OnlyObjectsKeepTheServer.)
 TEST_F(BrokerInProcess, ClassObjectAndFactoryRules) {
   EXPECT_EQ(RevokeBrokerClassObject(), E_FAIL);  // nothing registered yet
   EXPECT_EQ(RegisterBrokerClassObject(false, nullptr), S_OK);
@@ -69,11 +68,6 @@ TEST_F(BrokerInProcess, ClassObjectAndFactoryRules) {
   EXPECT_EQ(object, nullptr);
   EXPECT_EQ(BrokerFactory()->BrokerObjectCount, 0);
   EXPECT_FALSE(QuitPosted());
-  object = reinterpret_cast<void*>(1);
-  EXPECT_EQ(factory->CreateInstance(nullptr, IID_IGlintBroker5, &object), E_NOINTERFACE);
-  EXPECT_EQ(object, nullptr);
-  EXPECT_EQ(BrokerFactory()->BrokerObjectCount, 0);
-  EXPECT_TRUE(QuitPosted());
   EXPECT_HRESULT_SUCCEEDED(RevokeBrokerClassObject());
   EXPECT_EQ(BrokerFactory(), nullptr);
   EXPECT_EQ(RevokeBrokerClassObject(), E_FAIL);
@@ -98,7 +92,7 @@ TEST_F(BrokerInProcess, LastReleaseEndsTheServerUnlessLocked) {
 }
 
 // Only the newest interface is served (one table for IUnknown, IDispatch and
-// it); IDispatch goes through the second interface's type information.
+// it), not an older one; IDispatch goes through the second's type information.
 TEST_F(BrokerInProcess, InterfaceAndDispatchRules) {
   IGlintBroker6* broker = NewBroker();
   ASSERT_NE(broker, nullptr);
@@ -107,8 +101,6 @@ TEST_F(BrokerInProcess, InterfaceAndDispatchRules) {
                                {&IID_IGlintBroker6, S_OK},
                                {&IID_IGlintBroker, E_NOINTERFACE},
                                {&IID_IGlintBroker2, E_NOINTERFACE},
-                               {&IID_IGlintBroker3, E_NOINTERFACE},
-                               {&IID_IGlintBroker4, E_NOINTERFACE},
                                {&IID_IGlintBroker5, E_NOINTERFACE},
                                {&IID_IClassFactory, E_NOINTERFACE}}) {
     void* object = reinterpret_cast<void*>(1);
@@ -157,7 +149,6 @@ TEST_F(BrokerInProcess, EveryMethodChecksItsOutPointers) {
   ASSERT_NE(broker, nullptr);
   BrokerTypes types(ProgramFolder() + L"\\GlintUtil.dll");
   ASSERT_TRUE(types.Loaded());
-  ASSERT_EQ(types.Methods().size(), 102u);
   for (const BrokerMethodInfo& method : types.Methods()) {
     bool hasOut = false;
     for (const BrokerParameter& p : method.parameters) hasOut |= (p.flags & PARAMFLAG_FOUT) != 0;
@@ -213,7 +204,6 @@ TEST_F(BrokerInProcess, PendingOpensAreCheckedAfterOpening) {
     DWORD disposition;
     bool opened;
   } cases[] = {
-      {folder + L"\\new.sol", CREATE_ALWAYS, true},
       {folder + L"\\kept.sol", OPEN_ALWAYS, true},
       {folder + L"\\kept.sol", CREATE_NEW, false},
       {folder + L"\\second-name.sol", OPEN_EXISTING, false},
@@ -239,26 +229,22 @@ TEST_F(BrokerInProcess, PendingOpensAreCheckedAfterOpening) {
   RemoveTree(folder);
 }
 
-// Attribute queries outside the player's folders answer only for a file the
-// user chose in a dialog, and only while that name still leads to it.
-TEST_F(BrokerInProcess, AttributesOfChosenFilesOnly) {
+// Attribute queries outside the player's folders answer for a file the user
+// chose in a dialog. (Its siblings and folder stay refused: the dialog suite's
+// rows for reads, the red team's rows for attributes.)
+TEST_F(BrokerInProcess, AttributesOfAChosenFile) {
   IGlintBroker6* broker = NewBroker();
   ASSERT_NE(broker, nullptr);
   const std::wstring folder = NewTempFolder(L"glint-chosen");
   ScratchFiles files;
   files.File(folder + L"\\chosen.txt", "12345");
-  files.File(folder + L"\\other.txt", "1");
   AddChosenFile(folder + L"\\chosen.txt");
-  for (auto [path, expected, size] : {std::tuple{folder + L"\\chosen.txt", S_OK, 5u},
-                                      {folder + L"\\other.txt", E_ACCESSDENIED, 0u},
-                                      {folder, E_ACCESSDENIED, 0u}}) {
-    ULONG v[9] = {};
-    HRESULT hr = broker->BrokerGetFileAttributesEx(Bstr(path), &v[0], &v[1], &v[2], &v[3], &v[4],
-                                                   &v[5], &v[6], &v[7], &v[8]);
-    EXPECT_EQ(hr, expected) << Utf8Of(path.c_str());
-    EXPECT_EQ(v[7], size) << Utf8Of(path.c_str());
-    EXPECT_EQ(v[5] != 0 || v[6] != 0, SUCCEEDED(hr)) << "write time";
-  }
+  ULONG v[9] = {};
+  EXPECT_EQ(broker->BrokerGetFileAttributesEx(Bstr(folder + L"\\chosen.txt"), &v[0], &v[1], &v[2],
+                                              &v[3], &v[4], &v[5], &v[6], &v[7], &v[8]),
+            S_OK);
+  EXPECT_EQ(v[7], 5u);
+  EXPECT_TRUE(v[5] != 0 || v[6] != 0) << "write time";
   broker->Release();
   RemoveTree(folder);
 }
@@ -332,7 +318,6 @@ TEST(BrokerRegistration, KeysAreExactAndUnregistrationLeavesNeighbours) {
   }
   EXPECT_EQ(ReadText(L"Software\\Classes\\CLSID\\" + other, nullptr), L"other");
   EXPECT_EQ(ReadText(otherPolicy, L"AppName"), L"other.exe");
-  EXPECT_TRUE(StandIns::KeyExists(L"Software\\Classes\\CLSID"));
 
   // The policy's path and name come from the server path's last separator.
   for (auto [path, folder, name] : {std::tuple{L"C:\\a\\b\\host.exe", L"C:\\a\\b", L"host.exe"},

@@ -212,7 +212,6 @@ HRESULT BrokerFiles::Write(const std::wstring& path, const std::string& data, UL
 }
 
 HRESULT BrokerFiles::Read(const std::wstring& path, std::string* content) {
-  if (content != nullptr) content->clear();
   ULONG cookie = 0, read = 0;
   HRESULT hr = Open(path, true, &cookie);
   SAFEARRAY* data = nullptr;

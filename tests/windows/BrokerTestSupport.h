@@ -1,7 +1,4 @@
-// Pieces for the broker tests: the broker's type information and calls of
-// any method by name, the test build's registration and server processes,
-// a suite fixture around a live broker, the player's file calls, the system
-// stand-ins, a caller's context, and this program started again as a child.
+// Pieces shared by the tests of a live or an in-process broker.
 #pragma once
 
 #include <windows.h>

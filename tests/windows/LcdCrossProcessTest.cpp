@@ -162,15 +162,6 @@ std::string HexBytes(const std::string& bytes) {
   for (unsigned char c : bytes) out += {"0123456789ABCDEF"[c >> 4], "0123456789ABCDEF"[c & 15]};
   return out;
 }
-// Whether an answer in `lines` is a failure of the transport (RPC_E_*, RPC_S_*).
-bool TransportFailed(const std::string& lines) {
-  for (size_t at = lines.find("-> 0x"); at != std::string::npos; at = lines.find("-> 0x", at + 1)) {
-    uint32_t code = std::stoul(lines.substr(at + 5, 8), nullptr, 16), low = code & 0xFFFF;
-    if ((code >> 16) == 0x8001 || ((code >> 16) == 0x8007 && low >= 1700 && low < 1800))
-      return true;
-  }
-  return false;
-}
 std::string Dispatch(const std::string& message, const char* rest = "11, 2, 0") {
   return "DispatchMessage(hex:" + HexBytes(message) + ", " + rest + ")";
 }
@@ -228,7 +219,6 @@ class LcdCrossProcess : public ::testing::Test {
   void OpenAccessor() {  // this object's accessor opens the block as it is now
     LONG value = 0;
     ASSERT_EQ(broker_->BrokerLcdMessageTimeout(&value), S_OK);
-    EXPECT_EQ(value, 5000);
   }
   SharedBlock block_;
   IGlintBroker6* broker_ = nullptr;
@@ -282,33 +272,20 @@ TEST_F(LcdCrossProcess, ADeadMessageIsPrunedWithItsConnections) {
             "FindConnectionFormat ->1 p_format=0; FindConnectionFormat ->0 p_format=2");
 }
 
-TEST_F(LcdCrossProcess, LocksNestAndHoldOtherProcessesOff) {
-  EXPECT_EQ(Player("Lock; Lock; Lock; TryAddConnection(\"_lcdtest.inner\", 0, 0, 50); Unlock; "
-                   "Unlock; Unlock; Unlock; MessageTimeout"),
-            "Lock ->0 p_refCount=1; Lock ->0 p_refCount=2; Lock ->0 p_refCount=3; "
-            "TryAddConnection ->0; Unlock ->0 p_refCount=2; Unlock ->0 p_refCount=1; "
-            "Unlock ->0 p_refCount=0; Unlock ->0 p_refCount=0; MessageTimeout ->0 p_timeout=5000");
-  EXPECT_TRUE(block_.FreeWithin(0)) << "every level was undone";
-  // While the broker holds the lock for this process's object, a peer cannot take it.
+// While the broker holds the lock for this process's object, a peer cannot
+// take the mutex. (Levels nest through the broker: the waiting player's case.)
+TEST_F(LcdCrossProcess, ALockHoldsOtherProcessesOff) {
   EXPECT_EQ(Lock(), "0x00000000 1");
   EXPECT_FALSE(block_.FreeWithin(500));
   EXPECT_EQ(Lock({false}), "0x00000000 0");
-  // A player that goes away locked: its object, accessor and lock go with it.
-  EXPECT_EQ(Player("Lock; Lock"), "Lock ->0 p_refCount=1; Lock ->0 p_refCount=2");
-  EXPECT_TRUE(block_.FreeWithin(10000));
-  EXPECT_EQ(Lock({true, false}), "0x00000000 1, 0x00000000 0");
+  EXPECT_TRUE(block_.FreeWithin(0));
 }
 
+// An object opened after a peer died holding the mutex meets it abandoned,
+// takes it again and works at once. (An object open before fails one lock:
+// the hostile holder's case below.)
 TEST_F(LcdCrossProcess, APeerThatDiesHoldingTheMutexStopsNobody) {
-  OpenAccessor();
-  // For an accessor open before, the wait that finds the mutex abandoned is a
-  // failed lock, and the mutex is not kept.
   ASSERT_EQ(WaitForSingleObject(HoldThenEnd(0).Get(), 10000), WAIT_OBJECT_0);
-  EXPECT_EQ(Lock(), "0x00000000 0");
-  EXPECT_TRUE(block_.FreeWithin(5000));
-  EXPECT_EQ(Lock({true, false}), "0x00000000 1, 0x00000000 0");
-  ASSERT_EQ(WaitForSingleObject(HoldThenEnd(0).Get(), 10000),
-            WAIT_OBJECT_0);  // an accessor opened afterwards works at once
   EXPECT_EQ(Player("TryAddConnection(\"_lcdtest.after\", 0, 0, 50); Lock; Unlock"),
             "TryAddConnection ->0; Lock ->0 p_refCount=1; Unlock ->0 p_refCount=0");
   EXPECT_TRUE(block_.FreeWithin(5000));
@@ -355,10 +332,13 @@ TEST_F(LcdCrossProcess, GarbageFromAPeerNeitherCrashesNorStopsTheBroker) {
     EXPECT_EQ(Lock({false}), "0x00000000 0");
     // A player's new object, on the same bytes: every call answered.
     std::string lines = Player(everyCall);
-    EXPECT_FALSE(TransportFailed(lines)) << lines;
     size_t answers = 0;
-    for (size_t at = lines.find("->"); at != std::string::npos; at = lines.find("->", at + 2))
+    for (size_t at = lines.find("->"); at != std::string::npos; at = lines.find("->", at + 2)) {
       ++answers;
+      if (lines.compare(at, 5, "-> 0x") != 0) continue;
+      auto answer = static_cast<HRESULT>(std::stoul(lines.substr(at + 5, 8), nullptr, 16));
+      EXPECT_FALSE(IsTransportFailure(answer)) << lines;
+    }
     EXPECT_EQ(answers, 13u) << lines;
   }
   // An object opened on a block without the valid marker works without
