@@ -38,11 +38,8 @@ std::string Answers(GlintBrokerShim* shim) {
   MConfigList owned(texts);
   const MString message = ConfigValue(FindConfigNodeInTexts(texts, MString(u"message")), 0);
   const bool rejected = shim->RejectOfferedUpdate();
-  return (offered ? ToUtf8(version) : "-") + "|" +
-         (!notice            ? "-"
-          : message.IsNull() ? "no message"
-                             : ToUtf8(message)) +
-         "|" + (rejected ? "yes" : "no") + "|" + Utf8Of(Value(L"Rejected").c_str());
+  return (offered ? ToUtf8(version) : "-") + "|" + (notice ? ToUtf8(message) : "-") + "|" +
+         (rejected ? "yes" : "no") + "|" + Utf8Of(Value(L"Rejected").c_str());
 }
 
 TEST_F(ShimTest, StoredOfferByKindOfValue) {
