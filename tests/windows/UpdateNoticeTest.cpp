@@ -1,6 +1,6 @@
 // The stored update offer through the shim (slots 49-51): what each kind of
 // "description" value gives, a refusal that cannot be written, and the round
-// trip with the broker, which then refuses the same offer.
+// trip with the broker.
 #include <windows.h>
 #include <sddl.h>
 
