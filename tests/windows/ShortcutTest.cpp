@@ -40,9 +40,9 @@ std::wstring Folder(ULONG location) {
   if (location == kDesktop) return KnownFolder(CSIDL_DESKTOPDIRECTORY);
   return location == kPrograms ? KnownFolder(CSIDL_PROGRAMS) : kQuickLaunchFolder;
 }
-std::wstring Redirect(const std::wstring& target = L"https%3A%2F%2Fgames.example.com%2Fplay") {
+std::wstring Redirect() {
   const ShortcutRules::Text& prefix = ShortcutRules::RedirectPrefix();
-  return std::wstring(prefix.begin(), prefix.end()) + target;
+  return std::wstring(prefix.begin(), prefix.end()) + L"https%3A%2F%2Fgames.example.com%2Fplay";
 }
 
 // Every entry (size and write time) under the three locations and the
@@ -53,31 +53,18 @@ std::set<std::string> Snapshot() {
   FolderLines(kRoaming + L"\\Arvex", &lines);
   return lines;
 }
-void Touch(const std::wstring& path) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE) << Utf8Of(path.c_str());
-  CloseHandle(file);
-}
 
 BSTR Arg(const std::wstring& text) {
   if (text == kNull) return nullptr;
   return SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
 }
 
-// Byte blobs in the other shapes a player might send.
-SAFEARRAY* Filled(SAFEARRAY* array, const std::string& data) {
-  memcpy(array->pvData, data.data(), data.size());
-  return array;
-}
+// A byte blob in another shape a player might send (FileDialogTest.cpp holds the others).
 SAFEARRAY* TwoDimensional(const std::string& data) {
   SAFEARRAYBOUND bounds[2] = {{static_cast<ULONG>(data.size()), 0}, {1, 0}};
-  return Filled(SafeArrayCreate(VT_UI1, 2, bounds), data);
-}
-SAFEARRAY* LowerBoundOne(const std::string& data) {
-  return Filled(SafeArrayCreateVector(VT_UI1, 1, static_cast<ULONG>(data.size())), data);
-}
-SAFEARRAY* Words(const std::string& data) {
-  return Filled(SafeArrayCreateVector(VT_UI2, 0, static_cast<ULONG>(data.size() + 1) / 2), data);
+  SAFEARRAY* array = SafeArrayCreate(VT_UI1, 2, bounds);
+  memcpy(array->pvData, data.data(), data.size());
+  return array;
 }
 
 // One BrokerCreateInternetShortcut request: the fixture's authorisation
@@ -124,16 +111,11 @@ Link ReadLink(const std::wstring& path) {
   if (SUCCEEDED(read.loaded)) read.loaded = link->QueryInterface(IID_IPersistFile, file.Receive());
   if (SUCCEEDED(read.loaded)) read.loaded = file->Load(path.c_str(), STGM_READ);
   if (FAILED(read.loaded)) return read;
-  wchar_t text[1024] = {};
-  link->GetPath(text, 1024, nullptr, SLGP_RAWPATH);
-  read.target = text;
-  text[0] = 0;
-  link->GetArguments(text, 1024);
-  read.arguments = text;
-  text[0] = 0;
-  link->GetIconLocation(text, 1024, &read.index);
-  read.icon = text;
-  return read;
+  wchar_t target[1024] = {}, arguments[1024] = {}, icon[1024] = {};
+  link->GetPath(target, 1024, nullptr, SLGP_RAWPATH);
+  link->GetArguments(arguments, 1024);
+  link->GetIconLocation(icon, 1024, &read.index);
+  return {read.loaded, target, arguments, icon, read.index};
 }
 
 // An entry of an internet shortcut's file (".url" or ".lnk" name), or "<none>".
@@ -237,6 +219,7 @@ class Shortcuts : public BrokerSuite {
   static inline ScratchFiles* folders_ = nullptr;
   std::set<std::string> before_;
   std::unique_ptr<Session> session_;
+  ScratchFiles files_;  // files a test puts in the broker's way
   DWORD lastDesktop_ = 0;
 };
 
@@ -248,7 +231,7 @@ TEST_F(Shortcuts, IconPathsNumberTheCopiesAndStayInsideThePathBuffer) {
   EXPECT_TRUE(Exists(kCache)) << "the cache folder is made";
   EXPECT_FALSE(Exists(path)) << "the broker only names the icon";
   for (const wchar_t* suffix : {L" (2)", L" (3)"}) {
-    Touch(path);
+    files_.File(path);
     ASSERT_EQ(IconPath(L"name", &path), S_OK);
     EXPECT_EQ(path, Icon(L"name", suffix));
   }
@@ -275,7 +258,7 @@ TEST_F(Shortcuts, IconPathsNumberTheCopiesAndStayInsideThePathBuffer) {
   for (const auto& c : lengths) {
     SCOPED_TRACE(c.length);
     const std::wstring name(c.length, L'n');
-    if (c.exists) Touch(Icon(name));
+    if (c.exists) files_.File(Icon(name));
     EXPECT_EQ(IconPath(name, &path), c.expected);
     EXPECT_EQ(path, c.expected == S_OK ? Icon(name) : L"<none>");
   }
@@ -319,7 +302,6 @@ TEST_F(Shortcuts, InternetShortcutsLinkTheBrowserWithTheUrlAndIcon) {
       EXPECT_EQ(link.arguments, c.arguments);
       EXPECT_EQ(link.icon, Icon(c.name, c.iconSuffix));
       EXPECT_EQ(link.index, 0);
-      DeleteFileW(path.c_str());
     }
   }
   EXPECT_EQ(ReadAll(kRecorderLog), "") << "saving a link starts nothing";
@@ -327,7 +309,7 @@ TEST_F(Shortcuts, InternetShortcutsLinkTheBrowserWithTheUrlAndIcon) {
 
 TEST_F(Shortcuts, InternetShortcutsKeepExistingFilesAndStopAtTheFirstFailedSave) {
   const std::wstring desktop = Folder(kDesktop) + L"\\" + kName;
-  Touch(desktop + L".lnk");
+  files_.File(desktop + L".lnk");
   ASSERT_EQ(Send(broker(), {.label = "taken"}), S_OK);
   EXPECT_EQ(ReadAll(desktop + L".lnk"), "") << "the existing file is left alone";
   EXPECT_EQ(ReadLink(desktop + L" (2).lnk").arguments, kUrl);
@@ -357,23 +339,14 @@ TEST_F(Shortcuts, RefusedInternetShortcutsWriteNothing) {
       {.label = "no name", .name = kNull},
       {.label = "no url", .url = kNull},
       {.label = "no icon", .icon = kNull},
-      {.label = "no flags", .flags = 0},
       {.label = "no strings", .strings = nullptr},
       {.label = "no message", .message = nullptr},
       {.label = "NUL in name", .name = std::wstring(kName) + L'\0' + L"x"},
       {.label = "file to a program", .url = L"file:///C:/windows/notepad.exe"},
       {.label = "CR LF in URL", .url = std::wstring(kUrl) + L"\r\nIconFile=x"},
-      {.label = "icon on a share",
-       .icon = std::wstring(L"\\\\games.example.com\\share\\") + kName + L".ico"},
       {.label = "two-dimensional strings", .strings = TwoDimensional},
-      {.label = "strings from 1", .strings = LowerBoundOne},
-      {.label = "strings of words", .strings = Words},
       {.label = "two-dimensional message", .message = TwoDimensional},
       {.label = "under root A", .fixture = L"root-a"},
-      {.label = "expired signer", .fixture = L"expired"},
-      {.label = "self-signed", .fixture = L"self-signed"},
-      {.label = "altered after signing",
-       .alter = [](std::string&, std::string& m) { m.at(m.find("GLINT SHORTCUT")) ^= 0x20; }},
       {.label = "snippet after a zero byte", .fixture = L"zero-snippet"},
       {.label = "strings changed", .alter = [&](std::string& s, std::string&) { s[0] ^= 1; }},
       // Code page 1252 has no form of these characters.
@@ -381,7 +354,7 @@ TEST_F(Shortcuts, RefusedInternetShortcutsWriteNothing) {
   };
   for (InternetCase c : cases) {
     SCOPED_TRACE(c.label);
-    if (c.flags != 0) c.flags = kDesktop | kPrograms | kQuickLaunch;
+    c.flags = kDesktop | kPrograms | kQuickLaunch;
     EXPECT_EQ(Send(broker(), c), kRefused);
     EXPECT_EQ(Changes(), "");
   }
@@ -424,9 +397,9 @@ TEST_F(Shortcuts, DesktopShortcutsWaitThreeSecondsSinceTheLastCall) {
   EXPECT_EQ(Changes(), "");
 }
 
+// Which URLs and icons a desktop shortcut may carry is ShortcutRules' unit
+// case; here a refusal leaves every location as it was.
 TEST_F(Shortcuts, DesktopShortcutsPointAtTheRedirectServiceWithPlainNames) {
-  const std::wstring prefix = Redirect(L"");
-  const std::wstring host = prefix.substr(0, prefix.find(L"/cn/"));
   struct {
     const char* label;
     std::wstring name, url, icon;
@@ -438,12 +411,6 @@ TEST_F(Shortcuts, DesktopShortcutsPointAtTheRedirectServiceWithPlainNames) {
       {"links", L"MyGame", Redirect(), Icon(L"MyGame"), kPrograms | kQuickLaunch, S_OK},
       {"pin alone", L"MyGame", Redirect(), L"", kPin, S_OK},
       {"no flags", L"MyGame", Redirect(), L"", 0, kRefused},
-      {"other host", L"MyGame", L"https://www.example.com" + Redirect().substr(host.size()), L"",
-       kDesktop, kRefused},
-      {"CR LF", L"MyGame", Redirect(L"x\r\nIconFile=\\\\games.example.com\\s\\i.ico"), L"",
-       kDesktop, kRefused},
-      {"icon on a share", L"MyGame", Redirect(), L"\\\\games.example.com\\share\\MyGame.ico",
-       kDesktop, kRefused},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
@@ -461,7 +428,6 @@ TEST_F(Shortcuts, DesktopShortcutsPointAtTheRedirectServiceWithPlainNames) {
       EXPECT_EQ(Entry(path, L"URL"), c.url);
       EXPECT_EQ(Entry(path, L"IconFile"), c.icon.empty() ? L"<none>" : c.icon);
       EXPECT_EQ(Entry(path, L"IconIndex"), c.icon.empty() ? L"<none>" : L"0");
-      DeleteFileW(path.c_str());
     }
   }
 }

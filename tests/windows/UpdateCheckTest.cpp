@@ -17,18 +17,6 @@ namespace {
 
 const wchar_t kAppDefaults[] = L"Software\\Wine\\AppDefaults\\";
 
-// Runs a copy of the printer named `name` under `version`; its output.
-std::string PrintedUrl(const std::wstring& folder, const std::wstring& name, const wchar_t* version,
-                       ScratchRegistry* registry) {
-  const std::wstring program = folder + L"\\" + name + L".exe";
-  CopyFileW((ProgramFolder() + L"\\update_url.exe").c_str(), program.c_str(), FALSE);
-  registry->SetString(HKEY_CURRENT_USER, kAppDefaults + name + L".exe", L"Version", version);
-  return RunProgram(L"\"" + program +
-                    L"\" \"InstallVector 3; PreviousVersion 33.0.0.120; ProcessName "
-                    L"GL\u0130NT.EXE; HostFlags 8;\" 8 0 0 5")
-      .output;
-}
-
 TEST(UpdateCheck, UrlPerWindowsVersionAndLanguage) {
   struct Case {
     const wchar_t* version;  // as Wine names it
@@ -42,8 +30,14 @@ TEST(UpdateCheck, UrlPerWindowsVersionAndLanguage) {
   const std::wstring folder = NewTempFolder(L"glint-update-url");
   for (const Case& c : cases) {
     // A Wine version name is not a program name everywhere ("win2k"): prefix it.
-    const std::wstring name = L"glint_" + std::wstring(c.version);
-    EXPECT_EQ(PrintedUrl(folder, name, c.version, &registry),
+    const std::wstring name = L"glint_" + std::wstring(c.version) + L".exe";
+    CopyFileW((ProgramFolder() + L"\\update_url.exe").c_str(), (folder + L"\\" + name).c_str(),
+              FALSE);
+    registry.SetString(HKEY_CURRENT_USER, kAppDefaults + name, L"Version", c.version);
+    EXPECT_EQ(RunProgram(L"\"" + folder + L"\\" + name +
+                         L"\" \"InstallVector 3; PreviousVersion 33.0.0.120; ProcessName "
+                         L"GL\u0130NT.EXE; HostFlags 8;\" 8 0 0 5")
+                  .output,
               std::string("https://update.glint.example/get/glintplayer/update/current/install/"
                           "version.xml?version=34.0.0.384&installVector=103&previousVersion="
                           "33.0.0.120&pProc=gl\xC4\xB0nt.exe&lang=pt_pt&cpuWordLength=32&"

@@ -71,7 +71,6 @@ class Device final : public Unknown<IMMDevice, kIidDevice>, public IMMEndpoint {
   HRESULT STDMETHODCALLTYPE GetId(LPWSTR*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetState(DWORD*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetDataFlow(EDataFlow* flow) override {
-    if (flow == nullptr) return E_POINTER;
     *flow = flow_;
     return S_OK;
   }
@@ -158,7 +157,6 @@ class Enumerator final : public Unknown<IMMDeviceEnumerator, kIidEnumerator> {
     return E_NOTIMPL;
   }
   HRESULT STDMETHODCALLTYPE GetDevice(LPCWSTR id, IMMDevice** device) override {
-    if (device == nullptr || id == nullptr) return E_POINTER;
     *device = nullptr;
     for (const std::wstring& entry : Split(standin::Text(L"AudioDevices"), L';')) {
       const size_t equals = entry.find(L'=');
@@ -171,7 +169,6 @@ class Enumerator final : public Unknown<IMMDeviceEnumerator, kIidEnumerator> {
   }
   HRESULT STDMETHODCALLTYPE
   RegisterEndpointNotificationCallback(IMMNotificationClient* listener) override {
-    if (listener == nullptr) return E_POINTER;
     InitOnceExecuteOnce(&g_started, StartDispatcher, nullptr, nullptr);
     EnterCriticalSection(&g_lock);
     g_listeners.push_back(listener);
@@ -181,7 +178,6 @@ class Enumerator final : public Unknown<IMMDeviceEnumerator, kIidEnumerator> {
   }
   HRESULT STDMETHODCALLTYPE
   UnregisterEndpointNotificationCallback(IMMNotificationClient* listener) override {
-    if (listener == nullptr) return E_POINTER;
     InitOnceExecuteOnce(&g_started, StartDispatcher, nullptr, nullptr);
     EnterCriticalSection(&g_lock);  // waits for a round under way
     auto found = std::find(g_listeners.begin(), g_listeners.end(), listener);
@@ -195,10 +191,8 @@ class Enumerator final : public Unknown<IMMDeviceEnumerator, kIidEnumerator> {
 
 class Factory final : public Unknown<IClassFactory, IID_IClassFactory> {
  public:
-  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
-    if (out == nullptr) return E_POINTER;
+  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown*, REFIID iid, void** out) override {
     *out = nullptr;
-    if (outer != nullptr) return CLASS_E_NOAGGREGATION;
     Enumerator* enumerator = new Enumerator;
     const HRESULT result = enumerator->QueryInterface(iid, out);
     enumerator->Release();
@@ -210,7 +204,6 @@ class Factory final : public Unknown<IClassFactory, IID_IClassFactory> {
 }  // namespace
 
 extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID, REFIID iid, void** out) {
-  if (out == nullptr) return E_POINTER;
   Factory* factory = new Factory;
   const HRESULT result = factory->QueryInterface(iid, out);
   factory->Release();

@@ -26,12 +26,6 @@ void Log(const std::string& line) {
   standin::Log(line, L"DinputLog");
 }
 
-std::string Hex(DWORD value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%04lX", static_cast<unsigned long>(value));
-  return text;
-}
-
 class Input final : public standin::Unknown<IDirectInput8W, kIidWide> {
  public:
   HRESULT STDMETHODCALLTYPE CreateDevice(REFGUID, LPDIRECTINPUTDEVICE8W*, LPUNKNOWN) override {
@@ -39,7 +33,6 @@ class Input final : public standin::Unknown<IDirectInput8W, kIidWide> {
   }
   HRESULT STDMETHODCALLTYPE EnumDevices(DWORD kind, LPDIENUMDEVICESCALLBACKW callback,
                                         LPVOID context, DWORD flags) override {
-    if (callback == nullptr) return E_POINTER;
     const DWORD count = standin::Number(L"DinputCount", 0);
     DWORD reported = 0;
     DIDEVICEINSTANCEW device{};
@@ -73,11 +66,12 @@ class Input final : public standin::Unknown<IDirectInput8W, kIidWide> {
 extern "C" __declspec(dllexport) HRESULT WINAPI
     DirectInput8Create(HINSTANCE instance, DWORD version, REFIID iid, LPVOID* out,
                        LPUNKNOWN outer) {
-  Log("create version=" + Hex(version) +
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "0x%04lX", static_cast<unsigned long>(version));
+  Log("create version=" + std::string(hex) +
       " interface=" + (IsEqualIID(iid, kIidWide) ? "wide" : "other") +
       " module=" + (instance == GetModuleHandleW(nullptr) ? "main" : "other") +
       " outer=" + (outer == nullptr ? "none" : "given"));
-  if (out == nullptr) return E_POINTER;
   *out = nullptr;
   const HRESULT result = static_cast<HRESULT>(standin::Number(L"DinputCreate", S_OK));
   if (FAILED(result)) return result;

@@ -1,9 +1,6 @@
-// A stand-in system library for the loader tests: two exports, nothing else.
+// A stand-in system library for the loader tests: one export, nothing else.
 #include <windows.h>
 
 extern "C" __declspec(dllexport) int WINAPI GlintStubFirst() {
   return 1;
-}
-extern "C" __declspec(dllexport) int WINAPI GlintStubSecond() {
-  return 2;
 }
