@@ -54,10 +54,13 @@ class ConflictScan : public ShimTest {
   const std::wstring control_ = folder_ + L"\\GlintAX_34_0_0_384.ocx";
 };
 
+const char16_t kConfig[] =
+    u"NewPlayerFileName { ActiveX GlintAX_34_0_0_384.ocx glintax.exe;"
+    u" Plugin NPGlint34_0_0_384.dll; };"
+    u" FriendlyProcessNames { firefox \"Web browser\"; };";
+
 TEST_F(ConflictScan, ModulesConfigurationAndTheDesignatedProcess) {
-  Restart(
-      u"NewPlayerFileName { ActiveX GlintAX_34_0_0_384.ocx glintax.exe;"
-      u" Plugin NPGlint34_0_0_384.dll; }; FriendlyProcessNames { firefox \"Web browser\"; };");
+  Restart(kConfig);
   Hold(L"firefox.exe", plugin_);
   HANDLE browser = Hold(L"iexplore.exe", control_);
   HANDLE designated = Hold(L"glintax.exe", control_);
@@ -83,6 +86,11 @@ TEST_F(ConflictScan, ModulesConfigurationAndTheDesignatedProcess) {
   RegGetValueW(HKEY_CURRENT_USER, kRecords.c_str(), L"ConflictingProcs", RRF_RT_REG_SZ, nullptr,
                value, &size);
   EXPECT_EQ(std::wstring(value), L"Web browser");
+
+  // Listed to be ignored: never a conflict, its module notwithstanding.
+  Restart((std::u16string(kConfig) + u" ConflictsToIgnore { fire 1; };").c_str());
+  EXPECT_EQ(Scan(kPlayerPlugin), "");
+  EXPECT_FALSE(shim()->RecordConflictingProcesses(kPlayerPlugin));
 }
 
 }  // namespace

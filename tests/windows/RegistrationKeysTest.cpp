@@ -608,6 +608,7 @@ TEST_F(Registration, MarkerCleanupSharedFilesAndAssistant) {
   // The assistant's uninstaller, named with quotes, runs when it is there.
   const std::wstring assistant =
       L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\GlintAssistant";
+  EXPECT_FALSE(shim()->UninstallAssistant());
   registry.SetString(HKEY_CURRENT_USER, assistant, L"UninstallString",
                      L"\"" + folder_ + L"\\absent.exe\"");
   EXPECT_FALSE(shim()->UninstallAssistant());

@@ -100,8 +100,8 @@ TEST_F(ShimTest, RefusalThatCannotBeWrittenStillCounts) {
   EXPECT_EQ(Value(L"Rejected"), L"34.0.0.1");
 }
 
-// The broker stores an offer in the form the host reads, and the host's
-// refusal in the form the broker reads (AddInTest.cpp: the broker then refuses it).
+// The broker stores an offer, the host shows and rejects it, and the broker
+// then refuses the same offer while it takes a newer one.
 TEST_F(ShimTest, RejectedOfferIsRefusedByTheBroker) {
   ScratchRegistry registry;
   for (const wchar_t* name : {L"Rejected", L"description", L"lastnotificationtime"})
@@ -111,6 +111,11 @@ TEST_F(ShimTest, RejectedOfferIsRefusedByTheBroker) {
   CoGlintBrokerServer* broker = new CoGlintBrokerServer(nullptr);
   EXPECT_EQ(broker->BrokerPrefMarkAutoUpdaterForRun(Bstr(kOffer)), S_OK);
   EXPECT_EQ(Answers(shim()), "35.0.0.1|Glint Player 35|yes|35.0.0.1");
+  RegDeleteKeyValueW(HKCU, kUpdateKey.c_str(), L"description");
+  EXPECT_EQ(broker->BrokerPrefMarkAutoUpdaterForRun(Bstr(kOffer)), S_OK);
+  EXPECT_EQ(Value(L"description"), L"absent");
+  EXPECT_EQ(broker->BrokerPrefMarkAutoUpdaterForRun(Bstr(L"<update version=\"35.0.0.2\"/>")), S_OK);
+  EXPECT_EQ(Value(L"description"), L"<update version=\"35.0.0.2\"/>");
   broker->Release();
 }
 
