@@ -93,6 +93,8 @@ TEST_F(ServiceSteps, StopsFollowTheService) {
 
 TEST_F(ServiceSteps, CommandsRunTheProgramAndUninstallDeletesTheService) {
   Install(L"stop-now");
+  EXPECT_TRUE(Update().ServiceExists());
+  EXPECT_TRUE(Update().StopService());
   EXPECT_TRUE(Update().UninstallService());
   EXPECT_FALSE(Update().ServiceExists());
   files_.File(program_ + L".exitcode", "3");
@@ -105,7 +107,7 @@ TEST_F(ServiceSteps, CommandsRunTheProgramAndUninstallDeletesTheService) {
   ServiceController absent(&host_, M(folder_ + L"\\absent.exe"), M(kName), MString(u""));
   EXPECT_FALSE(absent.UninstallService());
   EXPECT_FALSE(absent.RunCommand(MString(u"-x")));
-  EXPECT_EQ(Reports(), L"1739:1 1118:1 ");
+  EXPECT_EQ(Reports(), L"35:0 1739:1 1118:1 ");
 }
 
 TEST_F(ServiceSteps, RemovalOfTheUpdateFeedbackAndHelperServices) {

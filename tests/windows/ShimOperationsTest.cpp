@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -280,10 +281,16 @@ TEST_F(ShimTest, FileAndKeepListsComeFromTheConfigurationAndTheFolders) {
   EXPECT_EQ(Joined({shim()->GetOtherFilePatterns()}), "j |");
 }
 
-// Slot 40 deletes the conflict record; a missing one is a failed deletion, reported.
+// With no player installed nothing conflicts and the record is left as it is
+// (slots 41, 39). Slot 40 deletes the record; a missing one is a failed
+// deletion, reported.
 TEST_F(ShimTest, ClearingConflictsDeletesTheRecordAndReportsAMissingOne) {
   ScratchRegistry registry;
   registry.SetString(HKEY_CURRENT_USER, kPlayerKey, L"ConflictingProcs", L"Browser,Player");
+  std::unique_ptr<MStringList> found(shim()->FindConflictingProcesses(AX | PL | PP));
+  ASSERT_NE(found, nullptr);
+  EXPECT_EQ(found->Count(), 0u);
+  EXPECT_FALSE(shim()->RecordConflictingProcesses(AX | PL | PP));
   const size_t earlier = host_->Reports().size();
   EXPECT_TRUE(shim()->ClearConflictingProcesses());
   EXPECT_EQ(RegGetValueW(HKEY_CURRENT_USER, kPlayerKey.c_str(), L"ConflictingProcs", RRF_RT_ANY,
