@@ -170,24 +170,29 @@ class FileDialog : public BrokerSuite {
         MoveFileW(aside.c_str(), image.c_str());
       }
     }
+    // One copy for the suite: Wine refused, now and then, to start an image
+    // made again at the path of one whose process had just ended.
+    edgeFolder_ = NewTempFolder(L"glint-edge");
+    CopyFileW((ProgramFolder() + L"\\owner-window.exe").c_str(), Edge().c_str(), FALSE);
+  }
+  static void TearDownTestSuite() {
+    RemoveTree(edgeFolder_);
+    BrokerSuite::TearDownTestSuite();
   }
   void SetUp() override {
     files_.Folder(kChosen);
     for (const wchar_t* name : {L"a.txt", L"c d.txt", L"sibling.txt"}) {
       files_.File(kChosen + L"\\" + name, "content of " + Utf8Of(name));
     }
-    edgeFolder_ = NewTempFolder(L"glint-edge");
-    files_.Copy(ProgramFolder() + L"\\owner-window.exe", edgeFolder_ + L"\\microsoftedge.exe");
   }
-  void TearDown() override { RemoveTree(edgeFolder_); }
-  std::wstring Edge() const { return edgeFolder_ + L"\\microsoftedge.exe"; }
+  static std::wstring Edge() { return edgeFolder_ + L"\\microsoftedge.exe"; }
   static DWORD Server() {
     std::vector<DWORD> servers = ProcessesNamed(kServer);
     return servers.empty() ? 0 : servers[0];
   }
 
   ScratchFiles files_;
-  std::wstring edgeFolder_;
+  static inline std::wstring edgeFolder_;
 };
 
 // Which windows may own a dialog: only a browser's, by its program's place
