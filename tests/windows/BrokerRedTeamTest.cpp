@@ -297,18 +297,6 @@ std::string OnDriveC(const std::wstring& path) {
   return "'" + out + "'";
 }
 
-std::vector<BYTE> PendingMoves() {
-  std::vector<BYTE> data(1 << 16);
-  DWORD size = static_cast<DWORD>(data.size());
-  if (RegGetValueW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager",
-                   L"PendingFileRenameOperations", RRF_RT_ANY, nullptr, data.data(),
-                   &size) != ERROR_SUCCESS) {
-    size = 0;
-  }
-  data.resize(size);
-  return data;
-}
-
 // The escapes a boundary checked only on the path as given lets through:
 // wildcards followed by "..", second names of outside files, links whose
 // target does not exist yet, swaps between two calls, and moves deferred to
@@ -372,9 +360,9 @@ TEST_F(RedTeam, WildcardsLinksSwapsAndDeferredMovesAreRefused) {
   ASSERT_EQ(files_.Write(s + L"\\attr.sol", "a"), S_OK);
   ASSERT_EQ(files_.Write(s + L"\\attr2.sol", "b"), S_OK);
   ASSERT_EQ(files_.Write(temp + L"\\attr.tmp", "t"), S_OK);
-  std::vector<BYTE> pendingBefore = PendingMoves();
+  const std::wstring pendingBefore = PendingRenames();
   RunAll(cases);
-  EXPECT_EQ(PendingMoves(), pendingBefore) << "a move was deferred";
+  EXPECT_EQ(PendingRenames(), pendingBefore) << "a move was deferred";
   // The renamed file replaced the link itself, not the file it led to.
   EXPECT_EQ(ReadAll(store + L"\\filelink.sol"), "b");
   OnLinux("ln -sfn " + OnDriveC(kOutside + L"\\secret.sol") + " " +

@@ -23,18 +23,6 @@ const std::wstring kClass =
 const wchar_t kSession[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 
 // The pending restart operations as one text, entries separated by "|".
-std::wstring PendingRenames() {
-  std::vector<wchar_t> buffer(16384);
-  DWORD size = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
-  if (RegGetValueW(HKEY_LOCAL_MACHINE, kSession, L"PendingFileRenameOperations",
-                   RRF_RT_REG_MULTI_SZ, nullptr, buffer.data(), &size) != ERROR_SUCCESS) {
-    return std::wstring();
-  }
-  std::wstring text(buffer.data(), size / sizeof(wchar_t));
-  for (wchar_t& unit : text) unit = unit == 0 ? L'|' : unit;
-  return text;
-}
-
 bool KeyExists(HKEY root, const std::wstring& key) {
   UniqueRegKey opened;
   return RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, opened.Receive()) == ERROR_SUCCESS;

@@ -467,12 +467,8 @@ TEST_F(Registration, PlayerFilesGoNowAfterARetryOrAtRestart) {
     UniqueModule module(c.hold == kModule ? LoadLibraryW(file.c_str()) : nullptr);
     EXPECT_EQ(RemovePlayerFile(shim(), M(file), c.type), c.error) << c.what;
     EXPECT_EQ(Reports(), c.reports) << c.what;
-    std::wstring pending(4096, L'\0');
-    DWORD size = static_cast<DWORD>(pending.size() * sizeof(wchar_t)), type = 0;
-    RegGetValueW(HKEY_LOCAL_MACHINE, kSession, L"PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ,
-                 &type, pending.data(), &size);
     const bool scheduled = std::wstring(c.reports).find(L"1047") != std::wstring::npos;
-    EXPECT_EQ(pending.find(L"\\??\\" + file) == 0, scheduled) << c.what;
+    EXPECT_EQ(PendingRenames().find(L"\\??\\" + file) == 0, scheduled) << c.what;
     EXPECT_EQ(Exists(file), c.error != 0 || c.hold == kUnshared) << c.what;
     RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSession, L"PendingFileRenameOperations");
     held.Reset(), module.Reset();

@@ -26,19 +26,6 @@ void Hold(const wchar_t* how, const std::wstring& path) {
   EXPECT_TRUE(Exists(path + L".held")) << Utf8Of(path.c_str());
 }
 
-// The pending restart operations as one text, each string ended by "|".
-std::wstring Pending() {
-  std::wstring text(8192, L'\0');
-  DWORD size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
-  if (RegGetValueW(HKEY_LOCAL_MACHINE, kSession, L"PendingFileRenameOperations",
-                   RRF_RT_REG_MULTI_SZ, nullptr, text.data(), &size) != ERROR_SUCCESS) {
-    return L"";
-  }
-  text.resize(size / sizeof(wchar_t));
-  for (wchar_t& unit : text) unit = unit == 0 ? L'|' : unit;
-  return text;
-}
-
 struct Item {
   const wchar_t* name;
   bool gone;  // after the restart
@@ -93,13 +80,13 @@ TEST_F(Restart, Schedule) {
   }
   std::wstring expected;  // each a name and an empty target, then the list's end
   for (const Item& item : kItems) expected += L"\\??\\" + kFolder + L"\\" + item.name + L"||";
-  EXPECT_EQ(Pending(), expected + L"|");
+  EXPECT_EQ(PendingRenames(), expected + L"|");
 }
 
 TEST_F(Restart, AfterRestart) {
   for (const Item& item : kItems)
     EXPECT_EQ(Exists(kFolder + L"\\" + item.name), !item.gone) << Utf8Of(item.name);
-  EXPECT_TRUE(Pending().empty());
+  EXPECT_TRUE(PendingRenames().empty());
   SetFileAttributesW((kFolder + L"\\readonly.dat").c_str(), FILE_ATTRIBUTE_NORMAL);
   RemoveTree(kFolder);
 }

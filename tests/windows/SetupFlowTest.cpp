@@ -317,18 +317,11 @@ TEST_F(SetupFlow, ClosingAfterARemovalDeletesTheUninstallerAtRestart) {
   HostRun host(config, L"setup-window uninstaller");
   EXPECT_EQ(host.Finish({L"wait", SetupText(21), L"close", L"wait-gone"}), 1039);
   EXPECT_NE(pages_.Opened().find("/go/thank_you_from_glint_player"), std::string::npos);
-  wchar_t pending[8192] = {};
-  DWORD size = sizeof pending;
-  const LSTATUS read =
-      RegGetValueW(HKEY_LOCAL_MACHINE, kSessionManager, L"PendingFileRenameOperations",
-                   RRF_RT_REG_MULTI_SZ, nullptr, pending, &size);
-  std::wstring lowered(pending, read == ERROR_SUCCESS ? size / sizeof(wchar_t) : 0), wanted = own;
-  for (wchar_t& c : lowered) c = c == 0 ? L'|' : c;
+  std::wstring lowered = PendingRenames(), wanted = own;
   CharLowerW(lowered.data());
   CharLowerW(wanted.data());
   EXPECT_NE(lowered.find(wanted.substr(2)), std::wstring::npos) << Utf8Of(lowered.c_str());
-  DWORD allow = 0;
-  size = sizeof allow;
+  DWORD allow = 0, size = sizeof allow;
   RegGetValueW(HKEY_LOCAL_MACHINE, kSessionManager, L"AllowProtectedRenames", RRF_RT_REG_DWORD,
                nullptr, &allow, &size);
   EXPECT_EQ(allow, 1u);

@@ -229,6 +229,23 @@ std::string WaitForContent(const std::wstring& path, DWORD ms) {
   return std::string();
 }
 
+std::wstring PendingRenames() {
+  const wchar_t* key = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+  DWORD size = 0;
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, key, L"PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ,
+                   nullptr, nullptr, &size) != ERROR_SUCCESS) {
+    return L"";
+  }
+  std::wstring text(size / sizeof(wchar_t), L'\0');
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, key, L"PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ,
+                   nullptr, text.data(), &size) != ERROR_SUCCESS) {
+    return L"";
+  }
+  text.resize(size / sizeof(wchar_t));
+  for (wchar_t& unit : text) unit = unit == 0 ? L'|' : unit;
+  return text;
+}
+
 std::wstring ProgramFolder() {
   return Wide(ExecutableFolder());
 }

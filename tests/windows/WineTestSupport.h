@@ -112,6 +112,9 @@ bool Exists(const std::wstring& path);
 std::string ReadAll(const std::wstring& path);
 // Waits up to `ms` for a file to exist with content; returns the content.
 std::string WaitForContent(const std::wstring& path, DWORD ms = 8000);
+// The names the system moves or deletes at the next restart
+// (PendingFileRenameOperations), every string ended by "|"; empty when none.
+std::wstring PendingRenames();
 std::wstring ProgramFolder();         // folder of the running test program
 std::wstring KnownFolder(int csidl);  // SHGetFolderPathW's answer, empty on failure
 std::string Hex(HRESULT hr);          // "0x%08lX", for readable failures
