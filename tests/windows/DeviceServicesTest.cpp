@@ -14,13 +14,20 @@
 
 #include "BrokerTestSupport.h"
 #include "WineTestSupport.h"
+#include "broker/server/CoGlintBrokerServer.h"
 
 namespace {
 
 constexpr wchar_t kSettings[] = L"Software\\GlintTestStandIns";
+constexpr wchar_t kDesktop[] = L"Control Panel\\Desktop";
 constexpr DWORD kGone = ERROR_FILE_NOT_FOUND;
 constexpr DWORD kPlayerRights = PROCESS_DUP_HANDLE | PROCESS_QUERY_LIMITED_INFORMATION;
 
+std::wstring UniqueName() {
+  static int serial = 0;
+  return L"GlintDeviceTest-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+         std::to_wstring(++serial);
+}
 bool Signalled(HANDLE event) {
   return WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
 }
@@ -72,9 +79,7 @@ class DeviceServices : public BrokerSuite {
   struct Named {
     explicit Named(BOOL manual = FALSE)
         : handle(CreateEventW(nullptr, manual, FALSE, name.c_str())) {}
-    static inline int serial = 0;
-    std::wstring name = L"GlintDeviceTest-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                        std::to_wstring(++serial);
+    std::wstring name = UniqueName();
     UniqueHandle handle;
   };
   ScratchRegistry registry_;
@@ -207,14 +212,28 @@ TEST_F(DeviceServices, AudioBadInputKeepsThePreviousEvent) {
   other->Release();
 }
 
-// Destroying a client, or releasing the broker object that made it while
-// another keeps the server running, unregisters it and closes both duplicates
-// (replaced duplicates: AudioCallbacksRaceInstallations).
+// A second installation closes the first duplicate; destroying the client,
+// or releasing the broker object that made it while another keeps the
+// server running, unregisters it and closes both duplicates.
 TEST_F(DeviceServices, AudioDuplicatesCloseWithTheirClient) {
   UseAudioStandIn();
   Session session;
   ASSERT_HRESULT_SUCCEEDED(session.created);
-  Player(session.broker).Client();
+  Player keeper(session.broker);
+  const LONG_PTR kept = keeper.Client();
+  std::wstring first;
+  {
+    Named event;
+    first = event.name;
+    ASSERT_EQ(keeper.Set(false, kept, event.handle.Get()), S_OK);
+  }
+  EXPECT_EQ(OpenError(first), 0u);
+  Named second(TRUE);
+  ASSERT_EQ(keeper.Set(false, kept, second.handle.Get()), S_OK);
+  EXPECT_EQ(OpenError(first), kGone);
+  ASSERT_TRUE(Round(L"default,0,0,speakers"));
+  EXPECT_TRUE(Signalled(second.handle.Get()));
+
   for (bool byRelease : {false, true}) {
     SCOPED_TRACE(byRelease ? "broker object released" : "destroyed");
     IGlintBroker6* owner = nullptr;
@@ -229,8 +248,11 @@ TEST_F(DeviceServices, AudioDuplicatesCloseWithTheirClient) {
     }
     EXPECT_EQ(OpenError(names[0]) + OpenError(names[1]), 0u);
     const int unregistered = Lines(Log(), "unregister");
+    EXPECT_EQ(session.broker->BrokerMMNotificationClientDestroy(client), S_FALSE);  // not its own
     if (!byRelease) {
       EXPECT_EQ(owner->BrokerMMNotificationClientDestroy(client), S_OK);
+      EXPECT_EQ(owner->BrokerMMNotificationClientDestroy(client), S_FALSE);
+      EXPECT_EQ(player.Set(false, client, second.handle.Get()), S_FALSE);
     }
     owner->Release();
     EXPECT_EQ(OpenError(names[0]), kGone);
@@ -238,7 +260,7 @@ TEST_F(DeviceServices, AudioDuplicatesCloseWithTheirClient) {
     EXPECT_EQ(Lines(Log(), "unregister"), unregistered + 1);
   }
   ASSERT_TRUE(Round(L"default,0,0,speakers"));
-  EXPECT_EQ(Lines(Log(), "round 1"), 1);  // the first object's client alone
+  EXPECT_EQ(Lines(Log(), "round 1"), 2);  // the keeper's client alone, both times
 }
 
 // Callbacks on the stand-in's thread for as long as the player installs 500
@@ -274,8 +296,8 @@ TEST_F(DeviceServices, AudioCallbacksRaceInstallations) {
 std::wstring ProfileTimeout() {
   wchar_t text[32] = {};
   DWORD size = sizeof text;
-  RegGetValueW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", L"ScreenSaveTimeOut", RRF_RT_REG_SZ,
-               nullptr, text, &size);
+  RegGetValueW(HKEY_CURRENT_USER, kDesktop, L"ScreenSaveTimeOut", RRF_RT_REG_SZ, nullptr, text,
+               &size);
   return text;
 }
 
@@ -314,22 +336,26 @@ TEST_F(DeviceServices, ScreensaverDelay) {
 }
 
 // Controllers counted by the stand-in, which records what it was asked;
-// creation failure counts none.
+// creation failure and Wine's own library count none.
 TEST_F(DeviceServices, ControllerCount) {
   struct Case {
     const char* name;
+    bool standIn;
     DWORD reported;
     HRESULT creation;
     ULONG expected;
-  } cases[] = {{"none", 0, S_OK, 0},
-               {"one", 1, S_OK, 1},
-               {"three", 3, S_OK, 3},
-               {"creation fails", 3, E_FAIL, 0}};
-  registry_.SetString(HKEY_CURRENT_USER,
-                      L"Software\\Wine\\AppDefaults\\glinthost.exe\\DllOverrides", L"dinput8",
-                      L"native");
+  } cases[] = {{"Wine's library", false, 3, S_OK, 0},
+               {"none", true, 0, S_OK, 0},
+               {"one", true, 1, S_OK, 1},
+               {"three", true, 3, S_OK, 3},
+               {"creation fails", true, 3, E_FAIL, 0}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
+    if (c.standIn) {
+      registry_.SetString(HKEY_CURRENT_USER,
+                          L"Software\\Wine\\AppDefaults\\glinthost.exe\\DllOverrides", L"dinput8",
+                          L"native");
+    }
     registry_.SetDword(HKEY_CURRENT_USER, kSettings, L"DinputCount", c.reported);
     registry_.SetDword(HKEY_CURRENT_USER, kSettings, L"DinputCreate", c.creation);
     DeleteFileW(dinputLog_.c_str());
@@ -338,11 +364,20 @@ TEST_F(DeviceServices, ControllerCount) {
     ULONG count = 99;
     EXPECT_EQ(session.broker->BrokerGetDirectInputCount(&count), S_OK);
     EXPECT_EQ(count, c.expected);
-    std::string asked = "create version=0x0800 interface=wide module=main outer=none\n";
-    if (c.creation == S_OK)
+    std::string asked;
+    if (c.standIn) asked = "create version=0x0800 interface=wide module=main outer=none\n";
+    if (c.standIn && c.creation == S_OK)
       asked += "enum class=4 flags=1 reported=" + std::to_string(c.reported) + "\n";
     EXPECT_EQ(ReadAll(dinputLog_), asked);
   }
+}
+
+// Missing out-pointers never cross processes: a broker object in this process.
+TEST_F(DeviceServices, MissingOutPointers) {
+  auto* broker = new CoGlintBrokerServer(nullptr);
+  EXPECT_EQ(broker->BrokerGetDirectInputCount(nullptr), E_INVALIDARG);
+  EXPECT_EQ(broker->BrokerMMNotificationClientCreate(0, nullptr), E_INVALIDARG);
+  broker->Release();
 }
 
 }  // namespace
