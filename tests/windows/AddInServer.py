@@ -22,12 +22,9 @@ def log(line):
         out.write(line + "\n")
 
 
-class Handler(http.server.BaseHTTPRequestHandler):
-    protocol_version = "HTTP/1.0"
-
+class Handler(http.server.BaseHTTPRequestHandler):  # HTTP/1.0: one request a connection
     def do_CONNECT(self):
         log("CONNECT " + self.path)
-        self.close_connection = True
 
     def do_GET(self):
         log("GET " + self.path)
