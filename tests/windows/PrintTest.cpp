@@ -996,7 +996,6 @@ TEST_F(Print, DocumentMetricsAndRefusals) {
   EXPECT_EQ(untouched, 0xDEADu);
   ASSERT_EQ(StartDoc(broker_, dc_, m), S_OK);
   HDC own = OwnDc();
-  ASSERT_NE(own, nullptr);
   const int caps[8] = {HORZRES,       VERTRES,        HORZRES,    VERTRES,
                        PHYSICALWIDTH, PHYSICALHEIGHT, LOGPIXELSX, LOGPIXELSY};
   for (int i = 0; i < 8; ++i) {
