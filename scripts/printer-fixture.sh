@@ -6,7 +6,6 @@
 #   printer-fixture.sh setup|cleanup PREFIX BINDIR OUT
 set -euo pipefail
 prefix=$(realpath -m "$2") bin=$(realpath -m "$3") out=$(realpath -m "$4")
-system32="$prefix/drive_c/windows/system32"
 mkdir -p "$out"
 
 source "$(dirname "$0")/standin-fixture-lib.sh"

@@ -17,20 +17,12 @@ MISBEHAVING = {  # path ending: (status, Content-Length or None, body)
 }
 
 
-def log(line):
-    with open(log_file, "a") as out:
-        out.write(line + "\n")
-
-
-class Handler(http.server.BaseHTTPRequestHandler):
-    protocol_version = "HTTP/1.0"
-
+class Handler(http.server.BaseHTTPRequestHandler):  # HTTP/1.0: one request a connection
     def do_CONNECT(self):
-        log("CONNECT " + self.path)
-        self.close_connection = True
+        with open(log_file, "a") as out:
+            out.write("CONNECT %s\n" % self.path)
 
     def do_GET(self):
-        log("GET " + self.path)
         path = self.path  # proxy form: http://host/path
         path = "/" + path.split("://", 1)[1].split("/", 1)[1] if "://" in path else path
         target = os.path.join(folder, os.path.basename(path))

@@ -19,23 +19,6 @@ int Fail(const char* step) {
   return 1;
 }
 
-// The driver's description file, which winspool carries as a resource.
-bool CopyDescriptionFile(const std::wstring& folder) {
-  HMODULE spooler = LoadLibraryExW(L"winspool.drv", nullptr, LOAD_LIBRARY_AS_DATAFILE);
-  if (spooler == nullptr) return false;
-  HRSRC found = FindResourceW(spooler, MAKEINTRESOURCEW(1), L"PPDFILE");
-  HGLOBAL loaded = found ? LoadResource(spooler, found) : nullptr;
-  const void* data = loaded ? LockResource(loaded) : nullptr;
-  const DWORD size = found ? SizeofResource(spooler, found) : 0;
-  bool written = false;
-  if (FILE* file = data ? _wfopen((folder + L"\\generic.ppd").c_str(), L"wb") : nullptr) {
-    written = std::fwrite(data, 1, size, file) == size;
-    written = std::fclose(file) == 0 && written;
-  }
-  FreeLibrary(spooler);
-  return written;
-}
-
 int Install() {
   wchar_t folder[MAX_PATH];
   DWORD needed = 0;
@@ -43,7 +26,15 @@ int Install() {
                                   sizeof(folder), &needed))
     return Fail("GetPrinterDriverDirectoryW");
   CreateDirectoryW(folder, nullptr);
-  if (!CopyDescriptionFile(folder)) return Fail("copying generic.ppd");
+  // The driver's description file, which winspool carries as a resource.
+  HMODULE spooler = LoadLibraryExW(L"winspool.drv", nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  HRSRC found = spooler ? FindResourceW(spooler, MAKEINTRESOURCEW(1), L"PPDFILE") : nullptr;
+  HGLOBAL loaded = found ? LoadResource(spooler, found) : nullptr;
+  const void* data = loaded ? LockResource(loaded) : nullptr;
+  const DWORD size = found ? SizeofResource(spooler, found) : 0;
+  FILE* file = data ? _wfopen((std::wstring(folder) + L"\\generic.ppd").c_str(), L"wb") : nullptr;
+  const bool written = file && std::fwrite(data, 1, size, file) == size;
+  if (!file || std::fclose(file) != 0 || !written) return Fail("copying generic.ppd");
   DRIVER_INFO_3W driver{};
   driver.cVersion = 3;
   driver.pName = const_cast<wchar_t*>(kDriver);

@@ -21,14 +21,6 @@ const IID kIidMultiLanguage = {
 const IID kIidFontLink = {
     0x359F3441, 0xBD4A, 0x11D0, {0xB1, 0x88, 0x00, 0xAA, 0x00, 0x38, 0xC9, 0x69}};
 
-HFONT MappedFont() {
-  unsigned long long value = 0xFFFFFFFF80001234ull;
-  DWORD size = sizeof value;
-  RegGetValueW(HKEY_LOCAL_MACHINE, standin::kKey, L"MLangFont", RRF_RT_REG_QWORD, nullptr, &value,
-               &size);
-  return reinterpret_cast<HFONT>(value);
-}
-
 void Log(const char* call, const void* dc, const void* font) {
   std::wstring path;
   if (!standin::ReadText(L"MLangLog", REG_SZ, &path)) return;
@@ -79,7 +71,11 @@ class FontLink final : public IMLangFontLink {
   HRESULT STDMETHODCALLTYPE MapFont(HDC dc, DWORD, HFONT font, HFONT* mapped) override {
     Log("map", dc, font);
     const HRESULT answer = Answer();
-    if (SUCCEEDED(answer)) *mapped = MappedFont();
+    unsigned long long value = 0xFFFFFFFF80001234ull;
+    DWORD size = sizeof value;
+    RegGetValueW(HKEY_LOCAL_MACHINE, standin::kKey, L"MLangFont", RRF_RT_REG_QWORD, nullptr, &value,
+                 &size);
+    if (SUCCEEDED(answer)) *mapped = reinterpret_cast<HFONT>(value);
     return answer;
   }
   HRESULT STDMETHODCALLTYPE ReleaseFont(HFONT font) override {
