@@ -1,15 +1,7 @@
 #!/usr/bin/env bash
-# Links inside a tree to be removed, made from Linux in a Wine prefix (Wine
-# makes none itself), each pointing outside the tree at a sentinel:
-#   C:\glint-tree\tree\a\dirlink -> C:\glint-tree\outside  (holds sentinel.txt)
-#   C:\glint-tree\tree\filelink.txt -> C:\glint-tree\outside-file.txt
-#   C:\glint-tree\rootlink -> C:\glint-tree\outside
-#   C:\users\glint-linked\AppData\Roaming\Kestrelink\Glint Player -> C:\glint-tree\outside
-#   C:\users\glint-linked\AppData\Local\Kestrelink\Glint Player\{inner, file.sol}, links to
-#     C:\glint-tree\outside and C:\glint-tree\outside-file.txt inside a real data folder
-#   C:\glint-tree\product\Temp -> C:\glint-tree\outside, beside a product folder "Glint"
-#   C:\glint-tree\linked-product\Glint -> C:\glint-tree\outside-empty, an empty folder
-#   C:\glint-tree\Plugins\NPGlint34_0_0_384.dll -> C:\glint-tree\outside-file.txt
+# Links inside trees to be removed, made from Linux in a Wine prefix (Wine
+# makes none itself), each pointing outside the tree at a sentinel under
+# C:\glint-tree (outside\sentinel.txt, outside-file.txt, the empty outside-empty).
 #   tree-fixture.sh setup|cleanup PREFIX
 set -euo pipefail
 base="$2/drive_c/glint-tree"

@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "WineTestSupport.h"
-#include "foundation/Win32Handles.h"
 
 namespace {
 

@@ -9,7 +9,6 @@
 
 #include "WineTestSupport.h"
 #include "engine/DeleteTree.h"
-#include "foundation/Win32Handles.h"
 
 namespace {
 

@@ -18,7 +18,6 @@
 
 #include "WineTestSupport.h"
 #include "foundation/ComRef.h"
-#include "foundation/Win32Handles.h"
 #include "update/NotifierTask.h"
 
 namespace {
@@ -277,7 +276,8 @@ TEST(FirstSchedulerChild, CreateUpdateDeleteAndMinutes) {
 
 // --- the stand-ins ------------------------------------------------------------------
 
-// The stand-ins' settings, log and side file, fresh for each test.
+// The stand-ins' settings, log and side file, fresh for each test (the
+// stored tasks go with the folder).
 class StandIn : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -286,10 +286,7 @@ class StandIn : public ::testing::Test {
     registry_.SetString(HKEY_CURRENT_USER, kStandIns, L"Tasks", folder_ + L"\\tasks.txt");
     host_.SetStatusStream(nullptr);
   }
-  void TearDown() override {
-    DeleteNotifierTask(&host_, kPlayerPlugin);
-    RemoveTree(folder_);
-  }
+  void TearDown() override { RemoveTree(folder_); }
   // Empties the log and, unless kept, the stored tasks.
   void Clear(bool keepTasks = false) {
     DeleteFileW((folder_ + L"\\log.txt").c_str());
@@ -385,7 +382,6 @@ std::string Lines(const std::vector<Call>& calls) {
 }
 
 TEST_F(StandIn, CreateAndUpdateHandEveryValueToTheScheduler) {
-  Clear();
   EXPECT_TRUE(Register());
   EXPECT_EQ(Reported(), "31.0=");
   std::string log = Log();
@@ -451,7 +447,6 @@ TEST_F(StandIn, EachFailureReportsItsCodeAndGoesOnOnlyWhereItMay) {
 // COM on the calling thread: a thread already in the single-threaded
 // apartment is refused; every other call leaves the thread as it found it.
 TEST_F(StandIn, ApartmentsAreLeftAsFound) {
-  Clear();
   std::thread([this] {
     ASSERT_EQ(CoInitialize(nullptr), S_OK);
     EXPECT_FALSE(Register());
@@ -513,7 +508,6 @@ TEST_F(StandIn, AccountOfTheConsoleSession) {
     EXPECT_NE(Log().find("put_Description Checks for updates of the Arvex Glint Player (PPAPI)\n"),
               std::string::npos);
   }
-  DeleteNotifierTask(&host_, kPlayerPepper);
   CopyFileW((ProgramFolder() + L"\\wtsapi32-standin.dll").c_str(), system32.c_str(), FALSE);
 }
 

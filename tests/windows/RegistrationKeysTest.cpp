@@ -19,7 +19,6 @@
 #include "engine/KeyTableActions.h"
 #include "engine/ProductNames.h"
 #include "engine/Uninstall.h"
-#include "foundation/Win32Handles.h"
 
 namespace {
 
@@ -247,7 +246,6 @@ class Registration : public ShimTest {
   const std::wstring kArp =
       L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Arvex Glint Player ";
   const std::wstring kPlugin = L"SOFTWARE\\MozillaPlugins\\@glint.example/GlintPlayer";
-  const std::wstring kSafeVersions = L"Software\\Kestrelink\\GlintPlayer\\SafeVersions";
   const std::wstring kClass = L"Software\\Classes\\CLSID\\{112EBC29-AF42-4D7B-8F4B-F59D45F130F6}";
   const std::wstring kCompatibility =
       L"SOFTWARE\\Microsoft\\Internet Explorer\\ActiveX "
@@ -402,7 +400,7 @@ TEST_F(Registration, UninstallPreparationTakesBackWhatRegistrationWrote) {
     const std::wstring player = c.type == 8 ? control_ : folder_ + L"\\player.dll";
     ASSERT_TRUE(shim()->RegisterPlayer(c.type, M(player).Give(), M(hostExe_).Give(), 0, true));
     std::vector<std::wstring> made = {L"MACHINE\\" + uninstall + c.guid,
-                                      L"MACHINE\\" + kSafeVersions};
+                                      L"MACHINE\\Software\\Kestrelink\\GlintPlayer\\SafeVersions"};
     if (c.older) made.push_back(L"MACHINE\\" + kArp + c.older);
     Create(made);
     EXPECT_TRUE(shim()->PrepareUninstall(c.type, M(folder_).Give(), true)) << c.type;

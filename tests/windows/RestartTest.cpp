@@ -48,30 +48,27 @@ class Restart : public ShimTest {};
 TEST_F(Restart, Schedule) {
   RemoveTree(kFolder);
   RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSession, L"PendingFileRenameOperations");
-  for (const wchar_t* folder : {L"", L"\\empty", L"\\full"})
-    ASSERT_TRUE(CreateDirectoryW((kFolder + folder).c_str(), nullptr));
+  for (const wchar_t* folder :
+       {L"\\empty", L"\\full", L"\\p1\\Glint", L"\\p1\\Temp", L"\\p2\\Glint"})
+    ASSERT_EQ(SHCreateDirectoryExW(nullptr, (kFolder + folder).c_str(), nullptr), ERROR_SUCCESS);
   for (const wchar_t* name : {L"\\module.dll", L"\\shared.dll"}) {
     ASSERT_TRUE(
         CopyFileW((ProgramFolder() + L"\\glintstub.dll").c_str(), (kFolder + name).c_str(), FALSE));
   }
-  CloseHandle(CreateFileW((kFolder + L"\\full\\keep.dat").c_str(), GENERIC_WRITE, 0, nullptr,
-                          CREATE_ALWAYS, 0, nullptr));
-  CloseHandle(CreateFileW((kFolder + L"\\readonly.dat").c_str(), GENERIC_WRITE, 0, nullptr,
-                          CREATE_ALWAYS, FILE_ATTRIBUTE_READONLY, nullptr));
+  for (const wchar_t* name : {L"\\full\\keep.dat", L"\\p1\\Temp\\held.tmp", L"\\readonly.dat"}) {
+    CloseHandle(CreateFileW((kFolder + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            wcscmp(name, L"\\readonly.dat") == 0 ? FILE_ATTRIBUTE_READONLY : 0,
+                            nullptr));
+  }
   Hold(L"module", kFolder + L"\\module.dll");
   Hold(L"read", kFolder + L"\\shared.dll");
+  Hold(L"read", kFolder + L"\\p1\\Temp\\held.tmp");
 
   // The player files through the uninstall's own step, the rest directly.
   EXPECT_EQ(RemovePlayerFile(shim(), M(kFolder + L"\\module.dll"), 16), 5u);
   EXPECT_EQ(RemovePlayerFile(shim(), M(kFolder + L"\\shared.dll"), 16), 32u);
   for (const wchar_t* name : {L"\\empty", L"\\full", L"\\readonly.dat"})
     EXPECT_TRUE(ScheduleDeleteAtRestart(host_.get(), M(kFolder + name)));
-  for (const wchar_t* product : {L"\\p1\\Glint", L"\\p2\\Glint"})
-    ASSERT_EQ(SHCreateDirectoryExW(nullptr, (kFolder + product).c_str(), nullptr), ERROR_SUCCESS);
-  ASSERT_TRUE(CreateDirectoryW((kFolder + L"\\p1\\Temp").c_str(), nullptr));
-  CloseHandle(CreateFileW((kFolder + L"\\p1\\Temp\\held.tmp").c_str(), GENERIC_WRITE, 0, nullptr,
-                          CREATE_ALWAYS, 0, nullptr));
-  Hold(L"read", kFolder + L"\\p1\\Temp\\held.tmp");
   ShimTest::Restart(u"FullRemoval 1;");
   shim()->LoadFileLists();
   for (const wchar_t* product : {L"\\p1\\Glint", L"\\p2\\Glint"}) {

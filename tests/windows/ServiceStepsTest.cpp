@@ -7,11 +7,9 @@
 
 #include <string>
 
-#include "ReferenceHost.h"
 #include "WineTestSupport.h"
 #include "engine/ServiceController.h"
 #include "engine/Uninstall.h"
-#include "foundation/Win32Handles.h"
 
 namespace {
 
@@ -94,20 +92,18 @@ TEST_F(ServiceSteps, StopsFollowTheService) {
 TEST_F(ServiceSteps, CommandsRunTheProgramAndUninstallDeletesTheService) {
   Install(L"stop-now");
   EXPECT_TRUE(Update().ServiceExists());
-  EXPECT_TRUE(Update().StopService());
   EXPECT_TRUE(Update().UninstallService());
   EXPECT_FALSE(Update().ServiceExists());
   files_.File(program_ + L".exitcode", "3");
-  EXPECT_FALSE(Update().RunCommand(MString(u"-setNotifyAutoUpdate")));
   EXPECT_FALSE(Update().EnableAnalytics());
   const std::string log = ReadAll(program_ + L".log");
-  for (const char* argument : {" -uninstall", " -setNotifyAutoUpdate", " -enableAnalytics"}) {
+  for (const char* argument : {" -uninstall", " -enableAnalytics"}) {
     EXPECT_NE(log.find(argument), std::string::npos) << argument;
   }
   ServiceController absent(&host_, M(folder_ + L"\\absent.exe"), M(kName), MString(u""));
   EXPECT_FALSE(absent.UninstallService());
   EXPECT_FALSE(absent.RunCommand(MString(u"-x")));
-  EXPECT_EQ(Reports(), L"35:0 1739:1 1118:1 ");
+  EXPECT_EQ(Reports(), L"1739:1 1118:1 ");
 }
 
 TEST_F(ServiceSteps, RemovalOfTheUpdateFeedbackAndHelperServices) {

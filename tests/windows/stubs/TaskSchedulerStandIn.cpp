@@ -1,8 +1,7 @@
 // A stand-in for the task scheduler's current interfaces: an in-process
 // server that the tests' fixture makes the scheduler class's TreatAs. It
-// keeps tasks in a side file, logs every value it is given, refuses empty
-// task names and fails one named method on request. Only the methods the
-// notifier task calls exist; every other slot answers E_NOTIMPL.
+// keeps tasks in a side file, refuses empty task names and, for the calls a
+// registration makes, logs the values given and fails one on request.
 //
 // Settings (TaskStandInSettings.h):
 //   Log         the log file, one line per call: "Interface.method values"
@@ -252,9 +251,7 @@ HRESULT STDMETHODCALLTYPE FolderGetTask(Object*, BSTR path, void** out) {
   return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE FolderDeleteTask(Object*, BSTR name, LONG flags) {
-  const HRESULT result = Call("ITaskFolder.DeleteTask", Show(name) + " " + Show(flags));
-  if (FAILED(result)) return result;
+HRESULT STDMETHODCALLTYPE FolderDeleteTask(Object*, BSTR name, LONG) {
   auto tasks = LoadTasks();
   if (tasks.erase(Show(name)) == 0) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
   SaveTasks(tasks);
