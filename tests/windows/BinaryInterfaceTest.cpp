@@ -8,8 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "GlintLibrary.h"
-#include "ReferenceHost.h"
+#include "WineTestSupport.h"
 #include "engine/SetupEngine.h"
 #include "foundation/WideText.h"
 
@@ -48,19 +47,8 @@ Fn Slot(const void* object, size_t slot) {
   return reinterpret_cast<Fn>((*static_cast<void* const* const*>(object))[slot]);
 }
 
-class LibraryTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_TRUE(library_.Load()) << "error " << library_.Error();
-    host_.SetStatusStream(nullptr);
-    host_.SetResourceModule(library_.Module());
-  }
-  ReferenceHost host_;
-  GlintLibrary library_;
-};
-
-TEST_F(LibraryTest, ShimSlotsAnswerThroughTheRawTable) {
-  GlintBrokerShim* shim = library_.Start()(&host_);
+TEST_F(ShimTest, ShimSlotsAnswerThroughTheRawTable) {
+  GlintBrokerShim* shim = library_.Start()(host_.get());
   ASSERT_NE(shim, nullptr);
   // Slot 29 answers the engine, slot 62 the registered flag (clear after Start).
   SetupEngine* engine = Slot<SetupEngine* (*)(GlintBrokerShim*)>(shim, 29)(shim);
@@ -82,21 +70,9 @@ TEST_F(LibraryTest, ShimSlotsAnswerThroughTheRawTable) {
   Slot<void (*)(GlintBrokerShim*)>(shim, 0)(shim);  // destroys engine and shim
 }
 
-TEST_F(LibraryTest, StringsAreReleasedByTheirOwner) {
-  GlintBrokerShim* shim = library_.Start()(&host_);
-  ASSERT_NE(shim, nullptr);
-  g_foreignReleases = 0;
-  // Slot 55 takes a string and ignores it; one the engine keeps goes with the engine.
-  EXPECT_FALSE(shim->NoOperation(ForeignString(u"ignored")));
-  EXPECT_EQ(g_foreignReleases, 1);
-  EXPECT_TRUE(shim->AddPepperKeep(ForeignString(u"kept.dll")));
-  EXPECT_EQ(g_foreignReleases, 1);
-  shim->Destroy();
-  EXPECT_EQ(g_foreignReleases, 2);
+TEST_F(ShimTest, StringsAreReleasedByTheirOwner) {
   // A string from the library names a release routine inside GlintUtil.dll.
-  ShimHandle started(library_.Start()(&host_));
-  ASSERT_TRUE(started);
-  MString version = started->GetEngine()->ownVersion;
+  MString version = shim()->GetEngine()->ownVersion;
   ASSERT_NE(version.Buffer(), nullptr);
   HMODULE owner = nullptr;
   ASSERT_TRUE(GetModuleHandleExW(
@@ -104,12 +80,20 @@ TEST_F(LibraryTest, StringsAreReleasedByTheirOwner) {
       reinterpret_cast<LPCWSTR>(version.Buffer()->release), &owner));
   EXPECT_EQ(owner, library_.Module());
   EXPECT_EQ(version.Buffer()->count, 2);
+  g_foreignReleases = 0;
+  // Slot 55 takes a string and ignores it; one the engine keeps goes with the engine.
+  EXPECT_FALSE(shim()->NoOperation(ForeignString(u"ignored")));
+  EXPECT_EQ(g_foreignReleases, 1);
+  EXPECT_TRUE(shim()->AddPepperKeep(ForeignString(u"kept.dll")));
+  EXPECT_EQ(g_foreignReleases, 1);
+  shim_.Reset();
+  EXPECT_EQ(g_foreignReleases, 2);
 }
 
-TEST_F(LibraryTest, StartThenDestroyLeavesNothingBehind) {
+TEST_F(ShimTest, StartThenDestroyLeavesNothingBehind) {
   auto cycles = [&](int count) {
     for (int i = 0; i < count; ++i) {
-      ShimHandle shim(library_.Start()(&host_));
+      ShimHandle shim(library_.Start()(host_.get()));
       ASSERT_TRUE(shim);
       shim->AddActiveXKeep(MString(u"a.ocx").Give());
     }

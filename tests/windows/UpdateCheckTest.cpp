@@ -58,9 +58,10 @@ TEST_F(ShimTest, CheckReachesTheProxyOnceAndSendsNothingUntrusted) {
   const std::wstring fixture = ProgramFolder() + L"\\..\\update-proxy";
   std::istringstream ports(ReadAll(fixture + L"\\ports"));
   ASSERT_FALSE(ports.str().empty()) << "update proxy fixture missing";
-  std::map<std::string, std::string> port;
-  for (std::string name, number; ports >> name >> number;) port[name] = number;
-  port["closed"] = "9";  // discard: nothing listens there
+  std::map<std::string, std::wstring> proxy;  // name: "127.0.0.1:port"
+  for (std::string name, number; ports >> name >> number;)
+    proxy[name] = L"127.0.0.1:" + std::wstring(number.begin(), number.end());
+  proxy["closed"] = L"127.0.0.1:9";  // discard: nothing listens there
   // Only what this run sent: other suites and reruns share the proxies' log.
   const auto sent = [&, from = ReadAll(fixture + L"\\proxy.log").size()] {
     return ReadAll(fixture + L"\\proxy.log").substr(from);
@@ -68,11 +69,9 @@ TEST_F(ShimTest, CheckReachesTheProxyOnceAndSendsNothingUntrusted) {
   ScratchRegistry registry;
   const std::wstring settings = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
   registry.SetDword(HKEY_CURRENT_USER, settings, L"ProxyEnable", 1);
-  for (const char* proxy : {"tls", "reject", "closed"}) {
-    const std::string address = "127.0.0.1:" + port[proxy];
-    registry.SetString(HKEY_CURRENT_USER, settings, L"ProxyServer",
-                       std::wstring(address.begin(), address.end()));
-    EXPECT_TRUE(shim()->CheckForUpdate(8, 2, 0, 0)) << proxy;
+  for (const char* name : {"tls", "reject", "closed"}) {
+    registry.SetString(HKEY_CURRENT_USER, settings, L"ProxyServer", proxy[name]);
+    EXPECT_TRUE(shim()->CheckForUpdate(8, 2, 0, 0)) << name;
   }
   const std::string log = sent();
   for (const char* name : {"tls", "reject"}) {
@@ -85,9 +84,7 @@ TEST_F(ShimTest, CheckReachesTheProxyOnceAndSendsNothingUntrusted) {
   }
   EXPECT_NE(log.find("tls: data after handshake: 0 bytes"), std::string::npos) << log;
 
-  const std::string silent = "127.0.0.1:" + port["silent"];
-  registry.SetString(HKEY_CURRENT_USER, settings, L"ProxyServer",
-                     std::wstring(silent.begin(), silent.end()));
+  registry.SetString(HKEY_CURRENT_USER, settings, L"ProxyServer", proxy["silent"]);
   const ULONGLONG start = GetTickCount64();
   SendUpdateCheck(M(L"https://update.glint.example/get/glintplayer/update/current/install/"
                     L"version.xml?silent=1"),

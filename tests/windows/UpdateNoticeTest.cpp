@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -46,7 +45,6 @@ TEST_F(ShimTest, StoredOfferByKindOfValue) {
   // clang-format off
   const struct { const char* name; DWORD type; std::wstring text; const char* answers; } cases[] = {
       {"absent", REG_NONE, L"", "-|-|no|absent"},
-      {"offer", REG_SZ, kOffer, "35.0.0.1|Glint Player 35|yes|35.0.0.1"},
       {"expandable", REG_EXPAND_SZ, kOffer, "-|-|no|absent"},
       {"no version", REG_SZ, L"<update><meta>message hi;</meta>", "-|hi|no|absent"},
   };
