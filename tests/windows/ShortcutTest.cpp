@@ -368,14 +368,14 @@ TEST_F(Shortcuts, Cp932NamesAreSignedOverTheirCodePageBytes) {
 }
 
 // One call every three seconds, refused calls included (the second step comes
-// 3.5 s after the first call), for every broker object of the process. The
-// first call's answer depends on the uptime.
+// 3.3 s after the first call, 2.3 s after the refused one), for every broker
+// object of the process. The first call's answer depends on the uptime.
 TEST_F(Shortcuts, DesktopShortcutsWaitThreeSecondsSinceTheLastCall) {
   Desktop(L"MyGame", Redirect(), L"", kPin);
   struct {
     DWORD wait;
     HRESULT expected;
-  } const steps[] = {{1000, kRefused}, {2500, kRefused}, {3300, S_OK}};
+  } const steps[] = {{1000, kRefused}, {2300, kRefused}, {3300, S_OK}};
   for (const auto& step : steps) {
     SCOPED_TRACE(step.wait);
     Sleep(step.wait);
