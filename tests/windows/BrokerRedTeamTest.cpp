@@ -357,9 +357,9 @@ TEST_F(RedTeam, WildcardsLinksSwapsAndDeferredMovesAreRefused) {
       {"rename onto a file link, replacing", Mv(s + L"\\attr2.sol", store + L"\\filelink.sol", 1), S_OK},
   };
   // clang-format on
-  ASSERT_EQ(files_.Write(s + L"\\attr.sol", "a"), S_OK);
-  ASSERT_EQ(files_.Write(s + L"\\attr2.sol", "b"), S_OK);
-  ASSERT_EQ(files_.Write(temp + L"\\attr.tmp", "t"), S_OK);
+  files.File(s + L"\\attr.sol", "a");
+  files.File(s + L"\\attr2.sol", "b");
+  files.File(temp + L"\\attr.tmp", "t");
   const std::wstring pendingBefore = PendingRenames();
   RunAll(cases);
   EXPECT_EQ(PendingRenames(), pendingBefore) << "a move was deferred";
@@ -400,9 +400,6 @@ TEST_F(RedTeam, WildcardsLinksSwapsAndDeferredMovesAreRefused) {
             OnDriveC(folder) + " " + OnDriveC(folder + L"-moved"));
   }
   EXPECT_EQ(Outside(), before);
-  for (const wchar_t* name : {L"\\attr.sol", L"\\later.sol", L"\\m.sol"})
-    DeleteFileW((s + name).c_str());
-  DeleteFileW((temp + L"\\attr.tmp").c_str());
 }
 
 // With the administrator's switch on (read when a broker object is made),
@@ -484,15 +481,12 @@ TEST_F(RedTeam, BrowsingHistoryIsDeletedOnlyWhereItLies) {
   const std::wstring kestrelink = KnownFolder(CSIDL_APPDATA) + L"\\Kestrelink";
   const std::wstring history = kestrelink + L"\\HistoryTest\\#SharedObjects";
   ScratchFiles files;
-  files.Folder(kestrelink + L"\\HistoryTest");
-  CreateDirectoryW(history.c_str(), nullptr);
-  CreateDirectoryW((history + L"\\site").c_str(), nullptr);
-  CloseHandle(CreateFileW((history + L"\\site\\a.sol").c_str(), GENERIC_WRITE, 0, nullptr,
-                          CREATE_ALWAYS, 0, nullptr));
+  for (const std::wstring& folder : {kestrelink + L"\\HistoryTest", history, history + L"\\site"})
+    files.Folder(folder);
+  files.File(history + L"\\site\\a.sol");
   EXPECT_EQ(History(kestrelink + L"\\HistoryTest")(), S_OK);
   EXPECT_FALSE(Exists(history + L"\\site\\a.sol"));
   EXPECT_TRUE(Exists(history));  // made again
-  RemoveDirectoryW(history.c_str());
   ASSERT_TRUE(Exists(kestrelink + L"\\HistoryLink\\#SharedObjects\\linked.sol"))
       << "link fixture missing";
   std::string before = ReadAll(kOutside + L"\\keep.txt");
