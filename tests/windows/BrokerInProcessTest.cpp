@@ -23,9 +23,7 @@ class BrokerInProcess : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { RegisterTestBroker(); }
   static void TearDownTestSuite() { UnregisterTestBroker(); }
-  void SetUp() override {
-    ASSERT_HRESULT_SUCCEEDED(CoInitialize(nullptr));
-  }
+  void SetUp() override { ASSERT_HRESULT_SUCCEEDED(CoInitialize(nullptr)); }
   void TearDown() override {
     RevokeBrokerClassObject();
     QuitPosted();  // nothing left for the next test
