@@ -33,9 +33,8 @@ TEST_F(BrokerCrossProcess, OneServerAnswersEveryCallUntilTheLastRelease) {
   EXPECT_EQ(ProcessesNamed(kServer).size(), 1u);
   second->Release();
 
-  IDispatch* dispatch = nullptr;
-  ASSERT_HRESULT_SUCCEEDED(
-      broker->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch)));
+  ComRef<IDispatch> dispatch;
+  ASSERT_HRESULT_SUCCEEDED(broker->QueryInterface(IID_IDispatch, dispatch.Receive()));
   LPOLESTR name = const_cast<LPOLESTR>(L"BrokerDelayScreensaver");
   DISPID id = 0;
   ASSERT_EQ(dispatch->GetIDsOfNames(IID_NULL, &name, 1, 0, &id), S_OK);
@@ -51,7 +50,7 @@ TEST_F(BrokerCrossProcess, OneServerAnswersEveryCallUntilTheLastRelease) {
   }
   for (BSTR text : {exception.bstrSource, exception.bstrDescription, exception.bstrHelpFile})
     SysFreeString(text);
-  dispatch->Release();
+  dispatch.Reset();
 
   BrokerTypes types(ProgramFolder() + L"\\glinthost.exe");
   ASSERT_TRUE(types.Loaded());
@@ -76,15 +75,13 @@ TEST_F(BrokerCrossProcess, OnlyObjectsKeepTheServer) {
             E_NOINTERFACE);
   EXPECT_EQ(object, nullptr);
   EXPECT_TRUE(WaitUntilGone(kServer, 5000));
-  IClassFactory* factory = nullptr;
+  ComRef<IClassFactory> factory;
   ASSERT_HRESULT_SUCCEEDED(CoGetClassObject(CLSID_GlintBrokerImp6, CLSCTX_LOCAL_SERVER, nullptr,
-                                            IID_IClassFactory, reinterpret_cast<void**>(&factory)));
-  IGlintBroker6* broker = nullptr;
-  EXPECT_EQ(factory->CreateInstance(nullptr, IID_IGlintBroker6, reinterpret_cast<void**>(&broker)),
-            S_OK);
-  if (broker != nullptr) broker->Release();
+                                            IID_IClassFactory, factory.Receive()));
+  ComRef<IGlintBroker6> broker;
+  EXPECT_EQ(factory->CreateInstance(nullptr, IID_IGlintBroker6, broker.Receive()), S_OK);
+  broker.Reset();
   EXPECT_TRUE(WaitUntilGone(kServer, 5000));
-  factory->Release();
 }
 
 }  // namespace

@@ -101,10 +101,9 @@ class RedTeam : public BrokerSuite {
   }
   static Call Find(std::wstring pattern) {
     return [=] {
-      BSTR name = nullptr;
+      UniqueBstr name;
       ULONG attributes = 0, cookie = 0;
-      HRESULT hr = B()->BrokerFindFirstFile(Bstr(pattern), &name, &attributes, &cookie);
-      SysFreeString(name);
+      HRESULT hr = B()->BrokerFindFirstFile(Bstr(pattern), name.Receive(), &attributes, &cookie);
       if (cookie != 0) B()->BrokerFindClose(cookie);
       return hr;
     };
@@ -112,14 +111,10 @@ class RedTeam : public BrokerSuite {
   // Attribute query; on a refusal every out-value must stay zero.
   static Call Attr(std::wstring p) {
     return [=] {
-      ULONG v[9];
-      for (ULONG& value : v) value = 0xCCCCCCCC;
+      std::vector<ULONG> v(9, 0xCCCCCCCC);
       HRESULT hr = B()->BrokerGetFileAttributesEx(Bstr(p), &v[0], &v[1], &v[2], &v[3], &v[4], &v[5],
                                                   &v[6], &v[7], &v[8]);
-      for (ULONG value : v) {
-        if (FAILED(hr) && value != 0) return E_UNEXPECTED;
-      }
-      return hr;
+      return FAILED(hr) && v != std::vector<ULONG>(9, 0) ? E_UNEXPECTED : hr;
     };
   }
   // Opens `p` for writing, then writes `steps` (a step of "@n" seeks to n).
@@ -436,23 +431,21 @@ TEST_F(RedTeam, CookiesAndFileOperations) {
   ASSERT_EQ(files_.Open(s + L"\\ten.sol", false, &a), S_OK);
   ASSERT_EQ(files_.WriteTo(a, "0123456789"), S_OK);
   // Files and searches share one sequence.
-  BSTR name = nullptr;
-  ASSERT_EQ(b->BrokerFindFirstFile(Bstr(s + L"\\*.sol"), &name, &attributes, &search), S_OK);
-  SysFreeString(name);
+  UniqueBstr name;
+  ASSERT_EQ(b->BrokerFindFirstFile(Bstr(s + L"\\*.sol"), name.Receive(), &attributes, &search),
+            S_OK);
   ASSERT_EQ(files_.Open(s + L"\\ten.sol", true, &r), S_OK);
   EXPECT_EQ(search, a + 1);
   EXPECT_EQ(r, a + 2);
   // Reading 100 bytes from a 10-byte file: 10 read, 100 in the array.
-  SAFEARRAY* data = nullptr;
-  ASSERT_EQ(b->BrokerReadFile(r, 100, &read, &data), S_OK);
+  UniqueSafeArray data;
+  ASSERT_EQ(b->BrokerReadFile(r, 100, &read, data.Receive()), S_OK);
   EXPECT_EQ(read, 10u);
   LONG upper = 0;
-  SafeArrayGetUBound(data, 1, &upper);
+  SafeArrayGetUBound(data.Get(), 1, &upper);
   EXPECT_EQ(upper, 99);
-  SafeArrayDestroy(data);
-  data = nullptr;
   // A search cookie is not a file, and a file cookie is not a search.
-  EXPECT_EQ(b->BrokerReadFile(search, 1, &read, &data), E_INVALIDARG);
+  EXPECT_EQ(b->BrokerReadFile(search, 1, &read, data.Receive()), E_INVALIDARG);
   EXPECT_EQ(b->BrokerFindClose(r), E_INVALIDARG);
   EXPECT_EQ(b->BrokerFindClose(search), S_OK);
   EXPECT_EQ(b->BrokerFindClose(search), E_INVALIDARG);
@@ -463,7 +456,7 @@ TEST_F(RedTeam, CookiesAndFileOperations) {
     EXPECT_EQ(b->BrokerWriteFile(a, bad, &written), E_FAIL);
     SafeArrayDestroy(bad);
   }
-  EXPECT_EQ(b->BrokerReadFile(r, 0x7FFFFFFF, &read, &data), E_INVALIDARG);
+  EXPECT_EQ(b->BrokerReadFile(r, 0x7FFFFFFF, &read, data.Receive()), E_INVALIDARG);
   files_.Close(a);
   files_.Close(r);
   EXPECT_EQ(b->BrokerCloseHandle(a), E_INVALIDARG);
