@@ -13,15 +13,11 @@
 namespace {
 
 std::string EmbeddedTypeLibrary(const std::wstring& module) {
-  std::string bytes;
-  HMODULE image = LoadLibraryExW(module.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-  HRSRC found = image ? FindResourceW(image, MAKEINTRESOURCEW(1), L"TYPELIB") : nullptr;
-  if (found != nullptr) {
-    bytes.assign(static_cast<const char*>(LockResource(LoadResource(image, found))),
-                 SizeofResource(image, found));
-  }
-  if (image != nullptr) FreeLibrary(image);
-  return bytes;
+  UniqueModule image(LoadLibraryExW(module.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+  HRSRC found = image ? FindResourceW(image.Get(), MAKEINTRESOURCEW(1), L"TYPELIB") : nullptr;
+  if (found == nullptr) return "";
+  return std::string(static_cast<const char*>(LockResource(LoadResource(image.Get(), found))),
+                     SizeofResource(image.Get(), found));
 }
 
 class BrokerTypeLibrary : public ::testing::TestWithParam<const wchar_t*> {};
