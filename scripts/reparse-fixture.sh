@@ -4,7 +4,6 @@
 #   reparse-fixture.sh setup|cleanup PREFIX
 set -euo pipefail
 base="$2/drive_c/glint-reparse"
-rm -f "$base/link"
 rm -rf "$base"
 [ "$1" = setup ] || exit 0
 mkdir -p "$base/target/inner"

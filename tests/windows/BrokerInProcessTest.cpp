@@ -23,13 +23,10 @@ class BrokerInProcess : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { RegisterTestBroker(); }
   static void TearDownTestSuite() { UnregisterTestBroker(); }
-  void SetUp() override {
-    ASSERT_HRESULT_SUCCEEDED(CoInitialize(nullptr));
-    QuitPosted();  // nothing left over from another test
-  }
+  void SetUp() override { ASSERT_HRESULT_SUCCEEDED(CoInitialize(nullptr)); }
   void TearDown() override {
     RevokeBrokerClassObject();
-    QuitPosted();
+    QuitPosted();  // nothing left for the next test
     CoUninitialize();
   }
   // A broker object from the registered factory (registered here first).
@@ -163,12 +160,14 @@ TEST_F(BrokerInProcess, EveryMethodChecksItsOutPointers) {
   broker->Release();
 }
 
-// A file a save dialog named gets the checks of any other open once it is
-// opened: nothing is created through a name that exists (a link to nothing
-// included, from the hostile-path fixture), a file with a second name is not
-// opened, a refused open leaves no handle, and its writes are watched for
-// images like any other.
-TEST_F(BrokerInProcess, PendingOpensAreCheckedAfterOpening) {
+// Files handed over by dialogs. One a save dialog named is checked like any
+// open once it is opened: nothing is created through an existing name (the
+// fixture's dangling link included), a second name is not opened, a refusal
+// keeps no handle, and images are caught as they are written. Attribute
+// queries outside the player's folders answer for a file the user chose (its
+// siblings and folder stay refused: the dialog suite's rows for reads, the red
+// team's rows for attributes).
+TEST_F(BrokerInProcess, FilesFromDialogsAreCheckedAfterOpening) {
   CoGlintBrokerServer* broker = NewBroker();
   ASSERT_NE(broker, nullptr);
   const std::wstring folder = NewTempFolder(L"glint-pending-checks");
@@ -224,19 +223,6 @@ TEST_F(BrokerInProcess, PendingOpensAreCheckedAfterOpening) {
   EXPECT_EQ(ReadAll(folder + L"\\kept.sol"), "kept");
   EXPECT_EQ(ReadAll(folder + L"\\first-name.sol"), "first");
   EXPECT_FALSE(Exists(dangling));
-  broker->Release();
-  DeleteFileW((folder + L"\\second-name.sol").c_str());
-  RemoveTree(folder);
-}
-
-// Attribute queries outside the player's folders answer for a file the user
-// chose in a dialog. (Its siblings and folder stay refused: the dialog suite's
-// rows for reads, the red team's rows for attributes.)
-TEST_F(BrokerInProcess, AttributesOfAChosenFile) {
-  IGlintBroker6* broker = NewBroker();
-  ASSERT_NE(broker, nullptr);
-  const std::wstring folder = NewTempFolder(L"glint-chosen");
-  ScratchFiles files;
   files.File(folder + L"\\chosen.txt", "12345");
   AddChosenFile(folder + L"\\chosen.txt");
   ULONG v[9] = {};

@@ -27,12 +27,10 @@ struct Case {
   HRESULT expected;  // kAnyFailure: any failing result
 };
 
-std::wstring LowTemp() {
+std::wstring LowTemp() {  // made by the link fixture
   wchar_t buffer[MAX_PATH];
   GetTempPathW(MAX_PATH, buffer);
-  std::wstring temp = std::wstring(buffer) + L"Low";
-  CreateDirectoryW(temp.c_str(), nullptr);
-  return temp;
+  return std::wstring(buffer) + L"Low";
 }
 
 std::wstring ShortName(const std::wstring& path) {
@@ -101,10 +99,9 @@ class RedTeam : public BrokerSuite {
   }
   static Call Find(std::wstring pattern) {
     return [=] {
-      BSTR name = nullptr;
+      UniqueBstr name;
       ULONG attributes = 0, cookie = 0;
-      HRESULT hr = B()->BrokerFindFirstFile(Bstr(pattern), &name, &attributes, &cookie);
-      SysFreeString(name);
+      HRESULT hr = B()->BrokerFindFirstFile(Bstr(pattern), name.Receive(), &attributes, &cookie);
       if (cookie != 0) B()->BrokerFindClose(cookie);
       return hr;
     };
@@ -112,14 +109,10 @@ class RedTeam : public BrokerSuite {
   // Attribute query; on a refusal every out-value must stay zero.
   static Call Attr(std::wstring p) {
     return [=] {
-      ULONG v[9];
-      for (ULONG& value : v) value = 0xCCCCCCCC;
+      std::vector<ULONG> v(9, 0xCCCCCCCC);
       HRESULT hr = B()->BrokerGetFileAttributesEx(Bstr(p), &v[0], &v[1], &v[2], &v[3], &v[4], &v[5],
                                                   &v[6], &v[7], &v[8]);
-      for (ULONG value : v) {
-        if (FAILED(hr) && value != 0) return E_UNEXPECTED;
-      }
-      return hr;
+      return FAILED(hr) && v != std::vector<ULONG>(9, 0) ? E_UNEXPECTED : hr;
     };
   }
   // Opens `p` for writing, then writes `steps` (a step of "@n" seeks to n).
@@ -357,9 +350,9 @@ TEST_F(RedTeam, WildcardsLinksSwapsAndDeferredMovesAreRefused) {
       {"rename onto a file link, replacing", Mv(s + L"\\attr2.sol", store + L"\\filelink.sol", 1), S_OK},
   };
   // clang-format on
-  ASSERT_EQ(files_.Write(s + L"\\attr.sol", "a"), S_OK);
-  ASSERT_EQ(files_.Write(s + L"\\attr2.sol", "b"), S_OK);
-  ASSERT_EQ(files_.Write(temp + L"\\attr.tmp", "t"), S_OK);
+  files.File(s + L"\\attr.sol", "a");
+  files.File(s + L"\\attr2.sol", "b");
+  files.File(temp + L"\\attr.tmp", "t");
   const std::wstring pendingBefore = PendingRenames();
   RunAll(cases);
   EXPECT_EQ(PendingRenames(), pendingBefore) << "a move was deferred";
@@ -400,9 +393,6 @@ TEST_F(RedTeam, WildcardsLinksSwapsAndDeferredMovesAreRefused) {
             OnDriveC(folder) + " " + OnDriveC(folder + L"-moved"));
   }
   EXPECT_EQ(Outside(), before);
-  for (const wchar_t* name : {L"\\attr.sol", L"\\later.sol", L"\\m.sol"})
-    DeleteFileW((s + name).c_str());
-  DeleteFileW((temp + L"\\attr.tmp").c_str());
 }
 
 // With the administrator's switch on (read when a broker object is made),
@@ -439,23 +429,21 @@ TEST_F(RedTeam, CookiesAndFileOperations) {
   ASSERT_EQ(files_.Open(s + L"\\ten.sol", false, &a), S_OK);
   ASSERT_EQ(files_.WriteTo(a, "0123456789"), S_OK);
   // Files and searches share one sequence.
-  BSTR name = nullptr;
-  ASSERT_EQ(b->BrokerFindFirstFile(Bstr(s + L"\\*.sol"), &name, &attributes, &search), S_OK);
-  SysFreeString(name);
+  UniqueBstr name;
+  ASSERT_EQ(b->BrokerFindFirstFile(Bstr(s + L"\\*.sol"), name.Receive(), &attributes, &search),
+            S_OK);
   ASSERT_EQ(files_.Open(s + L"\\ten.sol", true, &r), S_OK);
   EXPECT_EQ(search, a + 1);
   EXPECT_EQ(r, a + 2);
   // Reading 100 bytes from a 10-byte file: 10 read, 100 in the array.
-  SAFEARRAY* data = nullptr;
-  ASSERT_EQ(b->BrokerReadFile(r, 100, &read, &data), S_OK);
+  UniqueSafeArray data;
+  ASSERT_EQ(b->BrokerReadFile(r, 100, &read, data.Receive()), S_OK);
   EXPECT_EQ(read, 10u);
   LONG upper = 0;
-  SafeArrayGetUBound(data, 1, &upper);
+  SafeArrayGetUBound(data.Get(), 1, &upper);
   EXPECT_EQ(upper, 99);
-  SafeArrayDestroy(data);
-  data = nullptr;
   // A search cookie is not a file, and a file cookie is not a search.
-  EXPECT_EQ(b->BrokerReadFile(search, 1, &read, &data), E_INVALIDARG);
+  EXPECT_EQ(b->BrokerReadFile(search, 1, &read, data.Receive()), E_INVALIDARG);
   EXPECT_EQ(b->BrokerFindClose(r), E_INVALIDARG);
   EXPECT_EQ(b->BrokerFindClose(search), S_OK);
   EXPECT_EQ(b->BrokerFindClose(search), E_INVALIDARG);
@@ -466,7 +454,7 @@ TEST_F(RedTeam, CookiesAndFileOperations) {
     EXPECT_EQ(b->BrokerWriteFile(a, bad, &written), E_FAIL);
     SafeArrayDestroy(bad);
   }
-  EXPECT_EQ(b->BrokerReadFile(r, 0x7FFFFFFF, &read, &data), E_INVALIDARG);
+  EXPECT_EQ(b->BrokerReadFile(r, 0x7FFFFFFF, &read, data.Receive()), E_INVALIDARG);
   files_.Close(a);
   files_.Close(r);
   EXPECT_EQ(b->BrokerCloseHandle(a), E_INVALIDARG);
@@ -484,15 +472,12 @@ TEST_F(RedTeam, BrowsingHistoryIsDeletedOnlyWhereItLies) {
   const std::wstring kestrelink = KnownFolder(CSIDL_APPDATA) + L"\\Kestrelink";
   const std::wstring history = kestrelink + L"\\HistoryTest\\#SharedObjects";
   ScratchFiles files;
-  files.Folder(kestrelink + L"\\HistoryTest");
-  CreateDirectoryW(history.c_str(), nullptr);
-  CreateDirectoryW((history + L"\\site").c_str(), nullptr);
-  CloseHandle(CreateFileW((history + L"\\site\\a.sol").c_str(), GENERIC_WRITE, 0, nullptr,
-                          CREATE_ALWAYS, 0, nullptr));
+  for (const std::wstring& folder : {kestrelink + L"\\HistoryTest", history, history + L"\\site"})
+    files.Folder(folder);
+  files.File(history + L"\\site\\a.sol");
   EXPECT_EQ(History(kestrelink + L"\\HistoryTest")(), S_OK);
   EXPECT_FALSE(Exists(history + L"\\site\\a.sol"));
   EXPECT_TRUE(Exists(history));  // made again
-  RemoveDirectoryW(history.c_str());
   ASSERT_TRUE(Exists(kestrelink + L"\\HistoryLink\\#SharedObjects\\linked.sol"))
       << "link fixture missing";
   std::string before = ReadAll(kOutside + L"\\keep.txt");

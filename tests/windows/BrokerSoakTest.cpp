@@ -1,17 +1,11 @@
-// The broker holds steady over a long session: one broker process serves
-// 10 000 mixed calls from one player, then eight player processes at once.
-// Once warm (at call 1 000; after a first short round of eight) its handles
-// stay within five of that, to the end and after every player let go, and
-// its resident memory grows by less than 1 MiB plus 1 MiB for each thread it
-// gained meanwhile. Every Lock under load counts 1 or 0: the shared lock is
-// never held twice. An idle object held for the whole suite keeps the server
-// up between players. On this test platform GetProcessHandleCount answers 0:
-// the system's handle table (NtQuerySystemInformation) lists the handles, and
-// the working set is the Linux resident size of the process.
-//
-// The load's players are this program again (BrokerSoakPlayer.DISABLED_Run);
-// players 2k and 2k+1 send each other local-connection messages. Calls per
-// second are printed for scripts/bench.sh.
+// The broker holds steady over a long session: 10 000 mixed calls from one
+// player, then eight player processes at once (this program again,
+// BrokerSoakPlayer.DISABLED_Run; players 2k and 2k+1 message each other).
+// Once warm, its handles stay within five and its resident memory grows by
+// less than 1 MiB plus 1 MiB for each thread gained; every Lock under load
+// counts 1 or 0. GetProcessHandleCount answers 0 on this test platform: the
+// handles come from the system's handle table, the memory is the process's
+// Linux resident size. Calls per second are printed for scripts/bench.sh.
 #include <windows.h>
 #include <psapi.h>
 #include <shlobj.h>
@@ -102,9 +96,8 @@ class BrokerGauge {
   size_t peakThreads_ = 0;
 };
 
-// COM threads come and go with the load, and what a thread used stays with
-// the process's heap: each thread at the peak beyond the reference's may
-// keep 1 MiB.
+// COM threads come and go with the load, and what a thread used stays in the
+// process's heap: each thread at the peak beyond the reference's may keep 1 MiB.
 ::testing::AssertionResult Steady(const BrokerGauge& gauge, const Reading& reference,
                                   const Reading& now) {
   size_t low = std::min(reference.handles, now.handles);
@@ -192,10 +185,9 @@ class Player : public BrokerFiles {
     Expect("remove the player's folder", broker->BrokerRemoveDirectory(Bstr(folder_)));
   }
 
-  // Local-connection traffic with the partner: one message out while some
-  // are left to send, one in when one is waiting. A failed lock (another
-  // player holds or awaits it) or a taken message slot (S_FALSE) leaves the
-  // step to a later round. Answers whether both are done.
+  // One message to the partner and one from it, each left to a later round
+  // while another player holds the lock or the slot is taken (S_FALSE).
+  // Answers whether all were sent and received.
   bool Exchange() {
     if (sent_ < kMessagesPerPlayer && Lock()) {
       UniqueSafeArray message(
@@ -225,8 +217,7 @@ class Player : public BrokerFiles {
     if (!Expect("message data", broker->BrokerLcdGetMessageData(&data))) return "";
     return TakeBytes(data, data != nullptr ? data->rgsabound[0].cElements : 0);
   }
-  // Whether the lock was had. This player holds nothing else, so the count
-  // is 1, or 0 when another player holds the lock.
+  // Whether the lock was had: holding nothing else, the count is 1, or 0 while another holds it.
   bool Lock() {
     LONG count = -1;
     if (!Expect("lock", broker->BrokerLcdLock(&count))) return false;
@@ -349,10 +340,9 @@ void StateAndRefusals(Player& p) {
            E_INVALIDARG);
 }
 
-// A page that opens its own broker object for a moment. Every object a
-// server hands out through the Automation marshaller costs that server about
-// 2 KiB on this test platform (a minimal local server shows the same), hence
-// only in every tenth round.
+// A page that opens its own broker object for a moment: only in every tenth
+// round, as each object a server hands out through the Automation marshaller
+// costs it about 2 KiB on this test platform (a minimal local server too).
 void AnotherObject(Player& p) {
   ComRef<IGlintBroker6> second;
   if (!p.Check(SUCCEEDED(CreateBroker(second.ReceiveTyped())), "a second object could not be made"))
@@ -361,8 +351,7 @@ void AnotherObject(Player& p) {
   p.Expect("a second object's call", second->BrokerLcdMessageTimeout(&value));
 }
 
-// One round of the mix: the soak's one player messages itself, each player
-// of the load its partner.
+// One round of the mix: the soak's player messages itself, a load's player its partner.
 void Round(Player& p, int round, bool load) {
   WriteReadDelete(p);
   Search(p);
@@ -409,7 +398,7 @@ class BrokerSoak : public BrokerSuite {
     ASSERT_EQ(ProcessesNamed(kServer).size(), 1u) << "the broker did not stay up";
   }
 
-  static inline ComRef<IGlintBroker6> keeper_;
+  static inline ComRef<IGlintBroker6> keeper_;  // idle: keeps the server up between players
   static inline std::unique_ptr<BrokerGauge> gauge_;
   static inline std::unique_ptr<ScratchFiles> files_;
   static inline std::unique_ptr<ScratchRegistry> registry_;

@@ -37,12 +37,6 @@ struct SharedBlock {
   uint8_t* view = static_cast<uint8_t*>(
       mapping ? MapViewOfFile(mapping.Get(), FILE_MAP_ALL_ACCESS, 0, 0, kBlockSize) : nullptr);
   ~SharedBlock() { UnmapViewOfFile(view); }
-  void Reset() {  // marker, no message, empty list
-    ASSERT_TRUE(Taken(WaitForSingleObject(mutex.Get(), 10000)));
-    std::memset(view, 0, kBlockSize);
-    view[0] = view[4] = 1;
-    ReleaseMutex(mutex.Get());
-  }
   bool FreeWithin(DWORD ms) {  // this process gets the mutex (and lets it go)
     DWORD waited = WaitForSingleObject(mutex.Get(), ms);
     if (Taken(waited)) ReleaseMutex(mutex.Get());
@@ -166,17 +160,11 @@ std::string Dispatch(const std::string& message, const char* rest = "11, 2, 0") 
   return "DispatchMessage(hex:" + HexBytes(message) + ", " + rest + ")";
 }
 
-class LcdCrossProcess : public ::testing::Test {
+class LcdCrossProcess : public BrokerSuite {
  protected:
-  static void SetUpTestSuite() {
-    ASSERT_TRUE(WaitUntilGone(kServer, 10000)) << "a broker server is still running";
-    RegisterTestBroker();
-  }
-  static void TearDownTestSuite() { UnregisterTestBroker(); }
   void SetUp() override {
-    ASSERT_HRESULT_SUCCEEDED(CoInitialize(nullptr));
     ASSERT_NE(block_.view, nullptr);
-    block_.Reset();
+    Reset();
     ASSERT_HRESULT_SUCCEEDED(CreateBroker(&broker_));
     servers_ = ProcessesNamed(kServer);
     ASSERT_EQ(servers_.size(), 1u);
@@ -185,7 +173,6 @@ class LcdCrossProcess : public ::testing::Test {
     // The server of the test's start is still the one; it ends once its objects are gone.
     EXPECT_EQ(ProcessesNamed(kServer), servers_);
     if (broker_ != nullptr) broker_->Release();
-    CoUninitialize();
     EXPECT_TRUE(WaitUntilGone(kServer, 10000));
   }
   // Locks (true) and Unlocks (false) through this process's object: answers and counts.
@@ -216,6 +203,10 @@ class LcdCrossProcess : public ::testing::Test {
       std::memcpy(b + 8, &time, sizeof time);
     ReleaseMutex(block_.mutex.Get());
   }
+  void Reset() {  // marker, no message, empty list
+    Poke("fill 0");
+    Poke("write 0 0100000001");
+  }
   void OpenAccessor() {  // this object's accessor opens the block as it is now
     LONG value = 0;
     ASSERT_EQ(broker_->BrokerLcdMessageTimeout(&value), S_OK);
@@ -238,7 +229,6 @@ TEST_F(LcdCrossProcess, TwoPlayersExchangeAMessage) {
                 std::to_string(message.size()) + " bytes hex:" + HexBytes(message) +
                 "; ClearMessage ->0; Unlock ->0 p_refCount=0; "
                 "RemoveConnection ->0; GetMessageData ->1 p_msgData=null");
-  EXPECT_EQ(Field(block_.view, kLengthOffset), 0u);
   EXPECT_EQ(block_.view[kListOffset], 0);
   // To nobody: refused, no message.
   EXPECT_EQ(Player(Dispatch(LcdMessageTo("_lcdtest.nobody", "x")) + "; GetMessageData"),
@@ -270,15 +260,6 @@ TEST_F(LcdCrossProcess, ADeadMessageIsPrunedWithItsConnections) {
                    "FindConnectionFormat(\"_lcdtest.stay\", 0)"),
             "PruneDeadMessage ->0; GetMessageData ->1 p_msgData=null; "
             "FindConnectionFormat ->1 p_format=0; FindConnectionFormat ->0 p_format=2");
-}
-
-// While the broker holds the lock for this process's object, a peer cannot
-// take the mutex. (Levels nest through the broker: the waiting player's case.)
-TEST_F(LcdCrossProcess, ALockHoldsOtherProcessesOff) {
-  EXPECT_EQ(Lock(), "0x00000000 1");
-  EXPECT_FALSE(block_.FreeWithin(500));
-  EXPECT_EQ(Lock({false}), "0x00000000 0");
-  EXPECT_TRUE(block_.FreeWithin(0));
 }
 
 // An object opened after a peer died holding the mutex meets it abandoned,
@@ -346,16 +327,18 @@ TEST_F(LcdCrossProcess, GarbageFromAPeerNeitherCrashesNorStopsTheBroker) {
   Poke("fill 0x41");
   EXPECT_EQ(Player("Lock; TryAddConnection(\"_lcdtest.any\", 0, 0, 50)"),
             "Lock ->0 p_refCount=0; TryAddConnection ->1");
-  block_.Reset();
+  Reset();
   EXPECT_EQ(Player("TryAddConnection(\"_lcdtest.any\", 0, 0, 50); "
                    "FindConnectionFormat(\"_lcdtest.any\", 0)"),
             "TryAddConnection ->0; FindConnectionFormat ->0 p_format=2");
 }
 
-// The lock belongs to one broker object at a time, though every object runs on
-// the same thread: one player waits for it; any other meanwhile fails at once.
+// While the broker holds the lock for this process's object, a peer cannot take
+// the mutex. The lock is one broker object's at a time, though all run on one
+// thread: one player waits for it; any other meanwhile fails at once.
 TEST_F(LcdCrossProcess, AnotherPlayersLockWaitsWhileTheHolderNests) {
   ASSERT_EQ(Lock(), "0x00000000 1");
+  EXPECT_FALSE(block_.FreeWithin(500));
   Started other("Lock; LockTime; Unlock");
   ASSERT_TRUE(other.WaitForOutput("create broker"));
   Sleep(1500);  // its Lock has reached the broker and waits there
@@ -374,6 +357,7 @@ TEST_F(LcdCrossProcess, AnotherPlayersLockWaitsWhileTheHolderNests) {
   EXPECT_NE(lines.find("; Unlock ->0 p_refCount=0"), std::string::npos) << lines;
   EXPECT_GE(static_cast<int32_t>(LockTimeIn(lines) - released), 0)
       << "the other player took the lock before the holder's last Unlock";
+  EXPECT_TRUE(block_.FreeWithin(0));
 }
 
 TEST_F(LcdCrossProcess, AHolderThatGoesAwayGivesTheLockToTheWaitingPlayer) {
