@@ -3,9 +3,7 @@
 // registry, and leaves showing and the results to the system's dialog, made by comdlg32.
 #include <windows.h>
 #include <ole2.h>
-#include <propkey.h>
 #include <propsys.h>
-#include <propvarutil.h>
 #include <shobjidl.h>
 
 #include <cstdio>
@@ -13,7 +11,7 @@
 #include <vector>
 
 #include "StandInSettings.h"
-#include "foundation/Win32Handles.h"
+#include "TaskStandInSettings.h"
 
 namespace {
 
@@ -21,16 +19,7 @@ const PROPERTYKEY kEncryptionOwners = {
     {0x5F5AFF6A, 0x37E5, 0x4780, {0x97, 0xEA, 0x80, 0xC7, 0x56, 0x5C, 0xF5, 0x35}}, 34};
 
 void Record(const std::wstring& line) {
-  std::wstring log;
-  if (!standin::ReadText(standin::kDialogLog, REG_SZ, &log) || log.empty()) return;
-  const std::wstring text = line + L"\n";
-  std::string utf8(text.size() * 4 + 1, '\0');
-  int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
-                                 utf8.data(), static_cast<int>(utf8.size()), nullptr, nullptr);
-  UniqueHandle file(CreateFileW(log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  DWORD written = 0;
-  if (file) WriteFile(file.Get(), utf8.data(), static_cast<DWORD>(size), &written, nullptr);
+  standin::Log(standin::Utf8(line.c_str()), standin::kDialogLog);
 }
 
 // Both dialogs: the system's dialog inside, the recorded calls around it.
