@@ -188,11 +188,9 @@ TEST_F(EnterpriseZone, FilesWrittenThroughTheBrokerCarryTheInternetZone) {
   // clang-format off
   const Case cases[] = {
       {"new file", none, none, false, false, ZoneText(3)},
-      {"existing file without a zone", "old", none, false, false, ZoneText(3)},
       {"already Internet: left as it is", "old", keep, false, false, keep},
       {"local machine: marked again", "old", ZoneText(0), false, false, ZoneText(3)},
       {"intranet counts as marked", "old", ZoneText(1), false, false, ZoneText(1)},
-      {"restricted counts as marked", "old", ZoneText(4), false, false, ZoneText(4)},
       {"unreadable zone: marked again", "old", "[ZoneTransfer]\r\n", false, false, ZoneText(3)},
       {"read-only open leaves a local zone", "old", ZoneText(0), true, false, ZoneText(0)},
       {"the marking fails", none, none, false, true, kNone},
@@ -231,10 +229,8 @@ TEST_F(EnterpriseZone, MarkersInThisProcess) {
       {true, "unmarked file", std::nullopt, false, true, kAttached},
       {true, "trusted sites", ZoneText(2), false, true, ZoneText(2)},
       {true, "save fails", std::nullopt, true, false, kNone},
-      {true, "save fails but already marked", ZoneText(3), true, true, ZoneText(3)},
       {false, "unmarked file", std::nullopt, false, true, ZoneText(3)},
       {false, "save fails", std::nullopt, true, false, kNone},
-      {false, "save fails on a local file", ZoneText(0), true, false, ZoneText(0)},
   };
   // clang-format on
   const std::wstring folder = NewTempFolder(L"glint-edp-mark");
@@ -351,7 +347,6 @@ const std::vector<AccessCase>& AccessCases() {
       // A caller without identities keeps the path policy whatever the broker has.
       {"live: settings area, not protected", true, corp, same, P::kSettings, false, false, S_OK, ""},
       {"live: read outside refused", true, corp, same, P::kOutside, true, true, denied, ""},
-      {"caller without identities, settings area", false, corp, none, P::kSettings, false, false, S_OK, ""},
       // Writes in the settings area are protected to the caller's first identity.
       {"settings area, new file", false, corp, same, P::kSettings, false, false, S_OK, "corp.example"},
       {"settings area, existing file", false, corp, same, P::kSettings, true, false, S_OK, "corp.example"},
@@ -363,7 +358,6 @@ const std::vector<AccessCase>& AccessCases() {
       // Reads by a caller with identities: unprotected files without the path policy.
       {"caller with identities reads outside", false, corp, same, P::kOutside, true, true, S_OK, ""},
       {"caller with identities reads a missing file", false, corp, same, P::kOutside, false, true, missing, ""},
-      {"broker without identities, caller with, reads outside", false, none, corp, P::kOutside, true, true, S_OK, ""},
   };
   // clang-format on
   return cases;
