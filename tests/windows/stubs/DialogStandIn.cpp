@@ -25,17 +25,21 @@ void Record(const std::wstring& line) {
 // Both dialogs: the system's dialog inside, the recorded calls around it.
 class Dialog final : public IFileOpenDialog, public IFileSaveDialog {
  public:
-  explicit Dialog(IFileDialog* inner) : inner_(inner) {}
+  // Which of the two the system made: a failed query leaves its pointer null.
+  explicit Dialog(IFileDialog* inner) : inner_(inner) {
+    inner->QueryInterface(IID_IFileOpenDialog, reinterpret_cast<void**>(&open_));
+    inner->QueryInterface(IID_IFileSaveDialog, reinterpret_cast<void**>(&save_));
+  }
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
     *object = nullptr;
     if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IModalWindow) ||
         IsEqualIID(iid, IID_IFileDialog)) {
-      *object = Save() != nullptr ? static_cast<void*>(static_cast<IFileSaveDialog*>(this))
-                                  : static_cast<void*>(static_cast<IFileOpenDialog*>(this));
-    } else if (IsEqualIID(iid, IID_IFileOpenDialog) && Open() != nullptr) {
+      *object = save_ != nullptr ? static_cast<void*>(static_cast<IFileSaveDialog*>(this))
+                                 : static_cast<void*>(static_cast<IFileOpenDialog*>(this));
+    } else if (IsEqualIID(iid, IID_IFileOpenDialog) && open_ != nullptr) {
       *object = static_cast<IFileOpenDialog*>(this);
-    } else if (IsEqualIID(iid, IID_IFileSaveDialog) && Save() != nullptr) {
+    } else if (IsEqualIID(iid, IID_IFileSaveDialog) && save_ != nullptr) {
       *object = static_cast<IFileSaveDialog*>(this);
     } else {
       return inner_->QueryInterface(iid, object);
@@ -73,7 +77,7 @@ class Dialog final : public IFileOpenDialog, public IFileSaveDialog {
   }
   HRESULT STDMETHODCALLTYPE GetResult(IShellItem** i) override { return inner_->GetResult(i); }
   HRESULT STDMETHODCALLTYPE GetResults(IShellItemArray** items) override {
-    return Open()->GetResults(items);
+    return open_->GetResults(items);
   }
 
   // What the broker never calls.
@@ -148,18 +152,6 @@ class Dialog final : public IFileOpenDialog, public IFileSaveDialog {
     if (open_ != nullptr) open_->Release();
     if (save_ != nullptr) save_->Release();
     inner_->Release();
-  }
-  IFileOpenDialog* Open() {
-    if (open_ == nullptr &&
-        FAILED(inner_->QueryInterface(IID_IFileOpenDialog, reinterpret_cast<void**>(&open_))))
-      open_ = nullptr;
-    return open_;
-  }
-  IFileSaveDialog* Save() {
-    if (save_ == nullptr &&
-        FAILED(inner_->QueryInterface(IID_IFileSaveDialog, reinterpret_cast<void**>(&save_))))
-      save_ = nullptr;
-    return save_;
   }
   IFileDialog* inner_;
   IFileOpenDialog* open_ = nullptr;
