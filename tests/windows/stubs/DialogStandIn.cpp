@@ -3,9 +3,7 @@
 // registry, and leaves showing and the results to the system's dialog, made by comdlg32.
 #include <windows.h>
 #include <ole2.h>
-#include <propkey.h>
 #include <propsys.h>
-#include <propvarutil.h>
 #include <shobjidl.h>
 
 #include <cstdio>
@@ -13,7 +11,7 @@
 #include <vector>
 
 #include "StandInSettings.h"
-#include "foundation/Win32Handles.h"
+#include "TaskStandInSettings.h"
 
 namespace {
 
@@ -21,32 +19,27 @@ const PROPERTYKEY kEncryptionOwners = {
     {0x5F5AFF6A, 0x37E5, 0x4780, {0x97, 0xEA, 0x80, 0xC7, 0x56, 0x5C, 0xF5, 0x35}}, 34};
 
 void Record(const std::wstring& line) {
-  std::wstring log;
-  if (!standin::ReadText(standin::kDialogLog, REG_SZ, &log) || log.empty()) return;
-  const std::wstring text = line + L"\n";
-  std::string utf8(text.size() * 4 + 1, '\0');
-  int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
-                                 utf8.data(), static_cast<int>(utf8.size()), nullptr, nullptr);
-  UniqueHandle file(CreateFileW(log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  DWORD written = 0;
-  if (file) WriteFile(file.Get(), utf8.data(), static_cast<DWORD>(size), &written, nullptr);
+  standin::Log(standin::Utf8(line.c_str()), standin::kDialogLog);
 }
 
 // Both dialogs: the system's dialog inside, the recorded calls around it.
 class Dialog final : public IFileOpenDialog, public IFileSaveDialog {
  public:
-  explicit Dialog(IFileDialog* inner) : inner_(inner) {}
+  // Which of the two the system made: a failed query leaves its pointer null.
+  explicit Dialog(IFileDialog* inner) : inner_(inner) {
+    inner->QueryInterface(IID_IFileOpenDialog, reinterpret_cast<void**>(&open_));
+    inner->QueryInterface(IID_IFileSaveDialog, reinterpret_cast<void**>(&save_));
+  }
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
     *object = nullptr;
     if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IModalWindow) ||
         IsEqualIID(iid, IID_IFileDialog)) {
-      *object = Save() != nullptr ? static_cast<void*>(static_cast<IFileSaveDialog*>(this))
-                                  : static_cast<void*>(static_cast<IFileOpenDialog*>(this));
-    } else if (IsEqualIID(iid, IID_IFileOpenDialog) && Open() != nullptr) {
+      *object = save_ != nullptr ? static_cast<void*>(static_cast<IFileSaveDialog*>(this))
+                                 : static_cast<void*>(static_cast<IFileOpenDialog*>(this));
+    } else if (IsEqualIID(iid, IID_IFileOpenDialog) && open_ != nullptr) {
       *object = static_cast<IFileOpenDialog*>(this);
-    } else if (IsEqualIID(iid, IID_IFileSaveDialog) && Save() != nullptr) {
+    } else if (IsEqualIID(iid, IID_IFileSaveDialog) && save_ != nullptr) {
       *object = static_cast<IFileSaveDialog*>(this);
     } else {
       return inner_->QueryInterface(iid, object);
@@ -84,7 +77,7 @@ class Dialog final : public IFileOpenDialog, public IFileSaveDialog {
   }
   HRESULT STDMETHODCALLTYPE GetResult(IShellItem** i) override { return inner_->GetResult(i); }
   HRESULT STDMETHODCALLTYPE GetResults(IShellItemArray** items) override {
-    return Open()->GetResults(items);
+    return open_->GetResults(items);
   }
 
   // What the broker never calls.
@@ -159,18 +152,6 @@ class Dialog final : public IFileOpenDialog, public IFileSaveDialog {
     if (open_ != nullptr) open_->Release();
     if (save_ != nullptr) save_->Release();
     inner_->Release();
-  }
-  IFileOpenDialog* Open() {
-    if (open_ == nullptr &&
-        FAILED(inner_->QueryInterface(IID_IFileOpenDialog, reinterpret_cast<void**>(&open_))))
-      open_ = nullptr;
-    return open_;
-  }
-  IFileSaveDialog* Save() {
-    if (save_ == nullptr &&
-        FAILED(inner_->QueryInterface(IID_IFileSaveDialog, reinterpret_cast<void**>(&save_))))
-      save_ = nullptr;
-    return save_;
   }
   IFileDialog* inner_;
   IFileOpenDialog* open_ = nullptr;

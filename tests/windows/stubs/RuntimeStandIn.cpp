@@ -231,9 +231,6 @@ class Manager final : public Object<ProtectionManagerStatics, kIidFileProtection
 struct AuditInfoFactory : IInspectable {
   virtual HRESULT STDMETHODCALLTYPE Create(int action, HSTRING data, HSTRING source, HSTRING target,
                                            IUnknown** info) = 0;
-  virtual HRESULT STDMETHODCALLTYPE CreateWithActionAndDataDescription(int, HSTRING, IUnknown**) {
-    return E_NOTIMPL;
-  }
 };
 struct ManagerInterop2 : IInspectable {
   virtual HRESULT STDMETHODCALLTYPE RequestAccessForAppWithWindowAsync(HWND, HSTRING, HSTRING,

@@ -9,11 +9,14 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <utility>
 
+#include "StandInObject.h"
 #include "StandInSettings.h"
-#include "foundation/Win32Handles.h"
+#include "TaskStandInSettings.h"
 
 namespace {
 
@@ -33,28 +36,17 @@ HRESULT WriteZone(const std::wstring& path, DWORD zone, const std::wstring& sour
   std::string text = "[ZoneTransfer]\r\nZoneId=" + std::to_string(zone) + "\r\n";
   for (auto [name, url] : {std::pair{"ReferrerUrl=", &referrer}, std::pair{"HostUrl=", &source}}) {
     if (url->empty()) continue;
-    char utf8[2048] = {};
-    WideCharToMultiByte(CP_UTF8, 0, url->c_str(), -1, utf8, sizeof utf8, nullptr, nullptr);
-    text += name + std::string(utf8) + "\r\n";
+    text += name + standin::Utf8(url->c_str()) + "\r\n";
   }
-  UniqueHandle file(CreateFileW((path + standin::kZoneSuffix).c_str(), GENERIC_WRITE, 0, nullptr,
-                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  DWORD written = 0;
-  if (!file || !WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, 0))
-    return HRESULT_FROM_WIN32(GetLastError());
-  return S_OK;
+  std::ofstream file((path + standin::kZoneSuffix).c_str(), std::ios::binary);
+  return (file << text) ? S_OK : E_FAIL;
 }
 
 // Fails as the system does for a file without a zone stream.
 HRESULT ReadZone(const std::wstring& path, DWORD* zone) {
-  UniqueHandle file(CreateFileW((path + standin::kZoneSuffix).c_str(), GENERIC_READ,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return HRESULT_FROM_WIN32(GetLastError());
-  char buffer[1025] = {};
-  DWORD read = 0;
-  if (!ReadFile(file.Get(), buffer, sizeof buffer - 1, &read, nullptr)) return E_FAIL;
-  const char* at = strstr(buffer, "ZoneId=");
+  std::ifstream file((path + standin::kZoneSuffix).c_str(), std::ios::binary);
+  const std::string text{std::istreambuf_iterator<char>(file), {}};
+  const char* at = strstr(text.c_str(), "ZoneId=");
   char* end = nullptr;
   unsigned long value = at != nullptr ? strtoul(at + 7, &end, 10) : 0;
   if (at == nullptr || end == at + 7) return E_FAIL;
@@ -62,36 +54,14 @@ HRESULT ReadZone(const std::wstring& path, DWORD* zone) {
   return S_OK;
 }
 
-// Reference counting; QueryInterface answers IUnknown and what Find gives.
-template <typename Main>
-class Counted : public Main {
- public:
-  virtual ~Counted() = default;
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    *object = IsEqualIID(iid, IID_IUnknown) ? static_cast<Main*>(this) : Find(iid);
-    if (*object == nullptr) return E_NOINTERFACE;
-    AddRef();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&references_); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    LONG count = InterlockedDecrement(&references_);
-    if (count == 0) delete this;
-    return static_cast<ULONG>(count);
-  }
-
- protected:
-  virtual void* Find(REFIID iid) = 0;
-  LONG references_ = 1;
-};
-
-class ZoneIdentifier final : public Counted<IZoneIdentifier>, public IPersistFile {
+class ZoneIdentifier final : public standin::Unknown<IZoneIdentifier, kIidZoneIdentifier>,
+                             public IPersistFile {
  public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    return Counted::QueryInterface(iid, object);
+    return Unknown::QueryInterface(iid, object);
   }
-  ULONG STDMETHODCALLTYPE AddRef() override { return Counted::AddRef(); }
-  ULONG STDMETHODCALLTYPE Release() override { return Counted::Release(); }
+  ULONG STDMETHODCALLTYPE AddRef() override { return Unknown::AddRef(); }
+  ULONG STDMETHODCALLTYPE Release() override { return Unknown::Release(); }
   // What the broker calls: Load and GetId, or SetId and Save; nothing else.
   HRESULT STDMETHODCALLTYPE GetId(DWORD* zone) override {
     *zone = zone_;
@@ -114,8 +84,7 @@ class ZoneIdentifier final : public Counted<IZoneIdentifier>, public IPersistFil
   HRESULT STDMETHODCALLTYPE GetCurFile(LPOLESTR*) override { return E_NOTIMPL; }
 
  private:
-  void* Find(REFIID iid) override {
-    if (IsEqualIID(iid, kIidZoneIdentifier)) return static_cast<IZoneIdentifier*>(this);
+  void* Other(REFIID iid) override {
     bool persist = IsEqualIID(iid, IID_IPersistFile) || IsEqualIID(iid, IID_IPersist);
     return persist ? static_cast<IPersistFile*>(this) : nullptr;
   }
@@ -123,7 +92,8 @@ class ZoneIdentifier final : public Counted<IZoneIdentifier>, public IPersistFil
   DWORD zone_ = kNoZone;
 };
 
-class AttachmentServices final : public Counted<IAttachmentExecute> {
+class AttachmentServices final
+    : public standin::Unknown<IAttachmentExecute, kIidAttachmentExecute> {
  public:
   HRESULT STDMETHODCALLTYPE SetLocalPath(LPCWSTR path) override {
     localPath_ = path;
@@ -153,10 +123,6 @@ class AttachmentServices final : public Counted<IAttachmentExecute> {
   HRESULT STDMETHODCALLTYPE ClearClientState() override { return E_NOTIMPL; }
 
  private:
-  void* Find(REFIID iid) override {
-    return IsEqualIID(iid, kIidAttachmentExecute) ? static_cast<IAttachmentExecute*>(this)
-                                                  : nullptr;
-  }
   std::wstring localPath_, source_, referrer_;
 };
 
