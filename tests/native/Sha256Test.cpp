@@ -176,8 +176,6 @@ TEST(Sha256Choice, TheExtensionsAreUsedWhenPresent) {
   EXPECT_EQ(Sha256CpuHasShaExtensions(), present);
   EXPECT_EQ(Sha256DefaultCompress(),
             present ? Sha256CompressShaExtensions : Sha256CompressPortable);
-  EXPECT_EQ(Hex(Sha256("abc", 3)),
-            "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
   // The 64-bit bit count closes the last block, its high word first (a length past 512 MiB).
   Sha256State state, expected;
   Sha256Init(state);
