@@ -344,11 +344,9 @@ TEST(LcdLock, LevelsNestOnlyTheLastUnlockReleasesAndARefusedLockChangesNothing) 
     EXPECT_EQ(Target(b), "<none>");
     EXPECT_EQ(Dispatch(b, MessageTo("recv"), 11, 2, 0), lcd::kDispatchRefused);
     EXPECT_FALSE(b.ClearMessage() || b.PruneDeadMessage());
-    const uint8_t* data = nullptr;
-    uint32_t length = 0;
-    EXPECT_FALSE(b.GetMessageData(&data, &length));
+    EXPECT_EQ(Data(b), "<none>");
     EXPECT_EQ(b.releases, 0);
-    EXPECT_EQ(S(reinterpret_cast<char*>(b.Bytes()), lcd::kBlockSize), before);
+    EXPECT_EQ(Block(b), before);
   }
 }
 

@@ -36,7 +36,6 @@ Bytes Tga(uint16_t w, uint16_t h, uint8_t bits, bool rle, const Bytes& data, Byt
 
 struct Decoded {
   TargaStatus status = TargaStatus::Ok;
-  uint32_t width = 0, height = 0;
   std::vector<uint32_t> pixels;  // 0xAARRGGBB, in stored order
 };
 
@@ -52,8 +51,6 @@ Decoded Decode(const Bytes& file) {
   EXPECT_EQ(Bytes(buffer.begin() + count * 4, buffer.end()), Bytes(64, 0xCD))
       << "written past the pixels";
   if (out.status != TargaStatus::Ok) return out;
-  out.width = h.width;
-  out.height = h.height;
   out.pixels.resize(count);
   std::memcpy(out.pixels.data(), buffer.data(), count * 4);
   return out;
@@ -149,7 +146,7 @@ TEST(SkinSheets, ResourcesMatchMastersAndRegions) {
     EXPECT_EQ(bytes[2], 10) << "not run-length true colour";
     sheet.decoded = Decode(bytes);
     ASSERT_EQ(sheet.decoded.status, TargaStatus::Ok);
-    ASSERT_EQ(sheet.decoded.width * sheet.decoded.height, uint32_t(sheet.width * sheet.height));
+    ASSERT_EQ(sheet.decoded.pixels.size(), size_t(sheet.width) * sheet.height);
     const std::vector<uint32_t> master = PremultipliedMaster(sheet);
     ASSERT_EQ(master.size(), sheet.decoded.pixels.size()) << "convert could not read the master";
     size_t differing = 0, overAlpha = 0;
