@@ -12,7 +12,6 @@
 
 namespace {
 
-using namespace std::string_literals;
 using Bytes = std::vector<uint8_t>;
 
 Bytes B(const std::string& s) {
@@ -91,12 +90,6 @@ TEST(ExecutableWatch, WholeImagesAndEachWatchedByte) {
     changed[i] ^= 0x01;
     EXPECT_EQ(SimFile{}.Write(0, changed), i > 1 && i < 60) << "byte " << i;
   }
-  for (const std::string& other : {"mz"s, "ZM"s, "Mz"s, "NE"s, "\0Z"s, "NE\0\0"s, "PE\0\1"s,
-                                   "pe\0\0"s, "PE\1\0"s, "EP\0\0"s}) {
-    Bytes changed = Image();
-    std::copy(other.begin(), other.end(), changed.begin() + (other.size() == 2 ? 0 : 64));
-    EXPECT_FALSE(SimFile{}.Write(0, changed)) << other;
-  }
   for (size_t length : {2u, 60u, 63u, 64u, 66u, 67u})
     EXPECT_FALSE(SimFile{}.Write(0, Slice(Image(), 0, length)));
 }
@@ -157,9 +150,7 @@ TEST(ExecutableWatch, WritesIntoExistingFiles) {
       {"elsewhere", allButM, {{10, B("M"), false}}},
       // An existing image: a write that leaves it one is refused, one that breaks it is not.
       {"image", Image(), {{0, B("X"), false}}}, {"image", Image(), {{66, B("\x01"), false}}},
-      {"image", Image(), {{0, B("M"), true}}}, {"image", Image(), {{10, B("anything"), true}}},
-      {"image", Image(), {{68, B("appended"), true}}}, {"image", Image(), {{5000, B("far"), true}}},
-      {"far past the end", upToPE, {{100, B("x"), true}}},
+      {"image", Image(), {{68, B("appended"), true}}},
       {"just past the gap", upToPE, {{68, B("x"), true}}},
       {"ends before H + 3", upToPE, {{66, {0}, false}}}, {"gap, then 0", upToPE, {{67, {0}, true}}},
       {"gap, then 1", upToPE, {{67, {1}, false}}},

@@ -251,7 +251,6 @@ TEST(LcdTarget, HeadersFieldsAndBuffers) {
       {4, "\x0C\0\0\0"s, "<none>"},
       {1, "\x0C", "<none>"},
       {4, "\x03\0\x01x"s, "<none>"},
-      {4, "\x0C\x7F\xFF\xFF\xFF", "<none>"},
       {lcd::kDataSize, "\x0C\0\0\xA0\0"s, "<none>"} /* 40960 bytes */,
       {lcd::kDataSize + 1, "\x02\0\x01x"s, "<none>"},
       {0x80000000u, "\x02\0\x01x"s, "<none>"},
