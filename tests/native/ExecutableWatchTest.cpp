@@ -82,9 +82,6 @@ TEST(ExecutableWatch, WholeImagesAndEachWatchedByte) {
       EXPECT_EQ(file.bytes, before);
     }
   }
-  Bytes longImage = Image();
-  longImage.resize(5000, 0x90);
-  EXPECT_TRUE(SimFile{}.Write(0, longImage));
   for (size_t i = 0; i < 68; ++i) {
     Bytes changed = Image();
     changed[i] ^= 0x01;
