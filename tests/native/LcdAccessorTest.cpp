@@ -191,7 +191,6 @@ TEST(LcdDispatch, RulesBySenderVersionPendingMessagesAndUncheckedTargets) {
   // listening, sender, expected format, realm, result, message left pending
   const std::tuple<bool, uint32_t, uint32_t, uint32_t, int, bool> cases[] = {
       {false, 8, 2, 0, lcd::kDispatchNoReceiver, false},
-      {false, 11, 2, 0, lcd::kDispatchNoReceiver, false},
       {true, 11, 2, 1, lcd::kDispatchNoReceiver, false},
       {true, 8, 3, 0, lcd::kDispatchPosted, true},
       {true, 9, 2, 0, lcd::kDispatchPosted, true},
