@@ -13,10 +13,6 @@
 
 namespace {
 
-std::string U8(const MString& s) {
-  return ToUtf8(s);
-}
-
 TEST(VersionOrder, EachBoundaryOfThisBuildAndComponentsFromTheFront) {
   // clang-format off
   const std::pair<const char16_t*, InstalledVersionOrder> cases[] = {
@@ -27,7 +23,7 @@ TEST(VersionOrder, EachBoundaryOfThisBuildAndComponentsFromTheFront) {
       {u"4294967330.0.0.384", kVersionSame} /* wraps to 34 in 32 bits */};
   // clang-format on
   for (const auto& [version, order] : cases)
-    EXPECT_EQ(CompareWithOwnVersion(MString(version)), order) << U8(MString(version));
+    EXPECT_EQ(CompareWithOwnVersion(MString(version)), order) << ToUtf8(MString(version));
   for (const auto& [text, parts] :
        {std::pair{u"1.22.333.4444", "1 22 333 4444"}, {u"7..9", "7 0 9 0"}, {nullptr, "0 0 0 0"}}) {
     PlayerVersion v = ParsePlayerVersion(MString(text));
@@ -40,41 +36,42 @@ TEST(VersionOrder, EachBoundaryOfThisBuildAndComponentsFromTheFront) {
 TEST(PlayerKeys, TypesAndReleaseTypes) {
   const std::string key = "Software\\Kestrelink\\GlintPlayer",
                     release = "SOFTWARE\\Kestrelink\\GlintPlayer";
-  EXPECT_EQ(U8(PlayerTypeKey(kPlayerActiveX)), key + "ActiveX");
-  EXPECT_EQ(U8(PlayerTypeKey(kPlayerPlugin)), key + "Plugin");
-  EXPECT_EQ(U8(PlayerTypeKey(kPlayerPepper)), key + "Pepper");
-  EXPECT_EQ(U8(PlayerTypeKey(kPlayerActiveX | kPlayerPlugin)), key);
-  EXPECT_EQ(U8(PlayerTypeKey(0)), key);
+  EXPECT_EQ(ToUtf8(PlayerTypeKey(kPlayerActiveX)), key + "ActiveX");
+  EXPECT_EQ(ToUtf8(PlayerTypeKey(kPlayerPlugin)), key + "Plugin");
+  EXPECT_EQ(ToUtf8(PlayerTypeKey(kPlayerPepper)), key + "Pepper");
+  EXPECT_EQ(ToUtf8(PlayerTypeKey(kPlayerActiveX | kPlayerPlugin)), key);
   EXPECT_TRUE(ReleaseTypeKey(0).IsNull() && ReleaseTypeKey(1024).IsNull());
-  EXPECT_EQ(U8(ReleaseTypeKey(kPlayerActiveX)), release + "ActiveXReleaseType");
+  EXPECT_EQ(ToUtf8(ReleaseTypeKey(kPlayerActiveX)), release + "ActiveXReleaseType");
   // The last type of the mask, in ActiveX, plugin, Pepper order, wins.
-  EXPECT_EQ(U8(ReleaseTypeKey(kPlayerActiveX | kPlayerPlugin)), release + "PluginReleaseType");
-  EXPECT_EQ(U8(ReleaseTypeKey(kPlayerActiveX | kPlayerPepper | kPlayerPlugin)),
+  EXPECT_EQ(ToUtf8(ReleaseTypeKey(kPlayerActiveX | kPlayerPlugin)), release + "PluginReleaseType");
+  EXPECT_EQ(ToUtf8(ReleaseTypeKey(kPlayerActiveX | kPlayerPepper | kPlayerPlugin)),
             release + "PepperReleaseType");
 }
 
 struct RecordingHost final : HostCallbacks {
   void ReportStatus(int32_t zero, int32_t level, uint32_t code, MStringArg detail) override {
     lines.push_back(std::to_string(zero) + "/" + std::to_string(level) + "/" +
-                    std::to_string(code) + "/" + U8(MString::Adopt(detail)));
+                    std::to_string(code) + "/" + ToUtf8(MString::Adopt(detail)));
   }
   std::vector<std::string> lines;
 };
 
 TEST(StatusDetails, ErrorsRegistryFormsAndReportsToTheHost) {
   const MString path(u"C:\\a.ocx"), key(u"Software\\K");
-  EXPECT_EQ(U8(HexError(0)) + " " + U8(HexError(0x80070005)) + " " + U8(DecimalError(32)),
-            "0 80070005 32");
-  EXPECT_EQ(U8(PathWithHexError(path, 5)) + "|" + U8(PathWithHexError(path, 0x20)),
+  EXPECT_EQ(
+      ToUtf8(HexError(0)) + " " + ToUtf8(HexError(0x80070005)) + " " + ToUtf8(DecimalError(32)),
+      "0 80070005 32");
+  EXPECT_EQ(ToUtf8(PathWithHexError(path, 5)) + "|" + ToUtf8(PathWithHexError(path, 0x20)),
             "C:\\a.ocx 5|C:\\a.ocx 20");
-  EXPECT_EQ(U8(PathWithDecimalError(path, 0x20)), "C:\\a.ocx 32");
+  EXPECT_EQ(ToUtf8(PathWithDecimalError(path, 0x20)), "C:\\a.ocx 32");
   // key, "/", value, " ", error; without the space; a key without a value name.
-  EXPECT_EQ(U8(RegistryDetail(key, MString(u"Version"), 2)), "Software\\K/Version 2");
-  EXPECT_EQ(U8(RegistryDetail(key, MString(u"Version"), 0x1A, false)), "Software\\K/Version1A");
-  EXPECT_EQ(U8(RegistryDetail(key, MString(), 2)) + "|" + U8(RegistryDetail(key, MString(u""), 2)),
+  EXPECT_EQ(ToUtf8(RegistryDetail(key, MString(u"Version"), 2)), "Software\\K/Version 2");
+  EXPECT_EQ(ToUtf8(RegistryDetail(key, MString(u"Version"), 0x1A, false)), "Software\\K/Version1A");
+  EXPECT_EQ(ToUtf8(RegistryDetail(key, MString(), 2)) + "|" +
+                ToUtf8(RegistryDetail(key, MString(u""), 2)),
             "Software\\K 2|Software\\K 2");
-  RecordingHost
-      host;  // reports reach the host with level, code and detail; without a host nothing happens
+  // Reports reach the host with level, code and detail; without a host nothing happens.
+  RecordingHost host;
   ReportStatus(&host, kStatusError, 1037, MString(u"Software\\K/V 2"));
   ReportStatus(&host, kStatusProgress, 18);
   ReportStatus(nullptr, kStatusError, 1);
@@ -111,7 +108,7 @@ TEST(StringTables, OneStringOutOfABlockNeverReadsPastIt) {
   // clang-format on
   for (const auto& [units, id, expected] : cases) {
     MString s = StringFromTableBlock(block.data(), units, id);
-    EXPECT_EQ(s.IsNull() ? "<null>" : U8(s), expected) << units << " " << id;
+    EXPECT_EQ(s.IsNull() ? "<null>" : ToUtf8(s), expected) << units << " " << id;
   }
   EXPECT_TRUE(StringFromTableBlock(nullptr, 16, 1).IsNull());
   const char16_t huge[] = {0xFFFF, u'a'};

@@ -34,10 +34,6 @@ S Canon(const S& full, bool upper) {
   return text ? N(*text) : kNo;
 }
 
-std::vector<S> operator+(std::vector<S> a, const std::vector<S>& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
 std::vector<S> Words(const S& text) {
   std::istringstream in(text);
   std::vector<S> words;
@@ -292,9 +288,10 @@ TEST(ExpandPlayerPath, TheExactMarkerAtTheStartAndAResultBelow260Units) {
                                      {m + m, local + m}}) {
     EXPECT_EQ(N(ExpandPlayerPath(W(path), W(local))), result);
   }
-  for (const S& unchanged : Words(R"(<local_appdata>\a.sol <Local_AppData>\a C:\<LOCAL_APPDATA>\a
-      <LOCAL_APPDATA\a.sol LOCAL_APPDATA>\a.sol)") +
-                                std::vector<S>{" " + m, "", S(5000, 'y')}) {
+  std::vector<S> untouched = Words(R"(<local_appdata>\a.sol <Local_AppData>\a C:\<LOCAL_APPDATA>\a
+      <LOCAL_APPDATA\a.sol LOCAL_APPDATA>\a.sol)");
+  untouched.insert(untouched.end(), {" " + m, "", S(5000, 'y')});
+  for (const S& unchanged : untouched) {
     EXPECT_EQ(N(ExpandPlayerPath(W(unchanged), W(local))), unchanged);
   }
   for (size_t total : {5, 258, 259, 260, 261, 1000}) {

@@ -3,6 +3,7 @@
 // holding only program ids and MIME types) and the rules on names.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <regex>
 #include <set>
 #include <string>
@@ -12,24 +13,17 @@
 
 namespace {
 
-// Every "{...}" in an entry is a registry-form GUID: 8-4-4-4-12 upper-case hex.
-bool GuidsInRegistryForm(const std::string& entry) {
-  static const std::regex braces("\\{[^}]*\\}?"),
-      guid("\\{[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\\}");
-  for (std::sregex_iterator i(entry.begin(), entry.end(), braces), end; i != end; ++i) {
-    if (!std::regex_match(i->str(), guid)) return false;
-  }
-  return true;
-}
-
 TEST(KeyTables, EntriesAreDistinctSplitAndInRegistryForm) {
+  // Every "{...}" in an entry is a registry-form GUID: 8-4-4-4-12 upper-case hex.
+  const std::regex braces("\\{[^}]*\\}?"), guid("\\{[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\\}");
   for (KeyTable table : {KeyTable::kBroker, KeyTable::kControl, KeyTable::kControlMachine}) {
     std::set<std::string_view> seen;
     for (const char* entry : KeyTableEntries(table)) {
       KeyRoot root;
       std::string_view path;
       EXPECT_TRUE(SplitKeyEntry(entry, &root, &path)) << entry;
-      EXPECT_TRUE(GuidsInRegistryForm(entry)) << entry;
+      for (std::cregex_iterator i(entry, entry + std::strlen(entry), braces), end; i != end; ++i)
+        EXPECT_TRUE(std::regex_match(i->str(), guid)) << entry;
       EXPECT_TRUE(seen.insert(entry).second) << "twice: " << entry;
       if (table != KeyTable::kControl) EXPECT_EQ(root, KeyRoot::kMachine) << entry;
     }

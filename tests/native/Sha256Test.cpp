@@ -38,27 +38,6 @@ Bytes PseudoRandomBytes(size_t size, uint64_t seed) {
   return out;
 }
 
-#ifndef _WIN32
-// Writes the files into a fresh folder, runs `tool` there with their names and removes the folder.
-std::string RunOn(const std::string& tool, const std::map<std::string, Bytes>& files) {
-  std::string folder = (std::filesystem::temp_directory_path() / "glint-signed.XXXXXX").string();
-  if (mkdtemp(folder.data()) == nullptr) return "cannot make a folder";
-  std::string command = "cd '" + folder + "' && " + tool, output;
-  for (const auto& [name, bytes] : files) {
-    std::ofstream(folder + "/" + name, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    command += " " + name;
-  }
-  FILE* pipe = popen(command.c_str(), "r");
-  char buffer[4096];
-  for (size_t got; pipe != nullptr && (got = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-    output.append(buffer, got);
-  EXPECT_TRUE(pipe != nullptr && pclose(pipe) == 0) << command;
-  std::filesystem::remove_all(folder);
-  return output;
-}
-#endif
-
 struct Compression {
   const char* name;
   Sha256Compress compress;
@@ -142,7 +121,22 @@ TEST_P(Sha256Test, GeneratedFilesAgreeWithSha256sum) {
   std::map<std::string, Bytes> files;
   for (size_t size : sizes)
     files["size-" + std::to_string(size)] = PseudoRandomBytes(size, size + 1);
-  std::istringstream lines(RunOn("sha256sum", files));
+  // Written into a fresh folder that sha256sum reads and that goes afterwards.
+  std::string folder = (std::filesystem::temp_directory_path() / "glint-signed.XXXXXX").string();
+  ASSERT_NE(mkdtemp(folder.data()), nullptr);
+  std::string command = "cd '" + folder + "' && sha256sum", output;
+  for (const auto& [name, bytes] : files) {
+    std::ofstream(folder + "/" + name, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    command += " " + name;
+  }
+  FILE* pipe = popen(command.c_str(), "r");
+  char buffer[4096];
+  for (size_t got; pipe != nullptr && (got = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+    output.append(buffer, got);
+  EXPECT_TRUE(pipe != nullptr && pclose(pipe) == 0) << command;
+  std::filesystem::remove_all(folder);
+  std::istringstream lines(output);
   std::map<std::string, std::string> sums;
   for (std::string digest, name; lines >> digest >> name;) sums[name] = digest;
   ASSERT_EQ(sums.size(), files.size()) << "sha256sum did not answer for every file";
@@ -176,8 +170,6 @@ TEST(Sha256Choice, TheExtensionsAreUsedWhenPresent) {
   EXPECT_EQ(Sha256CpuHasShaExtensions(), present);
   EXPECT_EQ(Sha256DefaultCompress(),
             present ? Sha256CompressShaExtensions : Sha256CompressPortable);
-  EXPECT_EQ(Hex(Sha256("abc", 3)),
-            "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
   // The 64-bit bit count closes the last block, its high word first (a length past 512 MiB).
   Sha256State state, expected;
   Sha256Init(state);
