@@ -126,8 +126,7 @@ ComRef<IAccessible> AccessibleOf(HWND window) {
 }
 
 VARIANT Child(LONG id) {
-  VARIANT child;
-  VariantInit(&child);
+  VARIANT child{};  // VT_EMPTY, then an I4
   child.vt = VT_I4;
   child.lVal = id;
   return child;

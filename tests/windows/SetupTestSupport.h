@@ -6,15 +6,12 @@
 #include <windows.h>
 #include <oleacc.h>
 
-#include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
 
 #include "PngWriter.h"
 #include "WineTestSupport.h"
 #include "foundation/ComRef.h"
-#include "foundation/Win32Handles.h"
 
 // Text `id` of the library's table in the calling thread's language, "^"
 // replaced by `with` when given.

@@ -261,8 +261,8 @@ TEST_F(SetupWindow, HostileNoticesKeepTheWindowUsable) {
     SCOPED_TRACE(c.name);
     Open(u"HostFlags 0; " + c.configuration);
     Select(kPanelUpdateNotice);
-    EXPECT_EQ(window_->Current().Width(), c.width);
-    EXPECT_EQ(window_->Current().Height(), c.height);
+    EXPECT_EQ(std::make_pair(window_->Current().Width(), window_->Current().Height()),
+              std::make_pair(c.width, c.height));
     EXPECT_TRUE(IsWindowVisible(window_->Handle()));
     window_->PostEvent(kLeftButton, kControlClicked, 0);
     Pump([&] { return quit_ != kNoQuit; });

@@ -53,10 +53,8 @@ with open(os.path.join(out, "rle32.tga"), "rb") as f:
 write("good.lzmg", struct.pack("<I", len(good)) + zlib.compress(good))
 write("bad.lzmg", struct.pack("<I", len(good)) + b"not a zlib stream")
 
-IMG = [(1, "raw32.tga"), (10, "idfield.tga"), (14, "shortpixels.tga")]
-LZMG = [(20, "good.lzmg"), (21, "bad.lzmg")]
+RESOURCES = [(1, "IMG", "raw32.tga"), (10, "IMG", "idfield.tga"), (14, "IMG", "shortpixels.tga"),
+             (20, "LZMG", "good.lzmg"), (21, "LZMG", "bad.lzmg")]
 with open(os.path.join(out, "SkinStandIn.rc"), "w") as rc:
-    for rid, name in IMG:
-        rc.write(f'{rid} IMG "{os.path.join(out, name)}"\n')
-    for rid, name in LZMG:
-        rc.write(f'{rid} LZMG "{os.path.join(out, name)}"\n')
+    for rid, kind, name in RESOURCES:
+        rc.write(f'{rid} {kind} "{os.path.join(out, name)}"\n')

@@ -219,8 +219,7 @@ TEST_F(UiToolkitTest, AccessibleObjectsDescribeTheirControlsAndAnswerTheirContra
   LONG count = -1, x = 0;
   IDispatch* dispatch = nullptr;
   IUnknown* unknown = nullptr;
-  VARIANT v;
-  VariantInit(&v);
+  VARIANT v{};
   EXPECT_EQ(acc->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch)), S_OK);
   dispatch->Release();
   EXPECT_EQ(acc->QueryInterface(IID_IEnumVARIANT, reinterpret_cast<void**>(&unknown)),
