@@ -1,13 +1,9 @@
 #!/usr/bin/env python3
-"""Files for the toolkit tests' resource module stand-in.
-
-    SkinStandInFiles.py OUT_DIR
-
-Writes Targa files (ImageMagick's from one 5 x 3 pattern, a refused header
-and cut pixels), "LZMG" data (expanded size, then zlib; one good,
-one that does not inflate), SkinStandIn.rc naming them by id and the pattern
-as the decoder must deliver it (pattern.bgra, top row first).
-"""
+"""SkinStandInFiles.py OUT_DIR: files for the toolkit tests' resource module
+stand-in. Targa files (ImageMagick's from one 5 x 3 pattern, a refused header,
+cut pixels), "LZMG" data (expanded size, then zlib; one that does not inflate),
+SkinStandIn.rc naming them by id, and pattern.bgra, the pattern as the decoder
+must deliver it (top row first)."""
 import os
 import struct
 import subprocess

@@ -119,7 +119,6 @@ class UiToolkitTest : public ::testing::Test {
     PumpMessages();
     gallery_->events.clear();
   }
-  void TearDown() override { ui_->SetNotifyCallback(nullptr, nullptr); }
   // Runs the loop. Wine's AtlAxWinInit fails with 1410 when its window
   // classes already exist, which they do after an earlier Run of this
   // process: they go with the library's handle kept here.
