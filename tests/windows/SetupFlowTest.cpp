@@ -383,11 +383,7 @@ IAccessible* Find(const std::vector<AccProxy>& proxies, const std::wstring& name
 // Polls a proxy's state until `done` holds for it (the window acts on its
 // own thread, after the call that asked for it returned).
 bool StateBecomes(IAccessible* object, bool (*done)(LONG)) {
-  for (int i = 0; i < 100; ++i) {
-    if (done(AccNumber(object, &IAccessible::get_accState))) return true;
-    Sleep(50);
-  }
-  return false;
+  return PumpUntil([&] { return done(AccNumber(object, &IAccessible::get_accState)); }, 5000);
 }
 
 // A screen reader's process: its own apartment, the host's objects reached

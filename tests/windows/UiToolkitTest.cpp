@@ -34,18 +34,6 @@ const uint8_t* PixelAt(const MSkinImage& image, int x, int y) {
   return image.bits + (size_t(image.height - 1 - y) * image.width + x) * 4;
 }
 
-// Pumps until `done` holds or `ms` pass (input from SendInput arrives
-// through the X server, a little later).
-bool PumpUntil(const std::function<bool()>& done, DWORD ms = 2000) {
-  const DWORD start = GetTickCount();
-  do {
-    PumpMessages();
-    if (done()) return true;
-    Sleep(10);
-  } while (GetTickCount() - start < ms);
-  return done();
-}
-
 void Key(WORD key, DWORD flags) {
   INPUT input{};
   input.type = INPUT_KEYBOARD;
