@@ -126,8 +126,7 @@ ComRef<IAccessible> AccessibleOf(HWND window) {
 }
 
 VARIANT Child(LONG id) {
-  VARIANT child;
-  VariantInit(&child);
+  VARIANT child{};  // VT_EMPTY, then an I4
   child.vt = VT_I4;
   child.lVal = id;
   return child;
@@ -149,6 +148,25 @@ LONG AccNumber(IAccessible* object,
   VARIANT v;
   VariantInit(&v);
   return SUCCEEDED((object->*get)(Child(), &v)) && v.vt == VT_I4 ? v.lVal : -1;
+}
+
+bool PumpUntil(const std::function<bool()>& done, DWORD ms, int32_t* quit) {
+  const ULONGLONG end = GetTickCount64() + ms;
+  do {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      if (message.message == WM_QUIT && quit == nullptr) continue;
+      if (message.message == WM_QUIT) {
+        *quit = static_cast<int32_t>(message.wParam);
+        return done();
+      }
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+    if (done()) return true;
+    Sleep(5);
+  } while (GetTickCount64() < end);
+  return done();
 }
 
 std::wstring ArtefactPath(const std::wstring& name) {

@@ -6,15 +6,13 @@
 #include <windows.h>
 #include <oleacc.h>
 
-#include <gtest/gtest.h>
-
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "PngWriter.h"
 #include "WineTestSupport.h"
 #include "foundation/ComRef.h"
-#include "foundation/Win32Handles.h"
 
 // Text `id` of the library's table in the calling thread's language, "^"
 // replaced by `with` when given.
@@ -70,6 +68,10 @@ VARIANT Child(LONG id = CHILDID_SELF);
 std::wstring AccName(IAccessible* object, LONG child = CHILDID_SELF);
 LONG AccNumber(IAccessible* object,
                HRESULT (STDMETHODCALLTYPE IAccessible::*get)(VARIANT, VARIANT*));
+
+// Dispatches this thread's messages until `done` holds or `ms` pass. A
+// WM_QUIT ends the wait with its code in `*quit`; without `quit` it is dropped.
+bool PumpUntil(const std::function<bool()>& done, DWORD ms = 2000, int32_t* quit = nullptr);
 
 // Where tests leave screenshots for people to look at.
 std::wstring ArtefactPath(const std::wstring& name);

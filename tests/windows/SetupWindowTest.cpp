@@ -63,24 +63,9 @@ class SetupWindow : public ::testing::Test {
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
     }
   }
-  // Dispatches the window's messages until `done` holds, a WM_QUIT arrives
-  // (its code kept in quit_) or `ms` pass.
+  // A WM_QUIT ends the pump, its code kept in quit_.
   bool Pump(const std::function<bool()>& done, DWORD ms = 8000) {
-    const ULONGLONG end = GetTickCount64() + ms;
-    while (GetTickCount64() < end) {
-      MSG message;
-      while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        if (message.message == WM_QUIT) {
-          quit_ = static_cast<int32_t>(message.wParam);
-          return done();
-        }
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
-      }
-      if (done()) return true;
-      Sleep(2);
-    }
-    return done();
+    return PumpUntil(done, ms, &quit_);
   }
   void Select(int32_t panel) {
     window_->PostEvent(kSourceHost, kHostSelectPanel, panel);
@@ -261,8 +246,8 @@ TEST_F(SetupWindow, HostileNoticesKeepTheWindowUsable) {
     SCOPED_TRACE(c.name);
     Open(u"HostFlags 0; " + c.configuration);
     Select(kPanelUpdateNotice);
-    EXPECT_EQ(window_->Current().Width(), c.width);
-    EXPECT_EQ(window_->Current().Height(), c.height);
+    EXPECT_EQ(std::make_pair(window_->Current().Width(), window_->Current().Height()),
+              std::make_pair(c.width, c.height));
     EXPECT_TRUE(IsWindowVisible(window_->Handle()));
     window_->PostEvent(kLeftButton, kControlClicked, 0);
     Pump([&] { return quit_ != kNoQuit; });

@@ -1,13 +1,9 @@
 #!/usr/bin/env python3
-"""Files for the toolkit tests' resource module stand-in.
-
-    SkinStandInFiles.py OUT_DIR
-
-Writes Targa files (ImageMagick's from one 5 x 3 pattern, a refused header
-and cut pixels), "LZMG" data (expanded size, then zlib; one good,
-one that does not inflate), SkinStandIn.rc naming them by id and the pattern
-as the decoder must deliver it (pattern.bgra, top row first).
-"""
+"""SkinStandInFiles.py OUT_DIR: files for the toolkit tests' resource module
+stand-in. Targa files (ImageMagick's from one 5 x 3 pattern, a refused header,
+cut pixels), "LZMG" data (expanded size, then zlib; one that does not inflate),
+SkinStandIn.rc naming them by id, and pattern.bgra, the pattern as the decoder
+must deliver it (top row first)."""
 import os
 import struct
 import subprocess
@@ -53,10 +49,8 @@ with open(os.path.join(out, "rle32.tga"), "rb") as f:
 write("good.lzmg", struct.pack("<I", len(good)) + zlib.compress(good))
 write("bad.lzmg", struct.pack("<I", len(good)) + b"not a zlib stream")
 
-IMG = [(1, "raw32.tga"), (10, "idfield.tga"), (14, "shortpixels.tga")]
-LZMG = [(20, "good.lzmg"), (21, "bad.lzmg")]
+RESOURCES = [(1, "IMG", "raw32.tga"), (10, "IMG", "idfield.tga"), (14, "IMG", "shortpixels.tga"),
+             (20, "LZMG", "good.lzmg"), (21, "LZMG", "bad.lzmg")]
 with open(os.path.join(out, "SkinStandIn.rc"), "w") as rc:
-    for rid, name in IMG:
-        rc.write(f'{rid} IMG "{os.path.join(out, name)}"\n')
-    for rid, name in LZMG:
-        rc.write(f'{rid} LZMG "{os.path.join(out, name)}"\n')
+    for rid, kind, name in RESOURCES:
+        rc.write(f'{rid} {kind} "{os.path.join(out, name)}"\n')

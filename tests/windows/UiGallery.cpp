@@ -43,30 +43,25 @@ bool GalleryWindow::OnEvent(int32_t source, int32_t kind, intptr_t value) {
 }
 
 bool GalleryWindow::SetFocusElement(MRegion* element, bool showRing) {
-  if (element != nullptr) {
-    if (element->proxy != nullptr) SetFocus(element->proxy);
-    focused_ = element;
-    if (ring != nullptr) InvalidateElement(this, ring);
-    if (ring != nullptr && showRing) {
-      ringShown_ = 1;
-      const UiRect at = AbsoluteRect(element);
-      SetRect(ring, at.left - 2, at.top - 2, at.right + 2, at.bottom + 2);
-      ring->Layout();
-      SetVisible(ring, true);
-      InvalidateElement(this, ring);
-    } else if (ring != nullptr) {
-      SetVisible(ring, false);
-    }
-    return true;
+  if (element == nullptr) {
+    SetFocus(Handle());
+    ringShown_ = 0;
+  } else if (element->proxy != nullptr) {
+    SetFocus(element->proxy);
   }
-  SetFocus(Handle());
-  focused_ = nullptr;
-  ringShown_ = 0;
-  if (ring != nullptr) {
-    SetVisible(ring, false);
-    InvalidateElement(this, ring);
+  focused_ = element;
+  if (ring == nullptr) return element != nullptr;
+  InvalidateElement(this, ring);  // where it was
+  const bool shown = element != nullptr && showRing;
+  if (shown) {
+    ringShown_ = 1;
+    const UiRect at = AbsoluteRect(element);
+    SetRect(ring, at.left - 2, at.top - 2, at.right + 2, at.bottom + 2);
+    ring->Layout();
   }
-  return false;
+  SetVisible(ring, shown);
+  InvalidateElement(this, ring);
+  return element != nullptr;
 }
 
 void GalleryWindow::Place(MSkinnedSection* element, int32_t x, int32_t y, int32_t w, int32_t h) {

@@ -34,18 +34,6 @@ const uint8_t* PixelAt(const MSkinImage& image, int x, int y) {
   return image.bits + (size_t(image.height - 1 - y) * image.width + x) * 4;
 }
 
-// Pumps until `done` holds or `ms` pass (input from SendInput arrives
-// through the X server, a little later).
-bool PumpUntil(const std::function<bool()>& done, DWORD ms = 2000) {
-  const DWORD start = GetTickCount();
-  do {
-    PumpMessages();
-    if (done()) return true;
-    Sleep(10);
-  } while (GetTickCount() - start < ms);
-  return done();
-}
-
 void Key(WORD key, DWORD flags) {
   INPUT input{};
   input.type = INPUT_KEYBOARD;
@@ -119,7 +107,6 @@ class UiToolkitTest : public ::testing::Test {
     PumpMessages();
     gallery_->events.clear();
   }
-  void TearDown() override { ui_->SetNotifyCallback(nullptr, nullptr); }
   // Runs the loop. Wine's AtlAxWinInit fails with 1410 when its window
   // classes already exist, which they do after an earlier Run of this
   // process: they go with the library's handle kept here.
@@ -219,8 +206,7 @@ TEST_F(UiToolkitTest, AccessibleObjectsDescribeTheirControlsAndAnswerTheirContra
   LONG count = -1, x = 0;
   IDispatch* dispatch = nullptr;
   IUnknown* unknown = nullptr;
-  VARIANT v;
-  VariantInit(&v);
+  VARIANT v{};
   EXPECT_EQ(acc->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch)), S_OK);
   dispatch->Release();
   EXPECT_EQ(acc->QueryInterface(IID_IEnumVARIANT, reinterpret_cast<void**>(&unknown)),

@@ -3,9 +3,7 @@
 // must report it without showing the window.
 #include <windows.h>
 
-constexpr DWORD kAtlStandInError = ERROR_DLL_INIT_FAILED;
-
 extern "C" __declspec(dllexport) BOOL WINAPI AtlAxWinInit() {
-  SetLastError(kAtlStandInError);
+  SetLastError(ERROR_DLL_INIT_FAILED);
   return FALSE;
 }
