@@ -2,6 +2,7 @@
 
 #include <shlobj.h>
 
+#include <cstdio>
 #include <cwchar>
 
 #include "foundation/WideText.h"
@@ -280,16 +281,10 @@ HANDLE StartHolder(const wchar_t* how, const std::wstring& path, const std::wstr
   std::wstring line =
       L"\"" + (program.empty() ? holder : program) + L"\" " + how + L" \"" + path + L"\"";
   DeleteFileW((path + L".held").c_str());
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                      &process)) {
-    return nullptr;
-  }
-  CloseHandle(process.hThread);
+  UniqueHandle process = StartProgram(line, nullptr);
+  if (!process) return nullptr;
   for (int i = 0; i < 160 && !Exists(path + L".held"); ++i) Sleep(50);
-  return process.hProcess;
+  return process.Release();
 }
 
 UniqueHandle StartProgram(std::wstring line, HANDLE output) {
@@ -300,10 +295,16 @@ UniqueHandle StartProgram(std::wstring line, HANDLE output) {
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     startup.hStdOutput = startup.hStdError = output;
   }
+  // Wine has, rarely and for no cause found, refused to start a program
+  // copied a moment before (error 1359): one more try after a pause, and
+  // each refusal printed.
   PROCESS_INFORMATION process{};
-  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, output != nullptr, 0, nullptr,
-                      nullptr, &startup, &process)) {
-    return UniqueHandle();
+  for (int attempt = 1; !CreateProcessW(nullptr, line.data(), nullptr, nullptr, output != nullptr,
+                                        0, nullptr, nullptr, &startup, &process);
+       ++attempt) {
+    std::fprintf(stderr, "CreateProcessW refused (error %lu): %ls\n", GetLastError(), line.c_str());
+    if (attempt == 2) return UniqueHandle();
+    Sleep(500);
   }
   CloseHandle(process.hThread);
   return UniqueHandle(process.hProcess);
