@@ -296,31 +296,7 @@ void MInstallerWindow::DestroyTransientPanels() {
 }
 
 bool MInstallerWindow::SetFocusElement(MRegion* element, bool showRing) {
-  if (element != nullptr) {
-    if (element->proxy != nullptr) SetFocus(element->proxy);
-    focused_ = element;
-    if (ring_ == nullptr) return true;
-    InvalidateElement(this, ring_);
-    if (showRing) {
-      ringShown_ = 1;
-      const UiRect at = AbsoluteRect(element);
-      SetRect(ring_, at.left - 2, at.top - 2, at.right + 2, at.bottom + 2);
-      ring_->Layout();
-      SetVisible(ring_, true);
-      InvalidateElement(this, ring_);
-    } else {
-      SetVisible(ring_, false);
-    }
-    return true;
-  }
-  if (hwnd_ != nullptr) SetFocus(hwnd_);
-  focused_ = nullptr;
-  ringShown_ = 0;
-  if (ring_ != nullptr) {
-    SetVisible(ring_, false);
-    InvalidateElement(this, ring_);
-  }
-  return false;
+  return MoveFocus(element, showRing, ring_);
 }
 
 void MInstallerWindow::OpenThankYouPage() {

@@ -323,3 +323,31 @@ LRESULT CALLBACK MWindow::WindowProcedure(HWND hwnd, UINT message, WPARAM wParam
   if (window == nullptr) return DefWindowProcW(hwnd, message, wParam, lParam);
   return window->HandleMessage(message, wParam, lParam);
 }
+
+bool MWindow::MoveFocus(MRegion* element, bool showRing, MSkinnedSection* ring) {
+  if (element != nullptr) {
+    if (element->proxy != nullptr) SetFocus(element->proxy);
+    focused_ = element;
+    if (ring == nullptr) return true;
+    InvalidateElement(this, ring);
+    if (showRing) {
+      ringShown_ = 1;
+      const UiRect at = AbsoluteRect(element);
+      SetRect(ring, at.left - 2, at.top - 2, at.right + 2, at.bottom + 2);
+      ring->Layout();
+      SetVisible(ring, true);
+      InvalidateElement(this, ring);
+    } else {
+      SetVisible(ring, false);
+    }
+    return true;
+  }
+  if (hwnd_ != nullptr) SetFocus(hwnd_);
+  focused_ = nullptr;
+  ringShown_ = 0;
+  if (ring != nullptr) {
+    SetVisible(ring, false);
+    InvalidateElement(this, ring);
+  }
+  return false;
+}

@@ -69,6 +69,10 @@ class MWindow : public MLink {
 
  protected:
   LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+  // Keyboard focus to `element` (to the window itself for none), with the
+  // focus ring placed around it when `showRing` and hidden otherwise;
+  // answers whether an element has the focus. For SetFocusElement.
+  bool MoveFocus(MRegion* element, bool showRing, MSkinnedSection* ring);
   void Paint();
   void DispatchMouse(UINT message, LPARAM lParam);
 

@@ -43,25 +43,7 @@ bool GalleryWindow::OnEvent(int32_t source, int32_t kind, intptr_t value) {
 }
 
 bool GalleryWindow::SetFocusElement(MRegion* element, bool showRing) {
-  if (element == nullptr) {
-    SetFocus(Handle());
-    ringShown_ = 0;
-  } else if (element->proxy != nullptr) {
-    SetFocus(element->proxy);
-  }
-  focused_ = element;
-  if (ring == nullptr) return element != nullptr;
-  InvalidateElement(this, ring);  // where it was
-  const bool shown = element != nullptr && showRing;
-  if (shown) {
-    ringShown_ = 1;
-    const UiRect at = AbsoluteRect(element);
-    SetRect(ring, at.left - 2, at.top - 2, at.right + 2, at.bottom + 2);
-    ring->Layout();
-  }
-  SetVisible(ring, shown);
-  InvalidateElement(this, ring);
-  return element != nullptr;
+  return MoveFocus(element, showRing, ring);
 }
 
 void GalleryWindow::Place(MSkinnedSection* element, int32_t x, int32_t y, int32_t w, int32_t h) {
