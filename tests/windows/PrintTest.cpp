@@ -137,6 +137,18 @@ class Print : public BrokerSuite {
   ULONG dc_ = 0;
 };
 
+// Cases through the proxy, with a live broker's DC of the default printer.
+class PrintLive : public BrokerSuite {
+ protected:
+  void SetUp() override {
+    ASSERT_HRESULT_SUCCEEDED(session_.created);
+    dc_ = BrokerDc(session_.broker);
+    ASSERT_NE(dc_, 0u);
+  }
+  Session session_;
+  ULONG dc_ = 0;
+};
+
 const IID kIidFontLink = {
     0x359F3441, 0xBD4A, 0x11D0, {0xB1, 0x88, 0x00, 0xAA, 0x00, 0x38, 0xC9, 0x69}};
 
@@ -465,11 +477,7 @@ std::string PrintDirectly(const std::function<void(Canvas&)>& draw) {
 // printed here, not those of an empty page; both jobs and the colour probes
 // are kept for print.render. It runs first: after a document aborted in this
 // process, Wine fails other processes' pages for about 20 seconds.
-class PrintPage : public BrokerSuite {};
-
-TEST_F(PrintPage, BrokerPagesEqualDirectPages) {
-  Session session;
-  ASSERT_HRESULT_SUCCEEDED(session.created);
+TEST_F(PrintLive, BrokerPagesEqualDirectPages) {
   const std::string empty = PrintDirectly([](Canvas&) {});
   ASSERT_FALSE(empty.empty()) << "the printer wrote no job";
   HDC own = OwnDc();
@@ -480,7 +488,7 @@ TEST_F(PrintPage, BrokerPagesEqualDirectPages) {
   DeleteDC(own);
   for (const PageCase& c : PageCases()) {
     SCOPED_TRACE(c.name);
-    const std::string viaBroker = PrintWithBroker(session.broker, c.draw);
+    const std::string viaBroker = PrintWithBroker(session_.broker, c.draw);
     const std::string direct = PrintDirectly(c.draw);
     Keep("page-" + std::string(c.name) + "-broker.ps", viaBroker);
     Keep("page-" + std::string(c.name) + "-direct.ps", direct);
@@ -527,11 +535,7 @@ std::vector<BlobUse> BlobUses() {
 // A shape other than one dimension of bytes from 0 is refused even when its
 // byte length is right; a signed byte array is bytes. Lengths are exact.
 // Through the proxy: the marshaller delivers arrays as they were built.
-TEST_F(Print, BlobShapesAndLengthsThroughTheProxy) {
-  Session session;
-  ASSERT_HRESULT_SUCCEEDED(session.created);
-  const ULONG dc = BrokerDc(session.broker);
-  ASSERT_NE(dc, 0u);
+TEST_F(PrintLive, BlobShapesAndLengthsThroughTheProxy) {
   for (const BlobUse& use : BlobUses()) {
     const ULONG n = static_cast<ULONG>(use.exact.size());
     SAFEARRAYBOUND lowerOne = {n, 1}, square[2] = {{2, 0}, {n / 2, 0}};
@@ -549,18 +553,18 @@ TEST_F(Print, BlobShapesAndLengthsThroughTheProxy) {
         std::memcpy(data, use.exact.data(), n);
         SafeArrayUnaccessData(array.Get());
       }
-      EXPECT_EQ(use.call(session.broker, dc, array.Get()), i == 5 ? S_OK : E_FAIL);
+      EXPECT_EQ(use.call(session_.broker, dc_, array.Get()), i == 5 ? S_OK : E_FAIL);
     }
     for (int delta : {-1, 0, 1}) {
       SCOPED_TRACE(std::string(use.name) + " length " + std::to_string(delta));
       std::string blob = use.exact;
       blob.resize(blob.size() + delta, '\0');
       UniqueSafeArray array = Bytes(blob);
-      EXPECT_EQ(use.call(session.broker, dc, array.Get()), delta == 0 ? S_OK : E_FAIL);
+      EXPECT_EQ(use.call(session_.broker, dc_, array.Get()), delta == 0 ? S_OK : E_FAIL);
     }
   }
   ULONG rc = 0;
-  EXPECT_EQ(session.broker->BrokerGetBkMode(dc, &rc), S_OK);  // alive
+  EXPECT_EQ(session_.broker->BrokerGetBkMode(dc_, &rc), S_OK);  // alive
 }
 
 TEST_F(Print, TextLengthsAndCounts) {
@@ -650,11 +654,8 @@ TEST_F(Print, BitmapSizeRule) {
 
 // Numbers this object never got, into every handle parameter, answer
 // E_INVALIDARG without reaching GDI, and the broker stays.
-TEST_F(Print, UnknownNumbersRefusedReturnedStockObjectsUsable) {
-  Session session;
-  ASSERT_HRESULT_SUCCEEDED(session.created);
-  IGlintBroker6* b = session.broker;
-  const ULONG dc = BrokerDc(b);
+TEST_F(PrintLive, UnknownNumbersRefusedReturnedStockObjectsUsable) {
+  IGlintBroker6* b = session_.broker;
   ULONG font = 0;
   UniqueSafeArray description = Bytes(FontBlob(L"Arial", 20));
   ASSERT_EQ(b->BrokerCreateFontIndirect(description.Get(), &font), S_OK);
@@ -693,15 +694,15 @@ TEST_F(Print, UnknownNumbersRefusedReturnedStockObjectsUsable) {
         b->BrokerGetObjectType(n, &v),
         b->BrokerGetCurrentObject(n, OBJ_FONT, &v),
         b->BrokerSelectObject(n, font, &v),
-        b->BrokerSelectObject(dc, n, &v),
+        b->BrokerSelectObject(dc_, n, &v),
         b->BrokerDeleteObject(n, &v),
         b->BrokerExtTextOutA(n, 0, 0, 0, 1, rect.Get(), text.Get(), 1, 1, rect.Get(), &v),
         b->BrokerGetTextMetrics(n, &out),
         b->BrokerSetWorldTransform(n, xform.Get(), &v),
         b->BrokerGetWorldTransform(n, &out),
         b->BrokerIMLangFontLinkGetFontCodePages(n, font, &v),
-        b->BrokerIMLangFontLinkGetFontCodePages(dc, n, &v),
-        b->BrokerIMLangFontLinkMapFont(dc, 1, n, &v),
+        b->BrokerIMLangFontLinkGetFontCodePages(dc_, n, &v),
+        b->BrokerIMLangFontLinkMapFont(dc_, 1, n, &v),
         b->BrokerIMLangFontLinkReleaseFont(n),
     };
     for (size_t i = 0; i < std::size(answers); ++i) EXPECT_EQ(answers[i], E_INVALIDARG) << i;
@@ -715,11 +716,11 @@ TEST_F(Print, UnknownNumbersRefusedReturnedStockObjectsUsable) {
   // A stock object becomes usable once the object's DC returned it, but is
   // not the player's to delete; the DC is not an object and a pen is not a DC.
   ULONG pen = 0;
-  ASSERT_EQ(b->BrokerGetCurrentObject(dc, OBJ_PEN, &pen), S_OK);
+  ASSERT_EQ(b->BrokerGetCurrentObject(dc_, OBJ_PEN, &pen), S_OK);
   EXPECT_EQ(b->BrokerGetObjectType(pen, &type), S_OK);
   EXPECT_EQ(type, static_cast<ULONG>(OBJ_PEN));
   EXPECT_EQ(b->BrokerDeleteObject(pen, &type), E_INVALIDARG);
-  EXPECT_EQ(b->BrokerSelectObject(dc, dc, &type), E_INVALIDARG);
+  EXPECT_EQ(b->BrokerSelectObject(dc_, dc_, &type), E_INVALIDARG);
   EXPECT_EQ(b->BrokerDeleteDC(pen, &type), E_INVALIDARG);
 }
 
@@ -891,9 +892,7 @@ TEST_F(Print, DialogDefaultsPagesAndRefusedFlags) {
 
 // The dialog opens in the broker, owned by the player's window; OK gives a
 // DC, Cancel E_FAIL with nothing written.
-TEST_F(Print, DialogAnsweredFromAThread) {
-  Session session;
-  ASSERT_HRESULT_SUCCEEDED(session.created);
+TEST_F(PrintLive, DialogAnsweredFromAThread) {
   const std::vector<DWORD> servers = ProcessesNamed(kServer);
   ASSERT_EQ(servers.size(), 1u);
   HWND owner = CreateWindowExW(0, L"STATIC", L"player", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200,
@@ -913,7 +912,7 @@ TEST_F(Print, DialogAnsweredFromAThread) {
       }
     });
     ULONG from = 1, to = 1, flags = PD_RETURNDC, dc = 0xDEAD;
-    const HRESULT hr = session.broker->BrokerPrintDialog(
+    const HRESULT hr = session_.broker->BrokerPrintDialog(
         static_cast<ULONG>(reinterpret_cast<UINT_PTR>(owner)), &from, &to, &flags, &dc);
     clicker.join();
     EXPECT_EQ(ownerSeen, owner);
@@ -995,16 +994,13 @@ TEST_F(Print, StateKeptAcrossFillsAndRoundTrips) {
 
 // Text metrics through the broker equal the test's own on the same printer
 // and font, through the proxy.
-TEST_F(Print, TextMetricsEqualTheTestsOwn) {
-  Session session;
-  ASSERT_HRESULT_SUCCEEDED(session.created);
-  const ULONG dc = BrokerDc(session.broker);
+TEST_F(PrintLive, TextMetricsEqualTheTestsOwn) {
   const std::string description = FontBlob(L"Arial", -40);
-  Canvas viaBroker(session.broker, dc);
+  Canvas viaBroker(session_.broker, dc_);
   viaBroker.Font(description, 0);
   VARIANT metrics;
   VariantInit(&metrics);
-  ASSERT_EQ(session.broker->BrokerGetTextMetrics(dc, &metrics), S_OK);
+  ASSERT_EQ(session_.broker->BrokerGetTextMetrics(dc_, &metrics), S_OK);
   const std::string got = ReturnedBlob(metrics, 60);
   HDC own = OwnDc();
   Canvas direct(own);  // its font goes after the DC
