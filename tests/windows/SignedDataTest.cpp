@@ -22,14 +22,10 @@ using Bytes = std::vector<uint8_t>;
 std::wstring Fixture(const std::wstring& name) {
   return std::wstring(GLINT_SIGNED_FIXTURES) + L"\\" + name;
 }
-Bytes ReadBytes(const std::wstring& path) {
-  std::string text = ReadAll(path);
-  return Bytes(text.begin(), text.end());
-}
 Bytes FixtureBytes(const std::wstring& name) {
-  Bytes bytes = ReadBytes(Fixture(name));
-  EXPECT_FALSE(bytes.empty()) << "fixture missing: " << Utf8Of(name.c_str());
-  return bytes;
+  std::string text = ReadAll(Fixture(name));
+  EXPECT_FALSE(text.empty()) << "fixture missing: " << Utf8Of(name.c_str());
+  return Bytes(text.begin(), text.end());
 }
 void WriteBytes(const std::wstring& path, const Bytes& bytes) {
   std::ofstream(std::filesystem::path(path), std::ios::binary)
@@ -189,7 +185,7 @@ TEST_F(AddInFolderTest, ChangedListedFilesFailUnlistedOnesDoNotMatter) {
   // clang-format on
   for (const auto& c : cases) {
     Prepare(L"manifest-good.s");
-    Bytes bytes = ReadBytes(folder_ + L"\\" + c.file);
+    Bytes bytes = FixtureBytes(std::wstring(L"addin\\") + c.file);
     bytes.at(c.at < 0 ? bytes.size() + c.at : c.at) ^= 0x20;  // from the end when negative
     WriteBytes(folder_ + L"\\" + c.file, bytes);
     EXPECT_FALSE(Check()) << Utf8Of(c.file) << " " << c.at;
