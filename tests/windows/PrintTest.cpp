@@ -158,7 +158,15 @@ class Canvas {
  public:
   Canvas(IGlintBroker6* broker, ULONG dc) : b_(broker), n_(dc) {}
   explicit Canvas(HDC dc) : dc_(dc) {}
+  // Once the DC is gone: the font link's fonts go back, then the fonts.
   ~Canvas() {
+    for (ULONG font : mapped_) {
+      if (b_) {
+        Expect(b_->BrokerIMLangFontLinkReleaseFont(font));
+      } else {
+        link_->ReleaseFont(static_cast<HFONT>(Handle(font)));
+      }
+    }
     for (ULONG font : fonts_) {
       if (b_) {
         b_->BrokerDeleteObject(font, &rc_);
@@ -303,16 +311,6 @@ class Canvas {
     SelectObject(dc_, mapped);
     mapped_.push_back(Number(mapped));
   }
-  // After the DC is gone: the font link's fonts go back.
-  void Finish() {
-    for (ULONG font : mapped_) {
-      if (b_) {
-        Expect(b_->BrokerIMLangFontLinkReleaseFont(font));
-      } else {
-        link_->ReleaseFont(static_cast<HFONT>(Handle(font)));
-      }
-    }
-  }
 
  private:
   static void Expect(HRESULT hr) { EXPECT_EQ(hr, S_OK); }
@@ -452,7 +450,6 @@ std::string PrintWithBroker(IGlintBroker6* broker, const std::function<void(Canv
   EXPECT_EQ(broker->BrokerEndPage(dc), S_OK);
   EXPECT_EQ(broker->BrokerEndDoc(dc), S_OK);
   EXPECT_EQ(broker->BrokerDeleteDC(dc, &rc), S_OK);  // then the fonts it held
-  canvas.Finish();
   return TakeJob();
 }
 
@@ -469,7 +466,6 @@ std::string PrintDirectly(const std::function<void(Canvas&)>& draw) {
   EndPage(dc);
   EndDoc(dc);
   DeleteDC(dc);
-  canvas.Finish();
   return TakeJob();
 }
 
@@ -512,6 +508,7 @@ struct BlobUse {
   std::function<HRESULT(IGlintBroker6*, ULONG dc, SAFEARRAY*)> call;
 };
 std::vector<BlobUse> BlobUses() {
+  static ULONG out;  // out-values no case reads
   return {
       {"rectangle", Raw(RECT{0, 0, 5, 5}),
        [](IGlintBroker6* b, ULONG dc, SAFEARRAY* a) { return b->BrokerAddRectangle(dc, a, 0); }},
@@ -520,14 +517,10 @@ std::vector<BlobUse> BlobUses() {
       {"transparent header", HeaderBlob(1, 1, 32, 2),
        [](IGlintBroker6* b, ULONG dc, SAFEARRAY* a) { return BitmapFill(b, dc, a, 4, true); }},
       {"font", FontBlob(L"Arial", 20),
-       [](IGlintBroker6* b, ULONG, SAFEARRAY* a) {
-         ULONG font = 0;
-         return b->BrokerCreateFontIndirect(a, &font);
-       }},
+       [](IGlintBroker6* b, ULONG, SAFEARRAY* a) { return b->BrokerCreateFontIndirect(a, &out); }},
       {"transform", kIdentity,
        [](IGlintBroker6* b, ULONG dc, SAFEARRAY* a) {
-         ULONG rc = 0;
-         return b->BrokerSetWorldTransform(dc, a, &rc);
+         return b->BrokerSetWorldTransform(dc, a, &out);
        }},
   };
 }
