@@ -92,9 +92,8 @@ TEST(SignedBlob, ContentAlteredAfterSigningFails) {
 TEST(SignedBlob, DamagedOrMissingInputFails) {
   const Bytes message = FixtureBytes(L"message-chain-2.p7");
   const size_t n = message.size();
-  for (size_t cut : {size_t{1}, size_t{16}, n / 3, n / 2, n - 300, n - 1}) {
+  for (size_t cut : {size_t{1}, size_t{16}, n / 3, n / 2, n - 300, n - 1})
     EXPECT_FALSE(Verify(Bytes(message.begin(), message.begin() + cut), kRootA)) << "cut " << cut;
-  }
   for (size_t back : {1, 17, 100}) {  // the signature value is the last thing in the message
     Bytes flipped = message;
     flipped[n - back] ^= 0x80;
@@ -120,9 +119,8 @@ TEST(RootCertificate, BuiltInOrFromAFile) {
   UniqueHandle holder(CreateFileW((folder + L"\\locked.der").c_str(), GENERIC_READ, 0, nullptr,
                                   OPEN_EXISTING, 0, nullptr));
   ASSERT_TRUE(holder);
-  for (const wchar_t* path : {L"\\absent.der", L"", L"\\empty.der", L"\\locked.der"}) {
+  for (const wchar_t* path : {L"\\absent.der", L"", L"\\empty.der", L"\\locked.der"})
     EXPECT_TRUE(ReadRootCertificate(M(folder + path)).empty()) << Utf8Of(path);
-  }
   holder.Reset();
   EXPECT_EQ(ReadRootCertificate(M(folder + L"\\locked.der")), kRootB);
   RemoveTree(folder);
