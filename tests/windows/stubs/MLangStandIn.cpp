@@ -4,7 +4,7 @@
 //   MLangNoLink    REG_DWORD 1: no IMLangFontLink
 //   MLangResult    REG_DWORD HRESULT every font-link call answers
 //   MLangFont      REG_SZ the font MapFont returns, in hex (GetFontCodePages gives 1)
-//   MLangLog       REG_SZ file that gets "call dc font\n" per call, handles in hex
+//   MLangLog       REG_SZ file that gets "codepages|release dc font\n", handles in hex
 #include <windows.h>
 #include <mlang.h>
 
@@ -69,8 +69,7 @@ class FontLink final : public IMLangFontLink {
     if (SUCCEEDED(answer)) *pages = 0x1;
     return answer;
   }
-  HRESULT STDMETHODCALLTYPE MapFont(HDC dc, DWORD, HFONT font, HFONT* mapped) override {
-    Log("map", dc, font);
+  HRESULT STDMETHODCALLTYPE MapFont(HDC, DWORD, HFONT, HFONT* mapped) override {
     const HRESULT answer = Answer();
     std::wstring value;
     standin::ReadText(L"MLangFont", REG_SZ, &value);
