@@ -99,9 +99,7 @@ void ForgetJob() {
   DeleteFileW(OutFile(L"printed.ps").c_str());
 }
 std::string TakeJob() {
-  std::string job = WaitForContent(OutFile(L"printed.ps"), 8000);
-  ForgetJob();
-  return job;
+  return WaitForContent(OutFile(L"printed.ps"));
 }
 HRESULT BitmapFill(IGlintBroker6* b, ULONG dc, SAFEARRAY* header, size_t pixels, bool transparent) {
   UniqueSafeArray target = Bytes(Raw(Box{0, 0, 10, 10})), source = Bytes(Raw(Box{0, 0, 1, 1}));
