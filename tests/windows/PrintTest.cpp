@@ -777,16 +777,13 @@ class FontLink : public Print {
     registry_.SetString(HKEY_LOCAL_MACHINE, server, L"ThreadingModel", L"Both");
     registry_.SetString(HKEY_LOCAL_MACHINE,
                         classes + L"{275C23E2-3747-11D0-9FEA-00AA003F8646}\\TreatAs", L"", standIn);
+    DeleteFileW(log_.c_str());
     standIns_.Text(L"MLangLog", log_);
     Print::SetUp();
   }
-  void TearDown() override {
-    Print::TearDown();
-    DeleteFileW(log_.c_str());
-  }
   ScratchRegistry registry_;
   StandIns standIns_;
-  std::wstring log_ = ProgramFolder() + L"\\mlang-standin.log";
+  std::wstring log_ = OutFile(L"mlang-standin.log");  // in the fixture's scratch folder
 };
 
 TEST_F(FontLink, HandlesSignExtendedAnswersPassedBackMappingsReleased) {
