@@ -6,7 +6,7 @@ limit of this prefix's glinthost.exe processes to what they hold plus that
 much (Wine enforces no Windows limit) and answers in "limited".
     AddInServer.py FOLDER PORT_FILE LOG_FILE
 """
-import http.server, os, resource, sys, threading, time
+import http.server, os, resource, sys, time
 
 folder, port_file, log_file = sys.argv[1:4]
 MISBEHAVING = {  # path ending: (status, Content-Length or None, body)
@@ -55,27 +55,24 @@ def limit_brokers(headroom):
             yield "failed %s %s" % (pid, error)
 
 
-def limiter(control):
+def limit_on_request(control):
     request = os.path.join(control, "limit-request")
-    while True:
-        time.sleep(0.05)
-        try:
-            headroom = int(open(request).read().strip()) << 20
-        except (OSError, ValueError):
-            continue
-        os.remove(request)
-        with open(request + ".answer", "w") as out:
-            out.write("\n".join(list(limit_brokers(headroom)) or ["none"]) + "\n")
-        os.replace(request + ".answer", os.path.join(control, "limited"))
+    try:
+        headroom = int(open(request).read().strip()) << 20
+    except (OSError, ValueError):
+        return
+    os.remove(request)
+    with open(request + ".answer", "w") as out:
+        out.write("\n".join(list(limit_brokers(headroom)) or ["none"]) + "\n")
+    os.replace(request + ".answer", os.path.join(control, "limited"))
 
 
-threading.Thread(target=limiter, args=(os.path.dirname(os.path.abspath(port_file)),),
-                 daemon=True).start()
 server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
 with open(port_file + ".tmp", "w") as out:
     out.write(str(server.server_address[1]))
 os.replace(port_file + ".tmp", port_file)
-server.timeout = 1
+server.timeout = 0.05  # between requests, a limit request is looked for
 deadline = time.time() + 600  # ends by itself after ten minutes
 while time.time() < deadline:
     server.handle_request()
+    limit_on_request(os.path.dirname(os.path.abspath(port_file)))

@@ -97,7 +97,6 @@ TEST_F(AddIns, DownloadInstallVerifyLaunchAndAskTheVersion) {
   }));
   EXPECT_EQ(broker_->BrokerLMLaunch(kAddIn, Bstr(L"")), E_FAIL);
   EXPECT_EQ(broker_->BrokerLMGetVersion(kAddIn, &high, &low), E_FAIL);
-  // Reinstalled over the changed program.
   EXPECT_EQ(Fetch(kHost + L"glintaddin.pkg", L"glintaddin"), 0u);
   EXPECT_EQ(broker_->BrokerLMGetVersion(kAddIn, &high, &low), S_OK);
 }
@@ -136,7 +135,6 @@ TEST_F(AddIns, HostileServersAndPackages) {
   }
   EXPECT_NE(ReadAll(FixtureFolder() + L"\\server.log").find("CONNECT cdn.glint.example:443"),
             std::string::npos);
-  // Unknown cookies and names.
   ULONG position = 0, length = 0, result = 0;
   EXPECT_EQ(broker_->BrokerLMUpdateDownload(4242, &position, &length), E_INVALIDARG);
   EXPECT_EQ(broker_->BrokerLMCloseDownload(4242, nullptr, &result), E_INVALIDARG);

@@ -69,7 +69,6 @@ no-attributes signer-0 - content -md sha256 -noattr
 chain-2 signer-2 chain-2.pem content -md sha256
 chain-8 signer-8 chain-8.pem content -md sha256
 chain-9 signer-9 chain-9.pem content -md sha256
-chain-8-no-attributes signer-8 chain-8.pem content -md sha256 -noattr
 expired-signer signer-expired - content -md sha256
 expired-issuer signer-under-expired issuer-expired.pem content -md sha256
 self-signed self-signed - content -md sha256

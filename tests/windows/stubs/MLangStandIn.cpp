@@ -3,13 +3,14 @@
 //   MLangCreate    REG_DWORD HRESULT: creation fails with it
 //   MLangNoLink    REG_DWORD 1: no IMLangFontLink
 //   MLangResult    REG_DWORD HRESULT every font-link call answers
-//   MLangFont      REG_QWORD the font MapFont returns (GetFontCodePages gives 1)
-//   MLangLog       REG_SZ file that gets "call dc font\n" per call, handles in hex
+//   MLangFont      REG_SZ the font MapFont returns, in hex (GetFontCodePages gives 1)
+//   MLangLog       REG_SZ file that gets "codepages|release dc font\n", handles in hex
 #include <windows.h>
 #include <mlang.h>
 
 #include <atomic>
 #include <cstdio>
+#include <cwchar>
 #include <string>
 
 #include "StandInSettings.h"
@@ -68,14 +69,12 @@ class FontLink final : public IMLangFontLink {
     if (SUCCEEDED(answer)) *pages = 0x1;
     return answer;
   }
-  HRESULT STDMETHODCALLTYPE MapFont(HDC dc, DWORD, HFONT font, HFONT* mapped) override {
-    Log("map", dc, font);
+  HRESULT STDMETHODCALLTYPE MapFont(HDC, DWORD, HFONT, HFONT* mapped) override {
     const HRESULT answer = Answer();
-    unsigned long long value = 0xFFFFFFFF80001234ull;
-    DWORD size = sizeof value;
-    RegGetValueW(HKEY_LOCAL_MACHINE, standin::kKey, L"MLangFont", RRF_RT_REG_QWORD, nullptr, &value,
-                 &size);
-    if (SUCCEEDED(answer)) *mapped = reinterpret_cast<HFONT>(value);
+    std::wstring value;
+    standin::ReadText(L"MLangFont", REG_SZ, &value);
+    if (SUCCEEDED(answer))
+      *mapped = reinterpret_cast<HFONT>(std::wcstoull(value.c_str(), nullptr, 16));
     return answer;
   }
   HRESULT STDMETHODCALLTYPE ReleaseFont(HFONT font) override {
