@@ -10,7 +10,6 @@
 #include "WineTestSupport.h"
 #include "broker/server/BrokerServer.h"
 #include "broker/server/CoGlintBrokerServer.h"
-#include "foundation/WideText.h"
 
 namespace {
 
@@ -165,8 +164,7 @@ TEST_F(BrokerInProcess, EveryMethodChecksItsOutPointers) {
 // fixture's dangling link included), a second name is not opened, a refusal
 // keeps no handle, and images are caught as they are written. Attribute
 // queries outside the player's folders answer for a file the user chose (its
-// siblings and folder stay refused: the dialog suite's rows for reads, the red
-// team's rows for attributes).
+// siblings and folder stay refused: the red team's rows).
 TEST_F(BrokerInProcess, FilesFromDialogsAreCheckedAfterOpening) {
   CoGlintBrokerServer* broker = NewBroker();
   ASSERT_NE(broker, nullptr);

@@ -1,11 +1,9 @@
 // The broker holds steady over a long session: 10 000 mixed calls from one
-// player, then eight player processes at once (this program again,
-// BrokerSoakPlayer.DISABLED_Run; players 2k and 2k+1 message each other).
-// Once warm, its handles stay within five and its resident memory grows by
-// less than 1 MiB plus 1 MiB for each thread gained; every Lock under load
-// counts 1 or 0. GetProcessHandleCount answers 0 on this test platform: the
-// handles come from the system's handle table, the memory is the process's
-// Linux resident size. Calls per second are printed for scripts/bench.sh.
+// player, then eight player processes at once (this program again; players
+// 2k and 2k+1 message each other). Once warm, its handles stay within five
+// and its resident memory grows by less than 1 MiB plus 1 MiB for each thread
+// gained. GetProcessHandleCount answers 0 on this test platform: handles come
+// from the system's handle table. Calls per second are for scripts/bench.sh.
 #include <windows.h>
 #include <psapi.h>
 #include <shlobj.h>
@@ -22,7 +20,6 @@
 
 #include "BrokerTestSupport.h"
 #include "WineTestSupport.h"
-#include "foundation/ComRef.h"
 
 namespace {
 
