@@ -188,10 +188,9 @@ TEST_F(BrokerInProcess, FilesFromDialogsAreCheckedAfterOpening) {
   ASSERT_NE(image, nullptr);
   EXPECT_EQ(image->cookie, 1u);  // the first cookie of a broker object
   BrokerFiles calls{broker};
-  const std::string header = "MZ" + std::string(58, 'x') + std::string("\x40\0\0\0PE\0\0", 8);
-  EXPECT_EQ(calls.WriteTo(image->cookie, header), E_FAIL);
-  EXPECT_FALSE(Exists(folder + L"\\saved.dll"));            // the image is gone
-  EXPECT_EQ(calls.WriteTo(image->cookie, header), E_FAIL);  // and stays blocked
+  EXPECT_EQ(calls.WriteTo(image->cookie, kImageHeader), E_FAIL);
+  EXPECT_FALSE(Exists(folder + L"\\saved.dll"));                  // the image is gone
+  EXPECT_EQ(calls.WriteTo(image->cookie, kImageHeader), E_FAIL);  // and stays blocked
   SAFEARRAY* read = nullptr;
   ULONG count = 0;  // a cookie without a handle cannot be read
   EXPECT_EQ(broker->BrokerReadFile(image->cookie, 4, &count, &read), E_INVALIDARG);

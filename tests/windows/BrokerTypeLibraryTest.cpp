@@ -1,8 +1,6 @@
 // The type library embedded in library and host is, byte for byte, the one
-// widl builds from the IDL; and that holds the contract: version 1.0, 13
-// types (the LONG_PTR alias, six interfaces, six classes), 102 methods from
-// slot 7 on, and the slot and DISPID of the first method of each interface,
-// of the local-connection ones and of the last.
+// widl builds from the IDL, and holds the contract: its version, 13 types (the
+// LONG_PTR alias, six interfaces, six classes) and 102 methods from slot 7 on.
 #include <windows.h>
 
 #include <gtest/gtest.h>
