@@ -46,12 +46,6 @@ std::set<std::string> Outside() {
   return lines;
 }
 
-std::vector<std::string> Chunks(const std::string& data, size_t size) {
-  std::vector<std::string> chunks;
-  for (size_t at = 0; at < data.size(); at += size) chunks.push_back(data.substr(at, size));
-  return chunks;
-}
-
 // One broker object for the suite; each call below is a case's request.
 class RedTeam : public BrokerSuite {
  protected:
@@ -172,6 +166,9 @@ TEST_F(RedTeam, HostilePathsGetTheirAnswersAndNothingEscapes) {
     }
   }
   const std::wstring local = L"<LOCAL_APPDATA>\\Kestrelink\\Glint Player\\#SharedObjects\\x.sol";
+  std::vector<std::string> chunks;  // the image header in pieces of 7 bytes
+  for (size_t at = 0; at < kImageHeader.size(); at += 7)
+    chunks.push_back(kImageHeader.substr(at, 7));
   // clang-format off
   const std::vector<Case> specific = {
       // The player's own folders work, in every spelling of them.
@@ -238,7 +235,7 @@ TEST_F(RedTeam, HostilePathsGetTheirAnswersAndNothingEscapes) {
       {"delete history outside", History(kOutside), E_FAIL},
       // Executable images, however they are written.
       {"image in one write", W(s + L"\\one.dll", kImageHeader), E_FAIL},
-      {"image in several writes", Steps(s + L"\\several.dll", Chunks(kImageHeader, 7)), E_FAIL},
+      {"image in several writes", Steps(s + L"\\several.dll", chunks), E_FAIL},
       {"image header last", Steps(s + L"\\last.dll", {"@2", kImageHeader.substr(2), "@0", "MZ"}), E_FAIL},
       {"image after a seek past the end (zeros fill 66..99)", Steps(s + L"\\gap.dll", {kImageHeader.substr(0, 66), "@100", "tail"}), E_FAIL},
       {"not an image", W(s + L"\\fine.dll", "MZ" + std::string(100, 'y')), S_OK},
