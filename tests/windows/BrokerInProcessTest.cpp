@@ -10,7 +10,6 @@
 #include "WineTestSupport.h"
 #include "broker/server/BrokerServer.h"
 #include "broker/server/CoGlintBrokerServer.h"
-#include "foundation/WideText.h"
 
 namespace {
 
@@ -96,7 +95,6 @@ TEST_F(BrokerInProcess, InterfaceAndDispatchRules) {
   for (auto [iid, expected] : {std::pair{&IID_IUnknown, S_OK},
                                {&IID_IDispatch, S_OK},
                                {&IID_IGlintBroker6, S_OK},
-                               {&IID_IGlintBroker, E_NOINTERFACE},
                                {&IID_IGlintBroker2, E_NOINTERFACE},
                                {&IID_IGlintBroker5, E_NOINTERFACE},
                                {&IID_IClassFactory, E_NOINTERFACE}}) {
@@ -165,8 +163,7 @@ TEST_F(BrokerInProcess, EveryMethodChecksItsOutPointers) {
 // fixture's dangling link included), a second name is not opened, a refusal
 // keeps no handle, and images are caught as they are written. Attribute
 // queries outside the player's folders answer for a file the user chose (its
-// siblings and folder stay refused: the dialog suite's rows for reads, the red
-// team's rows for attributes).
+// siblings and folder stay refused: the red team's rows).
 TEST_F(BrokerInProcess, FilesFromDialogsAreCheckedAfterOpening) {
   CoGlintBrokerServer* broker = NewBroker();
   ASSERT_NE(broker, nullptr);
@@ -190,10 +187,9 @@ TEST_F(BrokerInProcess, FilesFromDialogsAreCheckedAfterOpening) {
   ASSERT_NE(image, nullptr);
   EXPECT_EQ(image->cookie, 1u);  // the first cookie of a broker object
   BrokerFiles calls{broker};
-  const std::string header = "MZ" + std::string(58, 'x') + std::string("\x40\0\0\0PE\0\0", 8);
-  EXPECT_EQ(calls.WriteTo(image->cookie, header), E_FAIL);
-  EXPECT_FALSE(Exists(folder + L"\\saved.dll"));            // the image is gone
-  EXPECT_EQ(calls.WriteTo(image->cookie, header), E_FAIL);  // and stays blocked
+  EXPECT_EQ(calls.WriteTo(image->cookie, kImageHeader), E_FAIL);
+  EXPECT_FALSE(Exists(folder + L"\\saved.dll"));                  // the image is gone
+  EXPECT_EQ(calls.WriteTo(image->cookie, kImageHeader), E_FAIL);  // and stays blocked
   SAFEARRAY* read = nullptr;
   ULONG count = 0;  // a cookie without a handle cannot be read
   EXPECT_EQ(broker->BrokerReadFile(image->cookie, 4, &count, &read), E_INVALIDARG);
@@ -306,8 +302,7 @@ TEST(BrokerRegistration, KeysAreExactAndUnregistrationLeavesNeighbours) {
   EXPECT_EQ(ReadText(otherPolicy, L"AppName"), L"other.exe");
 
   // The policy's path and name come from the server path's last separator.
-  for (auto [path, folder, name] : {std::tuple{L"C:\\a\\b\\host.exe", L"C:\\a\\b", L"host.exe"},
-                                    {L"C:/a/b/host.exe", L"C:/a/b", L"host.exe"},
+  for (auto [path, folder, name] : {std::tuple{L"C:/a/b/host.exe", L"C:/a/b", L"host.exe"},
                                     {L"C:\\a/b\\host.exe", L"C:\\a/b", L"host.exe"},
                                     {L"host.exe", L"host.exe", L"host.exe"},
                                     {L"C:\\folder\\", L"C:\\folder", L""}}) {

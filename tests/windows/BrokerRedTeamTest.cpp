@@ -46,15 +46,6 @@ std::set<std::string> Outside() {
   return lines;
 }
 
-// The MZ/PE header of a minimal image: "MZ", filler, offset 64, "PE\0\0".
-const std::string kImage = "MZ" + std::string(58, 'x') + std::string("\x40\0\0\0PE\0\0", 8);
-
-std::vector<std::string> Chunks(const std::string& data, size_t size) {
-  std::vector<std::string> chunks;
-  for (size_t at = 0; at < data.size(); at += size) chunks.push_back(data.substr(at, size));
-  return chunks;
-}
-
 // One broker object for the suite; each call below is a case's request.
 class RedTeam : public BrokerSuite {
  protected:
@@ -175,6 +166,9 @@ TEST_F(RedTeam, HostilePathsGetTheirAnswersAndNothingEscapes) {
     }
   }
   const std::wstring local = L"<LOCAL_APPDATA>\\Kestrelink\\Glint Player\\#SharedObjects\\x.sol";
+  std::vector<std::string> chunks;  // the image header in pieces of 7 bytes
+  for (size_t at = 0; at < kImageHeader.size(); at += 7)
+    chunks.push_back(kImageHeader.substr(at, 7));
   // clang-format off
   const std::vector<Case> specific = {
       // The player's own folders work, in every spelling of them.
@@ -240,10 +234,10 @@ TEST_F(RedTeam, HostilePathsGetTheirAnswersAndNothingEscapes) {
       {"remove a folder outside", RmDir(kOutside + L"\\inner"), E_FAIL},
       {"delete history outside", History(kOutside), E_FAIL},
       // Executable images, however they are written.
-      {"image in one write", W(s + L"\\one.dll", kImage), E_FAIL},
-      {"image in several writes", Steps(s + L"\\several.dll", Chunks(kImage, 7)), E_FAIL},
-      {"image header last", Steps(s + L"\\last.dll", {"@2", kImage.substr(2), "@0", "MZ"}), E_FAIL},
-      {"image after a seek past the end (zeros fill 66..99)", Steps(s + L"\\gap.dll", {kImage.substr(0, 66), "@100", "tail"}), E_FAIL},
+      {"image in one write", W(s + L"\\one.dll", kImageHeader), E_FAIL},
+      {"image in several writes", Steps(s + L"\\several.dll", chunks), E_FAIL},
+      {"image header last", Steps(s + L"\\last.dll", {"@2", kImageHeader.substr(2), "@0", "MZ"}), E_FAIL},
+      {"image after a seek past the end (zeros fill 66..99)", Steps(s + L"\\gap.dll", {kImageHeader.substr(0, 66), "@100", "tail"}), E_FAIL},
       {"not an image", W(s + L"\\fine.dll", "MZ" + std::string(100, 'y')), S_OK},
   };
   // clang-format on
@@ -384,9 +378,9 @@ TEST_F(RedTeam, WildcardsLinksSwapsAndDeferredMovesAreRefused) {
     CreateDirectoryW(folder.c_str(), nullptr);
     ULONG cookie = 0;
     ASSERT_EQ(files_.Open(swap.opened, false, &cookie), S_OK) << swap.name;
-    EXPECT_EQ(files_.WriteTo(cookie, kImage.substr(0, 64)), S_OK) << swap.name;
+    EXPECT_EQ(files_.WriteTo(cookie, kImageHeader.substr(0, 64)), S_OK) << swap.name;
     OnLinux(swap.swap);
-    EXPECT_EQ(files_.WriteTo(cookie, kImage.substr(64)), E_FAIL) << swap.name;
+    EXPECT_EQ(files_.WriteTo(cookie, kImageHeader.substr(64)), E_FAIL) << swap.name;
     files_.Close(cookie);
     EXPECT_EQ(Exists(swap.moved) ? ReadAll(swap.moved) : "", "") << swap.name << ": image left";
     OnLinux("rm -f " + OnDriveC(swap.opened) + " " + OnDriveC(swap.moved) + "; rm -rf " +

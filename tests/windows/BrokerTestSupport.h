@@ -61,6 +61,9 @@ class Bstr {
 SAFEARRAY* ByteArray(const std::string& data);
 // The first `count` bytes of a byte array; the array is destroyed.
 std::string TakeBytes(SAFEARRAY* array, ULONG count);
+// The MZ/PE header of a minimal image: "MZ", filler, offset 64, "PE\0\0".
+inline const std::string kImageHeader =
+    "MZ" + std::string(58, 'x') + std::string("\x40\0\0\0PE\0\0", 8);
 
 constexpr wchar_t kServer[] = L"glinthost.exe";
 std::wstring Store();          // the player's store, ...\Kestrelink\Glint Player
