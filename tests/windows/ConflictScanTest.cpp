@@ -2,14 +2,6 @@
 // browser names load the installed players, and the scan finds them through
 // psapi by their modules or by the configuration, records them and may end
 // the designated process.
-#include <windows.h>
-
-#include <gtest/gtest.h>
-
-#include <memory>
-#include <string>
-#include <vector>
-
 #include "WineTestSupport.h"
 
 namespace {

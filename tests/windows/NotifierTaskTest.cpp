@@ -2,18 +2,12 @@
 // stand-ins scripts/task-standin-fixture.sh puts in place: the scheduler
 // class's TreatAs, and the session library that a copy of the host asks for.
 #include <windows.h>
-
 #include <mstask.h>
-#include <taskschd.h>
 #include <wtsapi32.h>
-
-#include <gtest/gtest.h>
 
 #include <cctype>
 #include <fstream>
-#include <set>
 #include <sstream>
-#include <string>
 #include <thread>
 
 #include "WineTestSupport.h"
@@ -93,8 +87,6 @@ std::string SystemAccount() {
   return account;
 }
 
-// --- the real schedulers -------------------------------------------------------------
-
 // Wine's current scheduler lacks a trigger's id and repetition: a new task
 // stops at the repetition and nothing is stored. A task registered by the
 // test is found; its update stops at the trigger count. Deletion is silent.
@@ -145,8 +137,6 @@ TEST(NotifierTaskReal, FirstSchedulerInCopiesUnderWindowsXp) {
   }
   RemoveTree(folder);
 }
-
-// --- in the Windows XP copy --------------------------------------------------------
 
 struct FirstTask {
   HRESULT found = E_FAIL;
@@ -274,8 +264,6 @@ TEST(FirstSchedulerChild, CreateUpdateDeleteAndMinutes) {
   EXPECT_GE(minutes.size(), 10u);
 }
 
-// --- the stand-ins ------------------------------------------------------------------
-
 // The stand-ins' settings, log and side file, fresh for each test (the
 // stored tasks go with the folder).
 class StandIn : public ::testing::Test {
@@ -287,7 +275,6 @@ class StandIn : public ::testing::Test {
     host_.SetStatusStream(nullptr);
   }
   void TearDown() override { RemoveTree(folder_); }
-  // Empties the log and, unless kept, the stored tasks.
   void Clear(bool keepTasks = false) {
     DeleteFileW((folder_ + L"\\log.txt").c_str());
     if (!keepTasks) DeleteFileW((folder_ + L"\\tasks.txt").c_str());
@@ -374,7 +361,6 @@ std::vector<Call> Calls(bool updating) {
   return calls;
 }
 
-// The log of the calls, a line each.
 std::string Lines(const std::vector<Call>& calls) {
   std::string text;
   for (const Call& c : calls) text += c.method + (c.values.empty() ? "" : " ") + c.values + "\n";

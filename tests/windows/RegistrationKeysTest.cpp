@@ -1,18 +1,12 @@
 // The key tables walked against the test prefix's registry and files:
 // deletions, locks and their ownership fallback, grants, file locks.
 #include <windows.h>
-
 #include <aclapi.h>
 #include <sddl.h>
 #include <shlobj.h>
 #include <shlwapi.h>
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
-#include <set>
-#include <string>
-#include <vector>
 
 #include "WineTestSupport.h"
 #include "broker/server/BrokerServer.h"
@@ -691,9 +685,8 @@ TEST_F(Registration, UninstallLeavesOnlyWhatItKeeps) {
   EXPECT_EQ(Reports().find(L"1018:1 1019:1 1020:1 "), 0u) << Reports();
 }
 
-// Not a check: CTest also runs this alone after the suites that share the
-// prefix's registry (a failed one can leave locked keys behind, on which a
-// later registration fails without a word), and whatever they left goes.
+// Not a check: CTest runs this after the suites that share the registry, as
+// a failed one can leave locked keys, on which registration fails silently.
 TEST(PrefixCleanup, UnlocksAndForgetsWhatSuitesLeft) {
   LockRegistration(KeyTable::kBroker, false);
   LockRegistration(KeyTable::kControlMachine, false);

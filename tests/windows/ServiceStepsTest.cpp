@@ -1,12 +1,6 @@
 // The service steps against Wine's service control manager and the
 // services' stand-in: stops that follow the service, refusals, and the
 // service program's commands.
-#include <windows.h>
-
-#include <gtest/gtest.h>
-
-#include <string>
-
 #include "WineTestSupport.h"
 #include "engine/ServiceController.h"
 #include "engine/Uninstall.h"

@@ -8,11 +8,8 @@
 //
 // Built twice: the second build lacks WTSQuerySessionInformationA, which in
 // the first only records that it was called (the host must not call it).
-#include <windows.h>
-
 #include <cstring>
 #include <sstream>
-#include <string>
 #include <vector>
 
 #include "TaskStandInSettings.h"
