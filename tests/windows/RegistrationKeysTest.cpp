@@ -411,12 +411,12 @@ TEST_F(Registration, UninstallPreparationTakesBackWhatRegistrationWrote) {
   }
 }
 
-// Player files: deleted at once, after a retry, at the next restart, or kept.
+// Player files: deleted after a retry, at the next restart, or kept (at once: the uninstall).
 TEST_F(Registration, PlayerFilesGoNowAfterARetryOrAtRestart) {
   const wchar_t kSession[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
   registry_.Remove(HKEY_LOCAL_MACHINE, kSession, L"PendingFileRenameOperations");
   registry_.Remove(HKEY_LOCAL_MACHINE, kSession, L"AllowProtectedRenames");
-  enum Hold { kAbsent, kNone, kReadOnly, kShared, kUnshared, kModule };
+  enum Hold { kAbsent, kReadOnly, kShared, kUnshared, kModule };
   struct Case {
     const char* what;
     uint32_t type;
@@ -427,7 +427,6 @@ TEST_F(Registration, PlayerFilesGoNowAfterARetryOrAtRestart) {
   } cases[] = {
       // clang-format off
       {"absent", 16, kAbsent, u"", 0, L""},
-      {"plain", 16, kNone, u"", 0, L""},
       {"read-only plugin file", 16, kReadOnly, u"", 0, L"1015:1 52:0 "},
       {"read-only control", 8, kReadOnly, u"", 0, L"1015:1 18:0 "},
       {"held with read sharing", 16, kShared, u"", 32, L"1015:1 52:0 1047:2 1015:1 "},
