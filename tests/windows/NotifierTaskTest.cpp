@@ -73,20 +73,6 @@ std::wstring CopyProgram(ScratchFiles* files, ScratchRegistry* registry, const s
   return folder + L"\\" + name;
 }
 
-// "domain\user" of session 0 as the system's session library says.
-std::string SystemAccount() {
-  std::string account;
-  for (WTS_INFO_CLASS info : {WTSDomainName, WTSUserName}) {
-    wchar_t* text = nullptr;
-    DWORD bytes = 0;
-    if (WTSQuerySessionInformationW(WTS_CURRENT_SERVER_HANDLE, 0, info, &text, &bytes)) {
-      account += (account.empty() ? "" : "\\") + Utf8Of(text);
-      WTSFreeMemory(text);
-    }
-  }
-  return account;
-}
-
 // Wine's current scheduler lacks a trigger's id and repetition: a new task
 // stops at the repetition and nothing is stored. A task registered by the
 // test is found; its update stops at the trigger count. Deletion is silent.
@@ -313,6 +299,15 @@ struct Call {
 };
 std::vector<Call> Calls(bool updating) {
   const auto first = [updating](uint32_t code) { return updating ? kUntried : code; };
+  std::string account;  // "domain\user" of session 0 as the system's session library says
+  for (WTS_INFO_CLASS info : {WTSDomainName, WTSUserName}) {
+    wchar_t* text = nullptr;
+    DWORD bytes = 0;
+    if (WTSQuerySessionInformationW(WTS_CURRENT_SERVER_HANDLE, 0, info, &text, &bytes)) {
+      account += (account.empty() ? "" : "\\") + Utf8Of(text);
+      WTSFreeMemory(text);
+    }
+  }
   std::vector<Call> calls = {
       {"DllGetClassObject", "", first(1170)},
       {"ITaskService.Connect", "VT_EMPTY VT_EMPTY VT_EMPTY VT_EMPTY", first(1171)},
@@ -356,7 +351,7 @@ std::vector<Call> Calls(bool updating) {
                              {"IExecAction.put_Arguments", "-check plugin", first(1702)},
                              {"ITaskFolder.RegisterTaskDefinition",
                               "path=Arvex Glint Player NPAPI Notifier flags=6 user=VT_BSTR:" +
-                                  SystemAccount() + " password=VT_EMPTY logon=3 sddl=VT_BSTR:",
+                                  account + " password=VT_EMPTY logon=3 sddl=VT_BSTR:",
                               updating ? 1759u : 1703u}});
   return calls;
 }

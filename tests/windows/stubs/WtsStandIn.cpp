@@ -18,7 +18,6 @@ namespace {
 
 // The library's own types, without its header (which declares the
 // functions as imports).
-enum ConnectState : DWORD { kActive = 0 };
 enum InfoClass : DWORD { kUserName = 5, kDomainName = 7, kConnectState = 8 };
 struct SessionInfoA {
   DWORD SessionId;
