@@ -6,12 +6,12 @@
 #include <wtsapi32.h>
 
 #include <cctype>
-#include <fstream>
 #include <sstream>
 #include <thread>
 
 #include "WineTestSupport.h"
 #include "foundation/ComRef.h"
+#include "stubs/TaskStandInSettings.h"
 #include "update/NotifierTask.h"
 
 namespace {
@@ -20,7 +20,6 @@ const wchar_t kPluginTask[] = L"Arvex Glint Player NPAPI Notifier";
 const wchar_t kPepperTask[] = L"Arvex Glint Player PPAPI Notifier";
 const wchar_t kProgram[] = L"C:\\Program Files\\Arvex\\GlintUpdater.exe";
 const wchar_t kAppDefaults[] = L"Software\\Wine\\AppDefaults\\";
-const wchar_t kStandIns[] = L"Software\\GlintTestStandIns";
 const wchar_t kRole[] = L"GLINT_TASK_ROLE";
 const wchar_t kXpHost[] = L"glint_task_xp_host.exe";  // beside the Windows XP copy
 const std::string kNotImplemented = "-2147467263";
@@ -256,8 +255,9 @@ class StandIn : public ::testing::Test {
  protected:
   void SetUp() override {
     folder_ = NewTempFolder(L"glint-task-standin");
-    registry_.SetString(HKEY_CURRENT_USER, kStandIns, L"Log", folder_ + L"\\log.txt");
-    registry_.SetString(HKEY_CURRENT_USER, kStandIns, L"Tasks", folder_ + L"\\tasks.txt");
+    registry_.SetString(HKEY_CURRENT_USER, standin::kSettingsKey, L"Log", folder_ + L"\\log.txt");
+    registry_.SetString(HKEY_CURRENT_USER, standin::kSettingsKey, L"Tasks",
+                        folder_ + L"\\tasks.txt");
     host_.SetStatusStream(nullptr);
   }
   void TearDown() override { RemoveTree(folder_); }
@@ -268,12 +268,13 @@ class StandIn : public ::testing::Test {
   std::string Log() const { return ReadAll(folder_ + L"\\log.txt"); }
   std::string Tasks() const { return ReadAll(folder_ + L"\\tasks.txt"); }
   void Rewrite(const std::string& tasks) {
-    std::ofstream((folder_ + L"\\tasks.txt").c_str(), std::ios::binary) << tasks;
+    standin::WriteFileText(folder_ + L"\\tasks.txt", tasks);
   }
   void Fail(const std::string& method, HRESULT result) {
-    registry_.SetString(HKEY_CURRENT_USER, kStandIns, L"FailMethod",
+    registry_.SetString(HKEY_CURRENT_USER, standin::kSettingsKey, L"FailMethod",
                         std::wstring(method.begin(), method.end()));
-    registry_.SetDword(HKEY_CURRENT_USER, kStandIns, L"FailResult", static_cast<DWORD>(result));
+    registry_.SetDword(HKEY_CURRENT_USER, standin::kSettingsKey, L"FailResult",
+                       static_cast<DWORD>(result));
   }
   bool Register(uint32_t type = kPlayerPlugin) {
     from_ = host_.Reports().size();
@@ -470,8 +471,8 @@ TEST_F(StandIn, AccountOfTheConsoleSession) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    registry_.SetString(HKEY_CURRENT_USER, kStandIns, L"WtsSessions", c.sessions);
-    registry_.SetString(HKEY_CURRENT_USER, kStandIns, L"WtsFail", c.fail);
+    registry_.SetString(HKEY_CURRENT_USER, standin::kSettingsKey, L"WtsSessions", c.sessions);
+    registry_.SetString(HKEY_CURRENT_USER, standin::kSettingsKey, L"WtsFail", c.fail);
     ASSERT_TRUE(CopyFileW((ProgramFolder() + L"\\wtsapi32-standin" + c.library + L".dll").c_str(),
                           system32.c_str(), FALSE));
     Clear();
