@@ -1,7 +1,5 @@
-// Removal of player files by name, by list and by pattern, on real files in
-// the prefix: the control unregistered with its file, the browsers' plugin
-// folders found through their keys, the last listing match, and the product
-// folder's neighbours.
+// Removal of player files by name, by list and by pattern, on real files and
+// links in the prefix, and of every profile's player data.
 #include <windows.h>
 #include <shlobj.h>
 
