@@ -1,6 +1,5 @@
 // The update notifier task against the real schedulers, and against the
-// stand-ins scripts/task-standin-fixture.sh puts in place: the scheduler
-// class's TreatAs, and the session library that a copy of the host asks for.
+// stand-ins scripts/task-standin-fixture.sh puts in place.
 #include <windows.h>
 #include <mstask.h>
 #include <wtsapi32.h>
