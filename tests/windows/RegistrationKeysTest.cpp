@@ -429,10 +429,8 @@ TEST_F(Registration, PlayerFilesGoNowAfterARetryOrAtRestart) {
       {"absent", 16, kAbsent, u"", 0, L""},
       {"read-only plugin file", 16, kReadOnly, u"", 0, L"1015:1 52:0 "},
       {"read-only control", 8, kReadOnly, u"", 0, L"1015:1 18:0 "},
-      {"held with read sharing", 16, kShared, u"", 32, L"1015:1 52:0 1047:2 1015:1 "},
       {"held, kept, interactive", 16, kShared, u"Interactive 1;", 32, L"1015:1 52:0 1015:1 "},
       {"held, kept, not interactive", 16, kShared, u"Interactive 0;", 32, L"1015:1 52:0 1047:2 1015:1 "},
-      {"held, kept, no player type", 4, kShared, u"Interactive 1;", 32, L"1015:1 52:0 1047:2 1015:1 "},
       {"loaded as a module", 8, kModule, u"", 5, L"1015:1 18:0 1047:2 1015:1 "},
       {"held without read sharing counts as absent", 16, kUnshared, u"", 0, L""},
       // clang-format on
@@ -501,9 +499,7 @@ TEST_F(Registration, InstallRecordsFallBackToTheRegistrations) {
   } cases[] = {
       {8, L"C:\\P\\GlintAX_34.ocx", L"C:\\P\\glinthost.exe", true, L"C:\\P\\GlintAX_34.ocx",
        L"C:\\P\\glinthost.exe"},
-      {8, L"C:\\P\\Glint.ocx", nullptr, true, L"C:\\P\\Glint.ocx", L""},
       {8, L"C:\\P\\GlintAX_34.ocx", nullptr, false, L"C:\\Glint\\Gl\u00EFnt.ocx", broker},
-      {16, L"C:\\P\\NPGlint34.dll", L"C:\\P\\glinthost.exe", true, L"C:\\P\\NPGlint34.dll", L""},
       {16, nullptr, nullptr, false, L"C:\\Glint\\NPGlint.dll", L""},
       {32768, nullptr, nullptr, false, L"", L""},
   };
