@@ -2,7 +2,6 @@
 // server that the tests' fixture makes the scheduler class's TreatAs. It
 // keeps tasks in a side file, refuses empty task names and, for the calls a
 // registration makes, logs the values given and fails one on request.
-//
 // Settings (TaskStandInSettings.h):
 //   Log         the log file, one line per call: "Interface.method values"
 //   Tasks       the side file: the value each setter of a stored task's
