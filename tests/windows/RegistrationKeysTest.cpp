@@ -664,8 +664,7 @@ TEST_F(Registration, UninstallLeavesOnlyWhatItKeeps) {
   }
   // Again, with nothing installed: no record (1018) and no player path (1019).
   Restart(u"HostFlags 16;");
-  uint32_t code = 7;
-  EXPECT_FALSE(shim()->UninstallPlayer(16, M(folder_).Give(), false, false, false, &code));
+  EXPECT_FALSE(shim()->UninstallPlayer(16, M(folder_).Give(), false, false, false, nullptr));
   EXPECT_EQ(Reports().find(L"1018:1 1019:1 1020:1 "), 0u) << Reports();
 }
 
