@@ -1,15 +1,6 @@
 // The conflict scan against real processes: copies of the file holder under
-// browser names load the installed players, and the scan finds them through
-// psapi by their modules or by the configuration, records them and may end
-// the designated process.
-#include <windows.h>
-
-#include <gtest/gtest.h>
-
-#include <memory>
-#include <string>
-#include <vector>
-
+// browser names load the installed players; the scan finds them by module or
+// by the configuration, records them and may end the designated process.
 #include "WineTestSupport.h"
 
 namespace {

@@ -1,12 +1,6 @@
 // Removal of whole folders: what goes, what stays and what is never reached.
 // The links come from the tree fixture (scripts/tree-fixture.sh) and point
 // outside the tree at sentinels, which must survive.
-#include <windows.h>
-
-#include <gtest/gtest.h>
-
-#include <string>
-
 #include "WineTestSupport.h"
 #include "engine/DeleteTree.h"
 

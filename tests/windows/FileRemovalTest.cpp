@@ -1,16 +1,9 @@
-// Removal of player files by name, by list and by pattern, on real files in
-// the prefix: the control unregistered with its file, the browsers' plugin
-// folders found through their keys, the last listing match, and the product
-// folder's neighbours.
+// Removal of player files by name, by list and by pattern, on real files and
+// links in the prefix, and of every profile's player data.
 #include <windows.h>
-
 #include <shlobj.h>
 
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
-
+#include "BrokerTestSupport.h"
 #include "WineTestSupport.h"
 #include "engine/Uninstall.h"
 
@@ -20,11 +13,6 @@ const std::wstring kClass =
     L"Software\\Classes\\CLSID\\{112EBC29-AF42-4D7B-8F4B-F59D45F130F6}\\InprocServer32";
 
 const wchar_t kSession[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
-
-bool KeyExists(HKEY root, const std::wstring& key) {
-  UniqueRegKey opened;
-  return RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, opened.Receive()) == ERROR_SUCCESS;
-}
 
 class FileRemoval : public ShimTest {
  protected:
@@ -49,12 +37,12 @@ TEST_F(FileRemoval, NamedFilesByKind) {
   Restart(u"Interactive 1;");
   shim()->AddActiveXKeep(M(L"GlintUtil_ActiveX.exe").Give());
   ASSERT_TRUE(shim()->RegisterActiveXControl(M(control).Give()));
-  ASSERT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kClass));
+  ASSERT_TRUE(StandIns::KeyExists(kClass.c_str()));
   // Kept and the host interactive: the utility goes at restart all the same.
   UniqueModule held(LoadLibraryW(utility.c_str()));
   for (const std::wstring& path : {control, utility, other})
     EXPECT_TRUE(shim()->RemoveNamedFile(M(path.substr(folder_.size() + 1)).Give(), M(path).Give()));
-  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kClass));
+  EXPECT_FALSE(StandIns::KeyExists(kClass.c_str()));
   EXPECT_FALSE(Exists(control));
   EXPECT_FALSE(Exists(other));
   EXPECT_TRUE(Exists(utility));

@@ -1,23 +1,16 @@
 // The update notifier task against the real schedulers, and against the
-// stand-ins scripts/task-standin-fixture.sh puts in place: the scheduler
-// class's TreatAs, and the session library that a copy of the host asks for.
+// stand-ins scripts/task-standin-fixture.sh puts in place.
 #include <windows.h>
-
 #include <mstask.h>
-#include <taskschd.h>
 #include <wtsapi32.h>
 
-#include <gtest/gtest.h>
-
 #include <cctype>
-#include <fstream>
-#include <set>
 #include <sstream>
-#include <string>
 #include <thread>
 
 #include "WineTestSupport.h"
 #include "foundation/ComRef.h"
+#include "stubs/TaskStandInSettings.h"
 #include "update/NotifierTask.h"
 
 namespace {
@@ -26,7 +19,6 @@ const wchar_t kPluginTask[] = L"Arvex Glint Player NPAPI Notifier";
 const wchar_t kPepperTask[] = L"Arvex Glint Player PPAPI Notifier";
 const wchar_t kProgram[] = L"C:\\Program Files\\Arvex\\GlintUpdater.exe";
 const wchar_t kAppDefaults[] = L"Software\\Wine\\AppDefaults\\";
-const wchar_t kStandIns[] = L"Software\\GlintTestStandIns";
 const wchar_t kRole[] = L"GLINT_TASK_ROLE";
 const wchar_t kXpHost[] = L"glint_task_xp_host.exe";  // beside the Windows XP copy
 const std::string kNotImplemented = "-2147467263";
@@ -79,22 +71,6 @@ std::wstring CopyProgram(ScratchFiles* files, ScratchRegistry* registry, const s
   return folder + L"\\" + name;
 }
 
-// "domain\user" of session 0 as the system's session library says.
-std::string SystemAccount() {
-  std::string account;
-  for (WTS_INFO_CLASS info : {WTSDomainName, WTSUserName}) {
-    wchar_t* text = nullptr;
-    DWORD bytes = 0;
-    if (WTSQuerySessionInformationW(WTS_CURRENT_SERVER_HANDLE, 0, info, &text, &bytes)) {
-      account += (account.empty() ? "" : "\\") + Utf8Of(text);
-      WTSFreeMemory(text);
-    }
-  }
-  return account;
-}
-
-// --- the real schedulers -------------------------------------------------------------
-
 // Wine's current scheduler lacks a trigger's id and repetition: a new task
 // stops at the repetition and nothing is stored. A task registered by the
 // test is found; its update stops at the trigger count. Deletion is silent.
@@ -145,8 +121,6 @@ TEST(NotifierTaskReal, FirstSchedulerInCopiesUnderWindowsXp) {
   }
   RemoveTree(folder);
 }
-
-// --- in the Windows XP copy --------------------------------------------------------
 
 struct FirstTask {
   HRESULT found = E_FAIL;
@@ -274,20 +248,18 @@ TEST(FirstSchedulerChild, CreateUpdateDeleteAndMinutes) {
   EXPECT_GE(minutes.size(), 10u);
 }
 
-// --- the stand-ins ------------------------------------------------------------------
-
 // The stand-ins' settings, log and side file, fresh for each test (the
 // stored tasks go with the folder).
 class StandIn : public ::testing::Test {
  protected:
   void SetUp() override {
     folder_ = NewTempFolder(L"glint-task-standin");
-    registry_.SetString(HKEY_CURRENT_USER, kStandIns, L"Log", folder_ + L"\\log.txt");
-    registry_.SetString(HKEY_CURRENT_USER, kStandIns, L"Tasks", folder_ + L"\\tasks.txt");
+    registry_.SetString(HKEY_CURRENT_USER, standin::kSettingsKey, L"Log", folder_ + L"\\log.txt");
+    registry_.SetString(HKEY_CURRENT_USER, standin::kSettingsKey, L"Tasks",
+                        folder_ + L"\\tasks.txt");
     host_.SetStatusStream(nullptr);
   }
   void TearDown() override { RemoveTree(folder_); }
-  // Empties the log and, unless kept, the stored tasks.
   void Clear(bool keepTasks = false) {
     DeleteFileW((folder_ + L"\\log.txt").c_str());
     if (!keepTasks) DeleteFileW((folder_ + L"\\tasks.txt").c_str());
@@ -295,12 +267,13 @@ class StandIn : public ::testing::Test {
   std::string Log() const { return ReadAll(folder_ + L"\\log.txt"); }
   std::string Tasks() const { return ReadAll(folder_ + L"\\tasks.txt"); }
   void Rewrite(const std::string& tasks) {
-    std::ofstream((folder_ + L"\\tasks.txt").c_str(), std::ios::binary) << tasks;
+    standin::WriteFileText(folder_ + L"\\tasks.txt", tasks);
   }
   void Fail(const std::string& method, HRESULT result) {
-    registry_.SetString(HKEY_CURRENT_USER, kStandIns, L"FailMethod",
+    registry_.SetString(HKEY_CURRENT_USER, standin::kSettingsKey, L"FailMethod",
                         std::wstring(method.begin(), method.end()));
-    registry_.SetDword(HKEY_CURRENT_USER, kStandIns, L"FailResult", static_cast<DWORD>(result));
+    registry_.SetDword(HKEY_CURRENT_USER, standin::kSettingsKey, L"FailResult",
+                       static_cast<DWORD>(result));
   }
   bool Register(uint32_t type = kPlayerPlugin) {
     from_ = host_.Reports().size();
@@ -326,6 +299,15 @@ struct Call {
 };
 std::vector<Call> Calls(bool updating) {
   const auto first = [updating](uint32_t code) { return updating ? kUntried : code; };
+  std::string account;  // "domain\user" of session 0 as the system's session library says
+  for (WTS_INFO_CLASS info : {WTSDomainName, WTSUserName}) {
+    wchar_t* text = nullptr;
+    DWORD bytes = 0;
+    if (WTSQuerySessionInformationW(WTS_CURRENT_SERVER_HANDLE, 0, info, &text, &bytes)) {
+      account += (account.empty() ? "" : "\\") + Utf8Of(text);
+      WTSFreeMemory(text);
+    }
+  }
   std::vector<Call> calls = {
       {"DllGetClassObject", "", first(1170)},
       {"ITaskService.Connect", "VT_EMPTY VT_EMPTY VT_EMPTY VT_EMPTY", first(1171)},
@@ -369,12 +351,11 @@ std::vector<Call> Calls(bool updating) {
                              {"IExecAction.put_Arguments", "-check plugin", first(1702)},
                              {"ITaskFolder.RegisterTaskDefinition",
                               "path=Arvex Glint Player NPAPI Notifier flags=6 user=VT_BSTR:" +
-                                  SystemAccount() + " password=VT_EMPTY logon=3 sddl=VT_BSTR:",
+                                  account + " password=VT_EMPTY logon=3 sddl=VT_BSTR:",
                               updating ? 1759u : 1703u}});
   return calls;
 }
 
-// The log of the calls, a line each.
 std::string Lines(const std::vector<Call>& calls) {
   std::string text;
   for (const Call& c : calls) text += c.method + (c.values.empty() ? "" : " ") + c.values + "\n";
@@ -489,8 +470,8 @@ TEST_F(StandIn, AccountOfTheConsoleSession) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    registry_.SetString(HKEY_CURRENT_USER, kStandIns, L"WtsSessions", c.sessions);
-    registry_.SetString(HKEY_CURRENT_USER, kStandIns, L"WtsFail", c.fail);
+    registry_.SetString(HKEY_CURRENT_USER, standin::kSettingsKey, L"WtsSessions", c.sessions);
+    registry_.SetString(HKEY_CURRENT_USER, standin::kSettingsKey, L"WtsFail", c.fail);
     ASSERT_TRUE(CopyFileW((ProgramFolder() + L"\\wtsapi32-standin" + c.library + L".dll").c_str(),
                           system32.c_str(), FALSE));
     Clear();

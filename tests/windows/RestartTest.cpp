@@ -3,12 +3,7 @@
 // then AfterRestart. Files another program holds go at the restart; folders
 // with content and read-only files stay, as they do on Windows.
 #include <windows.h>
-
 #include <shlobj.h>
-
-#include <gtest/gtest.h>
-
-#include <string>
 
 #include "WineTestSupport.h"
 #include "engine/Uninstall.h"

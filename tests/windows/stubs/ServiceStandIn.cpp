@@ -1,11 +1,9 @@
 // A stand-in for the player's background services. Started by the service
 // control manager with "service MODE" (stop-now, stop-and-end, stop-after MS,
-// refuse-stop, never-stop), it runs as a service and answers a stop as its
-// mode says.
-// Run as a command, it appends its command line to "<own path>.log"; with
-// "-uninstall" it also stops and deletes the update service when that runs
-// this program; it exits with the number in "<own path>.exitcode" (0 without
-// that file).
+// refuse-stop, never-stop), it answers a stop as its mode says. Run as a
+// command, it appends its command line to "<own path>.log", with "-uninstall"
+// also stops and deletes the update service that runs it, and exits with the
+// number in "<own path>.exitcode" (0 without that file).
 #include <windows.h>
 
 #include <cstdio>

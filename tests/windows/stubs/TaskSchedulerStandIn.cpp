@@ -2,7 +2,6 @@
 // server that the tests' fixture makes the scheduler class's TreatAs. It
 // keeps tasks in a side file, refuses empty task names and, for the calls a
 // registration makes, logs the values given and fails one on request.
-//
 // Settings (TaskStandInSettings.h):
 //   Log         the log file, one line per call: "Interface.method values"
 //   Tasks       the side file: the value each setter of a stored task's
@@ -17,7 +16,6 @@
 #include <algorithm>
 #include <map>
 #include <memory>
-#include <string>
 
 #include "TaskStandInSettings.h"
 
@@ -92,8 +90,6 @@ void SaveTasks(const std::map<std::string, Values>& tasks) {
   standin::WriteFileText(standin::Text(L"Tasks"), text);
 }
 
-// --- IUnknown, and the method templates every table draws on ------------------
-
 HRESULT STDMETHODCALLTYPE QueryInterface(Object* self, REFIID iid, void** out) {
   *out = nullptr;
   const bool derived = IsEqualIID(iid, self->of->derived);
@@ -142,6 +138,14 @@ HRESULT STDMETHODCALLTYPE Part(Object* self, void** out) {
   return result;
 }
 
+// A part asked for with an argument, which the log shows.
+template <Name Method, const Interface& Of, typename T>
+HRESULT STDMETHODCALLTYPE PartAt(Object* self, T argument, void** out) {
+  const HRESULT result = Call(Method.value, Show(argument));
+  if (SUCCEEDED(result)) *out = Make(Of, self->task);
+  return result;
+}
+
 // A part made with a type, which the definition keeps.
 template <Name Method, const Interface& Of>
 HRESULT STDMETHODCALLTYPE Create(Object* self, int type, void** out) {
@@ -169,8 +173,6 @@ Interface Define(const IID& iid, const IID& derived, Slots fill) {
   return {table, iid, derived};
 }
 
-// --- the definition and its parts ---------------------------------------------
-
 // The new action's setters replace the stored values: nothing to clear.
 HRESULT STDMETHODCALLTYPE ActionsClear(Object*) {
   return Call("IActionCollection.Clear");
@@ -195,16 +197,10 @@ HRESULT STDMETHODCALLTYPE TriggersCount(Object* self, LONG* count) {
   return result;
 }
 
-HRESULT STDMETHODCALLTYPE TriggersItem(Object* self, LONG index, void** out) {
-  const HRESULT result = Call("ITriggerCollection.get_Item", Show(index));
-  if (SUCCEEDED(result)) *out = Make(kTrigger, self->task);
-  return result;
-}
-
 const Interface kTriggers =
     Define<ITriggerCollectionVtbl>(IID_ITriggerCollection, IID_NULL, [](auto* t) {
       Fill(t->get_Count, &TriggersCount);
-      Fill(t->get_Item, &TriggersItem);
+      Fill(t->get_Item, &PartAt<"ITriggerCollection.get_Item", kTrigger, LONG>);
       Fill(t->Create, &Create<"ITriggerCollection.Create", kTrigger>);
     });
 const Interface kSettings = Define<ITaskSettingsVtbl>(IID_ITaskSettings, IID_NULL, [](auto* t) {
@@ -238,8 +234,6 @@ const Interface kDefinition =
 const Interface kRegistered = Define<IRegisteredTaskVtbl>(
     IID_IRegisteredTask, IID_NULL,
     [](auto* t) { Fill(t->get_Definition, &Part<"IRegisteredTask.get_Definition", kDefinition>); });
-
-// --- the service and its folder ---------------------------------------------------
 
 HRESULT STDMETHODCALLTYPE FolderGetTask(Object*, BSTR path, void** out) {
   const HRESULT result = Call("ITaskFolder.GetTask", Show(path));
@@ -287,12 +281,6 @@ HRESULT STDMETHODCALLTYPE ServiceConnect(Object*, VARIANT server, VARIANT user, 
               Show(server) + " " + Show(user) + " " + Show(domain) + " " + Show(password));
 }
 
-HRESULT STDMETHODCALLTYPE ServiceGetFolder(Object*, BSTR path, void** out) {
-  const HRESULT result = Call("ITaskService.GetFolder", Show(path));
-  if (SUCCEEDED(result)) *out = Make(kFolder, nullptr);
-  return result;
-}
-
 HRESULT STDMETHODCALLTYPE ServiceNewTask(Object*, DWORD flags, void** out) {
   const HRESULT result = Call("ITaskService.NewTask", Show(flags));
   if (SUCCEEDED(result)) *out = Make(kDefinition, std::make_shared<Values>());
@@ -301,7 +289,7 @@ HRESULT STDMETHODCALLTYPE ServiceNewTask(Object*, DWORD flags, void** out) {
 
 const Interface kService = Define<ITaskServiceVtbl>(IID_ITaskService, IID_NULL, [](auto* t) {
   Fill(t->Connect, &ServiceConnect);
-  Fill(t->GetFolder, &ServiceGetFolder);
+  Fill(t->GetFolder, &PartAt<"ITaskService.GetFolder", kFolder, BSTR>);
   Fill(t->NewTask, &ServiceNewTask);
 });
 

@@ -1,18 +1,13 @@
 // A stand-in for the terminal-session library (wtsapi32.dll): the sessions
 // and their states come from the stand-in settings, so that tests can choose
 // a console user and make each query fail. Session <id> is "DOMAIN<id>\user<id>".
-//
 //   WtsSessions  "0:4 3:0 5:0 7:4"   session id:connection state (0 = active)
 //   WtsFail      "enumerate=1722 state3=21 user=5 domain=6": calls that fail
 //                with that Windows error
-//
 // Built twice: the second build lacks WTSQuerySessionInformationA, which in
 // the first only records that it was called (the host must not call it).
-#include <windows.h>
-
 #include <cstring>
 #include <sstream>
-#include <string>
 #include <vector>
 
 #include "TaskStandInSettings.h"
@@ -21,7 +16,6 @@ namespace {
 
 // The library's own types, without its header (which declares the
 // functions as imports).
-enum ConnectState : DWORD { kActive = 0 };
 enum InfoClass : DWORD { kUserName = 5, kDomainName = 7, kConnectState = 8 };
 struct SessionInfoA {
   DWORD SessionId;
