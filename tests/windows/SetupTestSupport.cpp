@@ -4,29 +4,23 @@
 #include <cstdlib>
 
 #include "engine/StringTablesWin32.h"
-#include "foundation/WideText.h"
 
 std::wstring SetupText(uint32_t id, const std::wstring& with) {
   static HMODULE library = LoadLibraryExW((ProgramFolder() + L"\\GlintUtil.dll").c_str(), nullptr,
                                           LOAD_LIBRARY_AS_DATAFILE);
-  std::wstring text = Wide(LoadTableString(library, id));
-  if (id == 29 && text.empty()) text = L"Arvex Glint Player ^ Setup";
-  if (!with.empty()) {
-    for (size_t at = text.find(L'^'); at != std::wstring::npos; at = text.find(L'^', at)) {
-      text.replace(at, 1, with);
-      at += with.size();
-    }
-  }
-  return text;
+  MString text = LoadTableString(library, id);
+  if (id == 29 && text.IsEmpty()) text = MString(u"Arvex Glint Player ^ Setup");
+  return Wide(with.empty() ? text : ReplaceAll(text, MString(u"^"), M(with)));
 }
 
-PageRecorder::PageRecorder() {
+PageRecorder::PageRecorder(const std::wstring& scheme) {
   folder_ = NewTempFolder(L"glint-pages");
   RemoveDirectoryW(folder_.c_str());
   files_.Folder(folder_);
   handler_ = folder_ + L"\\pagehandler.exe";
   files_.Copy(RecorderPath(), handler_);
-  registry_.SetString(HKEY_CLASSES_ROOT, L"https\\shell\\open\\command", L"",
+  registry_.SetString(HKEY_CLASSES_ROOT, scheme, L"URL Protocol", L"");
+  registry_.SetString(HKEY_CLASSES_ROOT, scheme + L"\\shell\\open\\command", L"",
                       L"\"" + handler_ + L"\" \"%1\"");
 }
 

@@ -18,11 +18,11 @@
 // replaced by `with` when given.
 std::wstring SetupText(uint32_t id, const std::wstring& with = L"");
 
-// https pages open in a recorder for the length of a test; Opened() gives
-// the command lines it recorded since the last call.
+// Pages of a scheme open in a recorder for the length of a test; Opened()
+// gives the command lines it recorded since the last call.
 class PageRecorder {
  public:
-  PageRecorder();
+  explicit PageRecorder(const std::wstring& scheme = L"https");
   ~PageRecorder();
   std::string Opened(DWORD waitMs = 8000);
 

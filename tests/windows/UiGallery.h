@@ -6,8 +6,6 @@
 
 #include <windows.h>
 
-#include <memory>
-#include <string>
 #include <vector>
 
 #include "ui/Controls.h"
@@ -18,7 +16,6 @@
 struct UiEvent {
   int32_t source, kind;
   intptr_t value;
-  friend bool operator==(const UiEvent&, const UiEvent&) = default;
 };
 
 // The client area (or a part of it) as 32-bit pixels, top row first.
@@ -65,13 +62,4 @@ class GalleryWindow final : public MWindow {
   MTextArea* paragraph = nullptr;
   MTooltipArea* tooltip = nullptr;
   MSliceSpec trackSpec, fillSpec;
-};
-
-// Notes what the host hears through Notify.
-struct NotifyLog {
-  std::vector<std::pair<int32_t, intptr_t>> calls;
-  static intptr_t Callback(ZavuzER*, int32_t code, intptr_t value, void* context) {
-    static_cast<NotifyLog*>(context)->calls.emplace_back(code, value);
-    return 7;
-  }
 };
