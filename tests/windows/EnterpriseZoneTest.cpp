@@ -151,12 +151,10 @@ TEST_F(EnterpriseZone, WithoutTheSystemFacilitiesTheFallbacksHold) {
   settings.Ids(standin::kEnterpriseIds, {L"corp.example"});
   settings.Text(standin::kProtectLog, log_);
   const std::wstring written = Scratch(SharedObjects() + L"\\edp-fallback.sol");
-  {
-    Session broker;
-    ASSERT_HRESULT_SUCCEEDED(broker.created);
-    EXPECT_EQ(Hex(broker.Write(written, "data")), Hex(S_OK));
-    EXPECT_EQ(Content(written), "data");
-  }
+  Session broker;
+  ASSERT_HRESULT_SUCCEEDED(broker.created);
+  EXPECT_EQ(Hex(broker.Write(written, "data")), Hex(S_OK));
+  EXPECT_EQ(Content(written), "data");
   EXPECT_EQ(Content(log_), kNone);
   // The same pieces in this process.
   for (bool attachment : {false, true}) {

@@ -361,22 +361,18 @@ TEST_F(FileDialog, ASavedFileIsMadeThroughItsCookie) {
     SCOPED_TRACE(c.name);
     ULONG cookie = 0;
     std::wstring saved;
-    {
-      DialogUser user(Server(), {c.typed});
-      ASSERT_EQ(
-          Hex(SaveDialog(live.broker, Edge(), L"proposed.txt", 0, 0, nullptr, 0, &cookie, &saved)),
-          Hex(S_OK));
-    }
+    DialogUser user(Server(), {c.typed});
+    ASSERT_EQ(
+        Hex(SaveDialog(live.broker, Edge(), L"proposed.txt", 0, 0, nullptr, 0, &cookie, &saved)),
+        Hex(S_OK));
     EXPECT_EQ(Utf8Of(saved.c_str()), Utf8Of(c.typed.c_str()));
     EXPECT_FALSE(Exists(saved)) << "the dialog made the file";
-    {
-      // The cookie is the dialog's object's alone.
-      BrokerFiles other;
-      ASSERT_HRESULT_SUCCEEDED(CreateBroker(&other.broker));
-      EXPECT_EQ(Hex(other.WriteTo(cookie, c.written)), Hex(E_INVALIDARG));
-      other.broker->Release();
-      EXPECT_FALSE(Exists(saved));
-    }
+    // The cookie is the dialog's object's alone.
+    BrokerFiles other;
+    ASSERT_HRESULT_SUCCEEDED(CreateBroker(&other.broker));
+    EXPECT_EQ(Hex(other.WriteTo(cookie, c.written)), Hex(E_INVALIDARG));
+    other.broker->Release();
+    EXPECT_FALSE(Exists(saved));
     EXPECT_EQ(Hex(live.WriteTo(cookie, c.written)), Hex(c.expectedWrite));
     live.Close(cookie);
     EXPECT_EQ(Exists(saved) ? ReadAll(saved) : "<none>", c.content);
@@ -476,12 +472,10 @@ TEST_F(FileDialog, APlayerThatLetsGoDuringItsDialog) {
   }
   ASSERT_TRUE(server) << "the child's broker did not start";
   bool releasedDuringDialog = false;
-  {
-    DialogUser user(Server(), {}, 20000, [&] {
-      releasedDuringDialog = WaitForSingleObject(dropped.Get(), 20000) == WAIT_OBJECT_0;
-    });
-    EXPECT_TRUE(user.Seen());
-  }
+  DialogUser user(Server(), {}, 20000, [&] {
+    releasedDuringDialog = WaitForSingleObject(dropped.Get(), 20000) == WAIT_OBJECT_0;
+  });
+  EXPECT_TRUE(user.Seen());
   EXPECT_TRUE(releasedDuringDialog);
   EXPECT_EQ(WaitForSingleObject(server.Get(), 15000), WAIT_OBJECT_0) << "the server did not end";
   DWORD code = 0;
@@ -572,15 +566,11 @@ TEST_F(FileDialog, WhatTheDialogIsGiven) {
   standIn.standIns.Srpapi();
   standIn.standIns.Ids(standin::kClientEnterpriseIds, {L"client.example", L"second.example"});
   DeleteFileW(log.c_str());
-  {
-    CallerContext caller;
-    auto* broker = new CoGlintBrokerServer(nullptr);
-    {
-      DialogUser user(GetCurrentProcessId(), {});
-      EXPECT_EQ(Hex(SaveDialog(broker, Edge(), nullptr, 0, 0, nullptr, 0)), Hex(kCancelled));
-    }
-    broker->Release();
-  }
+  CallerContext caller;
+  auto* broker = new CoGlintBrokerServer(nullptr);
+  DialogUser user(GetCurrentProcessId(), {});
+  EXPECT_EQ(Hex(SaveDialog(broker, Edge(), nullptr, 0, 0, nullptr, 0)), Hex(kCancelled));
+  broker->Release();
   EXPECT_EQ(ReadAll(log), "options:0x2\nproperties:1:client.example\n");
 }
 
@@ -618,11 +608,8 @@ TEST_F(FileDialog, TheChosenOwnerProtectsTheSavedFile) {
     Session live;
     ASSERT_HRESULT_SUCCEEDED(live.created);
     ULONG cookie = 0;
-    {
-      DialogUser user(Server(), {target});
-      EXPECT_EQ(Hex(SaveDialog(live.broker, Edge(), nullptr, 0, 0, nullptr, 0, &cookie)),
-                Hex(S_OK));
-    }
+    DialogUser user(Server(), {target});
+    EXPECT_EQ(Hex(SaveDialog(live.broker, Edge(), nullptr, 0, 0, nullptr, 0, &cookie)), Hex(S_OK));
     EXPECT_EQ(Hex(live.WriteTo(cookie, "owned")), Hex(S_OK));
     live.Close(cookie);
     EXPECT_EQ(Exists(target) ? ReadAll(target) : "<none>", "owned");

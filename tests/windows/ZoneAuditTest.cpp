@@ -237,16 +237,14 @@ TEST_F(ZoneAudit, TheAuditedOpenAsksOnlyForItsOwnEnterprisesFiles) {
   // through this process's runtime, from a thread that pumps.
   standIns.Ids(standin::kClientEnterpriseIds, {L"client.example", L"second.example"});
   standIns.Result(standin::kAuditAnswer, S_OK);
-  {
-    CallerContext caller;
-    auto* broker = new CoGlintBrokerServer(nullptr);
-    ULONG cookie = 0;
-    EXPECT_EQ(Hex(broker->BrokerOpenFileWithAuditingInfo(Bstr(kOutside + L"\\own.txt"),
-                                                         Bstr(kRemote), edge.window, &cookie)),
-              Hex(S_OK));
-    broker->BrokerCloseHandle(cookie);
-    broker->Release();
-  }
+  CallerContext caller;
+  auto* broker = new CoGlintBrokerServer(nullptr);
+  ULONG cookie = 0;
+  EXPECT_EQ(Hex(broker->BrokerOpenFileWithAuditingInfo(Bstr(kOutside + L"\\own.txt"), Bstr(kRemote),
+                                                       edge.window, &cookie)),
+            Hex(S_OK));
+  broker->BrokerCloseHandle(cookie);
+  broker->Release();
   TaskWorker::StopShared();
   EXPECT_EQ(TakeRequests(),
             window + "|corp.example|client.example|3|own.txt|C:\\glint-audit\\|" + remote + "\n");
