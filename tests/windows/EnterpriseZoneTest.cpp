@@ -172,7 +172,6 @@ TEST_F(EnterpriseZone, WithoutTheSystemFacilitiesTheFallbacksHold) {
 // another remote zone; read-only opens mark nothing; a failed marking does
 // not fail the write.
 TEST_F(EnterpriseZone, FilesWrittenThroughTheBrokerCarryTheInternetZone) {
-  const std::string keep = ZoneText(3) + "HostUrl=https://keep.example/\r\n";
   struct Case {
     const char* name;
     std::optional<std::string> existing, zone;  // the file and its side file before
@@ -183,10 +182,8 @@ TEST_F(EnterpriseZone, FilesWrittenThroughTheBrokerCarryTheInternetZone) {
   // clang-format off
   const Case cases[] = {
       {"new file", none, none, false, false, ZoneText(3)},
-      {"already Internet: left as it is", "old", keep, false, false, keep},
       {"local machine: marked again", "old", ZoneText(0), false, false, ZoneText(3)},
       {"intranet counts as marked", "old", ZoneText(1), false, false, ZoneText(1)},
-      {"unreadable zone: marked again", "old", "[ZoneTransfer]\r\n", false, false, ZoneText(3)},
       {"read-only open leaves a local zone", "old", ZoneText(0), true, false, ZoneText(0)},
       {"the marking fails", none, none, false, true, kNone},
   };

@@ -180,8 +180,6 @@ TEST_F(ZoneAudit, TheAuditedOpenAsksOnlyForItsOwnEnterprisesFiles) {
        edge.window, 0, false, S_OK, "|corp.example||3|own.txt|C:\\glint-audit\\|" + remote},
       {"blocked", kOutside + L"\\blocked.txt", L"3|corp.example", edge.window, 1, false,
        E_ACCESSDENIED, "|corp.example||3|blocked.txt|C:\\glint-audit\\|" + remote},
-      {"consent required", kOutside + L"\\consent.txt", L"5|corp.example", edge.window, 2, false,
-       E_ACCESSDENIED, "|corp.example||3|consent.txt|C:\\glint-audit\\|" + remote},
       {"protected to another enterprise", kOutside + L"\\other.txt", L"3|other.example",
        edge.window, 0, false, E_ACCESSDENIED, ""},
       {"a window that is not a browser's", kOutside + L"\\window.txt", L"3|corp.example", ownWindow,
