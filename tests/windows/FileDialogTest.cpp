@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
@@ -167,13 +168,16 @@ class FileDialog : public BrokerSuite {
         MoveFileW(aside.c_str(), image.c_str());
       }
     }
-    // One copy for the suite: Wine refused, now and then, to start an image
-    // made again at the path of one whose process had just ended.
-    edgeFolder_ = NewTempFolder(L"glint-edge");
-    CopyFileW((ProgramFolder() + L"\\owner-window.exe").c_str(), Edge().c_str(), FALSE);
+    // One copy and one process of it for the suite: Wine refused, now and then, to
+    // start an image made again at the path of one whose process had just ended.
+    folder_ = NewTempFolder(L"glint-edge");
+    const std::wstring edge = folder_ + L"\\microsoftedge.exe";
+    CopyFileW((ProgramFolder() + L"\\owner-window.exe").c_str(), edge.c_str(), FALSE);
+    edge_ = std::make_unique<OwnerProgram>(edge);
   }
   static void TearDownTestSuite() {
-    RemoveTree(edgeFolder_);
+    edge_.reset();
+    RemoveTree(folder_);
     BrokerSuite::TearDownTestSuite();
   }
   void SetUp() override {
@@ -182,22 +186,21 @@ class FileDialog : public BrokerSuite {
       files_.File(kChosen + L"\\" + name, "content of " + Utf8Of(name));
     }
   }
-  static std::wstring Edge() { return edgeFolder_ + L"\\microsoftedge.exe"; }
+  static ULONG Edge() { return edge_->window; }  // the browser's window
   static DWORD Server() {
     std::vector<DWORD> servers = ProcessesNamed(kServer);
     return servers.empty() ? 0 : servers[0];
   }
 
   ScratchFiles files_;
-  static inline std::wstring edgeFolder_;
+  static inline std::wstring folder_;  // the browser's copy, other images, the stand-ins' logs
+  static inline std::unique_ptr<OwnerProgram> edge_;
 };
 
 // Which windows may own a dialog: only a browser's, by its program's place
 // (Internet Explorer in a Program Files folder) or by one of the other
 // browser's image names; the broker asks the window's process itself.
 TEST_F(FileDialog, OnlyABrowsersWindowOwnsADialog) {
-  ASSERT_HRESULT_SUCCEEDED(CoInitialize(nullptr));
-  const std::wstring folder = edgeFolder_;
   const std::wstring ie64 = ProgramFiles(CSIDL_PROGRAM_FILES);
   const std::wstring ie32 = ProgramFiles(CSIDL_PROGRAM_FILESX86);
   ASSERT_NE(ie64, ie32);
@@ -212,15 +215,15 @@ TEST_F(FileDialog, OnlyABrowsersWindowOwnsADialog) {
     std::wstring image;
     bool allowed;
   } cases[] = {
-      {"the other browser", folder + L"\\microsoftedge.exe", true},
-      {"its content process, in other case", folder + L"\\MicrosoftEdgeCP.EXE", true},
-      {"its earlier name", folder + L"\\spartan.exe", true},
-      {"its earlier name, mixed case", folder + L"\\Spartan_Edge.exe", true},
+      {"the other browser", folder_ + L"\\microsoftedge.exe", true},
+      {"its content process, in other case", folder_ + L"\\MicrosoftEdgeCP.EXE", true},
+      {"its earlier name", folder_ + L"\\spartan.exe", true},
+      {"its earlier name, mixed case", folder_ + L"\\Spartan_Edge.exe", true},
       {"Internet Explorer in Program Files", ie64, true},
       {"Internet Explorer in the 32-bit Program Files", ie32, true},
-      {"Internet Explorer elsewhere", folder + L"\\iexplore.exe", false},
-      {"a name that only ends like the browser's", folder + L"\\xmicrosoftedge.exe", false},
-      {"the browser's name with another extension", folder + L"\\microsoftedge.com", false},
+      {"Internet Explorer elsewhere", folder_ + L"\\iexplore.exe", false},
+      {"a name that only ends like the browser's", folder_ + L"\\xmicrosoftedge.exe", false},
+      {"the browser's name with another extension", folder_ + L"\\microsoftedge.com", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -238,14 +241,12 @@ TEST_F(FileDialog, OnlyABrowsersWindowOwnsADialog) {
     SCOPED_TRACE(number);
     EXPECT_FALSE(IsAllowedOwnerWindow(number));
   }
-  CoUninitialize();
 }
 
 // Requests the rules refuse show nothing and leave nothing behind. Arrays of
 // other shapes arrive as the player built them: a valid filter in two-byte
 // elements, with lower bound 1, or in two dimensions.
 TEST_F(FileDialog, RefusedRequestsShowNothing) {
-  OwnerProgram edge(Edge());
   Session live;
   ASSERT_HRESULT_SUCCEEDED(live.created);
   const std::wstring good = L"Text\\0*.txt\\0", stray = L"Te\\xt\\0*.txt\\0";
@@ -261,13 +262,11 @@ TEST_F(FileDialog, RefusedRequestsShowNothing) {
   } cases[] = {
       {"the test's own window", static_cast<ULONG>(reinterpret_cast<ULONG_PTR>(own)), bytes,
        SafeArrayCreateVector(VT_UI1, 0, bytes), good},
-      {"pairs without an array", edge.window, 10, nullptr, L""},
-      {"a stray escape", edge.window, strayBytes, SafeArrayCreateVector(VT_UI1, 0, strayBytes),
-       stray},
-      {"two-byte elements", edge.window, bytes / 2, SafeArrayCreateVector(VT_I2, 0, bytes / 2),
-       good},
-      {"lower bound 1", edge.window, bytes, SafeArrayCreate(VT_UI1, 1, &lowerOne), good},
-      {"two dimensions", edge.window, bytes, SafeArrayCreate(VT_UI1, 2, square), good},
+      {"pairs without an array", Edge(), 10, nullptr, L""},
+      {"a stray escape", Edge(), strayBytes, SafeArrayCreateVector(VT_UI1, 0, strayBytes), stray},
+      {"two-byte elements", Edge(), bytes / 2, SafeArrayCreateVector(VT_I2, 0, bytes / 2), good},
+      {"lower bound 1", Edge(), bytes, SafeArrayCreate(VT_UI1, 1, &lowerOne), good},
+      {"two dimensions", Edge(), bytes, SafeArrayCreate(VT_UI1, 2, square), good},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -291,7 +290,6 @@ TEST_F(FileDialog, RefusedRequestsShowNothing) {
 // What the user picks in the open dialog becomes readable, exactly that and
 // only for reading, for every broker object of the process.
 TEST_F(FileDialog, OpenedFilesAndOnlyThoseBecomeReadable) {
-  OwnerProgram edge(Edge());
   Session live;
   ASSERT_HRESULT_SUCCEEDED(live.created);
   const std::wstring filter = L"Text files\\0*.txt\\0All\\\\files\\0*.*\\0";
@@ -312,9 +310,9 @@ TEST_F(FileDialog, OpenedFilesAndOnlyThoseBecomeReadable) {
     Filter bytes(filter);
     std::vector<std::wstring> strings;
     DialogUser user(Server(), c.typed);
-    EXPECT_EQ(Hex(OpenDialog(live.broker, edge.window, 2, bytes.length, bytes.array.Get(), c.flags,
-                             &strings)),
-              Hex(S_OK));
+    EXPECT_EQ(
+        Hex(OpenDialog(live.broker, Edge(), 2, bytes.length, bytes.array.Get(), c.flags, &strings)),
+        Hex(S_OK));
     EXPECT_EQ(strings, c.strings);
   }
   // Read through the dialog's object and through a second one of the server.
@@ -347,7 +345,6 @@ TEST_F(FileDialog, OpenedFilesAndOnlyThoseBecomeReadable) {
 TEST_F(FileDialog, ASavedFileIsMadeThroughItsCookie) {
   StandIns standIns;
   standIns.ZoneClasses();
-  OwnerProgram edge(Edge());
   Session live;
   ASSERT_HRESULT_SUCCEEDED(live.created);
   struct Case {
@@ -364,22 +361,18 @@ TEST_F(FileDialog, ASavedFileIsMadeThroughItsCookie) {
     SCOPED_TRACE(c.name);
     ULONG cookie = 0;
     std::wstring saved;
-    {
-      DialogUser user(Server(), {c.typed});
-      ASSERT_EQ(Hex(SaveDialog(live.broker, edge.window, L"proposed.txt", 0, 0, nullptr, 0, &cookie,
-                               &saved)),
-                Hex(S_OK));
-    }
+    DialogUser user(Server(), {c.typed});
+    ASSERT_EQ(
+        Hex(SaveDialog(live.broker, Edge(), L"proposed.txt", 0, 0, nullptr, 0, &cookie, &saved)),
+        Hex(S_OK));
     EXPECT_EQ(Utf8Of(saved.c_str()), Utf8Of(c.typed.c_str()));
     EXPECT_FALSE(Exists(saved)) << "the dialog made the file";
-    {
-      // The cookie is the dialog's object's alone.
-      BrokerFiles other;
-      ASSERT_HRESULT_SUCCEEDED(CreateBroker(&other.broker));
-      EXPECT_EQ(Hex(other.WriteTo(cookie, c.written)), Hex(E_INVALIDARG));
-      other.broker->Release();
-      EXPECT_FALSE(Exists(saved));
-    }
+    // The cookie is the dialog's object's alone.
+    BrokerFiles other;
+    ASSERT_HRESULT_SUCCEEDED(CreateBroker(&other.broker));
+    EXPECT_EQ(Hex(other.WriteTo(cookie, c.written)), Hex(E_INVALIDARG));
+    other.broker->Release();
+    EXPECT_FALSE(Exists(saved));
     EXPECT_EQ(Hex(live.WriteTo(cookie, c.written)), Hex(c.expectedWrite));
     live.Close(cookie);
     EXPECT_EQ(Exists(saved) ? ReadAll(saved) : "<none>", c.content);
@@ -398,7 +391,7 @@ TEST_F(FileDialog, ASavedFileIsMadeThroughItsCookie) {
 TEST_F(FileDialog, DuringADialogOthersAreServedAndASecondDialogIsBusy) {
   // The audited open's pieces: the broker's identity, the runtime and a
   // file protected to the broker's enterprise that the system would allow.
-  const std::wstring log = NewTempFolder(L"glint-dialog-busy") + L"\\audit.txt";
+  const std::wstring log = folder_ + L"\\audit.txt";
   StandIns standIns;
   standIns.Srpapi();
   standIns.RuntimeClasses();
@@ -408,7 +401,6 @@ TEST_F(FileDialog, DuringADialogOthersAreServedAndASecondDialogIsBusy) {
   const std::wstring audited = kChosen + L"\\audited.txt";
   files_.File(audited, "audited");
   standIns.Text(L"audited.txt", L"3|corp.example", standin::kProtectionKey);
-  OwnerProgram edge(Edge());
   Session live;
   ASSERT_HRESULT_SUCCEEDED(live.created);
   SHCreateDirectoryExW(nullptr, Store().c_str(), nullptr);
@@ -418,7 +410,7 @@ TEST_F(FileDialog, DuringADialogOthersAreServedAndASecondDialogIsBusy) {
     DWORD server;
     std::wstring audited;
     HRESULT read = E_PENDING, open = E_PENDING, save = E_PENDING, audit = E_PENDING;
-  } second{edge.window, Server(), audited};
+  } second{Edge(), Server(), audited};
   // The other player calls while the first dialog is shown.
   std::thread other([&second] {
     for (int i = 0; i < 400 && VisibleDialog(second.server) == nullptr; ++i) Sleep(50);
@@ -439,7 +431,7 @@ TEST_F(FileDialog, DuringADialogOthersAreServedAndASecondDialogIsBusy) {
   {
     // Cancelled only once the other player had its answers.
     DialogUser user(Server(), {}, 20000, [&other] { other.join(); });
-    first = OpenDialog(live.broker, edge.window, 0, 0, nullptr, 0);
+    first = OpenDialog(live.broker, Edge(), 0, 0, nullptr, 0);
   }
   if (other.joinable()) other.join();
   EXPECT_EQ(Hex(first), Hex(kCancelled));
@@ -451,11 +443,10 @@ TEST_F(FileDialog, DuringADialogOthersAreServedAndASecondDialogIsBusy) {
   // Once the dialog is gone, the same request is made and allowed.
   ULONG cookie = 0;
   EXPECT_EQ(Hex(live.broker->BrokerOpenFileWithAuditingInfo(
-                Bstr(audited), Bstr(L"http://remote.example/"), edge.window, &cookie)),
+                Bstr(audited), Bstr(L"http://remote.example/"), Edge(), &cookie)),
             Hex(S_OK));
   live.Close(cookie);
   EXPECT_TRUE(Exists(log));
-  RemoveTree(log.substr(0, log.rfind(L'\\')));
 }
 
 // A player that drops every reference from another thread while its dialog
@@ -468,10 +459,9 @@ TEST_F(FileDialog, APlayerThatLetsGoDuringItsDialog) {
     // covers the broker's side.
     GTEST_SKIP() << "Wine deadlocks releasing a stub whose call is running";
   }
-  OwnerProgram edge(Edge());
   UniqueHandle dropped(CreateEventW(nullptr, TRUE, FALSE, L"GlintDialogDropped"));
   UniqueHandle child = StartSelf(L"FileDialogChild.DISABLED_DropDuringDialog",
-                                 L"--owner=" + std::to_wstring(edge.window));
+                                 L"--owner=" + std::to_wstring(Edge()));
   ASSERT_TRUE(child);
   UniqueHandle server;
   for (int i = 0; i < 200 && !server; ++i) {
@@ -482,12 +472,10 @@ TEST_F(FileDialog, APlayerThatLetsGoDuringItsDialog) {
   }
   ASSERT_TRUE(server) << "the child's broker did not start";
   bool releasedDuringDialog = false;
-  {
-    DialogUser user(Server(), {}, 20000, [&] {
-      releasedDuringDialog = WaitForSingleObject(dropped.Get(), 20000) == WAIT_OBJECT_0;
-    });
-    EXPECT_TRUE(user.Seen());
-  }
+  DialogUser user(Server(), {}, 20000, [&] {
+    releasedDuringDialog = WaitForSingleObject(dropped.Get(), 20000) == WAIT_OBJECT_0;
+  });
+  EXPECT_TRUE(user.Seen());
   EXPECT_TRUE(releasedDuringDialog);
   EXPECT_EQ(WaitForSingleObject(server.Get(), 15000), WAIT_OBJECT_0) << "the server did not end";
   DWORD code = 0;
@@ -518,28 +506,23 @@ TEST(FileDialogChild, DISABLED_DropDuringDialog) {
 // A broker object whose last reference goes while its dialog is shown lives
 // until the dialog has returned.
 TEST_F(FileDialog, TheLastReleaseDuringADialogWaitsForIt) {
-  ASSERT_HRESULT_SUCCEEDED(CoInitialize(nullptr));
-  {
-    OwnerProgram edge(Edge());
-    auto* broker = new CoGlintBrokerServer(nullptr);
-    static std::atomic<CoGlintBrokerServer*> s_broker;
-    s_broker = broker;
-    // Runs inside the dialog's message loop, as a client's release would.
-    UINT_PTR timer = SetTimer(nullptr, 0, 200, [](HWND, UINT, UINT_PTR id, DWORD) {
-      KillTimer(nullptr, id);
-      s_broker.exchange(nullptr)->Release();
-    });
-    DialogUser user(GetCurrentProcessId(), {}, 20000, [] {
-      for (int i = 0; i < 100 && s_broker != nullptr; ++i) Sleep(50);
-    });
-    EXPECT_EQ(Hex(OpenDialog(broker, edge.window, 0, 0, nullptr, 0)), Hex(kCancelled));
-    EXPECT_EQ(s_broker.load(), nullptr) << "the release did not run during the dialog";
-    if (s_broker != nullptr) {
-      KillTimer(nullptr, timer);
-      broker->Release();
-    }
+  auto* broker = new CoGlintBrokerServer(nullptr);
+  static std::atomic<CoGlintBrokerServer*> s_broker;
+  s_broker = broker;
+  // Runs inside the dialog's message loop, as a client's release would.
+  UINT_PTR timer = SetTimer(nullptr, 0, 200, [](HWND, UINT, UINT_PTR id, DWORD) {
+    KillTimer(nullptr, id);
+    s_broker.exchange(nullptr)->Release();
+  });
+  DialogUser user(GetCurrentProcessId(), {}, 20000, [] {
+    for (int i = 0; i < 100 && s_broker != nullptr; ++i) Sleep(50);
+  });
+  EXPECT_EQ(Hex(OpenDialog(broker, Edge(), 0, 0, nullptr, 0)), Hex(kCancelled));
+  EXPECT_EQ(s_broker.load(), nullptr) << "the release did not run during the dialog";
+  if (s_broker != nullptr) {
+    KillTimer(nullptr, timer);
+    broker->Release();
   }
-  CoUninitialize();
 }
 
 // What reaches the system's dialog (recorded by the stand-in): the filter unescaped, the
@@ -547,9 +530,8 @@ TEST_F(FileDialog, TheLastReleaseDuringADialogWaitsForIt) {
 // name, and as the initial owner the caller's first identity (empty for a player the live
 // broker cannot identify).
 TEST_F(FileDialog, WhatTheDialogIsGiven) {
-  const std::wstring log = NewTempFolder(L"glint-dialog-log") + L"\\dialog.txt";
+  const std::wstring log = folder_ + L"\\dialog.txt";
   DialogStandIn standIn(log);
-  OwnerProgram edge(Edge());
   Session live;
   ASSERT_HRESULT_SUCCEEDED(live.created);
   const ULONG cleared =
@@ -572,44 +554,37 @@ TEST_F(FileDialog, WhatTheDialogIsGiven) {
     DeleteFileW(log.c_str());
     Filter filter(c.filter);
     DialogUser user(Server(), {});
-    const HRESULT hr = c.save ? SaveDialog(live.broker, edge.window, c.proposed, c.pairs,
-                                           filter.length, filter.array.Get(), c.flags)
-                              : OpenDialog(live.broker, edge.window, c.pairs, filter.length,
+    const HRESULT hr = c.save ? SaveDialog(live.broker, Edge(), c.proposed, c.pairs, filter.length,
+                                           filter.array.Get(), c.flags)
+                              : OpenDialog(live.broker, Edge(), c.pairs, filter.length,
                                            filter.array.Get(), c.flags);
     EXPECT_EQ(Hex(hr), Hex(kCancelled));
-    EXPECT_EQ(Exists(log) ? ReadAll(log) : "", c.recorded);
+    EXPECT_EQ(ReadAll(log), c.recorded);
   }
   // A player with enterprise identities (in this process, with a caller's context) finds
   // its first identity proposed as the saved file's owner.
   standIn.standIns.Srpapi();
   standIn.standIns.Ids(standin::kClientEnterpriseIds, {L"client.example", L"second.example"});
   DeleteFileW(log.c_str());
-  {
-    CallerContext caller;
-    auto* broker = new CoGlintBrokerServer(nullptr);
-    {
-      DialogUser user(GetCurrentProcessId(), {});
-      EXPECT_EQ(Hex(SaveDialog(broker, edge.window, nullptr, 0, 0, nullptr, 0)), Hex(kCancelled));
-    }
-    broker->Release();
-  }
-  EXPECT_EQ(Exists(log) ? ReadAll(log) : "", "options:0x2\nproperties:1:client.example\n");
-  RemoveTree(log.substr(0, log.rfind(L'\\')));
+  CallerContext caller;
+  auto* broker = new CoGlintBrokerServer(nullptr);
+  DialogUser user(GetCurrentProcessId(), {});
+  EXPECT_EQ(Hex(SaveDialog(broker, Edge(), nullptr, 0, 0, nullptr, 0)), Hex(kCancelled));
+  broker->Release();
+  EXPECT_EQ(ReadAll(log), "options:0x2\nproperties:1:client.example\n");
 }
 
 // The owner the user picks in the dialog protects the saved file when it is
 // made, if the broker has enterprise identities; an empty or missing choice
 // protects nothing.
 TEST_F(FileDialog, TheChosenOwnerProtectsTheSavedFile) {
-  const std::wstring folder = NewTempFolder(L"glint-dialog-owner");
-  DialogStandIn standIn(folder + L"\\dialog.txt");
+  DialogStandIn standIn(folder_ + L"\\dialog.txt");
   StandIns& s = standIn.standIns;
   s.Srpapi();
   s.Efswrt();
   s.Ids(standin::kEnterpriseIds, {L"corp.example"});
-  const std::wstring protectLog = folder + L"\\protect.txt";
+  const std::wstring protectLog = folder_ + L"\\protect.txt";
   s.Text(standin::kProtectLog, protectLog);
-  OwnerProgram edge(Edge());
   struct Case {
     const char* name;
     std::optional<std::vector<std::wstring>> owners;
@@ -633,19 +608,15 @@ TEST_F(FileDialog, TheChosenOwnerProtectsTheSavedFile) {
     Session live;
     ASSERT_HRESULT_SUCCEEDED(live.created);
     ULONG cookie = 0;
-    {
-      DialogUser user(Server(), {target});
-      EXPECT_EQ(Hex(SaveDialog(live.broker, edge.window, nullptr, 0, 0, nullptr, 0, &cookie)),
-                Hex(S_OK));
-    }
+    DialogUser user(Server(), {target});
+    EXPECT_EQ(Hex(SaveDialog(live.broker, Edge(), nullptr, 0, 0, nullptr, 0, &cookie)), Hex(S_OK));
     EXPECT_EQ(Hex(live.WriteTo(cookie, "owned")), Hex(S_OK));
     live.Close(cookie);
     EXPECT_EQ(Exists(target) ? ReadAll(target) : "<none>", "owned");
-    EXPECT_EQ(Exists(protectLog) ? ReadAll(protectLog) : "",
+    EXPECT_EQ(ReadAll(protectLog),
               c.protectedTo.empty() ? "" : Utf8Of(target.c_str()) + "|" + c.protectedTo + "\n");
     DeleteFileW(target.c_str());
   }
-  RemoveTree(folder);
 }
 
 }  // namespace

@@ -77,11 +77,9 @@ TEST_F(FileProtection, StatusesAndIdentitiesDecideWhoReads) {
       }
     }
   };
-  {
-    Session live;
-    ASSERT_HRESULT_SUCCEEDED(live.created);
-    reads(false, live.broker);
-  }
+  Session live;
+  ASSERT_HRESULT_SUCCEEDED(live.created);
+  reads(false, live.broker);
   CallerContext caller;
   CoGlintBrokerServer* broker = new CoGlintBrokerServer(nullptr);
   reads(true, broker);

@@ -34,16 +34,12 @@ class ZoneAudit : public BrokerSuite {
   void SetUp() override {
     SHCreateDirectoryExW(nullptr, SharedObjects().c_str(), nullptr);
     files_.Folder(kOutside);
-    logFolder_ = NewTempFolder(L"glint-audit-log");
-    edgeFolder_ = NewTempFolder(L"glint-audit-edge");
-    files_.Copy(ProgramFolder() + L"\\owner-window.exe", edgeFolder_ + L"\\microsoftedge.exe");
+    folder_ = NewTempFolder(L"glint-audit");
+    CopyFileW((ProgramFolder() + L"\\owner-window.exe").c_str(), Edge().c_str(), FALSE);
   }
-  void TearDown() override {
-    RemoveTree(logFolder_);
-    RemoveTree(edgeFolder_);
-  }
-  std::wstring Edge() const { return edgeFolder_ + L"\\microsoftedge.exe"; }
-  std::wstring Log() const { return logFolder_ + L"\\audit.txt"; }
+  void TearDown() override { RemoveTree(folder_); }
+  std::wstring Edge() const { return folder_ + L"\\microsoftedge.exe"; }
+  std::wstring Log() const { return folder_ + L"\\audit.txt"; }
   // The requests the runtime stand-in recorded since the last call.
   std::string TakeRequests() {
     std::string requests = Content(Log());
@@ -61,7 +57,7 @@ class ZoneAudit : public BrokerSuite {
   }
 
   ScratchFiles files_;
-  std::wstring logFolder_, edgeFolder_;
+  std::wstring folder_;  // the browser's copy and the request log
 };
 
 // The marking goes into the zone record and never into the file; the
@@ -133,14 +129,9 @@ TEST_F(ZoneAudit, MarkingWritesTheZoneRecordOfWritableFiles) {
       }
     }
   }
-  standIns.Remove(standin::kZoneSaveResult);
-  DeleteFileW((store + standin::kZoneSuffix).c_str());
   // With the administrator's switch on, a new broker object expands the local folder's
   // marker to the player's store and the record goes beside the expanded path.
-  wchar_t system[MAX_PATH];
-  UINT length = GetSystemWow64DirectoryW(system, MAX_PATH);
-  if (length == 0) length = GetSystemDirectoryW(system, MAX_PATH);
-  const std::wstring admin = std::wstring(system, length) + L"\\Kestreli";
+  const std::wstring admin = KnownFolder(CSIDL_SYSTEMX86) + L"\\Kestreli";
   files_.Folder(admin);
   files_.Folder(admin + L"\\Glint");
   files_.File(admin + L"\\Glint\\gcs.cfg", "EnableLocalAppData=1\r\n");
@@ -189,8 +180,6 @@ TEST_F(ZoneAudit, TheAuditedOpenAsksOnlyForItsOwnEnterprisesFiles) {
        edge.window, 0, false, S_OK, "|corp.example||3|own.txt|C:\\glint-audit\\|" + remote},
       {"blocked", kOutside + L"\\blocked.txt", L"3|corp.example", edge.window, 1, false,
        E_ACCESSDENIED, "|corp.example||3|blocked.txt|C:\\glint-audit\\|" + remote},
-      {"consent required", kOutside + L"\\consent.txt", L"5|corp.example", edge.window, 2, false,
-       E_ACCESSDENIED, "|corp.example||3|consent.txt|C:\\glint-audit\\|" + remote},
       {"protected to another enterprise", kOutside + L"\\other.txt", L"3|other.example",
        edge.window, 0, false, E_ACCESSDENIED, ""},
       {"a window that is not a browser's", kOutside + L"\\window.txt", L"3|corp.example", ownWindow,
@@ -245,23 +234,18 @@ TEST_F(ZoneAudit, TheAuditedOpenAsksOnlyForItsOwnEnterprisesFiles) {
   // The target of the request is the calling player's first identity; the request is made
   // through this process's runtime, from a thread that pumps.
   standIns.Ids(standin::kClientEnterpriseIds, {L"client.example", L"second.example"});
-  files_.File(kOutside + L"\\target.txt", "secret");
-  standIns.Text(L"target.txt", L"3|corp.example", standin::kProtectionKey);
   standIns.Result(standin::kAuditAnswer, S_OK);
-  {
-    CallerContext caller;
-    auto* broker = new CoGlintBrokerServer(nullptr);
-    ULONG cookie = 0;
-    EXPECT_EQ(Hex(broker->BrokerOpenFileWithAuditingInfo(Bstr(kOutside + L"\\target.txt"),
-                                                         Bstr(kRemote), edge.window, &cookie)),
-              Hex(S_OK));
-    broker->BrokerCloseHandle(cookie);
-    broker->Release();
-  }
+  CallerContext caller;
+  auto* broker = new CoGlintBrokerServer(nullptr);
+  ULONG cookie = 0;
+  EXPECT_EQ(Hex(broker->BrokerOpenFileWithAuditingInfo(Bstr(kOutside + L"\\own.txt"), Bstr(kRemote),
+                                                       edge.window, &cookie)),
+            Hex(S_OK));
+  broker->BrokerCloseHandle(cookie);
+  broker->Release();
   TaskWorker::StopShared();
-  EXPECT_EQ(
-      TakeRequests(),
-      window + "|corp.example|client.example|3|target.txt|C:\\glint-audit\\|" + remote + "\n");
+  EXPECT_EQ(TakeRequests(),
+            window + "|corp.example|client.example|3|own.txt|C:\\glint-audit\\|" + remote + "\n");
 }
 
 // A broker without enterprise identities answers as the ordinary open does

@@ -202,12 +202,8 @@ Factory g_factory;
 
 }  // namespace
 
-extern "C" HRESULT WINAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) {
-  *object = nullptr;
-  if (!IsEqualCLSID(clsid, standin::kClsidDialogStandIn) &&
-      !IsEqualCLSID(clsid, CLSID_FileOpenDialog) && !IsEqualCLSID(clsid, CLSID_FileSaveDialog)) {
-    return CLASS_E_CLASSNOTAVAILABLE;
-  }
+// Registered for the stand-in's class alone, made the TreatAs of both dialogs.
+extern "C" HRESULT WINAPI DllGetClassObject(REFCLSID, REFIID iid, void** object) {
   return g_factory.QueryInterface(iid, object);
 }
 
