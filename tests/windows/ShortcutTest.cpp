@@ -250,30 +250,26 @@ TEST_F(Shortcuts, IconPathsNumberTheCopiesAndStayInsideThePathBuffer) {
 // as its one argument and the cache's icon (numbered icons included).
 TEST_F(Shortcuts, InternetShortcutsLinkTheBrowserWithTheUrlAndIcon) {
   struct {
-    ULONG flags;
-    const wchar_t* fixture;
-    const wchar_t* name;
-    const wchar_t* url;
+    InternetCase request;
     const wchar_t* arguments;
-    const wchar_t* iconSuffix;
   } const cases[] = {
-      {kDesktop | kPrograms | kQuickLaunch, L"good", kName, kUrl, kUrl, L" (12)"},
+      {{.label = "three locations",
+        .icon = Icon(kName, L" (12)"),
+        .flags = kDesktop | kPrograms | kQuickLaunch},
+       kUrl},
       // A space or quote in the URL stays inside the one argument.
-      {kDesktop, L"quoted", L"Quoted", L"https://games.example.com/a b\"c",
-       L"https://games.example.com/a%20b%22c", L""},
+      {{.label = "quoted",
+        .fixture = L"quoted",
+        .name = L"Quoted",
+        .url = L"https://games.example.com/a b\"c"},
+       L"https://games.example.com/a%20b%22c"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.flags);
-    const InternetCase request{.label = "located",
-                               .fixture = c.fixture,
-                               .name = c.name,
-                               .url = c.url,
-                               .icon = Icon(c.name, c.iconSuffix),
-                               .flags = c.flags};
+  for (const auto& [request, arguments] : cases) {
+    SCOPED_TRACE(request.label);
     ASSERT_EQ(Send(broker(), request), S_OK);
     for (ULONG location : {kDesktop, kPrograms, kQuickLaunch}) {
-      const std::wstring path = Folder(location) + L"\\" + c.name + L".lnk";
-      if (!(c.flags & location)) {
+      const std::wstring path = Folder(location) + L"\\" + request.name + L".lnk";
+      if (!(request.flags & location)) {
         EXPECT_FALSE(Exists(path)) << location;
         continue;
       }
@@ -281,8 +277,8 @@ TEST_F(Shortcuts, InternetShortcutsLinkTheBrowserWithTheUrlAndIcon) {
       ASSERT_EQ(link.loaded, S_OK) << location;
       EXPECT_EQ(_wcsicmp(link.target.c_str(), RecorderPath().c_str()), 0)
           << Utf8Of(link.target.c_str());
-      EXPECT_EQ(link.arguments, c.arguments);
-      EXPECT_EQ(link.icon, Icon(c.name, c.iconSuffix));
+      EXPECT_EQ(link.arguments, arguments);
+      EXPECT_EQ(link.icon, request.icon.empty() ? Icon(request.name) : request.icon);
       EXPECT_EQ(link.index, 0);
     }
   }
