@@ -63,7 +63,6 @@ TEST_F(ShimTest, ReleaseTypeIsReadFromTheTypesKey) {
   registry.SetDword(HKLM, kReleaseAX, L"Release", 2);
   registry.SetDword(HKLM, kRelease + L"PluginReleaseType", L"Release", 3);
   RegDeleteTreeW(HKLM, kReleasePepper.c_str());
-  RegDeleteKeyW(HKLM, kReleasePepper.c_str());
   // clang-format off
   const struct { uint32_t mask, releaseType; bool expected; } cases[] = {
       {AX, 2, true}, {AX, 3, false}, {PL, 3, true},
