@@ -73,8 +73,6 @@ TEST_F(ShimTest, ReleaseTypeIsReadFromTheTypesKey) {
     EXPECT_EQ(shim()->IsReleaseType(c.mask, c.releaseType), c.expected)
         << "mask " << c.mask << " release type " << c.releaseType;
   }
-  registry.SetString(HKLM, kReleasePepper, L"Other", L"x");
-  EXPECT_FALSE(shim()->IsReleaseType(PP, 7));  // key present, "Release" missing
   registry.SetString(HKLM, kReleasePepper, L"Release", L"7");
   EXPECT_FALSE(shim()->IsReleaseType(PP, 7));  // not a DWORD
 }
