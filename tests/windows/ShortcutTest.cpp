@@ -13,7 +13,6 @@
 #include <memory>
 #include <set>
 #include <string>
-#include <vector>
 
 #include "BrokerTestSupport.h"
 #include "WineTestSupport.h"
@@ -55,8 +54,7 @@ std::set<std::string> Snapshot() {
 }
 
 BSTR Arg(const std::wstring& text) {
-  if (text == kNull) return nullptr;
-  return SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+  return text == kNull ? nullptr : SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
 }
 
 // A byte blob in another shape a player might send (FileDialogTest.cpp holds the others).
@@ -169,12 +167,11 @@ class Shortcuts : public BrokerSuite {
     session_.reset();
     std::set<std::string> existed;
     for (const std::string& line : before_) existed.insert(PathOf(line));
-    std::vector<std::wstring> added;
-    for (const std::string& line : Snapshot()) {
-      if (!existed.count(PathOf(line))) added.push_back(Wide(FromUtf8(PathOf(line).c_str())));
-    }
-    for (auto it = added.rbegin(); it != added.rend(); ++it) {
-      if (!DeleteFileW(it->c_str())) RemoveDirectoryW(it->c_str());
+    const std::set<std::string> after = Snapshot();
+    for (auto it = after.rbegin(); it != after.rend(); ++it) {  // a folder's entries first
+      if (existed.count(PathOf(*it))) continue;
+      const std::wstring path = Wide(FromUtf8(PathOf(*it).c_str()));
+      if (!DeleteFileW(path.c_str())) RemoveDirectoryW(path.c_str());
     }
     DeleteFileW(kRecorderLog.c_str());
   }
