@@ -21,11 +21,6 @@ constexpr wchar_t kDesktop[] = L"Control Panel\\Desktop";
 constexpr DWORD kGone = ERROR_FILE_NOT_FOUND;
 constexpr DWORD kPlayerRights = PROCESS_DUP_HANDLE | PROCESS_QUERY_LIMITED_INFORMATION;
 
-std::wstring UniqueName() {
-  static int serial = 0;
-  return L"GlintDeviceTest-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-         std::to_wstring(++serial);
-}
 bool Signalled(HANDLE event) {
   return WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
 }
@@ -77,7 +72,9 @@ class DeviceServices : public BrokerSuite {
   struct Named {
     explicit Named(BOOL manual = FALSE)
         : handle(CreateEventW(nullptr, manual, FALSE, name.c_str())) {}
-    std::wstring name = UniqueName();
+    static inline int serial = 0;
+    std::wstring name = L"GlintDeviceTest-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                        std::to_wstring(++serial);
     UniqueHandle handle;
   };
   ScratchRegistry registry_;
