@@ -35,10 +35,6 @@ const IID kIidDevice = {
 const IID kIidEndpoint = {
     0x1BE09788, 0x6894, 0x4089, {0x85, 0x86, 0x9A, 0x2A, 0x6C, 0x26, 0x5A, 0xC5}};
 
-void Log(const std::string& line) {
-  standin::Log(line, L"AudioLog");
-}
-
 std::vector<std::wstring> Split(const std::wstring& text, wchar_t separator) {
   std::vector<std::wstring> parts;
   std::wstringstream stream(text);
@@ -119,9 +115,9 @@ void CallListeners() {
     called = g_listeners.size();
     LeaveCriticalSection(&g_lock);
   }
-  Log("round " + std::to_string(called));
+  standin::Log("round " + std::to_string(called), L"AudioLog");
   if (stop != nullptr) {
-    Log("rounds " + std::to_string(round));
+    standin::Log("rounds " + std::to_string(round), L"AudioLog");
     CloseHandle(stop);
   }
 }
@@ -173,7 +169,7 @@ class Enumerator final : public Unknown<IMMDeviceEnumerator, kIidEnumerator> {
     EnterCriticalSection(&g_lock);
     g_listeners.push_back(listener);
     LeaveCriticalSection(&g_lock);
-    Log("register");
+    standin::Log("register", L"AudioLog");
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE
@@ -184,7 +180,7 @@ class Enumerator final : public Unknown<IMMDeviceEnumerator, kIidEnumerator> {
     const bool known = found != g_listeners.end();
     if (known) g_listeners.erase(found);
     LeaveCriticalSection(&g_lock);
-    Log(known ? "unregister" : "unregister unknown");
+    standin::Log(known ? "unregister" : "unregister unknown", L"AudioLog");
     return known ? S_OK : E_INVALIDARG;
   }
 };

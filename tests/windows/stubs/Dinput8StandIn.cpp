@@ -22,10 +22,6 @@ namespace {
 
 const IID kIidWide = {0xBF798031, 0x483A, 0x4DA2, {0xAA, 0x99, 0x5D, 0x64, 0xED, 0x36, 0x97, 0x00}};
 
-void Log(const std::string& line) {
-  standin::Log(line, L"DinputLog");
-}
-
 class Input final : public standin::Unknown<IDirectInput8W, kIidWide> {
  public:
   HRESULT STDMETHODCALLTYPE CreateDevice(REFGUID, LPDIRECTINPUTDEVICE8W*, LPUNKNOWN) override {
@@ -42,8 +38,9 @@ class Input final : public standin::Unknown<IDirectInput8W, kIidWide> {
       ++reported;
       if (callback(&device, context) != DIENUM_CONTINUE) break;
     }
-    Log("enum class=" + std::to_string(kind) + " flags=" + std::to_string(flags) +
-        " reported=" + std::to_string(reported));
+    standin::Log("enum class=" + std::to_string(kind) + " flags=" + std::to_string(flags) +
+                     " reported=" + std::to_string(reported),
+                 L"DinputLog");
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE GetDeviceStatus(REFGUID) override { return E_NOTIMPL; }
@@ -68,10 +65,11 @@ extern "C" __declspec(dllexport) HRESULT WINAPI
                        LPUNKNOWN outer) {
   char hex[16];
   std::snprintf(hex, sizeof hex, "0x%04lX", static_cast<unsigned long>(version));
-  Log("create version=" + std::string(hex) +
-      " interface=" + (IsEqualIID(iid, kIidWide) ? "wide" : "other") +
-      " module=" + (instance == GetModuleHandleW(nullptr) ? "main" : "other") +
-      " outer=" + (outer == nullptr ? "none" : "given"));
+  standin::Log("create version=" + std::string(hex) +
+                   " interface=" + (IsEqualIID(iid, kIidWide) ? "wide" : "other") +
+                   " module=" + (instance == GetModuleHandleW(nullptr) ? "main" : "other") +
+                   " outer=" + (outer == nullptr ? "none" : "given"),
+               L"DinputLog");
   *out = nullptr;
   const HRESULT result = static_cast<HRESULT>(standin::Number(L"DinputCreate", S_OK));
   if (FAILED(result)) return result;
