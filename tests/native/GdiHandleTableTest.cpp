@@ -17,8 +17,7 @@ GdiHandleTable Filled() {
   return table;
 }
 
-// Which parameters each recorded number may fill; numbers never recorded,
-// 0 among them, fill none.
+// Numbers never recorded, 0 among them, fill no parameter.
 TEST(GdiHandleTable, EachNumberOnlyWhereItsKindBelongs) {
   const GdiHandleTable table = Filled();
   struct Case {
@@ -39,8 +38,7 @@ TEST(GdiHandleTable, EachNumberOnlyWhereItsKindBelongs) {
   EXPECT_EQ(empty.Size(), 0u);
 }
 
-// A number GDI hands out again names a new object; a received answer never
-// takes away what the object owns.
+// A received answer never takes away what the object owns.
 TEST(GdiHandleTable, ReusedNumbersTakeTheNewKind) {
   GdiHandleTable table = Filled();
   table.Add(kFont, GdiKind::Received);
@@ -57,8 +55,7 @@ TEST(GdiHandleTable, ReusedNumbersTakeTheNewKind) {
   EXPECT_TRUE(table.IsKind(kMapped, GdiKind::Font));
 }
 
-// A font mapped twice stays usable until both mappings are released, and
-// the object lets go of each mapping it still holds.
+// The object lets go of each mapping it still holds.
 TEST(GdiHandleTable, MappingsCountedAndReleasedOncePerMapping) {
   GdiHandleTable table = Filled();
   table.Add(kMapped, GdiKind::MappedFont);
@@ -78,8 +75,7 @@ TEST(GdiHandleTable, MappingsCountedAndReleasedOncePerMapping) {
   EXPECT_EQ(table.Size(), 0u);
 }
 
-// What a DC returned (its defaults) goes with the DC; the object's own
-// fonts stay.
+// What a DC returned (its defaults) goes with the DC; the object's own fonts stay.
 TEST(GdiHandleTable, ReceivedObjectsGoWithTheirDc) {
   GdiHandleTable table = Filled();
   constexpr uint32_t kOtherDc = 0x0022'0010, kOtherDefault = 0x0009'0001;
