@@ -1,6 +1,8 @@
 // The per-object table of usable GDI handle numbers.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "broker/services/GdiHandleTable.h"
 
 namespace {
@@ -20,18 +22,15 @@ GdiHandleTable Filled() {
 // Numbers never recorded, 0 among them, fill no parameter.
 TEST(GdiHandleTable, EachNumberOnlyWhereItsKindBelongs) {
   const GdiHandleTable table = Filled();
-  struct Case {
-    uint32_t number;
-    bool dc, object;
-  } cases[] = {
+  const std::tuple<uint32_t, bool, bool> cases[] = {
       {kDc, true, false},          {kFont, false, true},        {kReceived, false, true},
       {kMapped, false, true},      {0, false, false},           {1, false, false},
       {0x8000'0000, false, false}, {0xFFFF'FFFF, false, false}, {kFont ^ 0x8000'0000, false, false},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.number);
-    EXPECT_EQ(table.IsDc(c.number), c.dc);
-    EXPECT_EQ(table.IsObject(c.number), c.object);
+  for (const auto& [number, dc, object] : cases) {
+    SCOPED_TRACE(number);
+    EXPECT_EQ(table.IsDc(number), dc);
+    EXPECT_EQ(table.IsObject(number), object);
   }
   GdiHandleTable empty;
   empty.Add(0, GdiKind::Font);  // GDI's failure is never usable

@@ -209,10 +209,9 @@ TEST(ObjectPrefixAndServerRoot, Tables) {
   EXPECT_FALSE(IsUncServerRoot(u""));
 }
 
-// A file system of prefixes from "NAME" (folder), "NAME=SUBSTITUTE" (link),
-// "NAME~" (another reparse point) and "NAME!" (unreadable reparse data);
-// nothing else exists. Answers the step and the number of prefixes asked
-// for, or, for `listed`, the prefixes themselves.
+// A file system of prefixes from "NAME" (folder), "NAME=SUBSTITUTE" (link), "NAME~" (another
+// reparse point) and "NAME!" (unreadable reparse data); nothing else exists. Answers the step
+// and the number of prefixes asked for, or, for `listed`, the prefixes themselves.
 S Resolve(const S& spec, const S& path, bool listed) {
   std::map<S, PrefixInfo> fs;
   for (const S& entry : Words(spec)) {
