@@ -1,5 +1,4 @@
-// The administrator configuration file: signatures, line ends, the split at
-// the first '=', trimming, and the yes/no reading of a value.
+// The administrator configuration file and the yes/no reading of a value.
 #include <gtest/gtest.h>
 
 #include <map>

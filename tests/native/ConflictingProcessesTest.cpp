@@ -1,6 +1,4 @@
-// The conflicting-application decision over process snapshots: which types
-// are checked, configuration before loaded modules, one entry per base name,
-// and when the designated process may be ended.
+// The conflicting-application decision over process snapshots.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -65,8 +63,7 @@ TEST_F(Conflicts, CheckedTypesFollowTheFileNameRule) {
   EXPECT_EQ(CheckedConflictTypes(setup), uint32_t{kPlayerActiveX});
 }
 
-// Configuration before loaded modules, one entry per base name, and when the
-// designated process is ended (its id, 0 for none).
+// `ended`: the id of the designated process that is ended, 0 for none.
 TEST_F(Conflicts, ConfigurationModulesAndTheDesignatedProcess) {
   const auto glintax = [](uint32_t id, const char16_t* path) {
     return ProcessSnapshot{id, u"glintax.exe"_ms, Str(path), {}, {}};

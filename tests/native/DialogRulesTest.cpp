@@ -1,7 +1,4 @@
-// The file dialogs' and the audited open's rules: the filter array's shape
-// and hostile filter text, the option mask, the open dialog's answer for odd
-// selections, the proposed save name, and the audited path split at its
-// buffer limits.
+// The file dialogs' and the audited open's rules.
 #include <gtest/gtest.h>
 
 #include <string>

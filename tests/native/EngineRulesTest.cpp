@@ -1,5 +1,4 @@
-// The engine's pure rules: version order, per-type keys and the detail
-// strings of status reports, the choice of string table.
+// The engine's pure rules: versions, per-type keys, status details, string tables.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -78,7 +77,6 @@ TEST(StatusDetails, ErrorsRegistryFormsAndReportsToTheHost) {
   EXPECT_EQ(host.lines, (std::vector<std::string>{"0/1/1037/Software\\K/V 2", "0/0/18/"}));
 }
 
-// Each language reads its own table, else its primary language's, else English.
 TEST(StringTables, LanguageChoosesItsTableOrItsPrimaryLanguagesOrEnglish) {
   size_t count = 0;
   const uint16_t* tables = StringTableLanguages(&count);

@@ -1,6 +1,5 @@
-// The watch that keeps the player from writing an executable image, against a
-// simulated file that carries out the writes the watch lets through: writes
-// at once, in pieces, out of order, after seeks and past the end of the file.
+// The watch that keeps the player from writing an executable image, against a simulated file
+// that carries out the writes the watch lets through.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -54,23 +53,20 @@ struct SimFile {
 
   bool Write(uint64_t at, const Bytes& data) {
     int reads = 0;
-    Bytes& file = bytes;
     ExecutableWatch::Reader reader = [&](uint64_t offset, uint8_t* out, size_t count) -> size_t {
       ++reads;
-      EXPECT_LT(offset, file.size()) << "read past the end";
+      EXPECT_LT(offset, bytes.size()) << "read past the end";
       EXPECT_FALSE(offset >= at && offset - at < data.size()) << "read a written byte";
-      return failing ? 0 : ReaderOf(file)(offset, out, count);
+      return failing ? 0 : ReaderOf(bytes)(offset, out, count);
     };
     bool refused =
         ExecutableWatch::WouldMakeImage(at, data.data(), data.size(), bytes.size(), reader);
     EXPECT_LE(reads, 10);
-    if (!refused) Apply(at, data);
+    if (!refused && !data.empty()) {  // a gap before a write reads as zeros
+      if (bytes.size() < at + data.size()) bytes.resize(at + data.size(), 0);
+      std::copy(data.begin(), data.end(), bytes.begin() + at);
+    }
     return refused;
-  }
-  void Apply(uint64_t at, const Bytes& data) {  // a gap before a write reads as zeros
-    if (data.empty()) return;
-    if (bytes.size() < at + data.size()) bytes.resize(at + data.size(), 0);
-    std::copy(data.begin(), data.end(), bytes.begin() + at);
   }
 };
 
@@ -116,8 +112,6 @@ TEST(ExecutableWatch, ImagesWrittenInPieces) {
   }
 }
 
-// Writes into an existing file, one after another: after seeks, past its end
-// (a gap reads as zeros), over a file that already is an image, with nothing to write.
 TEST(ExecutableWatch, WritesIntoExistingFiles) {
   Bytes almost = Image(), at200, allButM = Image(), upToPE = Slice(Image(), 0, 66),
         header1000 = Slice(Image(1000), 0, 64);
@@ -127,12 +121,8 @@ TEST(ExecutableWatch, WritesIntoExistingFiles) {
   at200 = almost;
   at200[60] = 200;
   allButM[0] = 'X';
-  struct W {
-    uint64_t at;
-    Bytes data;
-    bool refused;
-  };
   // clang-format off
+  struct W { uint64_t at; Bytes data; bool refused; };
   const struct { const char* label; Bytes file; std::vector<W> writes; } cases[] = {
       {"signature at the offset", almost, {{64, kSig, true}}},
       {"one byte late", almost, {{65, kSig, false}}},
@@ -175,8 +165,7 @@ TEST(ExecutableWatch, WritesIntoExistingFiles) {
 }
 
 TEST(ExecutableWatch, OffsetsNearFourGibibytesAndTheEndOfTheRange) {
-  // The simulated file cannot grow to 4 GiB: asked directly. H + 1 .. H + 3 must not wrap at 32
-  // bits.
+  // Asked directly (the simulated file cannot grow to 4 GiB): H + 1 .. H + 3 must not wrap.
   for (uint32_t h : {0xFFFFFFFCu, 0xFFFFFFFDu, 0xFFFFFFFEu, 0xFFFFFFFFu, 0x80000000u}) {
     Bytes header = Slice(Image(64), 0, 64);
     for (int i = 0; i < 4; ++i) header[60 + i] = static_cast<uint8_t>(h >> (8 * i));

@@ -1,6 +1,4 @@
-// Removal by pattern: the "prefix:suffix" rule at its edges, the listing
-// lookups (the last match wins) and the path-buffer limit that keeps an
-// over-long joined path from being acted on.
+// Removal by pattern; an over-long joined path is never acted on.
 #include <gtest/gtest.h>
 
 #include <string>

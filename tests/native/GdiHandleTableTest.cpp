@@ -1,6 +1,8 @@
 // The per-object table of usable GDI handle numbers.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "broker/services/GdiHandleTable.h"
 
 namespace {
@@ -17,30 +19,25 @@ GdiHandleTable Filled() {
   return table;
 }
 
-// Which parameters each recorded number may fill; numbers never recorded,
-// 0 among them, fill none.
+// Numbers never recorded, 0 among them, fill no parameter.
 TEST(GdiHandleTable, EachNumberOnlyWhereItsKindBelongs) {
   const GdiHandleTable table = Filled();
-  struct Case {
-    uint32_t number;
-    bool dc, object;
-  } cases[] = {
+  const std::tuple<uint32_t, bool, bool> cases[] = {
       {kDc, true, false},          {kFont, false, true},        {kReceived, false, true},
       {kMapped, false, true},      {0, false, false},           {1, false, false},
       {0x8000'0000, false, false}, {0xFFFF'FFFF, false, false}, {kFont ^ 0x8000'0000, false, false},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.number);
-    EXPECT_EQ(table.IsDc(c.number), c.dc);
-    EXPECT_EQ(table.IsObject(c.number), c.object);
+  for (const auto& [number, dc, object] : cases) {
+    SCOPED_TRACE(number);
+    EXPECT_EQ(table.IsDc(number), dc);
+    EXPECT_EQ(table.IsObject(number), object);
   }
   GdiHandleTable empty;
   empty.Add(0, GdiKind::Font);  // GDI's failure is never usable
   EXPECT_EQ(empty.Size(), 0u);
 }
 
-// A number GDI hands out again names a new object; a received answer never
-// takes away what the object owns.
+// A received answer never takes away what the object owns.
 TEST(GdiHandleTable, ReusedNumbersTakeTheNewKind) {
   GdiHandleTable table = Filled();
   table.Add(kFont, GdiKind::Received);
@@ -57,8 +54,7 @@ TEST(GdiHandleTable, ReusedNumbersTakeTheNewKind) {
   EXPECT_TRUE(table.IsKind(kMapped, GdiKind::Font));
 }
 
-// A font mapped twice stays usable until both mappings are released, and
-// the object lets go of each mapping it still holds.
+// The object lets go of each mapping it still holds.
 TEST(GdiHandleTable, MappingsCountedAndReleasedOncePerMapping) {
   GdiHandleTable table = Filled();
   table.Add(kMapped, GdiKind::MappedFont);
@@ -78,8 +74,7 @@ TEST(GdiHandleTable, MappingsCountedAndReleasedOncePerMapping) {
   EXPECT_EQ(table.Size(), 0u);
 }
 
-// What a DC returned (its defaults) goes with the DC; the object's own
-// fonts stay.
+// What a DC returned (its defaults) goes with the DC; the object's own fonts stay.
 TEST(GdiHandleTable, ReceivedObjectsGoWithTheirDc) {
   GdiHandleTable table = Filled();
   constexpr uint32_t kOtherDc = 0x0022'0010, kOtherDefault = 0x0009'0001;

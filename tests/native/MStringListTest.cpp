@@ -112,7 +112,6 @@ TEST(MStringListIterator, CopiesAndPastTheEnd) {
   EXPECT_TRUE(it->AtEnd());
   EXPECT_EQ(Show(it->CurrentKey()) + "|" + Show(it->CurrentValue()), "|");
   EXPECT_FALSE(it->Next());
-  EXPECT_FALSE(it->Next());
   MStringList empty;
   auto none = empty.Iterate();
   EXPECT_TRUE(none->AtEnd());

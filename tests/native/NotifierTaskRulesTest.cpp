@@ -1,5 +1,4 @@
-// The notifier task's account (domain and user within 272 units) and the
-// start boundary with its random minute.
+// The notifier task's account (domain and user within 272 units) and start boundary.
 #include <gtest/gtest.h>
 
 #include <string>

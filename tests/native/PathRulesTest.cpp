@@ -1,6 +1,5 @@
-// The storage path policy's string rules, fed full paths with their
-// upper-cased copies, and synthetic link graphs and file systems in place of
-// the disk. Paths are narrow raw strings; every unit is ASCII.
+// The storage path policy's string rules, with synthetic link graphs and file systems in place
+// of the disk. Paths are narrow raw strings; every unit is ASCII.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -41,9 +40,8 @@ std::vector<S> Words(const S& text) {
   return words;
 }
 
-// Plain paths that are their own canonical text, refused in both cases, and
-// refused in upper case only. A drive or UNC path is judged the same with its
-// "\\?\" or "\\?\UNC\" prefix.
+// Paths that are their own canonical text, refused in both cases, and refused in upper case
+// only; a drive or UNC path is judged the same with its "\\?\" or "\\?\UNC\" prefix.
 TEST(CanonicalText, PrefixesColonsDotsAndEncodedDots) {
   // clang-format off
   const S pass = R"(C:\Users\Ann\x.sol \\Server\Share\f.sol \\Srv \\Srv\ C:\R\ C: A:\a Z:\a a:\a
@@ -133,7 +131,6 @@ TEST(IsSettingsArea, SharedObjectsAndDeepSettingsFolders) {
   }
 }
 
-// The first and last of the list, the shortest and the longest, and near misses.
 TEST(HasWritableExtension, EndsOfTheListAndNearMisses) {
   for (S ext : Words(".TXT .SOL .S .DIRECTORY .JSON")) {
     for (const S& path : {R"(C:\R\NAME)" + ext, ext, R"(C:\R\A.EXE)" + ext}) {
@@ -212,10 +209,9 @@ TEST(ObjectPrefixAndServerRoot, Tables) {
   EXPECT_FALSE(IsUncServerRoot(u""));
 }
 
-// A file system of prefixes from "NAME" (folder), "NAME=SUBSTITUTE" (link),
-// "NAME~" (another reparse point) and "NAME!" (unreadable reparse data);
-// nothing else exists. Answers the step and the number of prefixes asked
-// for, or, for `listed`, the prefixes themselves.
+// A file system of prefixes from "NAME" (folder), "NAME=SUBSTITUTE" (link), "NAME~" (another
+// reparse point) and "NAME!" (unreadable reparse data); nothing else exists. Answers the step
+// and the number of prefixes asked for, or, for `listed`, the prefixes themselves.
 S Resolve(const S& spec, const S& path, bool listed) {
   std::map<S, PrefixInfo> fs;
   for (const S& entry : Words(spec)) {

@@ -1,7 +1,4 @@
-// The printing methods' rules: handle numbers both ways, the bitmap size rule
-// at its boundaries (padding, colour tables, heights without an absolute
-// value, widths whose bit count passes 32 bits), and the blob lengths and
-// counts of the text, curve, point, font and dialog methods.
+// The printing methods' rules: handle numbers, the bitmap size rule, blob lengths and counts.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -55,15 +52,10 @@ TEST(Bitmaps, HeaderReadLittleEndian) {
 }
 
 TEST(Bitmaps, SizeRuleCoversWhatIsRead) {
-  struct Case {
-    const char* name;
-    std::vector<uint8_t> header;
-    uint64_t headerBytes, pixelBytes;
-    BitmapVerdict expected;
-  };
   using V = BitmapVerdict;
   // clang-format off
-  const Case cases[] = {
+  const struct { const char* name; std::vector<uint8_t> header; uint64_t headerBytes, pixelBytes;
+                 V expected; } cases[] = {
       {"32 bpp 100 x -50", HeaderBytes(40, 100, -50, 32), 44, 20000, V::Fits},
       {"32 bpp one byte short", HeaderBytes(40, 100, -50, 32), 44, 19999, V::PixelsShort},
       {"24 bpp rows padded to 12", HeaderBytes(40, 3, 2, 24), 44, 24, V::Fits},
@@ -116,16 +108,10 @@ TEST(Lengths, FixedBlobsExactly) {
 }
 
 TEST(Lengths, TextOutputCountsFirstThenBlobs) {
-  struct Case {
-    const char* name;
-    TextOutCall call;
-    uint64_t rect, string, advances;
-    Verdict verdict;
-    bool rectangle = false, passAdvances = false;
-  };
   using V = Verdict;
   // clang-format off
-  const Case cases[] = {
+  const struct { const char* name; TextOutCall call; uint64_t rect, string, advances; V verdict;
+                 bool rectangle = false, passAdvances = false; } cases[] = {
       {"W 3 in 8 bytes", {3, 0, true}, 16, 8, 12, V::Accept, true, true},
       {"W 3 in 6 bytes", {3, 0, true}, 16, 6, 12, V::BadBlob},
       {"W 3 in 10 bytes", {3, 0, true}, 16, 10, 12, V::BadBlob},

@@ -1,6 +1,4 @@
-// The setup engine's OS-free rules: the registration key tables (every entry
-// in a notation the system takes, GUIDs in registry form, the Users-read part
-// holding only program ids and MIME types) and the rules on names.
+// The setup engine's OS-free rules: the registration key tables and the rules on names.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -63,11 +61,8 @@ TEST(KeyTables, SplitRefusesOtherNotations) {
 }
 
 TEST(SetupRules, NamesQuotesExtensionsAndProductCodes) {
-  struct Case {
-    const char16_t *text, *stripped, *asDll, *lastName;
-    bool productCode;
-  } cases[] = {
-      // clang-format off
+  // clang-format off
+  const struct { const char16_t *text, *stripped, *asDll, *lastName; bool productCode; } cases[] = {
       {u"\"C:\\P\\a b.exe\"", u"C:\\P\\a b.exe", u"\"C:\\P\\a b.dll", u"a b.exe\"", false},
       {u"\"", u"\"", u"\".dll", u"\"", false},
       {u"\"\"", u"", u"\"\".dll", u"\"\"", false},
@@ -82,9 +77,9 @@ TEST(SetupRules, NamesQuotesExtensionsAndProductCodes) {
       {u"{6E2A1F3C-5B7D-4C29-9A1E-34A0C0D8E10G}", nullptr, nullptr, nullptr, false},
       {u"(6E2A1F3C-5B7D-4C29-9A1E-34A0C0D8E101)", nullptr, nullptr, nullptr, false},
       {u"{..\\..\\..\\Run\\x-5B7D-4C29-9A1E-34A0C0D8}", nullptr, nullptr, nullptr, false},
-      // clang-format on
   };
-  for (const Case& c : cases) {
+  // clang-format on
+  for (const auto& c : cases) {
     const MString text(c.text);
     EXPECT_EQ(IsProductCode(text), c.productCode) << ToUtf8(text);
     if (c.stripped == nullptr) continue;

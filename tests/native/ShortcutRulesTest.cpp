@@ -1,6 +1,4 @@
-// The shortcut methods' rules: icon paths and unique names over a fake
-// folder, both name rules, URL tests, the snippet and blob searches, the rate
-// limit across the tick count's wrap, and the location flags.
+// The shortcut methods' rules; the icon cache is a fake folder.
 #include <gtest/gtest.h>
 
 #include <set>

@@ -1,5 +1,4 @@
-// The reader of add-in manifest text: which lines count, the bounded digest
-// field, and the growing list of names.
+// The reader of add-in manifest text.
 #include <gtest/gtest.h>
 
 #include <string>

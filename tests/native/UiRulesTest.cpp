@@ -1,7 +1,4 @@
-// The window toolkit's OS-free rules: skin images from well-formed, cut and
-// hostile Targa bytes and the shipped sheets against their masters; the text
-// mark-up, including shapes the update server could send; line layout over
-// a fixed-width painter; and the element arithmetic at its edges.
+// The window toolkit's OS-free rules; the mark-up includes shapes the update server could send.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -22,8 +19,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// A file with these header fields ({id length, colour map type, map length})
-// followed by `data`.
+// A file with these header fields ({id length, colour map type, map length}), then `data`.
 // clang-format off
 Bytes Tga(uint16_t w, uint16_t h, uint8_t bits, bool rle, const Bytes& data, Bytes idMap = {0, 0, 0}) {
   Bytes f = {idMap[0], idMap[1], uint8_t(rle ? 10 : 2), 0, 0, idMap[2], 0, 0, 0, 0, 0, 0,
@@ -57,15 +53,9 @@ Decoded Decode(const Bytes& file) {
 }
 
 TEST(TargaImage, DecodesAndRefuses) {
-  struct Case {
-    const char* name;
-    Bytes file;
-    TargaStatus status;
-    std::vector<uint32_t> pixels;
-  };
   using enum TargaStatus;
   // clang-format off
-  const Case cases[] = {
+  const struct { const char* name; Bytes file; TargaStatus status; std::vector<uint32_t> pixels; } cases[] = {
       {"raw 24-bit gets alpha 255; extra data ignored", Tga(2, 1, 24, false, {1, 2, 3, 4, 5, 6, 9}), Ok, {0xFF030201, 0xFF060504}},
       {"raw 32-bit keeps alpha", Tga(1, 2, 32, false, {1, 2, 3, 4, 5, 6, 7, 8}), Ok, {0x04030201, 0x08070605}},
       {"run-length 24-bit", Tga(1, 3, 24, true, {0x81, 1, 2, 3, 0x00, 4, 5, 6}), Ok, {0xFF030201, 0xFF030201, 0xFF060504}},
@@ -86,7 +76,7 @@ TEST(TargaImage, DecodesAndRefuses) {
       {"a run packet without its pixel", Tga(2, 1, 32, true, {0x00, 1, 2, 3, 4, 0x80, 5}), PixelsTooShort, {}},
   };
   // clang-format on
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const Decoded d = Decode(c.file);
     EXPECT_EQ(d.status, c.status);
@@ -94,8 +84,7 @@ TEST(TargaImage, DecodesAndRefuses) {
   }
 }
 
-// ---------------------------------------------------------------- skins
-// (Linux only: the masters are read by ImageMagick.)
+// Linux only: the masters are read by ImageMagick.
 #ifndef _WIN32
 
 struct Sheet {
@@ -190,8 +179,6 @@ TEST(SkinSheets, ResourcesMatchMastersAndRegions) {
 }
 #endif
 
-// ---------------------------------------------------------------- mark-up
-
 // Runs as "^b+8L(target)text" joined by " | ": ^ line break, b bold, +N
 // space above, the kind (P, L, C) with the target when either is set.
 std::string Describe(const std::vector<TextRun>& runs) {
@@ -247,8 +234,6 @@ TEST(TextMarkup, HostileShapes) {
   EXPECT_EQ(repeat(u"<", 200000, u"x"), 0u);
 }
 
-// ---------------------------------------------------------------- layout
-
 // Units are 10 pixels wide, 'W' 30; lines 16 high. Records "x,y,width:text".
 class FixedPainter : public TextPainter {
  public:
@@ -272,13 +257,8 @@ class FixedPainter : public TextPainter {
 };
 
 TEST(TextLayout, BreaksLines) {
-  struct Case {
-    std::u16string_view markup;
-    int32_t width, lines;
-    const char* pieces;
-  };
   // clang-format off
-  const Case cases[] = {
+  const struct { std::u16string_view markup; int32_t width, lines; const char* pieces; } cases[] = {
       {u"aaa bbb ccc", 65, 3, "0,0,30:aaa | 0,16,30:bbb | 0,32,30:ccc"},     // the last space
       {u"aaa bbb ccc", 75, 2, "0,0,30:aaa | 0,16,70:bbb ccc"},               // before the fitting count
       {u"ab<b> cdefgh", 60, 2, "0,0,20:ab | 20,0,40: cde | 0,16,30:fgh"},    // a space at 0 does not count
@@ -292,7 +272,7 @@ TEST(TextLayout, BreaksLines) {
       {u"<li>a</li><li>b</li></ul>c", 100, 4, "0,8,30:\\u2022 a | 0,32,30:\\u2022 b | 0,56,10:c"},
   };
   // clang-format on
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(Show(Raw(c.markup)));
     FixedPainter painter;
     EXPECT_EQ(LayOutTextRuns(MakeTextRuns(Raw(c.markup), true, false), c.width, painter), c.lines);
@@ -319,8 +299,6 @@ TEST(TextLayout, MeasuresInProportionToLength) {
   }
 }
 
-// ---------------------------------------------------------------- arithmetic
-
 TEST(ElementArithmetic, AlphaPassOnA3x3Pattern) {
   // Rows top-down: blue, green, red, alpha. The middle bottom pixel gets the
   // shadow of the original green above it, which a top-down pass would have changed.
@@ -343,12 +321,8 @@ TEST(ElementArithmetic, AlphaPassOnA3x3Pattern) {
 }
 
 TEST(ElementArithmetic, SourceRectRoundingAndClamp) {
-  struct Case {
-    UiRect element, clip;
-    UiSourceRect source, expected;
-  };
   // clang-format off
-  const Case cases[] = {
+  const struct { UiRect element, clip; UiSourceRect source, expected; } cases[] = {
       {{10, 10, 20, 20}, {12, 13, 20, 20}, {5, 6, 10, 10}, {7, 9, 8, 7}},  // unscaled
       {{0, 0, 10, 10}, {3, 0, 10, 10}, {0, 0, 20, 20}, {6, 0, 14, 20}},    // halved
       {{0, 0, 4, 4}, {1, 1, 2, 2}, {0, 0, 2, 2}, {1, 1, 1, 1}},            // .5 rounds up
@@ -356,7 +330,7 @@ TEST(ElementArithmetic, SourceRectRoundingAndClamp) {
       {{0, 0, 10, 10}, {8, 8, 10, 10}, {2, 2, 1, 1}, {2, 2, 1, 1}},      // size at least 1
   };
   // clang-format on
-  for (const Case& c : cases) EXPECT_EQ(SampleSourceRect(c.element, c.clip, c.source), c.expected);
+  for (const auto& c : cases) EXPECT_EQ(SampleSourceRect(c.element, c.clip, c.source), c.expected);
   UiRect clip;
   EXPECT_TRUE(ClipToUpdate({10, 10, 30, 30}, {20, 0, 100, 15}, &clip));
   EXPECT_EQ(clip, (UiRect{20, 10, 30, 15}));
@@ -396,15 +370,12 @@ TEST(ElementArithmetic, ProgressFillEdge) {
 }
 
 TEST(ElementArithmetic, SizeAnimationTicks) {
-  struct Case {
-    int32_t from, to;
-    std::vector<int32_t> steps;
-  };
-  const Case cases[] = {{100, 450, {175, 87, 44, 22, 11, 5, 3, 1, 1, 1}},
-                        {450, 100, {-175, -88, -44, -22, -11, -5, -3, -1, -1}},
-                        {100, 101, {1}},
-                        {100, 99, {-1}}};
-  for (const Case& c : cases) {
+  // clang-format off
+  const struct { int32_t from, to; std::vector<int32_t> steps; } cases[] = {
+      {100, 450, {175, 87, 44, 22, 11, 5, 3, 1, 1, 1}}, {450, 100, {-175, -88, -44, -22, -11, -5, -3, -1, -1}},
+      {100, 101, {1}}, {100, 99, {-1}}};
+  // clang-format on
+  for (const auto& c : cases) {
     std::vector<int32_t> steps;
     SizeTick tick{c.from, 100, false};
     for (int i = 0; i < 64 && !tick.settled; ++i) {

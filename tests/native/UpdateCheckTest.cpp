@@ -1,5 +1,4 @@
-// The update check's query string and its tables: parameter order, vector
-// arithmetic, the debug flag, and the language and Windows version rows.
+// The update check's query string and its language and Windows version tables.
 #include <gtest/gtest.h>
 
 #include <functional>

@@ -1,6 +1,4 @@
-// The update offer document: the offered version and the notice content
-// from hostile and ordinary documents, the content's entities, and the
-// entry the notice puts in front of a list of parsed texts.
+// The update offer document, hostile and ordinary, and the notice content it carries.
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -14,39 +12,33 @@ namespace {
 
 const MString kUntouched = u"untouched"_ms;
 
-struct DocumentCase {
-  const char* name;
-  std::u16string_view document;
-  std::optional<std::u16string_view> meta, version;
-};
-
-// clang-format off
-const DocumentCase kDocuments[] = {
-    {"typical", u"<?xml version=\"1.0\"?><update version=\"35.0.0.1\" size=\"9\"><meta name=\"n\">"
-                u"message \"Hi\";</meta></update>", u"message \"Hi\";", u"35.0.0.1"},
-    {"quoted attribute before version", u"<update id=\"7\" version=\"35\">", {}, u"35"},
-    {"another v-attribute first", u"<update vendor=\"k\" version=\"35\">", {}, {}},
-    {"a later tag still counts", u"<update vendor=\"k\" version=\"35\"><update version=\"36\">", {}, u"36"},
-    {"letters of update before the first v", u"<updatevalue version=\"1\">", {}, {}},
-    {"opening quote outside the tag", u"<update version=35>\"36\"", {}, {}},
-    {"closing quote outside the tag", u"<update version=\"35>\"", {}, {}},
-    {"empty version, then another tag", u"<update version=\"\"><update version=\"7\">", {}, u"7"},
-    {"no closing bracket", u"<update version=\"8\"", {}, u"8"},
-    {"bracket opens inside a tag", u"<x <update version=\"8\">", {}, {}},
-    {"empty element", u"<meta></meta>", u"", {}},
-    {"longer meta name", u"<metadata a=\"b\">x</metadata>", u"x", {}},
-    {"tags inside stay text", u"<meta><b>bold</b> <i>x</meta>", u"<b>bold</b> <i>x", {}},
-    {"only the first element", u"<meta>a</meta><meta>b</meta>", u"a", {}},
-    {"unterminated", u"<meta>abc</met", {}, {}},
-    {"open quote and version inside", u"<meta>\"<update version=\"3\"></meta>", u"\"<update version=\"3\">", u"3"},
-    {"NULs are units", std::u16string_view(u"<meta>a\0b</meta><update version=\"\0\">", 36),
-     std::u16string_view(u"a\0b", 3), std::u16string_view(u"\0", 1)},
-    {"empty", u"", {}, {}},
-};
-// clang-format on
-
 TEST(UpdateNotice, ExtractorsOnDocuments) {
-  for (const DocumentCase& c : kDocuments) {
+  // clang-format off
+  const struct { const char* name; std::u16string_view document;
+                 std::optional<std::u16string_view> meta, version; } cases[] = {
+      {"typical", u"<?xml version=\"1.0\"?><update version=\"35.0.0.1\" size=\"9\"><meta name=\"n\">"
+                  u"message \"Hi\";</meta></update>", u"message \"Hi\";", u"35.0.0.1"},
+      {"quoted attribute before version", u"<update id=\"7\" version=\"35\">", {}, u"35"},
+      {"another v-attribute first", u"<update vendor=\"k\" version=\"35\">", {}, {}},
+      {"a later tag still counts", u"<update vendor=\"k\" version=\"35\"><update version=\"36\">", {}, u"36"},
+      {"letters of update before the first v", u"<updatevalue version=\"1\">", {}, {}},
+      {"opening quote outside the tag", u"<update version=35>\"36\"", {}, {}},
+      {"closing quote outside the tag", u"<update version=\"35>\"", {}, {}},
+      {"empty version, then another tag", u"<update version=\"\"><update version=\"7\">", {}, u"7"},
+      {"no closing bracket", u"<update version=\"8\"", {}, u"8"},
+      {"bracket opens inside a tag", u"<x <update version=\"8\">", {}, {}},
+      {"empty element", u"<meta></meta>", u"", {}},
+      {"longer meta name", u"<metadata a=\"b\">x</metadata>", u"x", {}},
+      {"tags inside stay text", u"<meta><b>bold</b> <i>x</meta>", u"<b>bold</b> <i>x", {}},
+      {"only the first element", u"<meta>a</meta><meta>b</meta>", u"a", {}},
+      {"unterminated", u"<meta>abc</met", {}, {}},
+      {"open quote and version inside", u"<meta>\"<update version=\"3\"></meta>", u"\"<update version=\"3\">", u"3"},
+      {"NULs are units", std::u16string_view(u"<meta>a\0b</meta><update version=\"\0\">", 36),
+       std::u16string_view(u"a\0b", 3), std::u16string_view(u"\0", 1)},
+      {"empty", u"", {}, {}},
+  };
+  // clang-format on
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     MString meta = kUntouched, version = kUntouched;
     EXPECT_EQ(ExtractMetaText(Raw(c.document), &meta), c.meta.has_value());
