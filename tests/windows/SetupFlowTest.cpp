@@ -389,22 +389,28 @@ TEST_F(SetupAccessibility, EveryShownProxyAnswersAnotherProcess) {
   struct Case {
     const char* name;
     const wchar_t* mode;
+    std::u16string configuration;
     std::wstring shown;
     Rows rows;
   } cases[] = {
-      {"installer splash: INSTALL unavailable until the box is checked", L"installer", quit_,
+      {"installer splash: INSTALL unavailable until the box is checked", L"installer",
+       u"HostFlags 0;", quit_,
        Rows{Row{quit_, ROLE_SYSTEM_PUSHBUTTON, kFocusable},
             Row{quit_, ROLE_SYSTEM_STATICTEXT, kReadOnly},
             Row{install_, ROLE_SYSTEM_PUSHBUTTON, kFocusable | STATE_SYSTEM_UNAVAILABLE},
             Row{box_, ROLE_SYSTEM_CHECKBUTTON, kFocusable},
             Row{box_, ROLE_SYSTEM_STATICTEXT, kReadOnly}}},
-      {"maintenance inside its nested sections", L"maintenance", SetupText(20),
+      {"failure over the splash", L"installer", u"HostFlags 0; SetupEvents \"4 8 0\";",
+       SetupText(51),
+       Rows{Row{SetupText(8), ROLE_SYSTEM_STATICTEXT, kReadOnly},
+            Row{SetupText(51), ROLE_SYSTEM_STATICTEXT, kReadOnly}}},
+      {"maintenance inside its nested sections", L"maintenance", u"HostFlags 0;", SetupText(20),
        Rows{Row{SetupText(21), ROLE_SYSTEM_PUSHBUTTON, kFocusable},
             Row{SetupText(21), ROLE_SYSTEM_STATICTEXT, kReadOnly}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    HostRun host(u"HostFlags 0;", std::wstring(L"setup-window ") + c.mode);
+    HostRun host(c.configuration, std::wstring(L"setup-window ") + c.mode);
     ASSERT_EQ(Drive({L"wait", c.shown}), 0u) << host.Output();
     const std::vector<AccProxy> proxies = ShownProxies();
     for (const Row& row : c.rows) {
