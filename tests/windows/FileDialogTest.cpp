@@ -29,7 +29,6 @@ constexpr HRESULT kCancelled = HRESULT_FROM_WIN32(ERROR_CANCELLED);  // 0x800704
 constexpr HRESULT kBusy = HRESULT_FROM_WIN32(ERROR_BUSY);            // 0x800700AA
 constexpr int kNameBox = 0x480;
 const std::wstring kChosen = L"C:\\glint-dialog";
-const std::string kImage = "MZ" + std::string(58, 'x') + std::string("\x40\0\0\0PE\0\0", 8);
 
 std::wstring ProgramFiles(int csidl) {
   return KnownFolder(csidl) + L"\\Internet Explorer\\iexplore.exe";
@@ -355,7 +354,7 @@ TEST_F(FileDialog, ASavedFileIsMadeThroughItsCookie) {
     std::string content;  // what the file holds afterwards; "<none>" when absent
   } cases[] = {
       {"saved", kChosen + L"\\saved.txt", "saved data", S_OK, "saved data"},
-      {"an executable image", kChosen + L"\\image.dat", kImage, E_FAIL, "<none>"},
+      {"an executable image", kChosen + L"\\image.dat", kImageHeader, E_FAIL, "<none>"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
